@@ -1,0 +1,118 @@
+#include "app/Conversion.h"
+
+#include <array>
+
+#include "app/FileUtil.h"
+
+namespace vlt::app {
+
+namespace {
+constexpr std::array<TAreaInfo, 5> kAreas = {{
+    {TArea::Contributions, "cont.bkp", "XLQCont.bkp.vlt", "Conversion_Log.txt"},
+    {TArea::Payroll, "jrnl.bkp", "Payroll.vlt", "Conversion_Log_PR.txt"},
+    {TArea::ChkSch, "2ChkSc.bkp", "Schedule.vlt", "Conversion_Log_ChkSch.txt"},
+    {TArea::Loans, "2Loans.bkp", "Loan.vlt", "Conversion_Log_Loan.txt"},
+    {TArea::Ledger, "jrnl.bkp", "", ""},
+}};
+
+bool EndsWith(std::string_view S, std::string_view Suffix) {
+  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
+}
+}  // namespace
+
+const TAreaInfo& AreaInfo(TArea Area) { return kAreas[static_cast<size_t>(Area)]; }
+
+int32_t BackupYear(std::string_view BackupDir) {
+  // The four characters before the last eight; fewer when the path is shorter.
+  if (BackupDir.size() <= 8) return -1;
+  size_t End = BackupDir.size() - 8;
+  size_t Start = End >= 4 ? End - 4 : 0;
+  std::string_view Text = BackupDir.substr(Start, End - Start);
+  size_t I = 0;
+  bool Negative = false;
+  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) Negative = Text[I++] == '-';
+  if (I == Text.size()) return -1;
+  int32_t Value = 0;
+  for (; I < Text.size(); ++I) {
+    if (Text[I] < '0' || Text[I] > '9') return -1;
+    Value = Value * 10 + (Text[I] - '0');
+  }
+  return Negative ? -Value : Value;
+}
+
+std::string LedgerTargetFile(int32_t Year) { return std::to_string(Year) + "Ledger.vlt"; }
+std::string LedgerLogFile(int32_t Year) { return std::to_string(Year) + "_Conversion_Log.txt"; }
+
+void TConverter::GetBkpDirs(const std::string& Directory, std::vector<std::string>& List) {
+  std::string Dir = IncludeTrailingPathDelimiter(Directory);
+  for (const TDirEntry& E : ListDirectory(Dir))
+    if (E.IsDirectory && EndsWith(E.Name, ".bkp")) List.push_back(Dir + E.Name);
+}
+
+std::string TConverter::SelectFolder(const std::string& Chosen, const std::string& Current) {
+  if (Chosen.empty()) return Current;
+  if (!DirectoryExists(Chosen)) {
+    FUI.ShowError(kMsgInvalidFolder);
+    return Current;
+  }
+  return Chosen;
+}
+
+void TConverter::WriteLog(const std::string& FileName) {
+  WriteLogFile(JoinPath(FBackupDir, FileName), FLog);
+}
+
+TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
+  FUI.SetConverting(true);
+  try {
+    return RunFolders(FolderText);
+  } catch (...) {
+    // An error escaping an area ends the run; the window still goes back to idle and the
+    // front end reports the error.
+    FUI.SetConverting(false);
+    throw;
+  }
+}
+
+TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
+  PrepareContributionsDatabase();
+
+  std::vector<std::string> Backups;
+  FConvertedCount = 0;
+
+  // Choosing one backup folder converts it with every backup folder beside it.
+  std::string SearchDir = ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
+  GetBkpDirs(SearchDir, Backups);
+  if (Backups.empty()) FUI.ShowInformation(kMsgNoBackups);
+
+  FConversionError = 0;
+  for (const std::string& Folder : Backups) {
+    if (FConversionError > 0) break;
+    FBackupDir = ExcludeTrailingPathDelimiter(Folder);
+    if (ConvertContributions()) ++FConvertedCount;
+    WriteLog(AreaInfo(TArea::Contributions).LogFile);
+    FLog.clear();
+    if (FConversionError == 0) {
+      FConvertedCount += ConvertPayroll();
+      FConvertedCount += ConvertChkSch();
+      FConvertedCount += ConvertLoans();
+      FConvertedCount += ConvertLedger();
+    }
+  }
+
+  TRunOutcome Outcome = TRunOutcome::NoBackups;
+  if (FConvertedCount == 0) {
+    FUI.ShowInformation(kMsgNoBackups);
+  } else if (!Backups.empty() && FConversionError == 0) {
+    Outcome = TRunOutcome::Complete;
+    FUI.ShowInformation(kMsgComplete);
+  } else if (FConversionError > 0) {
+    Outcome = TRunOutcome::Errors;
+    FUI.ShowError(kMsgErrors);
+  }
+
+  FUI.SetConverting(false);
+  return Outcome;
+}
+
+}  // namespace vlt::app

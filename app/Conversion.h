@@ -1,0 +1,114 @@
+// The conversion driver: one run over the backup folders of a chosen folder, handing each folder
+// to the five data areas in their fixed order, writing the conversion logs and ending with one
+// message. The areas decide for themselves whether a folder is their business.
+//
+// Run life cycle (ConvertData):
+//
+//   step  what                                               method
+//   1     switch the window to converting                    TConversionUI::SetConverting(true)
+//   2     prepare the contributions database component       PrepareContributionsDatabase
+//   3-5   find the backup folders                             GetBkpDirs
+//   6     per folder while ConversionError is 0:              ConvertContributions, WriteLog,
+//         contributions, its log, the four other areas        ConvertPayroll .. ConvertLedger
+//   7     the final message                                   FinalMessage
+//   8     back to idle                                        TConversionUI::SetConverting(false)
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/ConversionUI.h"
+
+namespace vlt::app {
+
+// The data areas, in the order a run converts them.
+enum class TArea { Contributions, Payroll, ChkSch, Loans, Ledger };
+
+struct TAreaInfo {
+  TArea Area;
+  const char* FolderSuffix;  // the backup folder's path must end with it (case-sensitive)
+  const char* TargetFile;    // database file written in the backup folder ("" = by year)
+  const char* LogFile;       // log file written in the backup folder ("" = by year)
+};
+const TAreaInfo& AreaInfo(TArea Area);
+
+// The year of a backup folder: the four characters right before the eight-character ending
+// ("cont.bkp", "jrnl.bkp") read as a decimal integer, or -1 when they are not one.
+int32_t BackupYear(std::string_view BackupDir);
+
+// The ledger's target and log file names for a year: "2012Ledger.vlt", "2012_Conversion_Log.txt".
+std::string LedgerTargetFile(int32_t Year);
+std::string LedgerLogFile(int32_t Year);
+
+// The final message texts.
+inline constexpr const char* kMsgNoBackups = "No backups found to convert.";
+inline constexpr const char* kMsgComplete = "Conversion Complete.";
+inline constexpr const char* kMsgErrors =
+    "Errors occured during the conversion.\r\nContact XLQ support for further assistance.";
+inline constexpr const char* kMsgInvalidFolder = "Folder selected is invalid or not accessible.";
+inline constexpr const char* kSelectCaption = "Select Backup to Convert";
+
+// How a run ended, for front ends that need more than the message boxes.
+enum class TRunOutcome { NoBackups, Complete, Errors };
+
+class TConverter {
+ public:
+  explicit TConverter(TConversionUI& UI) : FUI(UI) {}
+  virtual ~TConverter() = default;
+  TConverter(const TConverter&) = delete;
+  TConverter& operator=(const TConverter&) = delete;
+
+  // Once, when the main window is created: registers what the target catalogue needs.
+  virtual void FormCreate() {}
+
+  // The whole run over FolderText (the text of the folder edit).
+  TRunOutcome ConvertData(const std::string& FolderText);
+
+  // Appends to List the full paths of the backup folders directly inside Directory, in the order
+  // the listing yields them: folders whose names end exactly in ".bkp".
+  static void GetBkpDirs(const std::string& Directory, std::vector<std::string>& List);
+
+  // Folder choice: Chosen is what the folder dialog returned (empty = cancelled). Returns the
+  // new text of the folder edit, or Current unchanged (after an error box for a bad folder).
+  std::string SelectFolder(const std::string& Chosen, const std::string& Current);
+
+  // The area conversions. Each returns 1 when it created and filled its target database, else
+  // 0; each reads BackupDir, writes its own log file and empties the log buffer.
+  virtual int32_t ConvertPayroll() { return 0; }
+  virtual int32_t ConvertChkSch() { return 0; }
+  virtual int32_t ConvertLoans() { return 0; }
+  virtual int32_t ConvertLedger() { return 0; }
+
+  // Run state.
+  const std::string& BackupDir() const { return FBackupDir; }
+  int32_t ConversionError() const { return FConversionError; }
+  int32_t ConvertedCount() const { return FConvertedCount; }
+  std::vector<std::string>& LogBuffer() { return FLog; }
+
+  // Writes the log buffer (8-bit text, CR LF) to FileName inside BackupDir when it holds a line.
+  void WriteLog(const std::string& FileName);
+
+ protected:
+  // Once per run, before any folder: gives the contributions database component its settings.
+  virtual void PrepareContributionsDatabase() {}
+  // The contributions step for BackupDir; returns true when it counted a conversion. It may set
+  // ConversionError and leaves its log lines in the buffer for the driver.
+  virtual bool ConvertContributions() { return false; }
+
+  void SetConversionError(int32_t Code) { FConversionError = Code; }
+  void AddLog(std::string Line) { FLog.push_back(std::move(Line)); }
+  TConversionUI& UI() { return FUI; }
+
+ private:
+  TRunOutcome RunFolders(const std::string& FolderText);
+
+  TConversionUI& FUI;
+  std::string FBackupDir;
+  int32_t FConversionError = 0;
+  int32_t FConvertedCount = 0;
+  std::vector<std::string> FLog;
+};
+
+}  // namespace vlt::app

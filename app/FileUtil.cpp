@@ -1,0 +1,106 @@
+#include "app/FileUtil.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "engine/core/VLTTypes.h"
+
+namespace vlt::app {
+
+bool FileExists(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
+}
+
+bool DirectoryExists(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
+std::string IncludeTrailingPathDelimiter(std::string_view Path) {
+  std::string R(Path);
+  if (R.empty() || R.back() != kPathDelim) R.push_back(kPathDelim);
+  return R;
+}
+
+std::string ExcludeTrailingPathDelimiter(std::string_view Path) {
+  std::string R(Path);
+  while (R.size() > 1 && R.back() == kPathDelim) R.pop_back();
+  return R;
+}
+
+std::string ExtractFileExt(std::string_view Path) {
+  size_t Slash = Path.rfind(kPathDelim);
+  size_t Dot = Path.rfind('.');
+  if (Dot == std::string_view::npos || (Slash != std::string_view::npos && Dot < Slash)) return {};
+  return std::string(Path.substr(Dot));
+}
+
+std::string ExtractFilePath(std::string_view Path) {
+  size_t Slash = Path.rfind(kPathDelim);
+  return Slash == std::string_view::npos ? std::string() : std::string(Path.substr(0, Slash + 1));
+}
+
+std::string ExtractFileName(std::string_view Path) {
+  size_t Slash = Path.rfind(kPathDelim);
+  return std::string(Slash == std::string_view::npos ? Path : Path.substr(Slash + 1));
+}
+
+std::string JoinPath(std::string_view Dir, std::string_view Name) {
+  if (Dir.empty()) return std::string(Name);
+  return IncludeTrailingPathDelimiter(Dir) + std::string(Name);
+}
+
+std::vector<TDirEntry> ListDirectory(const std::string& Dir) {
+  std::vector<TDirEntry> Entries;
+  DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str());
+  if (!D) return Entries;
+  while (dirent* E = ::readdir(D)) {
+    std::string Name = E->d_name;
+    if (Name == "." || Name == "..") continue;
+    bool IsDir = E->d_type == DT_DIR;
+    if (E->d_type == DT_UNKNOWN || E->d_type == DT_LNK) IsDir = DirectoryExists(JoinPath(Dir, Name));
+    Entries.push_back({std::move(Name), IsDir});
+  }
+  ::closedir(D);
+  return Entries;
+}
+
+std::string FindFileNoCase(const std::string& Dir, std::string_view Name) {
+  std::string Exact = JoinPath(Dir, Name);
+  if (FileExists(Exact)) return Exact;
+  for (const TDirEntry& E : ListDirectory(Dir))
+    if (!E.IsDirectory && SameText(E.Name, Name)) return JoinPath(Dir, E.Name);
+  return {};
+}
+
+void WriteLogFile(const std::string& Path, const std::vector<std::string>& Lines) {
+  if (Lines.empty()) return;
+  std::string Text;
+  for (const std::string& L : Lines) {
+    Text += L;
+    Text += "\r\n";
+  }
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (Fd < 0) throw std::system_error(errno, std::generic_category(), "Cannot create file \"" + Path + "\"");
+  size_t Done = 0;
+  while (Done < Text.size()) {
+    ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
+    if (N < 0 && errno == EINTR) continue;
+    if (N <= 0) {
+      int Err = errno;
+      ::close(Fd);
+      throw std::system_error(Err, std::generic_category(), "Cannot write file \"" + Path + "\"");
+    }
+    Done += static_cast<size_t>(N);
+  }
+  if (::close(Fd) != 0)
+    throw std::system_error(errno, std::generic_category(), "Cannot write file \"" + Path + "\"");
+}
+
+}  // namespace vlt::app

@@ -1,0 +1,44 @@
+// File helpers of the application: existence tests, name parts, case-insensitive look-up inside
+// a backup folder (backups come from a case-insensitive file system), directory listing and the
+// conversion log writer.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vlt::app {
+
+constexpr char kPathDelim = '/';
+
+bool FileExists(const std::string& Path);       // a file (not a folder)
+bool DirectoryExists(const std::string& Path);  // a folder
+std::string IncludeTrailingPathDelimiter(std::string_view Path);
+std::string ExcludeTrailingPathDelimiter(std::string_view Path);
+// The part from the last '.' of the last path element, or "" when it has none.
+std::string ExtractFileExt(std::string_view Path);
+// The text up to and including the last path delimiter ("" when there is none).
+std::string ExtractFilePath(std::string_view Path);
+std::string ExtractFileName(std::string_view Path);
+// Dir joined with Name by exactly one delimiter.
+std::string JoinPath(std::string_view Dir, std::string_view Name);
+
+// One entry of a directory listing.
+struct TDirEntry {
+  std::string Name;
+  bool IsDirectory = false;
+};
+// The entries of Dir in the order the file system yields them, without "." and "..". An
+// unreadable or missing folder lists nothing.
+std::vector<TDirEntry> ListDirectory(const std::string& Dir);
+
+// The path of the file in Dir whose name equals Name without regard to case; the exact name
+// wins when several match. Empty when there is none.
+std::string FindFileNoCase(const std::string& Dir, std::string_view Name);
+
+// Writes Lines to Path, each ending in CR LF, as they stand (8-bit text); creates or truncates
+// the file. Nothing is written, and no file is made, when Lines is empty. Throws
+// std::system_error when the file cannot be written.
+void WriteLogFile(const std::string& Path, const std::vector<std::string>& Lines);
+
+}  // namespace vlt::app

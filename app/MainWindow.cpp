@@ -1,0 +1,138 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/Conversion.h"
+
+namespace vlt::app {
+
+TForm1::TForm1(QWidget* Parent) : QWidget(Parent) {
+  setWindowTitle("XLQ Backup Conversion Tool");
+  setFixedSize(435, 156);
+  QFont Base("Tahoma");
+  setFont(Base);
+
+  Label2 = new QLabel(
+      "Select a backup to convert by clicking the Select Backup button and then click the "
+      "Convert button.",
+      this);
+  QFont Bold(Base);
+  Bold.setBold(true);
+  Bold.setPixelSize(13);
+  Label2->setFont(Bold);
+  Label2->setAlignment(Qt::AlignCenter);
+  Label2->setWordWrap(true);
+  Label2->setGeometry(16, 8, 403, 40);
+
+  FEdit = new QLineEdit(this);
+  FEdit->setGeometry(16, 60, 300, 24);
+  SelectBtn = new QPushButton("Select Backup", this);
+  SelectBtn->setGeometry(324, 60, 95, 25);
+
+  ConvertBtn = new QPushButton("Convert Backup", this);
+  ConvertBtn->setGeometry(112, 112, 105, 27);
+  ExBtn = new QPushButton("Exit", this);
+  ExBtn->setGeometry(225, 112, 97, 27);
+
+  Label1 = new QLabel("Please Wait ... Conversion in process", this);
+  QFont Wait(Base);
+  Wait.setPixelSize(19);
+  Label1->setFont(Wait);
+  Label1->setAlignment(Qt::AlignCenter);
+  Label1->setGeometry(16, 20, 403, 30);
+
+  ProgBar = new QProgressBar(this);
+  ProgBar->setRange(0, 100);
+  ProgBar->setTextVisible(false);
+  ProgBar->setGeometry(16, 64, 403, 20);
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVisible(false);
+
+  QObject::connect(SelectBtn, &QPushButton::clicked, this, [this] { SelectBtnClick(); });
+  QObject::connect(ConvertBtn, &QPushButton::clicked, this, [this] { ConvertBtnClick(); });
+  QObject::connect(ExBtn, &QPushButton::clicked, this, [this] { ExBtnClick(); });
+
+  Label1->setVisible(false);
+  ProgBar->setVisible(false);
+
+  if (const QScreen* S = QGuiApplication::primaryScreen()) {
+    QRect Area = S->availableGeometry();
+    move(Area.center() - rect().center());
+  }
+
+  FConverter = std::make_unique<TConverter>(*this);
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() { FConverter->FormCreate(); }
+
+void TForm1::SelectBtnClick() {
+  QString Chosen = QFileDialog::getExistingDirectory(this, kSelectCaption);
+  FEdit->setText(QString::fromStdString(
+      FConverter->SelectFolder(Chosen.toStdString(), FEdit->text().toStdString())));
+}
+
+void TForm1::ConvertBtnClick() {
+  try {
+    FConverter->ConvertData(FEdit->text().toStdString());
+  } catch (const std::exception& E) {
+    ShowError(E.what());
+  }
+}
+
+void TForm1::ExBtnClick() { close(); }
+
+void TForm1::ShowError(const std::string& Text) {
+  QMessageBox::critical(this, windowTitle(), QString::fromStdString(Text), QMessageBox::Ok);
+}
+
+void TForm1::ShowInformation(const std::string& Text) {
+  QMessageBox::information(this, windowTitle(), QString::fromStdString(Text), QMessageBox::Ok);
+}
+
+void TForm1::SetConverting(bool Converting) {
+  ConvertBtn->setVisible(!Converting);
+  SelectBtn->setVisible(!Converting);
+  FEdit->setVisible(!Converting);
+  Label2->setVisible(!Converting);
+  Label1->setVisible(Converting);
+  ProgBar->setVisible(Converting);
+  repaint();
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::SetProgressRange(int Min, int Max) {
+  FProgress.SetRange(Min, Max);
+  ProgBar->setRange(FProgress.Min(), FProgress.Max());
+  ProgBar->setValue(FProgress.Position());
+}
+
+void TForm1::SetProgressStep(int Step) { FProgress.SetStep(Step); }
+
+void TForm1::SetProgressPosition(int Position) {
+  FProgress.SetPosition(Position);
+  ProgBar->setValue(FProgress.Position());
+}
+
+int TForm1::ProgressPosition() const { return FProgress.Position(); }
+
+void TForm1::StepProgress() {
+  FProgress.Step();
+  ProgBar->setValue(FProgress.Position());
+}
+
+void TForm1::ProcessPendingEvents() { QApplication::processEvents(); }
+
+}  // namespace vlt::app

@@ -1,0 +1,58 @@
+// TForm1: the application's one window. Idle it offers the folder choice and the Convert
+// button; during a run it shows a wait label and the progress bar. It is the Qt face of the
+// conversion driver (TConversionUI).
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "app/ConversionUI.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QProgressBar;
+class QPlainTextEdit;
+
+namespace vlt::app {
+
+class TConverter;
+
+class TForm1 : public QWidget, public TConversionUI {
+ public:
+  explicit TForm1(QWidget* Parent = nullptr);
+  ~TForm1() override;
+
+  // Handlers.
+  void FormCreate();
+  void SelectBtnClick();
+  void ConvertBtnClick();
+  void ExBtnClick();
+
+  // TConversionUI
+  void ShowError(const std::string& Text) override;
+  void ShowInformation(const std::string& Text) override;
+  void SetConverting(bool Converting) override;
+  void SetProgressRange(int Min, int Max) override;
+  void SetProgressStep(int Step) override;
+  void SetProgressPosition(int Position) override;
+  int ProgressPosition() const override;
+  void StepProgress() override;
+  void ProcessPendingEvents() override;
+
+  // Controls, named as the window's design names them.
+  QLabel* Label1;
+  QLabel* Label2;
+  QPushButton* SelectBtn;
+  QLineEdit* FEdit;
+  QPushButton* ConvertBtn;
+  QPushButton* ExBtn;
+  QProgressBar* ProgBar;
+  QPlainTextEdit* Memo1;  // never shown; mirrors the log buffer
+
+ private:
+  TProgressState FProgress;
+  std::unique_ptr<TConverter> FConverter;
+};
+
+}  // namespace vlt::app

@@ -1,0 +1,31 @@
+// vltconvert FOLDER: the conversion run of the main window, without a window. Every message-box
+// text is printed (errors to standard error); progress is a bar on the terminal. The exit status
+// is 0 after "Conversion Complete." or "No backups found to convert.", 1 after the error message
+// or an error that ended the run, 2 for a wrong command line.
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "app/Conversion.h"
+#include "app/TerminalUI.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+    std::fprintf(stderr,
+                 "usage: vltconvert FOLDER\n"
+                 "Converts every backup folder (*.bkp) inside FOLDER; FOLDER may also name one\n"
+                 "backup folder, which converts it together with the backup folders beside it.\n");
+    return 2;
+  }
+  vlt::app::TTerminalUI UI(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+  vlt::app::TConverter Converter(UI);
+  try {
+    Converter.FormCreate();
+    return Converter.ConvertData(argv[1]) == vlt::app::TRunOutcome::Errors ? 1 : 0;
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "%s\n", E.what());
+    return 1;
+  }
+}

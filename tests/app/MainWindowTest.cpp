@@ -1,0 +1,76 @@
+#include "app/MainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace vlt::app {
+namespace {
+
+QApplication& App() {
+  static int Argc = 1;
+  static char Name[] = "window_tests";
+  static char* Argv[] = {Name, nullptr};
+  static QApplication A(Argc, Argv);
+  return A;
+}
+
+TEST(TForm1, IdleStateTextsAndGeometry) {
+  App();
+  TForm1 F;
+  F.show();
+  EXPECT_EQ(F.windowTitle(), "XLQ Backup Conversion Tool");
+  EXPECT_EQ(F.size(), QSize(435, 156));
+  EXPECT_EQ(F.font().family(), "Tahoma");
+  EXPECT_EQ(F.Label2->text(),
+            "Select a backup to convert by clicking the Select Backup button and then click the "
+            "Convert button.");
+  EXPECT_TRUE(F.Label2->font().bold());
+  EXPECT_EQ(F.Label2->font().pixelSize(), 13);
+  EXPECT_TRUE(F.Label2->wordWrap());
+  EXPECT_EQ(F.SelectBtn->text(), "Select Backup");
+  EXPECT_EQ(F.ConvertBtn->text(), "Convert Backup");
+  EXPECT_EQ(F.ExBtn->text(), "Exit");
+  EXPECT_EQ(F.Label1->text(), "Please Wait ... Conversion in process");
+  EXPECT_EQ(F.Label1->font().pixelSize(), 19);
+  EXPECT_EQ(F.ProgBar->minimum(), 0);
+  EXPECT_EQ(F.ProgBar->maximum(), 100);
+
+  for (QWidget* W : {static_cast<QWidget*>(F.Label2), static_cast<QWidget*>(F.SelectBtn),
+                     static_cast<QWidget*>(F.FEdit), static_cast<QWidget*>(F.ConvertBtn),
+                     static_cast<QWidget*>(F.ExBtn)})
+    EXPECT_TRUE(W->isVisible());
+  EXPECT_FALSE(F.Label1->isVisible());
+  EXPECT_FALSE(F.ProgBar->isVisible());
+  EXPECT_FALSE(F.Memo1->isVisible());
+}
+
+TEST(TForm1, ConvertingStateShowsOnlyWaitLabelBarAndExit) {
+  App();
+  TForm1 F;
+  F.show();
+  F.SetConverting(true);
+  EXPECT_TRUE(F.Label1->isVisible());
+  EXPECT_TRUE(F.ProgBar->isVisible());
+  EXPECT_TRUE(F.ExBtn->isVisible());
+  EXPECT_FALSE(F.ConvertBtn->isVisible());
+  EXPECT_FALSE(F.SelectBtn->isVisible());
+  EXPECT_FALSE(F.FEdit->isVisible());
+  EXPECT_FALSE(F.Label2->isVisible());
+  EXPECT_FALSE(F.Memo1->isVisible());
+  F.SetProgressStep(20);
+  F.StepProgress();
+  F.StepProgress();
+  EXPECT_EQ(F.ProgBar->value(), 40);
+  F.SetConverting(false);
+  EXPECT_TRUE(F.ConvertBtn->isVisible());
+  EXPECT_FALSE(F.ProgBar->isVisible());
+}
+
+}  // namespace
+}  // namespace vlt::app
