@@ -1,0 +1,282 @@
+#include "engine/core/VLTPageManager.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+#include "engine/core/VLTExcept.h"
+
+namespace vlt {
+
+namespace {
+
+int32_t InitialCacheCapacity() {
+  long Pages = sysconf(_SC_AVPHYS_PAGES), Size = sysconf(_SC_PAGESIZE);
+  if (Pages <= 0 || Size <= 0) return 1000;
+  int64_t Available = int64_t{Pages} * Size;
+  return static_cast<int32_t>(std::min<int64_t>(Available / 65536, 1000));
+}
+
+int32_t RandomPageState() {
+  thread_local std::mt19937 Gen{std::random_device{}()};
+  return std::uniform_int_distribution<int32_t>(0, kPageStateRandomLimit - 1)(Gen);
+}
+
+void CheckSessionID(TVLTSessionID SessionID) {
+  if (SessionID == kNoSessionID) throw EVLTException(20186, "Invalid Session ID");
+}
+
+}  // namespace
+
+TVLTPageManager::TVLTPageManager() : FCacheCapacity(InitialCacheCapacity()) {}
+
+TVLTPageManager::~TVLTPageManager() {
+  for (int32_t I = 0; I < FSharedPages.Count(); ++I) delete FSharedPages.Items(I);
+  for (auto& [Id, Info] : FSessions)
+    for (int32_t I = 0; I < Info->DirtyPages.Count(); ++I) delete Info->DirtyPages.Items(I);
+  for (TVLTPage* P : FDetachedPages) delete P;
+}
+
+void TVLTPageManager::CheckNoUncommittedPages() const {
+  for (auto& [Id, Info] : FSessions)
+    if (Info->DirtyPages.Count() > 0)
+      throw EVLTException(20097, "Cannot free non-committed pages");
+}
+
+void TVLTPageManager::SetPageSize(uint16_t PageSize, uint16_t PageHeaderSize) {
+  FPageSize = PageSize;
+  FPageHeaderSize = PageHeaderSize;
+  FPageDataSize = static_cast<uint16_t>(PageSize - PageHeaderSize);
+}
+
+int32_t TVLTPageManager::PageCount() { return FPageCount; }
+bool TVLTPageManager::IsPageTableStateCurrent(TVLTSessionID, TVLTPage*) { return false; }
+void TVLTPageManager::SavePageTableState(TVLTSessionID, TVLTPage*) {}
+int32_t TVLTPageManager::InternalReadPageState(TVLTPageNo) { return kPageStateFreed; }
+
+TVLTSessionPageInfo& TVLTPageManager::SessionEntry(TVLTSessionID SessionID) {
+  auto& Entry = FSessions[SessionID];
+  if (!Entry) {
+    Entry = std::make_unique<TVLTSessionPageInfo>();
+    Entry->SessionID = SessionID;
+  }
+  return *Entry;
+}
+
+const TVLTSessionPageInfo* TVLTPageManager::SessionInfo(TVLTSessionID SessionID) const {
+  auto It = FSessions.find(SessionID);
+  return It == FSessions.end() ? nullptr : It->second.get();
+}
+
+bool TVLTPageManager::HasChanges(TVLTSessionID SessionID) const {
+  const TVLTSessionPageInfo* Info = SessionInfo(SessionID);
+  return Info && (Info->DirtyPages.Count() > 0 || Info->AddedPageNumbers.ItemCount() > 0 ||
+                  Info->RemovedPageNumbers.ItemCount() > 0);
+}
+
+void TVLTPageManager::DisposePage(TVLTPage* Page) {
+  if (Page->FUseCount > 0) {
+    Page->FParentList = nullptr;
+    FDetachedPages.insert(Page);
+  } else {
+    delete Page;
+  }
+}
+
+TVLTPage* TVLTPageManager::GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo, uint16_t PageType,
+                                   bool SynchronizeAllowed) {
+  CheckSessionID(SessionID);
+  TVLTSessionPageInfo& Info = SessionEntry(SessionID);
+  TVLTPage* Page = Info.DirtyPages.Find(PageNo);
+  if (!Page) {
+    Page = FSharedPages.Find(PageNo);
+    if (Page) {
+      // Checked before synchronising: a reread must never replace bytes another session is
+      // working on.
+      if (Page->FUseCount > 0 && Page->FSessionID != SessionID)
+        throw EVLTException(20090, "Page is used by other session");
+      if (SynchronizeAllowed && !IsPageTableStateCurrent(SessionID, Page)) {
+        Page->Synchronize();
+        SavePageTableState(SessionID, Page);
+      }
+    } else {
+      auto Fresh = std::make_unique<TVLTPage>(this);
+      Fresh->FPageNo = PageNo;
+      Fresh->FSessionID = SessionID;
+      if (!InternalReadPage(Fresh.get()))
+        throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+                            {int64_t{PageNo}, int64_t{PageType}});
+      if (!FIgnoreCRCErrors && PageType != ptAny && FPageHeaderSize != 0 &&
+          Fresh->PageHeader()->PageType != PageType)
+        throw EVLTException(
+            20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+            {int64_t{PageType}, int64_t{Fresh->PageHeader()->PageType}});
+      // Cached only once it was read and checked, so a failed read leaves nothing behind.
+      Page = Fresh.release();
+      FSharedPages.Insert(Page);
+      Page->FParentList = &FSharedPages;
+      SavePageTableState(SessionID, Page);
+    }
+  }
+  if (Page->FUseCount > 0 && Page->FSessionID != SessionID)
+    throw EVLTException(20090, "Page is used by other session");
+  Page->FSessionID = SessionID;
+  ++Page->FUseCount;
+  return Page;
+}
+
+TVLTPage* TVLTPageManager::AddPage(TVLTSessionID SessionID, uint16_t PageType) {
+  CheckSessionID(SessionID);
+  TVLTSessionPageInfo& Info = SessionEntry(SessionID);
+  auto Fresh = std::make_unique<TVLTPage>(this);
+  InternalAddPage(Fresh.get());
+  if (Fresh->FPageNo == kNoPage) throw EVLTException(20064, "Invalid page number");
+  TVLTPage* Page = Fresh.release();
+  Info.AddedPageNumbers.Append(Page->FPageNo);  // given back by CancelChanges from now on
+  Page->FUseCount = 1;
+  Page->FIsDirty = true;
+  Page->FReloaded = false;
+  if (FPageHeaderSize != 0) {
+    Page->PageHeader()->PageType = PageType;
+    Page->PageHeader()->State = RandomPageState();
+  }
+  Page->FSessionID = SessionID;
+  if (TVLTPage* Old = FSharedPages.Find(Page->FPageNo)) {
+    FSharedPages.Delete(Old->FPageNo);
+    DisposePage(Old);
+  }
+  Info.DirtyPages.Insert(Page);
+  Page->FParentList = &Info.DirtyPages;
+  return Page;
+}
+
+void TVLTPageManager::PutPage(TVLTPage* Page) {
+  if (!Page) return;
+  if (Page->FUseCount > 0) --Page->FUseCount;
+  if (Page->FUseCount == 0) {
+    Page->FReloaded = false;
+    if (Page->FParentList == &FSharedPages) {
+      if (Page->FIsDirty) {
+        FSharedPages.Delete(Page->FPageNo);
+        TVLTSessionPageInfo& Info = SessionEntry(Page->FSessionID);
+        Info.DirtyPages.Insert(Page);
+        Page->FParentList = &Info.DirtyPages;
+      } else {
+        FSharedPages.UpdateLRU(Page);
+      }
+    } else if (Page->FParentList == nullptr) {
+      // A superseded copy: its changes (if any) still belong to the session that made them.
+      FDetachedPages.erase(Page);
+      TVLTSessionPageInfo& Info = SessionEntry(Page->FSessionID);
+      if (Page->FIsDirty && !Info.DirtyPages.Find(Page->FPageNo)) {
+        Info.DirtyPages.Insert(Page);
+        Page->FParentList = &Info.DirtyPages;
+      } else {
+        delete Page;
+        return;
+      }
+    }
+  }
+  if (Page->FParentList == &FSharedPages) TrimCache();
+}
+
+void TVLTPageManager::TrimCache() {
+  if (FSharedPages.Count() <= FCacheCapacity) return;
+  for (TVLTPage* P = FSharedPages.FirstByLRU(); P && FSharedPages.Count() > FCacheCapacity;
+       P = FSharedPages.NextByLRU()) {
+    if (P->FUseCount != 0) continue;
+    FSharedPages.Delete(P->FPageNo);
+    delete P;
+  }
+}
+
+void TVLTPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo) {
+  CheckSessionID(SessionID);
+  TVLTSessionPageInfo& Info = SessionEntry(SessionID);
+  // Freeing a number twice at commit would fail half-way through it.
+  if (!Info.RemovedPageNumbers.IsValueExists(PageNo)) Info.RemovedPageNumbers.Append(PageNo);
+}
+
+void TVLTPageManager::CheckSessionPagesReleased(TVLTSessionID SessionID) const {
+  for (int32_t I = 0; I < FSharedPages.Count(); ++I) {
+    const TVLTPage* P = FSharedPages.Items(I);
+    if (P->FSessionID == SessionID && P->FUseCount > 0)
+      throw EVLTException(20152, "Some session pages not released");
+  }
+}
+
+void TVLTPageManager::ApplyChanges(TVLTSessionID SessionID) {
+  CheckSessionPagesReleased(SessionID);
+  auto It = FSessions.find(SessionID);
+  if (It == FSessions.end()) return;
+  DoApplyChanges(*It->second);
+}
+
+void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
+  // Every dirty page is checked before anything reaches storage, so a caller's mistake never
+  // leaves half a commit behind.
+  for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) {
+    const TVLTPage* P = Info.DirtyPages.Items(I);
+    if (!P->FIsDirty) throw EVLTException(20085, "Invalid page");
+    if (P->FUseCount > 0) throw EVLTException(20086, "Cannot write used page");
+  }
+  // Each step is taken off its list once done, so that a failure leaves exactly the rest
+  // pending and a retried commit does not repeat finished steps.
+  while (Info.RemovedPageNumbers.ItemCount() > 0) {
+    TVLTPageNo PageNo = Info.RemovedPageNumbers[0];
+    InternalRemovePage(PageNo);
+    Info.RemovedPageNumbers.Delete(0);
+    if (TVLTPage* P = Info.DirtyPages.Find(PageNo)) {
+      Info.DirtyPages.Delete(PageNo);
+      DisposePage(P);
+    }
+    if (TVLTPage* P = FSharedPages.Find(PageNo)) {
+      FSharedPages.Delete(PageNo);
+      DisposePage(P);
+    }
+  }
+  Info.AddedPageNumbers.Clear();
+  while (Info.DirtyPages.Count() > 0) {
+    TVLTPage* P = Info.DirtyPages.Items(0);
+    InternalWritePage(P);
+    P->FIsDirty = false;
+    Info.DirtyPages.Delete(P->FPageNo);
+    P->FParentList = nullptr;
+    CacheCommittedPage(P);
+  }
+  Info.DirtyPages.Clear();
+}
+
+void TVLTPageManager::CacheCommittedPage(TVLTPage* Page) {
+  if (TVLTPage* Old = FSharedPages.Find(Page->FPageNo)) {
+    FSharedPages.Delete(Old->FPageNo);
+    DisposePage(Old);
+  }
+  if (FSharedPages.Count() < FCacheCapacity) {
+    FSharedPages.Insert(Page);
+    Page->FParentList = &FSharedPages;
+  } else {
+    delete Page;
+  }
+}
+
+void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
+  auto It = FSessions.find(SessionID);
+  if (It == FSessions.end()) return;
+  TVLTSessionPageInfo& Info = *It->second;
+  for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) {
+    const TVLTPage* P = Info.DirtyPages.Items(I);
+    if (!P->FIsDirty) throw EVLTException(20087, "Invalid index page");
+    if (P->FUseCount > 0) throw EVLTException(20088, "Cannot remove used page");
+  }
+  for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) delete Info.DirtyPages.Items(I);
+  Info.DirtyPages.Clear();
+  while (Info.AddedPageNumbers.ItemCount() > 0) {
+    InternalRemovePage(Info.AddedPageNumbers[0]);
+    Info.AddedPageNumbers.Delete(0);
+  }
+  Info.RemovedPageNumbers.Clear();
+}
+
+}  // namespace vlt

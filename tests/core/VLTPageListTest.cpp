@@ -1,0 +1,115 @@
+#include "engine/core/VLTPageList.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "VLTPageTestUtil.h"
+#include "engine/core/VLTPage.h"
+
+namespace vlt {
+namespace {
+
+using test::CodeOf;
+
+struct Pages {
+  test::TMemPageManager M;
+  std::vector<std::unique_ptr<TVLTPage>> Owned;
+  TVLTPage* Make(TVLTPageNo No) {
+    Owned.push_back(std::make_unique<TVLTPage>(&M));
+    Owned.back()->SetPageNo(No);
+    return Owned.back().get();
+  }
+};
+
+std::vector<TVLTPageNo> Keys(const TVLTSortedPageList& L) {
+  std::vector<TVLTPageNo> K;
+  for (int32_t I = 0; I < L.Count(); ++I) K.push_back(L.Items(I)->PageNo());
+  return K;
+}
+
+TEST(TVLTSortedPageList, KeepsPagesSortedAndFindsThem) {
+  Pages P;
+  TVLTSortedPageList L;
+  for (TVLTPageNo No : {50, 7, 99, 0, 23}) L.Insert(P.Make(No));
+  EXPECT_EQ(Keys(L), (std::vector<TVLTPageNo>{0, 7, 23, 50, 99}));
+  EXPECT_EQ(L.Find(23)->PageNo(), 23);
+  EXPECT_EQ(L.Find(24), nullptr);
+  EXPECT_EQ(L.Find(-1), nullptr);
+  L.Delete(0);
+  L.Delete(99);
+  EXPECT_EQ(Keys(L), (std::vector<TVLTPageNo>{7, 23, 50}));
+  L.Clear();
+  EXPECT_EQ(L.Count(), 0);
+  EXPECT_GT(L.AllocatedCount(), 0);  // storage kept
+}
+
+TEST(TVLTSortedPageList, DeleteErrors) {
+  Pages P;
+  TVLTSortedPageList L;
+  EXPECT_EQ(CodeOf([&] { L.Delete(1); }), 20165);
+  L.Insert(P.Make(5));
+  L.Delete(6);  // one element: removed whatever its key
+  EXPECT_EQ(L.Count(), 0);
+  L.Insert(P.Make(5));
+  L.Insert(P.Make(8));
+  try {
+    L.Delete(6);
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 20166);
+    EXPECT_NE(E.Message().find("key = 6, itemCount = 2"), std::string::npos);
+  }
+  TVLTPage* Stranger = P.Make(77);
+  EXPECT_EQ(CodeOf([&] { L.UpdateLRU(Stranger); }), 20167);
+}
+
+TEST(TVLTSortedPageList, LRUWalkVisitsEveryPageLeastRecentFirst) {
+  Pages P;
+  TVLTSortedPageList L;
+  TVLTPage* A = P.Make(30);
+  TVLTPage* B = P.Make(10);
+  TVLTPage* C = P.Make(20);
+  L.Insert(A);
+  L.Insert(B);
+  L.Insert(C);
+  L.UpdateLRU(A);  // order of use now: B, C, A
+  std::vector<TVLTPageNo> Walk;
+  for (TVLTPage* X = L.FirstByLRU(); X; X = L.NextByLRU()) Walk.push_back(X->PageNo());
+  EXPECT_EQ(Walk, (std::vector<TVLTPageNo>{10, 20, 30}));
+  EXPECT_EQ(L.NextByLRU(), nullptr);
+  TVLTSortedPageList Empty;
+  EXPECT_EQ(Empty.FirstByLRU(), nullptr);
+}
+
+TEST(TVLTSortedPageList, StorageGrowsAndShrinksInDoublingSteps) {
+  TVLTSortedPageList L;
+  L.SetSize(1);
+  EXPECT_EQ(L.AllocatedCount(), 2000);  // AllocBy doubled from 1000 first
+  L.SetSize(2001);
+  EXPECT_EQ(L.AllocatedCount(), 6000);  // + 4000
+  L.SetSize(50000);
+  EXPECT_EQ(L.AllocatedCount(), 50000);  // the request is larger than the step
+  L.SetSize(49500);
+  EXPECT_EQ(L.AllocatedCount(), 50000);  // 500 spare: kept
+  L.SetSize(10);
+  EXPECT_EQ(L.AllocatedCount(), 10);
+  EXPECT_EQ(L.Count(), 10);
+  L.SetSize(0);
+  EXPECT_EQ(L.AllocatedCount(), 0);
+}
+
+TEST(TVLTSortedPageList, ManyInsertsAndDeletesStaySorted) {
+  Pages P;
+  TVLTSortedPageList L;
+  for (TVLTPageNo No = 0; No < 3000; ++No) L.Insert(P.Make((No * 7919) % 3001));
+  for (TVLTPageNo No = 0; No < 3001; No += 2)
+    if (L.Find(No)) L.Delete(No);
+  auto K = Keys(L);
+  for (size_t I = 1; I < K.size(); ++I) ASSERT_LT(K[I - 1], K[I]);
+  for (TVLTPageNo No : K) ASSERT_EQ(No % 2, 1);
+}
+
+}  // namespace
+}  // namespace vlt
