@@ -1,0 +1,271 @@
+#include "engine/protect/VLTCipher.h"
+
+#include <cryptopp/blowfish.h>
+#include <cryptopp/des.h>
+#include <cryptopp/rijndael.h>
+#include <cryptopp/ripemd.h>
+#include <cryptopp/square.h>
+#include <cryptopp/twofish.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace vlt {
+
+namespace {
+
+inline void XorInto(uint8_t* Dst, const uint8_t* Src, size_t N) {
+  for (size_t I = 0; I < N; ++I) Dst[I] ^= Src[I];
+}
+
+struct TAlgorithmInfo {
+  size_t BlockSize;
+  bool Ripe256;    // key from RIPEMD-256, else RIPEMD-128
+  size_t KeySize;  // bytes of the digest used
+};
+
+// Indexed by TVLTCryptoAlgorithm.
+constexpr TAlgorithmInfo kAlgorithms[kCryptoAlgorithmCount] = {
+    {16, false, 16},  // craRijndael_128
+    {16, true, 32},   // craRijndael_256
+    {8, false, 8},    // craDES_Single
+    {24, false, 16},  // craDES_Triple (padded to 24 with zeros)
+    {8, true, 32},    // craBlowfish
+    {16, false, 16},  // craTwofish_128
+    {16, true, 32},   // craTwofish_256
+    {16, false, 16},  // craSquare
+};
+
+}  // namespace
+
+// The block cipher of one algorithm with its key schedules.
+struct TVLTCipher::TCoder {
+  virtual ~TCoder() = default;
+  virtual void Enc(const uint8_t* In, uint8_t* Out) const = 0;
+  virtual void Dec(const uint8_t* In, uint8_t* Out) const = 0;
+  // Count whole blocks without chaining; In and Out may be the same. Ciphers that can work on
+  // several independent blocks at once (AES with hardware support) do so here.
+  virtual void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const {
+    for (size_t I = 0; I < Count; ++I) Dec(In + I * BlockSize, Out + I * BlockSize);
+  }
+};
+
+namespace {
+
+template <class C>
+struct TLibraryCoder final : TVLTCipher::TCoder {
+  typename C::Encryption E;
+  typename C::Decryption D;
+
+  TLibraryCoder(const uint8_t* Key, size_t KeySize) : E(Key, KeySize), D(Key, KeySize) {}
+
+  void Enc(const uint8_t* In, uint8_t* Out) const override {
+    E.ProcessAndXorBlock(In, nullptr, Out);
+  }
+  void Dec(const uint8_t* In, uint8_t* Out) const override {
+    D.ProcessAndXorBlock(In, nullptr, Out);
+  }
+  void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const override {
+    size_t Left = D.AdvancedProcessBlocks(In, nullptr, Out, Count * BlockSize,
+                                          CryptoPP::BlockTransformation::BT_AllowParallel);
+    // The library handles every whole block; finish by hand should a version leave any.
+    for (size_t Done = Count * BlockSize - Left; Done < Count * BlockSize; Done += BlockSize)
+      Dec(In + Done, Out + Done);
+  }
+};
+
+// Triple DES on 24-byte blocks (see the header). Words W1 and W2 (bytes 4-11) are exchanged
+// between the DES passes, which ties the three 8-byte lanes together.
+struct TTripleDESCoder final : TVLTCipher::TCoder {
+  CryptoPP::DES::Encryption E1, E2, E3;
+  CryptoPP::DES::Decryption D1, D2, D3;
+
+  explicit TTripleDESCoder(const uint8_t* Key)
+      : E1(Key, 8), E2(Key + 8, 8), E3(Key + 16, 8), D1(Key, 8), D2(Key + 8, 8), D3(Key + 16, 8) {}
+
+  static void SwapW1W2(uint8_t* B) {
+    uint8_t T[4];
+    std::memcpy(T, B + 4, 4);
+    std::memcpy(B + 4, B + 8, 4);
+    std::memcpy(B + 8, T, 4);
+  }
+  static void Pass(const CryptoPP::BlockTransformation& T, uint8_t* B) {
+    T.ProcessBlock(B);
+    T.ProcessBlock(B + 8);
+    T.ProcessBlock(B + 16);
+  }
+
+  void Enc(const uint8_t* In, uint8_t* Out) const override {
+    uint8_t B[24];
+    std::memcpy(B, In, 24);
+    Pass(E1, B);
+    SwapW1W2(B);
+    Pass(D2, B);
+    SwapW1W2(B);
+    Pass(E3, B);
+    std::memcpy(Out, B, 24);
+  }
+  void Dec(const uint8_t* In, uint8_t* Out) const override {
+    uint8_t B[24];
+    std::memcpy(B, In, 24);
+    Pass(D3, B);
+    SwapW1W2(B);
+    Pass(E2, B);
+    SwapW1W2(B);
+    Pass(D1, B);
+    std::memcpy(Out, B, 24);
+  }
+};
+
+template <class C>
+std::unique_ptr<TVLTCipher::TCoder> MakeLibraryCoder(const uint8_t* Key, size_t KeySize) {
+  if (!C::Encryption::StaticGetValidKeyLength(KeySize) ||
+      C::Encryption::StaticGetValidKeyLength(KeySize) != KeySize)
+    throw std::invalid_argument("key size not accepted by the cipher");
+  return std::make_unique<TLibraryCoder<C>>(Key, KeySize);
+}
+
+}  // namespace
+
+std::array<uint8_t, 16> VLTHashRipeMD128(const void* Data, size_t Size) {
+  std::array<uint8_t, 16> Digest;
+  CryptoPP::RIPEMD128().CalculateDigest(Digest.data(), static_cast<const CryptoPP::byte*>(Data),
+                                        Size);
+  return Digest;
+}
+
+std::array<uint8_t, 32> VLTHashRipeMD256(const void* Data, size_t Size) {
+  std::array<uint8_t, 32> Digest;
+  CryptoPP::RIPEMD256().CalculateDigest(Digest.data(), static_cast<const CryptoPP::byte*>(Data),
+                                        Size);
+  return Digest;
+}
+
+std::vector<uint8_t> VLTDeriveKey(TVLTCryptoAlgorithm Algorithm, std::string_view Password) {
+  if (Algorithm >= kCryptoAlgorithmCount) throw std::invalid_argument("unknown crypto algorithm");
+  const TAlgorithmInfo& Info = kAlgorithms[Algorithm];
+  std::vector<uint8_t> Key;
+  if (Info.Ripe256) {
+    auto D = VLTHashRipeMD256(Password.data(), Password.size());
+    Key.assign(D.begin(), D.begin() + Info.KeySize);
+  } else {
+    auto D = VLTHashRipeMD128(Password.data(), Password.size());
+    Key.assign(D.begin(), D.begin() + Info.KeySize);
+  }
+  if (Algorithm == craDES_Triple) Key.resize(24, 0);  // K3 = eight zero bytes
+  return Key;
+}
+
+TVLTCipher::TVLTCipher(TVLTCryptoAlgorithm Algorithm, const uint8_t* Key, size_t KeySize)
+    : FAlgorithm(Algorithm), FBlockSize(0) {
+  if (Algorithm >= kCryptoAlgorithmCount) throw std::invalid_argument("unknown crypto algorithm");
+  FBlockSize = kAlgorithms[Algorithm].BlockSize;
+  switch (Algorithm) {
+    case craRijndael_128:
+    case craRijndael_256:
+      FCoder = MakeLibraryCoder<CryptoPP::Rijndael>(Key, KeySize);
+      break;
+    case craDES_Single:
+      FCoder = MakeLibraryCoder<CryptoPP::DES>(Key, KeySize);
+      break;
+    case craDES_Triple:
+      if (KeySize != 24) throw std::invalid_argument("triple DES takes a 24-byte key");
+      FCoder = std::make_unique<TTripleDESCoder>(Key);
+      break;
+    case craBlowfish:
+      FCoder = MakeLibraryCoder<CryptoPP::Blowfish>(Key, KeySize);
+      break;
+    case craTwofish_128:
+    case craTwofish_256:
+      FCoder = MakeLibraryCoder<CryptoPP::Twofish>(Key, KeySize);
+      break;
+    case craSquare:
+      FCoder = MakeLibraryCoder<CryptoPP::Square>(Key, KeySize);
+      break;
+  }
+}
+
+TVLTCipher TVLTCipher::ForPassword(TVLTCryptoAlgorithm Algorithm, std::string_view Password) {
+  std::vector<uint8_t> Key = VLTDeriveKey(Algorithm, Password);
+  return TVLTCipher(Algorithm, Key.data(), Key.size());
+}
+
+TVLTCipher::TVLTCipher(TVLTCipher&&) noexcept = default;
+TVLTCipher& TVLTCipher::operator=(TVLTCipher&&) noexcept = default;
+TVLTCipher::~TVLTCipher() = default;
+
+void TVLTCipher::EncryptBlock(const uint8_t* In, uint8_t* Out) const { FCoder->Enc(In, Out); }
+void TVLTCipher::DecryptBlock(const uint8_t* In, uint8_t* Out) const { FCoder->Dec(In, Out); }
+
+void TVLTCipher::Encode(void* Buffer, size_t Size) const {
+  const size_t B = FBlockSize;
+  uint8_t F[kMaxCipherBlockSize];
+  uint8_t T[kMaxCipherBlockSize];
+  std::memset(F, 0xFF, B);
+  uint8_t* P = static_cast<uint8_t*>(Buffer);
+  size_t Whole = Size / B;
+  for (size_t I = 0; I < Whole; ++I, P += B) {
+    std::memcpy(T, P, B);
+    XorInto(T, F, B);
+    FCoder->Enc(T, P);  // C = E(P xor F)
+    XorInto(F, P, B);   // F = C xor F
+  }
+  if (size_t Rest = Size % B) {
+    FCoder->Enc(F, T);  // K = E(F)
+    XorInto(P, T, Rest);
+  }
+}
+
+void TVLTCipher::Decode(void* Buffer, size_t Size) const {
+  const size_t B = FBlockSize;
+  uint8_t F[kMaxCipherBlockSize];
+  std::memset(F, 0xFF, B);
+  uint8_t* P = static_cast<uint8_t*>(Buffer);
+  size_t Whole = Size / B;
+  // The feedback depends only on cipher blocks, so whole blocks are deciphered a chunk at a
+  // time without chaining and the feedback is applied afterwards from a copy of the chunk.
+  constexpr size_t kChunk = 384;  // a multiple of 8, 16 and 24
+  uint8_t Saved[kChunk];
+  const size_t PerChunk = kChunk / B;
+  while (Whole > 0) {
+    size_t N = std::min(Whole, PerChunk);
+    std::memcpy(Saved, P, N * B);
+    FCoder->DecBlocks(P, P, N, B);
+    for (size_t I = 0; I < N; ++I) {
+      XorInto(P + I * B, F, B);      // P = D(C) xor F
+      XorInto(F, Saved + I * B, B);  // F = C xor F
+    }
+    P += N * B;
+    Whole -= N;
+  }
+  if (size_t Rest = Size % B) {
+    uint8_t K[kMaxCipherBlockSize];
+    FCoder->Enc(F, K);
+    XorInto(P, K, Rest);
+  }
+}
+
+bool EncryptBuffer(uint8_t Algorithm, void* Buffer, size_t Size, std::string_view Password) {
+  if (Algorithm >= kCryptoAlgorithmCount) return true;
+  try {
+    TVLTCipher::ForPassword(static_cast<TVLTCryptoAlgorithm>(Algorithm), Password)
+        .Encode(Buffer, Size);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DecryptBuffer(uint8_t Algorithm, void* Buffer, size_t Size, std::string_view Password) {
+  if (Algorithm >= kCryptoAlgorithmCount) return true;
+  try {
+    TVLTCipher::ForPassword(static_cast<TVLTCryptoAlgorithm>(Algorithm), Password)
+        .Decode(Buffer, Size);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace vlt
