@@ -1,0 +1,95 @@
+#include "app/ParadoxDump.h"
+
+#include <memory>
+
+#include "app/ParadoxBlob.h"
+#include "app/ParadoxError.h"
+#include "app/ParadoxFile.h"
+#include "app/ParadoxIndexFile.h"
+#include "app/ParadoxValue.h"
+
+namespace vlt::app {
+
+std::string CsvCell(const std::string& S) {
+  if (S.find_first_of(",\"\r\n") == std::string::npos) return S;
+  std::string Out = "\"";
+  for (char C : S) {
+    if (C == '"') Out += '"';
+    Out += C;
+  }
+  Out += '"';
+  return Out;
+}
+
+void WriteParadoxInfo(const std::string& Path, std::ostream& Out) {
+  TParadoxFileImage Img = ReadParadoxFile(Path);
+  const TParadoxHeader& H = Img.Header;
+  TParadoxCodePage CP(H.CodePage);
+  Out << "file: " << Path << "\n";
+  Out << "version: " << H.VersionText() << " (0x" << std::hex << static_cast<int>(H.Version) << std::dec << ")\n";
+  Out << "table type: " << (H.FileType == pxtKeyedDB ? "keyed" : "unkeyed") << "\n";
+  Out << "table name: " << CP.ToUtf8(H.TableName) << "\n";
+  Out << "code page: " << (H.CodePage ? std::to_string(H.CodePage) : std::string("none")) << "\n";
+  Out << "sort order: " << static_cast<int>(H.SortOrder) << (H.SortOrderName.empty() ? "" : " (" + H.SortOrderName + ")") << "\n";
+  Out << "block size: " << H.BlockSize << "\n";
+  Out << "header size: " << H.HeaderSize << "\n";
+  Out << "record size: " << H.RecordSize << "\n";
+  Out << "file blocks: " << H.FileBlocks << "\n";
+  Out << "auto increment: " << H.AutoInc << "\n";
+  Out << "records: " << Img.Records.size() << "\n";
+  Out << "fields: " << H.Fields.size() << "\n";
+  for (size_t I = 0; I < H.Fields.size(); ++I) {
+    const TParadoxFieldDesc& F = H.Fields[I];
+    Out << "  " << (I + 1) << ": " << CP.ToUtf8(F.Name) << " " << FieldKindLetter(F.Kind);
+    if (F.Kind == pxfAlpha || F.Kind == pxfBytes || F.Kind == pxfBCD) Out << F.DescSize;
+    Out << " (" << FieldTypeName(FieldTypeOfKind(F.Kind)) << ")";
+    if (static_cast<int>(I) < H.KeyFields) Out << " *key";
+    Out << "\n";
+  }
+  Out << "key fields: " << H.KeyFields << "\n";
+  std::string Px = FindSiblingFile(Path, ".px");
+  if (Px.empty()) {
+    Out << "primary index: none\n";
+    return;
+  }
+  try {
+    std::vector<TParadoxFieldDesc> Keys(H.Fields.begin(), H.Fields.begin() + H.KeyFields);
+    TParadoxIndexImage Ix = ReadParadoxIndex(Px, Keys);
+    int Covered = 0;
+    for (const TParadoxIndexEntry& E : Ix.Leaves) Covered += E.Count;
+    Out << "primary index: " << Px << ", " << Ix.Levels << " level(s), " << Ix.Leaves.size() << " leaf entries covering "
+        << Covered << " records\n";
+  } catch (const EParadoxError& E) {
+    Out << "primary index: " << Px << ": " << E.what() << "\n";
+  }
+}
+
+void WriteParadoxCsv(const std::string& Path, std::ostream& Out) {
+  TParadoxFileImage Img = ReadParadoxFile(Path);
+  const TParadoxHeader& H = Img.Header;
+  TParadoxCodePage CP(H.CodePage);
+  std::unique_ptr<TParadoxBlobFile> Blobs;
+  std::string Mb = FindSiblingFile(Path, ".mb");
+  if (!Mb.empty()) {
+    try {
+      Blobs = std::make_unique<TParadoxBlobFile>(Mb);
+    } catch (const EParadoxError&) {
+    }
+  }
+  for (size_t I = 0; I < H.Fields.size(); ++I) Out << (I ? "," : "") << CsvCell(CP.ToUtf8(H.Fields[I].Name));
+  Out << "\n";
+  for (const std::string& R : Img.Records) {
+    for (size_t I = 0; I < H.Fields.size(); ++I) {
+      std::string Text;
+      try {
+        Text = ValueToText(DecodeField(H.Fields[I], reinterpret_cast<const uint8_t*>(R.data()), CP, TTextForm::Utf8, Blobs.get(), Path));
+      } catch (const EParadoxError&) {
+        Text = "<blob not read>";
+      }
+      Out << (I ? "," : "") << CsvCell(Text);
+    }
+    Out << "\n";
+  }
+}
+
+}  // namespace vlt::app

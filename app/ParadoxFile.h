@@ -1,0 +1,43 @@
+// Whole Paradox files: reading a data file's records along its block chain, writing a data file
+// (and the primary index of a keyed table) from records in order, and the file helpers both use.
+// Files are written beside their final name and renamed into place, so a failure never leaves a
+// half-written table behind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ParadoxHeader.h"
+
+namespace vlt::app {
+
+struct TParadoxFileImage {
+  TParadoxHeader Header;
+  std::vector<std::string> Records;  // in the order of the block chain
+};
+
+// Reads and checks a data file. Raises EParadoxError for a missing, unreadable, damaged,
+// encrypted or foreign file, and for a .px or secondary index file.
+TParadoxFileImage ReadParadoxFile(const std::string& Path);
+// The same from bytes in memory (Name is used in messages).
+TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& Name);
+
+// Writes the data file Path from Records (each H.RecordSize bytes, in order) and, when
+// H.KeyFields > 0, its primary index beside it (Path with extension .px). An unkeyed table's
+// stale .px is removed. H's counts and sizes are filled in.
+void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vector<const std::string*>& Records);
+
+// File helpers.
+std::string ReadWholeFile(const std::string& Path);  // raises EParadoxError
+void WriteFileAtomically(const std::string& Path, const std::string& Bytes);
+bool PathIsFile(const std::string& Path);
+// The file in Dir named Name without regard to case (the exact name first); empty when none.
+std::string FindParadoxFile(const std::string& Dir, const std::string& Name);
+// Path with its extension replaced by Ext (".px", ".mb"), keeping the case style of the name:
+// an upper-case extension gets an upper-case one.
+std::string SiblingFile(const std::string& Path, const std::string& Ext);
+// The existing sibling with extension Ext in any case, or empty.
+std::string FindSiblingFile(const std::string& Path, const std::string& Ext);
+
+}  // namespace vlt::app

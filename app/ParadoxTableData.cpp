@@ -1,0 +1,207 @@
+#include "app/ParadoxTableData.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "app/ParadoxError.h"
+#include "app/ParadoxFile.h"
+#include "app/ParadoxTable.h"
+
+namespace vlt::app {
+
+namespace {
+
+// Open tables by file identity (device and inode), so that two spellings of one file share.
+struct TRegistry {
+  std::mutex Lock;
+  std::map<std::string, std::weak_ptr<TParadoxTableData>> Tables;
+  ~TRegistry() { TParadoxTableData::FlushAll(); }
+};
+
+TRegistry& Registry() {
+  static TRegistry R;
+  return R;
+}
+
+std::string FileKey(const std::string& Path) {
+  struct stat St;
+  if (::stat(Path.c_str(), &St) == 0) return std::to_string(St.st_dev) + ":" + std::to_string(St.st_ino);
+  return "path:" + Path;
+}
+
+}  // namespace
+
+bool TParadoxRecordOrder::operator()(const TParadoxRecord* A, const TParadoxRecord* B) const {
+  int C = Table->CompareKeys(A->Data, B->Data);
+  if (C) return C < 0;
+  return A->Seq < B->Seq;
+}
+
+TParadoxTableData::TParadoxTableData(const std::string& Path)
+    : FPath(Path), FCP(0), FOrder(TParadoxRecordOrder{this}) {
+  TParadoxFileImage Img = ReadParadoxFile(Path);
+  FHeader = std::move(Img.Header);
+  FCP = TParadoxCodePage(FHeader.CodePage);
+  for (std::string& R : Img.Records) {
+    auto Rec = std::make_unique<TParadoxRecord>();
+    Rec->Seq = FNextSeq++;
+    Rec->Data = std::move(R);
+    FOrder.insert(Rec.get());
+    FRecords.emplace(Rec->Seq, std::move(Rec));
+  }
+}
+
+TParadoxTableData::~TParadoxTableData() = default;
+
+std::shared_ptr<TParadoxTableData> TParadoxTableData::Acquire(const std::string& Path) {
+  TRegistry& R = Registry();
+  std::lock_guard<std::mutex> G(R.Lock);
+  std::string Key = FileKey(Path);
+  if (auto It = R.Tables.find(Key); It != R.Tables.end())
+    if (auto Sp = It->second.lock()) return Sp;
+  std::shared_ptr<TParadoxTableData> Sp(new TParadoxTableData(Path));
+  R.Tables[Key] = Sp;
+  return Sp;
+}
+
+bool TParadoxTableData::IsOpen(const std::string& Path) {
+  TRegistry& R = Registry();
+  std::lock_guard<std::mutex> G(R.Lock);
+  auto It = R.Tables.find(FileKey(Path));
+  return It != R.Tables.end() && !It->second.expired();
+}
+
+void TParadoxTableData::FlushAll() noexcept {
+  TRegistry& R = Registry();
+  std::vector<std::shared_ptr<TParadoxTableData>> Live;
+  {
+    std::lock_guard<std::mutex> G(R.Lock);
+    for (auto& [K, W] : R.Tables)
+      if (auto Sp = W.lock()) Live.push_back(Sp);
+  }
+  for (auto& T : Live) {
+    try {
+      T->Flush();
+    } catch (const std::exception& E) {
+      std::fprintf(stderr, "%s\n", E.what());
+    }
+  }
+}
+
+const TParadoxBlobFile* TParadoxTableData::Blobs() {
+  if (!FBlobsTried) {
+    FBlobsTried = true;
+    std::string Mb = FindSiblingFile(FPath, ".mb");
+    if (!Mb.empty()) {
+      try {
+        FBlobs = std::make_unique<TParadoxBlobFile>(Mb);
+      } catch (const EParadoxError&) {
+        FBlobs.reset();
+      }
+    }
+  }
+  return FBlobs.get();
+}
+
+TParadoxRecord* TParadoxTableData::Find(uint64_t Seq) const {
+  auto It = FRecords.find(Seq);
+  return It == FRecords.end() ? nullptr : It->second.get();
+}
+
+int TParadoxTableData::CompareKeys(const std::string& A, const std::string& B) const {
+  for (int I = 0; I < FHeader.KeyFields; ++I) {
+    const TParadoxFieldDesc& F = FHeader.Fields[static_cast<size_t>(I)];
+    int C = std::memcmp(A.data() + F.Offset, B.data() + F.Offset, static_cast<size_t>(F.Width));
+    if (C) return C;
+  }
+  return 0;
+}
+
+bool TParadoxTableData::KeyTaken(const std::string& Data, const TParadoxRecord* Self) const {
+  if (FHeader.KeyFields == 0) return false;
+  TParadoxRecord Probe{0, Data};  // sequence 0 sorts before every record of the same key
+  auto It = FOrder.lower_bound(&Probe);
+  for (; It != FOrder.end() && CompareKeys((*It)->Data, Data) == 0; ++It)
+    if (*It != Self) return true;
+  return false;
+}
+
+TParadoxRecord* TParadoxTableData::Insert(const std::string& Data) {
+  if (KeyTaken(Data, nullptr)) throw EParadoxError("Key violation.");
+  auto Rec = std::make_unique<TParadoxRecord>();
+  Rec->Seq = FNextSeq++;
+  Rec->Data = Data;
+  TParadoxRecord* P = Rec.get();
+  FRecords.emplace(P->Seq, std::move(Rec));
+  FOrder.insert(P);
+  ++FVersion;
+  FModified = true;
+  for (TParadoxTable* T : FCursors) T->RecordArrived(P);
+  return P;
+}
+
+void TParadoxTableData::Update(TParadoxRecord* Rec, const std::string& Data) {
+  if (KeyTaken(Data, Rec)) throw EParadoxError("Key violation.");
+  for (TParadoxTable* T : FCursors) T->RecordLeaving(Rec);
+  FOrder.erase(Rec);
+  Rec->Data = Data;
+  FOrder.insert(Rec);
+  ++FVersion;
+  FModified = true;
+  for (TParadoxTable* T : FCursors) T->RecordArrived(Rec);
+}
+
+void TParadoxTableData::Remove(TParadoxRecord* Rec) {
+  for (TParadoxTable* T : FCursors) T->RecordRemoving(Rec);
+  for (TParadoxTable* T : FCursors) T->RecordLeaving(Rec);
+  FOrder.erase(Rec);
+  ++FVersion;
+  FModified = true;
+  FRecords.erase(Rec->Seq);
+}
+
+void TParadoxTableData::SetPrimaryKey(int KeyCount) {
+  // Check on a copy ordered by the new key first, so a failure changes nothing.
+  std::vector<TParadoxRecord*> All(FOrder.begin(), FOrder.end());
+  const int Old = FHeader.KeyFields;
+  FHeader.KeyFields = KeyCount;
+  std::stable_sort(All.begin(), All.end(), [&](const TParadoxRecord* A, const TParadoxRecord* B) {
+    return CompareKeys(A->Data, B->Data) < 0;
+  });
+  for (size_t I = 1; I < All.size(); ++I)
+    if (CompareKeys(All[I - 1]->Data, All[I]->Data) == 0) {
+      FHeader.KeyFields = Old;
+      throw EParadoxError("Key violation: records of table \"" + FPath + "\" repeat a key of the new primary index.");
+    }
+  FHeader.KeyFields = Old;
+  for (TParadoxTable* T : FCursors)
+    for (TParadoxRecord* R : All) T->RecordLeaving(R);
+  FOrder.clear();
+  FHeader.KeyFields = KeyCount;
+  for (TParadoxRecord* R : All) FOrder.insert(R);
+  ++FVersion;
+  FModified = true;
+  for (TParadoxTable* T : FCursors)
+    for (TParadoxRecord* R : All) T->RecordArrived(R);
+}
+
+void TParadoxTableData::Detach(TParadoxTable* T) { FCursors.erase(std::remove(FCursors.begin(), FCursors.end(), T), FCursors.end()); }
+
+void TParadoxTableData::Flush() {
+  if (!FModified) return;
+  std::vector<const std::string*> Recs;
+  Recs.reserve(FOrder.size());
+  for (const TParadoxRecord* R : FOrder) Recs.push_back(&R->Data);
+  TParadoxHeader H = FHeader;
+  WriteParadoxFile(FPath, H, Recs);
+  FHeader.Version = H.Version;
+  FHeader.BlockSize = H.BlockSize;
+  FModified = false;
+}
+
+}  // namespace vlt::app
