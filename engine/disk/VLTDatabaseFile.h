@@ -29,8 +29,14 @@
 //   kShareLockBase + 1      1    ... writes
 //   kShareLockBase + 2      1    ... denies reading to others
 //   kShareLockBase + 3      1    ... denies writing to others
-//   kShareLockBase + 4      1    gate: held exclusively for the instant an open checks the
-//                                markers and registers its own, so two opens cannot both pass
+//
+// An open sets its own markers first and then checks the others' (taking its markers back on a
+// conflict), so two opens racing each other can never both pass.
+//
+// A descriptor opened for reading alone cannot hold an exclusive lock on Linux: an amReadOnly
+// open locks with a shared lock after checking that no other open holds the region. Writers'
+// locks still exclude it and it still excludes writers; only two read-only opens checking the
+// same byte at the same instant could both get it.
 //
 // Every failing file call is retried once after ReopenDatabaseFile answered true; failures then
 // raise EVLTException with the file name, errno and the system's error text.
