@@ -213,14 +213,18 @@ void TVLTPageManager::ApplyChanges(TVLTSessionID SessionID) {
   DoApplyChanges(*It->second);
 }
 
-void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
-  // Every dirty page is checked before anything reaches storage, so a caller's mistake never
-  // leaves half a commit behind.
+void TVLTPageManager::CheckDirtyPages(const TVLTSessionPageInfo& Info) const {
   for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) {
     const TVLTPage* P = Info.DirtyPages.Items(I);
     if (!P->FIsDirty) throw EVLTException(20085, "Invalid page");
     if (P->FUseCount > 0) throw EVLTException(20086, "Cannot write used page");
   }
+}
+
+void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
+  // Every dirty page is checked before anything reaches storage, so a caller's mistake never
+  // leaves half a commit behind.
+  CheckDirtyPages(Info);
   // Each step is taken off its list once done, so that a failure leaves exactly the rest
   // pending and a retried commit does not repeat finished steps.
   while (Info.RemovedPageNumbers.ItemCount() > 0) {

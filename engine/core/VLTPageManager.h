@@ -112,6 +112,8 @@ class TVLTPageManager {
   TVLTSessionPageInfo& SessionEntry(TVLTSessionID SessionID);
   // The page-level commit of ApplyChanges without its checks; subclasses wrap it.
   void DoApplyChanges(TVLTSessionPageInfo& Info);
+  // 20085 / 20086 when a page of the dirty list is not dirty or still in use.
+  void CheckDirtyPages(const TVLTSessionPageInfo& Info) const;
   // 20152 when a cached page of the session is still in use.
   void CheckSessionPagesReleased(TVLTSessionID SessionID) const;
 

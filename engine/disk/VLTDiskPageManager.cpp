@@ -1,0 +1,517 @@
+#include "engine/disk/VLTDiskPageManager.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "engine/core/VLTExcept.h"
+#include "engine/disk/VLTFreeSpaceManager.h"
+#include "engine/protect/VLTSecurity.h"
+
+namespace vlt {
+
+namespace {
+
+constexpr const char* kNotOpened = "Error - database file is not opened.";
+
+// Runs Unlock on every path out of a scope.
+template <typename F>
+class TScopeExit {
+ public:
+  explicit TScopeExit(F Fn) : FFn(std::move(Fn)) {}
+  ~TScopeExit() { FFn(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+ private:
+  F FFn;
+};
+
+int32_t RandomBelow(int32_t Limit) {
+  thread_local std::mt19937 Gen{std::random_device{}()};
+  return std::uniform_int_distribution<int32_t>(0, Limit - 1)(Gen);
+}
+
+}  // namespace
+
+TVLTDiskPageManager::TVLTDiskPageManager() : FDatabaseFile(std::make_unique<TVLTDatabaseFile>()) {
+  SetPageSize(0, kPageHeaderSize);
+  ResetProlog();
+}
+
+TVLTDiskPageManager::~TVLTDiskPageManager() {
+  try {
+    CloseDatabase();
+  } catch (...) {
+  }
+}
+
+void TVLTDiskPageManager::ResetProlog() {
+  FDBHeader = NewDBHeader(PageSize(), kDefaultPageCountInExtent);
+  FCryptoHeader = NewCryptoHeader();
+  FLockedBytes = NewLockedBytes();
+  FOffsetToDBHeader = 0;
+  FOffsetToCryptoHeader = kDefaultOffsetToCryptoHeader;
+  FOffsetToLockedBytes = kDefaultOffsetToLockedBytes;
+  FOffsetToLastObjectID = kDefaultOffsetToLastObjectID;
+  FOffsetToFirstPage = kDefaultOffsetToFirstPage;
+}
+
+// ---- creating, opening, closing ----
+
+void TVLTDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileName,
+                                                const TVLTPassword& Password, uint16_t PageSize,
+                                                uint16_t ExtentPageCount) {
+  if (IsOpened())
+    throw EVLTException(10461, "Error - database file %s is in use.",
+                        {FDatabaseFile->FileName()});
+  if (PageSize <= kPageHeaderSize || ExtentPageCount == 0)
+    throw EVLTException(20237, "Invalid database format");
+  SetPageSize(PageSize, kPageHeaderSize);
+  FPassword = Password;
+  ResetProlog();
+  FDBHeader = NewDBHeader(PageSize, ExtentPageCount);
+  FDatabaseFile->CreateAndOpenFile(DatabaseFileName);
+  FExclusive = true;
+  FMultiUser = false;
+  FCipher.reset();
+  if (!Password.Password.empty()) {
+    FDBHeader.Encrypted = 0xFF;
+    FCryptoHeader.CryptoAlgorithm = Password.CryptoAlgorithm;
+    FCipher = std::make_unique<TVLTDatabaseCipher>(Password);
+    uint32_t CRC = 0;
+    FCipher->NewControlBlock(FCryptoHeader.ControlBlock, CRC);
+    FCryptoHeader.ControlBlockCRC = CRC;
+  }
+  WriteDBHeader();
+  WriteCryptoHeader();
+  WriteLockedBytes();
+  InitObjectID();
+  FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+}
+
+void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
+                                       const TVLTPassword& Password, bool& ReadOnly,
+                                       bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
+  if (IsOpened())
+    throw EVLTException(10462, "Error - database file %s is in use.",
+                        {FDatabaseFile->FileName()});
+  FPassword = Password;
+  RepairNeeded = false;
+  bool MultiUser = aMultiUser;
+  if (!ReadOnly && TVLTDatabaseFile::FileExists(DatabaseFileName)) {
+    if (!TVLTDatabaseFile::IsFileWritable(DatabaseFileName, MultiUser)) ReadOnly = true;
+    if (TVLTDatabaseFile::IsFileReadOnly(DatabaseFileName)) MultiUser = false;
+  }
+  TVLTAccessMode Access = amReadOnly;
+  TVLTShareMode Share = smShareDenyNone;
+  if (!ReadOnly) {
+    Access = amReadWrite;
+    if (Exclusive) {
+      Share = smExclusive;
+      MultiUser = false;
+    }
+  }
+  FMultiUser = MultiUser;
+  FExclusive = Exclusive;
+  aMultiUser = MultiUser;
+  FCipher.reset();
+  FDatabaseFreeSpaceManager.reset();
+  ResetProlog();
+  FDatabaseFile->OpenFile(DatabaseFileName, Access, Share);
+
+  if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+  {
+    TScopeExit Unlock([this] { UnlockDBHeader(); });
+    int64_t Offset = 0;
+    if (!FDatabaseFile->FindSignature(Offset)) Offset = 0;
+    FOffsetToDBHeader = Offset;
+    ReadDBHeader();
+    RepairNeeded = FDBHeader.WriteChangesState != kWriteChangesComplete ||
+                   !(FDBHeader.Version >= kDBMinVersionWithoutRepair);
+  }
+  if (!HasDBSignature(FDBHeader))
+    throw EVLTException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+                        {std::string(FDBHeader.Signature, sizeof FDBHeader.Signature),
+                         std::string(kDBSignature, sizeof kDBSignature)});
+  SetPageSize(FDBHeader.PageSize, kPageHeaderSize);
+
+  FOffsetToCryptoHeader = FOffsetToDBHeader + FDBHeader.HeaderSize;
+  ReadCryptoHeader();
+  const int64_t ExpectedLockedBytes = FOffsetToCryptoHeader + kCryptoHeaderSize;
+  if (FDBHeader.Encrypted != 0) {
+    // The file's algorithm wins over the one asked for.
+    FPassword.CryptoAlgorithm = static_cast<TVLTCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
+    bool Valid = false;
+    if (!FPassword.Password.empty() && FCryptoHeader.CryptoAlgorithm < kCryptoAlgorithmCount) {
+      auto Cipher = std::make_unique<TVLTDatabaseCipher>(FPassword);
+      uint8_t Block[kControlBlockSize];
+      std::memcpy(Block, FCryptoHeader.ControlBlock, sizeof Block);
+      Valid = Cipher->CheckControlBlock(Block, FCryptoHeader.ControlBlockCRC);
+      if (Valid) FCipher = std::move(Cipher);
+    }
+    if (!Valid) throw EVLTException(30445, "Cannot open database - incorrect password");
+  }
+  if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != ExpectedLockedBytes)
+    throw EVLTException(20237, "Invalid database format");
+  FOffsetToLockedBytes = ExpectedLockedBytes;
+  ReadLockedBytes();
+  FOffsetToLastObjectID = FOffsetToLockedBytes + FLockedBytes.LockedByteSize;
+  FOffsetToFirstPage = FOffsetToLastObjectID + 4;
+  CheckHeaderValues();
+  FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+}
+
+void TVLTDiskPageManager::CheckHeaderValues() const {
+  // Values that later computations divide by, index with or seek to.
+  const TVLTDBHeader& H = FDBHeader;
+  if (H.PageSize <= kPageHeaderSize || H.PageCountInExtent == 0 || H.TotalPageCount < 0 ||
+      H.LastUsedPageNo < kNoPage || H.LastUsedPageNo >= H.TotalPageCount ||
+      FLockedBytes.LockedByteSize < kDBHeaderByteOffset + 1)
+    throw EVLTException(20237, "Invalid database format");
+}
+
+void TVLTDiskPageManager::CloseDatabase() {
+  if (FDatabaseFile->IsOpened()) {
+    try {
+      FDatabaseFile->CloseFile();
+    } catch (...) {
+      // A failing close only marks the file closed (the file object does).
+    }
+  }
+  FLockDBHeaderCount = 0;  // byte locks vanish with the close
+  FDatabaseFreeSpaceManager.reset();
+  FCipher.reset();
+}
+
+// ---- prolog ----
+
+void TVLTDiskPageManager::ReadDBHeader() {
+  if (!IsOpened()) throw EVLTException(10459, kNotOpened);
+  std::memset(&FDBHeader, 0, sizeof FDBHeader);
+  FDatabaseFile->ReadBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10464);
+}
+
+void TVLTDiskPageManager::WriteDBHeader(bool CheckExternalChanges) {
+  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  if (CheckExternalChanges && FDesignMode) {
+    TVLTDBHeader OnDisk;
+    FDatabaseFile->ReadBuffer(&OnDisk, sizeof OnDisk, FOffsetToDBHeader, 10464);
+    if (OnDisk.State != FDBHeader.State && OnDisk.WriteChangesState == kWriteChangesInProgress)
+      throw EVLTException(
+          20196, "Cannot write changes. Database file was modified by an external application");
+  }
+  Hook(TVLTDiskWrite::DBHeader, kNoPage);
+  FDatabaseFile->WriteBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10462);
+}
+
+void TVLTDiskPageManager::ReadCryptoHeader() {
+  if (!IsOpened()) throw EVLTException(30436, kNotOpened);
+  FDatabaseFile->ReadBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30439);
+}
+
+void TVLTDiskPageManager::WriteCryptoHeader() {
+  if (!IsOpened()) throw EVLTException(30437, kNotOpened);
+  Hook(TVLTDiskWrite::Prolog, kNoPage);
+  FDatabaseFile->WriteBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30438);
+}
+
+void TVLTDiskPageManager::ReadLockedBytes() {
+  if (!IsOpened()) throw EVLTException(30441, kNotOpened);
+  FLockedBytes = NewLockedBytes();
+  FDatabaseFile->ReadBuffer(&FLockedBytes.LockedByteSize, sizeof FLockedBytes.LockedByteSize,
+                            FOffsetToLockedBytes, 30442);
+}
+
+void TVLTDiskPageManager::WriteLockedBytes() {
+  if (!IsOpened()) throw EVLTException(30443, kNotOpened);
+  Hook(TVLTDiskWrite::Prolog, kNoPage);
+  FDatabaseFile->WriteBuffer(&FLockedBytes, sizeof FLockedBytes, FOffsetToLockedBytes, 30444);
+}
+
+// ---- locks ----
+
+bool TVLTDiskPageManager::RetryLock(const std::function<bool()>& TryOnce) {
+  for (int32_t I = 0; I < FLockRetryCount; ++I) {
+    if (TryOnce()) return true;
+    if (I + 1 < FLockRetryCount)
+      std::this_thread::sleep_for(std::chrono::milliseconds(FLockRetryDelayMS));
+  }
+  return false;
+}
+
+bool TVLTDiskPageManager::LockDBHeader() {
+  if (FLockDBHeaderCount > 0) {
+    ++FLockDBHeaderCount;
+    return true;
+  }
+  if (!IsOpened()) return false;
+  int64_t Byte = FOffsetToLockedBytes + kDBHeaderByteOffset;
+  if (!FDatabaseFile->LockByte(Byte, 1)) return false;
+  FLockedDBHeaderByte = Byte;
+  FLockDBHeaderCount = 1;
+  return true;
+}
+
+bool TVLTDiskPageManager::UnlockDBHeader() {
+  if (FLockDBHeaderCount <= 0) return false;
+  if (--FLockDBHeaderCount > 0) return true;
+  return IsOpened() && FDatabaseFile->UnlockByte(FLockedDBHeaderByte, 1);
+}
+
+bool TVLTDiskPageManager::LockDBHeaderWithRetry() {
+  return RetryLock([this] { return LockDBHeader(); });
+}
+
+bool TVLTDiskPageManager::LockTables() {
+  return IsOpened() && FDatabaseFile->LockByte(FOffsetToLockedBytes + kTablesByteOffset, 1);
+}
+bool TVLTDiskPageManager::UnlockTables() {
+  return IsOpened() && FDatabaseFile->UnlockByte(FOffsetToLockedBytes + kTablesByteOffset, 1);
+}
+bool TVLTDiskPageManager::LockFreeSpaceManager() {
+  return IsOpened() && FDatabaseFile->LockByte(FOffsetToLockedBytes + kFSMByteOffset, 1);
+}
+bool TVLTDiskPageManager::UnlockFreeSpaceManager() {
+  return IsOpened() && FDatabaseFile->UnlockByte(FOffsetToLockedBytes + kFSMByteOffset, 1);
+}
+bool TVLTDiskPageManager::LockLastObjectID() {
+  return IsOpened() && FDatabaseFile->LockByte(FOffsetToLastObjectID, 1);
+}
+bool TVLTDiskPageManager::UnlockLastObjectID() {
+  return IsOpened() && FDatabaseFile->UnlockByte(FOffsetToLastObjectID, 1);
+}
+bool TVLTDiskPageManager::LockPageByte(TVLTPageNo PageNo, uint16_t Offset) {
+  return IsOpened() && FDatabaseFile->LockByte(PagePosition(PageNo) + Offset, 1);
+}
+bool TVLTDiskPageManager::UnlockPageByte(TVLTPageNo PageNo, uint16_t Offset) {
+  return IsOpened() && FDatabaseFile->UnlockByte(PagePosition(PageNo) + Offset, 1);
+}
+bool TVLTDiskPageManager::IsPageByteLocked(TVLTPageNo PageNo, uint16_t Offset) {
+  return IsOpened() && FDatabaseFile->IsByteLocked(PagePosition(PageNo) + Offset);
+}
+bool TVLTDiskPageManager::IsPageRegionLocked(TVLTPageNo PageNo, uint16_t Offset, uint16_t Count) {
+  return IsOpened() && FDatabaseFile->IsRegionLocked(PagePosition(PageNo) + Offset, Count);
+}
+
+// ---- pages ----
+
+int64_t TVLTDiskPageManager::PagePosition(TVLTPageNo PageNo) const {
+  if (PageNo < 0) throw EVLTException(10471, "Invalid PageNo = %d", {int64_t{PageNo}});
+  return FOffsetToFirstPage + int64_t{PageNo} * PageSize();
+}
+
+bool TVLTDiskPageManager::IsSystemPage(TVLTPageNo PageNo) const {
+  if (FDatabaseFreeSpaceManager) return FDatabaseFreeSpaceManager->IsSystemPage(PageNo);
+  if (PageSize() <= kPageHeaderSize || FDBHeader.PageCountInExtent == 0) return false;
+  return TVLTFreeSpaceGeometry(PageDataSize(), FDBHeader.PageCountInExtent).IsSystemPage(PageNo);
+}
+
+void TVLTDiskPageManager::CheckPageNoForSystemPages(TVLTPageNo PageNo) const {
+  if (IsSystemPage(PageNo))
+    throw EVLTException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+}
+
+TVLTPage* TVLTDiskPageManager::GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo,
+                                       uint16_t PageType, bool SynchronizeAllowed) {
+  CheckPageNoForSystemPages(PageNo);
+  return TVLTPageManager::GetPage(SessionID, PageNo, PageType, SynchronizeAllowed);
+}
+
+void TVLTDiskPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo) {
+  CheckPageNoForSystemPages(PageNo);
+  TVLTPageManager::RemovePage(SessionID, PageNo);
+}
+
+void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
+  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  Page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(kNoPage));
+  Page->AllocPageBuffer();
+}
+
+void TVLTDiskPageManager::InternalRemovePage(TVLTPageNo PageNo) {
+  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  InternalWritePageState(PageNo, kPageStateFreed);
+  FDatabaseFreeSpaceManager->FreePage(PageNo);
+}
+
+bool TVLTDiskPageManager::InternalReadPage(TVLTPage* Page) {
+  if (!Page->PageBuffer()) Page->AllocPageBuffer();
+  const TVLTPageNo PageNo = Page->PageNo();
+  bool Read = false;
+  if (IsOpened() && PageNo >= 0) {
+    try {
+      Read = FDatabaseFile->ReadBuffer(Page->PageBuffer(), PageSize(), PagePosition(PageNo));
+    } catch (const EVLTException&) {
+      Read = false;
+    }
+  }
+  if (!Read) {
+    Page->PageHeader()->State = kPageStateFreed;
+    return false;
+  }
+  if (FCipher && Encrypted() && Page->EncryptionEnabled() && !IsSystemPage(PageNo))
+    FCipher->DecryptPage(Page->PageBuffer(), PageSize(), PageNo, IgnoreCRCErrors());
+  Page->SetReloaded(true);
+  return true;
+}
+
+void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
+  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  const TVLTPageNo PageNo = Page->PageNo();
+  const int64_t Position = PagePosition(PageNo);
+  uint8_t* Buffer = Page->PageBuffer();
+  Page->PageHeader()->State = NextPageState(Page->PageHeader()->State);
+  const bool Encrypt =
+      FCipher && Encrypted() && Page->EncryptionEnabled() && !IsSystemPage(PageNo);
+  if (Encrypt) FCipher->EncryptPage(Buffer, PageSize());
+  // The cached page is plain again afterwards, also when the write failed.
+  TScopeExit Restore([&] {
+    if (Encrypt) FCipher->RestorePage(Buffer, PageSize());
+  });
+  Hook(TVLTDiskWrite::Page, PageNo);
+  FDatabaseFile->WriteBuffer(Buffer, PageSize(), Position, 10469);
+}
+
+int32_t TVLTDiskPageManager::InternalReadPageState(TVLTPageNo PageNo) {
+  if (!FMultiUser || !IsOpened() || PageNo < 0) return kPageStateFreed;
+  int32_t State = kPageStateFreed;
+  try {
+    if (!FDatabaseFile->ReadBuffer(&State, sizeof State, PagePosition(PageNo) + 4))
+      return kPageStateFreed;
+  } catch (const EVLTException&) {
+    return kPageStateFreed;
+  }
+  return State;
+}
+
+void TVLTDiskPageManager::InternalWritePageState(TVLTPageNo PageNo, int32_t PageState) {
+  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  const int64_t Position = PagePosition(PageNo) + 4;
+  Hook(TVLTDiskWrite::PageState, PageNo);
+  FDatabaseFile->WriteBuffer(&PageState, sizeof PageState, Position, 10475);
+}
+
+void TVLTDiskPageManager::ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16_t Offset,
+                                         uint16_t Count) {
+  if (int32_t{Offset} + Count > PageSize())
+    throw EVLTException(10476, "Error - invalid page offset = %d, page size = %d",
+                        {int64_t{Offset} + Count, int64_t{PageSize()}});
+  FDatabaseFile->ReadBuffer(Buffer, Count, PagePosition(PageNo) + Offset, 10474);
+}
+
+void TVLTDiskPageManager::WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset,
+                                          uint16_t Count) {
+  if (int32_t{Offset} + Count > PageSize())
+    throw EVLTException(10477, "Error - invalid page offset = %d, page size = %d",
+                        {int64_t{Offset} + Count, int64_t{PageSize()}});
+  const int64_t Position = PagePosition(PageNo) + Offset;
+  Hook(TVLTDiskWrite::PageRegion, PageNo);
+  FDatabaseFile->WriteBuffer(Buffer, Count, Position, 10475);
+}
+
+// ---- page-trust bookkeeping ----
+
+bool TVLTDiskPageManager::IsPageTableStateCurrent(TVLTSessionID SessionID, TVLTPage* Page) {
+  if (!FMultiUser) return true;
+  int32_t WorkState = 0, PageState = 0;
+  if (!FTablePagesCacheManager.GetWorkTableState(SessionID, WorkState)) return false;
+  return Page->GetTableState(SessionID, PageState) && PageState == WorkState;
+}
+
+void TVLTDiskPageManager::SavePageTableState(TVLTSessionID SessionID, TVLTPage* Page) {
+  if (!FMultiUser) return;
+  int32_t WorkState = 0;
+  if (FTablePagesCacheManager.GetWorkTableState(SessionID, WorkState))
+    Page->SetTableState(SessionID, WorkState);
+}
+
+// ---- commit ----
+
+int32_t TVLTDiskPageManager::PageCount() {
+  if (!LockDBHeader()) throw EVLTException(20236, "Database is locked");
+  TScopeExit Unlock([this] { UnlockDBHeader(); });
+  ReadDBHeader();
+  return FDBHeader.TotalPageCount;
+}
+
+void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
+  if (!HasChanges(SessionID)) return;
+  TVLTSessionPageInfo& Info = SessionEntry(SessionID);
+  // Mistakes of the caller are refused before the file is touched.
+  CheckSessionPagesReleased(SessionID);
+  CheckDirtyPages(Info);
+  if (!LockDBHeaderWithRetry()) throw EVLTException(20213, "Database is locked");
+  TScopeExit Unlock([this] { UnlockDBHeader(); });
+
+  ReadDBHeader();
+  FDBHeader.WriteChangesState = kWriteChangesInProgress;
+  WriteDBHeader(true);
+  FIncompleteCommits.insert(SessionID);
+  DoApplyChanges(Info);
+  FIncompleteCommits.erase(SessionID);
+  FDBHeader.State = static_cast<int32_t>(static_cast<uint32_t>(FDBHeader.State) + 1u);
+  // Another session's commit that failed half-way keeps the file marked for repair.
+  FDBHeader.WriteChangesState =
+      FIncompleteCommits.empty() ? kWriteChangesComplete : kWriteChangesInProgress;
+  WriteDBHeader(false);
+}
+
+// ---- object ids ----
+
+int32_t TVLTDiskPageManager::GetNextObjectID(int32_t, int32_t) {
+  if (!IsOpened()) throw EVLTException(30399, kNotOpened);
+  if (!RetryLock([this] { return LockLastObjectID(); }))
+    throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
+  TScopeExit Unlock([this] { UnlockLastObjectID(); });
+  int32_t Value = 0;
+  FDatabaseFile->ReadBuffer(&Value, sizeof Value, FOffsetToLastObjectID, 30400);
+  Value = static_cast<int32_t>(static_cast<uint32_t>(Value) + 1u);
+  if (FDatabaseFile->AccessMode() == amReadWrite) {
+    Hook(TVLTDiskWrite::LastObjectID, kNoPage);
+    FDatabaseFile->WriteBuffer(&Value, sizeof Value, FOffsetToLastObjectID, 30404);
+  } else {
+    Value = static_cast<int32_t>(static_cast<uint32_t>(Value) +
+                                 static_cast<uint32_t>(RandomBelow(10000)));
+  }
+  return Value;
+}
+
+void TVLTDiskPageManager::InitObjectID(int32_t, int32_t) {
+  if (!IsOpened()) throw EVLTException(30399, kNotOpened);
+  if (!RetryLock([this] { return LockLastObjectID(); }))
+    throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
+  TScopeExit Unlock([this] { UnlockLastObjectID(); });
+  if (FDatabaseFile->AccessMode() != amReadWrite) return;
+  int32_t Zero = 0;
+  Hook(TVLTDiskWrite::LastObjectID, kNoPage);
+  FDatabaseFile->WriteBuffer(&Zero, sizeof Zero, FOffsetToLastObjectID, 30404);
+}
+
+// ---- size ----
+
+void TVLTDiskPageManager::ExtendFile(int32_t PageCount) {
+  if (PageCount <= 0) return;
+  // From the header's count, not the current size: a growth a crash left uncounted is reused.
+  FDatabaseFile->SetSize(FOffsetToFirstPage +
+                         (int64_t{FDBHeader.TotalPageCount} + PageCount) * PageSize());
+  FDBHeader.TotalPageCount += PageCount;
+}
+
+void TVLTDiskPageManager::TruncateFile(int32_t PageCount) {
+  if (PageCount <= 0 || PageCount > FDBHeader.TotalPageCount) return;
+  FDBHeader.TotalPageCount -= PageCount;
+  WriteDBHeader();  // before the cut: the header never claims pages the file lacks
+  FDatabaseFile->SetSize(FOffsetToFirstPage + int64_t{FDBHeader.TotalPageCount} * PageSize());
+}
+
+void TVLTDiskPageManager::TruncateDatabase() {
+  if (!LockDBHeaderWithRetry()) throw EVLTException(20231, "Database is locked");
+  TScopeExit Unlock([this] { UnlockDBHeader(); });
+  ReadDBHeader();
+  int32_t Tail = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;
+  if (Tail > 0) TruncateFile(Tail);
+}
+
+}  // namespace vlt

@@ -1,0 +1,217 @@
+// TVLTDiskPageManager: the page manager of a single-file database. It supplies the physical page
+// operations over the file (allocation through the free-space manager, read with decryption and
+// checksum, write with encryption), owns the in-memory prolog (database header, crypto header,
+// lock-byte area), offers the byte-range locks through which processes coordinate, hands out
+// object ids, and wraps every commit in the header protocol that marks an interrupted commit.
+//
+// Invariants:
+//   1. The file is OffsetToFirstPage + TotalPageCount * PageSize bytes long, or longer after an
+//      interrupted growth (ExtendFile always sets the size from TotalPageCount, so the surplus
+//      is harmless and absorbed by the next growth). The header never claims a page the file
+//      does not hold: the file grows before the header counts the new pages, and the header
+//      drops pages before the file is cut.
+//   2. WriteChangesState is 2 in the file only when every commit written through this manager
+//      completed: it becomes 1 before the first byte of a commit reaches the file, and a commit
+//      that failed keeps it 1 until the same session's retried commit completes.
+//   3. Page N of the file is at OffsetToFirstPage + N * PageSize; system pages (the free-space
+//      bitmaps) are never handed out by GetPage, RemovePage or AddPage, and never encrypted.
+//   4. A page in memory is always plain: a write encrypts a copy of the data in place, writes
+//      it, and decrypts it again whether or not the write succeeded.
+//   5. The header lock byte is held by this manager iff FLockDBHeaderCount > 0.
+//   6. The crypto header is written only at creation; opening writes nothing but the write
+//      probe's unchanged first byte.
+//
+// Commit protocol (ApplyChanges; the header lock is held from the first step to the last):
+//
+//   STEP                           METHOD                      FILE AFTERWARDS
+//   nothing to commit              HasChanges                  untouched
+//   check pages released          CheckSessionPagesReleased   untouched (20152/20085/20086)
+//   take header lock              LockDBHeader (4500 x 20ms)  untouched (20213)
+//   reread header, mark writing   ReadDBHeader, WriteDBHeader WriteChangesState 1
+//   free removed pages            InternalRemovePage          page State MaxInt, bits cleared
+//   write dirty pages (ascending) InternalWritePage           pages written, State + 1 each
+//   mark commit complete          WriteDBHeader               State + 1, WriteChangesState 2
+//   release header lock           UnlockDBHeader              (also after any failure; a
+//                                                             failure leaves state 1)
+//
+// A process that dies between the two header writes leaves WriteChangesState 1, which the next
+// OpenDatabase reports as RepairNeeded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "engine/core/VLTPageManager.h"
+#include "engine/disk/VLTDatabaseFile.h"
+#include "engine/disk/VLTDiskFileFormat.h"
+#include "engine/disk/VLTDiskTablePagesCache.h"
+
+namespace vlt {
+
+class TVLTDatabaseCipher;
+class TVLTDatabaseFreeSpaceManager;
+
+// What is about to be written (for the test hook).
+enum class TVLTDiskWrite { DBHeader, Page, PageState, PageRegion, LastObjectID, Prolog };
+
+class TVLTDiskPageManager : public TVLTPageManager {
+ public:
+  TVLTDiskPageManager();
+  ~TVLTDiskPageManager() override;  // closes the database
+
+  // ---- creating, opening, closing ----
+  // Creates the file with its prolog (header, crypto header with the control block when
+  // Password is not empty, lock bytes, object-id counter 0) and leaves it open without pages.
+  // 10461 when this manager's file is already open.
+  void CreateAndOpenDatabase(const std::string& DatabaseFileName, const TVLTPassword& Password,
+                             uint16_t PageSize, uint16_t ExtentPageCount);
+  // Opens an existing file and checks it: signature (10470), password against the control block
+  // (30445, before any page is read), prolog sizes and header values (20237). ReadOnly becomes
+  // true when the file cannot be written; RepairNeeded tells that the last commit did not
+  // complete (or the file is older than version 2.99). aMultiUser becomes false for exclusive
+  // opens and read-only files. 10462 when this manager's file is already open; 20230 when the
+  // header lock cannot be taken. On a failure the file stays open: the caller closes it.
+  void OpenDatabase(const std::string& DatabaseFileName, const TVLTPassword& Password,
+                    bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser);
+  // Closes the file (a failing close only marks it closed) and frees the free-space manager.
+  void CloseDatabase();
+
+  // ---- the page manager's operations ----
+  int32_t PageCount() override;  // the header's TotalPageCount, reread under the header lock
+  bool IsPageTableStateCurrent(TVLTSessionID SessionID, TVLTPage* Page) override;
+  void SavePageTableState(TVLTSessionID SessionID, TVLTPage* Page) override;
+  void RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo) override;  // 30434 system pages
+  TVLTPage* GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo, uint16_t PageType,
+                    bool SynchronizeAllowed = true) override;            // 30434 system pages
+  void ApplyChanges(TVLTSessionID SessionID) override;                  // the commit protocol
+
+  // ---- direct page access (no cache, no encryption, no checksum) ----
+  // Offset + Count above PageSize: 10476 (read) / 10477 (write); file errors 10474 / 10475.
+  void ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
+  void WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
+  // Multi-user only: the State stored for the page; MaxInt on any failure or in single-user mode.
+  int32_t InternalReadPageState(TVLTPageNo PageNo) override;
+  void InternalWritePageState(TVLTPageNo PageNo, int32_t PageState);
+  // File position of a page; 10471 "Invalid PageNo = %d" for -1 (and any negative number).
+  int64_t PagePosition(TVLTPageNo PageNo) const;
+
+  // ---- prolog ----
+  void ReadDBHeader();  // 10459 closed, 10464 read failure
+  // 10460 closed, 10462 write failure; CheckExternalChanges applies the design-mode check 20196.
+  void WriteDBHeader(bool CheckExternalChanges = false);
+  void ReadCryptoHeader();   // 30436, 30439
+  void WriteCryptoHeader();  // 30437, 30438
+  void ReadLockedBytes();    // 30441, 30442 (only LockedByteSize is read)
+  void WriteLockedBytes();   // 30443, 30444
+
+  // ---- locks between processes (never wait; answer whether it worked) ----
+  bool LockDBHeader();  // counted: nested calls succeed, the last unlock releases
+  bool UnlockDBHeader();
+  bool LockTables();
+  bool UnlockTables();
+  bool LockFreeSpaceManager();
+  bool UnlockFreeSpaceManager();
+  bool LockLastObjectID();
+  bool UnlockLastObjectID();
+  bool LockPageByte(TVLTPageNo PageNo, uint16_t Offset);
+  bool UnlockPageByte(TVLTPageNo PageNo, uint16_t Offset);
+  bool IsPageByteLocked(TVLTPageNo PageNo, uint16_t Offset);
+  bool IsPageRegionLocked(TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
+  // LockDBHeader retried LockRetryCount times LockRetryDelayMS apart (4500 x 20 ms).
+  bool LockDBHeaderWithRetry();
+
+  // ---- object ids ----
+  // The next object id (30399 closed, 30401 lock, 30400 read, 30404 write). A read-only file is
+  // not changed; the answer then adds a random 0..9999. The arguments are not used.
+  int32_t GetNextObjectID(int32_t TryCount = 0, int32_t DelayMS = 0);
+  void InitObjectID(int32_t TryCount = 0, int32_t DelayMS = 0);
+
+  // ---- size ----
+  // Grows the file by PageCount pages (to OffsetToFirstPage + (TotalPageCount + PageCount) *
+  // PageSize), then counts them in the in-memory header. Nothing for PageCount <= 0.
+  void ExtendFile(int32_t PageCount);
+  // Drops PageCount pages: header first (written), then the file is cut. Nothing for
+  // PageCount <= 0 or above TotalPageCount.
+  void TruncateFile(int32_t PageCount);
+  // Cuts the free tail so that the last used page is the file's last page.
+  void TruncateDatabase();
+
+  // ---- properties ----
+  TVLTDatabaseFile& DatabaseFile() { return *FDatabaseFile; }
+  TVLTDBHeader& DBHeader() { return FDBHeader; }
+  const TVLTCryptoHeader& CryptoHeader() const { return FCryptoHeader; }
+  const TVLTLockedBytes& LockedBytes() const { return FLockedBytes; }
+  const TVLTPassword& Password() const { return FPassword; }
+  bool IsOpened() const { return FDatabaseFile->IsOpened(); }
+  bool Encrypted() const { return FDBHeader.Encrypted != 0; }
+  bool Exclusive() const { return FExclusive; }
+  int64_t OffsetToDBHeader() const { return FOffsetToDBHeader; }
+  int64_t OffsetToCryptoHeader() const { return FOffsetToCryptoHeader; }
+  int64_t OffsetToLockedBytes() const { return FOffsetToLockedBytes; }
+  int64_t OffsetToLastObjectID() const { return FOffsetToLastObjectID; }
+  int64_t OffsetToFirstPage() const { return FOffsetToFirstPage; }
+  TVLTDatabaseFreeSpaceManager* FreeSpaceManager() const { return FDatabaseFreeSpaceManager.get(); }
+  TVLTDiskTablePagesCacheManager& TablePagesCacheManager() { return FTablePagesCacheManager; }
+  int32_t LockDBHeaderCount() const { return FLockDBHeaderCount; }
+  // True when page N is a free-space bitmap page of this file.
+  bool IsSystemPage(TVLTPageNo PageNo) const;
+
+  // The process-wide designer flag (an application never sets it).
+  bool DesignMode() const { return FDesignMode; }
+  void SetDesignMode(bool V) { FDesignMode = V; }
+  // Lock waits (4500 tries 20 ms apart); tests shorten them.
+  void SetLockRetry(int32_t Count, int32_t DelayMS) {
+    FLockRetryCount = Count;
+    FLockRetryDelayMS = DelayMS;
+  }
+  // Called before every write to the file with what is written and the page number (-1 for
+  // prolog writes). Tests use it to count writes, to fail one (by throwing) or to stop the
+  // process at a chosen point.
+  using TWriteHook = std::function<void(TVLTDiskWrite What, TVLTPageNo PageNo)>;
+  void SetWriteHook(TWriteHook Hook) { FWriteHook = std::move(Hook); }
+
+ protected:
+  friend class TVLTDatabaseFreeSpaceManager;
+
+  void InternalAddPage(TVLTPage* Page) override;
+  void InternalRemovePage(TVLTPageNo PageNo) override;
+  bool InternalReadPage(TVLTPage* Page) override;
+  void InternalWritePage(TVLTPage* Page) override;
+
+ private:
+  void Hook(TVLTDiskWrite What, TVLTPageNo PageNo) {
+    if (FWriteHook) FWriteHook(What, PageNo);
+  }
+  bool RetryLock(const std::function<bool()>& TryOnce);
+  void ResetProlog();
+  void CheckPageNoForSystemPages(TVLTPageNo PageNo) const;
+  void CheckHeaderValues() const;
+
+  std::unique_ptr<TVLTDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
+  std::unique_ptr<TVLTDatabaseFile> FDatabaseFile;
+  TVLTDBHeader FDBHeader;
+  TVLTCryptoHeader FCryptoHeader;
+  TVLTPassword FPassword;
+  TVLTLockedBytes FLockedBytes;
+  int32_t FLockDBHeaderCount = 0;
+  int64_t FLockedDBHeaderByte = 0;  // the byte the current header lock is on
+  bool FExclusive = false;
+  TVLTDiskTablePagesCacheManager FTablePagesCacheManager;
+  int64_t FOffsetToDBHeader = 0;
+  int64_t FOffsetToCryptoHeader = kDefaultOffsetToCryptoHeader;
+  int64_t FOffsetToLockedBytes = kDefaultOffsetToLockedBytes;
+  int64_t FOffsetToLastObjectID = kDefaultOffsetToLastObjectID;
+  int64_t FOffsetToFirstPage = kDefaultOffsetToFirstPage;
+
+  std::unique_ptr<TVLTDatabaseCipher> FCipher;  // exists iff the open file is encrypted
+  std::set<TVLTSessionID> FIncompleteCommits;   // sessions whose commit failed half-way
+  bool FDesignMode = false;
+  int32_t FLockRetryCount = 4500;
+  int32_t FLockRetryDelayMS = 20;
+  TWriteHook FWriteHook;
+};
+
+}  // namespace vlt

@@ -1,0 +1,299 @@
+#include "engine/disk/VLTFreeSpaceManager.h"
+
+#include <algorithm>
+
+#include "engine/core/VLTExcept.h"
+#include "engine/disk/VLTDiskPageManager.h"
+
+namespace vlt {
+
+// The header lock for one allocation or free: taken with retries, released on every path.
+class TVLTDatabaseFreeSpaceManager::THeaderLock {
+ public:
+  THeaderLock(TVLTDiskPageManager* M, int32_t ErrorCode) : FManager(M) {
+    if (!M->LockDBHeaderWithRetry()) throw EVLTException(ErrorCode, "Database is locked");
+  }
+  ~THeaderLock() { FManager->UnlockDBHeader(); }
+
+ private:
+  TVLTDiskPageManager* FManager;
+};
+
+TVLTDatabaseFreeSpaceManager::TVLTDatabaseFreeSpaceManager(TVLTDiskPageManager* PageManager)
+    : LPageManager(PageManager),
+      FPageCountInExtent(PageManager->DBHeader().PageCountInExtent),
+      FGeometry(PageManager->PageDataSize(), PageManager->DBHeader().PageCountInExtent),
+      FLastUsedPageNo(PageManager->DBHeader().LastUsedPageNo),
+      FTotalPageCount(PageManager->DBHeader().TotalPageCount) {}
+
+int32_t TVLTDatabaseFreeSpaceManager::AddPagesStep() const {
+  if (FTotalPageCount == 0) return 6;
+  return std::max(FTotalPageCount / 10, FPageCountInExtent);
+}
+
+void TVLTDatabaseFreeSpaceManager::CheckPageNoForSystemPages(TVLTPageNo PageNo) const {
+  if (IsSystemPage(PageNo))
+    throw EVLTException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+}
+
+void TVLTDatabaseFreeSpaceManager::ReadHeader() {
+  LPageManager->ReadDBHeader();
+  FLastUsedPageNo = LPageManager->DBHeader().LastUsedPageNo;
+  FTotalPageCount = LPageManager->DBHeader().TotalPageCount;
+}
+
+void TVLTDatabaseFreeSpaceManager::SaveHeader() {
+  TVLTDBHeader& H = LPageManager->DBHeader();
+  if (H.LastUsedPageNo == FLastUsedPageNo && H.TotalPageCount == FTotalPageCount) return;
+  H.LastUsedPageNo = FLastUsedPageNo;
+  H.TotalPageCount = FTotalPageCount;
+  LPageManager->WriteDBHeader(true);
+}
+
+std::unique_ptr<TVLTPage> TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo,
+                                                                       uint16_t Type,
+                                                                       int32_t ErrorCode) {
+  auto Page = std::make_unique<TVLTPage>(LPageManager);
+  Page->SetPageNo(static_cast<TVLTPageNo>(PageNo));
+  if (PageNo >= FTotalPageCount || !LPageManager->InternalReadPage(Page.get()))
+    throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+                        {int64_t{PageNo}, int64_t{Type}});
+  CheckPageType(Page->PageHeader()->PageType, Type, ErrorCode);
+  return Page;
+}
+
+void TVLTDatabaseFreeSpaceManager::WriteBitmapPage(TVLTPage& Page) {
+  LPageManager->InternalWritePage(&Page);
+}
+
+void TVLTDatabaseFreeSpaceManager::FormatBitmapPage(int64_t PageNo, uint16_t Type) {
+  TVLTPage Page(LPageManager);
+  Page.SetPageNo(static_cast<TVLTPageNo>(PageNo));
+  Page.AllocPageBuffer();
+  Page.PageHeader()->PageType = Type;
+  Page.PageData()[0] = 0x01;
+  WriteBitmapPage(Page);
+}
+
+// ---- allocation ----
+
+TVLTPageNo TVLTDatabaseFreeSpaceManager::GetPage(TVLTPageNo) {
+  THeaderLock Lock(LPageManager, 20231);
+  TVLTPageNo Result = kNoPage;
+  try {
+    ReadHeader();
+    if (!FindFreePage(Result)) Result = AppendPages();
+    if (Result > FLastUsedPageNo) FLastUsedPageNo = Result;
+  } catch (...) {
+    try {
+      SaveHeader();
+    } catch (...) {
+    }
+    throw;
+  }
+  SaveHeader();
+  return Result;
+}
+
+bool TVLTDatabaseFreeSpaceManager::FindFreePage(TVLTPageNo& Result) {
+  if (FLastUsedPageNo == kNoPage || FTotalPageCount <= 0) return false;
+  int64_t LastEAM = (int64_t{FTotalPageCount} - 1) / FGeometry.EAMPagesAddressed;
+  if (SearchEAMPage(LastEAM, Result)) return true;
+  for (int64_t K = 0; K < LastEAM; ++K)
+    if (SearchEAMPage(K, Result)) return true;
+  return false;
+}
+
+bool TVLTDatabaseFreeSpaceManager::SearchEAMPage(int64_t K, TVLTPageNo& Result) {
+  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, 30423);
+  const uint8_t* Data = EAM->PageData();
+  const int64_t E = FPageCountInExtent;
+  for (int64_t I = 0; I < EAM->PageDataSize(); ++I) {
+    if (Data[I] == 0xFF) continue;
+    for (int J = 0; J < 4; ++J) {
+      if (Data[I] & (1u << (2 * J + 1))) continue;
+      int64_t Extent = K * FGeometry.EAMExtentsAddressed + I * 4 + J;
+      int64_t FirstPFS = Extent * E / FGeometry.PFSPagesAddressed;
+      int64_t LastPFS = (Extent * E + E - 1) / FGeometry.PFSPagesAddressed;
+      while (LastPFS >= FirstPFS && FGeometry.PFSPageNo(LastPFS) >= FTotalPageCount) --LastPFS;
+      if (FGeometry.PFSPageNo(FirstPFS) >= FTotalPageCount) return false;
+      for (int64_t P = FirstPFS; P <= LastPFS; ++P) {
+        auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(P), ptPFS, 30423);
+        const uint8_t* Bits = PFS->PageData();
+        for (int64_t B = 0; B < PFS->PageDataSize(); ++B) {
+          if (Bits[B] == 0xFF) continue;
+          for (int Bit = 0; Bit < 8; ++Bit) {
+            if (Bits[B] & (1u << Bit)) continue;
+            int64_t Candidate = FGeometry.PFSPageNo(P) + B * 8 + Bit;
+            if (Candidate >= FTotalPageCount) return false;
+            // A bitmap page whose bit a crash left clear is still never handed out.
+            if (IsSystemPage(Candidate)) continue;
+            MarkPage(static_cast<TVLTPageNo>(Candidate), true);
+            Result = static_cast<TVLTPageNo>(Candidate);
+            return true;
+          }
+        }
+      }
+      return false;
+    }
+  }
+  return false;
+}
+
+TVLTPageNo TVLTDatabaseFreeSpaceManager::AppendPages() {
+  const bool WasEmpty = FLastUsedPageNo == kNoPage;
+  const int32_t OldTotal = FTotalPageCount;
+  const int64_t OldLastPFS =
+      WasEmpty ? -1 : std::max<int64_t>(OldTotal - 1, 0) / FGeometry.PFSPagesAddressed;
+  const int64_t OldLastEAM =
+      WasEmpty ? -1 : std::max<int64_t>(OldTotal - 1, 0) / FGeometry.EAMPagesAddressed;
+
+  // The new page: past the last used one, past system pages, and past pages a crash left
+  // marked in use below the end of the file.
+  int64_t P = int64_t{FLastUsedPageNo} + 1;
+  while (IsSystemPage(P) || (!WasEmpty && P < OldTotal && GetPageUsageFromPFS(
+                                                              static_cast<TVLTPageNo>(P))))
+    ++P;
+  int64_t N = AddPagesStep();
+  if (P >= OldTotal + N) N = P - OldTotal + 1;
+  while (IsSystemPage(OldTotal + N - 1)) ++N;
+  if (OldTotal + N > INT32_MAX)
+    throw EVLTException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
+                        {int64_t{P}, int64_t{OldTotal}});
+
+  // The file grows first; the header counts the new pages only once their bitmap pages are
+  // formatted; a failure takes the count back, so no page beyond the end is ever handed out.
+  LPageManager->ExtendFile(static_cast<int32_t>(N));
+  FTotalPageCount = LPageManager->DBHeader().TotalPageCount;
+  try {
+    const int64_t NewLastPFS = (int64_t{FTotalPageCount} - 1) / FGeometry.PFSPagesAddressed;
+    const int64_t NewLastEAM = (int64_t{FTotalPageCount} - 1) / FGeometry.EAMPagesAddressed;
+    for (int64_t K = OldLastPFS + 1; K <= NewLastPFS; ++K)
+      FormatBitmapPage(FGeometry.PFSPageNo(K), ptPFS);
+    for (int64_t K = OldLastEAM + 1; K <= NewLastEAM; ++K)
+      FormatBitmapPage(FGeometry.EAMPageNo(K), ptEAM);
+    SaveHeader();
+    for (int64_t K = OldLastEAM + 1; K <= NewLastEAM; ++K)
+      MarkPage(static_cast<TVLTPageNo>(FGeometry.EAMPageNo(K)), true, true);
+    for (int64_t K = OldLastPFS + 1; K <= NewLastPFS; ++K)
+      UpdateEAM(static_cast<TVLTPageNo>(FGeometry.PFSPageNo(K)));
+    FLastUsedPageNo = std::max<int32_t>(FLastUsedPageNo, static_cast<TVLTPageNo>(P));
+    MarkPage(static_cast<TVLTPageNo>(P), true, P >= OldTotal);
+  } catch (...) {
+    FTotalPageCount = OldTotal;
+    LPageManager->DBHeader().TotalPageCount = OldTotal;
+    if (WasEmpty) FLastUsedPageNo = kNoPage;
+    throw;
+  }
+  return static_cast<TVLTPageNo>(P);
+}
+
+// ---- bits ----
+
+void TVLTDatabaseFreeSpaceManager::MarkPage(TVLTPageNo PageNo, bool Used, bool TolerateSame) {
+  SetPFSBit(PageNo, Used, TolerateSame);
+  UpdateEAM(PageNo);
+}
+
+void TVLTDatabaseFreeSpaceManager::SetPFSBit(TVLTPageNo PageNo, bool Used, bool TolerateSame) {
+  if (PageNo < 0 || PageNo >= FTotalPageCount)
+    throw EVLTException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
+                        {int64_t{PageNo}, int64_t{FTotalPageCount}});
+  int64_t K = PageNo / FGeometry.PFSPagesAddressed;
+  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30424);
+  int64_t Local = PageNo - FGeometry.PFSPageNo(K);
+  uint8_t& Byte = PFS->PageData()[Local / 8];
+  const uint8_t Mask = static_cast<uint8_t>(1u << (Local % 8));
+  if (Used && (Byte & Mask)) {
+    if (TolerateSame) return;
+    throw EVLTException(30425, "Page: %d already used", {int64_t{PageNo}});
+  }
+  if (!Used && !(Byte & Mask)) {
+    if (TolerateSame) return;
+    throw EVLTException(30427, "Page: %d already free", {int64_t{PageNo}});
+  }
+  Byte = static_cast<uint8_t>(Used ? Byte | Mask : Byte & ~Mask);
+  WriteBitmapPage(*PFS);
+}
+
+void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
+  if (PageNo < 0 || PageNo >= FTotalPageCount)
+    throw EVLTException(30431, "Page: %d cannot be addressed. TotalPageCount=%d",
+                        {int64_t{PageNo}, int64_t{FTotalPageCount}});
+  const int64_t E = FPageCountInExtent;
+  int64_t K = PageNo / FGeometry.EAMPagesAddressed;
+  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, 30428);
+  int64_t Extent = PageNo / E;
+  bool SomeUsed = false, SomeFree = false;
+  for (int64_t Q = Extent * E; Q < Extent * E + E && !(SomeUsed && SomeFree); ++Q) {
+    if (Q < FTotalPageCount && GetPageUsageFromPFS(static_cast<TVLTPageNo>(Q)))
+      SomeUsed = true;
+    else
+      SomeFree = true;
+  }
+  int64_t Local = Extent - K * FGeometry.EAMExtentsAddressed;
+  uint8_t& Byte = EAM->PageData()[Local / 4];
+  const int Shift = static_cast<int>(Local % 4) * 2;
+  const uint8_t Value = SomeUsed && !SomeFree ? 3 : 1;
+  uint8_t NewByte = static_cast<uint8_t>((Byte & ~(3u << Shift)) | (Value << Shift));
+  if (NewByte == Byte) return;
+  Byte = NewByte;
+  WriteBitmapPage(*EAM);
+}
+
+bool TVLTDatabaseFreeSpaceManager::GetPageUsageFromPFS(TVLTPageNo PageNo) {
+  int64_t K = PageNo / FGeometry.PFSPagesAddressed;
+  if (FGeometry.PFSPageNo(K) > FLastUsedPageNo) return false;
+  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30430);
+  int64_t Local = PageNo - FGeometry.PFSPageNo(K);
+  return (PFS->PageData()[Local / 8] >> (Local % 8)) & 1;
+}
+
+// ---- freeing ----
+
+TVLTPageNo TVLTDatabaseFreeSpaceManager::FindLastUsedPage() {
+  if (FTotalPageCount <= 0) return kNoPage;
+  for (int64_t K = (int64_t{FTotalPageCount} - 1) / FGeometry.PFSPagesAddressed; K >= 0; --K) {
+    auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30432);
+    const uint8_t* Bits = PFS->PageData();
+    for (int64_t B = PFS->PageDataSize() - 1; B >= 0; --B) {
+      if (Bits[B] == 0) continue;
+      for (int Bit = 7; Bit >= 0; --Bit) {
+        if (!(Bits[B] & (1u << Bit))) continue;
+        int64_t Page = FGeometry.PFSPageNo(K) + B * 8 + Bit;
+        if (Page < FTotalPageCount && !IsSystemPage(Page)) return static_cast<TVLTPageNo>(Page);
+      }
+    }
+  }
+  return kNoPage;
+}
+
+void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
+  THeaderLock Lock(LPageManager, 20232);
+  try {
+    ReadHeader();
+    MarkPage(PageNo, false);
+    FLastUsedPageNo = FindLastUsedPage();
+    int64_t Step = DelPagesStep();
+    int64_t Tail = int64_t{FTotalPageCount} - FLastUsedPageNo - 1;
+    if (Tail >= Step) {
+      int64_t N = Tail / Step * Step;
+      // Never end on a bitmap page: the EAM page after a PFS page would be cut off.
+      while (N > 0 && FTotalPageCount - N > 0 && IsSystemPage(FTotalPageCount - N - 1)) --N;
+      if (N > 0) {
+        LPageManager->DBHeader().LastUsedPageNo = FLastUsedPageNo;
+        LPageManager->TruncateFile(static_cast<int32_t>(N));
+        FTotalPageCount = LPageManager->DBHeader().TotalPageCount;
+      }
+    }
+  } catch (...) {
+    try {
+      SaveHeader();
+    } catch (...) {
+    }
+    throw;
+  }
+  SaveHeader();
+}
+
+}  // namespace vlt

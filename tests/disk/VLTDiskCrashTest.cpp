@@ -1,0 +1,142 @@
+// What survives when the process dies or the file system fails in the middle of a change.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "VLTDiskTestUtil.h"
+
+namespace vlt {
+namespace {
+
+using test::kSys;
+
+class Crash : public test::DiskTest {
+ protected:
+  // Runs Body in a child process and answers how it ended.
+  template <typename F>
+  int RunChild(F Body) {
+    pid_t Pid = fork();
+    if (Pid == 0) {
+      try {
+        Body();
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    int Status = 0;
+    waitpid(Pid, &Status, 0);
+    return Status;
+  }
+};
+
+TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommit) {
+  {
+    auto M = Create(512);
+    M->PutPage(M->AddPage(kSys, ptTableRecord));
+    M->ApplyChanges(kSys);
+  }
+  int Status = RunChild([&] {
+    test::DiskTest::TOpenResult R;
+    auto M = Open({}, &R);
+    TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+    P->PageData()[0] = 0xEE;
+    P->SetIsDirty(true);
+    M->PutPage(P);
+    int HeaderWrites = 0;
+    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+      if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
+    });
+    M->ApplyChanges(kSys);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status));
+  EXPECT_EQ(WTERMSIG(Status), SIGKILL);
+  test::DiskTest::TOpenResult R;
+  auto M = Open({}, &R);
+  EXPECT_TRUE(R.RepairNeeded);
+  EXPECT_EQ(StoredHeader().WriteChangesState, 1);
+  TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+  EXPECT_EQ(P->PageData()[0], 0xEE);  // the page itself was written
+  M->PutPage(P);
+}
+
+TEST_F(Crash, KilledAfterTheFileGrewButBeforeTheHeaderCountedIt) {
+  {
+    auto M = Create(512);
+    for (int I = 0; I < 4; ++I) M->PutPage(M->AddPage(kSys, ptTableRecord));  // pages 2..5
+    M->ApplyChanges(kSys);
+  }
+  int Status = RunChild([&] {
+    auto M = Open();
+    M->SetWriteHook([&](TVLTDiskWrite, TVLTPageNo) { raise(SIGKILL); });
+    M->AddPage(kSys, ptTableRecord);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status));
+  EXPECT_GT(Bytes().size(), 380u + 6 * 512);  // grown, but not counted
+  EXPECT_EQ(StoredHeader().TotalPageCount, 6);
+  auto M = Open();
+  TVLTPage* P = M->AddPage(kSys, ptTableRecord);
+  EXPECT_EQ(P->PageNo(), 6);
+  M->PutPage(P);
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(Bytes().size(), 380u + 14 * 512);  // the surplus was absorbed, not added to
+}
+
+TEST_F(Crash, GrowthRefusedByTheFileSystemHandsOutNoPage) {
+  {
+    auto M = Create(512);
+    for (int I = 0; I < 4; ++I) M->PutPage(M->AddPage(kSys, ptTableRecord));
+    M->ApplyChanges(kSys);
+  }
+  const size_t Size = Bytes().size();
+  int Status = RunChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit Limit{static_cast<rlim_t>(Size), static_cast<rlim_t>(Size)};
+    setrlimit(RLIMIT_FSIZE, &Limit);  // the file may not grow any more
+    auto M = Open();
+    try {
+      M->AddPage(kSys, ptTableRecord);
+    } catch (const EVLTException&) {
+      if (M->LockDBHeaderCount() != 0) _exit(5);
+      _exit(4);  // refused, as it must be
+    }
+    _exit(6);
+  });
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 4);
+  EXPECT_EQ(Bytes().size(), Size);
+  auto H = StoredHeader();
+  EXPECT_EQ(H.TotalPageCount, 6);
+  EXPECT_EQ(H.LastUsedPageNo, 5);
+  EXPECT_EQ(H.WriteChangesState, 2);
+  auto M = Open();
+  TVLTPage* P = M->AddPage(kSys, ptTableRecord);
+  EXPECT_EQ(P->PageNo(), 6);
+  M->PutPage(P);
+  M->ApplyChanges(kSys);
+}
+
+TEST_F(Crash, FailedBitmapWriteDuringGrowthTakesTheGrowthBack) {
+  auto M = Create(512);
+  M->SetWriteHook([](TVLTDiskWrite W, TVLTPageNo No) {
+    if (W == TVLTDiskWrite::Page && No == 1) throw EVLTException(10469, "injected");
+  });
+  EXPECT_EQ(test::CodeOf([&] { M->AddPage(kSys, ptTableRecord); }), 10469);
+  EXPECT_EQ(StoredHeader().TotalPageCount, 0);
+  EXPECT_EQ(StoredHeader().LastUsedPageNo, -1);
+  M->SetWriteHook(nullptr);
+  TVLTPage* P = M->AddPage(kSys, ptTableRecord);
+  EXPECT_EQ(P->PageNo(), 2);
+  M->PutPage(P);
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(Bytes().size(), 380u + 6 * 512);
+  EXPECT_EQ(Bytes()[380 + 512 + 8], ptEAM);
+}
+
+}  // namespace
+}  // namespace vlt

@@ -1,0 +1,143 @@
+#include "engine/disk/VLTFreeSpaceManager.h"
+
+#include <gtest/gtest.h>
+
+#include "VLTDiskTestUtil.h"
+
+namespace vlt {
+namespace {
+
+using test::CodeOf;
+using test::kSys;
+
+class FreeSpace : public test::DiskTest {
+ protected:
+  TVLTPageNo Add(TVLTDiskPageManager& M) {
+    TVLTPage* P = M.AddPage(kSys, ptTableRecord);
+    TVLTPageNo No = P->PageNo();
+    M.PutPage(P);
+    return No;
+  }
+  int64_t FileSize() const { return static_cast<int64_t>(Bytes().size()); }
+  uint8_t DataByte(TVLTPageNo Page, int I, uint16_t PageSize = 512) const {
+    return Bytes()[PageOffset(Page, PageSize) + 40 + I];
+  }
+  uint16_t TypeOf(TVLTPageNo Page, uint16_t PageSize = 512) const {
+    return Peek<uint16_t>(PageOffset(Page, PageSize) + 8);
+  }
+};
+
+TEST_F(FreeSpace, FirstAllocationsOfAnEmptyFile) {
+  auto M = Create(512);
+  EXPECT_EQ(M->FreeSpaceManager()->AddPagesStep(), 6);
+  EXPECT_EQ(Add(*M), 2);
+  EXPECT_EQ(FileSize(), 380 + 6 * 512);
+  EXPECT_EQ(StoredHeader().TotalPageCount, 6);
+  EXPECT_EQ(StoredHeader().LastUsedPageNo, 2);
+  EXPECT_EQ(TypeOf(0), ptPFS);
+  EXPECT_EQ(TypeOf(1), ptEAM);
+  EXPECT_EQ(DataByte(0, 0), 0x07);
+  EXPECT_EQ(DataByte(1, 0), 0x01);
+  EXPECT_EQ(Add(*M), 3);
+  EXPECT_EQ(Add(*M), 4);
+  EXPECT_EQ(FileSize(), 380 + 6 * 512);
+  EXPECT_EQ(DataByte(0, 0), 0x1F);
+  EXPECT_EQ(StoredHeader().LastUsedPageNo, 4);
+  EXPECT_EQ(Add(*M), 5);
+  // Pages 2 to 5 in use: the next growth is max(6 div 10, 8) = 8 pages.
+  EXPECT_EQ(M->FreeSpaceManager()->AddPagesStep(), 8);
+  EXPECT_EQ(Add(*M), 6);
+  EXPECT_EQ(StoredHeader().TotalPageCount, 14);
+  EXPECT_EQ(FileSize(), 380 + 14 * 512);
+  M->CancelChanges(kSys);  // every page added is given back
+  EXPECT_EQ(DataByte(0, 0), 0x03);
+}
+
+TEST_F(FreeSpace, FreedPagesAreReusedLowestFirstAndTheTailShrinks) {
+  auto M = Create(512);
+  for (int I = 0; I < 30; ++I) Add(*M);  // pages 2 .. 31
+  M->ApplyChanges(kSys);
+  const int32_t Total = StoredHeader().TotalPageCount;
+  M->RemovePage(kSys, 9);
+  M->RemovePage(kSys, 5);
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(Add(*M), 5);
+  EXPECT_EQ(Add(*M), 9);
+  M->ApplyChanges(kSys);
+
+  // Free the top 20 pages: the free tail is at least one step and is cut in whole steps.
+  for (TVLTPageNo No = 12; No <= 31; ++No) M->RemovePage(kSys, No);
+  M->ApplyChanges(kSys);
+  auto H = StoredHeader();
+  EXPECT_EQ(H.LastUsedPageNo, 11);
+  EXPECT_LT(H.TotalPageCount, Total);
+  EXPECT_GE(H.TotalPageCount, 12);
+  EXPECT_EQ(FileSize(), 380 + int64_t{H.TotalPageCount} * 512);
+
+  // Freeing everything skips LastUsedPageNo back over the bitmap pages to -1.
+  for (TVLTPageNo No = 2; No <= 11; ++No) M->RemovePage(kSys, No);
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(StoredHeader().LastUsedPageNo, -1);
+  EXPECT_EQ(Add(*M), 2);
+}
+
+TEST_F(FreeSpace, FreeingTwiceAndBitmapPagesAreRefused) {
+  auto M = Create(512);
+  Add(*M);
+  Add(*M);
+  M->ApplyChanges(kSys);
+  M->FreeSpaceManager()->FreePage(3);
+  EXPECT_EQ(CodeOf([&] { M->FreeSpaceManager()->FreePage(3); }), 30427);
+  EXPECT_EQ(CodeOf([&] { M->FreeSpaceManager()->FreePage(100); }), 30430);
+  EXPECT_EQ(M->LockDBHeaderCount(), 0);  // the lock is released on failure too
+  EXPECT_EQ(CodeOf([&] { M->FreeSpaceManager()->CheckPageNoForSystemPages(0); }), 30434);
+}
+
+TEST_F(FreeSpace, WrongBitmapPageTypeIsReported) {
+  auto M = Create(512);
+  Add(*M);
+  M->ApplyChanges(kSys);
+  uint16_t Record = ptTableRecord;
+  Poke(PageOffset(1) + 8, &Record, 2);  // the EAM page damaged
+  EXPECT_EQ(test::MessageOf([&] { Add(*M); }),
+            "Wrong page type. Found 'TableRecord Page', but expecting: 'EAM Page' - Native "
+            "error: 30423");
+}
+
+// The growth that crosses the first PFS page's range: the second PFS page (3776 at page size
+// 512) is formatted and never handed out.
+TEST_F(FreeSpace, GrowthAcrossTheSecondPFSPage) {
+  auto M = Create(512);
+  TVLTPageNo Last = 0;
+  for (int I = 0; I < 3780; ++I) {
+    Last = Add(*M);
+    ASSERT_NE(Last, 3776);
+    if (I % 500 == 0) M->ApplyChanges(kSys);
+  }
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(Last, 3782);  // 3780 pages from 2, skipping 3776
+  EXPECT_EQ(TypeOf(3776), ptPFS);
+  EXPECT_EQ(DataByte(3776, 0), 0x7F);  // itself and 3777 .. 3782
+  EXPECT_EQ(DataByte(0, 0), 0xFF);
+  EXPECT_EQ(DataByte(0, 471), 0xFF);
+  EXPECT_EQ(DataByte(1, 0), 0xFF);  // the first extents are full
+  auto H = StoredHeader();
+  EXPECT_EQ(FileSize(), 380 + int64_t{H.TotalPageCount} * 512);
+  EXPECT_FALSE(M->FreeSpaceManager()->IsSystemPage(H.TotalPageCount - 1));
+}
+
+TEST_F(FreeSpace, ASecondManagerOnTheFileSeesTheSameAllocation) {
+  Create(512)->CloseDatabase();
+  test::DiskTest::TOpenResult R;
+  auto A = Open({}, &R, true);
+  auto B = Open({}, &R, true);
+  EXPECT_EQ(Add(*A), 2);
+  EXPECT_EQ(Add(*B), 3);
+  EXPECT_EQ(Add(*A), 4);
+  A->ApplyChanges(kSys);
+  B->ApplyChanges(kSys);
+  EXPECT_EQ(StoredHeader().LastUsedPageNo, 4);
+}
+
+}  // namespace
+}  // namespace vlt
