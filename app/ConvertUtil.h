@@ -1,0 +1,55 @@
+// Preparation of a backup folder's Paradox tables before a conversion reads them: tables kept in
+// an older layout are upgraded in place to the current one, and the primary index of every
+// covered table is rebuilt.
+//
+// An upgrade never damages the source: the table file is first moved aside under a temporary
+// name (base name without its last character, a digit and ".db": contfil0.db ... contfil9.db),
+// the new table is created under the old name and filled from the moved file, and the moved
+// file is deleted only when every record was read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/ConversionUI.h"
+#include "app/ParadoxTypes.h"
+
+namespace vlt::app {
+
+// One field of a current layout.
+struct TParadoxLayoutField {
+  const char* Name;
+  TFieldType Type;
+  int Size;  // strings only
+};
+
+// A current Paradox layout: the file is BaseName + ".db"; the first KeyCount fields form the
+// primary key (0 = none).
+struct TParadoxLayout {
+  const char* BaseName;
+  std::vector<TParadoxLayoutField> Fields;
+  int KeyCount;
+};
+
+// The catalogue, numbered 0 (bankfile) to 13 (contname).
+const std::vector<TParadoxLayout>& ParadoxLayouts();
+
+enum class TPrepareMode {
+  Contributions,  // upgrade and re-index tables 10 to 13
+  Ledger,         // upgrade and re-index tables 0 to 7, then re-index tables 8 and 9
+};
+
+// Upgrades and re-indexes the tables of Folder for Mode. Returns true when every step
+// succeeded. Problems that stop an upgrade are shown through UI as error boxes:
+//   "While trying to restructure files in <folder>, could not create temporary file: <name>"
+//   "A Problem has been encountered while updating table structure for table "<base>.db""
+// and an unexpected error as "<type name>: <message>".
+bool PrepareParadoxTables(const std::string& Folder, TPrepareMode Mode, TConversionUI& UI);
+
+// Message texts.
+inline constexpr const char* kMsgRestructure1 = "While trying to restructure files in ";
+inline constexpr const char* kMsgRestructure2 = ", could not";
+inline constexpr const char* kMsgRestructure3 = " create temporary file: ";
+inline constexpr const char* kMsgStructureProblem = "A Problem has been encountered while updating table structure for table \"";
+
+}  // namespace vlt::app

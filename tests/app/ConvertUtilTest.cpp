@@ -1,0 +1,180 @@
+// Preparation of a backup folder's Paradox tables: old layouts upgraded, indexes rebuilt.
+#include <gtest/gtest.h>
+
+#include "app/ConvertUtil.h"
+#include "app/ParadoxError.h"
+#include "app/ParadoxFile.h"
+#include "app/ParadoxTable.h"
+#include "tests/app/FakeUI.h"
+#include "tests/app/TestDirs.h"
+
+namespace {
+
+using namespace vlt::app;
+using vlt::test::TFakeUI;
+using vlt::test::TTempDir;
+
+using TRow = std::vector<TParadoxValue>;
+
+void MakeTable(const std::string& Dir, const std::string& Name, std::vector<TParadoxFieldDef> Fields, const std::string& Key,
+               const std::vector<TRow>& Rows) {
+  TParadoxTable T;
+  T.SetDatabaseName(Dir);
+  T.SetTableName(Name);
+  T.FieldDefs() = std::move(Fields);
+  if (!Key.empty()) T.IndexDefs() = {{"", Key, ixPrimary | ixUnique}};
+  T.CreateTable();
+  T.Open();
+  for (const TRow& R : Rows) {
+    T.Append();
+    for (size_t I = 0; I < R.size(); ++I) T.Fields(static_cast<int>(I)).SetAsVariant(R[I]);
+    T.Post();
+  }
+}
+
+std::vector<TRow> ReadRows(const std::string& Dir, const std::string& Name, std::vector<std::string>* Names = nullptr) {
+  TParadoxTable T;
+  T.SetDatabaseName(Dir);
+  T.SetTableName(Name);
+  T.Open();
+  if (Names) {
+    Names->clear();
+    for (int I = 0; I < T.FieldCount(); ++I) Names->push_back(T.Fields(I).FieldName());
+  }
+  std::vector<TRow> Rows;
+  for (T.First(); !T.Eof(); T.Next()) {
+    TRow R;
+    for (int I = 0; I < T.FieldCount(); ++I) R.push_back(T.Fields(I).AsVariant());
+    Rows.push_back(R);
+  }
+  return Rows;
+}
+
+TParadoxValue I(int64_t V) { return TParadoxValue::Integer(V); }
+TParadoxValue S(const char* V) { return TParadoxValue::String(V); }
+TParadoxValue D(int Y, int M, int Dd) { return TParadoxValue::Date(DateToDays({Y, M, Dd})); }
+TParadoxValue C(double V) { return TParadoxValue::Currency(V); }
+TParadoxValue B(bool V) { return TParadoxValue::Boolean(V); }
+const TParadoxValue N = TParadoxValue::Null();
+
+const std::vector<TParadoxFieldDef> kOldContfile = {{"ContDate", ftDate, 0, false}, {"Num", ftInteger, 0, false},
+                                                    {"Service", ftInteger, 0, false}, {"Fund", ftInteger, 0, false},
+                                                    {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
+const std::vector<TRow> kGifts = {{D(2012, 1, 8), I(4), I(1), I(2), C(25.5), I(0x12345678)},
+                                  {D(2012, 1, 1), I(3), I(1), I(1), C(10), I(7)},
+                                  {D(2012, 1, 1), I(3), I(1), I(1), C(12), I(8)}};
+
+TEST(PrepareParadoxTables, OldContfileBecomesCurrentLayout) {
+  TTempDir Dir;
+  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "ContDate;Num;Service;Fund;Amount;EntryNum", kGifts);
+  MakeTable(Dir.Path(), "servs.db", {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
+            "Pos;Name;Num", {{I(0), S("Morning"), I(1)}});
+  TFakeUI UI;
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));  // funds, contname missing
+  EXPECT_TRUE(UI.Boxes.empty());
+  std::vector<std::string> Names;
+  auto Rows = ReadRows(Dir.Path(), "contfile.db", &Names);
+  EXPECT_EQ(Names, (std::vector<std::string>{"CDate", "Num", "Service", "Fund", "Amount", "EntryNum"}));
+  ASSERT_EQ(Rows.size(), 3u);
+  EXPECT_EQ(Rows[0][5], I(7));  // key order
+  EXPECT_EQ(Rows[2][4], C(25.5));
+  EXPECT_EQ(Rows[2][5], I(0x12345678));
+  EXPECT_EQ(FindParadoxFile(Dir.Path(), "contfil0.db"), "");
+  EXPECT_NE(FindParadoxFile(Dir.Path(), "contfile.px"), "");
+  EXPECT_NE(FindParadoxFile(Dir.Path(), "servs.px"), "");
+}
+
+TEST(PrepareParadoxTables, EarlierTemporaryFileIsKept) {
+  TTempDir Dir;
+  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "", kGifts);
+  vlt::test::WriteFile(Dir / "CONTFIL0.DB", "left over from an earlier run");
+  TFakeUI UI;
+  PrepareParadoxTables(Dir.Path() + "/", TPrepareMode::Contributions, UI);
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "CONTFIL0.DB"), "left over from an earlier run");
+  EXPECT_EQ(FindParadoxFile(Dir.Path(), "contfil1.db"), "");  // used, then deleted
+  EXPECT_EQ(ReadRows(Dir.Path(), "contfile.db").size(), 3u);
+}
+
+TEST(PrepareParadoxTables, NoFreeTemporaryNameShowsError) {
+  TTempDir Dir;
+  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "", kGifts);
+  for (int K = 0; K <= 9; ++K) vlt::test::WriteFile(Dir / ("contfil" + std::to_string(K) + ".db"), "x");
+  TFakeUI UI;
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));
+  ASSERT_FALSE(UI.Boxes.empty());
+  EXPECT_EQ(UI.Boxes[0], (TFakeUI::TBox{true, "While trying to restructure files in " + Dir.Path() +
+                                                   ", could not create temporary file: contfil9.db"}));
+  std::vector<std::string> Names;
+  EXPECT_EQ(ReadRows(Dir.Path(), "contfile.db", &Names).size(), 3u);  // untouched
+  EXPECT_EQ(Names[0], "ContDate");
+}
+
+TEST(PrepareParadoxTables, KeyViolationKeepsDataWithoutIndex) {
+  TTempDir Dir;
+  // Current layout, unkeyed, two records with the same key.
+  const TParadoxLayout& L = ParadoxLayouts()[12];
+  std::vector<TParadoxFieldDef> F;
+  for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
+  MakeTable(Dir.Path(), "servs.db", F, "", {{I(0), S("A"), I(1)}, {I(0), S("A"), I(1)}});
+  vlt::test::WriteFile(Dir / "servs.px", "stale");
+  TFakeUI UI;
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));
+  EXPECT_EQ(ReadRows(Dir.Path(), "servs.db").size(), 2u);
+  EXPECT_EQ(FindParadoxFile(Dir.Path(), "servs.px"), "");
+  EXPECT_EQ(FindParadoxFile(Dir.Path(), "servs0.db"), "");  // never moved
+}
+
+TEST(PrepareParadoxTables, LedgerUpgradesAndReindexes) {
+  TTempDir Dir;
+  // Old three-field expense groups: Pos numbered in read order.
+  MakeTable(Dir.Path(), "EXPGRPS.DB", {{"Cat", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}}, "",
+            {{I(1), S("Rent"), I(10)}, {I(1), S("Heat"), I(11)}, {I(2), S("Pay"), I(12)}});
+  // Old bank file: field 6 is a boolean RECONCILED, 9 fields.
+  MakeTable(Dir.Path(), "bankfile.db",
+            {{"AcctNum", ftInteger, 0, false}, {"BDate", ftDate, 0, false}, {"TransType", ftInteger, 0, false},
+             {"TransNum", ftInteger, 0, false}, {"Amount", ftFloat, 0, false}, {"Reconciled", ftBoolean, 0, false},
+             {"Old7", ftInteger, 0, false}, {"Payroll", ftBoolean, 0, false}, {"Payee", ftInteger, 0, false}},
+            "", {{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), B(true), I(99), B(false), I(6)}});
+  // Old payees (11 fields).
+  std::vector<TParadoxFieldDef> P;
+  for (const char* Nm : {"Name", "Addr1", "City", "State", "Zip", "Phone", "X7", "X8"}) P.push_back({Nm, ftString, 20, false});
+  P.push_back({"Num", ftInteger, 0, false});
+  P.push_back({"ANum", ftString, 20, false});
+  P.push_back({"X11", ftString, 5, false});
+  MakeTable(Dir.Path(), "payees.db", P, "",
+            {{S("O'Hara"), S("1 Main"), S("Town"), S("ST"), S("12345"), S("555"), N, N, I(4), S("A1"), N}});
+  MakeTable(Dir.Path(), "fyinfo.db", {{"Fystart", ftDate, 0, false}, {"Fyend", ftDate, 0, false}}, "",
+            {{D(2012, 1, 1), D(2012, 12, 31)}});
+  vlt::test::WriteFile(Dir / "fyinfo.px", "stale");
+  std::string FyBefore = vlt::test::ReadFile(Dir / "fyinfo.db");
+  TFakeUI UI;
+  PrepareParadoxTables(Dir.Path(), TPrepareMode::Ledger, UI);
+  EXPECT_TRUE(UI.Boxes.empty());
+
+  auto G = ReadRows(Dir.Path(), "expgrps.db");
+  ASSERT_EQ(G.size(), 3u);
+  EXPECT_EQ(G[0], (TRow{I(1), I(0), S("Rent"), I(10)}));
+  EXPECT_EQ(G[1], (TRow{I(1), I(1), S("Heat"), I(11)}));
+  EXPECT_EQ(G[2], (TRow{I(2), I(2), S("Pay"), I(12)}));
+  EXPECT_NE(FindParadoxFile(Dir.Path(), "expgrps.px"), "");
+
+  auto Bk = ReadRows(Dir.Path(), "bankfile.db");
+  ASSERT_EQ(Bk.size(), 1u);
+  EXPECT_EQ(Bk[0], (TRow{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), I(1), B(false), I(6)}));
+
+  auto Py = ReadRows(Dir.Path(), "payees.db");
+  ASSERT_EQ(Py.size(), 1u);
+  EXPECT_EQ(Py[0], (TRow{S("O'Hara"), I(4), S("1 Main"), N, S("Town"), S("ST"), S("12345"), I(0), S("555"), S("A1")}));
+
+  // fyinfo has no key: only its .px goes.
+  EXPECT_EQ(FindParadoxFile(Dir.Path(), "fyinfo.px"), "");
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "fyinfo.db"), FyBefore);
+}
+
+TEST(PrepareParadoxTables, MissingFolderIsNotAnError) {
+  TFakeUI UI;
+  EXPECT_TRUE(PrepareParadoxTables("/nonexistent/2012cont.bkp", TPrepareMode::Contributions, UI));
+  EXPECT_TRUE(UI.Boxes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+// Tables we write ourselves: create, fill, read back, edit keys, filters, bookmarks, indexes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "app/ParadoxError.h"
+#include "app/ParadoxFile.h"
+#include "app/ParadoxIndexFile.h"
+#include "app/ParadoxTable.h"
+#include "tests/app/TestDirs.h"
+
+namespace {
+
+using namespace vlt::app;
+using vlt::test::TTempDir;
+
+// A services-like table: Pos, Name, Num keyed on all three, plus a flag.
+void CreateServs(const std::string& Dir, const std::string& Name = "servs.db", bool Keyed = true) {
+  TParadoxTable T;
+  T.SetDatabaseName(Dir);
+  T.SetTableName(Name);
+  T.SetTableType(ttParadox);
+  T.FieldDefs() = {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false},
+                   {"Flag", ftBoolean, 0, false}};
+  if (Keyed) T.IndexDefs() = {{"", "Pos;Name;Num", ixPrimary | ixUnique}};
+  T.CreateTable();
+}
+
+void AddServ(TParadoxTable& T, int Pos, const std::string& Name, int Num) {
+  T.Append();
+  T.FieldByName("Pos").SetAsInteger(Pos);
+  T.FieldByName("Name").SetAsString(Name);
+  T.FieldByName("Num").SetAsInteger(Num);
+  T.FieldByName("Flag").SetAsBoolean(Num % 2 == 0);
+  T.Post();
+}
+
+std::vector<int> Column(TParadoxTable& T, const char* Field) {
+  std::vector<int> V;
+  for (T.First(); !T.Eof(); T.Next()) V.push_back(T.FieldByName(Field).AsInteger());
+  return V;
+}
+
+TEST(ParadoxTable, CreateFillReopenInKeyOrder) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("servs.db");
+    T.Open();
+    EXPECT_EQ(T.RecordCount(), 0);
+    EXPECT_TRUE(T.Eof());
+    AddServ(T, 2, "Evening", 1);
+    AddServ(T, 0, "Morning", 1);
+    AddServ(T, 1, "O'Brien Memorial", 7);
+    EXPECT_EQ(Column(T, "Pos"), (std::vector<int>{0, 1, 2}));
+  }
+  // The file (and its .px) now hold the records; another reader sees them in key order.
+  TParadoxFileImage Img = ReadParadoxFile(Dir / "servs.db");
+  EXPECT_EQ(Img.Header.KeyFields, 3);
+  ASSERT_EQ(Img.Records.size(), 3u);
+  std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + 3);
+  TParadoxIndexImage Ix = ReadParadoxIndex(Dir / "servs.px", Keys);
+  ASSERT_EQ(Ix.Leaves.size(), 1u);
+  EXPECT_EQ(Ix.Leaves[0].Count, 3);
+  EXPECT_EQ(Ix.Leaves[0].Block, 1);
+
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("SERVS.DB");
+  T.Open();
+  T.First();
+  EXPECT_EQ(T.FieldByName("name").AsString(), "Morning");
+  EXPECT_FALSE(T.FieldByName("Flag").AsBoolean());
+  T.Next();
+  EXPECT_EQ(T.FieldByName("NAME").AsString(), "O'Brien Memorial");
+  EXPECT_EQ(T.FieldByName("Num").AsVariant(), TParadoxValue::Integer(7));
+}
+
+TEST(ParadoxTable, DuplicateKeyIsRejectedAndRecordStaysInEdit) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("servs.db");
+  T.Open();
+  AddServ(T, 0, "A", 1);
+  EXPECT_THROW(AddServ(T, 0, "A", 1), EParadoxError);
+  EXPECT_EQ(T.State(), dsInsert);
+  T.Cancel();
+  EXPECT_EQ(T.RecordCount(), 1);
+}
+
+TEST(ParadoxTable, EditedKeyMovesRecordAndFilterCountDrops) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("servs.db");
+  T.Open();
+  for (int I = 0; I < 10; ++I) AddServ(T, I, "S" + std::to_string(I), I < 5 ? 1 : 2);
+  T.SetFilter("Num=1");
+  T.SetFiltered(true);
+  EXPECT_EQ(T.RecordCount(), 5);
+  // Renumber every record of the filter: each post moves the record out of it.
+  int Posts = 0;
+  while (T.RecordCount() > 0) {
+    T.First();
+    T.Edit();
+    T.FieldByName("Num").SetAsInteger(50);
+    T.FieldByName("Pos").SetAsInteger(100 + Posts);
+    T.Post();
+    ++Posts;
+    ASSERT_LE(Posts, 5);
+  }
+  EXPECT_EQ(Posts, 5);
+  T.SetFiltered(false);
+  EXPECT_EQ(T.RecordCount(), 10);
+  // Key order after the key edits: Pos 5..9, then 100..104.
+  EXPECT_EQ(Column(T, "Pos"), (std::vector<int>{5, 6, 7, 8, 9, 100, 101, 102, 103, 104}));
+  T.SetFilter("Num>49 and Num<51");
+  T.SetFiltered(true);
+  EXPECT_EQ(T.RecordCount(), 5);
+}
+
+TEST(ParadoxTable, FiltersOfTheConversions) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("servs.db");
+  T.Open();
+  AddServ(T, 0, "Morning", 1);
+  AddServ(T, 1, "Evening", 1);
+  AddServ(T, 2, "O'Brien", 3);
+  AddServ(T, 3, "", 4);
+  struct {
+    const char* Filter;
+    int Count;
+  } Cases[] = {
+      {"Num=1", 2},
+      {"Num=2", 0},
+      {"Num>0 and Num<4", 3},
+      {"Num=1 and Name='Evening'", 1},
+      {"Num=1 and Name='evening'", 0},  // exact comparison
+      {"Num=3 and Name='O''Brien'", 1},
+      {"Num=4 and Name=''", 1},  // an empty string equals an empty field
+      {"  num = 1 ", 2},
+      {"", 4},
+  };
+  for (const auto& C : Cases) {
+    T.SetFilter(C.Filter);
+    T.SetFiltered(true);
+    EXPECT_EQ(T.RecordCount(), C.Count) << C.Filter;
+    int Seen = 0;
+    for (T.First(); !T.Eof(); T.Next()) ++Seen;
+    EXPECT_EQ(Seen, C.Count) << C.Filter;
+    T.SetFiltered(false);
+  }
+  for (const char* Bad : {"Num", "Num=", "Num=1 or Num=2", "Nope=1", "Name=5", "Num='x'", "Num=1 and", "Name='open"}) {
+    T.SetFilter(Bad);
+    EXPECT_THROW(T.SetFiltered(true), EParadoxError) << Bad;
+    EXPECT_FALSE(T.Filtered());
+  }
+}
+
+TEST(ParadoxTable, SecondCursorSeesChangesAndBookmarks) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable A, B;
+  for (TParadoxTable* T : {&A, &B}) {
+    T->SetDatabaseName(Dir.Path());
+    T->SetTableName("servs.db");
+    T->Open();
+  }
+  for (int I = 0; I < 5; ++I) AddServ(A, I, "N", 10 + I);
+  EXPECT_EQ(B.RecordCount(), 5);
+  B.First();
+  B.Next();  // Pos 1
+  TParadoxBookmark Mark = B.GetBookmark();
+  // Another cursor changes Num of that record; B's bookmark still leads to it.
+  A.SetFilter("Num=11");
+  A.SetFiltered(true);
+  ASSERT_EQ(A.RecordCount(), 1);
+  A.Edit();
+  A.FieldByName("Num").SetAsInteger(99);
+  A.Post();
+  EXPECT_EQ(A.RecordCount(), 0);
+  EXPECT_TRUE(B.BookmarkValid(Mark));
+  B.Last();
+  B.GotoBookmark(Mark);
+  EXPECT_EQ(B.FieldByName("Num").AsInteger(), 99);
+  B.Delete();
+  EXPECT_FALSE(B.BookmarkValid(Mark));
+  EXPECT_THROW(B.GotoBookmark(Mark), EParadoxError);
+  EXPECT_EQ(B.FieldByName("Pos").AsInteger(), 2);  // moved on to the next record
+  A.SetFiltered(false);
+  EXPECT_EQ(A.RecordCount(), 4);
+}
+
+TEST(ParadoxTable, IndexFieldNamesOrder) {
+  TTempDir Dir;
+  CreateServs(Dir.Path(), "t.db", false);
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("t.db");
+  T.Open();
+  AddServ(T, 3, "c", 2);
+  AddServ(T, 1, "a", 3);
+  AddServ(T, 2, "b", 1);
+  EXPECT_EQ(Column(T, "Pos"), (std::vector<int>{3, 1, 2}));  // physical order
+  T.Close();
+  T.SetIndexFieldNames("Num;Pos");
+  T.Open();
+  EXPECT_EQ(Column(T, "Pos"), (std::vector<int>{2, 3, 1}));
+  EXPECT_THROW(T.SetIndexFieldNames("Nope"), EParadoxError);
+  EXPECT_EQ(T.IndexFieldNames(), "Num;Pos");
+}
+
+TEST(ParadoxTable, AddIndexOrdersAndRejectsDuplicates) {
+  TTempDir Dir;
+  CreateServs(Dir.Path(), "t.db", false);
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("t.db");
+    T.Open();
+    AddServ(T, 3, "c", 2);
+    AddServ(T, 1, "a", 3);
+    AddServ(T, 1, "a", 3);
+  }
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("t.db");
+  EXPECT_THROW(T.AddIndex("", "Pos;Name;Num", ixPrimary | ixUnique), EParadoxError);
+  EXPECT_FALSE(vlt::app::PathIsFile(Dir / "t.px"));
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 3);  // nothing lost
+  T.First();
+  T.Delete();  // the first physical record (3, c, 2)
+  T.Close();
+  EXPECT_THROW(T.AddIndex("", "Name", ixPrimary | ixUnique), EParadoxError);  // not a leading field
+  EXPECT_THROW(T.AddIndex("", "Pos;Name;Num", ixPrimary | ixUnique), EParadoxError);  // still duplicates
+  T.Open();
+  T.Last();
+  T.Edit();
+  T.FieldByName("Pos").SetAsInteger(0);
+  T.Post();
+  T.Close();
+  T.AddIndex("", "Pos;Name;Num", ixPrimary | ixUnique);
+  EXPECT_TRUE(vlt::app::PathIsFile(Dir / "t.px"));
+  T.UpdateIndexDefs();
+  ASSERT_EQ(T.IndexDefs().size(), 1u);
+  EXPECT_EQ(T.IndexDefs()[0].Fields, "Pos;Name;Num");
+  T.Open();
+  EXPECT_EQ(Column(T, "Pos"), (std::vector<int>{0, 1}));
+}
+
+TEST(ParadoxTable, ManyRecordsRoundTripWithMultiLevelIndex) {
+  TTempDir Dir;
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("contfile.db");
+    T.FieldDefs() = {{"CDate", ftDate, 0, false},     {"Num", ftInteger, 0, false},    {"Service", ftInteger, 0, false},
+                     {"Fund", ftInteger, 0, false},   {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
+    T.IndexDefs() = {{"", "CDate;Num;Service;Fund;Amount;EntryNum", ixPrimary | ixUnique}};
+    T.CreateTable();
+    T.Open();
+    std::mt19937 Rng(7);
+    for (int I = 0; I < 8000; ++I) {
+      T.Append();
+      T.Fields(0).SetAsDate({2012, 1 + static_cast<int>(Rng() % 12), 1 + static_cast<int>(Rng() % 28)});
+      T.Fields(1).SetAsInteger(I);
+      T.Fields(2).SetAsInteger(static_cast<int>(Rng() % 5));
+      T.Fields(3).SetAsInteger(static_cast<int>(Rng() % 3));
+      T.Fields(4).SetAsCurrency((Rng() % 100000) / 100.0 - 100);
+      T.Fields(5).SetAsInteger(static_cast<int>(Rng()));
+      T.Post();
+    }
+  }
+  TParadoxFileImage Img = ReadParadoxFile(Dir / "contfile.db");
+  ASSERT_EQ(Img.Records.size(), 8000u);
+  std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.end());
+  TParadoxIndexImage Ix = ReadParadoxIndex(Dir / "contfile.px", Keys);
+  EXPECT_EQ(Ix.Levels, 2);
+  int Covered = 0, Block = 0;
+  for (const TParadoxIndexEntry& E : Ix.Leaves) {
+    EXPECT_EQ(E.Block, ++Block);
+    Covered += E.Count;
+  }
+  EXPECT_EQ(Covered, 8000);
+  for (size_t I = 1; I < Img.Records.size(); ++I) ASSERT_LT(Img.Records[I - 1], Img.Records[I]);
+  // Negative money survives the round trip.
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("contfile.db");
+  T.SetFilter("Num=3");
+  T.SetFiltered(true);
+  T.Open();
+  ASSERT_EQ(T.RecordCount(), 1);
+  double A = T.FieldByName("Amount").AsCurrency();
+  EXPECT_GE(A, -100.0);
+  EXPECT_LT(A, 900.0);
+}
+
+TEST(ParadoxTable, ErrorsNameTheProblem) {
+  TTempDir Dir;
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("missing.db");
+  try {
+    T.Open();
+    FAIL();
+  } catch (const EParadoxError& E) {
+    EXPECT_NE(std::string(E.what()).find("missing.db"), std::string::npos);
+  }
+  CreateServs(Dir.Path());
+  T.SetTableName("servs.db");
+  T.Open();
+  EXPECT_THROW(T.FieldByName("Nope"), EParadoxError);
+  EXPECT_EQ(T.FindField("Nope"), nullptr);
+  EXPECT_THROW(T.FieldByName("Num").SetAsInteger(1), EParadoxError);  // not editing
+  EXPECT_THROW(T.Edit(), EParadoxError);                               // empty table
+  T.Append();
+  EXPECT_THROW(T.FieldByName("Num").SetAsString("abc"), EParadoxError);
+  T.Cancel();
+}
+
+}  // namespace
