@@ -90,11 +90,12 @@ size_t ZlibDecompress(const uint8_t* In, int64_t N, int64_t Expected, TVLTBuffer
         S.avail_out = 1;
         continue;
       }
-      if (Cap + Step > kMaxUnknownDecompressedSize) {
+      if (Cap >= kMaxUnknownDecompressedSize) {
         inflateEnd(&S);
         RaiseLibraryError(Z_MEM_ERROR);
       }
-      Cap += Step;
+      // Geometric growth: even the largest ratios stay linear in time.
+      Cap = std::min(Cap + std::max(Step, Cap / 2), kMaxUnknownDecompressedSize);
       Out.Resize(static_cast<size_t>(Cap));
       continue;
     }
@@ -119,20 +120,52 @@ void BzipCompress(const uint8_t* In, int64_t N, uint8_t Mode, TVLTBuffer& Out) {
 }
 
 size_t BzipDecompress(const uint8_t* In, int64_t N, int64_t Expected, TVLTBuffer& Out) {
-  int64_t Step = Expected > 0 ? Expected : ((10 * N + 65535) & ~int64_t{65535});
-  if (Step <= 0) Step = 65536;
-  int64_t Cap = Step;
-  for (;;) {
-    Out = TVLTBuffer(static_cast<size_t>(Cap));
-    unsigned int Len = static_cast<unsigned int>(Cap);
+  if (Expected > 0) {
+    // The expected size is the whole output area: a stream that needs more is damaged.
+    Out = TVLTBuffer(static_cast<size_t>(Expected));
+    unsigned int Len = static_cast<unsigned int>(Expected);
     int R = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(Out.data()), &Len,
                                        const_cast<char*>(reinterpret_cast<const char*>(In)),
                                        static_cast<unsigned int>(N), 0, 0);
-    if (R == BZ_OK) return Len;
-    if (R != BZ_OUTBUFF_FULL || Expected > 0 || Cap + Step > kMaxUnknownDecompressedSize)
-      RaiseLibraryError(R);
-    Cap += Step;
+    if (R != BZ_OK) RaiseLibraryError(R);
+    return Len;
   }
+  // Unknown size: the area starts at (10 x n + 65535) rounded down to 64 KB and grows by that
+  // step. Growing keeps the stream's state, so no byte is decompressed twice.
+  int64_t Step = std::max<int64_t>((10 * N + 65535) & ~int64_t{65535}, 65536);
+  int64_t Cap = Step;
+  Out = TVLTBuffer(static_cast<size_t>(Cap));
+  bz_stream S{};
+  int R = BZ2_bzDecompressInit(&S, 0, 0);
+  if (R != BZ_OK) RaiseLibraryError(R);
+  S.next_in = const_cast<char*>(reinterpret_cast<const char*>(In));
+  S.avail_in = static_cast<unsigned int>(N);
+  uint64_t Produced = 0;
+  for (;;) {
+    S.next_out = reinterpret_cast<char*>(Out.data() + Produced);
+    S.avail_out = static_cast<unsigned int>(Cap - static_cast<int64_t>(Produced));
+    unsigned int Room = S.avail_out;
+    R = BZ2_bzDecompress(&S);
+    Produced += Room - S.avail_out;
+    if (R == BZ_STREAM_END) break;
+    if (R != BZ_OK) {
+      BZ2_bzDecompressEnd(&S);
+      RaiseLibraryError(R);
+    }
+    if (S.avail_out == 0) {
+      if (Cap >= kMaxUnknownDecompressedSize) {
+        BZ2_bzDecompressEnd(&S);
+        RaiseLibraryError(BZ_OUTBUFF_FULL);
+      }
+      Cap = std::min(Cap + std::max(Step, Cap / 2), kMaxUnknownDecompressedSize);
+      Out.Resize(static_cast<size_t>(Cap));
+    } else if (S.avail_in == 0) {
+      BZ2_bzDecompressEnd(&S);
+      RaiseLibraryError(BZ_UNEXPECTED_EOF);
+    }
+  }
+  BZ2_bzDecompressEnd(&S);
+  return static_cast<size_t>(Produced);
 }
 
 void PpmCompress(const uint8_t* In, int64_t N, uint8_t Mode, TVLTBuffer& Out) {

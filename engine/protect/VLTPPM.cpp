@@ -97,6 +97,11 @@ bool PPMDecompressBuffer(const uint8_t* In, size_t InSize, uint8_t* Out, size_t 
   return true;
 }
 
+uint64_t PPMModelRestartCount() {
+  std::lock_guard<std::mutex> G(ModelLock());
+  return Model() ? Model()->RestartCount() : 0;
+}
+
 void PPMReleaseModelMemory() {
   std::lock_guard<std::mutex> G(ModelLock());
   Model().reset();

@@ -51,6 +51,9 @@ bool PPMCompressBuffer(const uint8_t* In, size_t InSize, int Mode, std::vector<u
 bool PPMDecompressBuffer(const uint8_t* In, size_t InSize, uint8_t* Out, size_t OutSize,
                          size_t& Produced, std::string& Error);
 
+// Times the process-wide model ran out of memory and restarted (for diagnostics and tests).
+uint64_t PPMModelRestartCount();
+
 // Frees the process-wide model memory (it is otherwise kept until the process ends).
 void PPMReleaseModelMemory();
 

@@ -345,6 +345,7 @@ void TVLTPPMModel::UpdateModel() {
   return;
 RestartModel:
   if (FBroken) return;
+  ++FRestartCount;
   StartModel();
   FEscCount = 0;
   FPrintCount = 0xFF;

@@ -49,6 +49,9 @@ class TVLTPPMModel {
   bool Decode(const uint8_t* In, size_t InSize, int MaxOrder, uint32_t MemoryMB, uint8_t* Out,
               size_t OutSize, size_t& Produced);
 
+  // Times the model ran out of memory and started afresh, over the object's life.
+  uint64_t RestartCount() const { return FRestartCount; }
+
  private:
 #pragma pack(push, 1)
   struct __attribute__((may_alias)) TState {
@@ -115,6 +118,7 @@ class TVLTPPMModel {
   int FInitEsc = 0;
   int FOrderFall = 0;
   int FMaxOrder = 0;
+  uint64_t FRestartCount = 0;
   bool FBroken = false;  // a structural check failed (damaged input or memory)
   uint8_t FEscCount = 0;
   uint8_t FPrintCount = 0;
