@@ -1,0 +1,361 @@
+// vltdb: looks into .vlt databases without changing them (files are opened read-only).
+//
+//   vltdb [--password PW] header FILE   database header, crypto header, lock bytes, LastObjectID
+//   vltdb [--password PW] pages FILE    every page (type, State, bitmap mark, checksum) and a
+//                                       consistency verdict
+//
+// Exit code: 0 when the file is sound, 1 when a problem was found (or the file could not be
+// read), 2 on bad usage. Subcommands are rows of kCommands; a new one is a function and a row.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/core/VLTExcept.h"
+#include "engine/core/VLTPageHeader.h"
+#include "engine/disk/VLTDatabaseFile.h"
+#include "engine/disk/VLTDiskFileFormat.h"
+#include "engine/disk/VLTDiskPageManager.h"
+#include "engine/protect/VLTSecurity.h"
+
+namespace {
+
+using namespace vlt;
+
+struct TOptions {
+  std::optional<std::string> Password;
+  std::string FileName;
+};
+
+// Collects problems (which fail the run) and warnings (which do not).
+struct TVerdict {
+  int Problems = 0;
+  int Warnings = 0;
+  void Problem(const std::string& Text) {
+    ++Problems;
+    std::printf("PROBLEM: %s\n", Text.c_str());
+  }
+  void Warning(const std::string& Text) {
+    ++Warnings;
+    std::printf("warning: %s\n", Text.c_str());
+  }
+};
+
+std::string TypeText(int Type) {
+  if (Type >= 0 && Type <= kLastPageType) return PageTypeToText(Type);
+  return "(" + std::to_string(Type) + ")";
+}
+
+std::string AlgorithmText(int A) {
+  if (A >= 0 && A < kCryptoAlgorithmCount)
+    return std::string(CryptoAlgorithmName(static_cast<TVLTCryptoAlgorithm>(A)));
+  return "(" + std::to_string(A) + ")";
+}
+
+std::string Printable(const char* P, size_t N) {
+  std::string S;
+  for (size_t I = 0; I < N; ++I) S += (P[I] >= 32 && P[I] < 127) ? P[I] : '.';
+  return S;
+}
+
+// The raw prolog, read without a password (the database header is never encrypted).
+struct TProlog {
+  int64_t HeaderOffset = 0;
+  bool SignatureFound = false;
+  TVLTDBHeader Header{};
+  TVLTCryptoHeader Crypto{};
+  TVLTLockedBytes Locked{};
+  int64_t LockedOffset = 0, LastObjectIDOffset = 0, FirstPageOffset = 0;
+  int32_t LastObjectID = 0;
+  int64_t FileSize = 0;
+};
+
+TProlog ReadProlog(TVLTDatabaseFile& F) {
+  TProlog P;
+  P.FileSize = F.GetSize();
+  P.SignatureFound = F.FindSignature(P.HeaderOffset);
+  if (!P.SignatureFound) P.HeaderOffset = 0;
+  F.ReadBuffer(&P.Header, sizeof P.Header, P.HeaderOffset, 10464);
+  int64_t CryptoOffset = P.HeaderOffset + P.Header.HeaderSize;
+  F.ReadBuffer(&P.Crypto, sizeof P.Crypto, CryptoOffset, 30439);
+  P.LockedOffset = CryptoOffset + kCryptoHeaderSize;
+  F.ReadBuffer(&P.Locked, sizeof P.Locked, P.LockedOffset, 30442);
+  P.LastObjectIDOffset = P.LockedOffset + P.Locked.LockedByteSize;
+  F.ReadBuffer(&P.LastObjectID, sizeof P.LastObjectID, P.LastObjectIDOffset, 30400);
+  P.FirstPageOffset = P.LastObjectIDOffset + 4;
+  return P;
+}
+
+// Opens the database read-only through the engine: the password check and the derived offsets
+// are exactly the engine's.
+std::unique_ptr<TVLTDiskPageManager> OpenEngine(const TOptions& O, bool& RepairNeeded) {
+  auto M = std::make_unique<TVLTDiskPageManager>();
+  M->SetLockRetry(50, 20);
+  bool ReadOnly = true, MultiUser = true;
+  TVLTPassword Pw;
+  Pw.Password = O.Password.value_or("");
+  M->OpenDatabase(O.FileName, Pw, ReadOnly, RepairNeeded, false, MultiUser);
+  return M;
+}
+
+// ---- header ----
+
+int CmdHeader(const TOptions& O) {
+  TVLTDatabaseFile F;
+  F.OpenFile(O.FileName, amReadOnly, smShareDenyNone);
+  TProlog P = ReadProlog(F);
+  const TVLTDBHeader& H = P.Header;
+  TVerdict V;
+
+  std::printf("File                %s (%lld bytes)\n", O.FileName.c_str(),
+              static_cast<long long>(P.FileSize));
+  std::printf("Database header     at offset %lld%s\n", static_cast<long long>(P.HeaderOffset),
+              P.SignatureFound ? "" : " (signature not found)");
+  std::printf("  Signature         '%s'\n", Printable(H.Signature, sizeof H.Signature).c_str());
+  std::printf("  HeaderSize        %d\n", H.HeaderSize);
+  std::printf("  Version           %.2f\n", H.Version);
+  std::printf("  PageSize          %u\n", H.PageSize);
+  std::printf("  PageCountInExtent %u\n", H.PageCountInExtent);
+  std::printf("  TotalPageCount    %d\n", H.TotalPageCount);
+  std::printf("  LastUsedPageNo    %d\n", H.LastUsedPageNo);
+  std::printf("  State             %d\n", H.State);
+  std::printf("  WriteChangesState %u (%s)\n", H.WriteChangesState,
+              H.WriteChangesState == kWriteChangesComplete ? "last commit completed"
+                                                           : "a commit did not complete");
+  std::printf("  Encrypted         %s\n", H.Encrypted ? "yes" : "no");
+  std::printf("Crypto header       at offset %lld\n",
+              static_cast<long long>(P.HeaderOffset + H.HeaderSize));
+  std::printf("  CryptoHeaderSize  %d\n", P.Crypto.CryptoHeaderSize);
+  std::printf("  CryptoAlgorithm   %u (%s)\n", P.Crypto.CryptoAlgorithm,
+              AlgorithmText(P.Crypto.CryptoAlgorithm).c_str());
+  std::printf("  ControlBlockCRC   0x%08X\n", P.Crypto.ControlBlockCRC);
+  std::printf("Lock-byte area      at offset %lld\n", static_cast<long long>(P.LockedOffset));
+  std::printf("  LockedByteSize    %d\n", P.Locked.LockedByteSize);
+  struct {
+    const char* Name;
+    int64_t Offset;
+  } Bytes[] = {{"FSMByte", P.LockedOffset + kFSMByteOffset},
+               {"TablesByte", P.LockedOffset + kTablesByteOffset},
+               {"DBHeaderByte", P.LockedOffset + kDBHeaderByteOffset},
+               {"LastObjectID", P.LastObjectIDOffset}};
+  for (const auto& B : Bytes)
+    std::printf("  %-17s offset %lld, %s\n", B.Name, static_cast<long long>(B.Offset),
+                F.IsByteLocked(B.Offset) ? "locked by another process" : "not locked");
+  std::printf("LastObjectID        %d (at offset %lld)\n", P.LastObjectID,
+              static_cast<long long>(P.LastObjectIDOffset));
+  std::printf("First page          at offset %lld\n", static_cast<long long>(P.FirstPageOffset));
+  F.CloseFile();
+
+  if (!HasDBSignature(H)) V.Problem("the file has no database signature");
+  if (H.WriteChangesState != kWriteChangesComplete)
+    V.Problem("the last commit did not complete: the database needs repair");
+  if (H.Encrypted && O.Password) {
+    bool Repair = false;
+    try {
+      OpenEngine(O, Repair);
+      std::printf("Password            correct\n");
+    } catch (const EVLTException& E) {
+      V.Problem(E.Message());
+    }
+  }
+  return V.Problems ? 1 : 0;
+}
+
+// ---- pages ----
+
+int CmdPages(const TOptions& O) {
+  bool RepairNeeded = false;
+  auto M = OpenEngine(O, RepairNeeded);
+  TVerdict V;
+  const TVLTDBHeader H = M->DBHeader();
+  const uint16_t PageSize = M->PageSize();
+  const uint16_t DataSize = M->PageDataSize();
+  const TVLTFreeSpaceGeometry G(DataSize, H.PageCountInExtent);
+  TVLTDatabaseFile& F = M->DatabaseFile();
+  const int64_t FileSize = F.GetSize();
+  const int64_t Expected = M->OffsetToFirstPage() + int64_t{H.TotalPageCount} * PageSize;
+
+  std::unique_ptr<TVLTDatabaseCipher> Cipher;
+  if (M->Encrypted()) Cipher = std::make_unique<TVLTDatabaseCipher>(M->Password());
+
+  auto ReadPage = [&](int64_t No, std::vector<uint8_t>& Buf) {
+    Buf.assign(PageSize, 0);
+    return No < H.TotalPageCount &&
+           F.ReadBuffer(Buf.data(), PageSize, M->OffsetToFirstPage() + No * PageSize);
+  };
+  std::map<int64_t, std::vector<uint8_t>> Bitmaps;  // PFS and EAM pages by page number
+  auto Bitmap = [&](int64_t No) -> const std::vector<uint8_t>* {
+    auto It = Bitmaps.find(No);
+    if (It == Bitmaps.end()) {
+      std::vector<uint8_t> Buf;
+      if (!ReadPage(No, Buf)) return nullptr;
+      It = Bitmaps.emplace(No, std::move(Buf)).first;
+    }
+    return &It->second;
+  };
+  auto PFSBit = [&](int64_t No) -> int {
+    int64_t K = No / G.PFSPagesAddressed, Local = No - G.PFSPageNo(K);
+    const auto* B = Bitmap(G.PFSPageNo(K));
+    if (!B) return -1;
+    return ((*B)[kPageHeaderSize + Local / 8] >> (Local % 8)) & 1;
+  };
+
+  std::printf("%10s  %-26s %11s  %-6s %s\n", "Page", "Type", "State", "Bitmap", "Checksum");
+  int64_t HighestUsed = -1;
+  std::vector<uint8_t> Buf;
+  for (int64_t No = 0; No < H.TotalPageCount; ++No) {
+    bool Read = ReadPage(No, Buf);
+    const auto* PH = reinterpret_cast<const TVLTDiskPageHeader*>(Buf.data());
+    bool System = G.IsSystemPage(No);
+    int Bit = PFSBit(No);
+    bool Signed = Read && std::memcmp(PH->Signature, kPageSignature, 4) == 0;
+    // Pages of the active sessions and table locks files are stored plain in every database.
+    bool Ciphered = Cipher && !System && Signed && PH->PageType != ptActiveSessionList &&
+                    PH->PageType != ptTableLocks;
+    std::string Check = "-";
+    if (!Read) {
+      Check = "unreadable";
+    } else if (Ciphered) {
+      std::vector<uint8_t> Copy = Buf;
+      try {
+        Cipher->DecryptPage(Copy.data(), PageSize, static_cast<TVLTPageNo>(No), false);
+        Check = "ok";
+      } catch (const EVLTException&) {
+        Check = "FAILED";
+      }
+    }
+    std::printf("%10lld  %-26s %11d  %-6s %s\n", static_cast<long long>(No),
+                Signed ? TypeText(PH->PageType).c_str() : "(no page header)",
+                Signed ? PH->State : 0, Bit < 0 ? "?" : Bit ? "used" : "free", Check.c_str());
+
+    const std::string Where = "page " + std::to_string(No) + ": ";
+    if (!Read) {
+      V.Problem(Where + "cannot be read");
+      continue;
+    }
+    if (Bit < 0) V.Problem(Where + "its PFS page cannot be read");
+    if (Check == "FAILED") V.Problem(Where + "checksum does not match its data");
+    if (System) {
+      bool IsPFS = No % G.PFSPagesAddressed == 0;
+      uint16_t Want = IsPFS ? ptPFS : ptEAM;
+      if (!Signed || PH->PageType != Want)
+        V.Problem(Where + "should be a " + TypeText(Want) + ", found " +
+                  (Signed ? TypeText(PH->PageType) : "no page header"));
+      if (Bit == 0) V.Problem(Where + "bitmap page not marked used");
+      continue;
+    }
+    if (Bit == 1) {
+      HighestUsed = No;
+      if (!Signed)
+        V.Problem(Where + "marked used but holds no page");
+      else if (PH->PageType < ptEAM || PH->PageType > kLastPageType ||
+               PH->PageType == ptPFS || PH->PageType == ptEAM)
+        V.Problem(Where + "marked used but has page type " + TypeText(PH->PageType));
+      else if (PH->State == kPageStateFreed)
+        V.Problem(Where + "marked used but its State says freed");
+    } else if (Bit == 0 && Signed && PH->State != kPageStateFreed &&
+               PH->PageType != ptUnknown) {
+      // Freeing stamps State MaxInt before the bit is cleared, so this page was lost.
+      V.Problem(Where + "marked free but holds a live " + TypeText(PH->PageType));
+    }
+  }
+
+  // Extents marked full must have every page in use.
+  for (int64_t K = 0; H.TotalPageCount > 0 && G.EAMPageNo(K) < H.TotalPageCount; ++K) {
+    const auto* B = Bitmap(G.EAMPageNo(K));
+    if (!B) continue;
+    for (int64_t I = 0; I < DataSize; ++I)
+      for (int J = 0; J < 4; ++J) {
+        if (!(((*B)[kPageHeaderSize + I] >> (2 * J + 1)) & 1)) continue;
+        int64_t Extent = K * G.EAMExtentsAddressed + I * 4 + J;
+        for (int64_t Q = Extent * G.PageCountInExtent;
+             Q < (Extent + 1) * G.PageCountInExtent; ++Q)
+          if (Q >= H.TotalPageCount || PFSBit(Q) != 1) {
+            V.Problem("extent " + std::to_string(Extent) + " is marked full but page " +
+                      std::to_string(Q) + " is free");
+            break;
+          }
+      }
+  }
+
+  std::printf("\n");
+  if (FileSize < Expected)
+    V.Problem("the file holds " + std::to_string(FileSize) + " bytes, the header counts " +
+              std::to_string(H.TotalPageCount) + " pages (" + std::to_string(Expected) +
+              " bytes)");
+  else if (FileSize > Expected)
+    V.Warning("the file holds " + std::to_string(FileSize - Expected) +
+              " bytes beyond its last counted page (an interrupted growth)");
+  if (H.LastUsedPageNo != HighestUsed)
+    V.Problem("LastUsedPageNo is " + std::to_string(H.LastUsedPageNo) +
+              ", the bitmaps say " + std::to_string(HighestUsed));
+  if (RepairNeeded) V.Problem("the last commit did not complete: the database needs repair");
+  if (H.TotalPageCount > 0 && G.IsSystemPage(H.TotalPageCount - 1))
+    V.Problem("the file ends on a bitmap page");
+
+  std::printf("%d pages, %lld bytes: %s (%d problem%s, %d warning%s)\n", H.TotalPageCount,
+              static_cast<long long>(FileSize), V.Problems ? "NOT CONSISTENT" : "consistent",
+              V.Problems, V.Problems == 1 ? "" : "s", V.Warnings, V.Warnings == 1 ? "" : "s");
+  return V.Problems ? 1 : 0;
+}
+
+// ---- dispatcher ----
+
+struct TCommand {
+  const char* Name;
+  const char* Help;
+  std::function<int(const TOptions&)> Run;
+};
+
+const TCommand kCommands[] = {
+    {"header", "database header, crypto header, lock bytes and LastObjectID", CmdHeader},
+    {"pages", "every page and a consistency verdict", CmdPages},
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: vltdb [--password PW] COMMAND FILE\n");
+  for (const auto& C : kCommands) std::fprintf(stderr, "  %-8s %s\n", C.Name, C.Help);
+  return 2;
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv) {
+  TOptions O;
+  std::vector<std::string> Args;
+  for (int I = 1; I < Argc; ++I) {
+    std::string A = Argv[I];
+    if (A == "--password") {
+      if (++I >= Argc) return Usage();
+      O.Password = Argv[I];
+    } else if (A.rfind("--password=", 0) == 0) {
+      O.Password = A.substr(11);
+    } else if (A == "-h" || A == "--help") {
+      return Usage();
+    } else {
+      Args.push_back(A);
+    }
+  }
+  if (Args.size() != 2) return Usage();
+  const TCommand* Cmd = nullptr;
+  for (const auto& C : kCommands)
+    if (Args[0] == C.Name) Cmd = &C;
+  if (!Cmd) return Usage();
+  O.FileName = Args[1];
+  if (!TVLTDatabaseFile::FileExists(O.FileName)) {
+    std::fprintf(stderr, "vltdb: %s: no such file\n", O.FileName.c_str());
+    return 1;
+  }
+  try {
+    return Cmd->Run(O);
+  } catch (const std::exception& E) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vltdb: %s\n", E.what());
+    return 1;
+  }
+}
