@@ -198,40 +198,39 @@ TVLTCipher::~TVLTCipher() = default;
 void TVLTCipher::EncryptBlock(const uint8_t* In, uint8_t* Out) const { FCoder->Enc(In, Out); }
 void TVLTCipher::DecryptBlock(const uint8_t* In, uint8_t* Out) const { FCoder->Dec(In, Out); }
 
-void TVLTCipher::Encode(void* Buffer, size_t Size) const {
-  const size_t B = FBlockSize;
-  uint8_t F[kMaxCipherBlockSize];
-  uint8_t T[kMaxCipherBlockSize];
+namespace {
+
+// The chaining, instantiated per block size so that the xors are fixed-size word operations.
+template <size_t B>
+void EncodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
+  uint8_t F[B];
+  uint8_t T[B];
   std::memset(F, 0xFF, B);
-  uint8_t* P = static_cast<uint8_t*>(Buffer);
-  size_t Whole = Size / B;
-  for (size_t I = 0; I < Whole; ++I, P += B) {
+  for (size_t Whole = Size / B; Whole > 0; --Whole, P += B) {
     std::memcpy(T, P, B);
     XorInto(T, F, B);
-    FCoder->Enc(T, P);  // C = E(P xor F)
-    XorInto(F, P, B);   // F = C xor F
+    Coder.Enc(T, P);   // C = E(P xor F)
+    XorInto(F, P, B);  // F = C xor F
   }
   if (size_t Rest = Size % B) {
-    FCoder->Enc(F, T);  // K = E(F)
+    Coder.Enc(F, T);  // K = E(F)
     XorInto(P, T, Rest);
   }
 }
 
-void TVLTCipher::Decode(void* Buffer, size_t Size) const {
-  const size_t B = FBlockSize;
-  uint8_t F[kMaxCipherBlockSize];
+template <size_t B>
+void DecodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
+  uint8_t F[B];
   std::memset(F, 0xFF, B);
-  uint8_t* P = static_cast<uint8_t*>(Buffer);
-  size_t Whole = Size / B;
   // The feedback depends only on cipher blocks, so whole blocks are deciphered a chunk at a
-  // time without chaining and the feedback is applied afterwards from a copy of the chunk.
-  constexpr size_t kChunk = 384;  // a multiple of 8, 16 and 24
-  uint8_t Saved[kChunk];
-  const size_t PerChunk = kChunk / B;
-  while (Whole > 0) {
-    size_t N = std::min(Whole, PerChunk);
+  // time without chaining (in parallel where the cipher can) and the feedback is applied
+  // afterwards from a copy of the chunk.
+  constexpr size_t kPerChunk = 384 / B;
+  uint8_t Saved[kPerChunk * B];
+  for (size_t Whole = Size / B; Whole > 0;) {
+    const size_t N = std::min(Whole, kPerChunk);
     std::memcpy(Saved, P, N * B);
-    FCoder->DecBlocks(P, P, N, B);
+    Coder.DecBlocks(P, P, N, B);
     for (size_t I = 0; I < N; ++I) {
       XorInto(P + I * B, F, B);      // P = D(C) xor F
       XorInto(F, Saved + I * B, B);  // F = C xor F
@@ -240,9 +239,29 @@ void TVLTCipher::Decode(void* Buffer, size_t Size) const {
     Whole -= N;
   }
   if (size_t Rest = Size % B) {
-    uint8_t K[kMaxCipherBlockSize];
-    FCoder->Enc(F, K);
+    uint8_t K[B];
+    Coder.Enc(F, K);
     XorInto(P, K, Rest);
+  }
+}
+
+}  // namespace
+
+void TVLTCipher::Encode(void* Buffer, size_t Size) const {
+  auto* P = static_cast<uint8_t*>(Buffer);
+  switch (FBlockSize) {
+    case 8: return EncodeChain<8>(*FCoder, P, Size);
+    case 16: return EncodeChain<16>(*FCoder, P, Size);
+    default: return EncodeChain<24>(*FCoder, P, Size);
+  }
+}
+
+void TVLTCipher::Decode(void* Buffer, size_t Size) const {
+  auto* P = static_cast<uint8_t*>(Buffer);
+  switch (FBlockSize) {
+    case 8: return DecodeChain<8>(*FCoder, P, Size);
+    case 16: return DecodeChain<16>(*FCoder, P, Size);
+    default: return DecodeChain<24>(*FCoder, P, Size);
   }
 }
 
