@@ -87,8 +87,14 @@ TEST(VLTPPM, ModelRestartWhenMemoryRunsOut) {
 // - "a": the same binary escape, then 'a' in order 0 among 255 unmasked symbols (96..97 of
 //   256); the end then escapes order 0 with SummFreq 261 ('a' now has frequency 5): 260..261 of
 //   261, shifting out 7A 1A; the flush gives 21 6D 00 00.
-// They pin the parameter word, the range coder's arithmetic and normalisation, the initial model
-// and the escape estimates of binary and order-0 contexts.
+// - "aa", "aab", "aaba": the coded events traced by hand through the model (the second 'a' in
+//   order 0 at 97..102 of 261 with the swap of update1; the new order-1 context "a" built by
+//   MakeRoot with frequency 1 + (2*8 + 3*1 - 1) / 2 = 10; 'b' escaping it at BinSumm[9][14] =
+//   13876; the binary context growing to two states ('a' 20, 'b' 5, SummFreq 28) and the end
+//   escaping it at 25..28 of 28, then order 0 with two symbols masked at 254..255 of 255), the
+//   bytes then computed by a separate model of the range coder.
+// They pin the parameter word, the range coder's arithmetic and normalisation, the initial model,
+// the escape estimates of binary and order-0 contexts and the first steps of model growth.
 TEST(VLTPPM, HandDerivedReferenceVectors) {
   struct Row {
     std::vector<uint8_t> In;
@@ -97,6 +103,10 @@ TEST(VLTPPM, HandDerivedReferenceVectors) {
   const Row Rows[] = {
       {{}, {0x11, 0x60, 0x00, 0x00, 0xFF, 0x28, 0x2C, 0x1B, 0x00}},
       {{'a'}, {0x11, 0x60, 0x00, 0x00, 0x7A, 0x1A, 0x21, 0x6D, 0x00, 0x00}},
+      {{'a', 'a'}, {0x11, 0x60, 0x00, 0x00, 0x79, 0x97, 0xA0, 0x35, 0x03, 0x00, 0x00}},
+      {{'a', 'a', 'b'}, {0x11, 0x60, 0x00, 0x00, 0x79, 0x97, 0x3C, 0xF9, 0xB0, 0x03, 0xDC}},
+      {{'a', 'a', 'b', 'a'},
+       {0x11, 0x60, 0x00, 0x00, 0x79, 0x97, 0x3C, 0x97, 0xA4, 0x76, 0xEF, 0x10}},
   };
   for (const Row& R : Rows) {
     std::vector<uint8_t> Packed;
