@@ -278,6 +278,7 @@ void TVLTDatabaseFile::CreateAndOpenFile(const std::string& FileName) {
   FHandle = Fd;
   FIsOpened = true;
   FWasCriticalError = false;
+  FReopenError = 0;
   FOwnLocks.clear();
 }
 
@@ -300,6 +301,7 @@ void TVLTDatabaseFile::OpenFile(const std::string& FileName, TVLTAccessMode Acce
   FHandle = Fd;
   FIsOpened = true;
   FWasCriticalError = false;
+  FReopenError = 0;
   FOwnLocks.clear();
 }
 
@@ -323,10 +325,10 @@ bool TVLTDatabaseFile::ReopenDatabaseFile() {
   CloseHandle();
   for (int Attempt = 0; Attempt < 3; ++Attempt) {
     if (Attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(FReopenDelayMS));
-    int Error;
-    int Fd = OpenHandle(Error);
+    int Fd = OpenHandle(FReopenError);
     if (Fd >= 0) {
       FHandle = Fd;
+      FReopenError = 0;
       return true;
     }
   }
@@ -335,7 +337,15 @@ bool TVLTDatabaseFile::ReopenDatabaseFile() {
 
 // ---- data ----
 
+int TVLTDatabaseFile::HandleError() const {
+  return FHandle < 0 && FReopenError != 0 ? FReopenError : errno;
+}
+
 bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int& Error) {
+  if (FHandle < 0) {
+    Error = FReopenError ? FReopenError : EBADF;
+    return false;
+  }
   if (lseek(FHandle, Position, SEEK_SET) < 0) {
     Error = errno;
     return false;
@@ -359,6 +369,10 @@ bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int
 }
 
 bool TVLTDatabaseFile::TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error) {
+  if (FHandle < 0) {
+    Error = FReopenError ? FReopenError : EBADF;
+    return false;
+  }
   if (lseek(FHandle, Position, SEEK_SET) < 0) {
     Error = errno;
     return false;
@@ -450,7 +464,7 @@ int64_t TVLTDatabaseFile::GetPosition() {
   off_t R = lseek(FHandle, 0, SEEK_CUR);
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, 0, SEEK_CUR);
   if (R < 0) {
-    int Error = errno;
+    int Error = HandleError();
     throw EVLTException(30373,
                         "Cannot Get File Position. FileName='%s' ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, int64_t{Error}, ErrorText(Error)});
@@ -466,7 +480,7 @@ void TVLTDatabaseFile::SetSize(int64_t NewSize) {
   if (Try()) return;
   int Error = errno;
   if (ReopenDatabaseFile() && Try()) return;
-  if (FHandle >= 0) Error = errno;
+  Error = HandleError();
   throw EVLTException(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{NewSize}, int64_t{Error}, ErrorText(Error)});
 }
@@ -477,7 +491,7 @@ int64_t TVLTDatabaseFile::GetSize() {
   if (FHandle >= 0 && fstat(FHandle, &St) == 0) return St.st_size;
   int Error = FHandle >= 0 ? errno : EBADF;
   if (ReopenDatabaseFile() && fstat(FHandle, &St) == 0) return St.st_size;
-  if (FHandle >= 0) Error = errno;
+  Error = HandleError();
   throw EVLTException(30371,
                       "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{Error}, ErrorText(Error)});
@@ -488,7 +502,7 @@ void TVLTDatabaseFile::FlushFileBuffers() {
   if (fdatasync(FHandle) == 0) return;
   int Error = errno;
   if (ReopenDatabaseFile() && fdatasync(FHandle) == 0) return;
-  if (FHandle >= 0) Error = errno;
+  Error = HandleError();
   throw EVLTException(30379,
                       "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{Error}, ErrorText(Error)});

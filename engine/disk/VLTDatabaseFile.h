@@ -157,6 +157,8 @@ class TVLTDatabaseFile {
   // Opens FFileName with the remembered modes; answers the descriptor or -1 with errno set.
   int OpenHandle(int& Error);
   void CloseHandle();
+  // errno of the last failing call, or why the last reopen failed when there is no handle.
+  int HandleError() const;
   bool TryRead(void* Buffer, size_t Count, int64_t Position, int& Error);
   bool TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error);
   bool TryLock(int64_t Offset, int64_t Count);
@@ -176,6 +178,7 @@ class TVLTDatabaseFile {
   bool FWasCriticalError = false;
   bool FDesignMode = false;
   int FReopenDelayMS = 1000;
+  int FReopenError = 0;  // errno of the last failed reopen
   std::map<int64_t, int64_t> FOwnLocks;  // offset -> count of the locks this open holds
 };
 

@@ -44,6 +44,12 @@ struct TVLTCipher::TCoder {
   virtual ~TCoder() = default;
   virtual void Enc(const uint8_t* In, uint8_t* Out) const = 0;
   virtual void Dec(const uint8_t* In, uint8_t* Out) const = 0;
+  // Out = E(In xor X).
+  virtual void EncXor(const uint8_t* In, const uint8_t* X, uint8_t* Out, size_t BlockSize) const {
+    uint8_t T[kMaxCipherBlockSize];
+    for (size_t I = 0; I < BlockSize; ++I) T[I] = In[I] ^ X[I];
+    Enc(T, Out);
+  }
   // Count whole blocks without chaining; In and Out may be the same. Ciphers that can work on
   // several independent blocks at once (AES with hardware support) do so here.
   virtual void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const {
@@ -65,6 +71,9 @@ struct TLibraryCoder final : TVLTCipher::TCoder {
   }
   void Dec(const uint8_t* In, uint8_t* Out) const override {
     D.ProcessAndXorBlock(In, nullptr, Out);
+  }
+  void EncXor(const uint8_t* In, const uint8_t* X, uint8_t* Out, size_t BlockSize) const override {
+    E.AdvancedProcessBlocks(In, X, Out, BlockSize, CryptoPP::BlockTransformation::BT_XorInput);
   }
   void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const override {
     size_t Left = D.AdvancedProcessBlocks(In, nullptr, Out, Count * BlockSize,
@@ -207,10 +216,8 @@ void EncodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
   uint8_t T[B];
   std::memset(F, 0xFF, B);
   for (size_t Whole = Size / B; Whole > 0; --Whole, P += B) {
-    std::memcpy(T, P, B);
-    XorInto(T, F, B);
-    Coder.Enc(T, P);   // C = E(P xor F)
-    XorInto(F, P, B);  // F = C xor F
+    Coder.EncXor(P, F, P, B);  // C = E(P xor F)
+    XorInto(F, P, B);          // F = C xor F
   }
   if (size_t Rest = Size % B) {
     Coder.Enc(F, T);  // K = E(F)

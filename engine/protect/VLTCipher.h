@@ -49,8 +49,10 @@ std::array<uint8_t, 32> VLTHashRipeMD256(const void* Data, size_t Size);
 // The key bytes Algorithm uses for Password (see the table above). REQUIRES: Algorithm <= 7.
 std::vector<uint8_t> VLTDeriveKey(TVLTCryptoAlgorithm Algorithm, std::string_view Password);
 
-// One algorithm with its key schedule set up once. Coding is const and keeps no state between
-// calls, so one prepared object may serve every page of a database, from several threads.
+// One algorithm with its key schedule set up once. Coding keeps no state between calls, so one
+// prepared object serves every page of a database; callers serialise its use (the page manager
+// runs under its database's lock), since some cipher implementations use scratch space inside
+// the object.
 class TVLTCipher {
  public:
   // Key as VLTDeriveKey returns it (or any key size the cipher accepts: AES 16/24/32, DES 8,

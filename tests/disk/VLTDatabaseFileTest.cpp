@@ -486,6 +486,10 @@ TEST_F(DatabaseFileTest, ReadFailsWhenTheFileStaysUnreachable) {
   EXPECT_FALSE(F.ReadBuffer(Buf, 8, 0));
   EXPECT_EQ(CodeOf([&] { F.WriteBuffer(Buf, 8, 0, 10469); }), 10469);
   EXPECT_EQ(CodeOf([&] { F.GetSize(); }), 30371);
+  // The message says why the file could not be reached again.
+  std::string M = MessageOf([&] { F.GetSize(); });
+  EXPECT_NE(M.find("ErrorCode:2. ErrorMessage: No such file or directory"), std::string::npos)
+      << M;
   EXPECT_TRUE(F.IsOpened());
   // The next call recovers once the file is back.
   MakeFile(Path, 32);

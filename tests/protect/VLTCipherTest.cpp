@@ -140,6 +140,17 @@ TEST(DeriveKey, HashesTheEightBitBytesOnly) {
   EXPECT_NE(VLTDeriveKey(craSquare, Pw), VLTDeriveKey(craSquare, "M\xC3\xBCller"));
 }
 
+TEST(Cipher, DesIgnoresTheParityBitsOfItsKey) {
+  auto Key = Hex("133457799bbcdff1");
+  auto Plain = Hex("0123456789abcdef");
+  std::vector<uint8_t> A(8), B(8);
+  TVLTCipher(craDES_Single, Key.data(), Key.size()).EncryptBlock(Plain.data(), A.data());
+  for (auto& K : Key) K ^= 1;  // every parity bit flipped
+  TVLTCipher(craDES_Single, Key.data(), Key.size()).EncryptBlock(Plain.data(), B.data());
+  EXPECT_EQ(A, B);
+  EXPECT_EQ(A, Hex("85e813540f0ab405"));
+}
+
 TEST(Cipher, RejectsKeysTheCipherCannotTake) {
   uint8_t Key[40] = {};
   EXPECT_THROW(TVLTCipher(craRijndael_128, Key, 20), std::invalid_argument);
