@@ -90,9 +90,9 @@ TEST(TVLTPageManager, AddPageIsDirtyTypedAndGivenBackOnCancel) {
   EXPECT_EQ(P->PageNo(), 0);
   EXPECT_TRUE(P->IsDirty());
   EXPECT_EQ(P->UseCount(), 1);
-  EXPECT_EQ(P->PageHeader()->PageType, ptTableRecord);
-  EXPECT_GE(P->PageHeader()->State, 0);
-  EXPECT_LT(P->PageHeader()->State, 0x3FFFFFFF);
+  EXPECT_EQ(+P->PageHeader()->PageType, ptTableRecord);
+  EXPECT_GE(+P->PageHeader()->State, 0);
+  EXPECT_LT(+P->PageHeader()->State, 0x3FFFFFFF);
   EXPECT_EQ(CodeOf([&] { M.CancelChanges(S1); }), 20088);  // still in use
   M.PutPage(P);
   M.CancelChanges(S1);

@@ -59,7 +59,7 @@ TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommit) {
   test::DiskTest::TOpenResult R;
   auto M = Open({}, &R);
   EXPECT_TRUE(R.RepairNeeded);
-  EXPECT_EQ(StoredHeader().WriteChangesState, 1);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 1);
   TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
   EXPECT_EQ(P->PageData()[0], 0xEE);  // the page itself was written
   M->PutPage(P);
@@ -78,7 +78,7 @@ TEST_F(Crash, KilledAfterTheFileGrewButBeforeTheHeaderCountedIt) {
   });
   ASSERT_TRUE(WIFSIGNALED(Status));
   EXPECT_GT(Bytes().size(), 380u + 6 * 512);  // grown, but not counted
-  EXPECT_EQ(StoredHeader().TotalPageCount, 6);
+  EXPECT_EQ(+StoredHeader().TotalPageCount, 6);
   auto M = Open();
   TVLTPage* P = M->AddPage(kSys, ptTableRecord);
   EXPECT_EQ(P->PageNo(), 6);
@@ -111,9 +111,9 @@ TEST_F(Crash, GrowthRefusedByTheFileSystemHandsOutNoPage) {
   EXPECT_EQ(WEXITSTATUS(Status), 4);
   EXPECT_EQ(Bytes().size(), Size);
   auto H = StoredHeader();
-  EXPECT_EQ(H.TotalPageCount, 6);
-  EXPECT_EQ(H.LastUsedPageNo, 5);
-  EXPECT_EQ(H.WriteChangesState, 2);
+  EXPECT_EQ(+H.TotalPageCount, 6);
+  EXPECT_EQ(+H.LastUsedPageNo, 5);
+  EXPECT_EQ(+H.WriteChangesState, 2);
   auto M = Open();
   TVLTPage* P = M->AddPage(kSys, ptTableRecord);
   EXPECT_EQ(P->PageNo(), 6);
@@ -127,8 +127,8 @@ TEST_F(Crash, FailedBitmapWriteDuringGrowthTakesTheGrowthBack) {
     if (W == TVLTDiskWrite::Page && No == 1) throw EVLTException(10469, "injected");
   });
   EXPECT_EQ(test::CodeOf([&] { M->AddPage(kSys, ptTableRecord); }), 10469);
-  EXPECT_EQ(StoredHeader().TotalPageCount, 0);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, -1);
+  EXPECT_EQ(+StoredHeader().TotalPageCount, 0);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, -1);
   M->SetWriteHook(nullptr);
   TVLTPage* P = M->AddPage(kSys, ptTableRecord);
   EXPECT_EQ(P->PageNo(), 2);

@@ -266,8 +266,8 @@ TEST_F(DiskPageManager, CommitWritesHeaderPagesHeaderInThisOrder) {
       {W::DBHeader, -1}, {W::Page, 2}, {W::Page, 3}, {W::Page, 4}, {W::DBHeader, -1}};
   EXPECT_EQ(Writes, Expected);
   EXPECT_EQ(HeaderStates, (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(StoredHeader().State, StateBefore + 1);
-  EXPECT_EQ(StoredHeader().WriteChangesState, 2);
+  EXPECT_EQ(+StoredHeader().State, StateBefore + 1);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 2);
 
   // Changing N pages again writes each once and the header twice; reading writes nothing.
   Writes.clear();
@@ -323,7 +323,7 @@ TEST_F(DiskPageManager, FailedPageWriteLeavesTheCommitMarkedAndThePagePlain) {
     if (W == TVLTDiskWrite::Page && No == 3) throw EVLTException(10469, "injected write failure");
   });
   EXPECT_EQ(CodeOf([&] { M->ApplyChanges(kSys); }), 10469);
-  EXPECT_EQ(StoredHeader().WriteChangesState, 1);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 1);
   EXPECT_EQ(M->LockDBHeaderCount(), 0);
   const TVLTPage* Pending = M->SessionInfo(kSys)->DirtyPages.Find(3);
   ASSERT_NE(Pending, nullptr);
@@ -335,10 +335,10 @@ TEST_F(DiskPageManager, FailedPageWriteLeavesTheCommitMarkedAndThePagePlain) {
   Other->SetIsDirty(true);
   M->PutPage(Other);
   M->ApplyChanges(0);
-  EXPECT_EQ(StoredHeader().WriteChangesState, 1);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 1);
   // Retrying the failed commit completes it.
   M->ApplyChanges(kSys);
-  EXPECT_EQ(StoredHeader().WriteChangesState, 2);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 2);
   M->CloseDatabase();
   auto Back = Open({"pw", craRijndael_256});
   TVLTPage* P = Back->GetPage(kSys, 3, ptTableRecord);

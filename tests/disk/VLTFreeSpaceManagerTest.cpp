@@ -32,8 +32,8 @@ TEST_F(FreeSpace, FirstAllocationsOfAnEmptyFile) {
   EXPECT_EQ(M->FreeSpaceManager()->AddPagesStep(), 6);
   EXPECT_EQ(Add(*M), 2);
   EXPECT_EQ(FileSize(), 380 + 6 * 512);
-  EXPECT_EQ(StoredHeader().TotalPageCount, 6);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, 2);
+  EXPECT_EQ(+StoredHeader().TotalPageCount, 6);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, 2);
   EXPECT_EQ(TypeOf(0), ptPFS);
   EXPECT_EQ(TypeOf(1), ptEAM);
   EXPECT_EQ(DataByte(0, 0), 0x07);
@@ -42,12 +42,12 @@ TEST_F(FreeSpace, FirstAllocationsOfAnEmptyFile) {
   EXPECT_EQ(Add(*M), 4);
   EXPECT_EQ(FileSize(), 380 + 6 * 512);
   EXPECT_EQ(DataByte(0, 0), 0x1F);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, 4);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, 4);
   EXPECT_EQ(Add(*M), 5);
   // Pages 2 to 5 in use: the next growth is max(6 div 10, 8) = 8 pages.
   EXPECT_EQ(M->FreeSpaceManager()->AddPagesStep(), 8);
   EXPECT_EQ(Add(*M), 6);
-  EXPECT_EQ(StoredHeader().TotalPageCount, 14);
+  EXPECT_EQ(+StoredHeader().TotalPageCount, 14);
   EXPECT_EQ(FileSize(), 380 + 14 * 512);
   M->CancelChanges(kSys);  // every page added is given back
   EXPECT_EQ(DataByte(0, 0), 0x03);
@@ -69,15 +69,15 @@ TEST_F(FreeSpace, FreedPagesAreReusedLowestFirstAndTheTailShrinks) {
   for (TVLTPageNo No = 12; No <= 31; ++No) M->RemovePage(kSys, No);
   M->ApplyChanges(kSys);
   auto H = StoredHeader();
-  EXPECT_EQ(H.LastUsedPageNo, 11);
-  EXPECT_LT(H.TotalPageCount, Total);
-  EXPECT_GE(H.TotalPageCount, 12);
+  EXPECT_EQ(+H.LastUsedPageNo, 11);
+  EXPECT_LT(+H.TotalPageCount, Total);
+  EXPECT_GE(+H.TotalPageCount, 12);
   EXPECT_EQ(FileSize(), 380 + int64_t{H.TotalPageCount} * 512);
 
   // Freeing everything skips LastUsedPageNo back over the bitmap pages to -1.
   for (TVLTPageNo No = 2; No <= 11; ++No) M->RemovePage(kSys, No);
   M->ApplyChanges(kSys);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, -1);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, -1);
   EXPECT_EQ(Add(*M), 2);
 }
 
@@ -136,7 +136,7 @@ TEST_F(FreeSpace, ASecondManagerOnTheFileSeesTheSameAllocation) {
   EXPECT_EQ(Add(*A), 4);
   A->ApplyChanges(kSys);
   B->ApplyChanges(kSys);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, 4);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, 4);
 }
 
 }  // namespace
