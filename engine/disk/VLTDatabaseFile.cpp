@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -162,6 +163,8 @@ class TFileInUseProbe {
   int FFd;
   bool FInUse = false;
 };
+
+std::atomic<TVLTFileFaultInjector*> GFaultInjector{nullptr};
 
 bool IsBlank(const std::string& S) {
   return std::all_of(S.begin(), S.end(), [](unsigned char C) { return C <= ' '; });
@@ -341,7 +344,13 @@ int TVLTDatabaseFile::HandleError() const {
   return FHandle < 0 && FReopenError != 0 ? FReopenError : errno;
 }
 
+void TVLTDatabaseFile::SetFaultInjector(TVLTFileFaultInjector* Injector) {
+  GFaultInjector.store(Injector);
+}
+
 bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int& Error) {
+  if (auto* I = GFaultInjector.load())
+    if ((Error = I->BeforeRead(FFileName, Position, Count)) != 0) return false;
   if (FHandle < 0) {
     Error = FReopenError ? FReopenError : EBADF;
     return false;
@@ -369,6 +378,8 @@ bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int
 }
 
 bool TVLTDatabaseFile::TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error) {
+  if (auto* I = GFaultInjector.load())
+    if ((Error = I->BeforeWrite(FFileName, Position, Count)) != 0) return false;
   if (FHandle < 0) {
     Error = FReopenError ? FReopenError : EBADF;
     return false;
@@ -499,10 +510,16 @@ int64_t TVLTDatabaseFile::GetSize() {
 
 void TVLTDatabaseFile::FlushFileBuffers() {
   CheckOpened("FlushFileBuffers");
-  if (fdatasync(FHandle) == 0) return;
-  int Error = errno;
-  if (ReopenDatabaseFile() && fdatasync(FHandle) == 0) return;
-  Error = HandleError();
+  int Error = 0;
+  auto Try = [&] {
+    if (auto* I = GFaultInjector.load())
+      if ((Error = I->BeforeFlush(FFileName)) != 0) return false;
+    if (FHandle >= 0 && fdatasync(FHandle) == 0) return true;
+    Error = HandleError();
+    return false;
+  };
+  if (Try()) return;
+  if (ReopenDatabaseFile() && Try()) return;
   throw EVLTException(30379,
                       "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{Error}, ErrorText(Error)});

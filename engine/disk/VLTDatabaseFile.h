@@ -51,6 +51,23 @@
 
 namespace vlt {
 
+// Test seam under the file layer: makes reads, writes and flushes fail at chosen points (or
+// stops the process there). Each hook answers 0 to let the call proceed, or an errno that the
+// call then fails with, as if the system had answered it. Calls that are retried after a reopen
+// reach the hook again.
+class TVLTFileFaultInjector {
+ public:
+  virtual ~TVLTFileFaultInjector() = default;
+  virtual int BeforeRead(const std::string& /*FileName*/, int64_t /*Position*/, size_t /*Count*/) {
+    return 0;
+  }
+  virtual int BeforeWrite(const std::string& /*FileName*/, int64_t /*Position*/,
+                          size_t /*Count*/) {
+    return 0;
+  }
+  virtual int BeforeFlush(const std::string& /*FileName*/) { return 0; }
+};
+
 class TVLTDatabaseFile {
  public:
   // Base of the share-mode marker bytes (see above). Byte locks at or beyond it are refused.
@@ -133,6 +150,9 @@ class TVLTDatabaseFile {
   // Never replaces an existing NewFileName; refused while OldFileName is open anywhere.
   // Failure: 30378.
   static void RenameFile(const std::string& OldFileName, const std::string& NewFileName);
+
+  // Process-wide; nullptr (the default) removes it. The injector must outlive its use.
+  static void SetFaultInjector(TVLTFileFaultInjector* Injector);
 
   // ---- properties ----
   const std::string& FileName() const { return FFileName; }

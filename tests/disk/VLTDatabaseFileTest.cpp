@@ -512,6 +512,84 @@ TEST_F(DatabaseFileTest, CriticalLockErrorReportsSuccessUntilTheHandleWorksAgain
   EXPECT_FALSE(F.WasCriticalError());
 }
 
+// Fails the calls it is told to, counting every attempt.
+struct TFaults : TVLTFileFaultInjector {
+  int FailReads = 0, FailWrites = 0, FailFlushes = 0;
+  int Reads = 0, Writes = 0, Flushes = 0;
+  int Error = ENOSPC;
+  int BeforeRead(const std::string&, int64_t, size_t) override {
+    ++Reads;
+    return Reads <= FailReads ? Error : 0;
+  }
+  int BeforeWrite(const std::string&, int64_t, size_t) override {
+    ++Writes;
+    return Writes <= FailWrites ? Error : 0;
+  }
+  int BeforeFlush(const std::string&) override {
+    ++Flushes;
+    return Flushes <= FailFlushes ? Error : 0;
+  }
+};
+
+class FaultTest : public DatabaseFileTest {
+ protected:
+  void SetUp() override {
+    DatabaseFileTest::SetUp();
+    MakeFile(Path, 64);
+    F.OpenFile(Path, amReadWrite, smShareDenyNone);
+    TVLTDatabaseFile::SetFaultInjector(&Faults);
+  }
+  void TearDown() override {
+    TVLTDatabaseFile::SetFaultInjector(nullptr);
+    DatabaseFileTest::TearDown();
+  }
+  TFaults Faults;
+  TVLTDatabaseFile F;
+};
+
+TEST_F(FaultTest, AFailedWriteIsRetriedOnce) {
+  Faults.FailWrites = 1;
+  const uint8_t B[4] = {1, 2, 3, 4};
+  F.WriteBuffer(B, 4, 8, 10469);
+  EXPECT_EQ(Faults.Writes, 2);
+  EXPECT_EQ(Contents(Path)[9], 2);
+}
+
+TEST_F(FaultTest, AWriteFailingTwiceRaisesWithTheSystemText) {
+  Faults.FailWrites = 2;
+  const uint8_t B[4] = {1, 2, 3, 4};
+  std::string M = MessageOf([&] { F.WriteBuffer(B, 4, 8, 10469); });
+  EXPECT_EQ(Faults.Writes, 2);  // exactly one retry
+  EXPECT_NE(M.find("Cannot Write to file: '" + Path + "' Position = 8, Count = 4, FilePosition = "),
+            std::string::npos)
+      << M;
+  EXPECT_NE(M.find("FileSize = 64, ErrorCode:28. ErrorMessage: No space left on device - Native "
+                   "error: 10469"),
+            std::string::npos)
+      << M;
+  EXPECT_EQ(Contents(Path)[9], 9 * 7 % 251);  // nothing written
+  EXPECT_TRUE(F.IsOpened());
+}
+
+TEST_F(FaultTest, ReadsAndFlushesFollowTheSameRule) {
+  Faults.Error = EIO;
+  Faults.FailReads = 2;
+  uint8_t B[4];
+  EXPECT_FALSE(F.ReadBuffer(B, 4, 0));
+  EXPECT_EQ(Faults.Reads, 2);
+  EXPECT_TRUE(F.ReadBuffer(B, 4, 0));
+
+  Faults.FailFlushes = 1;
+  F.FlushFileBuffers();
+  EXPECT_EQ(Faults.Flushes, 2);
+  Faults.FailFlushes = 4;
+  std::string M = MessageOf([&] { F.FlushFileBuffers(); });
+  EXPECT_NE(M.find("Cannot flush file buffers for file: '" + Path + "'. ErrorCode:5."),
+            std::string::npos)
+      << M;
+  EXPECT_NE(M.find("Native error: 30379"), std::string::npos);
+}
+
 // ---- header search ----
 
 class FindSignatureTest : public DatabaseFileTest,
