@@ -16,8 +16,8 @@ constexpr TVLTBaseFieldType No = bftUnknown, Ch = bftChar, WC = bftWideChar, VC 
                             I32 = bftSignedInt32, I64 = bftSignedInt64, U8 = bftUnsignedInt8,
                             U16 = bftUnsignedInt16, U32 = bftUnsignedInt32, Sg = bftSingle,
                             Db = bftDouble, Ex = bftExtended, Dt = bftDate, Tm = bftTime,
-                            DT = bftDateTime, Bl = bftBlob, Cl = bftClob, WL = bftWideClob,
-                            Lg = bftLogical, Cu = bftCurrency;
+                            DT = bftDateTime, Lg = bftLogical, Cu = bftCurrency;
+// (Blob, Clob and WideClob never appear as a result; their rows and columns are Bl, Cl, WL.)
 
 // Common type for comparisons: row = left type, column = right type, both bftChar (1) to
 // bftCurrency (22) in ordinal order; No = incompatible. Not symmetric: the left row applies.
