@@ -1,6 +1,7 @@
 #include "app/ParadoxTableData.h"
 
-#include <sys/stat.h>
+#include <limits.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,10 +29,12 @@ TRegistry& Registry() {
   return R;
 }
 
+// Tables are shared by their canonical path. (Not by inode: writing a table replaces its file,
+// so the inode changes while the table stays open.)
 std::string FileKey(const std::string& Path) {
-  struct stat St;
-  if (::stat(Path.c_str(), &St) == 0) return std::to_string(St.st_dev) + ":" + std::to_string(St.st_ino);
-  return "path:" + Path;
+  char Buf[PATH_MAX];
+  if (::realpath(Path.c_str(), Buf)) return Buf;
+  return Path;
 }
 
 }  // namespace
@@ -62,6 +65,8 @@ std::shared_ptr<TParadoxTableData> TParadoxTableData::Acquire(const std::string&
   TRegistry& R = Registry();
   std::lock_guard<std::mutex> G(R.Lock);
   std::string Key = FileKey(Path);
+  for (auto It = R.Tables.begin(); It != R.Tables.end();)
+    It = It->second.expired() && It->first != Key ? R.Tables.erase(It) : std::next(It);
   if (auto It = R.Tables.find(Key); It != R.Tables.end())
     if (auto Sp = It->second.lock()) return Sp;
   std::shared_ptr<TParadoxTableData> Sp(new TParadoxTableData(Path));
