@@ -1,9 +1,12 @@
 // Tables we write ourselves: create, fill, read back, edit keys, filters, bookmarks, indexes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <set>
+#include <sstream>
 
+#include "app/ParadoxDump.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
@@ -327,6 +330,124 @@ TEST(ParadoxTable, ErrorsNameTheProblem) {
   T.Append();
   EXPECT_THROW(T.FieldByName("Num").SetAsString("abc"), EParadoxError);
   T.Cancel();
+}
+
+const std::string kSamples = VLT_SOURCE_DIR "/../shared/paradox-samples";
+
+// Copies a sample table family into Dir.
+void CopySample(const std::string& Dir, const std::string& Sub, std::initializer_list<const char*> Files) {
+  for (const char* F : Files) std::filesystem::copy_file(kSamples + "/" + Sub + "/" + F, Dir + "/" + F);
+}
+
+TEST(ParadoxTable, EditingARealKeyedTableKeepsItValid) {
+  if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
+  TTempDir Dir;
+  CopySample(Dir.Path(), "paradoxdriver/db", {"AREACODE.DB", "AREACODE.PX"});
+  std::ostringstream Before;
+  WriteParadoxCsv(Dir / "AREACODE.DB", Before);
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("areacode.db");
+    T.Open();
+    T.First();
+    EXPECT_EQ(T.Fields(0).AsString(), "201");
+    T.Edit();
+    T.Fields(0).SetAsString("999");
+    T.Post();
+    T.Last();
+    EXPECT_EQ(T.Fields(0).AsString(), "999");
+    EXPECT_EQ(T.Fields(2).AsString(), "New Jersey");
+  }
+  // Same rows, the edited one moved to the end; the .px covers every record, block by block.
+  std::ostringstream After;
+  WriteParadoxCsv(Dir / "AREACODE.DB", After);
+  std::string B = Before.str(), A = After.str();
+  std::string Row = "201,United States,New Jersey,NJ\n";
+  ASSERT_NE(B.find(Row), std::string::npos);
+  B.erase(B.find(Row), Row.size());
+  EXPECT_EQ(B + "999,United States,New Jersey,NJ\n", A);
+  TParadoxFileImage Img = ReadParadoxFile(Dir / "AREACODE.DB");
+  EXPECT_EQ(Img.Header.CodePage, 437);
+  std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + 1);
+  TParadoxIndexImage Ix = ReadParadoxIndex(Dir / "AREACODE.PX", Keys);
+  size_t First = 0;
+  for (const TParadoxIndexEntry& E : Ix.Leaves) {
+    ASSERT_LT(First, Img.Records.size());
+    EXPECT_EQ(E.Key, Img.Records[First].substr(0, 3));
+    First += static_cast<size_t>(E.Count);
+  }
+  EXPECT_EQ(First, Img.Records.size());
+}
+
+TEST(ParadoxTable, AutoIncrementContinuesFromTheHeader) {
+  if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
+  TTempDir Dir;
+  CopySample(Dir.Path(), "paradoxdriver/fields", {"long.db", "long.px"});
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("long.db");
+  T.Open();
+  T.Append();
+  T.FieldByName("LONG").SetAsInteger(40);
+  T.Post();
+  EXPECT_EQ(T.FieldByName("Id").AsInteger(), 4);
+  T.Close();
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 4);
+  EXPECT_EQ(T.Header().AutoInc, 4u);
+}
+
+TEST(ParadoxTable, TablesStaySharedAfterTheFileIsRewritten) {
+  TTempDir Dir;
+  CreateServs(Dir.Path(), "t.db", false);
+  TParadoxTable A, B, C;
+  A.SetDatabaseName(Dir.Path());
+  A.SetTableName("t.db");
+  A.Open();
+  AddServ(A, 1, "x", 1);
+  B.SetDatabaseName(Dir.Path());
+  B.SetTableName("t.db");
+  B.AddIndex("", "Pos", ixPrimary | ixUnique);  // writes a new file while A is open
+  AddServ(A, 2, "y", 2);
+  C.SetDatabaseName(Dir.Path());
+  C.SetTableName("T.DB");
+  C.Open();
+  EXPECT_EQ(C.RecordCount(), 2);  // the same records, not a second copy from disk
+  C.Close();
+  A.Close();
+  TParadoxFileImage Img = ReadParadoxFile(Dir / "t.db");
+  EXPECT_EQ(Img.Records.size(), 2u);
+  EXPECT_EQ(Img.Header.KeyFields, 1);
+}
+
+TEST(ParadoxTable, PriorLastAndEmptyTable) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("servs");
+  T.Open();
+  T.Last();
+  EXPECT_TRUE(T.Eof());
+  EXPECT_TRUE(T.Bof());
+  EXPECT_TRUE(T.Fields(0).IsNull());
+  EXPECT_EQ(T.GetBookmark(), 0u);
+  for (int I = 0; I < 3; ++I) AddServ(T, I, "n", I);
+  T.Last();
+  EXPECT_EQ(T.Fields(0).AsInteger(), 2);
+  T.Prior();
+  EXPECT_EQ(T.Fields(0).AsInteger(), 1);
+  T.Prior();
+  T.Prior();
+  EXPECT_TRUE(T.Bof());
+  EXPECT_EQ(T.Fields(0).AsInteger(), 0);
+  T.SetFilter("Num>0");
+  T.SetFiltered(true);
+  T.Last();
+  T.Delete();  // the last visible record: the cursor falls back to the one before
+  EXPECT_EQ(T.Fields(0).AsInteger(), 1);
+  EXPECT_EQ(T.RecordCount(), 1);
 }
 
 }  // namespace
