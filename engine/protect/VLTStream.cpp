@@ -17,7 +17,6 @@ constexpr int32_t kErrLoadWrite = 10420;
 constexpr int32_t kErrSaveRead = 10422;
 constexpr int32_t kErrSaveWrite = 10423;
 constexpr int32_t kErrLoadSeek = 10425;
-constexpr int32_t kErrShortStringRead = 10426;
 
 int Percent(int64_t Done, int64_t Total) {
   if (Total <= 0) return 100;
@@ -62,7 +61,7 @@ void VLTSeekStream(TVLTStream& Stream, int32_t Code, int64_t Position) {
 std::string VLTReadShortString(TVLTStream& Stream, int32_t Code) {
   uint8_t Len = VLTReadLE<uint8_t>(Stream, Code);
   std::string S(Len, '\0');
-  VLTReadBuffer(Stream, S.data(), Len, Code == 0 ? kErrShortStringRead : Code);
+  VLTReadBuffer(Stream, S.data(), Len, Code);
   return S;
 }
 
