@@ -472,6 +472,7 @@ void TParadoxTable::SetFiltered(bool On) {
 
 void TParadoxTable::Edit() {
   CheckActive();
+  if (FReadOnly) Fail("cannot modify a read-only table");
   if (FState == dsEdit || FState == dsInsert) return;
   if (!FCurrent) Fail("there is no current record to edit");
   FBuffer = FCurrent->Data;
@@ -481,6 +482,7 @@ void TParadoxTable::Edit() {
 
 void TParadoxTable::Append() {
   CheckActive();
+  if (FReadOnly) Fail("cannot modify a read-only table");
   if (FState == dsEdit || FState == dsInsert) Fail("a record is already being edited");
   FBuffer.assign(static_cast<size_t>(FData->Header().RecordSize), '\0');
   FEditing = nullptr;
@@ -552,6 +554,7 @@ void TParadoxTable::Delete() {
     return;
   }
   if (FState == dsEdit) Cancel();
+  if (FReadOnly) Fail("cannot modify a read-only table");
   if (!FCurrent) Fail("there is no current record to delete");
   FData->Remove(FCurrent);
 }

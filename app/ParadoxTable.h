@@ -78,6 +78,9 @@ class TParadoxTable {
   void SetTableName(const std::string& Name);
   const std::string& TableName() const { return FTableName; }
   void SetTableType(TTableType T) { FTableType = T; }
+  // A read-only table object refuses edit, append and delete.
+  void SetReadOnly(bool ReadOnly) { FReadOnly = ReadOnly; }
+  bool ReadOnly() const { return FReadOnly; }
   TTableType TableType() const { return FTableType; }
   // The file the table object points at.
   std::string FilePath() const;
@@ -169,6 +172,7 @@ class TParadoxTable {
 
   std::string FDatabaseName, FTableName, FFilterText, FIndexFieldNames;
   TTableType FTableType = ttDefault;
+  bool FReadOnly = false;
   std::shared_ptr<TParadoxTableData> FData;
   std::vector<TParadoxField> FFields;
   std::vector<std::string> FFieldNames;  // 8-bit names of the open table's fields

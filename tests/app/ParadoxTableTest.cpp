@@ -450,4 +450,42 @@ TEST(ParadoxTable, PriorLastAndEmptyTable) {
   EXPECT_EQ(T.RecordCount(), 1);
 }
 
+TEST(ParadoxTable, OldVersionTablesAreRewrittenReadably) {
+  if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
+  TTempDir Dir;
+  CopySample(Dir.Path(), "paradoxReader/PCLDATA", {"PCL.DB"});
+  CopySample(Dir.Path(), "paradoxdriver/areas", {"STATES.DB"});
+  std::ostringstream PclBefore, StatesBefore;
+  WriteParadoxCsv(Dir / "PCL.DB", PclBefore);
+  WriteParadoxCsv(Dir / "STATES.DB", StatesBefore);
+  for (const char* Name : {"PCL.DB", "STATES.DB"}) {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName(Name);
+    T.Open();
+    T.First();
+    T.Edit();
+    T.Fields(1).SetAsString(T.Fields(1).AsString());  // same value: the table is written anew
+    T.Post();
+  }
+  std::ostringstream PclAfter, StatesAfter;
+  WriteParadoxCsv(Dir / "PCL.DB", PclAfter);
+  WriteParadoxCsv(Dir / "STATES.DB", StatesAfter);
+  EXPECT_EQ(PclBefore.str(), PclAfter.str());
+  EXPECT_EQ(StatesBefore.str(), StatesAfter.str());
+  EXPECT_EQ(ReadParadoxFile(Dir / "PCL.DB").Header.Version, 0x0B);
+  EXPECT_TRUE(PathIsFile(Dir / "STATES.PX"));  // a keyed table gets its primary index
+}
+
+TEST(ParadoxTable, ReadOnlyRefusesChanges) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("servs.db");
+  T.SetReadOnly(true);
+  T.Open();
+  EXPECT_THROW(T.Append(), EParadoxError);
+}
+
 }  // namespace
