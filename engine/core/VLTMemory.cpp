@@ -121,7 +121,9 @@ int64_t TVLTMemoryManager::Limit() const {
 }
 
 void TVLTBuffer::Resize(size_t NewSize) {
-  void* P = TVLTMemoryManager::Instance().ReallocMem(FData.release(), NewSize);
+  // On failure ReallocMem raises and the old block stays ours.
+  void* P = TVLTMemoryManager::Instance().ReallocMem(FData.get(), NewSize);
+  (void)FData.release();
   FData.reset(static_cast<uint8_t*>(P));
   FSize = NewSize;
 }

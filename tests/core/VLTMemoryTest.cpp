@@ -86,3 +86,20 @@ TEST(TVLTBuffer, OwnsAndResizes) {
 
 }  // namespace
 }  // namespace vlt
+
+namespace vlt {
+namespace {
+
+TEST(TVLTBuffer, KeepsItsBlockWhenGrowingFails) {
+  auto& M = TVLTMemoryManager::Instance();
+  TVLTBuffer B(16);
+  B[0] = 42;
+  M.SetLimit(M.AllocatedSize() + 8);
+  EXPECT_THROW(B.Resize(1 << 20), EVLTException);
+  M.SetLimit(0);
+  EXPECT_EQ(B.size(), 16u);
+  EXPECT_EQ(B[0], 42);
+}
+
+}  // namespace
+}  // namespace vlt
