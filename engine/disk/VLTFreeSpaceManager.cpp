@@ -224,12 +224,21 @@ void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
   int64_t K = PageNo / FGeometry.EAMPagesAddressed;
   auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, 30428);
   int64_t Extent = PageNo / E;
+  // Counts the extent's pages as GetPageUsageFromPFS sees them, reading each PFS page once.
   bool SomeUsed = false, SomeFree = false;
+  std::unique_ptr<TVLTPage> PFS;
+  int64_t PFSNo = -1;
   for (int64_t Q = Extent * E; Q < Extent * E + E && !(SomeUsed && SomeFree); ++Q) {
-    if (Q < FTotalPageCount && GetPageUsageFromPFS(static_cast<TVLTPageNo>(Q)))
-      SomeUsed = true;
-    else
-      SomeFree = true;
+    int64_t QPFSNo = FGeometry.PFSPageNo(Q / FGeometry.PFSPagesAddressed);
+    bool Used = false;
+    if (Q < FTotalPageCount && QPFSNo <= FLastUsedPageNo) {
+      if (QPFSNo != PFSNo) {
+        PFS = ReadBitmapPage(QPFSNo, ptPFS, 30430);
+        PFSNo = QPFSNo;
+      }
+      Used = (PFS->PageData()[(Q - QPFSNo) / 8] >> ((Q - QPFSNo) % 8)) & 1;
+    }
+    (Used ? SomeUsed : SomeFree) = true;
   }
   int64_t Local = Extent - K * FGeometry.EAMExtentsAddressed;
   uint8_t& Byte = EAM->PageData()[Local / 4];

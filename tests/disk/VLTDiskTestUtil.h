@@ -60,8 +60,11 @@ class DiskTest : public ::testing::Test {
   }
 
   std::vector<uint8_t> Bytes() const {
-    std::ifstream F(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(F), {}};
+    std::ifstream F(Path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> B(static_cast<size_t>(F.tellg()));
+    F.seekg(0);
+    F.read(reinterpret_cast<char*>(B.data()), static_cast<std::streamsize>(B.size()));
+    return B;
   }
   void Poke(int64_t Offset, const void* Data, size_t Size) const {
     FILE* F = std::fopen(Path.c_str(), "r+b");
@@ -72,9 +75,12 @@ class DiskTest : public ::testing::Test {
   }
   template <typename T>
   T Peek(int64_t Offset) const {
-    auto B = Bytes();
     T V;
-    std::memcpy(&V, B.data() + Offset, sizeof V);
+    std::memset(&V, 0, sizeof V);
+    std::ifstream F(Path, std::ios::binary);
+    F.seekg(Offset);
+    F.read(reinterpret_cast<char*>(&V), sizeof V);
+    EXPECT_TRUE(F.good()) << "no bytes at offset " << Offset;
     return V;
   }
   TVLTDBHeader StoredHeader() const { return Peek<TVLTDBHeader>(0); }

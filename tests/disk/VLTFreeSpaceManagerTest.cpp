@@ -18,9 +18,9 @@ class FreeSpace : public test::DiskTest {
     M.PutPage(P);
     return No;
   }
-  int64_t FileSize() const { return static_cast<int64_t>(Bytes().size()); }
+  int64_t FileSize() const { return static_cast<int64_t>(std::filesystem::file_size(Path)); }
   uint8_t DataByte(TVLTPageNo Page, int I, uint16_t PageSize = 512) const {
-    return Bytes()[PageOffset(Page, PageSize) + 40 + I];
+    return Peek<uint8_t>(PageOffset(Page, PageSize) + 40 + I);
   }
   uint16_t TypeOf(TVLTPageNo Page, uint16_t PageSize = 512) const {
     return Peek<uint16_t>(PageOffset(Page, PageSize) + 8);
