@@ -177,4 +177,79 @@ TEST(PrepareParadoxTables, MissingFolderIsNotAnError) {
   EXPECT_TRUE(UI.Boxes.empty());
 }
 
+// Every old layout rule: the old table, one record, and the record expected in the new layout.
+struct TOldCase {
+  const char* Name;
+  TPrepareMode Mode;
+  const char* File;
+  std::vector<TParadoxFieldDef> OldFields;
+  TRow OldRow;
+  TRow NewRow;
+};
+
+TEST(PrepareParadoxTables, EveryOldLayoutRule) {
+  auto A = [](const char* Nm, int Size = 20) { return TParadoxFieldDef{Nm, ftString, Size, false}; };
+  auto Int = [](const char* Nm) { return TParadoxFieldDef{Nm, ftInteger, 0, false}; };
+  auto Cur = [](const char* Nm) { return TParadoxFieldDef{Nm, ftCurrency, 0, false}; };
+  auto Bool = [](const char* Nm) { return TParadoxFieldDef{Nm, ftBoolean, 0, false}; };
+  const std::vector<TOldCase> Cases = {
+      {"bankinfo 4 fields", TPrepareMode::Ledger, "bankinfo.db", {Int("Pos"), A("Name"), Int("Num"), Cur("BBal")},
+       {I(0), S("Chk"), I(1), C(5)}, {I(0), S("Chk"), I(1), C(5), N, N}},
+      {"bankinfo 6 fields, field 5 integer", TPrepareMode::Ledger, "bankinfo.db",
+       {Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("Anum1"), Int("Anum2")}, {I(0), S("Chk"), I(1), C(5), I(77), I(78)},
+       {I(0), S("Chk"), I(1), C(5), N, N}},
+      {"expcats 4 fields", TPrepareMode::Ledger, "expcats.db", {Int("Pos"), A("Name"), Int("Num"), Int("X")},
+       {I(2), S("Ops"), I(3), I(9)}, {I(2), S("Ops"), I(3)}},
+      {"expgrps form B", TPrepareMode::Ledger, "expgrps.db", {Int("CatType"), Int("Pos"), A("Name"), Int("Num")},
+       {I(1), I(5), S("G"), I(6)}, {I(1), I(5), S("G"), I(6)}},
+      {"expacct 7 fields", TPrepareMode::Ledger, "expacct.db",
+       {Int("Cat"), Int("Group"), Int("Pos"), A("Name"), Int("Num"), Int("Old"), Cur("Budget")},
+       {I(1), I(2), I(3), S("Acct"), I(4), I(99), C(250)}, {I(1), I(2), I(3), S("Acct"), I(4), C(250)}},
+      {"intcats 5 fields", TPrepareMode::Ledger, "intcats.db", {Int("Pos"), A("Name"), Int("Num"), Int("X"), Int("Y")},
+       {I(0), S("Gifts"), I(1), I(8), I(9)}, {I(0), S("Gifts"), I(1)}},
+      {"intacct 6 fields", TPrepareMode::Ledger, "intacct.db", {Int("Cat"), Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("X")},
+       {I(1), I(0), S("Plate"), I(2), C(1.25), I(5)}, {I(1), I(0), S("Plate"), I(2), C(1.25)}},
+      {"funds FundPos", TPrepareMode::Contributions, "funds.db", {Int("FundPos"), A("Name"), Int("Num"), Bool("Deduct")},
+       {I(0), S("General"), I(1), B(true)}, {I(0), S("General"), I(1), B(true)}},
+      {"servs PosNum", TPrepareMode::Contributions, "servs.db", {Int("PosNum"), A("Name"), Int("Num")}, {I(0), S("Early"), I(1)},
+       {I(0), S("Early"), I(1)}},
+      {"contname 10 fields", TPrepareMode::Contributions, "contname.db",
+       {A("Lname"), A("FName"), Int("Num"), A("Addr1"), A("City"), A("State"), A("Zip"), A("Phone"), Bool("Print"), A("Enum")},
+       {S("Doe"), S("Jo"), I(3), S("1 Elm"), S("Salem"), S("OR"), S("97301"), S("555"), B(false), S("E3")},
+       {S("Doe"), S("Jo"), I(3), S("1 Elm"), N, S("Salem"), S("OR"), S("97301"), S("555"), B(false), S("E3"), N}},
+  };
+  for (const TOldCase& Cs : Cases) {
+    TTempDir Dir;
+    MakeTable(Dir.Path(), Cs.File, Cs.OldFields, "", {Cs.OldRow});
+    TFakeUI UI;
+    PrepareParadoxTables(Dir.Path(), Cs.Mode, UI);
+    EXPECT_TRUE(UI.Boxes.empty()) << Cs.Name;
+    std::vector<std::string> Names;
+    auto Rows = ReadRows(Dir.Path(), Cs.File, &Names);
+    ASSERT_EQ(Rows.size(), 1u) << Cs.Name;
+    EXPECT_EQ(Rows[0], Cs.NewRow) << Cs.Name;
+    std::string Base = std::string(Cs.File).substr(0, std::string(Cs.File).size() - 3);
+    for (const TParadoxLayout& L : ParadoxLayouts())
+      if (Base == L.BaseName) {
+        ASSERT_EQ(Names.size(), L.Fields.size()) << Cs.Name;
+        for (size_t K = 0; K < Names.size(); ++K) EXPECT_EQ(Names[K], L.Fields[K].Name) << Cs.Name;
+      }
+    EXPECT_NE(FindParadoxFile(Dir.Path(), Base + ".px"), "") << Cs.Name;
+    EXPECT_EQ(FindParadoxFile(Dir.Path(), Base.substr(0, Base.size() - 1) + "0.db"), "") << Cs.Name;
+  }
+}
+
+TEST(PrepareParadoxTables, CurrentLayoutIsNotMoved) {
+  TTempDir Dir;
+  const TParadoxLayout& L = ParadoxLayouts()[11];
+  std::vector<TParadoxFieldDef> F;
+  for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
+  MakeTable(Dir.Path(), "funds.db", F, "Pos;Name;Num", {{I(0), S("General"), I(1), B(true)}});
+  std::string Before = vlt::test::ReadFile(Dir / "funds.db");
+  TFakeUI UI;
+  PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI);
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "funds.db"), Before);
+  EXPECT_NE(FindParadoxFile(Dir.Path(), "funds.px"), "");
+}
+
 }  // namespace
