@@ -1,0 +1,120 @@
+// TVLTIndex: what the index manager and the table data need of one open index of a table. The
+// B-tree record index implements it; the storage core only ever calls these operations.
+//
+// Contract for implementations:
+//   1. The index keeps its own copy of the definition (FIndexDef). CreateIndex and OpenIndex of
+//      this base replace that copy with a fresh copy of the given definition, except when given
+//      the index's own copy. An implementation's CreateIndex stores the new root page number in
+//      the given definition AND in its copy; the index manager copies FRootPageNo from the copy
+//      into the listed definition after every insertion, so a root that moves is not lost.
+//   2. InsertRecord / DeleteRecord take the key from the cursor's FCurrentRecordBuffer and the
+//      reference from its CurrentRecordID. UpdateRecord(Cursor, true) is called before the new
+//      record is stored, UpdateRecord(Cursor, false) after; the old values are in the cursor's
+//      FEditRecordBuffer, the new ones in FCurrentRecordBuffer. When the keys are equal nothing
+//      changes; otherwise the old entry goes before, the new entry comes after.
+//   3. DeleteRecord raises EVLTException when the entry is missing (the index is then
+//      inconsistent with the table); every other failure also raises.
+//   4. Index positions (TVLTIndexPosition) are made by CreateIndexPosition and turned into bit
+//      numbers of an index-based record bitmap by IndexPositionToBitNo (no bit number is 0 or
+//      below) and back by BitNoToIndexPosition.
+//   5. Navigation (GetRecordBuffer) refuses grmCurrent, starts from the ends when the end flags
+//      are set, and reads the record found through the table's record manager.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/core/VLTIndexDef.h"
+#include "engine/core/VLTRecordManager.h"
+
+namespace vlt {
+
+class TVLTBaseIndexManager;
+class TVLTRecordBitmap;
+class TVLTTableCursor;
+
+// A position in an index (the B-tree's key path). Opaque to the storage core.
+class TVLTIndexPosition {
+ public:
+  virtual ~TVLTIndexPosition() = default;
+};
+
+// The cursor's cache of its last index position: valid for IndexID, RecordID and TableState.
+struct TVLTIndexPositionCache {
+  std::unique_ptr<TVLTIndexPosition> Position;
+  int32_t IndexID = -1;
+  TVLTPageItemID RecordID;
+  int32_t TableState = -1;
+
+  void Invalidate() {
+    IndexID = -1;
+    TableState = -1;
+  }
+};
+
+class TVLTIndex {
+ public:
+  explicit TVLTIndex(TVLTBaseIndexManager* IndexManager) : FIndexManager(IndexManager) {}
+  virtual ~TVLTIndex() = default;
+  TVLTIndex(const TVLTIndex&) = delete;
+  TVLTIndex& operator=(const TVLTIndex&) = delete;
+
+  // Builds the index for IndexDef; with a cursor, every record of the table is inserted.
+  virtual void CreateIndex(TVLTTableCursor* Cursor, TVLTIndexDef& IndexDef);
+  virtual void DropIndex(TVLTSessionID SessionID) = 0;
+  virtual void EmptyIndex(TVLTSessionID SessionID) = 0;
+  virtual void OpenIndex(const TVLTIndexDef& IndexDef);
+  // Drops and creates the index again from the table's current records.
+  virtual void RebuildTemporaryIndex(TVLTTableCursor* Cursor) = 0;
+
+  virtual void GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& NavigationInfo,
+                               int32_t TableState, TVLTIndexPositionCache* Cache) = 0;
+  // The record next to (mode next or prior) the key values held in NavigationInfo.RecordBuffer,
+  // for a current record that can no longer be read.
+  virtual void GetClosestRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& NavigationInfo,
+                                      int32_t TableState, TVLTIndexPositionCache* Cache) = 0;
+
+  virtual std::unique_ptr<TVLTIndexPosition> CreateIndexPosition() = 0;
+  // The position of the record RecordID whose values are in RecordBuffer; false when the index
+  // does not hold it.
+  virtual bool GetIndexPosition(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                                TVLTIndexPosition& Position, const uint8_t* RecordBuffer) = 0;
+  virtual TVLTPageItemID GetRecordIDByIndexPosition(TVLTSessionID SessionID,
+                                                    const TVLTIndexPosition& Position) = 0;
+  virtual int64_t IndexPositionToBitNo(const TVLTIndexPosition& Position) = 0;
+  virtual void BitNoToIndexPosition(int64_t BitNo, TVLTIndexPosition& Position) = 0;
+  virtual int32_t GetMaxEntriesPerPage() = 0;
+
+  // 1-based number of the record in index order, -1 when the index does not hold it.
+  virtual int64_t GetRecNoByRecordID(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                                     const uint8_t* RecordBuffer) = 0;
+  virtual TVLTPageItemID GetRecordIDByRecNo(TVLTSessionID SessionID, int64_t RecNo) = 0;
+
+  // Of every run of visible positions equal in the first DistinctFieldCount columns, hides all
+  // but the first.
+  virtual void ApplyDistinctToRecordBitmap(TVLTSessionID SessionID, TVLTRecordBitmap* Bitmap,
+                                           int32_t DistinctFieldCount) = 0;
+  // Compares two records by the first FieldCount columns of the index (<0, 0, >0).
+  virtual int CompareRecordBuffersByIndex(const uint8_t* Buffer1, const uint8_t* Buffer2,
+                                          int32_t FieldCount) = 0;
+
+  // True for indexes that are neither unique nor primary, else true iff no entry has the key.
+  virtual bool CanInsertRecord(TVLTSessionID SessionID, const uint8_t* RecordBuffer) = 0;
+  virtual bool CanUpdateRecord(TVLTSessionID SessionID, const uint8_t* OldRecordBuffer,
+                               const uint8_t* NewRecordBuffer) = 0;
+  virtual void InsertRecord(TVLTTableCursor& Cursor) = 0;
+  virtual void DeleteRecord(TVLTTableCursor& Cursor) = 0;
+  virtual void UpdateRecord(TVLTTableCursor& Cursor, bool BeforeNewRecordIsStored) = 0;
+
+  TVLTIndexDef* IndexDef() const { return FIndexDef.get(); }
+  TVLTBaseIndexManager* IndexManager() const { return FIndexManager; }
+
+ protected:
+  // Replaces FIndexDef with a copy of Def unless Def is FIndexDef itself.
+  void AssignIndexDef(const TVLTIndexDef& Def);
+
+  std::unique_ptr<TVLTIndexDef> FIndexDef;
+  TVLTBaseIndexManager* FIndexManager;
+};
+
+}  // namespace vlt

@@ -1,0 +1,374 @@
+#include "engine/core/VLTIndexManager.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "engine/core/VLTDatabaseData.h"
+#include "engine/core/VLTExcept.h"
+#include "engine/core/VLTMemory.h"
+#include "engine/core/VLTTableData.h"
+
+namespace vlt {
+
+namespace {
+
+// A new GUID in its text form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string NewGuidText() {
+  static thread_local std::mt19937_64 Random(std::random_device{}());
+  uint8_t B[16];
+  for (int I = 0; I < 16; I += 8) {
+    const uint64_t V = Random();
+    std::memcpy(B + I, &V, 8);
+  }
+  B[6] = static_cast<uint8_t>((B[6] & 0x0F) | 0x40);  // version 4
+  B[8] = static_cast<uint8_t>((B[8] & 0x3F) | 0x80);  // variant 1
+  char Text[40];
+  std::snprintf(Text, sizeof Text,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", B[0],
+                B[1], B[2], B[3], B[4], B[5], B[6], B[7], B[8], B[9], B[10], B[11], B[12], B[13],
+                B[14], B[15]);
+  return Text;
+}
+
+// Points the cursor's current record buffer at Buffer for the lifetime of the guard.
+class TCurrentBufferSwap {
+ public:
+  TCurrentBufferSwap(TVLTTableCursor& Cursor, uint8_t* Buffer)
+      : FCursor(Cursor), FSaved(Cursor.FCurrentRecordBuffer) {
+    Cursor.FCurrentRecordBuffer = Buffer;
+  }
+  ~TCurrentBufferSwap() { FCursor.FCurrentRecordBuffer = FSaved; }
+
+ private:
+  TVLTTableCursor& FCursor;
+  uint8_t* FSaved;
+};
+
+}  // namespace
+
+TVLTBaseIndexManager::TVLTBaseIndexManager(TVLTTableData* TableData, TVLTPageManager* PageManager,
+                                           TVLTIndexFactory IndexFactory)
+    : FTableData(TableData),
+      FIndexDefs(std::make_unique<TVLTIndexDefs>()),
+      FPageManager(PageManager),
+      FIndexFactory(std::move(IndexFactory)) {}
+
+TVLTBaseIndexManager::~TVLTBaseIndexManager() {
+  FOpenIndexList.clear();  // indexes first: they may use the temporary page manager
+}
+
+void TVLTBaseIndexManager::LoadMetadata(TVLTStream& Stream) {
+  FOpenIndexList.clear();
+  FIndexDefs->LoadFromStream(Stream);
+}
+
+void TVLTBaseIndexManager::SaveMetadata(TVLTStream& Stream) const { FIndexDefs->SaveToStream(Stream); }
+
+void TVLTBaseIndexManager::CreateIndexDefs(const TVLTIndexDefs& IndexDefs) {
+  FOpenIndexList.clear();
+  FIndexDefs->Assign(IndexDefs);
+}
+
+void TVLTBaseIndexManager::SetTemporaryPageManager(std::unique_ptr<TVLTPageManager> PageManager) {
+  FTemporaryPageManager = std::move(PageManager);
+}
+
+TVLTIndex* TVLTBaseIndexManager::FindOpenIndex(int32_t IndexID) const {
+  for (const auto& I : FOpenIndexList)
+    if (I->IndexDef() && I->IndexDef()->FObjectID == IndexID) return I.get();
+  return nullptr;
+}
+
+TVLTIndexDef* TVLTBaseIndexManager::IndexDefByID(int32_t IndexID) const {
+  return FIndexDefs->GetByObjectId(IndexID);
+}
+
+void TVLTBaseIndexManager::CreateIndexesByIndexDefs(TVLTTableCursor* Cursor) {
+  FOpenIndexList.clear();
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I) {
+    TVLTIndexDef& Def = (*FIndexDefs)[I];
+    if (!FIndexFactory) VLTRaiseNilPointer(20141);
+    std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+    Index->CreateIndex(Cursor, Def);
+    FOpenIndexList.push_back(std::move(Index));
+  }
+}
+
+int32_t TVLTBaseIndexManager::CreateIndex(TVLTTableCursor* Cursor, const TVLTIndexDef& IndexDef) {
+  if (!FIndexFactory) VLTRaiseNilPointer(20141);
+  auto Copy = std::make_unique<TVLTIndexDef>();
+  Copy->Assign(IndexDef);
+  if (Copy->FObjectID == kNoObjectID && FTableData && FTableData->DatabaseData())
+    Copy->FObjectID = FTableData->DatabaseData()->GetNewObjectId();
+  TVLTIndexDef& Def = static_cast<TVLTIndexDef&>(FIndexDefs->Add(std::move(Copy)));
+  try {
+    std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+    Index->CreateIndex(Cursor, Def);
+    FOpenIndexList.push_back(std::move(Index));
+  } catch (...) {
+    FIndexDefs->Delete(FIndexDefs->Count() - 1);
+    throw;
+  }
+  return Def.FObjectID;
+}
+
+int32_t TVLTBaseIndexManager::CreateTemporaryIndex(TVLTTableCursor* Cursor,
+                                                   const std::vector<std::string>& FieldNames,
+                                                   const std::vector<std::string>& CaseSensitivityList,
+                                                   const std::vector<std::string>& AscDescList) {
+  TVLTIndexDef Def;
+  std::string Name;
+  do Name = "TEMPORARY_INDEX_" + NewGuidText();
+  while (FIndexDefs->GetIndexDefByName(Name) != nullptr);
+  Def.SetName(Name);
+  Def.FTemporary = true;
+  Def.FIndexType = itBTree;
+  Def.FUnique = false;
+  Def.FPrimary = false;
+  Def.AssignByNames(FieldNames, AscDescList, CaseSensitivityList);
+  Def.FSessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  TVLTBaseRecordManager* RM = FTableData ? FTableData->RecordManager() : nullptr;
+  Def.FTableState = RM ? RM->FTableState : 0;
+  return CreateIndex(Cursor, Def);
+}
+
+int32_t TVLTBaseIndexManager::FindIndex(TVLTSessionID SessionID,
+                                        const std::vector<std::string>& FieldNames,
+                                        const std::vector<std::string>& CaseSensitivityList,
+                                        const std::vector<std::string>& AscDescList) const {
+  const TVLTFieldDefs* Fields =
+      FTableData && FTableData->FieldManager() ? &FTableData->FieldManager()->FieldDefs() : nullptr;
+  return FIndexDefs->FindIndex(&FieldNames, &AscDescList, Fields, SessionID, &CaseSensitivityList);
+}
+
+int32_t TVLTBaseIndexManager::FindOrCreateIndex(TVLTTableCursor* Cursor,
+                                                const std::vector<std::string>& FieldNames,
+                                                const std::vector<std::string>& CaseSensitivityList,
+                                                const std::vector<std::string>& AscDescList,
+                                                bool& IsCreated) {
+  const TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  IsCreated = false;
+  int32_t ID = FindIndex(SessionID, FieldNames, CaseSensitivityList, AscDescList);
+  if (ID != -1) return ID;
+  ID = CreateTemporaryIndex(Cursor, FieldNames, CaseSensitivityList, AscDescList);
+  IsCreated = true;
+  return ID;
+}
+
+TVLTIndex& TVLTBaseIndexManager::OpenIndex(int32_t IndexID) {
+  if (TVLTIndex* Open = FindOpenIndex(IndexID)) return *Open;
+  TVLTIndexDef* Def = IndexDefByID(IndexID);
+  if (!Def) throw EVLTException(20018, "Index not found");
+  if (!FIndexFactory) VLTRaiseNilPointer(20141);
+  std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+  Index->OpenIndex(*Def);
+  FOpenIndexList.push_back(std::move(Index));
+  return *FOpenIndexList.back();
+}
+
+void TVLTBaseIndexManager::CloseIndex(int32_t IndexID) {
+  std::erase_if(FOpenIndexList, [IndexID](const auto& I) {
+    return I->IndexDef() && I->IndexDef()->FObjectID == IndexID;
+  });
+}
+
+void TVLTBaseIndexManager::DropIndex(TVLTSessionID SessionID, int32_t IndexID) {
+  OpenIndex(IndexID).DropIndex(SessionID);
+  CloseIndex(IndexID);
+  const int32_t No = FIndexDefs->GetDefNumberByObjectId(IndexID);
+  if (No >= 0) FIndexDefs->Delete(No);
+}
+
+void TVLTBaseIndexManager::DropAllIndexes(TVLTSessionID SessionID) {
+  while (FIndexDefs->Count() > 0) DropIndex(SessionID, (*FIndexDefs)[0].FObjectID);
+}
+
+void TVLTBaseIndexManager::DropTemporaryIndexes(TVLTSessionID SessionID) {
+  for (int32_t I = FIndexDefs->Count() - 1; I >= 0; --I) {
+    const TVLTIndexDef& Def = (*FIndexDefs)[I];
+    if (Def.FTemporary && Def.FSessionID == SessionID) DropIndex(SessionID, Def.FObjectID);
+  }
+}
+
+void TVLTBaseIndexManager::EmptyIndex(TVLTSessionID SessionID, int32_t IndexID) {
+  OpenIndex(IndexID).EmptyIndex(SessionID);
+}
+
+void TVLTBaseIndexManager::EmptyAllIndexes(TVLTSessionID SessionID) {
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I) EmptyIndex(SessionID, (*FIndexDefs)[I].FObjectID);
+}
+
+TVLTPageManager* TVLTBaseIndexManager::GetPageManager(const TVLTIndex& Index) const {
+  if (Index.IndexDef() && Index.IndexDef()->FTemporary && FTemporaryPageManager)
+    return FTemporaryPageManager.get();
+  return FPageManager;
+}
+
+void TVLTBaseIndexManager::GetRecordBuffer(TVLTSessionID SessionID,
+                                           TVLTNavigationInfo& NavigationInfo, int32_t TableState,
+                                           TVLTIndexPositionCache* Cache) {
+  TVLTIndex& Index = OpenIndex(NavigationInfo.IndexID);
+  if (NavigationInfo.FirstPosition || NavigationInfo.LastPosition) {
+    Index.GetRecordBuffer(SessionID, NavigationInfo, TableState, Cache);
+    return;
+  }
+  // Is the current record still there? Read into scratch space: the navigation buffer keeps
+  // the old key values that the closest-record search needs.
+  TVLTBaseRecordManager* RM = FTableData->RecordManager();
+  if (!RM) VLTRaiseNilPointer(10380);
+  TVLTBuffer Scratch(static_cast<size_t>(std::max(RM->FRecordBufferSize, 1)));
+  TVLTNavigationInfo Probe;
+  Probe.GetRecordMode = grmCurrent;
+  Probe.RecordID = NavigationInfo.RecordID;
+  Probe.RecordBuffer = Scratch.data();
+  RM->GetRecordBuffer(SessionID, Probe);
+  if (Probe.GetRecordResult == grrOK)
+    Index.GetRecordBuffer(SessionID, NavigationInfo, TableState, Cache);
+  else
+    Index.GetClosestRecordBuffer(SessionID, NavigationInfo, TableState, Cache);
+}
+
+void TVLTBaseIndexManager::InsertRecord(TVLTTableCursor& Cursor) {
+  const int32_t Count = FIndexDefs->Count();
+  int32_t Done = 0;
+  try {
+    for (; Done < Count; ++Done) {
+      TVLTIndexDef& Def = (*FIndexDefs)[Done];
+      TVLTIndex& Index = OpenIndex(Def.FObjectID);
+      Index.InsertRecord(Cursor);
+      ++Def.FTableState;
+      if (Index.IndexDef() && Index.IndexDef()->FRootPageNo != Def.FRootPageNo)
+        Def.FRootPageNo = Index.IndexDef()->FRootPageNo;
+    }
+  } catch (...) {
+    // Take the entry out of the indexes that already hold it, so that no index names a record
+    // that the caller is about to remove again.
+    for (int32_t I = 0; I < Done; ++I) {
+      try {
+        OpenIndex((*FIndexDefs)[I].FObjectID).DeleteRecord(Cursor);
+      } catch (...) {
+        (*FIndexDefs)[I].FNeedRebuild = true;
+      }
+    }
+    throw;
+  }
+}
+
+void TVLTBaseIndexManager::UpdateRecord(TVLTTableCursor& Cursor, bool BeforeNewRecordIsStored) {
+  if (FIndexDefs->Count() > 0 && !Cursor.FEditRecordBuffer) VLTRaiseNilPointer(20142);
+  const int32_t Count = FIndexDefs->Count();
+  int32_t Done = 0;
+  try {
+    for (; Done < Count; ++Done) {
+      TVLTIndexDef& Def = (*FIndexDefs)[Done];
+      TVLTIndex& Index = OpenIndex(Def.FObjectID);
+      Index.UpdateRecord(Cursor, BeforeNewRecordIsStored);
+      if (!BeforeNewRecordIsStored) {
+        ++Def.FTableState;
+        if (Index.IndexDef() && Index.IndexDef()->FRootPageNo != Def.FRootPageNo)
+          Def.FRootPageNo = Index.IndexDef()->FRootPageNo;
+      }
+    }
+  } catch (...) {
+    // Undo this phase in the indexes done so far: before storing, their old entries go back;
+    // after storing, their new entries go out again (the caller then restores the old ones).
+    for (int32_t I = 0; I < Done; ++I) {
+      TVLTIndex& Index = OpenIndex((*FIndexDefs)[I].FObjectID);
+      try {
+        if (Index.CompareRecordBuffersByIndex(Cursor.FEditRecordBuffer, Cursor.FCurrentRecordBuffer,
+                                              Index.IndexDef()->ColumnCount()) == 0)
+          continue;  // the index did not change
+        if (BeforeNewRecordIsStored) {
+          TCurrentBufferSwap Swap(Cursor, Cursor.FEditRecordBuffer);
+          Index.InsertRecord(Cursor);
+        } else {
+          Index.DeleteRecord(Cursor);
+        }
+      } catch (...) {
+        (*FIndexDefs)[I].FNeedRebuild = true;
+      }
+    }
+    throw;
+  }
+}
+
+void TVLTBaseIndexManager::RestoreOldEntries(TVLTTableCursor& Cursor) {
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I) {
+    TVLTIndex& Index = OpenIndex((*FIndexDefs)[I].FObjectID);
+    try {
+      if (Index.CompareRecordBuffersByIndex(Cursor.FEditRecordBuffer, Cursor.FCurrentRecordBuffer,
+                                            Index.IndexDef()->ColumnCount()) == 0)
+        continue;
+      TCurrentBufferSwap Swap(Cursor, Cursor.FEditRecordBuffer);
+      Index.InsertRecord(Cursor);
+    } catch (...) {
+      (*FIndexDefs)[I].FNeedRebuild = true;
+    }
+  }
+}
+
+bool TVLTBaseIndexManager::DeleteRecord(TVLTTableCursor& Cursor) {
+  TVLTBaseRecordManager* RM = FTableData->RecordManager();
+  if (!RM) VLTRaiseNilPointer(20137);
+  if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(10384);
+  // The entries to delete are made from the stored record, not from what the buffer holds now.
+  TVLTNavigationInfo Info;
+  Info.GetRecordMode = grmCurrent;
+  Info.RecordID = Cursor.CurrentRecordID;
+  Info.RecordBuffer = Cursor.FCurrentRecordBuffer;
+  RM->GetRecordBuffer(Cursor.SessionID(), Info);
+  if (Info.GetRecordResult != grrOK) return false;
+  const int32_t Count = FIndexDefs->Count();
+  int32_t Done = 0;
+  try {
+    for (; Done < Count; ++Done) {
+      TVLTIndexDef& Def = (*FIndexDefs)[Done];
+      OpenIndex(Def.FObjectID).DeleteRecord(Cursor);
+      ++Def.FTableState;
+    }
+  } catch (...) {
+    for (int32_t I = 0; I < Done; ++I) {
+      try {
+        OpenIndex((*FIndexDefs)[I].FObjectID).InsertRecord(Cursor);
+      } catch (...) {
+        (*FIndexDefs)[I].FNeedRebuild = true;
+      }
+    }
+    throw;
+  }
+  return true;
+}
+
+void TVLTBaseIndexManager::SynchronizeTemporaryIndexes(TVLTTableCursor* Cursor, bool& IsChanged) {
+  IsChanged = false;
+  if (FSynchronizingTemporaryIndexes) return;
+  TVLTBaseRecordManager* RM = FTableData->RecordManager();
+  if (!RM) return;
+  struct TGuard {
+    bool& Flag;
+    explicit TGuard(bool& F) : Flag(F) { Flag = true; }
+    ~TGuard() { Flag = false; }
+  } Guard(FSynchronizingTemporaryIndexes);
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I) {
+    TVLTIndexDef& Def = (*FIndexDefs)[I];
+    if (!Def.FTemporary) continue;
+    if (Def.FTableState == RM->FTableState && !Def.FNeedRebuild) continue;
+    TVLTIndex& Index = OpenIndex(Def.FObjectID);
+    Index.RebuildTemporaryIndex(Cursor);
+    Def.FTableState = RM->FTableState;
+    Def.FNeedRebuild = false;
+    if (Index.IndexDef()) Def.FRootPageNo = Index.IndexDef()->FRootPageNo;
+    IsChanged = true;
+  }
+}
+
+void TVLTBaseIndexManager::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I)
+    for (TVLTIndexColumn& C : (*FIndexDefs)[I].FIndexColumns)
+      if (SameText(C.FFieldName, FieldName)) C.FFieldName = NewFieldName;
+  // Open indexes hold copies of the old definitions; they reopen from the renamed ones.
+  FOpenIndexList.clear();
+}
+
+}  // namespace vlt

@@ -1,0 +1,8 @@
+#include "engine/core/VLTTableCursor.h"
+
+namespace vlt {
+
+TVLTTableCursor::TVLTTableCursor() = default;
+TVLTTableCursor::~TVLTTableCursor() = default;
+
+}  // namespace vlt
