@@ -173,18 +173,19 @@ void TTokenizer::Run() {
         if (Next == '\'' || Next == '"' || Next == '`' || Next == '[') {
           StartToken(tktString, Where);
           Advance();
-          FToken.Text = ":" + ReadQuoted(Next);
+          FToken.Text.assign(1, ':');
+          FToken.Text += ReadQuoted(Next);
           FinishToken();
           continue;
         }
         StartToken(tktString, Where);
-        FToken.Text = ":";
+        FToken.Text.assign(1, ':');
         Advance();
         continue;
       }
       case '(':
         StartToken(tktLeftParenthesis, Where);
-        FToken.Text = "(";
+        FToken.Text.assign(1, '(');
         FOpenParentheses.push_back(Where);
         Advance();
         FinishToken();
@@ -196,19 +197,19 @@ void TTokenizer::Run() {
                               {int64_t{Where.Line}, int64_t{Where.Column}});
         FOpenParentheses.pop_back();
         StartToken(tktRightParenthesis, Where);
-        FToken.Text = ")";
+        FToken.Text.assign(1, ')');
         Advance();
         FinishToken();
         continue;
       case ',':
         StartToken(tktComma, Where);
-        FToken.Text = ",";
+        FToken.Text.assign(1, ',');
         Advance();
         FinishToken();
         continue;
       case '.':
         StartToken(tktDot, Where);
-        FToken.Text = ".";
+        FToken.Text.assign(1, '.');
         Advance();
         continue;  // may still become a number
       case '-':
@@ -304,7 +305,8 @@ void TTokenizer::BindParameter() {
   const TVLTVariant* Value = nullptr;
   if (FToken.Text.front() == '?') {
     ++FQuestionMarks;
-    Name = "Param" + std::to_string(FQuestionMarks);
+    Name = "Param";
+    Name += std::to_string(FQuestionMarks);
     if (FParams && FQuestionMarks <= FParams->Count()) Value = &FParams->Value(FQuestionMarks - 1);
   } else {
     Name = FToken.Text.substr(1);
