@@ -151,6 +151,37 @@ int CompareSameType(const TVLTVariant& A, const TVLTVariant& B, TVLTBaseFieldTyp
   }
 }
 
+// An integer as the integer type T holds it (wrapping to T's width, as a cast does).
+int64_t WrapTo(int64_t V, TVLTBaseFieldType T) {
+  switch (T) {
+    case bftSignedInt8: return static_cast<int8_t>(V);
+    case bftSignedInt16: return static_cast<int16_t>(V);
+    case bftSignedInt32: return static_cast<int32_t>(V);
+    case bftUnsignedInt8: return static_cast<uint8_t>(V);
+    case bftUnsignedInt16: return static_cast<uint16_t>(V);
+    case bftUnsignedInt32: return static_cast<uint32_t>(V);
+    default: return V;
+  }
+}
+
+// A number as the float type T holds it.
+long double RoundTo(long double V, TVLTBaseFieldType T) {
+  switch (T) {
+    case bftSingle: return static_cast<float>(V);
+    case bftDouble:
+    case bftCurrency: return static_cast<double>(V);
+    default: return V;
+  }
+}
+
+// Two numbers of different types compared in their common type Common. An integer common type
+// means both are integers or logical values (a float on either side gives a float type).
+int CompareNumbers(const TNumber& A, const TNumber& B, TVLTBaseFieldType Common) {
+  if (Common == bftLogical) return Sign3(A.I != 0, B.I != 0);
+  if (IsIntegerBaseType(Common)) return Sign3(WrapTo(A.I, Common), WrapTo(B.I, Common));
+  return Sign3F(RoundTo(A.AsFloat(), Common), RoundTo(B.AsFloat(), Common));
+}
+
 TVLTCompareResult ToResult(int Sign) {
   switch (Sign) {
     case -1: return vcrLess;
@@ -184,6 +215,12 @@ TVLTCompareResult TVLTVariant::Compare(const TVLTVariant& Value, bool TrueFalseN
     throw EVLTException(kErrIncompatibleCompare,
                         "Cannot compare Incompatible DataTypes: '%s' and '%s'",
                         {std::string(BaseFieldTypeName(L)), std::string(BaseFieldTypeName(R))});
+
+  // Numbers (and logical values) of different types: convert in registers, exactly as Cast
+  // would, without building converted values.
+  if ((IsNumericBaseType(L) || L == bftLogical) && (IsNumericBaseType(R) || R == bftLogical) &&
+      (IsNumericBaseType(Common) || Common == bftLogical))
+    return ToResult(CompareNumbers(ReadNumber(L, FPData), ReadNumber(R, Value.FPData), Common));
 
   // Text against text (8-bit, wide, Clob) compares the texts themselves: converting 8-bit text
   // to wide text changes no character, so no copy is needed.

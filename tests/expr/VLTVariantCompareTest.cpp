@@ -232,6 +232,33 @@ TEST(VariantCompare, IncompatibleTypesRaise) {
   EXPECT_THROW(Date(1).Compare(Bool(true), true, false, false), EVLTException);
 }
 
+TEST(VariantCompare, MixedNumbersCompareAsTheirCastsDo) {
+  // Comparing numbers of different types must agree with casting both to the common type.
+  const TVLTBaseFieldType Types[] = {bftSignedInt8,    bftSignedInt16,   bftSignedInt32,
+                                     bftSignedInt64,   bftUnsignedInt8,  bftUnsignedInt16,
+                                     bftUnsignedInt32, bftSingle,        bftDouble,
+                                     bftExtended,      bftCurrency,      bftLogical};
+  const double Values[] = {-70000.5, -129, -1, 0, 0.1, 1, 127.9, 255, 65535, 16777217, 3e9};
+  for (TVLTBaseFieldType LT : Types)
+    for (TVLTBaseFieldType RT : Types) {
+      if (LT == RT) continue;
+      TVLTBaseFieldType Common = VLTCommonType(LT, RT, false);
+      if (Common == bftUnknown) continue;
+      for (double LV : Values)
+        for (double RV : Values) {
+          TVLTVariant L(LT), R(RT);
+          L.SetAsExtended(LV);
+          R.SetAsExtended(RV);
+          TVLTVariant LC = L, RC = R;
+          LC.Cast(Common);
+          RC.Cast(Common);
+          EXPECT_EQ(L.Compare(R, true, false, false), LC.Compare(RC, true, false, false))
+              << BaseFieldTypeName(LT) << " " << LV << " vs " << BaseFieldTypeName(RT) << " "
+              << RV;
+        }
+    }
+}
+
 TEST(VariantCompare, NumbersAndShortStringsAllocateNothing) {
   TVLTVariant A = Int(7), B = Dbl(7.5), C = Typed(bftSignedInt64, 9), D = Typed(bftUnsignedInt8, 3);
   TVLTVariant S1 = Str("Smithson"), S2 = Str("smith"), W = Wide(u"SMITH");
