@@ -33,6 +33,10 @@ void TVLTDiskDatabaseData::CreateDatabase() {
   if (FPageSize <= kPageHeaderSize || FPageSize > UINT16_MAX || FPageCountInExtent < 1 ||
       FPageCountInExtent > UINT16_MAX || FMaxSessionCount < 1)
     throw EVLTException(20237, "Invalid database format");
+  // An unknown cipher would store plain pages under an encrypted header: a file nobody opens.
+  if (!FPassword.Password.empty() && FPassword.CryptoAlgorithm >= kCryptoAlgorithmCount)
+    throw EVLTException(20251, "Unknown crypto algorithm: %d",
+                        {int64_t{FPassword.CryptoAlgorithm}});
   auto PM = std::make_unique<TVLTDiskPageManager>();
   PM->SetLockRetry(FLockWaits.Count, FLockWaits.DelayMS);
   PM->SetDesignMode(FDesignMode);
