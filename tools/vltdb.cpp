@@ -3,10 +3,19 @@
 //   vltdb [--password PW] header FILE   database header, crypto header, lock bytes, LastObjectID
 //   vltdb [--password PW] pages FILE    every page (type, State, bitmap mark, checksum) and a
 //                                       consistency verdict
+//   vltdb [--password PW] system FILE   system directory, session slots held right now (by any
+//                                       process) and the table list
+//   vltdb create FILE [--page-size N] [--extent N] [--max-connections N]
+//                     [--password PW --cipher NAME]
+//                                       a new empty database (the only subcommand that writes;
+//                                       it never replaces an existing file). NAME is a cipher
+//                                       such as Rijndael_256.
 //
 // Exit code: 0 when the file is sound, 1 when a problem was found (or the file could not be
 // read), 2 on bad usage. Subcommands are rows of kCommands; a new one is a function and a row.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -21,6 +30,11 @@
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTActiveSessionsFile.h"
+#include "engine/disk/VLTDiskDatabaseData.h"
+#include "engine/disk/VLTSystemDirectory.h"
+#include "engine/disk/VLTTableList.h"
+#include "engine/disk/VLTTableLocks.h"
 #include "engine/protect/VLTSecurity.h"
 
 namespace {
@@ -30,6 +44,7 @@ using namespace vlt;
 struct TOptions {
   std::optional<std::string> Password;
   std::string FileName;
+  std::map<std::string, std::string> Settings;  // other --NAME VALUE options (create)
 };
 
 // Collects problems (which fail the run) and warnings (which do not).
@@ -304,6 +319,131 @@ int CmdPages(const TOptions& O) {
   return V.Problems ? 1 : 0;
 }
 
+// ---- create and system ----
+
+// A whole number from Text within [Min, Max].
+bool ParseSetting(const std::string& Text, long Min, long Max, long& Value) {
+  char* End = nullptr;
+  errno = 0;
+  Value = std::strtol(Text.c_str(), &End, 10);
+  return !Text.empty() && *End == 0 && errno == 0 && Value >= Min && Value <= Max;
+}
+
+int CmdCreate(const TOptions& O) {
+  long PageSize = 4096, Extent = kDefaultPageCountInExtent, MaxConnections = 500;
+  TVLTPassword Password;
+  Password.CryptoAlgorithm = craRijndael_256;
+  for (const auto& [Name, Value] : O.Settings) {
+    bool Ok = true;
+    if (Name == "page-size")
+      Ok = ParseSetting(Value, kPageHeaderSize + 1, UINT16_MAX, PageSize);
+    else if (Name == "extent")
+      Ok = ParseSetting(Value, 1, UINT16_MAX, Extent);
+    else if (Name == "max-connections")
+      Ok = ParseSetting(Value, 1, INT32_MAX / kTableLocksBytesPerSession, MaxConnections);
+    else if (Name == "cipher")
+      Ok = CryptoAlgorithmFromName(Value, Password.CryptoAlgorithm);
+    else {
+      std::fprintf(stderr, "vltdb create: unknown option --%s\n", Name.c_str());
+      return 2;
+    }
+    if (!Ok) {
+      std::fprintf(stderr, "vltdb create: invalid value for --%s: '%s'\n", Name.c_str(),
+                   Value.c_str());
+      return 2;
+    }
+  }
+  if (O.Settings.count("cipher") && !O.Password) {
+    std::fprintf(stderr, "vltdb create: --cipher needs --password\n");
+    return 2;
+  }
+  // Creating replaces a file of that name: never do that to an existing file.
+  if (TVLTDatabaseFile::FileExists(O.FileName)) {
+    std::fprintf(stderr, "vltdb create: %s already exists\n", O.FileName.c_str());
+    return 1;
+  }
+  Password.Password = O.Password.value_or("");
+  TVLTDiskDatabaseData D(O.FileName);
+  D.SetPassword(Password);
+  D.SetPageSize(static_cast<int32_t>(PageSize));
+  D.SetPageCountInExtent(static_cast<int32_t>(Extent));
+  D.SetMaxSessionCount(static_cast<int32_t>(MaxConnections));
+  D.CreateDatabase();
+  TVLTDatabaseFile F;
+  F.OpenFile(O.FileName, amReadOnly, smShareDenyNone);
+  const long long Size = F.GetSize();
+  F.CloseFile();
+  std::printf("Created %s (%lld bytes): page size %ld, %ld pages per extent, %ld connections, %s\n",
+              O.FileName.c_str(), Size, PageSize, Extent, MaxConnections,
+              Password.Password.empty()
+                  ? "not encrypted"
+                  : ("encrypted with " + AlgorithmText(Password.CryptoAlgorithm)).c_str());
+  return 0;
+}
+
+const char* FileTypeText(uint8_t FileID) {
+  switch (FileID) {
+    case dbftTablesList: return "table list";
+    case dbftActiveSessionsList: return "active sessions";
+    default: return "unknown";
+  }
+}
+
+int CmdSystem(const TOptions& O) {
+  bool RepairNeeded = false;
+  auto M = OpenEngine(O, RepairNeeded);
+  TVerdict V;
+
+  TVLTSystemDirectory Dir(M.get());
+  Dir.LoadDirectory();
+  std::printf("System directory    page %d, %zu entries\n", kSystemDirectoryPageNo,
+              Dir.FileList().size());
+  for (const auto& Item : Dir.FileList())
+    std::printf("  %u %-17s first page %d\n", Item.FileID, FileTypeText(Item.FileID),
+                Item.FirstPageNo);
+
+  const TVLTPageNo SessionsPage = Dir.GetFileFirstPageNo(dbftActiveSessionsList);
+  if (SessionsPage == kNoPage) {
+    V.Problem("the directory names no active sessions file");
+  } else {
+    TVLTActiveSessionsFile Sessions(M.get());
+    Sessions.OpenFile(SessionsPage);
+    std::vector<int32_t> Held;
+    for (int32_t I = 0; I < Sessions.MaxSessionCount(); ++I)
+      if (Sessions.IsSlotLocked(I)) Held.push_back(I);
+    std::printf("Active sessions     page %d, %d slots\n", SessionsPage, Sessions.MaxSessionCount());
+    if (Held.empty()) {
+      std::printf("  held now: none\n");
+    } else if (static_cast<int32_t>(Held.size()) == Sessions.MaxSessionCount()) {
+      std::printf("  held now: all %zu (a single-user process, or every connection in use)\n",
+                  Held.size());
+    } else {
+      std::string List;
+      for (int32_t I : Held) List += (List.empty() ? "" : ", ") + std::to_string(I);
+      std::printf("  held now: %zu (session ids %s)\n", Held.size(), List.c_str());
+    }
+  }
+
+  const TVLTPageNo TablesPage = Dir.GetFileFirstPageNo(dbftTablesList);
+  if (TablesPage == kNoPage) {
+    V.Problem("the directory names no table list");
+  } else {
+    TVLTTableListFile Tables(M.get());
+    Tables.OpenFile(TablesPage);
+    Tables.Load();
+    std::printf("Table list          page %d, %zu tables\n", TablesPage,
+                Tables.TableList().size());
+    if (!Tables.TableList().empty())
+      std::printf("  %-32s %8s %9s %12s %8s\n", "Name", "TableID", "MetaData", "MostUpdated",
+                  "Locks");
+    for (const auto& T : Tables.TableList())
+      std::printf("  %-32s %8d %9d %12d %8d\n", Printable(T.TableName.data(), T.TableName.size()).c_str(),
+                  T.TableID, T.MetaDataFilePageNo, T.MostUpdatedFilePageNo, T.LocksFilePageNo);
+  }
+  if (RepairNeeded) V.Problem("the last commit did not complete: the database needs repair");
+  return V.Problems ? 1 : 0;
+}
+
 // ---- dispatcher ----
 
 struct TCommand {
@@ -315,6 +455,9 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"header", "database header, crypto header, lock bytes and LastObjectID", CmdHeader},
     {"pages", "every page and a consistency verdict", CmdPages},
+    {"create", "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
+               "           [--password PW --cipher NAME])", CmdCreate},
+    {"system", "system directory, session slots held now and the table list", CmdSystem},
 };
 
 int Usage() {
@@ -337,6 +480,14 @@ int main(int Argc, char** Argv) {
       O.Password = A.substr(11);
     } else if (A == "-h" || A == "--help") {
       return Usage();
+    } else if (A.rfind("--", 0) == 0 && A.size() > 2) {
+      const size_t Eq = A.find('=');
+      if (Eq != std::string::npos) {
+        O.Settings[A.substr(2, Eq - 2)] = A.substr(Eq + 1);
+      } else {
+        if (++I >= Argc) return Usage();
+        O.Settings[A.substr(2)] = Argv[I];
+      }
     } else {
       Args.push_back(A);
     }
@@ -347,7 +498,9 @@ int main(int Argc, char** Argv) {
     if (Args[0] == C.Name) Cmd = &C;
   if (!Cmd) return Usage();
   O.FileName = Args[1];
-  if (!TVLTDatabaseFile::FileExists(O.FileName)) {
+  const bool Creates = std::string(Cmd->Name) == "create";
+  if (!Creates && !O.Settings.empty()) return Usage();
+  if (!Creates && !TVLTDatabaseFile::FileExists(O.FileName)) {
     std::fprintf(stderr, "vltdb: %s: no such file\n", O.FileName.c_str());
     return 1;
   }
