@@ -3,6 +3,7 @@
 #include <unicode/ucol.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 #include <array>
 #include <charconv>
@@ -71,25 +72,45 @@ class TUCharBuffer {
 
 int Sign(UCollationResult R) { return R == UCOL_LESS ? -1 : R == UCOL_GREATER ? 1 : 0; }
 
+// Simple (one character to one character) case mapping, so that text keeps its length: a
+// fixed-size field or an index key never grows when it is upper-cased ("\u00DF" stays).
 std::u16string MapCase(std::u16string_view S, bool Upper) {
-  std::u16string Out(S.size() + 8, u'\0');
-  for (int Attempt = 0; Attempt < 2; ++Attempt) {
-    UErrorCode Err = U_ZERO_ERROR;
-    auto* Src = reinterpret_cast<const UChar*>(S.data());
-    auto* Dst = reinterpret_cast<UChar*>(Out.data());
-    int32_t N = Upper ? u_strToUpper(Dst, static_cast<int32_t>(Out.size()), Src,
-                                     static_cast<int32_t>(S.size()), kLocaleName, &Err)
-                      : u_strToLower(Dst, static_cast<int32_t>(Out.size()), Src,
-                                     static_cast<int32_t>(S.size()), kLocaleName, &Err);
-    if (Err == U_BUFFER_OVERFLOW_ERROR) {
-      Out.assign(static_cast<size_t>(N) + 1, u'\0');
-      continue;
+  std::u16string Out;
+  Out.reserve(S.size());
+  for (size_t I = 0; I < S.size();) {
+    UChar32 C;
+    U16_NEXT(S.data(), I, S.size(), C);
+    C = Upper ? u_toupper(C) : u_tolower(C);
+    if (U_IS_BMP(C)) {
+      Out.push_back(static_cast<char16_t>(C));
+    } else {
+      Out.push_back(static_cast<char16_t>(U16_LEAD(C)));
+      Out.push_back(static_cast<char16_t>(U16_TRAIL(C)));
     }
-    if (U_FAILURE(Err)) return std::u16string(S);  // cannot happen for valid input; keep the text
-    Out.resize(static_cast<size_t>(N));
-    return Out;
   }
-  return std::u16string(S);
+  return Out;
+}
+
+// Case tables of the 8-bit code page. A character whose other case has no Windows-1252 byte
+// (the micro sign's upper case is Greek) stays as it is.
+struct TCaseTables {
+  char Upper[256];
+  char Lower[256];
+  TCaseTables() {
+    for (int B = 0; B < 256; ++B) {
+      UChar32 C = Win1252ToUnicode(static_cast<uint8_t>(B));
+      bool Ok;
+      char U = UnicodeToWin1252(static_cast<char16_t>(u_toupper(C)), &Ok);
+      Upper[B] = Ok && u_toupper(C) <= 0xFFFF ? U : static_cast<char>(B);
+      char L = UnicodeToWin1252(static_cast<char16_t>(u_tolower(C)), &Ok);
+      Lower[B] = Ok && u_tolower(C) <= 0xFFFF ? L : static_cast<char>(B);
+    }
+  }
+};
+
+const TCaseTables& CaseTables() {
+  static const TCaseTables Tables;
+  return Tables;
 }
 
 std::string_view Trim(std::string_view S) {
@@ -297,10 +318,14 @@ int TVLTLocale::CompareChar(char16_t A, char16_t B, bool CaseInsensitive) const 
 }
 
 std::string TVLTLocale::UpperCase(std::string_view S) const {
-  return WideToAnsi(MapCase(AnsiToWide(S), true));
+  std::string Out(S);
+  for (char& C : Out) C = CaseTables().Upper[static_cast<uint8_t>(C)];
+  return Out;
 }
 std::string TVLTLocale::LowerCase(std::string_view S) const {
-  return WideToAnsi(MapCase(AnsiToWide(S), false));
+  std::string Out(S);
+  for (char& C : Out) C = CaseTables().Lower[static_cast<uint8_t>(C)];
+  return Out;
 }
 std::u16string TVLTLocale::UpperCase(std::u16string_view S) const { return MapCase(S, true); }
 std::u16string TVLTLocale::LowerCase(std::u16string_view S) const { return MapCase(S, false); }

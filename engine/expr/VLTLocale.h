@@ -69,6 +69,7 @@ class TVLTLocale {
   // One character against another (LIKE compares pattern and text character by character).
   int CompareChar(char16_t A, char16_t B, bool CaseInsensitive) const;
 
+  // Character by character (the text keeps its length); the fixed locale's rules.
   std::string UpperCase(std::string_view S) const;
   std::string LowerCase(std::string_view S) const;
   std::u16string UpperCase(std::u16string_view S) const;

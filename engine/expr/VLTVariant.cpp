@@ -134,6 +134,7 @@ void TVLTVariant::TakeOwnBytes(const void* Buffer, int32_t Size) {
   if (Inside) {
     if (B == FPData && !FIsDataLinked) {  // already ours
       FDataSize = Size;
+      FIsNull = false;
       return;
     }
     std::vector<uint8_t> Copy(B, B + Size);

@@ -141,7 +141,8 @@ TEST(Locale, Calendar) {
 
 TEST(Locale, CaseMappingAndCodePage) {
   const TVLTLocale& L = TVLTLocale::Instance();
-  EXPECT_EQ(L.UpperCase("stra\xDF" "e \xE9"), "STRASSE \xC9");
+  EXPECT_EQ(L.UpperCase("stra\xDF" "e \xE9\xFF"), "STRA\xDF" "E \xC9\x9F");  // keeps its length
+  EXPECT_EQ(L.UpperCase("\xB5"), "\xB5");  // micro sign: its upper case is not in the code page
   EXPECT_EQ(L.LowerCase("\x8A\xC9"), "\x9A\xE9");  // S and E with caron and acute
   EXPECT_EQ(L.UpperCase(std::u16string(u"\u03C9x")), u"\u03A9X");
   EXPECT_EQ(Win1252ToUnicode(0x80), u'\u20AC');
