@@ -19,6 +19,21 @@ inline void XorInto(uint8_t* Dst, const uint8_t* Src, size_t N) {
   for (size_t I = 0; I < N; ++I) Dst[I] ^= Src[I];
 }
 
+// Dst ^= Src for one whole block, a 64-bit word at a time (the block sizes are 8, 16 and 24).
+// Written out by words because byte loops here were auto-vectorised into code several times
+// slower than the cipher itself.
+template <size_t B>
+inline void XorBlock(uint8_t* Dst, const uint8_t* Src) {
+  static_assert(B % 8 == 0);
+  for (size_t I = 0; I < B; I += 8) {
+    uint64_t A, C;
+    std::memcpy(&A, Dst + I, 8);
+    std::memcpy(&C, Src + I, 8);
+    A ^= C;
+    std::memcpy(Dst + I, &A, 8);
+  }
+}
+
 struct TAlgorithmInfo {
   size_t BlockSize;
   bool Ripe256;    // key from RIPEMD-256, else RIPEMD-128
@@ -217,7 +232,7 @@ void EncodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
   std::memset(F, 0xFF, B);
   for (size_t Whole = Size / B; Whole > 0; --Whole, P += B) {
     Coder.EncXor(P, F, P, B);  // C = E(P xor F)
-    XorInto(F, P, B);          // F = C xor F
+    XorBlock<B>(F, P);         // F = C xor F
   }
   if (size_t Rest = Size % B) {
     Coder.Enc(F, T);  // K = E(F)
@@ -239,8 +254,8 @@ void DecodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
     std::memcpy(Saved, P, N * B);
     Coder.DecBlocks(P, P, N, B);
     for (size_t I = 0; I < N; ++I) {
-      XorInto(P + I * B, F, B);      // P = D(C) xor F
-      XorInto(F, Saved + I * B, B);  // F = C xor F
+      XorBlock<B>(P + I * B, F);      // P = D(C) xor F
+      XorBlock<B>(F, Saved + I * B);  // F = C xor F
     }
     P += N * B;
     Whole -= N;
