@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
@@ -88,7 +89,12 @@ std::string TypeNameOf(const std::exception& E) {
 bool MoveNoReplace(const std::string& Dir, const std::string& From, const std::string& ToName) {
   if (!FindParadoxFile(Dir, ToName).empty()) return false;
   std::string To = Dir + "/" + ToName;
-  return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0;
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without no-replace renames: a hard link also refuses an existing name.
+  if (::link(From.c_str(), To.c_str()) != 0) return false;
+  ::unlink(From.c_str());
+  return true;
 }
 
 void DeleteNoCase(const std::string& Dir, const std::string& Name) {
