@@ -275,6 +275,12 @@ void TVLTRecordKeyRef::SetPartCount(int32_t Count) {
   FCompareLengths.assign(Parts.size(), -1);
 }
 
+int TVLTRecordKeyRef::CompareReferences(const uint8_t* Reference1,
+                                        const uint8_t* Reference2) const {
+  auto A = TVLTPageItemID::LoadFrom(Reference1), B = TVLTPageItemID::LoadFrom(Reference2);
+  return A < B ? -1 : (B < A ? 1 : 0);
+}
+
 void TVLTRecordKeyRef::MakeShortKeyFromRecordBuffer(const uint8_t* RecordBuffer, uint8_t* Key) {
   LRecordBuffer = RecordBuffer;
   std::memset(Key, 0, FShortKeySize);

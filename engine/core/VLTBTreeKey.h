@@ -132,6 +132,8 @@ class TVLTRecordKeyRef : public TVLTBTreeKeyRef {
   void SetRecordReader(TVLTKeyRecordReader* Reader) { LRecordReader = Reader; }
 
   void SetPartCount(int32_t Count) override;
+  // Record identifiers: by page number, then by slot.
+  int CompareReferences(const uint8_t* Reference1, const uint8_t* Reference2) const override;
 
   // The short key of a memory record; remembers RecordBuffer as LRecordBuffer, the record the
   // searched key came from.
