@@ -622,6 +622,19 @@ void TParadoxTable::GotoBookmark(TParadoxBookmark B) {
   }
 }
 
+void TParadoxTable::CheckInvariants() const {
+  CheckActive();
+  FData->CheckInvariants();
+  if (!FFilterSet) return;
+  size_t Visible = 0;
+  for (TParadoxRecord* R : FData->Order())
+    if (this->Visible(R)) {
+      ++Visible;
+      if (!FFilterSet->count(R)) Fail("a visible record is missing from the filter set");
+    }
+  if (Visible != FFilterSet->size()) Fail("the filter set holds records that are not visible");
+}
+
 // ---- definitions ----
 
 void TParadoxTable::ReadHeaderFromFile(TParadoxHeader& H) const {

@@ -145,6 +145,10 @@ class TParadoxTable {
   // changes nothing when two records share a key.
   void AddIndex(const std::string& Name, const std::string& Fields, uint8_t Options);
 
+  // Checks the shared data's invariants and that the filter set holds exactly the visible
+  // records; raises EParadoxError when one is broken. For tests and debugging.
+  void CheckInvariants() const;
+
   // The table's header (open table).
   const TParadoxHeader& Header() const;
 

@@ -195,6 +195,20 @@ void TParadoxTableData::SetPrimaryKey(int KeyCount) {
     for (TParadoxRecord* R : All) T->RecordArrived(R);
 }
 
+void TParadoxTableData::CheckInvariants() const {
+  if (FRecords.size() != FOrder.size()) throw EParadoxError("Invariant 1: record map and order differ in size.");
+  const TParadoxRecord* Prev = nullptr;
+  for (const TParadoxRecord* R : FOrder) {
+    if (Find(R->Seq) != R) throw EParadoxError("Invariant 1: a record in the order is not in the map.");
+    if (Prev) {
+      int C = CompareKeys(Prev->Data, R->Data);
+      if (C > 0 || (C == 0 && Prev->Seq >= R->Seq)) throw EParadoxError("Invariant 2: records out of order.");
+      if (C == 0 && FHeader.KeyFields > 0) throw EParadoxError("Invariant 4: a key repeats.");
+    }
+    Prev = R;
+  }
+}
+
 void TParadoxTableData::Detach(TParadoxTable* T) { FCursors.erase(std::remove(FCursors.begin(), FCursors.end(), T), FCursors.end()); }
 
 void TParadoxTableData::Flush() {

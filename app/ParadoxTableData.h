@@ -80,6 +80,8 @@ class TParadoxTableData {
   size_t CursorCount() const { return FCursors.size(); }
 
   void MarkModified() { FModified = true; }
+  // Checks invariants 1, 2 and 4; raises EParadoxError naming the first one broken.
+  void CheckInvariants() const;
   // Writes the table (and its .px) when it has changed.
   void Flush();
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <random>
 #include <set>
+#include <tuple>
 #include <sstream>
 
 #include "app/ParadoxDump.h"
@@ -486,6 +487,98 @@ TEST(ParadoxTable, ReadOnlyRefusesChanges) {
   T.SetReadOnly(true);
   T.Open();
   EXPECT_THROW(T.Append(), EParadoxError);
+}
+
+// Random operations through two cursors, checked against a plain model after every step.
+TEST(ParadoxTable, RandomOperationsMatchAModel) {
+  TTempDir Dir;
+  CreateServs(Dir.Path());
+  TParadoxTable A, B;
+  for (TParadoxTable* T : {&A, &B}) {
+    T->SetDatabaseName(Dir.Path());
+    T->SetTableName("servs.db");
+    T->Open();
+  }
+  using TKey = std::tuple<int, std::string, int>;
+  std::set<TKey> Model;
+  std::mt19937 Rng(5);
+  auto KeyOf = [](TParadoxTable& T) {
+    return TKey{T.Fields(0).AsInteger(), T.Fields(1).AsString(), T.Fields(2).AsInteger()};
+  };
+  int Filter = -1;
+  for (int Step = 0; Step < 1500; ++Step) {
+    TParadoxTable& T = Rng() % 2 ? A : B;
+    TKey K{static_cast<int>(Rng() % 20), std::string(1, static_cast<char>('a' + Rng() % 3)), static_cast<int>(Rng() % 4)};
+    switch (Rng() % 5) {
+      case 0:
+      case 1: {  // append
+        bool Dup = Model.count(K) > 0;
+        T.Append();
+        T.Fields(0).SetAsInteger(std::get<0>(K));
+        T.Fields(1).SetAsString(std::get<1>(K));
+        T.Fields(2).SetAsInteger(std::get<2>(K));
+        if (Dup) {
+          EXPECT_THROW(T.Post(), EParadoxError);
+          T.Cancel();
+        } else {
+          T.Post();
+          Model.insert(K);
+        }
+        break;
+      }
+      case 2: {  // edit the current record's key
+        if (T.Eof() && T.Bof()) break;
+        if (T.RecordCount() == 0 || T.Fields(0).IsNull()) break;
+        TKey Old = KeyOf(T);
+        if (!Model.count(Old)) break;
+        T.Edit();
+        T.Fields(0).SetAsInteger(std::get<0>(K));
+        T.Fields(2).SetAsInteger(std::get<2>(K));
+        TKey New{std::get<0>(K), std::get<1>(Old), std::get<2>(K)};
+        if (New != Old && Model.count(New)) {
+          EXPECT_THROW(T.Post(), EParadoxError);
+          T.Cancel();
+        } else {
+          T.Post();
+          Model.erase(Old);
+          Model.insert(New);
+        }
+        break;
+      }
+      case 3:  // delete the current record
+        if (T.RecordCount() > 0 && !T.Fields(0).IsNull()) {
+          TKey Old = KeyOf(T);
+          T.Delete();
+          Model.erase(Old);
+        }
+        break;
+      case 4:  // move, or change A's filter
+        if (&T == &A && Rng() % 3 == 0) {
+          Filter = static_cast<int>(Rng() % 5) - 1;
+          A.SetFilter(Filter < 0 ? "" : "Num=" + std::to_string(Filter));
+          A.SetFiltered(Filter >= 0);
+        } else if (Rng() % 2) {
+          T.Next();
+        } else {
+          T.First();
+        }
+        break;
+    }
+    A.CheckInvariants();
+    B.CheckInvariants();
+    ASSERT_EQ(B.RecordCount(), static_cast<int>(Model.size())) << Step;
+  }
+  // Both cursors walk the model's order; A under its filter.
+  std::vector<TKey> WantAll(Model.begin(), Model.end()), WantA, GotA, GotB;
+  for (const TKey& K : WantAll)
+    if (Filter < 0 || std::get<2>(K) == Filter) WantA.push_back(K);
+  for (A.First(); !A.Eof(); A.Next()) GotA.push_back(KeyOf(A));
+  for (B.First(); !B.Eof(); B.Next()) GotB.push_back(KeyOf(B));
+  EXPECT_EQ(GotA, WantA);
+  EXPECT_EQ(GotB, WantAll);
+  A.Close();
+  B.Close();
+  EXPECT_EQ(ReadParadoxFile(Dir / "servs.db").Records.size(), Model.size());
 }
 
 }  // namespace
