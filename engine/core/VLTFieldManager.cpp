@@ -45,10 +45,11 @@ int64_t TVLTBaseFieldManager::IncrementLastAutoinc(int32_t FieldNo) {
     throw EVLTException(30403, "Field #%d not found", {int64_t{FieldNo}});
   const TVLTFieldDef& F = (*FFieldDefs)[FieldNo];
   const int64_t Increment = F.FAutoincIncrement == 0 ? 1 : F.FAutoincIncrement;
-  // Wrap-around arithmetic: a sum past the 64-bit range must not be undefined behaviour.
-  int64_t Value = static_cast<int64_t>(static_cast<uint64_t>(FLastAutoIncValues[FieldNo]) +
-                                       static_cast<uint64_t>(Increment));
-  if (F.FAutoincMaxValue != 0 && Value > F.FAutoincMaxValue) {
+  // A sum beyond the 64-bit range counts as beyond the maximum: wrapping round would hand out
+  // values already used.
+  int64_t Value = 0;
+  const bool Overflow = __builtin_add_overflow(FLastAutoIncValues[FieldNo], Increment, &Value);
+  if (Overflow || (F.FAutoincMaxValue != 0 && Value > F.FAutoincMaxValue)) {
     if (!F.FAutoincCycled)
       throw EVLTException(20160, "Autoinc max value exceeded for field '%s'", {F.FName});
     Value = F.FAutoincMinValue;
