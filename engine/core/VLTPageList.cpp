@@ -47,7 +47,7 @@ int32_t TVLTSortedPageList::Search(TVLTPageNo Key, bool& Found) const {
 void TVLTSortedPageList::Insert(TVLTPage* Page) {
   bool Found;
   int32_t Pos = Search(Page->PageNo(), Found);
-  if (Found) VLTRaiseNilPointer(20168);  // a page number is listed once; callers ensure it
+  if (Found) VLTRaiseNilPointer(20980);  // a page number is listed once; callers ensure it
   int32_t Old = ItemCount;
   SetSize(Old + 1);
   for (int32_t I = Old; I > Pos; --I) {

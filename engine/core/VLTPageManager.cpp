@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 
 #include "engine/core/VLTExcept.h"
 
@@ -281,6 +282,38 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
     Info.AddedPageNumbers.Delete(0);
   }
   Info.RemovedPageNumbers.Clear();
+}
+
+}  // namespace vlt
+
+namespace vlt {
+
+void TVLTPageManager::DropCachedPages() {
+  for (int32_t I = FSharedPages.Count() - 1; I >= 0; --I) {
+    TVLTPage* P = FSharedPages.Items(I);
+    if (P->FUseCount > 0) continue;
+    FSharedPages.Delete(P->FPageNo);
+    delete P;
+  }
+}
+
+void TVLTPageManager::CheckInvariants() const {
+  std::set<const TVLTPage*> Seen;
+  auto CheckList = [&](const TVLTSortedPageList& L, bool Shared, TVLTSessionID Owner) {
+    for (int32_t I = 0; I < L.Count(); ++I) {
+      const TVLTPage* P = L.Items(I);
+      if (!P || !Seen.insert(P).second) VLTRaiseNilPointer(20981);  // in two lists
+      if (P->FParentList != &L) VLTRaiseNilPointer(20981);
+      if (I > 0 && L.Items(I - 1)->FPageNo >= P->FPageNo) VLTRaiseNilPointer(20981);
+      if (Shared && P->FIsDirty && P->FUseCount == 0) VLTRaiseNilPointer(20981);
+      if (!Shared && P->FSessionID != Owner) VLTRaiseNilPointer(20981);
+    }
+  };
+  CheckList(FSharedPages, true, kNoSessionID);
+  for (auto& [Id, Info] : FSessions) CheckList(Info->DirtyPages, false, Id);
+  for (const TVLTPage* P : FDetachedPages)
+    if (P->FParentList != nullptr || P->FUseCount <= 0 || !Seen.insert(P).second)
+      VLTRaiseNilPointer(20981);
 }
 
 }  // namespace vlt

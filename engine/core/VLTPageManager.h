@@ -92,6 +92,9 @@ class TVLTPageManager {
   const TVLTSessionPageInfo* SessionInfo(TVLTSessionID SessionID) const;
   // True when the session has something to commit.
   bool HasChanges(TVLTSessionID SessionID) const;
+  // Verifies invariants 1-3 over every list (a debug aid for tests and tools); raises
+  // "Nil pointer occured" (20981) at the first violation.
+  void CheckInvariants() const;
 
  protected:
   friend class TVLTPage;
@@ -114,6 +117,8 @@ class TVLTPageManager {
   void DoApplyChanges(TVLTSessionPageInfo& Info);
   // 20085 / 20086 when a page of the dirty list is not dirty or still in use.
   void CheckDirtyPages(const TVLTSessionPageInfo& Info) const;
+  // Frees every cached page nobody uses (the file behind them is going away).
+  void DropCachedPages();
   // 20152 when a cached page of the session is still in use.
   void CheckSessionPagesReleased(TVLTSessionID SessionID) const;
 

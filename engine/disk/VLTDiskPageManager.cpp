@@ -181,6 +181,7 @@ void TVLTDiskPageManager::CloseDatabase() {
     }
   }
   FLockDBHeaderCount = 0;  // byte locks vanish with the close
+  DropCachedPages();       // a later open may be of another file
   FDatabaseFreeSpaceManager.reset();
   FCipher.reset();
 }

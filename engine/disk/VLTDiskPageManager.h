@@ -76,7 +76,8 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // header lock cannot be taken. On a failure the file stays open: the caller closes it.
   void OpenDatabase(const std::string& DatabaseFileName, const TVLTPassword& Password,
                     bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser);
-  // Closes the file (a failing close only marks it closed) and frees the free-space manager.
+  // Closes the file (a failing close only marks it closed), drops the cached clean pages and
+  // frees the free-space manager. Uncommitted pages stay with their sessions.
   void CloseDatabase();
 
   // ---- the page manager's operations ----

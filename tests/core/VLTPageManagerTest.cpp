@@ -41,6 +41,7 @@ TEST(TVLTPageManager, SessionSeesItsOwnChangesOthersSeeTheStoredPage) {
   EXPECT_EQ(Fresh->PageData()[0], 0x99);
   M.PutPage(Fresh);
   EXPECT_EQ(M.SharedPages().Count(), 1);
+  M.CheckInvariants();
 }
 
 TEST(TVLTPageManager, SessionsShareCleanPagesButNotWhileInUse) {
@@ -150,9 +151,11 @@ TEST(TVLTPageManager, FailedCommitKeepsTheRestPendingAndCanBeRetried) {
   EXPECT_EQ(M.Writes, std::vector<TVLTPageNo>{0});
   EXPECT_EQ(M.SessionInfo(S1)->DirtyPages.Count(), 2);
   EXPECT_EQ(M.Removes, std::vector<TVLTPageNo>{7});
+  M.CheckInvariants();
   M.ApplyChanges(S1);  // the retry neither frees 7 again nor rewrites 0
   EXPECT_EQ(M.Writes, (std::vector<TVLTPageNo>{0, 1, 2}));
   EXPECT_EQ(M.Removes, std::vector<TVLTPageNo>{7});
+  M.CheckInvariants();
 }
 
 TEST(TVLTPageManager, CacheEvictsLeastRecentlyUsedUnusedPages) {
@@ -170,6 +173,25 @@ TEST(TVLTPageManager, CacheEvictsLeastRecentlyUsedUnusedPages) {
   int Reads = M.Reads;
   M.PutPage(M.GetPage(S2, 5, ptTableRecord));
   EXPECT_EQ(M.Reads, Reads);
+  M.CheckInvariants();
+}
+
+TEST(TVLTPageManager, DirtyPageReleasedByADetachedCopyStaysWithItsSession) {
+  TMemPageManager M;
+  M.Store(3, ptTableRecord, 0x01);
+  TVLTPage* Mine = M.GetPage(S1, 3, ptTableRecord);
+  Mine->SetIsDirty(true);
+  M.PutPage(Mine);
+  TVLTPage* Theirs = M.GetPage(S2, 3, ptTableRecord);
+  M.ApplyChanges(S1);  // supersedes S2's copy while S2 holds it
+  Theirs->PageData()[0] = 0x55;
+  Theirs->SetIsDirty(true);
+  M.PutPage(Theirs);  // S2's change is not lost: it waits in S2's dirty list
+  EXPECT_EQ(M.SessionInfo(S2)->DirtyPages.Find(3), Theirs);
+  M.CheckInvariants();
+  M.ApplyChanges(S2);
+  EXPECT_EQ(M.StoredByte(3, 40), 0x55);
+  M.CheckInvariants();
 }
 
 TEST(TVLTPageManager, SupersededCopyInUseIsFreedAtItsLastRelease) {
@@ -183,8 +205,10 @@ TEST(TVLTPageManager, SupersededCopyInUseIsFreedAtItsLastRelease) {
   M.ApplyChanges(S1);
   EXPECT_EQ(M.SharedPages().Find(3), Mine);
   EXPECT_EQ(Theirs->ParentList(), nullptr);
+  M.CheckInvariants();
   M.PutPage(Theirs);  // clean: freed (ASan would report a leak or a double free)
   EXPECT_EQ(M.SharedPages().Find(3), Mine);
+  M.CheckInvariants();
 }
 
 TEST(TVLTPageManager, UncommittedPagesAreReportedBeforeDestruction) {

@@ -286,6 +286,22 @@ TEST_F(DiskPageManager, CommitWritesHeaderPagesHeaderInThisOrder) {
   EXPECT_TRUE(Writes.empty());
 }
 
+TEST_F(DiskPageManager, CachedPageIsServedWithoutReadingTheFile) {
+  auto M = Create(512);
+  TVLTPage* P = M->AddPage(kSys, ptTableRecord);
+  P->PageData()[0] = 0x10;
+  M->PutPage(P);
+  M->ApplyChanges(kSys);
+  const uint8_t Junk = 0x99;
+  Poke(PageOffset(2) + 40, &Junk, 1);  // changed behind the engine's back
+  P = M->GetPage(0, 2, ptTableRecord);
+  EXPECT_EQ(P->PageData()[0], 0x10);  // single-user: the cached copy, no read
+  M->PutPage(P);
+  M->CheckInvariants();
+  M->CloseDatabase();  // the cache goes with the file
+  EXPECT_EQ(M->SharedPages().Count(), 0);
+}
+
 TEST_F(DiskPageManager, RemovedPageIsMarkedFreedInTheFile) {
   auto M = Create(512);
   for (int I = 0; I < 3; ++I) M->PutPage(M->AddPage(kSys, ptTableRecord));
