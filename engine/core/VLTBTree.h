@@ -38,14 +38,9 @@
 
 namespace vlt {
 
-enum TVLTSearchCondition : uint8_t {
-  scNone = 0,
-  scEqual = 1,
-  scLower = 2,
-  scGreater = 3,
-  scLowerEqual = 4,
-  scGreaterEqual = 5,
-};
+// Conditions of key searches (scEqual, scLower, scGreater, scLowerEqual, scGreaterEqual); the
+// enumerators are defined with the table data (VLTTableData.h).
+enum TVLTSearchCondition : uint8_t;
 
 enum TVLTKeyPathPosition : uint8_t { kppUnknown, kppOnKey, kppBeforeKey, kppAfterKey, kppBOF, kppEOF };
 
@@ -113,6 +108,9 @@ class TVLTBTree {
   // The entry with this key and reference.
   bool FindEntry(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
                  TVLTKeyPath& Path);
+  // Positions Path on the first entry not lower than (Key, Reference); false past the end.
+  bool Seek(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
+            TVLTKeyPath& Path);
   bool First(TVLTSessionID SessionID, TVLTKeyPath& Path);
   bool Last(TVLTSessionID SessionID, TVLTKeyPath& Path);
   // Moves to the next / prior entry in index order; false (Path unchanged) at the end.

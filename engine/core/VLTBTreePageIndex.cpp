@@ -1,6 +1,7 @@
 #include "engine/core/VLTBTreePageIndex.h"
 
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {
 

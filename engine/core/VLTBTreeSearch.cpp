@@ -4,6 +4,7 @@
 
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {
 
@@ -238,6 +239,14 @@ bool TVLTBTree::FindEntry(TVLTSessionID SessionID, const uint8_t* Key, const uin
   if (LKeyRef->CompareReferences(Reference, ERef.data()) != 0) return false;
   if (LKeyRef->CompareShortKeys(Key, EKey.data(), ERef.data(), nullptr, SessionID, true) != 0)
     return false;
+  Path.PositionType = kppOnKey;
+  return true;
+}
+
+bool TVLTBTree::Seek(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
+                     TVLTKeyPath& Path) {
+  Descend(SessionID, Key, Reference, TLeafMode::Exact, Path);
+  if (Path.Leaf().EntryNo >= Path.Leaf().EntryCount && !NextLeaf(SessionID, Path)) return false;
   Path.PositionType = kppOnKey;
   return true;
 }

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "engine/core/VLTBTree.h"
+#include "engine/core/VLTTableData.h"
 #include "engine/core/VLTFieldDef.h"
 #include "engine/core/VLTIndexDef.h"
 #include "engine/expr/VLTLocale.h"

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "engine/core/VLTBTree.h"
+#include "engine/core/VLTTableData.h"
 #include "tests/core/VLTPageTestUtil.h"
 
 namespace vlt {

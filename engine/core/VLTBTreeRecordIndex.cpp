@@ -1,0 +1,437 @@
+#include "engine/core/VLTBTreeRecordIndex.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "engine/core/VLTExcept.h"
+#include "engine/core/VLTIndexManager.h"
+#include "engine/core/VLTRecordBitmap.h"
+#include "engine/core/VLTTableCursor.h"
+#include "engine/core/VLTTableData.h"
+
+namespace vlt {
+
+// Full values of tied keys come from the table's records.
+class TVLTBTreeRecordIndex::TRecordReader : public TVLTKeyRecordReader {
+ public:
+  explicit TRecordReader(TVLTBTreeRecordIndex* Owner) : LOwner(Owner) {}
+  bool ReadKeyRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                     uint8_t* Buffer) override {
+    return LOwner->ReadRecord(SessionID, RecordID, Buffer);
+  }
+
+ private:
+  TVLTBTreeRecordIndex* LOwner;
+};
+
+namespace {
+
+// Restores the number of compared parts on every exit.
+class TCompareCountGuard {
+ public:
+  TCompareCountGuard(TVLTBTreeKeyRef& Ref, int32_t Count) : FRef(Ref), FSaved(Ref.FCompareFieldCount) {
+    Ref.FCompareFieldCount = Count <= 0 || Count > Ref.PartCount() ? Ref.PartCount() : Count;
+  }
+  ~TCompareCountGuard() { FRef.FCompareFieldCount = FSaved; }
+
+ private:
+  TVLTBTreeKeyRef& FRef;
+  int32_t FSaved;
+};
+
+}  // namespace
+
+TVLTBTreeRecordIndex::TVLTBTreeRecordIndex(TVLTBaseIndexManager* IndexManager)
+    : TVLTIndex(IndexManager), FReader(std::make_unique<TRecordReader>(this)) {}
+
+TVLTBTreeRecordIndex::~TVLTBTreeRecordIndex() = default;
+
+std::unique_ptr<TVLTIndex> CreateBTreeRecordIndex(TVLTBaseIndexManager& IndexManager) {
+  return std::make_unique<TVLTBTreeRecordIndex>(&IndexManager);
+}
+
+void TVLTBTreeRecordIndex::Prepare() {
+  if (!FIndexManager || !FIndexDef) VLTRaiseNilPointer(20044);
+  TVLTTableData* TableData = FIndexManager->TableData();
+  if (!TableData || !TableData->FieldManager()) throw EVLTException(20044, "Pointer is nil");
+  const TVLTFieldDefs& Fields = TableData->FieldManager()->FieldDefs();
+  FKeyRef.Assign(*FIndexDef, &Fields);
+  FKeyRef.SetRecordReader(FReader.get());
+  FTree = std::make_unique<TVLTBTree>(FIndexManager->GetPageManager(*this), &FKeyRef,
+                                      FIndexDef->FRootPageNo);
+  FKeyBuffer = TVLTBuffer(std::max<size_t>(FKeyRef.FShortKeySize, 1));
+  FRecordBuffer = TVLTBuffer(static_cast<size_t>(std::max(Fields.GetMemoryRecordBufferSize(), 1)));
+}
+
+void TVLTBTreeRecordIndex::CheckRoot(int32_t Code) const {
+  if (!FTree || FTree->RootPageNo() == kNoPage) throw EVLTException(Code, "Invalid page number");
+}
+
+bool TVLTBTreeRecordIndex::ReadRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                                      uint8_t* Buffer) {
+  TVLTBaseRecordManager* RM = FIndexManager->TableData()->RecordManager();
+  if (!RM) return false;
+  TVLTNavigationInfo Nav;
+  Nav.GetRecordMode = grmCurrent;
+  Nav.RecordID = RecordID;
+  Nav.RecordBuffer = Buffer;
+  RM->GetRecordBuffer(SessionID, Nav);
+  return Nav.GetRecordResult == grrOK;
+}
+
+// ---- life cycle ----
+
+void TVLTBTreeRecordIndex::CreateIndex(TVLTTableCursor* Cursor, TVLTIndexDef& IndexDef) {
+  TVLTIndex::CreateIndex(Cursor, IndexDef);
+  Prepare();
+  TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  TVLTPageNo Root = FTree->CreateRoot(SessionID);
+  IndexDef.FRootPageNo = Root;
+  FIndexDef->FRootPageNo = Root;
+  if (!Cursor) return;
+  TVLTBaseRecordManager* RM = FIndexManager->TableData()->RecordManager();
+  if (!RM) return;
+  // Every record in physical order, read into the index's own buffer.
+  TVLTBuffer Record(FRecordBuffer.size());
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  TVLTNavigationInfo Nav;
+  Nav.GetRecordMode = grmNext;
+  Nav.FirstPosition = true;
+  Nav.RecordBuffer = Record.data();
+  for (;;) {
+    RM->GetRecordBuffer(SessionID, Nav);
+    if (Nav.GetRecordResult != grrOK) break;
+    FKeyRef.MakeShortKeyFromRecordBuffer(Record.data(), FKeyBuffer.data());
+    Nav.RecordID.SaveTo(Ref);
+    FTree->Insert(SessionID, FKeyBuffer.data(), Ref);
+    Nav.GetRecordMode = grmNext;
+    Nav.FirstPosition = Nav.LastPosition = false;
+  }
+}
+
+void TVLTBTreeRecordIndex::OpenIndex(const TVLTIndexDef& IndexDef) {
+  TVLTIndex::OpenIndex(IndexDef);
+  if (FIndexDef->FRootPageNo == kNoPage) throw EVLTException(20119, "Invalid page number");
+  Prepare();
+}
+
+void TVLTBTreeRecordIndex::DropIndex(TVLTSessionID SessionID) {
+  CheckRoot(20120);
+  FTree->Drop(SessionID);
+  FIndexDef->FRootPageNo = kNoPage;
+}
+
+void TVLTBTreeRecordIndex::EmptyIndex(TVLTSessionID SessionID) {
+  CheckRoot(20121);
+  FTree->Empty(SessionID);
+}
+
+void TVLTBTreeRecordIndex::RebuildTemporaryIndex(TVLTTableCursor* Cursor) {
+  TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  if (FTree && FTree->RootPageNo() != kNoPage) DropIndex(SessionID);
+  CreateIndex(Cursor, *FIndexDef);
+}
+
+// ---- changes ----
+
+void TVLTBTreeRecordIndex::InsertRecord(TVLTTableCursor& Cursor) {
+  CheckRoot(20122);
+  if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20308);
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  Cursor.CurrentRecordID.SaveTo(Ref);
+  FKeyRef.MakeShortKeyFromRecordBuffer(Cursor.FCurrentRecordBuffer, FKeyBuffer.data());
+  FTree->Insert(Cursor.SessionID(), FKeyBuffer.data(), Ref);
+}
+
+void TVLTBTreeRecordIndex::DeleteRecord(TVLTTableCursor& Cursor) {
+  CheckRoot(20122);
+  if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20308);
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  Cursor.CurrentRecordID.SaveTo(Ref);
+  FKeyRef.MakeShortKeyFromRecordBuffer(Cursor.FCurrentRecordBuffer, FKeyBuffer.data());
+  if (!FTree->Delete(Cursor.SessionID(), FKeyBuffer.data(), Ref))
+    throw EVLTException(20027, "Index error: cannot delete entry. Entry not found");
+}
+
+void TVLTBTreeRecordIndex::UpdateRecord(TVLTTableCursor& Cursor, bool BeforeNewRecordIsStored) {
+  CheckRoot(20122);
+  if (!Cursor.FCurrentRecordBuffer || !Cursor.FEditRecordBuffer) VLTRaiseNilPointer(20308);
+  if (CompareRecordBuffersByIndex(Cursor.FEditRecordBuffer, Cursor.FCurrentRecordBuffer, 0) == 0)
+    return;
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  Cursor.CurrentRecordID.SaveTo(Ref);
+  if (BeforeNewRecordIsStored) {
+    FKeyRef.MakeShortKeyFromRecordBuffer(Cursor.FEditRecordBuffer, FKeyBuffer.data());
+    if (!FTree->Delete(Cursor.SessionID(), FKeyBuffer.data(), Ref))
+      throw EVLTException(20250, "Index error: cannot delete entry. Entry not found");
+  } else {
+    FKeyRef.MakeShortKeyFromRecordBuffer(Cursor.FCurrentRecordBuffer, FKeyBuffer.data());
+    FTree->Insert(Cursor.SessionID(), FKeyBuffer.data(), Ref);
+  }
+}
+
+int TVLTBTreeRecordIndex::CompareRecordBuffersByIndex(const uint8_t* Buffer1,
+                                                      const uint8_t* Buffer2, int32_t FieldCount) {
+  TVLTBuffer A(std::max<size_t>(FKeyRef.FFullKeySize, 1)), B(A.size());
+  FKeyRef.MakeFullKeyFromRecordBuffer(Buffer1, A.data());
+  FKeyRef.MakeFullKeyFromRecordBuffer(Buffer2, B.data());
+  TCompareCountGuard G(FKeyRef, FieldCount);
+  return FKeyRef.CompareFullKeys(A.data(), B.data());
+}
+
+bool TVLTBTreeRecordIndex::CanInsertRecord(TVLTSessionID SessionID, const uint8_t* RecordBuffer) {
+  if (!FIndexDef->FUnique && !FIndexDef->FPrimary) return true;
+  CheckRoot(20124);
+  FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, FKeyBuffer.data());
+  TVLTKeyPath Path;
+  return !FTree->FindByCondition(SessionID, true, scEqual, FKeyBuffer.data(), Path);
+}
+
+bool TVLTBTreeRecordIndex::CanUpdateRecord(TVLTSessionID SessionID, const uint8_t* OldRecordBuffer,
+                                           const uint8_t* NewRecordBuffer) {
+  if (CompareRecordBuffersByIndex(OldRecordBuffer, NewRecordBuffer, 0) == 0) return true;
+  return CanInsertRecord(SessionID, NewRecordBuffer);
+}
+
+// ---- positions ----
+
+std::unique_ptr<TVLTIndexPosition> TVLTBTreeRecordIndex::CreateIndexPosition() {
+  return std::make_unique<TVLTBTreeIndexPosition>();
+}
+
+namespace {
+
+TVLTKeyPath& PathOf(TVLTIndexPosition& P) {
+  auto* B = dynamic_cast<TVLTBTreeIndexPosition*>(&P);
+  if (!B) VLTRaiseNilPointer(20309);
+  return B->Path;
+}
+
+const TVLTKeyPath& PathOf(const TVLTIndexPosition& P) {
+  auto* B = dynamic_cast<const TVLTBTreeIndexPosition*>(&P);
+  if (!B) VLTRaiseNilPointer(20309);
+  return B->Path;
+}
+
+}  // namespace
+
+bool TVLTBTreeRecordIndex::GetIndexPosition(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                                            TVLTIndexPosition& Position, const uint8_t* RecordBuffer) {
+  CheckRoot(20126);
+  if (!RecordBuffer) {
+    if (!ReadRecord(SessionID, RecordID, FRecordBuffer.data())) return false;
+    RecordBuffer = FRecordBuffer.data();
+  }
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  RecordID.SaveTo(Ref);
+  FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, FKeyBuffer.data());
+  return FTree->FindEntry(SessionID, FKeyBuffer.data(), Ref, PathOf(Position));
+}
+
+TVLTPageItemID TVLTBTreeRecordIndex::GetRecordIDByIndexPosition(TVLTSessionID SessionID,
+                                                                const TVLTIndexPosition& Position) {
+  CheckRoot(20126);
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  if (!FTree->GetReferenceByPosition(SessionID, PathOf(Position), Ref))
+    throw EVLTException(20103, "Index error: invalid position");
+  return TVLTPageItemID::LoadFrom(Ref);
+}
+
+int64_t TVLTBTreeRecordIndex::IndexPositionToBitNo(const TVLTIndexPosition& Position) {
+  return FTree->PathToBitNo(PathOf(Position));
+}
+
+void TVLTBTreeRecordIndex::BitNoToIndexPosition(int64_t BitNo, TVLTIndexPosition& Position) {
+  FTree->BitNoToPath(BitNo, PathOf(Position));
+}
+
+int32_t TVLTBTreeRecordIndex::GetMaxEntriesPerPage() { return FTree->GetMaxEntriesPerPage(); }
+
+int64_t TVLTBTreeRecordIndex::GetRecNoByRecordID(TVLTSessionID SessionID,
+                                                 const TVLTPageItemID& RecordID,
+                                                 const uint8_t* RecordBuffer) {
+  TVLTBTreeIndexPosition P;
+  if (!GetIndexPosition(SessionID, RecordID, P, RecordBuffer)) return -1;
+  return FTree->GetRecNo(SessionID, P.Path);
+}
+
+TVLTPageItemID TVLTBTreeRecordIndex::GetRecordIDByRecNo(TVLTSessionID SessionID, int64_t RecNo) {
+  CheckRoot(20126);
+  TVLTKeyPath Path;
+  FTree->GetPathByRecNo(SessionID, RecNo, Path);
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  FTree->ReadEntry(SessionID, Path, nullptr, Ref);
+  return TVLTPageItemID::LoadFrom(Ref);
+}
+
+// ---- navigation ----
+
+void TVLTBTreeRecordIndex::FinishNavigation(TVLTSessionID SessionID, TVLTNavigationInfo& Nav,
+                                            TVLTKeyPath& Path, bool Found, int32_t TableState,
+                                            TVLTIndexPositionCache* Cache) {
+  if (!Found) {
+    if (Nav.GetRecordMode == grmNext) {
+      Nav.GetRecordResult = grrEOF;
+      Nav.LastPosition = true;
+      Nav.FirstPosition = false;
+    } else {
+      Nav.GetRecordResult = grrBOF;
+      Nav.FirstPosition = true;
+      Nav.LastPosition = false;
+    }
+    return;
+  }
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  FTree->ReadEntry(SessionID, Path, nullptr, Ref);
+  TVLTPageItemID RecordID = TVLTPageItemID::LoadFrom(Ref);
+  if (Nav.RecordBuffer && !ReadRecord(SessionID, RecordID, Nav.RecordBuffer)) {
+    Nav.GetRecordResult = grrError;
+    return;
+  }
+  Nav.RecordID = RecordID;
+  Nav.FirstPosition = Nav.LastPosition = false;
+  Nav.GetRecordResult = grrOK;
+  if (Cache) {
+    if (!dynamic_cast<TVLTBTreeIndexPosition*>(Cache->Position.get()))
+      Cache->Position = std::make_unique<TVLTBTreeIndexPosition>();
+    static_cast<TVLTBTreeIndexPosition*>(Cache->Position.get())->Path = Path;
+    Cache->IndexID = FIndexDef->FObjectID;
+    Cache->RecordID = RecordID;
+    Cache->TableState = TableState;
+  }
+}
+
+void TVLTBTreeRecordIndex::GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& Nav,
+                                           int32_t TableState, TVLTIndexPositionCache* Cache) {
+  if (Nav.GetRecordMode == grmCurrent)
+    throw EVLTException(20053, "Invalid 'get record' mode for index: grmCurrent");
+  CheckRoot(20123);
+  bool Forward = Nav.GetRecordMode == grmNext;
+  TVLTKeyPath Path;
+  bool Found;
+  if (Nav.FirstPosition || Nav.LastPosition) {
+    if (Forward && Nav.FirstPosition)
+      Found = FTree->First(SessionID, Path);
+    else if (!Forward && Nav.LastPosition)
+      Found = FTree->Last(SessionID, Path);
+    else
+      Found = false;  // next after the end, prior before the start
+    FinishNavigation(SessionID, Nav, Path, Found, TableState, Cache);
+    return;
+  }
+  auto* Cached = Cache ? dynamic_cast<TVLTBTreeIndexPosition*>(Cache->Position.get()) : nullptr;
+  if (Cached && Cache->IndexID == FIndexDef->FObjectID && Cache->RecordID == Nav.RecordID &&
+      Cache->TableState == TableState) {
+    Path = Cached->Path;
+  } else {
+    TVLTBTreeIndexPosition P;
+    if (!GetIndexPosition(SessionID, Nav.RecordID, P, nullptr)) {
+      Nav.GetRecordResult = grrError;
+      return;
+    }
+    Path = P.Path;
+  }
+  Found = Forward ? FTree->Next(SessionID, Path) : FTree->Prior(SessionID, Path);
+  FinishNavigation(SessionID, Nav, Path, Found, TableState, Cache);
+}
+
+void TVLTBTreeRecordIndex::GetClosestRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& Nav,
+                                                  int32_t TableState,
+                                                  TVLTIndexPositionCache* Cache) {
+  if (Nav.GetRecordMode == grmCurrent)
+    throw EVLTException(20053, "Invalid 'get record' mode for index: grmCurrent");
+  CheckRoot(20123);
+  if (!Nav.RecordBuffer) VLTRaiseNilPointer(20310);
+  // The gone record's place: the first entry after its key and identifier.
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  Nav.RecordID.SaveTo(Ref);
+  FKeyRef.MakeShortKeyFromRecordBuffer(Nav.RecordBuffer, FKeyBuffer.data());
+  TVLTKeyPath Path;
+  bool Found = FTree->Seek(SessionID, FKeyBuffer.data(), Ref, Path);
+  if (Found) {
+    uint8_t Here[TVLTPageItemID::kStoredSize];
+    FTree->ReadEntry(SessionID, Path, nullptr, Here);
+    bool Same = std::memcmp(Here, Ref, sizeof Ref) == 0;
+    if (Nav.GetRecordMode == grmNext) {
+      if (Same) Found = FTree->Next(SessionID, Path);
+    } else {
+      Found = FTree->Prior(SessionID, Path);
+    }
+  } else if (Nav.GetRecordMode == grmPrior) {
+    Found = FTree->Last(SessionID, Path);
+  }
+  FinishNavigation(SessionID, Nav, Path, Found, TableState, Cache);
+}
+
+// ---- distinct, searches, estimates ----
+
+void TVLTBTreeRecordIndex::ApplyDistinctToRecordBitmap(TVLTSessionID SessionID,
+                                                       TVLTRecordBitmap* Bitmap,
+                                                       int32_t DistinctFieldCount) {
+  if (!Bitmap) throw EVLTException(20076, "Pointer is nil");
+  CheckRoot(20127);
+  TCompareCountGuard G(FKeyRef, DistinctFieldCount);
+  std::vector<uint8_t> GroupKey, GroupRef;
+  FTree->ForEachEntry(SessionID, [&](const uint8_t* Key, const uint8_t* Ref, const TVLTKeyPath& Path) {
+    int64_t BitNo = FTree->PathToBitNo(Path);
+    if (!Bitmap->IsRecordVisible(BitNo)) return true;
+    if (!GroupKey.empty() &&
+        FKeyRef.CompareShortKeys(Key, GroupKey.data(), GroupRef.data(), Ref, SessionID, true) == 0) {
+      Bitmap->SetBitValue(BitNo, false);  // hides the bit itself, not the whole bitmap
+      return true;
+    }
+    GroupKey.assign(Key, Key + FKeyRef.FShortKeySize);
+    GroupRef.assign(Ref, Ref + FKeyRef.FReferenceSize);
+    return true;
+  });
+}
+
+bool TVLTBTreeRecordIndex::FindByCondition(TVLTSessionID SessionID, bool First,
+                                           TVLTSearchCondition Condition,
+                                           const uint8_t* KeyRecordBuffer, int32_t KeyFieldCount,
+                                           bool PartialCompare, TVLTBTreeIndexPosition& Position) {
+  CheckRoot(20124);
+  TCompareCountGuard G(FKeyRef, KeyFieldCount);
+  FKeyRef.SetPartialCompare(KeyRecordBuffer, PartialCompare);
+  struct TReset {
+    TVLTRecordKeyRef& R;
+    ~TReset() { R.SetPartialCompare(nullptr, false); }
+  } Reset{FKeyRef};
+  FKeyRef.MakeShortKeyFromRecordBuffer(KeyRecordBuffer, FKeyBuffer.data());
+  return FTree->FindByCondition(SessionID, First, Condition, FKeyBuffer.data(), Position.Path);
+}
+
+int TVLTBTreeRecordIndex::CompareConditions(TVLTSearchCondition Condition1, TVLTSearchCondition) {
+  if (Condition1 == scGreater || Condition1 == scGreaterEqual) return -1;
+  if (Condition1 == scLower || Condition1 == scLowerEqual) return 1;
+  return 0;
+}
+
+int64_t TVLTBTreeRecordIndex::GetApproxRangeRecordCount(TVLTSessionID SessionID,
+                                                        const TRangeCondition& Condition1,
+                                                        const TRangeCondition& Condition2,
+                                                        int64_t TotalRecordCount) {
+  CheckRoot(20125);
+  bool FirstIsLower = CompareConditions(Condition1.Condition, Condition2.Condition) == -1;
+  const TRangeCondition& Lower = FirstIsLower ? Condition1 : Condition2;
+  const TRangeCondition& Upper = FirstIsLower ? Condition2 : Condition1;
+  // The lower condition's column count serves both searches.
+  TCompareCountGuard G(FKeyRef, Lower.KeyFieldCount);
+  TVLTKeyPath Path;
+  FKeyRef.MakeShortKeyFromRecordBuffer(Lower.KeyRecordBuffer, FKeyBuffer.data());
+  if (!FTree->FindByCondition(SessionID, true, Lower.Condition, FKeyBuffer.data(), Path)) return 0;
+  double P1 = TVLTBTree::ApproxPosition(Path);
+  FKeyRef.MakeShortKeyFromRecordBuffer(Upper.KeyRecordBuffer, FKeyBuffer.data());
+  if (!FTree->FindByCondition(SessionID, false, Upper.Condition, FKeyBuffer.data(), Path)) return 0;
+  double P2 = TVLTBTree::ApproxPosition(Path);
+  int64_t Count = std::llround((P2 - P1) * static_cast<double>(TotalRecordCount));
+  return std::clamp<int64_t>(Count, 0, TotalRecordCount);
+}
+
+void TVLTBTreeRecordIndex::CheckIntegrity(TVLTSessionID SessionID) {
+  CheckRoot(20126);
+  FTree->CheckIntegrity(SessionID);
+}
+
+}  // namespace vlt
