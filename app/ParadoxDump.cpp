@@ -22,10 +22,16 @@ std::string CsvCell(const std::string& S) {
 }
 
 void WriteParadoxInfo(const std::string& Path, std::ostream& Out) {
-  TParadoxFileImage Img = ReadParadoxFile(Path);
+  // The header alone first, so that an encrypted table still shows its structure.
+  std::string Bytes = ReadWholeFile(Path);
+  TParadoxFileImage Img;
+  Img.Header = ParseParadoxHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), Path);
+  const bool Encrypted = Img.Header.IsDataFile() && Img.Header.Encryption != 0;
+  if (!Encrypted) Img = ParseParadoxFile(Bytes, Path);
   const TParadoxHeader& H = Img.Header;
   TParadoxCodePage CP(H.CodePage);
   Out << "file: " << Path << "\n";
+  if (Encrypted) Out << "encrypted: yes (the records cannot be read)\n";
   Out << "version: " << H.VersionText() << " (0x" << std::hex << static_cast<int>(H.Version) << std::dec << ")\n";
   Out << "table type: " << (H.FileType == pxtKeyedDB ? "keyed" : "unkeyed") << "\n";
   Out << "table name: " << CP.ToUtf8(H.TableName) << "\n";
@@ -36,7 +42,10 @@ void WriteParadoxInfo(const std::string& Path, std::ostream& Out) {
   Out << "record size: " << H.RecordSize << "\n";
   Out << "file blocks: " << H.FileBlocks << "\n";
   Out << "auto increment: " << H.AutoInc << "\n";
-  Out << "records: " << Img.Records.size() << "\n";
+  if (Encrypted)
+    Out << "records: " << H.NumRecords << " (from the header)\n";
+  else
+    Out << "records: " << Img.Records.size() << "\n";
   Out << "fields: " << H.Fields.size() << "\n";
   for (size_t I = 0; I < H.Fields.size(); ++I) {
     const TParadoxFieldDesc& F = H.Fields[I];
