@@ -288,16 +288,6 @@ void TVLTVariant::StoreWide(std::u16string_view S, TVLTBaseFieldType Type) {
   FIsNull = false;
 }
 
-void TVLTVariant::SetConverted(const TVLTVariant& Source) {
-  FDataType = Source.FDataType;
-  if (Source.IsNull()) {
-    Clear(Source.FDataType);
-    return;
-  }
-  TakeOwnBytes(Source.FPData, Source.FDataSize);
-  FIsNull = false;
-}
-
 TVLTVariant TVLTVariant::CastCopy(TVLTBaseFieldType Type) const {
   TVLTVariant T;
   T.Assign(*this, false);

@@ -232,8 +232,6 @@ class TVLTVariant {
   const uint8_t* WideUnits(size_t& Length) const;
 
  private:
-  friend struct TVLTVariantAccess;
-
   // Own storage for Size bytes, reusing the inline buffer or the kept heap block. The previous
   // data may not be read after this call.
   uint8_t* Reserve(int32_t Size);
@@ -241,11 +239,8 @@ class TVLTVariant {
   void ReleaseHeap();
   template <typename T>
   void StoreScalar(TVLTBaseFieldType Type, T V);
-  template <typename T>
-  T LoadScalar() const;
   void StoreString(std::string_view S, TVLTBaseFieldType Type);
   void StoreWide(std::u16string_view S, TVLTBaseFieldType Type);
-  void SetConverted(const TVLTVariant& Source);
   TVLTVariant CastCopy(TVLTBaseFieldType Type) const;
   void CheckNotNull(int32_t Code) const;
   void Arithmetic(const TVLTVariant& Value, char Op, int32_t NonNumericCode);

@@ -97,16 +97,6 @@ inline void TVLTVariant::StoreScalar<long double>(TVLTBaseFieldType Type, long d
   FIsNull = false;
 }
 
-template <typename T>
-inline T TVLTVariant::LoadScalar() const {
-  return LoadLE<T>(FPData);
-}
-
-template <>
-inline long double TVLTVariant::LoadScalar<long double>() const {
-  return LoadExtended(FPData);
-}
-
 // Raises "Value is Null" when V is null.
 [[noreturn]] void RaiseNull(int32_t Code);
 
