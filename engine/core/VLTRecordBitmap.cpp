@@ -22,10 +22,7 @@ void TVLTRecordBitmap::Clear() {
 
 void TVLTRecordBitmap::SetBitGrowing(int64_t BitNo, bool Value) {
   if (BitNo < 0) return;
-  if (BitNo >= FBitmap.BitCount()) {
-    if (!Value) return;  // a bit beyond the bitmap is clear already
-    FBitmap.SetSize(BitNo + 1);
-  }
+  if (BitNo >= FBitmap.BitCount()) FBitmap.SetSize(BitNo + 1);
   FBitmap.SetBit(BitNo, Value);
 }
 

@@ -114,14 +114,15 @@ struct TBitmapTable : TTestTable {
   TBitmapTable() : TTestTable(F(), TVLTIndexDefs(), TVLTConstraintDefs()) {}
 };
 
-TEST(RecordBitmapTest, ShowGrowsHideBeyondIsHarmless) {
+TEST(RecordBitmapTest, ShowAndHideGrowTheBitmap) {
   TBitmapTable T;
   TVLTRecordBitmap B(T.Table);
   B.SetSize(8);
   const TVLTPageItemID Bit8 = TTestRecordManager::IDOfSlot(8);  // first bit of the second byte
-  B.HideRecord(Bit8);
-  EXPECT_EQ(B.GetSize(), 8);
   EXPECT_EQ(B.GetRecNoByRecordID(Bit8), -1);  // beyond the bitmap
+  B.HideRecord(Bit8);
+  EXPECT_EQ(B.GetSize(), 9);
+  EXPECT_EQ(B.GetRecordCount(), 0);
   B.ShowRecord(Bit8);
   EXPECT_EQ(B.GetSize(), 9);
   B.ShowRecord(TTestRecordManager::IDOfSlot(7));

@@ -286,13 +286,13 @@ TEST(TableViewTest, FilterRestrictsCountNavigationAndRecordNumbers) {
   T.Cursor.CurrentRecordID = TTestRecordManager::IDOfSlot(0);
   EXPECT_EQ(T.Table->GetRecordBuffer(T.Cursor, grmCurrent), grrError);
 
-  // An insert shows the new record in the bitmap; the count follows without a rebuild.
+  // An insert shows the new record in the bitmap (visible or not, the count follows).
   T.InsertInt(15);
   EXPECT_TRUE(T.Cursor.FRecordBitmap->IsRecordVisible(T.Cursor.CurrentRecordID));
   EXPECT_EQ(T.Table->GetRecordCount(T.Cursor), 5);
   T.InsertInt(16);
   EXPECT_EQ(T.Table->GetRecordCount(T.Cursor), 5);
-  // A delete hides it, and the bitmap stays up to date.
+  // A delete hides the record and leaves an up-to-date bitmap up to date.
   T.Table->SetRecNo(T.Cursor, 1);
   ASSERT_TRUE(T.Table->DeleteRecord(T.Cursor));
   EXPECT_FALSE(T.Cursor.FRecordBitmap->Outdated());
