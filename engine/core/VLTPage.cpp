@@ -61,14 +61,14 @@ void TVLTPage::SetBorrowedBuffer(uint8_t* Buffer) {
   FOwnBuffer = false;
 }
 
-void TVLTPage::Synchronize() {
-  if (!LPageManager->MultiUser() || !FPageBuffer) return;
+bool TVLTPage::Synchronize() {
+  if (!LPageManager->MultiUser() || !FPageBuffer) return true;
   int32_t StoredState = LPageManager->InternalReadPageState(FPageNo);
   if (StoredState == kPageStateFreed || StoredState == PageHeader()->State) {
     PageHeader()->State = StoredState;
-    return;
+    return true;
   }
-  LPageManager->InternalReadPage(this);  // a failed read leaves State MaxInt in the copy
+  return LPageManager->InternalReadPage(this);  // a failed read leaves State MaxInt in the copy
 }
 
 bool TVLTPage::GetTableState(TVLTSessionID SessionID, int32_t& TableState) const {

@@ -49,7 +49,8 @@ class TVLTPage {
 
   // Multi-user disk storage only: compares the State stored in the file with the cached one and
   // rereads the page when they differ. An unreadable State (MaxInt) keeps the cached page.
-  void Synchronize();
+  // False when the reread failed: the buffer then holds no trustworthy copy.
+  bool Synchronize();
 
   // False when no entry exists for the session.
   bool GetTableState(TVLTSessionID SessionID, int32_t& TableState) const;
@@ -90,6 +91,7 @@ class TVLTPage {
   TVLTSessionID FSessionID = kNoSessionID;
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
+  bool FDropped = false;  // its page number was freed while somebody still used it
   std::vector<TVLTPageTableStateInfo> FTableStates;  // indexed by session id + 2
 };
 

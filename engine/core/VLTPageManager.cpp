@@ -76,8 +76,9 @@ bool TVLTPageManager::HasChanges(TVLTSessionID SessionID) const {
                   Info->RemovedPageNumbers.ItemCount() > 0);
 }
 
-void TVLTPageManager::DisposePage(TVLTPage* Page) {
+void TVLTPageManager::DisposePage(TVLTPage* Page, bool Dropped) {
   if (Page->FUseCount > 0) {
+    Page->FDropped = Page->FDropped || Dropped;
     Page->FParentList = nullptr;
     FDetachedPages.insert(Page);
   } else {
@@ -97,8 +98,24 @@ TVLTPage* TVLTPageManager::GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo, u
       // working on.
       if (Page->FUseCount > 0 && Page->FSessionID != SessionID)
         throw EVLTException(20090, "Page is used by other session");
-      if (SynchronizeAllowed && !IsPageTableStateCurrent(SessionID, Page)) {
-        Page->Synchronize();
+      // A page the session already holds is not reread under its feet.
+      if (SynchronizeAllowed && Page->FUseCount == 0 &&
+          !IsPageTableStateCurrent(SessionID, Page)) {
+        bool Synchronized = false;
+        try {
+          Synchronized = Page->Synchronize();
+        } catch (...) {
+          // A reread that failed its checks leaves a buffer nobody may trust: drop it.
+          FSharedPages.Delete(PageNo);
+          delete Page;
+          throw;
+        }
+        if (!Synchronized) {
+          FSharedPages.Delete(PageNo);
+          delete Page;
+          throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+                              {int64_t{PageNo}, int64_t{PageType}});
+        }
         SavePageTableState(SessionID, Page);
       }
     } else {
@@ -170,7 +187,9 @@ void TVLTPageManager::PutPage(TVLTPage* Page) {
       // A superseded copy: its changes (if any) still belong to the session that made them.
       FDetachedPages.erase(Page);
       TVLTSessionPageInfo& Info = SessionEntry(Page->FSessionID);
-      if (Page->FIsDirty && !Info.DirtyPages.Find(Page->FPageNo)) {
+      // A copy of a freed page never reaches storage again: its number may belong to
+      // another page by now.
+      if (Page->FIsDirty && !Page->FDropped && !Info.DirtyPages.Find(Page->FPageNo)) {
         Info.DirtyPages.Insert(Page);
         Page->FParentList = &Info.DirtyPages;
       } else {
@@ -234,11 +253,11 @@ void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
     Info.RemovedPageNumbers.Delete(0);
     if (TVLTPage* P = Info.DirtyPages.Find(PageNo)) {
       Info.DirtyPages.Delete(PageNo);
-      DisposePage(P);
+      DisposePage(P, true);
     }
     if (TVLTPage* P = FSharedPages.Find(PageNo)) {
       FSharedPages.Delete(PageNo);
-      DisposePage(P);
+      DisposePage(P, true);
     }
   }
   Info.AddedPageNumbers.Clear();

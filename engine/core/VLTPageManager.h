@@ -138,7 +138,7 @@ class TVLTPageManager {
 
 
   // Frees a page object nobody uses, or detaches one still in use (freed at its last PutPage).
-  void DisposePage(TVLTPage* Page);
+  void DisposePage(TVLTPage* Page, bool Dropped = false);
   // Evicts least recently used unused pages while the cache is above capacity.
   void TrimCache();
   // Puts a page that was just committed into the shared cache (superseding any older copy), or

@@ -211,6 +211,21 @@ TEST(TVLTPageManager, SupersededCopyInUseIsFreedAtItsLastRelease) {
   M.CheckInvariants();
 }
 
+TEST(TVLTPageManager, CopyOfARemovedPageNeverReachesStorage) {
+  TMemPageManager M;
+  M.Store(3, ptTableRecord, 0x01);
+  TVLTPage* Held = M.GetPage(S2, 3, ptTableRecord);
+  M.RemovePage(S1, 3);
+  M.ApplyChanges(S1);  // page 3 freed while S2 still holds its copy
+  Held->PageData()[0] = 0x77;
+  Held->SetIsDirty(true);
+  M.PutPage(Held);
+  EXPECT_FALSE(M.HasChanges(S2));
+  M.ApplyChanges(S2);
+  EXPECT_EQ(M.StoredByte(3, 40), 0x01);
+  M.CheckInvariants();
+}
+
 TEST(TVLTPageManager, UncommittedPagesAreReportedBeforeDestruction) {
   TMemPageManager M;
   M.PutPage(M.AddPage(Sys, ptFileSystemDirectory));

@@ -447,6 +447,26 @@ TEST_F(DiskPageManager, MultiUserPagesFollowOtherWritersUnlessTheTableIsLocked) 
   A->PutPage(P);
 }
 
+TEST_F(DiskPageManager, ARereadThatFailsItsChecksLeavesNoStaleCopy) {
+  const TVLTPassword Pw{"pw", craSquare};
+  {
+    auto M = Create(512, Pw);
+    M->PutPage(M->AddPage(kSys, ptTableRecord));
+    M->ApplyChanges(kSys);
+  }
+  test::DiskTest::TOpenResult R;
+  auto A = Open(Pw, &R, true);
+  A->PutPage(A->GetPage(0, 2, ptTableRecord));
+  int32_t NewState = Peek<int32_t>(PageOffset(2) + 4) + 5;  // "another process wrote it"
+  Poke(PageOffset(2) + 4, &NewState, 4);
+  uint8_t Flip = static_cast<uint8_t>(Peek<uint8_t>(PageOffset(2) + 100) ^ 0xFF);
+  Poke(PageOffset(2) + 100, &Flip, 1);
+  EXPECT_EQ(CodeOf([&] { A->GetPage(0, 2, ptTableRecord); }), 30446);
+  EXPECT_EQ(A->SharedPages().Find(2), nullptr);
+  EXPECT_EQ(CodeOf([&] { A->GetPage(0, 2, ptTableRecord); }), 30446);  // still checked
+  A->CheckInvariants();
+}
+
 TEST(TVLTDiskTablePagesCacheManager, LockCountsResetTheLoadedState) {
   TVLTDiskTablePagesCacheManager C;
   int32_t S = 0;
