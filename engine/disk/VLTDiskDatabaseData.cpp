@@ -75,7 +75,9 @@ void TVLTDiskDatabaseData::OpenDatabaseFile(TVLTDatabaseSession& Session) {
   PM->SetLockRetry(FLockWaits.Count, FLockWaits.DelayMS);
   PM->SetDesignMode(FDesignMode);
   bool MultiUser = Session.MultiUser;
-  bool ReadOnly = Session.ReadOnly || FReadOnly;
+  // Read-only comes from the opening session (a previous opening that fell back to reading
+  // only does not stick to the object).
+  bool ReadOnly = Session.ReadOnly;
   bool RepairNeeded = false;
   try {
     PM->OpenDatabase(FDatabaseName, FPassword, ReadOnly, RepairNeeded, Session.Exclusive,

@@ -77,10 +77,10 @@ TEST_F(DiskDatabaseData, NewDatabaseHasTheSystemFilesOnFixedPages) {
   auto B = Bytes();
   ASSERT_EQ(B.size(), 3452u);  // 380 + 6 pages of 512
   const TVLTDBHeader H = StoredHeader();
-  EXPECT_EQ(H.TotalPageCount, 6);
-  EXPECT_EQ(H.LastUsedPageNo, 4);
-  EXPECT_EQ(H.State, 1);
-  EXPECT_EQ(H.WriteChangesState, 2);
+  EXPECT_EQ(+H.TotalPageCount, 6);
+  EXPECT_EQ(+H.LastUsedPageNo, 4);
+  EXPECT_EQ(+H.State, 1);
+  EXPECT_EQ(+H.WriteChangesState, 2);
   const uint16_t Types[] = {ptPFS, ptEAM, ptFileSystemDirectory, ptActiveSessionList, ptTableList};
   for (TVLTPageNo No = 0; No < 5; ++No)
     EXPECT_EQ(LoadLE<uint16_t>(B.data() + PageOffset(No) + 8), Types[No]) << No;
@@ -108,7 +108,7 @@ TEST_F(DiskDatabaseData, NewDatabaseHasTheSystemFilesOnFixedPages) {
 
 TEST_F(DiskDatabaseData, ManySessionsChainTheSessionsFile) {
   CreateDatabase(1000);  // 1010 bytes: 3 pages of 472
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, 6);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, 6);
   EXPECT_EQ(LoadLE<int32_t>(Bytes().data() + PageOffset(3) + 10), 4);
   auto D = NewData();
   auto S = Session(true);
@@ -244,9 +244,9 @@ TEST_F(DiskDatabaseData, UncommittedSystemPagesAreGivenBackAtClose) {
   D->ConnectSession(S);
   // Enough table entries to make the table list grow by a page.
   for (int I = 0; I < 3; ++I) D->AddTable(I, "T" + std::to_string(I), 1, 2, 3);
-  EXPECT_EQ(D->PageManager()->DBHeader().LastUsedPageNo, 5);
+  EXPECT_EQ(+D->PageManager()->DBHeader().LastUsedPageNo, 5);
   D->DisconnectSession(S);
-  EXPECT_EQ(StoredHeader().LastUsedPageNo, 4);
+  EXPECT_EQ(+StoredHeader().LastUsedPageNo, 4);
 }
 
 TEST_F(DiskDatabaseData, CommitRollbackAndObjectIds) {
@@ -266,7 +266,7 @@ TEST_F(DiskDatabaseData, CommitRollbackAndObjectIds) {
   EXPECT_EQ(P->PageNo(), No);  // given back by the rollback
   D->PageManager()->PutPage(P);
   D->Commit(S.SessionID, true);
-  EXPECT_EQ(StoredHeader().State, 2);
+  EXPECT_EQ(+StoredHeader().State, 2);
   D->LockTables();
   EXPECT_EQ(CodeOf([&] { D->LockTables(); }), 20210);  // the same open cannot take it twice
   D->UnlockTables();

@@ -138,7 +138,7 @@ TEST_F(InternalFile, ShrinkingKeepsTheChainAndGrowingReusesIt) {
   F.WriteFile(kSys, Mid.data(), static_cast<int32_t>(Mid.size()), acaNone, 0);
   M->ApplyChanges(kSys);
   EXPECT_EQ(Chain(*M, F.StartPageNo(), ptTableMetaData), Pages);
-  EXPECT_EQ(M->DBHeader().LastUsedPageNo, LastUsed);
+  EXPECT_EQ(+M->DBHeader().LastUsedPageNo, LastUsed);
   Back.resize(Mid.size());
   F.ReadFile(kSys, Back.data(), static_cast<int32_t>(Mid.size()));
   EXPECT_EQ(Back, Mid);
@@ -349,8 +349,8 @@ TEST_F(DirectFile, PagesAreStoredPlainInAnEncryptedDatabase) {
   auto M = Make(2 * D, Start, {"pw", craRijndael_256});
   auto B = Bytes();
   const auto* H = reinterpret_cast<const TVLTDiskPageHeader*>(B.data() + PageOffset(Start));
-  EXPECT_EQ(H->PageType, ptTableLocks);
-  EXPECT_EQ(H->Cipherype, 0);
+  EXPECT_EQ(+H->PageType, ptTableLocks);
+  EXPECT_EQ(+H->Cipherype, 0);
   EXPECT_EQ(B[PageOffset(Start) + 40], 10);
   EXPECT_EQ(LoadLE<int32_t>(B.data() + PageOffset(Start) + 41), 2 * D);
 
