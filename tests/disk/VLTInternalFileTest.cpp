@@ -177,6 +177,25 @@ TEST_F(InternalFile, TransactedErrors) {
   EXPECT_EQ(CodeOf([&] { F.SetFileSize(kSys, 3 * D, 3 * D, acaNone); }), 20300);
 }
 
+TEST_F(InternalFile, ALoopInTheChainIsReportedNotFollowed) {
+  auto M = Create();
+  TVLTInternalDBTransactedAccessFile F(M.get(), ptTableMetaData);
+  F.CreateFile(kSys);
+  auto Data = Pattern(2 * D);
+  F.WriteFile(kSys, Data.data(), 2 * D, acaNone, 0);
+  auto Pages = Chain(*M, F.StartPageNo(), ptTableMetaData);
+  ASSERT_EQ(Pages.size(), 3u);
+  TVLTPage* P = M->GetPage(kSys, Pages[2], ptTableMetaData);
+  P->PageHeader()->NextPageNo = Pages[1];
+  P->SetIsDirty(true);
+  M->PutPage(P);
+  EXPECT_EQ(CodeOf([&] { F.DeleteFile(kSys); }), 30394);
+  EXPECT_EQ(F.StartPageNo(), Pages[0]);  // nothing removed
+  std::vector<uint8_t> Back(2 * D);
+  F.ReadFile(kSys, Back.data(), 2 * D);  // the stored bytes themselves are intact
+  EXPECT_EQ(Back, Data);
+}
+
 TEST_F(InternalFile, DamagedCompressedContentIsReported) {
   auto M = Create();
   TVLTInternalDBTransactedAccessFile F(M.get(), ptTableMetaData);
@@ -319,6 +338,22 @@ TEST_F(DirectFile, LockPositionsFollowTheFileMapping) {
   ASSERT_TRUE(F.LockFile());
   EXPECT_TRUE(M->IsPageByteLocked(Start, 0));
   EXPECT_TRUE(F.UnlockFile());
+}
+
+TEST_F(DirectFile, EveryCreatedPageIsOpenedAndDeleted) {
+  // D - 9 bytes: creation makes two pages, although the last lock position lies on the first.
+  TVLTPageNo Start = kNoPage;
+  auto M = Make(D - 9, Start);
+  TVLTInternalDBDirectAccessFile F(M.get(), ptTableLocks);
+  F.OpenFile(Start);
+  ASSERT_EQ(F.FilePages().ItemCount(), 2);
+  const TVLTPageNo Second = F.FilePages()[1];
+  EXPECT_EQ(F.GetSize(), D - 9);
+  uint8_t B[1] = {7};
+  F.WriteBuffer(B, 1, D - 10);  // the last byte, on the second page
+  F.DeleteFile();
+  M->ApplyChanges(kSys);
+  EXPECT_EQ(Peek<int32_t>(PageOffset(Second) + 4), kPageStateFreed);
 }
 
 TEST_F(DirectFile, SizesAndErrors) {
