@@ -211,6 +211,10 @@ void TVLTDiskDatabaseData::DisconnectSession(TVLTDatabaseSession& Session) {
 }
 
 // ---- table list ----
+//
+// Every operation first rereads the list (through session -2, so this process's own uncommitted
+// changes stay): other processes may have committed tables since, and a change made on a stale
+// list would drop theirs when saved.
 
 TVLTTableListFile& TVLTDiskDatabaseData::TableList(int32_t NilCode) const {
   if (!FTableListFile || FTableListFile->StartPageNo() == kNoPage) RaisePointerIsNil(NilCode);
@@ -223,6 +227,7 @@ void TVLTDiskDatabaseData::AddTable(int32_t TableID, const std::string& TableNam
                                     TVLTPageNo LocksFilePageNo) {
   std::lock_guard Guard(FCSect);
   TVLTTableListFile& List = TableList(20126);
+  List.Load();
   List.AddTable(TableID, TableName, MetadataFilePageNo, MostUpdatedFilePageNo, LocksFilePageNo);
   try {
     List.Save();
@@ -241,13 +246,16 @@ void TVLTDiskDatabaseData::OpenTable(const std::string& TableName, int32_t& Tabl
                                      TVLTPageNo& MostUpdatedFilePageNo,
                                      TVLTPageNo& LocksFilePageNo) {
   std::lock_guard Guard(FCSect);
-  TableList(20129).OpenTable(TableName, TableID, MetadataFilePageNo, MostUpdatedFilePageNo,
+  TVLTTableListFile& List = TableList(20129);
+  List.Load();
+  List.OpenTable(TableName, TableID, MetadataFilePageNo, MostUpdatedFilePageNo,
                              LocksFilePageNo);
 }
 
 void TVLTDiskDatabaseData::RemoveTable(const std::string& TableName) {
   std::lock_guard Guard(FCSect);
   TVLTTableListFile& List = TableList(20130);
+  List.Load();
   List.RemoveTable(TableName);
   try {
     List.Save();
@@ -264,6 +272,7 @@ void TVLTDiskDatabaseData::RenameTable(const std::string& TableName,
                                        const std::string& NewTableName) {
   std::lock_guard Guard(FCSect);
   TVLTTableListFile& List = TableList(20131);
+  List.Load();
   List.RenameTable(TableName, NewTableName);
   try {
     List.Save();
@@ -278,7 +287,9 @@ void TVLTDiskDatabaseData::RenameTable(const std::string& TableName,
 
 bool TVLTDiskDatabaseData::TableExists(const std::string& TableName) {
   std::lock_guard Guard(FCSect);
-  return FTableListFile && FTableListFile->TableExists(TableName);
+  if (!FTableListFile || FTableListFile->StartPageNo() == kNoPage) return false;
+  FTableListFile->Load();
+  return FTableListFile->TableExists(TableName);
 }
 
 void TVLTDiskDatabaseData::GetTablesList(std::vector<std::string>& List) {

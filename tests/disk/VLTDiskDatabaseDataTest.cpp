@@ -237,6 +237,32 @@ TEST_F(DiskDatabaseData, TableListChangesBecomePermanentWithTheSystemSession) {
   D->DisconnectSession(S);
 }
 
+TEST_F(DiskDatabaseData, TableListChangesOfOthersAreKept) {
+  CreateDatabase();
+  // Two database objects with their own opens of the file, as two processes have.
+  auto A = std::make_unique<TVLTDiskDatabaseData>(Path, "One");
+  auto B = std::make_unique<TVLTDiskDatabaseData>(Path, "Two");
+  A->SetLockWaits(ShortWaits());
+  B->SetLockWaits(ShortWaits());
+  auto SA = Session(true), SB = Session(true);
+  A->ConnectSession(SA);
+  B->ConnectSession(SB);
+  A->AddTable(1, "First", 1, 2, 3);
+  A->Commit(kSys, false);
+  int32_t Id = 0;
+  TVLTPageNo Meta = 0, Most = 0, Locks = 0;
+  B->OpenTable("first", Id, Meta, Most, Locks);  // seen without reconnecting
+  EXPECT_EQ(Id, 1);
+  B->AddTable(2, "Second", 4, 5, 6);
+  B->Commit(kSys, false);
+  std::vector<std::string> Names;
+  A->GetTablesList(Names);
+  EXPECT_EQ(Names, (std::vector<std::string>{"First", "Second"}));
+  EXPECT_EQ(CodeOf([&] { A->AddTable(3, "SECOND", 1, 1, 1); }), 30395);
+  A->DisconnectSession(SA);
+  B->DisconnectSession(SB);
+}
+
 TEST_F(DiskDatabaseData, UncommittedSystemPagesAreGivenBackAtClose) {
   CreateDatabase();
   auto D = NewData();
