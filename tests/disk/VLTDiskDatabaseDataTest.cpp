@@ -190,6 +190,23 @@ TEST_F(DiskDatabaseData, ModesCannotBeMixedInOneDatabaseObject) {
   E->DisconnectSession(M);
 }
 
+TEST_F(DiskDatabaseData, ABusySessionsFileIsReportedAfterTheWait) {
+  CreateDatabase();
+  TVLTDatabaseFile Other;  // another open of the file holds the sessions-file lock
+  Other.OpenFile(Path, amReadWrite, smShareDenyNone);
+  ASSERT_TRUE(Other.LockByte(PageOffset(3), 1));
+  auto D = NewData();
+  auto S = Session(true);
+  EXPECT_EQ(test::MessageOf([&] { D->ConnectSession(S); }),
+            "Cannot lock sessions file - Native error: 20243");
+  EXPECT_FALSE(D->IsOpen());
+  auto Single = Session(false);
+  EXPECT_EQ(CodeOf([&] { D->ConnectSession(Single); }), 20245);
+  Other.UnlockByte(PageOffset(3), 1);
+  D->ConnectSession(Single);
+  D->DisconnectSession(Single);
+}
+
 TEST_F(DiskDatabaseData, WrongPasswordLeavesTheObjectClosed) {
   CreateDatabase(4, {"right", craBlowfish});
   auto D = NewData();
