@@ -18,7 +18,11 @@
 //      numbers of an index-based record bitmap by IndexPositionToBitNo (no bit number is 0 or
 //      below) and back by BitNoToIndexPosition.
 //   5. Navigation (GetRecordBuffer) refuses grmCurrent, starts from the ends when the end flags
-//      are set, and reads the record found through the table's record manager.
+//      are set, and reads the record found through the table's record manager. The position
+//      cache may be nullptr (the table data's own scans pass none). NavigationInfo.RecordBuffer
+//      may be nullptr when only the position is wanted.
+//   6. CompareRecordBuffersByIndex over all columns answers 0 exactly when UpdateRecord treats
+//      the old and new keys as equal: the index manager relies on it to undo a failed update.
 #pragma once
 
 #include <cstdint>
