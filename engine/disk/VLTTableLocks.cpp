@@ -120,7 +120,13 @@ bool TVLTTableLocksFile::LockRecord(TVLTSessionID SessionID, const TVLTPageItemI
   if (!FHandle.LockByte(ltU * FMaxSessionCount + SessionID)) return false;
   uint8_t Slot[TVLTPageItemID::kStoredSize];
   RecordID.SaveTo(Slot);
-  FHandle.WriteBuffer(Slot, sizeof Slot, 6 * FMaxSessionCount + 6 * SessionID);
+  try {
+    FHandle.WriteBuffer(Slot, sizeof Slot, 6 * FMaxSessionCount + 6 * SessionID);
+  } catch (...) {
+    // Without its slot the byte would block whatever record the slot named before.
+    FHandle.UnlockByte(ltU * FMaxSessionCount + SessionID);
+    throw;
+  }
   return true;
 }
 

@@ -245,6 +245,14 @@ TEST_F(TableLocks, OneRecordPerSessionAndTable) {
   EXPECT_TRUE(Unlock(0, ltX, *F1));
 }
 
+TEST_F(TableLocks, ARecordLockWhoseSlotCannotBeWrittenIsGivenBack) {
+  auto R = Open({}, nullptr, true, /*ReadOnly=*/true);
+  TVLTTableLocksFile F(R.get());
+  F.OpenFile(T1);
+  EXPECT_NE(CodeOf([&] { F.LockRecord(1, {4, 4}); }), 0);
+  EXPECT_FALSE(ByteLocked(*F1, ltU, 1));
+}
+
 TEST_F(TableLocks, ReleasingXProtectsTheWeakerLocksFirst) {
   ASSERT_TRUE(Lock(0, ltX, *F1));
   ASSERT_TRUE(Lock(0, ltS, *F1));
