@@ -1,0 +1,865 @@
+#include "engine/disk/VLTDiskTableData.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/VLTBTreeRecordIndex.h"
+#include "engine/core/VLTExcept.h"
+#include "engine/core/VLTMemory.h"
+#include "engine/core/VLTPage.h"
+#include "engine/disk/VLTActiveSessionsFile.h"
+#include "engine/disk/VLTDiskDatabaseData.h"
+#include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTDiskRecordManager.h"
+#include "engine/disk/VLTFreeSpaceManager.h"
+#include "engine/disk/VLTInternalFile.h"
+#include "engine/disk/VLTRecordPage.h"
+#include "engine/disk/VLTTableLockManager.h"
+#include "engine/disk/VLTTableLocks.h"
+#include "engine/protect/VLTMemoryStream.h"
+
+namespace vlt {
+
+namespace {
+
+constexpr int32_t kOpenLockTries = 50, kOpenLockDelayMS = 100;
+constexpr int32_t kReadLockTries = 2250, kReadLockDelayMS = 40;
+constexpr uint8_t kMetadataCompressionMode = 1;
+
+// Holds the table data lock for a scope.
+class TTableLock {
+ public:
+  explicit TTableLock(TVLTTableData& T) : FT(T) { FT.Lock(); }
+  ~TTableLock() { FT.Unlock(); }
+  TTableLock(const TTableLock&) = delete;
+  TTableLock& operator=(const TTableLock&) = delete;
+
+ private:
+  TVLTTableData& FT;
+};
+
+}  // namespace
+
+// The database-wide table-list lock for a scope, unless the table list is being changed already
+// (the caller holds it then).
+class TVLTDiskTableData::TTablesLock {
+ public:
+  explicit TTablesLock(TVLTDiskTableData& T) : FT(T) {
+    if (FT.FIsChangingTableList) return;
+    FT.LDiskDatabase->LockTables();
+    FT.FIsChangingTableList = true;
+    FHeld = true;
+  }
+  ~TTablesLock() {
+    if (!FHeld) return;
+    FT.FIsChangingTableList = false;
+    try {
+      FT.LDiskDatabase->UnlockTables();
+    } catch (...) {
+    }
+  }
+  TTablesLock(const TTablesLock&) = delete;
+  TTablesLock& operator=(const TTablesLock&) = delete;
+
+ private:
+  TVLTDiskTableData& FT;
+  bool FHeld = false;
+};
+
+// A multi-user read: shared table lock, fresh most-updated data, the pages cache told that the
+// session works on the table, temporary indexes brought up to date. Nothing in single-user mode.
+class TVLTDiskTableData::TSharedRead {
+ public:
+  TSharedRead(TVLTDiskTableData& T, TVLTTableCursor& Cursor) : FT(T), FSessionID(Cursor.SessionID()) {
+    if (!FT.MultiUser()) {
+      FOK = true;
+      return;
+    }
+    if (!FT.LockTable(FSessionID, ltS, kReadLockTries, kReadLockDelayMS)) return;
+    FLocked = true;
+    try {
+      FT.LoadMostUpdated(FSessionID);
+      FT.LDiskPageManager->TablePagesCacheManager().BeginWorkWithTable(FSessionID, FT.FTableID);
+      FWorking = true;
+      if (FT.FIndexManager) {
+        bool Changed = false;
+        FT.FIndexManager->SynchronizeTemporaryIndexes(&Cursor, Changed);
+        if (Changed && FT.FIndexManager->TemporaryPageManager())
+          FT.FIndexManager->TemporaryPageManager()->ApplyChanges(FSessionID);
+      }
+    } catch (...) {
+      Release();
+      throw;
+    }
+    FOK = true;
+  }
+  ~TSharedRead() { Release(); }
+  TSharedRead(const TSharedRead&) = delete;
+  TSharedRead& operator=(const TSharedRead&) = delete;
+  bool OK() const { return FOK; }
+
+ private:
+  void Release() noexcept {
+    try {
+      if (FWorking)
+        FT.LDiskPageManager->TablePagesCacheManager().EndWorkWithTable(FSessionID, FT.FTableID);
+      if (FLocked) FT.UnlockTable(FSessionID, ltS);
+    } catch (...) {
+    }
+    FWorking = FLocked = false;
+  }
+
+  TVLTDiskTableData& FT;
+  TVLTSessionID FSessionID;
+  bool FOK = false, FLocked = false, FWorking = false;
+};
+
+TVLTDiskTableData::TVLTDiskTableData(TVLTDatabaseData* DatabaseData,
+                                     TVLTDiskDatabaseData* DiskDatabase, std::string TableName)
+    : TVLTTableData(DatabaseData, std::move(TableName)),
+      LDiskDatabase(DiskDatabase),
+      LDiskPageManager(DiskDatabase ? DiskDatabase->PageManager() : nullptr) {
+  if (!LDiskDatabase || !LDiskPageManager) VLTRaiseNilPointer(20176);
+  FPageManager = LDiskPageManager;
+}
+
+TVLTDiskTableData::~TVLTDiskTableData() { FreeTableObjects(); }
+
+bool TVLTDiskTableData::MultiUser() const { return LDiskDatabase->MultiUser(); }
+
+TVLTDiskRecordManager* TVLTDiskTableData::DiskRecordManager() const {
+  return static_cast<TVLTDiskRecordManager*>(FRecordManager.get());
+}
+
+void TVLTDiskTableData::CreateRecordManager() {
+  FRecordManager = std::make_unique<TVLTDiskRecordManager>(
+      LDiskPageManager, this, FTableMostUpdatedFile.get(), FFieldManager.get());
+}
+
+std::unique_ptr<TVLTIndex> TVLTDiskTableData::NewIndex(TVLTBaseIndexManager& IndexManager) {
+  return CreateBTreeRecordIndex(IndexManager);
+}
+
+void TVLTDiskTableData::FreeTableObjects() noexcept {
+  FreeManagers();
+  FTableLocksFile.reset();
+  FTableMetadataFile.reset();
+  FTableMostUpdatedFile.reset();
+  FCursorLocks.clear();
+  FLastUsedTableState = -1;
+}
+
+bool TVLTDiskTableData::InCursorList(const TVLTTableCursor& Cursor) const {
+  return std::find(FCursorList.begin(), FCursorList.end(), &Cursor) != FCursorList.end();
+}
+
+void TVLTDiskTableData::CancelChanges(TVLTSessionID SessionID, bool InTransaction) {
+  TVLTTableData::CancelChanges(SessionID, InTransaction);
+  // The cancelled changes took the record count and state with them: the stored ones count.
+  if (!InTransaction && FRecordManager && FTableMostUpdatedFile) {
+    try {
+      LDiskPageManager->TablePagesCacheManager().TableIsSUnlocked(SessionID, FTableID);
+      LoadMostUpdated(SessionID);
+    } catch (...) {
+    }
+  }
+}
+
+// ---- stored state ----
+
+int32_t TVLTDiskTableData::MostUpdatedSize() const {
+  return 4 + FFieldManager->MostUpdatedSize() + TVLTDiskRecordManager::kMostUpdatedSize;
+}
+
+void TVLTDiskTableData::SaveMostUpdated(TVLTSessionID SessionID) {
+  if (!FTableMostUpdatedFile || !FFieldManager || !FRecordManager) VLTRaiseNilPointer(20177);
+  TVLTBuffer Buffer(static_cast<size_t>(MostUpdatedSize()));
+  int32_t Offset = 4;
+  StoreLE<int32_t>(Buffer.data(), FFieldManager->FieldCount());
+  FFieldManager->SaveMostUpdated(Buffer.data(), Offset);
+  DiskRecordManager()->SaveMostUpdated(Buffer.data(), Offset);
+  FTableMostUpdatedFile->WriteFile(SessionID, Buffer.data(), Offset, acaNone, 0);
+  FLastUsedTableState = FRecordManager->FTableState;
+}
+
+void TVLTDiskTableData::LoadMostUpdated(TVLTSessionID SessionID) {
+  if (!FTableMostUpdatedFile) throw EVLTException(20176, "Pointer is nil");
+  if (!FFieldManager || !FRecordManager) VLTRaiseNilPointer(20178);
+  auto& Cache = LDiskPageManager->TablePagesCacheManager();
+  const bool Loaded = Cache.GetIsMostUpdatedLoaded(SessionID, FTableID);
+  const int32_t Expected = MostUpdatedSize();
+  const int32_t Capacity = (8 * FFieldManager->FieldCount() + 8) * 4;
+  const int32_t Size = FTableMostUpdatedFile->GetSize(SessionID);
+  // A file of another size (or naming another field count) belongs to another layout: reading
+  // it would take values from the wrong places.
+  if (Size > Capacity || Size != Expected) throw EVLTException(20164, "Invalid table header data");
+  TVLTBuffer Buffer(static_cast<size_t>(Expected));
+  FTableMostUpdatedFile->ReadFile(SessionID, Buffer.data(), Expected, !Loaded);
+  if (LoadLE<int32_t>(Buffer.data()) != FFieldManager->FieldCount())
+    throw EVLTException(20164, "Invalid table header data");
+  int32_t Offset = 4;
+  FFieldManager->LoadMostUpdated(Buffer.data(), Offset);
+  DiskRecordManager()->LoadMostUpdated(Buffer.data(), Offset);
+  FLastUsedTableState = FRecordManager->FTableState;
+  Cache.SetIsMostUpdatedLoaded(SessionID, FTableID, FRecordManager->FTableState);
+}
+
+void TVLTDiskTableData::SaveMetadataFile(TVLTSessionID SessionID) {
+  if (!FTableMetadataFile || !FFieldManager || !FIndexManager || !FConstraintManager ||
+      !FRecordManager)
+    VLTRaiseNilPointer(20179);
+  TVLTMemoryStream Stream;
+  FFieldManager->SaveMetadata(Stream);
+  FIndexManager->SaveMetadata(Stream);
+  FConstraintManager->SaveMetadata(Stream);
+  DiskRecordManager()->SaveMetadata(Stream);
+  VLTWriteLE<int32_t>(Stream, FBLOBPageIndexRoot, 20171);
+  FTableMetadataFile->WriteFile(SessionID, Stream.Memory(), static_cast<int32_t>(Stream.GetSize()),
+                                acaZLIB, kMetadataCompressionMode);
+}
+
+void TVLTDiskTableData::LoadMetadataFile(TVLTSessionID SessionID) {
+  if (!FTableMetadataFile || !FFieldManager || !FIndexManager || !FConstraintManager ||
+      !FRecordManager)
+    VLTRaiseNilPointer(20180);
+  const int32_t Size = FTableMetadataFile->GetCheckedSize(SessionID);
+  TVLTMemoryStream Stream;
+  if (Size > 0) {
+    TVLTBuffer Buffer(static_cast<size_t>(Size));
+    FTableMetadataFile->ReadFile(SessionID, Buffer.data(), Size);
+    Stream.Write(Buffer.data(), Size);
+    Stream.SetPosition(0);
+  }
+  FFieldManager->LoadMetadata(Stream);
+  FIndexManager->LoadMetadata(Stream);
+  FConstraintManager->LoadMetadata(Stream);
+  DiskRecordManager()->LoadMetadata(Stream);
+  FBLOBPageIndexRoot = VLTReadLE<int32_t>(Stream, 20170);
+}
+
+// ---- table level ----
+
+void TVLTDiskTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs& FieldDefs,
+                                    const TVLTConstraintDefs& ConstraintDefs,
+                                    const TVLTIndexDefs& IndexDefs) {
+  TTableLock L(*this);
+  if (FieldDefs.Count() == 0)
+    throw EVLTException(20128, "Error creating table - no fields were specified");
+  if (!Cursor.FTableName.empty()) FTableName = Cursor.FTableName;
+  FDisableTempFiles = Cursor.FDisableTempFiles;
+  FreeTableObjects();
+  FTableID = LDiskDatabase->GetNewObjectId();
+  TTablesLock Tables(*this);
+  constexpr TVLTSessionID Sys = kSystemSessionID;
+  try {
+    FTableLocksFile = std::make_unique<TVLTTableLocksFile>(LDiskPageManager);
+    const int32_t Sessions = LDiskDatabase->ActiveSessionsFile()
+                                 ? LDiskDatabase->ActiveSessionsFile()->MaxSessionCount()
+                                 : LDiskDatabase->MaxSessionCount();
+    const TVLTPageNo LocksPage = FTableLocksFile->CreateFile(Sessions);
+    FTableMetadataFile = std::make_unique<TVLTInternalDBTransactedAccessFile>(LDiskPageManager, ptTableMetaData);
+    FTableMetadataFile->CreateFile(Sys);
+    FTableMostUpdatedFile =
+        std::make_unique<TVLTInternalDBTransactedAccessFile>(LDiskPageManager, ptTableMostUpdated);
+    FTableMostUpdatedFile->CreateFile(Sys);
+
+    CreateFieldManager(FieldDefs);
+    for (int32_t I = 0; I < FFieldManager->FieldCount(); ++I)
+      FFieldManager->FieldDefs()[I].FObjectID = LDiskDatabase->GetNewObjectId();
+    FFieldManager->RecalcFieldOffsets();
+    FFieldManager->InitLastAutoIncValues();
+    CreateIndexManager(IndexDefs);
+    for (int32_t I = 0; I < FIndexManager->IndexDefs().Count(); ++I)
+      FIndexManager->IndexDefs()[I].FObjectID = LDiskDatabase->GetNewObjectId();
+    CreateConstraintManager(ConstraintDefs);
+    for (int32_t I = 0; I < FConstraintManager->ConstraintDefs().Count(); ++I) {
+      TVLTConstraintDef& D = FConstraintManager->ConstraintDefs()[I];
+      if (D.FObjectID == kNoObjectID) D.FObjectID = LDiskDatabase->GetNewObjectId();
+    }
+    CreateRecordManager();
+    DiskRecordManager()->Init(FFieldManager->GetMemoryRecordBufferSize(),
+                              FFieldManager->GetDiskRecordBufferSize(), FFieldManager->FieldCount());
+
+    SaveMostUpdated(Sys);
+    DiskRecordManager()->CreateRecordPageIndex(Sys);
+    FIndexManager->CreateIndexesByIndexDefs(nullptr);  // the table is empty: roots only
+    SaveMetadataFile(Sys);
+    LDiskDatabase->AddTable(FTableID, FTableName, FTableMetadataFile->StartPageNo(),
+                            FTableMostUpdatedFile->StartPageNo(), LocksPage);
+    FreeTableObjects();
+    LDiskPageManager->ApplyChanges(Sys);
+  } catch (...) {
+    FreeTableObjects();
+    try {
+      LDiskPageManager->CancelChanges(Sys);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTDiskTableData::LoadTableObjects(TVLTTableCursor& Cursor) {
+  const TVLTSessionID SessionID = Cursor.SessionID();
+  TVLTPageNo MetaPage = kNoPage, MostUpdatedPage = kNoPage, LocksPage = kNoPage;
+  LDiskDatabase->OpenTable(FTableName, FTableID, MetaPage, MostUpdatedPage, LocksPage);
+  FTableLocksFile = std::make_unique<TVLTTableLocksFile>(LDiskPageManager);
+  FTableLocksFile->OpenFile(LocksPage);
+  FTableMetadataFile = std::make_unique<TVLTInternalDBTransactedAccessFile>(LDiskPageManager, ptTableMetaData);
+  FTableMetadataFile->OpenFile(MetaPage);
+  FTableMostUpdatedFile =
+      std::make_unique<TVLTInternalDBTransactedAccessFile>(LDiskPageManager, ptTableMostUpdated);
+  FTableMostUpdatedFile->OpenFile(MostUpdatedPage);
+
+  FFieldManager = std::make_unique<TVLTBaseFieldManager>(this, std::make_unique<TVLTFieldDefs>());
+  CreateIndexManager(TVLTIndexDefs());
+  FConstraintManager =
+      std::make_unique<TVLTBaseConstraintManager>(this, std::make_unique<TVLTConstraintDefs>());
+  CreateRecordManager();
+  LoadMetadataFile(SessionID);
+  DiskRecordManager()->Init(FFieldManager->GetMemoryRecordBufferSize(),
+                            FFieldManager->GetDiskRecordBufferSize(), FFieldManager->FieldCount());
+  if (Cursor.FIsRepairing || FIsRepairing)
+    RepairOnOpen(Cursor);
+  else
+    LoadMostUpdated(SessionID);
+}
+
+void TVLTDiskTableData::RepairOnOpen(TVLTTableCursor& Cursor) {
+  const TVLTSessionID SessionID = Cursor.SessionID();
+  try {
+    LoadMostUpdated(SessionID);
+    DiskRecordManager()->ValidateRecordPageIndex(SessionID);
+    return;
+  } catch (const EVLTException&) {
+  }
+  if (DiskRecordManager()->DiskRecordBufferSize() >= LDiskPageManager->PageDataSize())
+    throw EVLTException(10512, "Cannot repair page index for large table. Table name: \"%s\"",
+                        {FTableName});
+  try {
+    DiskRecordManager()->RebuildRecordPageIndex(SessionID);
+    SaveMetadataFile(SessionID);
+    FTableMostUpdatedFile->InitFileHeader(SessionID);
+    SaveMostUpdated(SessionID);
+    LDiskPageManager->ApplyChanges(SessionID);
+  } catch (...) {
+    LDiskPageManager->CancelChanges(SessionID);
+    throw;
+  }
+}
+
+void TVLTDiskTableData::OpenTable(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  const bool Others = std::any_of(FCursorList.begin(), FCursorList.end(),
+                                  [&Cursor](TVLTTableCursor* C) { return C != &Cursor; });
+  if (Others && Cursor.FExclusive && !FExclusive)
+    throw EVLTException(20242,
+                        "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+                        {FTableName});
+  if (InCursorList(Cursor)) return;
+  const bool First = FCursorList.empty();
+  {
+    TTablesLock Tables(*this);
+    if (First) {
+      try {
+        LoadTableObjects(Cursor);
+        FExclusive = Cursor.FExclusive;
+        FActive = true;
+      } catch (...) {
+        FreeTableObjects();
+        throw;
+      }
+    }
+  }
+  TVLTTableData::OpenTable(Cursor);
+  const TVLTLockType Type = Cursor.FExclusive ? ltX : ltIS;
+  if (!LockTable(Cursor.SessionID(), Type, kOpenLockTries, kOpenLockDelayMS)) {
+    TVLTTableData::CloseTable(Cursor);
+    if (FCursorList.empty()) FreeTableObjects();
+    if (Cursor.FExclusive)
+      throw EVLTException(20208,
+                          "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                          {FTableName});
+    throw EVLTException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  }
+  FCursorLocks[&Cursor] = Type;
+}
+
+void TVLTDiskTableData::RemoveCursor(TVLTTableCursor& Cursor) {
+  auto It = FCursorLocks.find(&Cursor);
+  if (It != FCursorLocks.end()) {
+    const TVLTLockType Type = It->second;
+    FCursorLocks.erase(It);
+    try {
+      UnlockTable(Cursor.SessionID(), Type);
+    } catch (...) {
+    }
+  }
+  TVLTTableData::CloseTable(Cursor);
+  if (FCursorList.empty()) FreeTableObjects();
+}
+
+void TVLTDiskTableData::CloseTable(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  RemoveCursor(Cursor);
+}
+
+bool TVLTDiskTableData::OpenExclusively(TVLTTableCursor& Cursor) {
+  if (InCursorList(Cursor)) {
+    if (FCursorList.size() > 1)
+      throw EVLTException(20242,
+                          "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+                          {FTableName});
+    return false;
+  }
+  const bool Was = Cursor.FExclusive;
+  Cursor.FExclusive = true;
+  try {
+    OpenTable(Cursor);
+  } catch (...) {
+    Cursor.FExclusive = Was;
+    throw;
+  }
+  Cursor.FExclusive = Was;
+  return true;
+}
+
+void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
+  TTableLock L(*this);
+  TVLTTableData::DeleteTable(Cursor, DesignMode);
+  TTablesLock Tables(*this);
+  constexpr TVLTSessionID Sys = kSystemSessionID;
+  OpenExclusively(Cursor);
+  try {
+    FIndexManager->DropAllIndexes(Sys);
+    DiskRecordManager()->Delete(Sys);
+    auto It = FCursorLocks.find(&Cursor);
+    if (It != FCursorLocks.end()) {
+      UnlockTable(Cursor.SessionID(), It->second);
+      FCursorLocks.erase(It);
+    }
+    FTableLocksFile->DeleteFile();
+    FTableMetadataFile->DeleteFile(Sys);
+    FTableMostUpdatedFile->DeleteFile(Sys);
+    // The entry goes too: a table list naming freed pages would make the name unusable.
+    LDiskDatabase->RemoveTable(FTableName);
+    RemoveCursor(Cursor);
+    FreeTableObjects();
+    LDiskPageManager->ApplyChanges(Sys);
+  } catch (...) {
+    try {
+      RemoveCursor(Cursor);
+    } catch (...) {
+    }
+    FreeTableObjects();
+    try {
+      LDiskPageManager->CancelChanges(Sys);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTDiskTableData::EmptyTable(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  const bool Opened = OpenExclusively(Cursor);
+  const TVLTSessionID SessionID = Cursor.SessionID();
+  try {
+    TVLTTableData::EmptyTable(Cursor);
+    DiskRecordManager()->Empty(SessionID);
+    SaveMostUpdated(SessionID);
+    ApplyChanges(SessionID, Cursor.InTransaction());
+  } catch (...) {
+    CancelChanges(SessionID, Cursor.InTransaction());
+    if (Opened) RemoveCursor(Cursor);
+    throw;
+  }
+  if (Cursor.FRecordBitmap) Cursor.FRecordBitmap->Clear();
+  Cursor.FirstPosition = true;
+  Cursor.LastPosition = false;
+  if (Opened) RemoveCursor(Cursor);
+}
+
+void TVLTDiskTableData::RenameTable(const std::string& NewTableName, TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  TTablesLock Tables(*this);
+  const bool Opened = OpenExclusively(Cursor);
+  if (Opened) RemoveCursor(Cursor);
+  const std::string OldName = FTableName;
+  try {
+    LDiskDatabase->RenameTable(OldName, NewTableName);
+    TVLTTableData::RenameTable(NewTableName, Cursor);
+    LDiskPageManager->ApplyChanges(kSystemSessionID);
+  } catch (...) {
+    FTableName = OldName;
+    try {
+      LDiskPageManager->CancelChanges(kSystemSessionID);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTDiskTableData::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
+  TTableLock L(*this);
+  TVLTTableData::RenameField(FieldName, NewFieldName);
+  try {
+    SaveMetadataFile(kSystemSessionID);
+    LDiskPageManager->ApplyChanges(kSystemSessionID);
+  } catch (...) {
+    LDiskPageManager->CancelChanges(kSystemSessionID);
+    // Memory goes back to what the file holds.
+    try {
+      TVLTTableData::RenameField(NewFieldName, FieldName);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTDiskTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* Cursor) {
+  TTableLock L(*this);
+  TVLTIndexDef Def;
+  Def.Assign(IndexDef);
+  if (Def.FObjectID == kNoObjectID) Def.FObjectID = LDiskDatabase->GetNewObjectId();
+  const TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  const bool InTransaction = Cursor && Cursor->InTransaction();
+  const bool Temporary = Def.FTemporary || (Cursor && Cursor->FTemporary);
+  try {
+    TVLTTableData::AddIndex(Def, Cursor);
+    if (!Temporary) SaveMetadataFile(SessionID);
+    ApplyChanges(SessionID, InTransaction);
+  } catch (...) {
+    CancelChanges(SessionID, InTransaction);
+    // The definition must not outlive its pages.
+    if (FIndexManager && FIndexManager->IndexDefs().GetByObjectId(Def.FObjectID)) {
+      try {
+        FIndexManager->CloseIndex(Def.FObjectID);
+        for (int32_t I = 0; I < FIndexManager->IndexDefs().Count(); ++I)
+          if (FIndexManager->IndexDefs()[I].FObjectID == Def.FObjectID) {
+            FIndexManager->IndexDefs().Delete(I);
+            break;
+          }
+        if (FConstraintManager) FConstraintManager->DeleteConstraintForIndexID(Def.FObjectID);
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+void TVLTDiskTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
+  TTableLock L(*this);
+  const TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
+  const bool InTransaction = Cursor && Cursor->InTransaction();
+  const TVLTIndexDef* Def = FIndexManager ? FIndexManager->IndexDefs().GetByObjectId(IndexID) : nullptr;
+  const bool Temporary = (Def && Def->FTemporary) || (Cursor && Cursor->FTemporary);
+  TVLTTableData::DeleteIndex(IndexID, Cursor);
+  try {
+    if (!Temporary) SaveMetadataFile(SessionID);
+    ApplyChanges(SessionID, InTransaction);
+  } catch (...) {
+    CancelChanges(SessionID, InTransaction);
+    throw;
+  }
+}
+
+// ---- records ----
+
+TVLTGetRecordResult TVLTDiskTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
+                                                       TVLTGetRecordMode GetRecordMode) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) return grrError;
+  return TVLTTableData::GetRecordBuffer(Cursor, GetRecordMode);
+}
+
+bool TVLTDiskTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) throw EVLTException(20214, "Table is locked");
+  return TVLTTableData::Locate(Cursor, SearchExpression);
+}
+
+bool TVLTDiskTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchCondition) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) throw EVLTException(20215, "Table is locked");
+  return TVLTTableData::FindKey(Cursor, SearchCondition);
+}
+
+int64_t TVLTDiskTableData::InternalGetRecordCount(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) throw EVLTException(20218, "Table is locked");
+  return CheckedRecordManager(20181).FRecordCount;
+}
+
+void TVLTDiskTableData::InternalSetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) throw EVLTException(20219, "Table is locked");
+  TVLTDiskRecordManager* RM = DiskRecordManager();
+  if (!RM) VLTRaiseNilPointer(20182);
+  const TVLTPageItemID ID = RM->SetRecNo(Cursor.SessionID(), RecNo);
+  Cursor.CurrentRecordID = ID;
+  Cursor.FirstPosition = Cursor.LastPosition = false;
+  if (Cursor.FCurrentRecordBuffer) {
+    TVLTNavigationInfo Info;
+    Info.GetRecordMode = grmCurrent;
+    Info.RecordID = ID;
+    Info.RecordBuffer = Cursor.FCurrentRecordBuffer;
+    RM->GetRecordBuffer(Cursor.SessionID(), Info);
+  }
+}
+
+int64_t TVLTDiskTableData::InternalGetRecNo(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  TSharedRead Read(*this, Cursor);
+  if (!Read.OK()) throw EVLTException(20220, "Table is locked");
+  TVLTDiskRecordManager* RM = DiskRecordManager();
+  if (!RM) VLTRaiseNilPointer(20183);
+  if (Cursor.FirstPosition || Cursor.LastPosition || RM->FRecordCount == 0) return -1;
+  return RM->GetRecNo(Cursor.SessionID(), Cursor.CurrentRecordID);
+}
+
+int64_t TVLTDiskTableData::LastAutoincValue(int32_t FieldNo, TVLTSessionData* Session) {
+  TTableLock L(*this);
+  if (!FFieldManager) VLTRaiseNilPointer(20184);
+  return FFieldManager->GetLastAutoinc(Session, FieldNo);
+}
+
+void TVLTDiskTableData::Rollback(TVLTSessionID SessionID) {
+  TTableLock L(*this);
+  if (!FRecordManager) return;
+  LDiskPageManager->TablePagesCacheManager().TableIsSUnlocked(SessionID, FTableID);
+  LoadMostUpdated(SessionID);
+  if (FIndexManager && FIndexManager->TemporaryPageManager())
+    FIndexManager->TemporaryPageManager()->CancelChanges(SessionID);
+  TVLTTableData::Rollback(SessionID);
+  if (FIndexManager && FIndexManager->TemporaryPageManager())
+    FIndexManager->TemporaryPageManager()->ApplyChanges(SessionID);
+}
+
+int64_t TVLTDiskTableData::GetRecordBitmapSize() {
+  TVLTDiskRecordManager* RM = DiskRecordManager();
+  if (!RM) VLTRaiseNilPointer(20185);
+  TVLTPageNo Last = kNoPage;
+  if (RM->RecordPageIndex().RootPageNo() == kNoPage ||
+      !RM->RecordPageIndex().GetLastRecordPage(kSystemSessionID, Last))
+    return 1;
+  return (int64_t{Last} + 1) * RM->MaxRecordsOnPage();
+}
+
+int64_t TVLTDiskTableData::RecordIDToBitNo(const TVLTPageItemID& RecordID) {
+  return int64_t{RecordID.PageNo} * DiskRecordManager()->MaxRecordsOnPage() + RecordID.PageItemNo;
+}
+
+TVLTPageItemID TVLTDiskTableData::BitNoToRecordID(int64_t BitNo) {
+  const int64_t Max = DiskRecordManager()->MaxRecordsOnPage();
+  return {static_cast<TVLTPageNo>(BitNo / Max), static_cast<uint16_t>(BitNo % Max)};
+}
+
+// ---- locks ----
+
+bool TVLTDiskTableData::LockTable(TVLTSessionID SessionID, TVLTLockType LockType, int32_t TryCount,
+                                  int32_t DelayMS) {
+  if (!MultiUser()) return true;
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20186);
+  if (!LDiskDatabase->TableLockManager()->LockTable(SessionID, LockType, *FTableLocksFile, TryCount,
+                                                    DelayMS))
+    return false;
+  auto& Cache = LDiskPageManager->TablePagesCacheManager();
+  if (LockType == ltS) Cache.TableIsSLocked(SessionID, FTableID);
+  if (LockType == ltRW) Cache.TableIsRWLocked(SessionID, FTableID);
+  return true;
+}
+
+bool TVLTDiskTableData::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockType) {
+  if (!MultiUser()) return true;
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20188);
+  const bool OK = LDiskDatabase->TableLockManager()->UnlockTable(SessionID, LockType, *FTableLocksFile);
+  auto& Cache = LDiskPageManager->TablePagesCacheManager();
+  if (LockType == ltS) Cache.TableIsSUnlocked(SessionID, FTableID);
+  if (LockType == ltRW) Cache.TableIsRWUnlocked(SessionID, FTableID);
+  return OK;
+}
+
+bool TVLTDiskTableData::LockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
+                                   int32_t TryCount, int32_t DelayMS) {
+  if (!MultiUser()) return true;
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20190);
+  return LDiskDatabase->TableLockManager()->LockRecord(SessionID, *FTableLocksFile, RecordID,
+                                                       TryCount, DelayMS);
+}
+
+bool TVLTDiskTableData::UnlockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
+  if (!MultiUser()) return true;
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20191);
+  return LDiskDatabase->TableLockManager()->UnlockRecord(SessionID, *FTableLocksFile, RecordID);
+}
+
+bool TVLTDiskTableData::IsRecordLocked(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
+  if (!MultiUser()) return false;
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20192);
+  return LDiskDatabase->TableLockManager()->IsRecordLocked(SessionID, *FTableLocksFile, RecordID);
+}
+
+// ---- checking ----
+
+void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems) {
+  TTableLock L(*this);
+  TVLTDiskRecordManager* RM = DiskRecordManager();
+  if (!RM || !FIndexManager || !FFieldManager) {
+    Problems.push_back("table '" + FTableName + "' is not open");
+    return;
+  }
+  auto Problem = [&](const std::string& Text) { Problems.push_back(FTableName + ": " + Text); };
+  auto Guard = [&](const std::string& What, auto&& Body) {
+    try {
+      Body();
+    } catch (const std::exception& E) {
+      Problem(What + ": " + E.what());
+    }
+  };
+
+  // Record pages found in the file, with their used slots.
+  std::map<TVLTPageNo, int32_t> Found;
+  Guard("scanning the record pages", [&] {
+    const int32_t Count = LDiskPageManager->PageCount();
+    for (TVLTPageNo No = 1; No < Count; ++No) {
+      if (LDiskPageManager->IsSystemPage(No)) continue;
+      if (!LDiskPageManager->FreeSpaceManager()->GetPageUsageFromPFS(No)) continue;
+      TVLTPage* Page = nullptr;
+      try {
+        Page = LDiskPageManager->GetPage(SessionID, No, ptAny);
+      } catch (const EVLTException& E) {
+        Problem("page " + std::to_string(No) + " cannot be read: " + E.what());
+        continue;
+      }
+      const TVLTDiskPageHeader* H = Page->PageHeader();
+      if (H->PageType == ptTableRecord && H->ObjectID == FTableID) {
+        try {
+          Found[No] = TVLTSmallRecordPage(Page, RM->MaxRecordsOnPage(), RM->DiskRecordBufferSize())
+                          .GetRecordCount();
+        } catch (const EVLTException& E) {
+          Problem("record page " + std::to_string(No) + ": " + E.what());
+        }
+      }
+      LDiskPageManager->PutPage(Page);
+    }
+  });
+
+  // The index's entries.
+  std::map<TVLTPageNo, int32_t> Listed;
+  int64_t Sum = 0;
+  Guard("reading the record page index", [&] {
+    TVLTBTreeRecordPageIndex& Index = RM->RecordPageIndex();
+    if (Index.RootPageNo() == kNoPage) {
+      Problem("the record page index has no root");
+      return;
+    }
+    Index.Tree().CheckIntegrity(SessionID);
+    TVLTPageNo No = kNoPage;
+    if (Index.GetFirstRecordPage(SessionID, No)) do {
+        uint16_t Amount = 0;
+        Index.FindPage(SessionID, No, Amount);
+        Listed[No] = Amount;
+        Sum += Amount;
+      } while (Index.GetNextRecordPage(SessionID, No, No));
+  });
+  for (const auto& [No, Used] : Found) {
+    auto It = Listed.find(No);
+    if (It == Listed.end()) {
+      Problem("record page " + std::to_string(No) + " holds " + std::to_string(Used) +
+              " records but the record page index does not list it");
+    } else if (It->second != Used) {
+      Problem("record page " + std::to_string(No) + " holds " + std::to_string(Used) +
+              " records, the record page index says " + std::to_string(It->second));
+    }
+    if (Used == 0) Problem("record page " + std::to_string(No) + " holds no record but was kept");
+  }
+  for (const auto& [No, Amount] : Listed)
+    if (!Found.count(No))
+      Problem("the record page index lists page " + std::to_string(No) + " (" +
+              std::to_string(Amount) + " records), which is no record page of the table");
+  if (Sum != RM->FRecordCount)
+    Problem("the record page index counts " + std::to_string(Sum) + " records, the table " +
+            std::to_string(RM->FRecordCount));
+
+  // Every record exactly once in every index.
+  TVLTIndexDefs& Defs = FIndexManager->IndexDefs();
+  for (int32_t I = 0; I < Defs.Count(); ++I) {
+    const TVLTIndexDef& Def = Defs[I];
+    const std::string Name = "index " + Def.FName;
+    Guard(Name, [&] {
+      TVLTIndex& Index = FIndexManager->OpenIndex(Def.FObjectID);
+      if (auto* BTree = dynamic_cast<TVLTBTreeRecordIndex*>(&Index)) BTree->CheckIntegrity(SessionID);
+      TVLTBuffer Record(static_cast<size_t>(RM->FRecordBufferSize));
+      std::map<TVLTPageItemID, int> Seen;
+      int64_t Entries = 0;
+      TVLTNavigationInfo Nav;
+      Nav.IndexID = Def.FObjectID;
+      Nav.GetRecordMode = grmNext;
+      Nav.FirstPosition = true;
+      Nav.RecordBuffer = Record.data();
+      for (;;) {
+        Index.GetRecordBuffer(SessionID, Nav, RM->FTableState, nullptr);
+        if (Nav.GetRecordResult != grrOK) break;
+        ++Entries;
+        if (++Seen[Nav.RecordID] == 2)
+          Problem(Name + " holds record (" + std::to_string(Nav.RecordID.PageNo) + ", " +
+                  std::to_string(Nav.RecordID.PageItemNo) + ") more than once");
+        if (Entries > RM->FRecordCount + 1) break;  // a cycle; reported below
+      }
+      if (Entries != RM->FRecordCount)
+        Problem(Name + " holds " + std::to_string(Entries) + " entries, the table " +
+                std::to_string(RM->FRecordCount) + " records");
+      // Walk the records physically: each must be in the index.
+      TVLTNavigationInfo Phys;
+      Phys.GetRecordMode = grmNext;
+      Phys.FirstPosition = true;
+      Phys.RecordBuffer = Record.data();
+      int64_t Records = 0;
+      for (;;) {
+        RM->GetRecordBuffer(SessionID, Phys);
+        if (Phys.GetRecordResult != grrOK) break;
+        if (++Records > RM->FRecordCount) break;
+        if (!Seen.count(Phys.RecordID))
+          Problem(Name + " lacks record (" + std::to_string(Phys.RecordID.PageNo) + ", " +
+                  std::to_string(Phys.RecordID.PageItemNo) + ")");
+      }
+    });
+  }
+}
+
+// ---- the database object ----
+
+TVLTDiskDatabaseLink::TVLTDiskDatabaseLink(TVLTDiskDatabaseData* DiskDatabase)
+    : TVLTDatabaseData(DiskDatabase ? DiskDatabase->DatabaseName() : std::string(),
+                       DiskDatabase ? DiskDatabase->SessionName() : std::string()),
+      LDiskDatabase(DiskDatabase) {
+  if (!LDiskDatabase) VLTRaiseNilPointer(20193);
+  SetMultiUser(LDiskDatabase->MultiUser());
+  SetReadOnly(LDiskDatabase->ReadOnly());
+}
+
+TVLTDiskDatabaseLink::~TVLTDiskDatabaseLink() { FTableDataList.clear(); }
+
+std::unique_ptr<TVLTTableData> TVLTDiskDatabaseLink::CreateTableData(TVLTTableCursor& Cursor) {
+  return std::make_unique<TVLTDiskTableData>(this, LDiskDatabase, Cursor.FTableName);
+}
+
+TVLTObjectID TVLTDiskDatabaseLink::GetNewObjectId() { return LDiskDatabase->GetNewObjectId(); }
+
+void TVLTDiskDatabaseLink::Commit(TVLTSessionID SessionID, bool DoFlushBuffers) {
+  LDiskDatabase->Commit(SessionID, DoFlushBuffers);
+}
+
+void TVLTDiskDatabaseLink::Rollback(TVLTSessionID SessionID) {
+  LDiskDatabase->Rollback(SessionID);
+  for (const auto& T : FTableDataList) T->Rollback(SessionID);
+}
+
+void TVLTDiskDatabaseLink::FlushBuffers() { LDiskDatabase->FlushBuffers(); }
+
+}  // namespace vlt

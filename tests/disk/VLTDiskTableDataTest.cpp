@@ -1,0 +1,468 @@
+// Tables in a database file: create, insert, read in physical and index order, update, delete,
+// reopen, full pages, empty, delete, rename, indexes added to and dropped from a filled table.
+#include "engine/disk/VLTDiskTableData.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "VLTDiskTestUtil.h"
+#include "engine/core/VLTPage.h"
+#include "engine/disk/VLTDiskDatabaseData.h"
+#include "engine/disk/VLTDiskRecordManager.h"
+#include "engine/disk/VLTFreeSpaceManager.h"
+#include "engine/disk/VLTInternalFile.h"
+#include "engine/disk/VLTRecordPage.h"
+
+namespace vlt {
+namespace {
+
+using test::CodeOf;
+
+TVLTDiskDatabaseData::TLockWaits ShortWaits() {
+  TVLTDiskDatabaseData::TLockWaits W;
+  W.Count = W.CommitCount = W.TablesCount = 3;
+  W.DelayMS = W.CommitDelayMS = W.TablesDelayMS = 1;
+  return W;
+}
+
+TVLTFieldDef& AddField(TVLTFieldDefs& Defs, const std::string& Name, TVLTAdvancedFieldType Type,
+                       int32_t Size = 0) {
+  TVLTFieldDef& F = Defs.AddNew();
+  F.SetName(Name);
+  F.SetFieldDefDataType(Type, Size);
+  return F;
+}
+
+TVLTIndexDef MakeIndex(const std::string& Name, const std::vector<std::string>& Columns,
+                       bool Primary = false) {
+  TVLTIndexDef D;
+  D.SetName(Name);
+  D.AssignByNames(Columns, std::vector<std::string>(Columns.size(), "ASC"),
+                  std::vector<std::string>(Columns.size(), "CASE"));
+  D.FUnique = D.FPrimary = Primary;
+  return D;
+}
+
+// The people table: ID (integer, primary index PK), NAME (string 20, index BYNAME), AMOUNT
+// (double), DAY (date), FLAG (boolean).
+class DiskTable : public test::DiskTest {
+ protected:
+  void SetUp() override {
+    DiskTest::SetUp();
+    auto D = NewData();
+    D->CreateDatabase();
+    Connect();
+    AddField(Fields, "ID", aftInteger);
+    AddField(Fields, "NAME", aftString, 20);
+    AddField(Fields, "AMOUNT", aftDouble);
+    AddField(Fields, "DAY", aftDate);
+    AddField(Fields, "FLAG", aftBoolean);
+    Indexes.AddNew().Assign(MakeIndex("PK", {"ID"}, true));
+    Indexes.AddNew().Assign(MakeIndex("BYNAME", {"NAME"}));
+  }
+  void TearDown() override {
+    Disconnect();
+    DiskTest::TearDown();
+  }
+  std::unique_ptr<TVLTDiskDatabaseData> NewData() {
+    auto D = std::make_unique<TVLTDiskDatabaseData>(Path, "Default");
+    D->SetLockWaits(ShortWaits());
+    D->SetPageSize(PageSize);
+    D->SetMaxSessionCount(4);
+    return D;
+  }
+  void Connect() {
+    Db = NewData();
+    DS = {};
+    Db->ConnectSession(DS);
+    Session.SessionID = DS.SessionID;
+    Session.MultiUser = DS.MultiUser;
+    Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+  }
+  void Disconnect() {
+    CloseTable();
+    Table.reset();
+    Link.reset();
+    if (Db) Db->DisconnectSession(DS);
+    Db.reset();
+  }
+  void Reconnect() {
+    Disconnect();
+    Connect();
+  }
+
+  void CreateTable(const std::string& Name = "People") {
+    TVLTTableCursor C;
+    C.FSession = &Session;
+    C.FTableName = Name;
+    TVLTDiskTableData T(Link.get(), Db.get(), Name);
+    T.CreateTable(C, Fields, TVLTConstraintDefs(), Indexes);
+  }
+  void OpenTable(const std::string& Name = "People") {
+    Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), Name);
+    Cursor = std::make_unique<TVLTTableCursor>();
+    Cursor->FSession = &Session;
+    Cursor->FTableName = Name;
+    Table->OpenTable(*Cursor);
+    const int32_t Size = Table->FieldManager()->GetMemoryRecordBufferSize();
+    Buffer.assign(static_cast<size_t>(Size), 0);
+    Edit.assign(static_cast<size_t>(Size), 0);
+    Cursor->FCurrentRecordBuffer = Buffer.data();
+    Cursor->FEditRecordBuffer = Edit.data();
+  }
+  void CloseTable() {
+    if (Table && Cursor && Cursor->FTableName.size()) Table->CloseTable(*Cursor);
+    Cursor.reset();
+  }
+
+  TVLTBaseFieldManager& FM() { return *Table->FieldManager(); }
+  TVLTDiskRecordManager& RM() { return *Table->DiskRecordManager(); }
+  void SetStr(int32_t FieldNo, const std::string& S, uint8_t* B) {
+    std::vector<char> V(static_cast<size_t>(FM().FieldDefs()[FieldNo].FMemoryDataSize), 0);
+    std::memcpy(V.data(), S.data(), std::min(S.size(), V.size() - 1));
+    FM().SetFieldData(FieldNo, S.empty() ? nullptr : V.data(), B);
+  }
+  std::string GetStr(int32_t FieldNo, const uint8_t* B) {
+    std::vector<char> V(static_cast<size_t>(FM().FieldDefs()[FieldNo].FMemoryDataSize) + 1, 0);
+    if (!FM().GetFieldData(FieldNo, V.data(), B)) return "<null>";
+    return V.data();
+  }
+  int32_t GetInt(const uint8_t* B) {
+    int32_t V = 0;
+    return FM().GetFieldData(0, &V, B) ? V : INT32_MIN;
+  }
+  double GetDouble(const uint8_t* B) {
+    double V = 0;
+    return FM().GetFieldData(2, &V, B) ? V : -1;
+  }
+
+  // A new record with ID = Id, NAME = Name, AMOUNT = Id / 4.
+  TVLTPageItemID Insert(int32_t Id, const std::string& Name) {
+    FM().InitRecordBuffer(Buffer.data());
+    FM().SetFieldData(0, &Id, Buffer.data());
+    SetStr(1, Name, Buffer.data());
+    double Amount = Id / 4.0;
+    FM().SetFieldData(2, &Amount, Buffer.data());
+    int32_t Day = 730000 + Id;
+    FM().SetFieldData(3, &Day, Buffer.data());
+    uint16_t Flag = Id % 2;
+    FM().SetFieldData(4, &Flag, Buffer.data());
+    EXPECT_TRUE(Table->InsertRecord(*Cursor));
+    return Cursor->CurrentRecordID;
+  }
+  void GoTo(const TVLTPageItemID& ID) {
+    Cursor->CurrentRecordID = ID;
+    Cursor->FirstPosition = Cursor->LastPosition = false;
+    ASSERT_EQ(Table->GetRecordBuffer(*Cursor, grmCurrent), grrOK);
+    Edit = Buffer;
+  }
+  // IDs (field 0) in the order of the index (empty = physical order).
+  std::vector<int32_t> Ids(const std::string& Index = {}, bool Backwards = false) {
+    Cursor->FIndexID = -1;
+    if (!Index.empty())
+      Cursor->FIndexID = Table->IndexManager()->IndexDefs().GetIndexDefByName(Index)->FObjectID;
+    Cursor->FirstPosition = !Backwards;
+    Cursor->LastPosition = Backwards;
+    std::vector<int32_t> Out;
+    while (Table->GetRecordBuffer(*Cursor, Backwards ? grmPrior : grmNext) == grrOK)
+      Out.push_back(GetInt(Buffer.data()));
+    Cursor->FIndexID = -1;
+    return Out;
+  }
+  std::vector<std::string> Problems() {
+    std::vector<std::string> P;
+    Table->CheckTable(Session.SessionID, P);
+    return P;
+  }
+  int32_t RecordPages() {
+    int32_t N = 0;
+    TVLTPageNo No = kNoPage;
+    auto& Index = RM().RecordPageIndex();
+    if (Index.GetFirstRecordPage(Session.SessionID, No)) do ++N;
+      while (Index.GetNextRecordPage(Session.SessionID, No, No));
+    return N;
+  }
+  int32_t UsedPages() {
+    auto* M = Db->PageManager();
+    int32_t N = 0;
+    for (TVLTPageNo No = 0; No < M->PageCount(); ++No)
+      N += M->FreeSpaceManager()->GetPageUsageFromPFS(No) ? 1 : 0;
+    return N;
+  }
+
+  uint16_t PageSize = 4096;
+  std::unique_ptr<TVLTDiskDatabaseData> Db;
+  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+  TVLTDatabaseSession DS;
+  TVLTSessionData Session;
+  TVLTFieldDefs Fields;
+  TVLTIndexDefs Indexes;
+  std::unique_ptr<TVLTDiskTableData> Table;
+  std::unique_ptr<TVLTTableCursor> Cursor;
+  std::vector<uint8_t> Buffer, Edit;
+};
+
+TEST_F(DiskTable, RecordsSurviveReopeningInEveryOrder) {
+  CreateTable();
+  OpenTable();
+  EXPECT_EQ(Table->GetRecordBuffer(*Cursor, grmNext), grrEOF);
+  const std::vector<std::pair<int32_t, std::string>> Rows = {
+      {5, "Eve"}, {1, "Carl"}, {4, "Bob"}, {2, "Dora"}, {3, "Alice"}};
+  std::map<int32_t, TVLTPageItemID> Where;
+  for (const auto& [Id, Name] : Rows) Where[Id] = Insert(Id, Name);
+  EXPECT_EQ(Ids(), (std::vector<int32_t>{5, 1, 4, 2, 3}));
+  EXPECT_EQ(Ids({}, true), (std::vector<int32_t>{3, 2, 4, 1, 5}));
+  EXPECT_EQ(Ids("PK"), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Ids("BYNAME"), (std::vector<int32_t>{3, 4, 1, 2, 5}));
+
+  // Update in place: the record keeps its identifier, the name index follows.
+  GoTo(Where[4]);
+  SetStr(1, "Zed", Buffer.data());
+  ASSERT_TRUE(Table->UpdateRecord(*Cursor));
+  EXPECT_EQ(Cursor->CurrentRecordID, Where[4]);
+  GoTo(Where[2]);
+  ASSERT_TRUE(Table->DeleteRecord(*Cursor));
+  EXPECT_EQ(Ids("BYNAME"), (std::vector<int32_t>{3, 1, 5, 4}));
+  EXPECT_TRUE(Problems().empty());
+
+  Reconnect();
+  OpenTable();
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 4);
+  EXPECT_EQ(Ids(), (std::vector<int32_t>{5, 1, 4, 3}));
+  EXPECT_EQ(Ids("PK"), (std::vector<int32_t>{1, 3, 4, 5}));
+  EXPECT_EQ(Ids("BYNAME"), (std::vector<int32_t>{3, 1, 5, 4}));
+  GoTo(Where[4]);
+  EXPECT_EQ(GetStr(1, Buffer.data()), "Zed");
+  EXPECT_DOUBLE_EQ(GetDouble(Buffer.data()), 1.0);
+  int32_t Day = 0;
+  ASSERT_TRUE(FM().GetFieldData(3, &Day, Buffer.data()));
+  EXPECT_EQ(Day, 730004);
+  Cursor->CurrentRecordID = Where[2];
+  EXPECT_EQ(Table->GetRecordBuffer(*Cursor, grmCurrent), grrError);  // deleted
+  EXPECT_TRUE(Problems().empty());
+}
+
+TEST_F(DiskTable, MostUpdatedFileHoldsCountsAndStateAcrossReopen) {
+  CreateTable();
+  OpenTable();
+  for (int I = 1; I <= 3; ++I) Insert(I, "N" + std::to_string(I));
+  // 4 + 5 x 8 + 8 bytes for five fields.
+  EXPECT_EQ(Table->MostUpdatedFile()->GetSize(Session.SessionID), 52);
+  const int32_t State = RM().FTableState;
+  EXPECT_EQ(State, 3);
+  Reconnect();
+  OpenTable();
+  EXPECT_EQ(RM().FRecordCount, 3);
+  EXPECT_EQ(RM().FTableState, State);
+}
+
+TEST_F(DiskTable, RecordNumbersFollowPhysicalOrder) {
+  PageSize = 512;
+  Disconnect();
+  std::remove(Path.c_str());
+  NewData()->CreateDatabase();
+  Connect();
+  CreateTable();
+  OpenTable();
+  const int32_t Max = RM().MaxRecordsOnPage();
+  ASSERT_GT(Max, 1);
+  const int32_t N = Max * 3 + 2;
+  std::vector<TVLTPageItemID> IDs;
+  for (int32_t I = 0; I < N; ++I) IDs.push_back(Insert(I, "R"));
+  for (int32_t RecNo : {1, Max, Max + 1, N}) {
+    SCOPED_TRACE(RecNo);
+    Table->SetRecNo(*Cursor, RecNo);
+    EXPECT_EQ(Cursor->CurrentRecordID, IDs[static_cast<size_t>(RecNo - 1)]);
+    EXPECT_EQ(GetInt(Buffer.data()), RecNo - 1);
+    EXPECT_EQ(Table->GetRecNo(*Cursor), RecNo);
+  }
+  EXPECT_EQ(CodeOf([&] { RM().SetRecNo(Session.SessionID, N + 1); }), 20113);
+  // Via the index the numbers follow key order.
+  Cursor->FIndexID = Table->IndexManager()->IndexDefs().GetIndexDefByName("PK")->FObjectID;
+  Table->SetRecNo(*Cursor, 7);
+  EXPECT_EQ(GetInt(Buffer.data()), 6);
+}
+
+TEST_F(DiskTable, FullPagesSlotReuseAndPageRemoval) {
+  CreateTable();
+  OpenTable();
+  const int32_t Max = RM().MaxRecordsOnPage();
+  EXPECT_EQ(Max, CalcMaxRecordsOnPage(4056, FM().GetDiskRecordBufferSize()));
+  std::vector<TVLTPageItemID> IDs;
+  for (int32_t I = 0; I < Max; ++I) IDs.push_back(Insert(I, "A"));
+  EXPECT_EQ(RecordPages(), 1);  // exactly full
+  const TVLTPageNo First = IDs[0].PageNo;
+  for (const auto& ID : IDs) EXPECT_EQ(ID.PageNo, First);
+
+  // A freed slot of the full page is taken again.
+  GoTo(IDs[3]);
+  ASSERT_TRUE(Table->DeleteRecord(*Cursor));
+  EXPECT_EQ(Insert(1000, "C"), IDs[3]);
+
+  IDs.push_back(Insert(Max, "B"));
+  EXPECT_NE(IDs.back().PageNo, First);
+  EXPECT_EQ(IDs.back().PageItemNo, 0);
+  EXPECT_EQ(RecordPages(), 2);
+
+  // The last record of a page takes the page with it.
+  const int32_t Before = UsedPages();
+  GoTo(IDs.back());
+  ASSERT_TRUE(Table->DeleteRecord(*Cursor));
+  EXPECT_EQ(RecordPages(), 1);
+  EXPECT_EQ(UsedPages(), Before - 1);
+  Cursor->CurrentRecordID = IDs.back();
+  EXPECT_EQ(Table->GetRecordBuffer(*Cursor, grmCurrent), grrError);
+  EXPECT_TRUE(Problems().empty());
+}
+
+TEST_F(DiskTable, NavigationFromARecordWhosePageWent) {
+  CreateTable();
+  OpenTable();
+  const int32_t Max = RM().MaxRecordsOnPage();
+  for (int32_t I = 0; I < Max; ++I) Insert(I, "A");
+  const TVLTPageItemID Lone = Insert(Max, "B");
+  GoTo(Lone);
+  ASSERT_TRUE(Table->DeleteRecord(*Cursor));
+  TVLTNavigationInfo Nav;
+  Nav.RecordID = Lone;
+  Nav.RecordBuffer = Buffer.data();
+  Nav.GetRecordMode = grmNext;
+  RM().GetRecordBuffer(Session.SessionID, Nav);
+  EXPECT_EQ(Nav.GetRecordResult, grrEOF);
+  Nav = {};
+  Nav.RecordID = Lone;
+  Nav.RecordBuffer = Buffer.data();
+  Nav.GetRecordMode = grmPrior;
+  RM().GetRecordBuffer(Session.SessionID, Nav);
+  ASSERT_EQ(Nav.GetRecordResult, grrOK);  // the table's last record
+  EXPECT_EQ(GetInt(Buffer.data()), Max - 1);
+}
+
+TEST_F(DiskTable, RecordTooLargeForThePageIsRefused) {
+  Fields.Clear();
+  Indexes.Clear();
+  AddField(Fields, "BIG", aftBytes, 4055);  // one null byte + 4055 = more than 4055
+  TVLTTableCursor C;
+  C.FSession = &Session;
+  C.FTableName = "Big";
+  TVLTDiskTableData T(Link.get(), Db.get(), "Big");
+  EXPECT_EQ(CodeOf([&] { T.CreateTable(C, Fields, TVLTConstraintDefs(), Indexes); }), 20174);
+  EXPECT_FALSE(Db->TableExists("Big"));
+  TVLTFieldDefs None;
+  EXPECT_EQ(CodeOf([&] { T.CreateTable(C, None, TVLTConstraintDefs(), Indexes); }), 20128);
+}
+
+TEST_F(DiskTable, EmptyAndDeleteGiveEveryPageBack) {
+  const int32_t Baseline = UsedPages();
+  CreateTable();
+  OpenTable();
+  for (int I = 0; I < 300; ++I) Insert(I, "Name" + std::to_string(I % 17));
+  EXPECT_GE(RecordPages(), 3);
+  const int32_t Filled = UsedPages();
+  Table->EmptyTable(*Cursor);
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 0);
+  EXPECT_EQ(RecordPages(), 0);
+  EXPECT_LT(UsedPages(), Filled);
+  EXPECT_TRUE(Ids().empty());
+  EXPECT_TRUE(Ids("BYNAME").empty());
+  EXPECT_TRUE(Problems().empty());
+  Insert(7, "again");
+  EXPECT_EQ(Ids("PK"), (std::vector<int32_t>{7}));
+
+  Table->DeleteTable(*Cursor, false);
+  Cursor.reset();
+  Table.reset();
+  EXPECT_FALSE(Db->TableExists("People"));
+  EXPECT_EQ(UsedPages(), Baseline);
+  // The name is free again.
+  CreateTable();
+  OpenTable();
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 0);
+}
+
+TEST_F(DiskTable, RenameTableAndField) {
+  CreateTable();
+  OpenTable();
+  Insert(1, "x");
+  Insert(2, "a");
+  CloseTable();
+  TVLTTableCursor C;
+  C.FSession = &Session;
+  C.FTableName = "People";
+  Table->RenameTable("Folk", C);
+  EXPECT_EQ(Table->TableName(), "Folk");
+  EXPECT_FALSE(Db->TableExists("People"));
+  ASSERT_TRUE(Db->TableExists("Folk"));
+
+  OpenTable("Folk");
+  Table->RenameField("name", "FullName");
+  Reconnect();
+  OpenTable("Folk");
+  EXPECT_NE(FM().FieldDefs().GetFieldDefByName("FULLNAME"), nullptr);
+  EXPECT_EQ(FM().FieldDefs().GetFieldDefByName("NAME"), nullptr);
+  EXPECT_EQ(Table->IndexManager()->IndexDefs().GetIndexDefByName("BYNAME")->FIndexColumns[0].FFieldName,
+            "FullName");
+  EXPECT_EQ(Ids("BYNAME"), (std::vector<int32_t>{2, 1}));
+  EXPECT_TRUE(Problems().empty());
+}
+
+TEST_F(DiskTable, IndexesAddedToAndDroppedFromAFilledTable) {
+  CreateTable();
+  OpenTable();
+  for (int I = 0; I < 200; ++I) Insert(I, "N" + std::to_string((I * 37) % 101));
+  const int32_t Before = UsedPages();
+  Table->AddIndex(MakeIndex("BYAMOUNT", {"AMOUNT", "ID"}), Cursor.get());
+  std::vector<int32_t> Expected(200);
+  for (int I = 0; I < 200; ++I) Expected[static_cast<size_t>(I)] = I;
+  EXPECT_EQ(Ids("BYAMOUNT"), Expected);
+  EXPECT_GT(UsedPages(), Before);
+  EXPECT_TRUE(Problems().empty());
+
+  Reconnect();
+  OpenTable();
+  ASSERT_NE(Table->IndexManager()->IndexDefs().GetIndexDefByName("BYAMOUNT"), nullptr);
+  EXPECT_EQ(Ids("BYAMOUNT"), Expected);
+  const int32_t ID = Table->IndexManager()->IndexDefs().GetIndexDefByName("BYAMOUNT")->FObjectID;
+  Table->DeleteIndex(ID, Cursor.get());
+  EXPECT_EQ(UsedPages(), Before);
+  Reconnect();
+  OpenTable();
+  EXPECT_EQ(Table->IndexManager()->IndexDefs().GetIndexDefByName("BYAMOUNT"), nullptr);
+  EXPECT_EQ(Table->IndexManager()->IndexDefs().Count(), 2);
+  EXPECT_TRUE(Problems().empty());
+}
+
+// Ten thousand records end to end: insert, index orders, deletes of every third, reopen, check.
+TEST_F(DiskTable, TenThousandRecords) {
+  CreateTable();
+  OpenTable();
+  constexpr int32_t N = 10000;
+  Cursor->FBatchUpdate = true;  // one commit at the end
+  std::vector<TVLTPageItemID> IDs;
+  IDs.reserve(N);
+  for (int32_t I = 0; I < N; ++I) IDs.push_back(Insert((I * 7919) % N, "K" + std::to_string(I % 997)));
+  Table->ApplyChanges(Session.SessionID, false);
+  for (int32_t I = 0; I < N; I += 3) {
+    GoTo(IDs[static_cast<size_t>(I)]);
+    ASSERT_TRUE(Table->DeleteRecord(*Cursor));
+  }
+  Table->ApplyChanges(Session.SessionID, false);
+  Cursor->FBatchUpdate = false;
+  Reconnect();
+  OpenTable();
+  const int64_t Left = N - (N + 2) / 3;
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), Left);
+  const std::vector<int32_t> ByKey = Ids("PK");
+  ASSERT_EQ(static_cast<int64_t>(ByKey.size()), Left);
+  EXPECT_TRUE(std::is_sorted(ByKey.begin(), ByKey.end()));
+  EXPECT_EQ(static_cast<int64_t>(Ids().size()), Left);
+  EXPECT_TRUE(Problems().empty());
+}
+
+}  // namespace
+}  // namespace vlt
