@@ -7,7 +7,10 @@
 // Invariants:
 //   1. A page object is in exactly one list at a time - the shared cache or the dirty list of
 //      one session - and that list is its ParentList. (A cached copy superseded while somebody
-//      still used it is detached - ParentList nullptr - and freed at its last PutPage.)
+//      still used it is detached - ParentList nullptr - and freed at its last PutPage; its
+//      changes then join its session's dirty list, unless its page number was freed meanwhile.)
+//   7. A page read from storage enters the shared cache only once its read and checks passed,
+//      and leaves it when a reread fails: no cached copy is ever half-read.
 //   2. A page released dirty never stays in the shared cache: it moves to the dirty list of the
 //      session that released it, and reaches storage only when that session commits.
 //   3. A page with UseCount > 0 belongs to the session in its SessionID; no other session gets it.
