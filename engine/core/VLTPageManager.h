@@ -9,8 +9,6 @@
 //      one session - and that list is its ParentList. (A cached copy superseded while somebody
 //      still used it is detached - ParentList nullptr - and freed at its last PutPage; its
 //      changes then join its session's dirty list, unless its page number was freed meanwhile.)
-//   7. A page read from storage enters the shared cache only once its read and checks passed,
-//      and leaves it when a reread fails: no cached copy is ever half-read.
 //   2. A page released dirty never stays in the shared cache: it moves to the dirty list of the
 //      session that released it, and reaches storage only when that session commits.
 //   3. A page with UseCount > 0 belongs to the session in its SessionID; no other session gets it.
@@ -19,6 +17,8 @@
 //   5. The shared cache holds at most FCacheCapacity pages nobody uses (pages in use may push it
 //      above; each release evicts least recently used pages until it is within capacity).
 //   6. Session id -1 is invalid; -2 is the system session for the database's own structures.
+//   7. A page read from storage enters the shared cache only once its read and checks passed,
+//      and leaves it when a reread fails: no cached copy is ever half-read.
 //
 // Calling order: every GetPage/AddPage is matched by exactly one PutPage before the session
 // commits or cancels; a caller that changed the buffer sets IsDirty before PutPage. The manager
