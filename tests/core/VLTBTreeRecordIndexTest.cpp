@@ -4,6 +4,7 @@
 // index pages in an in-memory page manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -81,7 +82,10 @@ struct TTable {
     std::vector<uint8_t> R(Buffer.size());
     Fields().InitRecordBuffer(R.data());
     Fields().SetFieldData(0, &Id, R.data());
-    if (!Name.empty()) Fields().SetFieldData(1, Name.c_str(), R.data());
+    // The field manager copies the field's whole slot from the source.
+    std::vector<char> Slot(64, 0);
+    std::memcpy(Slot.data(), Name.c_str(), std::min<size_t>(Name.size(), 50));
+    if (!Name.empty()) Fields().SetFieldData(1, Slot.data(), R.data());
     return R;
   }
   bool Insert(int32_t Id, const std::string& Name) {
