@@ -74,6 +74,10 @@ struct TVLTKeyPath {
 
 class TVLTBTree {
  public:
+  // Bound of every walk along a level chain: more pages than a database file can hold means
+  // the chain loops (a damaged file).
+  static constexpr int64_t kMaxChainSteps = int64_t{1} << 31;
+
   // The tree does not own the page manager or the key reference.
   TVLTBTree(TVLTPageManager* PageManager, TVLTBTreeKeyRef* KeyRef, TVLTPageNo RootPageNo = kNoPage)
       : LPageManager(PageManager), LKeyRef(KeyRef), FRootPageNo(RootPageNo) {}

@@ -1,4 +1,5 @@
 // The B+tree integrity check: verifies the invariants listed in VLTBTree.h.
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/core/VLTBTree.h"
@@ -9,6 +10,9 @@ namespace vlt {
 struct TVLTBTree::TCheckState {
   int32_t LeafDepth = -1;
   std::unordered_set<TVLTPageNo> Visited;
+  // The page last visited on each level (pages of a level are visited left to right) and its
+  // right neighbour, to check the chain across parents.
+  std::unordered_map<int32_t, std::pair<TVLTPageNo, TVLTPageNo>> LastOnLevel;
 };
 
 namespace {
@@ -69,6 +73,11 @@ void TVLTBTree::CheckPage(TVLTSessionID SessionID, TVLTPageNo PageNo, TVLTKeyPat
   }
   if (Leftmost && P->LeftPageNo() != kNoPage) FailStructure(PageNo, "Level chain does not start here");
   if (Rightmost && P->RightPageNo() != kNoPage) FailStructure(PageNo, "Level chain does not end here");
+  auto Last = State.LastOnLevel.find(Path.Count);
+  if (Last != State.LastOnLevel.end() &&
+      (Last->second.second != PageNo || P->LeftPageNo() != Last->second.first))
+    FailStructure(PageNo, "Level chain broken");
+  State.LastOnLevel[Path.Count] = {PageNo, P->RightPageNo()};
 
   if (P->IsLeaf()) {
     if (State.LeafDepth < 0)

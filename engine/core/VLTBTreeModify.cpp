@@ -182,6 +182,7 @@ bool TVLTBTree::SeparatorOf(const TVLTKeyPath& Path, int32_t Level, int32_t& Sep
 void TVLTBTree::ReadNodeKey(TVLTSessionID SessionID, TVLTPageNo PageNo, int32_t EntryNo,
                             std::vector<uint8_t>& Key) {
   TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
+  if (P->IsLeaf()) throw EVLTException(20024, "Internal index error");
   if (EntryNo < 0 || EntryNo >= P->EntryCount()) Damaged(PageNo);
   Key.assign(P->Key(EntryNo), P->Key(EntryNo) + P->KeyPrefixSize());
 }
@@ -189,6 +190,7 @@ void TVLTBTree::ReadNodeKey(TVLTSessionID SessionID, TVLTPageNo PageNo, int32_t 
 void TVLTBTree::WriteNodeKey(TVLTSessionID SessionID, TVLTPageNo PageNo, int32_t EntryNo,
                              const uint8_t* Key) {
   TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
+  if (P->IsLeaf()) throw EVLTException(20024, "Internal index error");
   if (EntryNo < 0 || EntryNo >= P->EntryCount()) Damaged(PageNo);
   std::memcpy(P->Key(EntryNo), Key, P->KeyPrefixSize());
   P.Dirty();

@@ -40,12 +40,15 @@ void CheckNodeNotEmpty(TVLTBTreePage& P) {
 
 bool TVLTBTree::FirstEntryFrom(TVLTSessionID SessionID, TVLTPageNo PageNo,
                                std::vector<uint8_t>& Key, std::vector<uint8_t>& Reference) {
-  for (int32_t Depth = 0;; ++Depth) {
-    if (Depth > 4 * TVLTKeyPath::kMaxLevels + 1000000)
-      throw EVLTException(20303, "Index is too deep. PageNo=%d", {int64_t{PageNo}});
+  // Down the first entries (at most as many levels as a path holds), then right along the leaf
+  // chain past empty leaves; a damaged chain must not make this walk forever.
+  int32_t Levels = 0;
+  for (int64_t Steps = 0; Steps < kMaxChainSteps; ++Steps) {
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     CheckNodeNotEmpty(*P);
     if (!P->IsLeaf()) {
+      if (++Levels > TVLTKeyPath::kMaxLevels)
+        throw EVLTException(20303, "Index is too deep. PageNo=%d", {int64_t{PageNo}});
       PageNo = P->ChildPageNo(0);
       continue;
     }
@@ -57,6 +60,7 @@ bool TVLTBTree::FirstEntryFrom(TVLTSessionID SessionID, TVLTPageNo PageNo,
     PageNo = P->RightPageNo();
     if (PageNo == kNoPage) return false;
   }
+  throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{PageNo}});
 }
 
 void TVLTBTree::Descend(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
@@ -145,7 +149,8 @@ bool TVLTBTree::SiblingPath(TVLTSessionID SessionID, TVLTKeyPath& Path, int32_t 
     TVLTKeyPathItem& Up = NewPath.Leaf();
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, Up.PageNo), LKeyRef);
     CheckNodeNotEmpty(*P);
-    if (P->IsLeaf() || Up.EntryNo < 0 || Up.EntryNo >= P->EntryCount())
+    if (P->IsLeaf()) throw EVLTException(20020, "Internal index error");
+    if (Up.EntryNo < 0 || Up.EntryNo >= P->EntryCount())
       throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{Up.PageNo}});
     TVLTPageNo ChildNo = P->ChildPageNo(Up.EntryNo);
     P.Release();
@@ -334,7 +339,9 @@ int64_t TVLTBTree::EntryCount(TVLTSessionID SessionID) {
   DescendEdge(SessionID, Path, true);
   int64_t Total = 0;
   TVLTPageNo PageNo = Path.Leaf().PageNo;
-  while (PageNo != kNoPage) {
+  for (int64_t Steps = 0; PageNo != kNoPage; ++Steps) {
+    if (Steps >= kMaxChainSteps)
+      throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{PageNo}});
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     Total += P->EntryCount();
     PageNo = P->RightPageNo();
@@ -350,7 +357,9 @@ int64_t TVLTBTree::GetRecNo(TVLTSessionID SessionID, const TVLTKeyPath& Path) {
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
     PageNo = P->LeftPageNo();
   }
-  while (PageNo != kNoPage) {
+  for (int64_t Steps = 0; PageNo != kNoPage; ++Steps) {
+    if (Steps >= kMaxChainSteps)
+      throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{PageNo}});
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     RecNo += P->EntryCount();
     PageNo = P->LeftPageNo();

@@ -394,6 +394,19 @@ TEST(BTree, IntegrityCheckFindsDamage) {
   }
 }
 
+TEST(BTree, IntegrityCheckFollowsTheChainAcrossParents) {
+  TTree X;
+  for (int32_t I = 0; I < 300; ++I) X.Insert(I, 0);
+  ASSERT_GE(X.Depth(), 3);
+  TVLTBTreePage Root = X.Page(X.T.RootPageNo());
+  TVLTBTreePage Node = X.Page(Root.ChildPageNo(0));
+  // The last leaf under the first node loses its link to the first leaf under the second.
+  TVLTBTreePage Leaf = X.Page(Node.ChildPageNo(Node.EntryCount() - 1));
+  ASSERT_NE(Leaf.RightPageNo(), kNoPage);
+  Leaf.SetRightPageNo(kNoPage);
+  EXPECT_EQ(CodeOf([&] { X.T.CheckIntegrity(kS); }), 20306);
+}
+
 TEST(BTree, KeyTooLargeForTwoEntries) {
   TMemPageManager PM(128);
   TVLTPageKeyRef Ref;
