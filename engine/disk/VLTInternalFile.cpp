@@ -360,6 +360,7 @@ void TVLTInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   TPageRef Cur(LPageManager, LPageManager->AddPage(kSystemSessionID, FPageTypeID));
   Cur->SetEncryptionEnabled(false);
   uint8_t* Data = Cur->PageData();
+  if (!Data) VLTRaiseNilPointer(20380);  // a page just added always has its buffer
   std::memset(Data, 0, kInternalFileHeaderSize);
   Data[0] = kInternalFileHeaderSize;
   StoreLE<int32_t>(Data + 1, Size);
