@@ -1,0 +1,209 @@
+// TVLTDataSet: a record-at-a-time view of one cursor. It opens and closes the cursor, keeps the
+// active record buffer, moves through the records, hands field values to and from field objects
+// and runs the edit cycle (append or insert, edit, post, cancel, delete) with its checks, events
+// and error reporting; it also carries the filter, bookmarks and BLOB streams.
+//
+// States:
+//   STATE     ENTERED BY                          LEFT BY
+//   inactive  creation, Close                     Open
+//   browse    Open, Post, Cancel, Delete          Edit, Insert, Append, SetKey, Close
+//   edit      Edit                                Post, Cancel, Close (cancels)
+//   insert    Insert, Append, Edit when empty     Post, Cancel, Close (cancels)
+//   set-key   SetKey, EditKey, SetRangeStart...   Post, Cancel
+//
+// Record-level failures of edit, post, cancel and delete are raised as EVLTEngineError; the
+// dataset then keeps its state and the user's values, so the caller may correct and post again.
+// Any other raised error also leaves state and buffer as they were.
+//
+// The window holds one record buffer (the active record).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/components/VLTCursor.h"
+#include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTField.h"
+#include "engine/protect/VLTStream.h"
+
+namespace vlt {
+
+enum TDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter };
+enum TVLTFilterOption : uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+enum TVLTLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
+enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
+
+using TVLTBookmark = std::vector<uint8_t>;  // 7 bytes: record id (6) and one spare byte
+
+class TVLTDataSet;
+
+// A field's BLOB as a stream; destroying it closes the BLOB into the current record.
+class TVLTBLOBStream : public TVLTStream {
+ public:
+  TVLTBLOBStream(TVLTField& Field, TBlobStreamMode Mode);
+  ~TVLTBLOBStream() override;
+  int64_t Read(void* Buffer, int64_t Count) override;
+  int64_t Write(const void* Buffer, int64_t Count) override;
+  int64_t Seek(int64_t Offset, TVLTSeekOrigin Origin) override;
+  int64_t GetSize() override;
+  void SetSize(int64_t NewSize) override;
+
+ private:
+  TVLTField& FField;
+  TVLTDataSet& FDataSet;
+  TVLTLocalBLOBStream* FEngineStream = nullptr;
+  bool FModified = false;
+};
+
+class TVLTDataSet : public TVLTDatabaseDataSet {
+ public:
+  using TDataSetNotifyEvent = std::function<void(TVLTDataSet&)>;
+  using TFilterRecordEvent = std::function<void(TVLTDataSet&, bool& Accept)>;
+
+  TVLTDataSet();
+  ~TVLTDataSet() override;
+  TVLTDataSet(const TVLTDataSet&) = delete;
+  TVLTDataSet& operator=(const TVLTDataSet&) = delete;
+
+  // TVLTDatabaseDataSet
+  void CloseDataSet() override { Close(); }
+
+  void Open();
+  void Close();
+  bool Active() const { return FState != dsInactive; }
+  void SetActive(bool Value) { Value ? Open() : Close(); }
+  TDataSetState State() const { return FState; }
+
+  // Persistent field objects (owned); declare before opening. Without any, default field
+  // objects are made from the table's fields when the dataset opens.
+  TVLTField& AddField(std::unique_ptr<TVLTField> Field);
+  int32_t FieldCount() const { return static_cast<int32_t>(FFields.size()); }
+  TVLTField& Fields(int32_t I) const { return *FFields.at(static_cast<size_t>(I)); }
+  TVLTField* FindField(const std::string& Name) const;
+  // "Field '%s' not found".
+  TVLTField& FieldByName(const std::string& Name) const;
+
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  int32_t MoveBy(int32_t Distance);
+  bool Eof() const { return FEof; }
+  bool Bof() const { return FBof; }
+  bool IsEmpty() const { return !FHasRecord && FState != dsInsert; }
+  int32_t RecordCount();
+  int32_t RecNo();
+  void SetRecNo(int32_t Value);
+
+  void Insert();
+  void Append();
+  // A missing or NULL value clears the field.
+  void AppendRecord(const std::vector<TVLTVariant>& Values);
+  void Edit();
+  void Post();
+  void Cancel();
+  void Delete();
+  void CheckBrowseMode();
+  void Refresh();
+  bool Modified() const { return FModified; }
+  bool CanModify() const { return !FReadOnly; }
+
+  const std::string& Filter() const { return FFilter; }
+  void SetFilter(const std::string& Value);
+  bool Filtered() const { return FFiltered; }
+  void SetFiltered(bool Value);
+  uint8_t FilterOptions() const { return FFilterOptions; }
+  void SetFilterOptions(uint8_t Value);
+  void SetOnFilterRecord(TFilterRecordEvent Event);
+  bool FindFirst();
+  bool FindLast();
+  bool FindNext();
+  bool FindPrior();
+
+  // KeyFields separated by ';'; Options of TVLTLocateOption.
+  bool Locate(const std::string& KeyFields, const std::vector<TVLTVariant>& KeyValues,
+              uint8_t Options = 0);
+  // Values of ResultFields (separated by ';') of the first matching record, without moving;
+  // NULL values when none matches.
+  std::vector<TVLTVariant> Lookup(const std::string& KeyFields,
+                                  const std::vector<TVLTVariant>& KeyValues,
+                                  const std::string& ResultFields);
+
+  TVLTBookmark GetBookmark() const;
+  void GotoBookmark(const TVLTBookmark& Bookmark);
+  bool BookmarkValid(const TVLTBookmark& Bookmark);
+  int CompareBookmarks(const TVLTBookmark& Bookmark1, const TVLTBookmark& Bookmark2);
+
+  std::unique_ptr<TVLTBLOBStream> CreateBlobStream(TVLTField& Field, TBlobStreamMode Mode);
+
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(const std::string& Value);
+  TVLTDatabase* Database() const { return FDatabase; }
+  TVLTCursor* Handle() const { return FHandle.get(); }
+  std::string CurrentVersion() const { return "7.91 "; }
+
+  // Field data exchange (field objects call these).
+  void GetFieldVariant(const TVLTField& Field, TVLTVariant& Value);
+  void SetFieldVariant(TVLTField& Field, const TVLTVariant& Value);
+
+  std::string FName;  // component name (prefix of component errors)
+  std::string FSessionName;
+  bool FReadOnly = false;
+
+  TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert,
+      BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete,
+      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord;
+
+ protected:
+  friend class TVLTBLOBStream;
+  // The table component makes and opens its cursor here.
+  virtual std::unique_ptr<TVLTCursor> CreateHandle() = 0;
+  // After the cursor and the fields are ready (the table applies its index).
+  virtual void AfterHandleOpened() {}
+  virtual void BeforeHandleClosed() {}
+  // In the set-key state only fields of the active index may be assigned.
+  virtual void CheckSetKeyField(const TVLTField& /*Field*/) {}
+  [[noreturn]] void DatabaseError(const std::string& Message) const;
+  void CheckInactive() const;
+  void CheckActive() const;
+  // Opens the database component named DatabaseName and holds it (flags of FDBFlags).
+  void OpenDatabase();
+  void CloseDatabase();
+  uint8_t* CurrentBuffer() const;
+  // Reads a record into the active buffer; false when none was read.
+  bool ReadRecord(TVLTGetRecordMode Mode);
+  // Re-reads the window around RecordID: that record, else the next one, else the last one.
+  void ReadAround(const TVLTPageItemID& RecordID);
+  void PositionCursorOnActive();
+  void ClearBuffers();
+  void FireScroll(const TDataSetNotifyEvent& E) {
+    if (E) E(*this);
+  }
+  void ActivateFilters();
+  void CloseBlobField(TVLTField& Field, bool Modified);
+
+  TDataSetState FState = dsInactive;
+  std::vector<std::unique_ptr<TVLTField>> FFields;
+  std::vector<size_t> FDefaultFields;  // positions of default field objects
+  std::unique_ptr<TVLTCursor> FHandle;
+  TVLTDatabase* FDatabase = nullptr;
+  int32_t FDBFlags = 0;
+  std::string FDatabaseName;
+  uint8_t* FActiveBuffer = nullptr;
+  uint8_t* FEditRecordBuffer = nullptr;
+  uint8_t* FKeyBuffer = nullptr;  // buffer edited in the set-key state
+  bool FHasRecord = false;
+  bool FBof = true;
+  bool FEof = true;
+  bool FModified = false;
+  std::string FFilter;
+  bool FFiltered = false;
+  uint8_t FFilterOptions = 0;
+  TFilterRecordEvent FOnFilterRecord;
+  const uint8_t* FFilterBuffer = nullptr;
+};
+
+}  // namespace vlt

