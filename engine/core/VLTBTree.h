@@ -11,16 +11,20 @@
 //   3. Every page holds at most as many entries as fit in its page data (a page may be exactly
 //      full); its KeyPrefixSize is the key reference's short key size.
 //   4. On a leaf, the entries are in key order; entries with equal keys are in reference order
-//      (strictly ascending) - for record indexes the record-identifier order.
+//      (strictly ascending) - for record indexes the record-identifier order. (Where keys hold
+//      truncated parts, equal stored keys may belong to different full values, so the check
+//      then asks key order only.)
 //   5. A node has at least one entry; a root node has at least two.
 //   6. Separators of a node ascend (entry 0's key is not consulted).
 //   7. Every key of child i is >= separator i and <= separator i + 1 (equal keys may straddle a
 //      separator, in reference order).
-//   8. The pages of one level form one chain through LeftPageNo/RightPageNo in key order; the
-//      children of neighbouring node entries are neighbours in it, and the chain ends in -1.
+//   8. The pages of one level form one chain through LeftPageNo/RightPageNo in key order, also
+//      across parents; the children of neighbouring node entries are neighbours in it, and the
+//      chain ends in -1 at both ends.
 //   9. No page is reached twice (no cycles).
 //  10. Each tree page is reachable exactly once from the root; pages taken out of the tree are
 //      handed to the page manager's RemovePage at once.
+// Every page read is also checked to be a TableIndex page whose header fits this tree.
 //
 // Keys compared on node pages never fetch full values; leaf searches do (through the key
 // reference's record reader) when truncated parts tie. An index's order is therefore the full
