@@ -5,6 +5,15 @@
 //                                       consistency verdict
 //   vltdb [--password PW] system FILE   system directory, session slots held right now (by any
 //                                       process) and the table list
+//   vltdb [--password PW] tables FILE  each table's fields, indexes, constraints, record count
+//   vltdb [--password PW] dump FILE TABLE [--index NAME]
+//                                       the records as CSV (header row of field names, UTF-8,
+//                                       RFC 4180 quoting, the value forms of vltpx dump), in
+//                                       physical or index order
+//   vltdb [--password PW] meta FILE TABLE  the table's metadata stream and most-updated data
+//   vltdb [--password PW] check FILE    the pages verdict, then per table: record pages against
+//                                       the record page index and the record count, every
+//                                       index's integrity, every record once in every index
 //   vltdb create FILE [--page-size N] [--extent N] [--max-connections N]
 //                     [--password PW --cipher NAME]
 //                                       a new empty database (the only subcommand that writes;
@@ -36,6 +45,11 @@
 #include "engine/disk/VLTTableList.h"
 #include "engine/disk/VLTTableLocks.h"
 #include "engine/protect/VLTSecurity.h"
+#include "app/ParadoxDump.h"
+#include "app/ParadoxValue.h"
+#include "engine/core/VLTCodePage.h"
+#include "engine/disk/VLTDiskRecordManager.h"
+#include "engine/disk/VLTDiskTableData.h"
 
 namespace {
 
@@ -45,6 +59,7 @@ struct TOptions {
   std::optional<std::string> Password;
   std::string FileName;
   std::map<std::string, std::string> Settings;  // other --NAME VALUE options (create)
+  std::vector<std::string> Extra;                // arguments after FILE (dump, meta: TABLE)
 };
 
 // Collects problems (which fail the run) and warnings (which do not).
@@ -444,6 +459,324 @@ int CmdSystem(const TOptions& O) {
   return V.Problems ? 1 : 0;
 }
 
+// ---- tables, records, check ----
+
+// A read-only connection to the database through the engine, for reading tables.
+struct TTablesAccess {
+  std::unique_ptr<TVLTDiskDatabaseData> Db;
+  TVLTDatabaseSession DbSession;
+  TVLTSessionData Session;
+  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+
+  explicit TTablesAccess(const TOptions& O) {
+    Db = std::make_unique<TVLTDiskDatabaseData>(O.FileName, "vltdb");
+    TVLTPassword Pw;
+    Pw.Password = O.Password.value_or("");
+    Db->SetPassword(Pw);
+    DbSession.MultiUser = true;  // never disturbs a process that has the file open
+    DbSession.ReadOnly = true;
+    Db->ConnectSession(DbSession);
+    Session.SessionID = DbSession.SessionID;
+    Session.MultiUser = DbSession.MultiUser;
+    Session.ReadOnly = true;
+    Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+  }
+  ~TTablesAccess() {
+    Link.reset();
+    try {
+      Db->DisconnectSession(DbSession);
+    } catch (...) {
+    }
+  }
+  std::vector<std::string> TableNames() {
+    std::vector<std::string> L;
+    Db->GetTablesList(L);
+    return L;
+  }
+};
+
+// One table opened through a cursor of its own.
+struct TOpenTable {
+  TVLTDiskTableData Table;
+  TVLTTableCursor Cursor;
+  std::vector<uint8_t> Buffer;
+
+  TOpenTable(TTablesAccess& A, const std::string& Name) : Table(A.Link.get(), A.Db.get(), Name) {
+    Cursor.FSession = &A.Session;
+    Cursor.FTableName = Name;
+    Cursor.FReadOnly = true;
+    Table.OpenTable(Cursor);
+    Buffer.assign(static_cast<size_t>(Table.FieldManager()->GetMemoryRecordBufferSize()), 0);
+    Cursor.FCurrentRecordBuffer = Buffer.data();
+  }
+  ~TOpenTable() {
+    try {
+      Table.CloseTable(Cursor);
+    } catch (...) {
+    }
+  }
+  TVLTFieldDefs& Fields() { return Table.FieldManager()->FieldDefs(); }
+};
+
+std::string Utf16ToUtf8(const std::u16string& S) {
+  std::string Out;
+  for (size_t I = 0; I < S.size(); ++I) {
+    uint32_t C = S[I];
+    if (C >= 0xD800 && C < 0xDC00 && I + 1 < S.size() && S[I + 1] >= 0xDC00 && S[I + 1] < 0xE000)
+      C = 0x10000 + ((C - 0xD800) << 10) + (S[++I] - 0xDC00);
+    else if (C >= 0xD800 && C < 0xE000)
+      C = 0xFFFD;
+    if (C < 0x80) {
+      Out += static_cast<char>(C);
+    } else if (C < 0x800) {
+      Out += static_cast<char>(0xC0 | (C >> 6));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C < 0x10000) {
+      Out += static_cast<char>(0xE0 | (C >> 12));
+      Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+      Out += static_cast<char>(0xF0 | (C >> 18));
+      Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+      Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    }
+  }
+  return Out;
+}
+
+// A field value as the dumps write it (the conventions of vltpx dump).
+std::string FieldText(TVLTBaseFieldManager& FM, int32_t FieldNo, const uint8_t* Record) {
+  const TVLTFieldDef& F = FM.FieldDefs()[FieldNo];
+  if (VLTIsFieldNull(Record, FieldNo)) return {};
+  if (IsBlobBaseType(F.FBaseFieldType) || F.FBaseFieldType == bftBFile) return "<blob>";
+  TVLTVariant V;
+  FM.GetFieldValue(FieldNo, Record, V);
+  if (V.IsNull()) return {};
+  using app::TParadoxValue;
+  switch (F.FBaseFieldType) {
+    case bftChar:
+    case bftVarchar: return Win1252ToUtf8(V.AsAnsiString());
+    case bftWideChar:
+    case bftWideVarchar: return Utf16ToUtf8(V.AsWideString());
+    case bftLogical: return V.AsBoolean() ? "true" : "false";
+    case bftSingle:
+    case bftDouble:
+    case bftExtended:
+    case bftCurrency: return app::ShortestDecimal(V.AsDouble());
+    case bftDate: return app::ValueToText(TParadoxValue::Date(V.AsVLTDate()));
+    case bftTime: return app::ValueToText(TParadoxValue::Time(V.AsVLTTime()));
+    case bftDateTime: {
+      const TVLTDateTime D = V.AsVLTDateTime();
+      return app::ValueToText(TParadoxValue::DateTime(double(D.Date) * 86400000.0 + D.Time));
+    }
+    case bftBytes:
+    case bftVarBytes: {
+      std::string Hex;
+      std::vector<uint8_t> Raw(static_cast<size_t>(F.FMemoryDataSize));
+      V.CopyDataToAddress(Raw.data(), static_cast<int32_t>(Raw.size()));
+      char B[3];
+      for (uint8_t X : Raw) {
+        std::snprintf(B, sizeof B, "%02X", X);
+        Hex += B;
+      }
+      return Hex;
+    }
+    default: return std::to_string(V.AsInt64());
+  }
+}
+
+std::string IndexText(const TVLTIndexDef& D) {
+  std::string S;
+  for (const auto& C : D.FIndexColumns) {
+    if (!S.empty()) S += ", ";
+    S += Win1252ToUtf8(C.FFieldName);
+    if (C.FDescending) S += " DESC";
+    if (C.FCaseInsensitive) S += " NO_CASE";
+    if (C.FMaxIndexedSize) S += " (" + std::to_string(C.FMaxIndexedSize) + " indexed)";
+  }
+  return S;
+}
+
+std::string ConstraintText(const TVLTConstraintDef& D) {
+  static const char* const kTypes[] = {"PRIMARY KEY", "FOREIGN KEY", "UNIQUE", "NOT NULL", "CHECK"};
+  std::string S = D.FConstraintType <= ctCheck ? kTypes[D.FConstraintType] : "(unknown)";
+  if (D.FConstraintType == ctPK || D.FConstraintType == ctUnique) {
+    const auto& U = static_cast<const TVLTConstraintDefUnique&>(D);
+    std::string Cols;
+    for (const auto& C : U.Columns) Cols += (Cols.empty() ? "" : ", ") + Win1252ToUtf8(C.ColumnName);
+    S += " (" + Cols + ") index " + Win1252ToUtf8(U.FIndexName);
+  } else if (D.FConstraintType == ctNotNull || D.FConstraintType == ctCheck) {
+    S += " " + Win1252ToUtf8(static_cast<const TVLTConstraintDefNotNull&>(D).FColumnName);
+  }
+  return S;
+}
+
+void PrintFields(TVLTFieldDefs& Fields) {
+  for (int32_t I = 0; I < Fields.Count(); ++I) {
+    const TVLTFieldDef& F = Fields[I];
+    std::printf("    %-24s %-20s size %-5d disk %d+%d\n", Win1252ToUtf8(F.FName).c_str(),
+                std::string(AdvancedFieldTypeName(F.FAdvancedFieldType)).c_str(), F.FFieldSize,
+                F.FDiskOffset, F.FDiskDataSize);
+  }
+}
+
+int CmdTables(const TOptions& O) {
+  TTablesAccess A(O);
+  int Failed = 0;
+  for (const std::string& Name : A.TableNames()) {
+    std::printf("Table %s\n", Win1252ToUtf8(Name).c_str());
+    try {
+      TOpenTable T(A, Name);
+      std::printf("  id %d, %lld records, %d records per page\n", T.Table.TableID(),
+                  static_cast<long long>(T.Table.GetRecordCount(T.Cursor)),
+                  T.Table.DiskRecordManager()->MaxRecordsOnPage());
+      std::printf("  fields (%d):\n", T.Fields().Count());
+      PrintFields(T.Fields());
+      TVLTIndexDefs& Ix = T.Table.IndexManager()->IndexDefs();
+      std::printf("  indexes (%d):\n", Ix.Count());
+      for (int32_t I = 0; I < Ix.Count(); ++I)
+        std::printf("    %-24s %s%s(%s)\n", Win1252ToUtf8(Ix[I].FName).c_str(),
+                    Ix[I].FPrimary ? "primary " : "", Ix[I].FUnique ? "unique " : "",
+                    IndexText(Ix[I]).c_str());
+      TVLTConstraintDefs& Cs = T.Table.ConstraintManager()->ConstraintDefs();
+      std::printf("  constraints (%d):\n", Cs.Count());
+      for (int32_t I = 0; I < Cs.Count(); ++I)
+        std::printf("    %-24s %s\n", Win1252ToUtf8(Cs[I].FName).c_str(), ConstraintText(Cs[I]).c_str());
+    } catch (const std::exception& E) {
+      ++Failed;
+      std::printf("  PROBLEM: cannot be opened: %s\n", E.what());
+    }
+  }
+  return Failed ? 1 : 0;
+}
+
+int CmdDump(const TOptions& O) {
+  if (O.Extra.size() != 1) {
+    std::fprintf(stderr, "usage: vltdb dump FILE TABLE [--index NAME]\n");
+    return 2;
+  }
+  TTablesAccess A(O);
+  TOpenTable T(A, Utf8ToWin1252(O.Extra[0]));
+  auto It = O.Settings.find("index");
+  if (It != O.Settings.end()) {
+    const TVLTIndexDef* D = T.Table.IndexManager()->IndexDefs().GetIndexDefByName(Utf8ToWin1252(It->second));
+    if (!D) {
+      std::fprintf(stderr, "vltdb: table %s has no index %s\n", O.Extra[0].c_str(), It->second.c_str());
+      return 1;
+    }
+    T.Cursor.FIndexID = D->FObjectID;
+  }
+  TVLTBaseFieldManager& FM = *T.Table.FieldManager();
+  std::string Line;
+  for (int32_t I = 0; I < FM.FieldCount(); ++I)
+    Line += (I ? "," : "") + app::CsvCell(Win1252ToUtf8(FM.FieldDefs()[I].FName));
+  std::printf("%s\n", Line.c_str());
+  T.Cursor.FirstPosition = true;
+  T.Cursor.LastPosition = false;
+  TVLTGetRecordResult R;
+  while ((R = T.Table.GetRecordBuffer(T.Cursor, grmNext)) == grrOK) {
+    Line.clear();
+    for (int32_t I = 0; I < FM.FieldCount(); ++I)
+      Line += (I ? "," : "") + app::CsvCell(FieldText(FM, I, T.Buffer.data()));
+    std::printf("%s\n", Line.c_str());
+  }
+  if (R == grrError) {
+    std::fprintf(stderr, "vltdb: reading %s stopped: the table is locked\n", O.Extra[0].c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int CmdMeta(const TOptions& O) {
+  if (O.Extra.size() != 1) {
+    std::fprintf(stderr, "usage: vltdb meta FILE TABLE\n");
+    return 2;
+  }
+  TTablesAccess A(O);
+  const std::string Name = Utf8ToWin1252(O.Extra[0]);
+  int32_t TableID = 0;
+  TVLTPageNo Meta = kNoPage, MostUpdated = kNoPage, Locks = kNoPage;
+  A.Db->OpenTable(Name, TableID, Meta, MostUpdated, Locks);
+  std::printf("Table %s: id %d, metadata file page %d, most-updated file page %d, locks file "
+              "page %d\n", O.Extra[0].c_str(), TableID, Meta, MostUpdated, Locks);
+  TOpenTable T(A, Name);
+  int32_t Stored = 0, Size = 0;
+  TVLTCompressionAlgorithm Algorithm = acaNone;
+  bool Changed = false;
+  T.Table.MetadataFile()->GetFileSize(A.Session.SessionID, Stored, Size, Algorithm, Changed);
+  std::printf("Metadata stream: %d bytes, stored in %d bytes (compression %d)\n", Size, Stored,
+              static_cast<int>(Algorithm));
+  TVLTFieldDefs& Fields = T.Fields();
+  std::printf("Fields (%d):\n", Fields.Count());
+  for (int32_t I = 0; I < Fields.Count(); ++I) {
+    const TVLTFieldDef& F = Fields[I];
+    std::printf("  [%d] %s  object id %d\n", I, Win1252ToUtf8(F.FName).c_str(), F.FObjectID);
+    std::printf("      type %s (base %s), size %d, memory %d+%d, disk %d+%d\n",
+                std::string(AdvancedFieldTypeName(F.FAdvancedFieldType)).c_str(),
+                std::string(BaseFieldTypeName(F.FBaseFieldType)).c_str(), F.FFieldSize,
+                F.FMemoryOffset, F.FMemoryDataSize, F.FDiskOffset, F.FDiskDataSize);
+    if (IsBlobBaseType(F.FBaseFieldType))
+      std::printf("      BLOB compression %d mode %d, block size %d\n",
+                  static_cast<int>(F.FBLOBCompressionAlgorithm), F.FBLOBCompressionMode,
+                  F.FBLOBBlockSize);
+    if (IsAutoincAdvancedType(F.FAdvancedFieldType))
+      std::printf("      autoincrement: increment %lld, initial %lld, min %lld, max %lld%s\n",
+                  static_cast<long long>(F.FAutoincIncrement),
+                  static_cast<long long>(F.FAutoincInitialValue),
+                  static_cast<long long>(F.FAutoincMinValue),
+                  static_cast<long long>(F.FAutoincMaxValue), F.FAutoincCycled ? ", cycled" : "");
+    if (!F.DefaultValue().IsNull())
+      std::printf("      default %s\n", Win1252ToUtf8(F.DefaultValue().AsAnsiString()).c_str());
+  }
+  TVLTIndexDefs& Ix = T.Table.IndexManager()->IndexDefs();
+  std::printf("Indexes (%d):\n", Ix.Count());
+  for (int32_t I = 0; I < Ix.Count(); ++I)
+    std::printf("  %s  object id %d, root page %d, %s%s(%s)\n", Win1252ToUtf8(Ix[I].FName).c_str(),
+                Ix[I].FObjectID, Ix[I].FRootPageNo, Ix[I].FPrimary ? "primary " : "",
+                Ix[I].FUnique ? "unique " : "", IndexText(Ix[I]).c_str());
+  TVLTConstraintDefs& Cs = T.Table.ConstraintManager()->ConstraintDefs();
+  std::printf("Constraints (%d):\n", Cs.Count());
+  for (int32_t I = 0; I < Cs.Count(); ++I)
+    std::printf("  %s  object id %d, %s\n", Win1252ToUtf8(Cs[I].FName).c_str(), Cs[I].FObjectID,
+                ConstraintText(Cs[I]).c_str());
+  TVLTDiskRecordManager& RM = *T.Table.DiskRecordManager();
+  std::printf("Record page index root page %d (%d records per page)\n",
+              RM.RecordPageIndex().RootPageNo(), RM.MaxRecordsOnPage());
+  std::printf("Most-updated data: table state %d, record count %lld\n", RM.FTableState,
+              static_cast<long long>(RM.FRecordCount));
+  for (int32_t I = 0; I < Fields.Count(); ++I)
+    if (IsAutoincAdvancedType(Fields[I].FAdvancedFieldType))
+      std::printf("  last autoincrement of %s: %lld\n", Win1252ToUtf8(Fields[I].FName).c_str(),
+                  static_cast<long long>(T.Table.FieldManager()->LastAutoIncValue(I)));
+  return 0;
+}
+
+int CmdCheck(const TOptions& O) {
+  int Result = CmdPages(O);
+  TTablesAccess A(O);
+  int Problems = 0;
+  std::printf("\n");
+  for (const std::string& Name : A.TableNames()) {
+    std::vector<std::string> List;
+    long long Count = -1;
+    try {
+      TOpenTable T(A, Name);
+      Count = T.Table.GetRecordCount(T.Cursor);
+      T.Table.CheckTable(A.Session.SessionID, List);
+    } catch (const std::exception& E) {
+      List.push_back(Name + ": cannot be opened: " + E.what());
+    }
+    std::printf("table %-32s %10lld records  %s\n", Win1252ToUtf8(Name).c_str(), Count,
+                List.empty() ? "ok" : "NOT CONSISTENT");
+    for (const auto& P : List) std::printf("PROBLEM: %s\n", Win1252ToUtf8(P).c_str());
+    Problems += static_cast<int>(List.size());
+  }
+  std::printf("tables: %s (%d problem%s)\n", Problems ? "NOT CONSISTENT" : "consistent", Problems,
+              Problems == 1 ? "" : "s");
+  return Result || Problems ? 1 : 0;
+}
+
 // ---- dispatcher ----
 
 struct TCommand {
@@ -458,6 +791,10 @@ const TCommand kCommands[] = {
     {"create", "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
                "           [--password PW --cipher NAME])", CmdCreate},
     {"system", "system directory, session slots held now and the table list", CmdSystem},
+    {"tables", "each table's fields, indexes, constraints and record count", CmdTables},
+    {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME])", CmdDump},
+    {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
+    {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
 };
 
 int Usage() {
@@ -492,14 +829,19 @@ int main(int Argc, char** Argv) {
       Args.push_back(A);
     }
   }
-  if (Args.size() != 2) return Usage();
+  if (Args.size() < 2) return Usage();
   const TCommand* Cmd = nullptr;
   for (const auto& C : kCommands)
     if (Args[0] == C.Name) Cmd = &C;
   if (!Cmd) return Usage();
   O.FileName = Args[1];
+  O.Extra.assign(Args.begin() + 2, Args.end());
+  const bool TakesTable = std::string(Cmd->Name) == "dump" || std::string(Cmd->Name) == "meta";
+  if (!TakesTable && !O.Extra.empty()) return Usage();
   const bool Creates = std::string(Cmd->Name) == "create";
-  if (!Creates && !O.Settings.empty()) return Usage();
+  const bool IndexOption = std::string(Cmd->Name) == "dump" && O.Settings.size() == 1 &&
+                           O.Settings.count("index");
+  if (!Creates && !O.Settings.empty() && !IndexOption) return Usage();
   if (!Creates && !TVLTDatabaseFile::FileExists(O.FileName)) {
     std::fprintf(stderr, "vltdb: %s: no such file\n", O.FileName.c_str());
     return 1;

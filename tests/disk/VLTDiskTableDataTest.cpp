@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <map>
 #include <string>
@@ -462,6 +465,53 @@ TEST_F(DiskTable, TenThousandRecords) {
   EXPECT_TRUE(std::is_sorted(ByKey.begin(), ByKey.end()));
   EXPECT_EQ(static_cast<int64_t>(Ids().size()), Left);
   EXPECT_TRUE(Problems().empty());
+}
+
+// The vltdb tool built beside this test program (skipped when it was not built).
+std::string VltdbPath() {
+  std::error_code Ec;
+  const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
+  if (Ec) return {};
+  const auto Tool = Self.parent_path().parent_path().parent_path() / "tools" / "vltdb";
+  return std::filesystem::exists(Tool, Ec) ? Tool.string() : std::string();
+}
+
+// Runs the command; Output receives stdout, the answer is the exit code.
+int RunTool(const std::string& Command, std::string& Output) {
+  Output.clear();
+  FILE* P = popen((Command + " 2>&1").c_str(), "r");
+  if (!P) return -1;
+  char Buf[4096];
+  size_t N;
+  while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Output.append(Buf, N);
+  const int Status = pclose(P);
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+TEST_F(DiskTable, VltdbChecksAndDumpsTheTables) {
+  const std::string Tool = VltdbPath();
+  if (Tool.empty()) GTEST_SKIP() << "vltdb was not built";
+  CreateTable();
+  OpenTable();
+  Insert(2, "Smith, \"Jr\"");
+  Insert(1, "\xC5sa");  // Windows-1252 in the record, UTF-8 in the dump
+  GoTo(Insert(3, ""));
+  Disconnect();
+
+  std::string Out;
+  EXPECT_EQ(RunTool(Tool + " check " + Path, Out), 0) << Out;
+  EXPECT_NE(Out.find("tables: consistent"), std::string::npos) << Out;
+  EXPECT_EQ(RunTool(Tool + " dump " + Path + " People --index PK", Out), 0) << Out;
+  EXPECT_EQ(Out,
+            "ID,NAME,AMOUNT,DAY,FLAG\n"
+            "1,Åsa,0.25,1999-09-04,true\n"
+            "2,\"Smith, \"\"Jr\"\"\",0.5,1999-09-05,false\n"
+            "3,,0.75,1999-09-06,true\n");
+  EXPECT_EQ(RunTool(Tool + " tables " + Path, Out), 0) << Out;
+  EXPECT_NE(Out.find("3 records"), std::string::npos) << Out;
+  EXPECT_EQ(RunTool(Tool + " meta " + Path + " People", Out), 0) << Out;
+  EXPECT_NE(Out.find("BYNAME"), std::string::npos) << Out;
+  EXPECT_EQ(RunTool(Tool + " dump " + Path + " Nobody", Out), 1) << Out;
 }
 
 }  // namespace
