@@ -1,0 +1,693 @@
+#include "engine/components/VLTLocalCursor.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTLocateCondition.h"
+#include "engine/components/VLTTableLockAccess.h"
+#include "engine/core/VLTDatabaseData.h"
+#include "engine/core/VLTExcept.h"
+#include "engine/core/VLTMemory.h"
+#include "engine/disk/VLTDiskTableData.h"
+#include "engine/protect/VLTMemoryStream.h"
+
+namespace vlt {
+
+namespace {
+
+// Holds the database data's latch for one operation.
+class TDatabaseLatch {
+ public:
+  explicit TDatabaseLatch(TVLTDatabaseData& D) : FD(D) { FD.Lock(); }
+  ~TDatabaseLatch() { FD.Unlock(); }
+  TDatabaseLatch(const TDatabaseLatch&) = delete;
+  TDatabaseLatch& operator=(const TDatabaseLatch&) = delete;
+
+ private:
+  TVLTDatabaseData& FD;
+};
+
+// Holds the table data's latch for one operation.
+class TTableLatch {
+ public:
+  explicit TTableLatch(TVLTTableData& T) : FT(T) { FT.Lock(); }
+  ~TTableLatch() { FT.Unlock(); }
+  TTableLatch(const TTableLatch&) = delete;
+  TTableLatch& operator=(const TTableLatch&) = delete;
+
+ private:
+  TVLTTableData& FT;
+};
+
+bool DatabaseTableExists(TVLTDatabaseData& D, const std::string& TableName) {
+  if (auto* L = dynamic_cast<TVLTDiskDatabaseEntry*>(&D)) return L->FileTableExists(TableName);
+  return D.TableExists(TableName);
+}
+
+}  // namespace
+
+TVLTLocalCursor::TVLTLocalCursor() = default;
+
+TVLTLocalCursor::~TVLTLocalCursor() {
+  try {
+    CloseTable();
+  } catch (...) {
+  }
+}
+
+TVLTBaseFieldManager* TVLTLocalCursor::FieldManager() const {
+  return FTableData ? FTableData->FieldManager() : nullptr;
+}
+
+TVLTDatabaseData& TVLTLocalCursor::SessionDatabaseData() {
+  auto* S = dynamic_cast<TVLTLocalSession*>(FBaseSession);
+  if (!S || !S->DatabaseData() || !S->GetConnected())
+    throw EVLTException(10470, "Session is not connected to a database, table name = %s",
+                        {FTableName});
+  FDatabaseData = S->DatabaseData();
+  return *FDatabaseData;
+}
+
+TVLTTableData& TVLTLocalCursor::CheckedTableData(int32_t Code) const {
+  if (!FTableData) VLTRaiseNilPointer(Code);
+  return *FTableData;
+}
+
+TVLTTableLockAccess* TVLTLocalCursor::LockAccess() {
+  if (!FTableData) return nullptr;
+  if (auto* L = dynamic_cast<TVLTTableLockAccess*>(FTableData)) return L;
+  if (FDiskLocksFor != FTableData) {
+    FDiskLocks.reset();
+    FDiskLocksFor = FTableData;
+    if (auto* D = dynamic_cast<TVLTDiskTableData*>(FTableData))
+      FDiskLocks = std::make_unique<TVLTDiskTableLocks>(D);
+  }
+  return FDiskLocks.get();
+}
+
+TVLTTableLockAccess* TVLTLocalCursor::MultiUserLocks() {
+  if (!FTableData || !MultiUser()) return nullptr;
+  return LockAccess();
+}
+
+// ---- open and close ----
+
+void TVLTLocalCursor::OpenTableByFieldDefs(const TVLTFieldDefs*, const TVLTIndexDefs*,
+                                           const TVLTConstraintDefs*) {
+  if (FIsOpen) return;
+  TVLTDatabaseData& D = SessionDatabaseData();
+  TDatabaseLatch Latch(D);
+  TVLTTableData* T = D.FindTableData(*this);
+  if (!T) {
+    if (!dynamic_cast<TVLTDiskDatabaseEntry*>(&D))
+      throw EVLTException(10028, "Table not found, table name = %s", {FTableName});
+    T = D.FindOrCreateTableData(*this);
+  }
+  FTableData = T;
+  try {
+    T->SetIsRepairing(FIsRepairing);
+    T->OpenTable(*this);
+    AfterOpen();
+  } catch (...) {
+    CloseTableNoLatch();
+    throw;
+  }
+}
+
+void TVLTLocalCursor::OpenTable(TVLTTableData* TableData) {
+  if (FIsOpen) return;
+  if (!TableData) VLTRaiseNilPointer(10471);
+  FTableData = TableData;
+  FDatabaseData = TableData->DatabaseData();
+  TableData->SetIsRepairing(FIsRepairing);
+  TableData->OpenTable(*this);
+  AfterOpen();
+  InternalInitFieldDefs();
+}
+
+void TVLTLocalCursor::AfterOpen() {
+  FirstPosition = true;
+  LastPosition = false;
+  RefreshDefs();
+  FBLOBStreams = std::make_unique<std::vector<std::unique_ptr<TVLTLocalBLOBStream>>>();
+  if (!FRecordBitmap) FRecordBitmap = std::make_unique<TVLTRecordBitmap>(FTableData);
+  FIsOpen = true;
+}
+
+void TVLTLocalCursor::RefreshDefs() {
+  if (!FTableData) return;
+  if (TVLTBaseIndexManager* IM = FTableData->IndexManager()) {
+    auto Defs = std::make_unique<TVLTIndexDefs>();
+    Defs->Assign(IM->IndexDefs());
+    FIndexDefs = std::move(Defs);
+  }
+  if (TVLTBaseConstraintManager* CM = FTableData->ConstraintManager()) {
+    auto Defs = std::make_unique<TVLTConstraintDefs>();
+    Defs->Assign(CM->ConstraintDefs());
+    FConstraintDefs = std::move(Defs);
+  }
+  // The active index keeps its name; a dropped one leaves physical order.
+  const TVLTIndexDef* Def =
+      (FIndexDefs && !FIndexName.empty()) ? FIndexDefs->GetIndexDefByName(FIndexName) : nullptr;
+  FIndexID = Def ? Def->FObjectID : -1;
+}
+
+void TVLTLocalCursor::InternalInitFieldDefs() {
+  TVLTTableData& T = CheckedTableData(10472);
+  if (!T.FieldManager()) VLTRaiseNilPointer(10473);
+  auto Defs = std::make_unique<TVLTFieldDefs>();
+  Defs->Assign(T.FieldManager()->FieldDefs());
+  Defs->RecalcFieldOffsets();
+  FFieldDefs = std::move(Defs);
+  if (!FSettingProjection) {
+    auto Visible = std::make_unique<TVLTFieldDefs>();
+    Visible->Assign(*FFieldDefs);
+    for (int32_t I = 0; I < Visible->Count(); ++I) (*Visible)[I].FFieldNoReference = I;
+    FVisibleFieldDefs = std::move(Visible);
+  }
+  CalcBufferGeometry();
+  T.InitCursorRecordSizes(*this);
+  if (TVLTBaseConstraintManager* CM = T.ConstraintManager()) {
+    auto C = std::make_unique<TVLTConstraintDefs>();
+    C->Assign(CM->ConstraintDefs());
+    FConstraintDefs = std::move(C);
+  }
+}
+
+void TVLTLocalCursor::CloseTableNoLatch() {
+  if (FTableData) {
+    TVLTTableData* T = FTableData;
+    FTableData = nullptr;
+    if (FBLOBStreams) {
+      // Streams first: closing them may still need the table data.
+      FTableData = T;
+      try {
+        ClearBLOBStreams(false);
+      } catch (...) {
+      }
+      FTableData = nullptr;
+    }
+    T->CloseTable(*this);
+    // A table data of a database file that no cursor uses any more is freed.
+    if (T->CursorList().empty() && FDatabaseData &&
+        dynamic_cast<TVLTDiskDatabaseEntry*>(FDatabaseData))
+      FDatabaseData->RemoveTableData(T);
+  }
+  FDiskLocks.reset();
+  FDiskLocksFor = nullptr;
+  FRecordBitmap.reset();
+  FFilterExpression.reset();
+  FFieldDefs.reset();
+  if (!FSettingProjection) FVisibleFieldDefs.reset();
+  FIndexDefs.reset();
+  FBLOBStreams.reset();
+  FConstraintDefs.reset();
+  FIsOpen = false;
+}
+
+void TVLTLocalCursor::CloseTable() {
+  if (!FTableData && !FIsOpen) {
+    CloseTableNoLatch();
+    return;
+  }
+  TVLTDatabaseData* D = FDatabaseData ? FDatabaseData : (FTableData ? FTableData->DatabaseData() : nullptr);
+  if (D) {
+    TDatabaseLatch Latch(*D);
+    CloseTableNoLatch();
+  } else {
+    CloseTableNoLatch();
+  }
+}
+
+// ---- table level ----
+
+void TVLTLocalCursor::CreateTable(const TVLTFieldDefs& FieldDefs, const TVLTIndexDefs& IndexDefs,
+                                  const TVLTConstraintDefs& ConstraintDefs) {
+  TVLTDatabaseData& D = SessionDatabaseData();
+  TDatabaseLatch Latch(D);
+  CloseTableNoLatch();
+  try {
+    // A table of that name is replaced.
+    if (DatabaseTableExists(D, FTableName)) DeleteTable();
+    FTableData = D.FindOrCreateTableData(*this);
+    if (!FTableData) throw EVLTException(20151, "Pointer is nil");
+    FTableData->CreateTable(*this, FieldDefs, ConstraintDefs, IndexDefs);
+  } catch (...) {
+    CloseTableNoLatch();
+    throw;
+  }
+  CloseTableNoLatch();
+}
+
+void TVLTLocalCursor::DeleteTable() {
+  TVLTDatabaseData& D = SessionDatabaseData();
+  TDatabaseLatch Latch(D);
+  CloseTableNoLatch();
+  try {
+    if (!DatabaseTableExists(D, FTableName))
+      throw EVLTException(20132, "Table '%s' not found", {FTableName});
+    FTableData = D.FindOrCreateTableData(*this);
+    if (!FTableData) throw EVLTException(10027, "Table not found, table name = %s", {FTableName});
+    // The session's last autoincrement values of the table's fields go with it.
+    if (FBaseSession && FTableData->FieldManager()) {
+      const TVLTFieldDefs& Fields = FTableData->FieldManager()->FieldDefs();
+      for (int32_t I = 0; I < Fields.Count(); ++I) FBaseSession->DeleteObject(Fields[I].FObjectID);
+    }
+    TVLTTableData* T = FTableData;
+    T->DeleteTable(*this, false);
+    if (!dynamic_cast<TVLTDiskDatabaseEntry*>(&D)) {
+      T->CloseTable(*this);
+      FTableData = nullptr;
+      D.RemoveTableData(T);
+    }
+  } catch (...) {
+    CloseTableNoLatch();
+    throw;
+  }
+  CloseTableNoLatch();
+}
+
+void TVLTLocalCursor::EmptyTable() {
+  TVLTDatabaseData& D = SessionDatabaseData();
+  TDatabaseLatch Latch(D);
+  CloseTableNoLatch();
+  try {
+    if (!DatabaseTableExists(D, FTableName))
+      throw EVLTException(20133, "Table '%s' not found", {FTableName});
+    FTableData = D.FindOrCreateTableData(*this);
+    if (!FTableData) throw EVLTException(10073, "Table not found, table name = %s", {FTableName});
+    FTableData->EmptyTable(*this);
+  } catch (...) {
+    CloseTableNoLatch();
+    throw;
+  }
+  CloseTableNoLatch();
+}
+
+void TVLTLocalCursor::RenameTable(const std::string& NewTableName) {
+  TVLTDatabaseData& D = SessionDatabaseData();
+  TDatabaseLatch Latch(D);
+  CloseTableNoLatch();
+  try {
+    if (!DatabaseTableExists(D, FTableName))
+      throw EVLTException(20134, "Table '%s' not found", {FTableName});
+    FTableData = D.FindOrCreateTableData(*this);
+    if (!FTableData) throw EVLTException(10151, "Table not found, table name = %s", {FTableName});
+    if (!SameText(NewTableName, FTableName) && DatabaseTableExists(D, NewTableName))
+      throw EVLTException(30451, "Table %s already exists", {NewTableName});
+    if (NewTableName == FTableName)
+      throw EVLTException(30452, "Cannot rename table '%s' into itself", {FTableName});
+    FTableData->RenameTable(NewTableName, *this);
+    FTableName = NewTableName;
+  } catch (...) {
+    CloseTableNoLatch();
+    throw;
+  }
+  CloseTableNoLatch();
+}
+
+// ---- latches and table locks ----
+
+void TVLTLocalCursor::LockTableData() {
+  if (!FTableData) VLTRaiseNilPointer(10260);
+  FTableData->Lock();
+}
+
+void TVLTLocalCursor::UnlockTableData() {
+  if (!FTableData) VLTRaiseNilPointer(10261);
+  FTableData->Unlock();
+}
+
+bool TVLTLocalCursor::LockTable(TVLTLockType LockType, int32_t TryCount, int32_t Delay,
+                                bool AllowXIRWAfterSIRW) {
+  if (!FTableData) throw EVLTException(20221, "Pointer is nil");
+  TVLTTableLockAccess* L = LockAccess();
+  if (!L) return true;
+  return L->LockTable(SessionID(), LockType, TryCount, Delay, AllowXIRWAfterSIRW);
+}
+
+bool TVLTLocalCursor::UnlockTable(TVLTLockType LockType, bool IgnoreIfNoLock) {
+  if (!FTableData) throw EVLTException(20222, "Pointer is nil");
+  TVLTTableLockAccess* L = LockAccess();
+  if (!L) return true;
+  return L->UnlockTable(SessionID(), LockType, IgnoreIfNoLock);
+}
+
+// ---- fields and indexes ----
+
+void TVLTLocalCursor::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
+  TVLTTableData& T = CheckedTableData(10474);
+  T.RenameField(FieldName, NewFieldName);
+  if (FFieldDefs) InternalInitFieldDefs();
+  RefreshDefs();
+}
+
+TVLTIndexDefs& TVLTLocalCursor::GetIndexDefs() {
+  RefreshDefs();
+  return TVLTCursor::GetIndexDefs();
+}
+
+void TVLTLocalCursor::AddIndex(const TVLTIndexDef& IndexDef) {
+  TVLTTableData& T = CheckedTableData(10475);
+  if (FIndexDefs && FIndexDefs->GetIndexDefByName(IndexDef.FName))
+    throw EVLTException(20022, "Cannot create index '%s'. Index already exists", {IndexDef.FName});
+  T.AddIndex(IndexDef, this);
+  RefreshDefs();
+}
+
+void TVLTLocalCursor::DeleteIndex(const std::string& Name) {
+  TVLTTableData& T = CheckedTableData(10476);
+  const TVLTIndexDef* Def = FIndexDefs ? FIndexDefs->GetIndexDefByName(Name) : nullptr;
+  if (!Def) throw EVLTException(20021, "Cannot delete index '%s'. Index not found", {Name});
+  const int32_t ID = Def->FObjectID;
+  if (ID == FIndexID) {
+    FIndexID = -1;
+    DisableRecordBitmap();
+  }
+  T.DeleteIndex(ID, this);
+  RefreshDefs();
+}
+
+void TVLTLocalCursor::DeleteAllIndexes() {
+  TVLTTableData& T = CheckedTableData(10477);
+  FIndexID = -1;
+  DisableRecordBitmap();
+  T.DeleteAllIndexes(this);
+  RefreshDefs();
+}
+
+std::vector<std::string> TVLTLocalCursor::MapFieldNames(const std::vector<std::string>& Names) const {
+  std::vector<std::string> Out;
+  Out.reserve(Names.size());
+  for (const std::string& N : Names) {
+    const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(N) : -1;
+    if (V >= 0 && FFieldDefs)
+      Out.push_back((*FFieldDefs)[(*FVisibleFieldDefs)[V].FFieldNoReference].FName);
+    else
+      Out.push_back(N);
+  }
+  return Out;
+}
+
+std::string TVLTLocalCursor::FindOrCreateIndex(const std::vector<std::string>& FieldNamesList,
+                                               const std::vector<std::string>& AscDescList,
+                                               const std::vector<std::string>& CaseSensitivityList,
+                                               bool& IsCreated) {
+  TVLTTableData& T = CheckedTableData(10478);
+  std::string Name;
+  T.FindOrCreateIndex(*this, MapFieldNames(FieldNamesList), Name, IsCreated, CaseSensitivityList,
+                      AscDescList);
+  RefreshDefs();
+  return Name;
+}
+
+bool TVLTLocalCursor::IndexExists(const std::vector<std::string>& FieldNamesList,
+                                  const std::vector<std::string>& AscDescList,
+                                  const std::vector<std::string>& CaseSensitivityList) {
+  TVLTTableData& T = CheckedTableData(10479);
+  return T.IndexExists(*this, MapFieldNames(FieldNamesList), CaseSensitivityList, AscDescList);
+}
+
+void TVLTLocalCursor::CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int32_t DestFieldNo,
+                                     TVLTCursor& DestCursor) {
+  const int32_t S = TableFieldNo(SrcFieldNo, DirectAccess, 10501);
+  const int32_t D = DestCursor.VisibleFieldCount() > DestFieldNo && DestFieldNo >= 0
+                        ? (*DestCursor.FVisibleFieldDefs)[DestFieldNo].FFieldNoReference
+                        : -1;
+  if (D < 0)
+    throw EVLTException(10502, "Invalid field number - FieldNo = %d, FieldCount = %d",
+                        {int64_t{DestFieldNo}, int64_t{DestCursor.VisibleFieldCount()}});
+  if (!FCurrentRecordBuffer || !DestCursor.FCurrentRecordBuffer) VLTRaiseNilPointer(10503);
+  const TVLTFieldDef& SF = (*FFieldDefs)[S];
+  const TVLTFieldDef& DF = (*DestCursor.FFieldDefs)[D];
+  if (VLTIsFieldNull(FCurrentRecordBuffer, S)) {
+    VLTSetFieldNull(DestCursor.FCurrentRecordBuffer, D, true);
+    return;
+  }
+  const bool Blob = SF.FBaseFieldType == bftBlob || SF.FBaseFieldType == bftClob ||
+                    SF.FBaseFieldType == bftWideClob;
+  if (SF.FBaseFieldType == DF.FBaseFieldType && SF.FMemoryDataSize == DF.FMemoryDataSize && !Blob) {
+    VLTSetFieldNull(DestCursor.FCurrentRecordBuffer, D, false);
+    std::memcpy(DestCursor.FCurrentRecordBuffer + DF.FMemoryOffset,
+                FCurrentRecordBuffer + SF.FMemoryOffset, static_cast<size_t>(SF.FMemoryDataSize));
+    return;
+  }
+  if (Blob) {
+    // The BLOB's data travel through a stream of each table's BLOB storage.
+    auto* Src = dynamic_cast<TVLTTableBLOBAccess*>(FTableData);
+    auto* Dst = dynamic_cast<TVLTLocalCursor*>(&DestCursor);
+    auto* DstAccess = Dst ? dynamic_cast<TVLTTableBLOBAccess*>(Dst->FTableData) : nullptr;
+    if (!Src || !DstAccess)
+      throw EVLTException(10504, "BLOB values cannot be copied without BLOB storage, field %s",
+                          {SF.FName});
+    TVLTMemoryStream Data;
+    Src->ReadBLOBField(*this, S, Data);
+    Data.Seek(0, soBeginning);
+    DstAccess->WriteBLOBFieldToRecordBuffer(*Dst, D, Data);
+    return;
+  }
+  TVLTVariant V;
+  GetFieldValue(V, S, true);
+  DestCursor.SetFieldValue(V, D, true);
+}
+
+void TVLTLocalCursor::InternalInitRecord(uint8_t* RecordBuffer, bool InsertMode) {
+  if (!RecordBuffer) VLTRaiseNilPointer(10480);
+  const int32_t N = FieldCount();
+  const int32_t Bitmap = (N + 7) / 8;
+  std::memset(RecordBuffer, 0xFF, static_cast<size_t>(Bitmap));
+  if (FBookmarkOffset > Bitmap)
+    std::memset(RecordBuffer + Bitmap, 0, static_cast<size_t>(FBookmarkOffset - Bitmap));
+  if (InsertMode && !FTemporary && FTableData && FTableData->FieldManager())
+    FTableData->FieldManager()->ApplyDefaultValuesToRecordBuffer(FSession, RecordBuffer);
+}
+
+void TVLTLocalCursor::FreeRecordBuffer(uint8_t*& Buffer) {
+  if (Buffer && FTableData) FTableData->ClearBlobsCacheInRecordBuffer(Buffer);
+  TVLTCursor::FreeRecordBuffer(Buffer);
+}
+
+// ---- navigation ----
+
+int64_t TVLTLocalCursor::GetRecordCount() {
+  return CheckedTableData(10481).GetRecordCount(*this);
+}
+
+TVLTGetRecordResult TVLTLocalCursor::GetRecordBuffer(TVLTGetRecordMode GetRecordMode) {
+  TVLTTableData& T = CheckedTableData(10482);
+  TTableLatch Latch(T);
+  const TVLTGetRecordResult R = T.GetRecordBuffer(*this, GetRecordMode);
+  if (R == grrOK && FCurrentRecordBuffer) {
+    SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
+    SetBookmarkFlag(FCurrentRecordBuffer, kBookmarkCurrent);
+  }
+  return R;
+}
+
+void TVLTLocalCursor::SetRecNo(int64_t Value) { CheckedTableData(10483).SetRecNo(*this, Value); }
+
+int64_t TVLTLocalCursor::GetRecNo() { return CheckedTableData(10484).GetRecNo(*this); }
+
+int TVLTLocalCursor::CompareRecordsOrder(const TVLTPageItemID& RecordID1,
+                                         const TVLTPageItemID& RecordID2) {
+  TVLTTableData& T = CheckedTableData(10485);
+  if (FIndexID != -1 && T.IndexManager()) {
+    TTableLatch Latch(T);
+    uint8_t* Pos = SavePosition();
+    uint8_t* Saved = FCurrentRecordBuffer;
+    uint8_t* B1 = AllocateRecordBuffer();
+    uint8_t* B2 = AllocateRecordBuffer();
+    int Result = 0;
+    bool Decided = false;
+    auto Read = [&](const TVLTPageItemID& ID, uint8_t* B) {
+      FCurrentRecordBuffer = B;
+      CurrentRecordID = ID;
+      FirstPosition = LastPosition = false;
+      return T.GetRecordBuffer(*this, grmCurrent) == grrOK;
+    };
+    try {
+      if (!Read(RecordID1, B1)) {
+        Result = -1;
+        Decided = true;
+      } else if (!Read(RecordID2, B2)) {
+        Result = 1;
+        Decided = true;
+      } else {
+        TVLTIndex& Index = T.IndexManager()->OpenIndex(FIndexID);
+        const TVLTIndexDef* Def = FIndexDefs ? FIndexDefs->GetByObjectId(FIndexID) : nullptr;
+        const int32_t Cols = Def ? Def->ColumnCount() : 0;
+        const int C = Index.CompareRecordBuffersByIndex(B1, B2, Cols);
+        if (C != 0) {
+          Result = C < 0 ? -1 : 1;
+          Decided = true;
+        }
+      }
+    } catch (...) {
+      FCurrentRecordBuffer = Saved;
+      RestorePosition(Pos);
+      FreePosition(Pos);
+      TVLTCursor::FreeRecordBuffer(B1);
+      TVLTCursor::FreeRecordBuffer(B2);
+      throw;
+    }
+    FCurrentRecordBuffer = Saved;
+    RestorePosition(Pos);
+    FreePosition(Pos);
+    TVLTCursor::FreeRecordBuffer(B1);
+    TVLTCursor::FreeRecordBuffer(B2);
+    if (Decided) return Result;
+  }
+  if (RecordID1.PageNo != RecordID2.PageNo) return RecordID1.PageNo < RecordID2.PageNo ? -1 : 1;
+  if (RecordID1.PageItemNo != RecordID2.PageItemNo)
+    return RecordID1.PageItemNo < RecordID2.PageItemNo ? -1 : 1;
+  return 0;
+}
+
+void TVLTLocalCursor::InternalFirst() {
+  FirstPosition = true;
+  LastPosition = false;
+}
+
+void TVLTLocalCursor::InternalLast() {
+  FirstPosition = false;
+  LastPosition = true;
+}
+
+bool TVLTLocalCursor::IsRecordLocked() {
+  if (!FCurrentRecordBuffer || !FTableData) return false;
+  CurrentRecordID = GetBufferRecordID(FCurrentRecordBuffer);
+  TVLTTableLockAccess* L = LockAccess();
+  return L ? L->IsRecordLocked(SessionID(), CurrentRecordID) : false;
+}
+
+// ---- filters, distinct, searches ----
+
+void TVLTLocalCursor::ApplyDistinct(const std::vector<std::string>& FieldNamesList,
+                                    const std::vector<std::string>& AscDescList,
+                                    const std::vector<std::string>& CaseSensitivityList) {
+  TVLTTableData& T = CheckedTableData(10486);
+  TTableLatch Latch(T);
+  bool IsCreated = false;
+  const std::string Name =
+      FindOrCreateIndex(FieldNamesList, AscDescList, CaseSensitivityList, IsCreated);
+  SetIndexName(Name);
+  FDistinctFieldCount = static_cast<int32_t>(FieldNamesList.size());
+  DisableRecordBitmap();
+}
+
+void TVLTLocalCursor::ActivateFilters(const std::string& FilterText, bool /*CaseInsensitive*/,
+                                      bool /*PartialKey*/) {
+  FFilterExpression.reset();
+  DisableRecordBitmap();
+  if (FilterText.find_first_not_of(" \t\r\n") == std::string::npos) return;
+  throw EVLTException(30460, "Filter expressions are not supported yet: %s", {FilterText});
+}
+
+void TVLTLocalCursor::DeactivateFilters() {
+  FFilterExpression.reset();
+  DisableRecordBitmap();
+}
+
+bool TVLTLocalCursor::Locate(const std::string& KeyFields, const std::vector<TVLTVariant>& KeyValues,
+                             bool CaseInsensitive, bool PartialKey) {
+  TVLTTableData& T = CheckedTableData(10487);
+  TVLTLocateCondition Condition(CaseInsensitive, PartialKey);
+  size_t Start = 0, ValueNo = 0;
+  while (Start <= KeyFields.size()) {
+    size_t End = KeyFields.find(';', Start);
+    if (End == std::string::npos) End = KeyFields.size();
+    std::string Name = KeyFields.substr(Start, End - Start);
+    while (!Name.empty() && Name.front() == ' ') Name.erase(Name.begin());
+    while (!Name.empty() && Name.back() == ' ') Name.pop_back();
+    if (!Name.empty()) {
+      const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(Name) : -1;
+      if (V < 0) throw EVLTException(30345, "Field '%s' not found", {Name});
+      if (ValueNo >= KeyValues.size())
+        throw EVLTException(30461, "Error - different list lengths. L1 = %d, L2 = %d",
+                            {int64_t{static_cast<int64_t>(ValueNo + 1)},
+                             int64_t{static_cast<int64_t>(KeyValues.size())}});
+      Condition.AddTerm((*FVisibleFieldDefs)[V].FFieldNoReference, moEqual, KeyValues[ValueNo++]);
+    }
+    Start = End + 1;
+  }
+  const bool Found = T.Locate(*this, &Condition);
+  if (Found && FCurrentRecordBuffer) {
+    SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
+    SetBookmarkFlag(FCurrentRecordBuffer, kBookmarkCurrent);
+  }
+  return Found;
+}
+
+bool TVLTLocalCursor::FindKey(TVLTSearchCondition SearchCondition) {
+  TVLTTableData& T = CheckedTableData(10488);
+  const bool Found = T.FindKey(*this, SearchCondition);
+  if (Found && FCurrentRecordBuffer) {
+    SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
+    SetBookmarkFlag(FCurrentRecordBuffer, kBookmarkCurrent);
+  }
+  return Found;
+}
+
+bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
+                                                TVLTMatchOperator Operator,
+                                                const TVLTVariant& Value) {
+  TVLTTableData& T = CheckedTableData(10489);
+  const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(FieldName) : -1;
+  if (V < 0) throw EVLTException(30345, "Field '%s' not found", {FieldName});
+  TVLTLocateCondition Condition(false, false);
+  Condition.AddTerm((*FVisibleFieldDefs)[V].FFieldNoReference, Operator, Value);
+  // The search must not move this cursor: it runs on a buffer and position of its own.
+  TTableLatch Latch(T);
+  uint8_t* Pos = SavePosition();
+  uint8_t* Saved = FCurrentRecordBuffer;
+  uint8_t* B = AllocateRecordBuffer();
+  FCurrentRecordBuffer = B;
+  bool Found = false;
+  try {
+    Found = T.Locate(*this, &Condition);
+  } catch (...) {
+    FCurrentRecordBuffer = Saved;
+    RestorePosition(Pos);
+    FreePosition(Pos);
+    TVLTCursor::FreeRecordBuffer(B);
+    throw;
+  }
+  FCurrentRecordBuffer = Saved;
+  RestorePosition(Pos);
+  FreePosition(Pos);
+  TVLTCursor::FreeRecordBuffer(B);
+  return Found;
+}
+
+// ---- autoincrements, batches, constraints ----
+
+int64_t TVLTLocalCursor::LastAutoincValue(int32_t FieldNo) {
+  return CheckedTableData(10490).LastAutoincValue(FieldNo, FSession);
+}
+
+void TVLTLocalCursor::BeginBatchUpdate() {
+  if (!InTransaction()) FBatchUpdate = true;
+}
+
+void TVLTLocalCursor::EndBatchUpdate() {
+  if (InTransaction() || !FBatchUpdate) return;
+  FBatchUpdate = false;
+  if (FTableData && FTableData->PageManager()) FTableData->ApplyChanges(SessionID(), false);
+}
+
+void TVLTLocalCursor::CancelBatchUpdate() {
+  if (InTransaction() || !FBatchUpdate) return;
+  FBatchUpdate = false;
+  if (FTableData && FTableData->PageManager()) FTableData->CancelChanges(SessionID(), false);
+}
+
+bool TVLTLocalCursor::CheckConstraints(bool ToInsert) {
+  TVLTTableData& T = CheckedTableData(10491);
+  if (!T.ConstraintManager()) return true;
+  return T.ConstraintManager()->CheckConstraints(SessionID(), FCurrentRecordBuffer, true, false,
+                                                 CurrentRecordID, ToInsert, FEditRecordBuffer);
+}
+
+}  // namespace vlt

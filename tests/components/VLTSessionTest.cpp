@@ -1,0 +1,272 @@
+// Engine registry, engine sessions and session components.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTReservedDatabaseData.h"
+#include "engine/components/VLTSession.h"
+#include "engine/core/VLTExcept.h"
+
+namespace vlt {
+namespace {
+
+int32_t CodeOf(auto&& F) {
+  try {
+    F();
+  } catch (const EVLTException& E) {
+    return E.NativeError();
+  }
+  return 0;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VLTStartEngine();
+    char Tmpl[] = "/tmp/vlt_sess_XXXXXX";
+    ASSERT_NE(mkdtemp(Tmpl), nullptr);
+    Dir = Tmpl;
+    Path = Dir + "/db.vlt";
+    BaseCount = VLTEngineRegistry().Count();
+  }
+  void TearDown() override {
+    EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount) << "a database data outlived its sessions";
+    std::filesystem::remove_all(Dir);
+  }
+  std::unique_ptr<TVLTLocalSession> NewSession(const std::string& SessionName = {},
+                                               const std::string& Password = {}) {
+    auto S = std::make_unique<TVLTLocalSession>();
+    S->FDatabaseName = "Db";
+    S->FDatabaseFileName = Path;
+    S->FSessionName = SessionName;
+    S->FPassword.Password = Password;
+    S->FPageSize = 1024;
+    S->FMaxSessionCount = 8;
+    S->MultiUser = !SessionName.empty();
+    return S;
+  }
+  void CreateFile(const std::string& Password = {}) { NewSession({}, Password)->CreateDatabase(); }
+
+  std::string Dir, Path;
+  int32_t BaseCount = 0;
+};
+
+TEST_F(SessionTest, RegistryStartsWithTheReservedDatabases) {
+  TVLTEngineRegistry& R = VLTEngineRegistry();
+  ASSERT_GE(R.Count(), 2);
+  EXPECT_EQ(R.Items(0)->DatabaseName(), "MEMORY");
+  EXPECT_EQ(R.Items(1)->DatabaseName(), "TEMP");
+  // The reserved databases hold no tables.
+  for (const char* Name : {"MEMORY", "TEMP"}) {
+    TVLTLocalSession S;
+    S.FDatabaseName = Name;
+    S.SetConnected(true);
+    EXPECT_EQ(S.DatabaseData(), R.FindReserved(Name));
+    EXPECT_FALSE(S.TableExists("Anything"));
+    S.SetConnected(false);
+  }
+}
+
+TEST_F(SessionTest, SameFileAndSessionNameShareOneDatabaseData) {
+  CreateFile();
+  auto A = NewSession(), B = NewSession();
+  A->SetConnected(true);
+  B->SetConnected(true);
+  ASSERT_TRUE(A->GetConnected() && B->GetConnected());
+  EXPECT_EQ(A->DatabaseData(), B->DatabaseData());
+  EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount + 1);
+  A->SetConnected(false);
+  EXPECT_FALSE(A->GetConnected());
+  // The other session keeps working on the shared object.
+  EXPECT_FALSE(B->TableExists("Missing"));
+  EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount + 1);
+  B->SetConnected(false);
+  EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount);
+}
+
+TEST_F(SessionTest, SessionNamesSeparateDatabaseDataInMultiUserMode) {
+  CreateFile();
+  auto A = NewSession("S1"), B = NewSession("S2"), C = NewSession("s1");
+  A->SetConnected(true);
+  B->SetConnected(true);
+  C->SetConnected(true);
+  EXPECT_NE(A->DatabaseData(), B->DatabaseData());
+  EXPECT_EQ(A->DatabaseData(), C->DatabaseData());  // names compare without regard to case
+  EXPECT_NE(A->SessionID, C->SessionID);            // two slots of one file
+  EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount + 2);
+  A->SetConnected(false);
+  B->SetConnected(false);
+  C->SetConnected(false);
+}
+
+TEST_F(SessionTest, CreateDatabaseRefusesAnOpenFile) {
+  CreateFile();
+  auto A = NewSession();
+  A->SetConnected(true);
+  auto B = NewSession();
+  EXPECT_EQ(CodeOf([&] { B->CreateDatabase(); }), 20092);
+  A->SetConnected(false);
+  std::filesystem::remove(Path);
+  EXPECT_EQ(CodeOf([&] { B->CreateDatabase(); }), 0);
+  EXPECT_TRUE(std::filesystem::exists(Path));
+}
+
+TEST_F(SessionTest, FailedCreationLeavesNothingInTheRegistry) {
+  auto S = NewSession();
+  S->FDatabaseFileName = Dir + "/no/such/dir/db.vlt";
+  EXPECT_THROW(S->CreateDatabase(), std::exception);
+  EXPECT_EQ(VLTEngineRegistry().Count(), BaseCount);
+}
+
+TEST_F(SessionTest, CommitAndRollbackNeedATransaction) {
+  CreateFile();
+  auto S = NewSession();
+  S->SetConnected(true);
+  EXPECT_EQ(CodeOf([&] { S->Commit(false); }), 20229);
+  EXPECT_EQ(CodeOf([&] { S->Rollback(); }), 20229);
+  EXPECT_FALSE(S->InTransaction);
+  S->StartTransaction();
+  EXPECT_TRUE(S->InTransaction);
+  S->Commit(true);
+  EXPECT_FALSE(S->InTransaction);
+  S->StartTransaction();
+  S->Rollback();
+  EXPECT_FALSE(S->InTransaction);
+  S->SetConnected(false);
+}
+
+TEST_F(SessionTest, ASecondSessionWithAnotherPasswordStaysOut) {
+  CreateFile("secret");
+  auto A = NewSession({}, "secret");
+  A->SetConnected(true);
+  auto B = NewSession({}, "Secret");  // passwords compare exactly
+  EXPECT_EQ(CodeOf([&] { B->SetConnected(true); }), 20298);
+  EXPECT_FALSE(B->GetConnected());
+  EXPECT_EQ(A->DatabaseData()->SessionList().size(), 1u);
+  A->SetConnected(false);
+}
+
+TEST_F(SessionTest, WrongPasswordOnFirstConnectLeavesNoEntry) {
+  CreateFile("secret");
+  auto S = NewSession({}, "wrong");
+  EXPECT_THROW(S->SetConnected(true), EVLTException);
+  EXPECT_FALSE(S->GetConnected());
+}
+
+TEST_F(SessionTest, ReservedNamesAreExactlyUpperCase) {
+  CreateFile();
+  auto S = NewSession();
+  S->FDatabaseName = "memory";  // not the reserved name: the file is meant
+  S->SetConnected(true);
+  EXPECT_NE(S->DiskLink(), nullptr);
+  S->SetConnected(false);
+}
+
+TEST_F(SessionTest, TableListOfAnUnconnectedSession) {
+  CreateFile();
+  auto S = NewSession();
+  std::vector<std::string> List{"stale"};
+  S->GetTablesList(List);
+  EXPECT_TRUE(List.empty());
+  EXPECT_FALSE(S->GetConnected());
+}
+
+TEST(SessionNamedObjects, ReplaceByIdOrByName) {
+  TVLTLocalSession S;
+  S.SetObject(std::make_unique<TVLTSessionNamedObject>(7, "Seq7"));
+  S.SetObject(std::make_unique<TVLTSessionNamedObject>(-1, "Named"));
+  S.SetObject(std::make_unique<TVLTSessionNamedObject>(7, "Other"));
+  EXPECT_EQ(S.NamedObjectCount(), 2);
+  EXPECT_EQ(S.GetObjectByID(7)->FName, "Other");
+  S.SetObject(std::make_unique<TVLTSessionNamedObject>(-1, "NAMED"));
+  EXPECT_EQ(S.NamedObjectCount(), 2);
+  EXPECT_EQ(S.GetObjectByName("named")->FName, "NAMED");
+  S.DeleteObject(7);
+  EXPECT_EQ(S.GetObjectByID(7), nullptr);
+  EXPECT_EQ(S.NamedObjectCount(), 1);
+  EXPECT_EQ(TVLTSessionNamedObject(1, std::string(300, 'x')).FName.size(), 255u);
+}
+
+// ---- session components ----
+
+TEST(SessionComponents, DefaultSessionIsFoundByEmptyOrAnyCaseName) {
+  VLTStartEngine();
+  TVLTSessionList& L = VLTSessions();
+  TVLTSession* D = L.FindSession("");
+  ASSERT_NE(D, nullptr);
+  EXPECT_EQ(D->SessionName(), "Default");
+  EXPECT_TRUE(D->IsDefault());
+  EXPECT_TRUE(D->Active());
+  EXPECT_EQ(L.FindSession("default"), D);
+  EXPECT_EQ(L.GetSession("DEFAULT"), D);
+  EXPECT_EQ(CodeOf([&] { L.GetSession("Nobody"); }), 20002);
+}
+
+TEST(SessionComponents, ActivationRulesAndTokens) {
+  VLTStartEngine();
+  TVLTSessionList& L = VLTSessions();
+  TVLTSession S;
+  L.Add(&S);
+  EXPECT_THROW(S.SetActive(true), EVLTSessionError);  // no name
+  S.SetSessionName("Work");
+  EXPECT_THROW(S.SetSessionName("default"), EVLTSessionError);  // duplicate
+  bool Started = false;
+  S.FOnStartup = [&](TVLTSession&) { Started = true; };
+  S.Open();
+  EXPECT_TRUE(Started);
+  EXPECT_THROW(S.SetSessionName("Other"), EVLTSessionError);  // active
+  EXPECT_NE(S.Handle(), VLTDefaultSession().Handle());
+  L.SetCurrentSession(&S);
+  EXPECT_EQ(L.CurrentSession(), &S);
+  S.Close();
+  EXPECT_EQ(L.CurrentSession(), &VLTDefaultSession());
+  std::vector<std::string> Names;
+  L.GetSessionNames(Names);
+  EXPECT_NE(std::find(Names.begin(), Names.end(), "Work"), Names.end());
+}
+
+TEST(SessionComponents, AutomaticNamesTakeTheLowestFreeNumber) {
+  VLTStartEngine();
+  TVLTSession A, B;
+  A.FComponentName = B.FComponentName = "Sess";
+  VLTSessions().Add(&A);
+  VLTSessions().Add(&B);
+  A.SetAutoSessionName(true);
+  B.SetAutoSessionName(true);
+  EXPECT_EQ(A.SessionName(), "Sess_1");
+  EXPECT_EQ(B.SessionName(), "Sess_2");
+  EXPECT_THROW(A.SetSessionName("x"), EVLTSessionError);
+  A.SetAutoSessionName(false);
+  TVLTSession C;
+  C.FComponentName = "Sess";
+  VLTSessions().Add(&C);
+  C.SetAutoSessionName(true);
+  EXPECT_EQ(C.SessionName(), "Sess_1");
+}
+
+TEST(SessionComponents, OpenSessionMakesAndActivates) {
+  VLTStartEngine();
+  TVLTSession* S = VLTSessions().OpenSession("Made");
+  ASSERT_NE(S, nullptr);
+  EXPECT_TRUE(S->Active());
+  EXPECT_EQ(VLTSessions().OpenSession("MADE"), S);
+}
+
+TEST(SessionComponents, ShutdownAndRestart) {
+  VLTStartEngine();
+  VLTShutdownEngine();
+  EXPECT_FALSE(VLTEngineStarted());
+  EXPECT_EQ(CodeOf([] { VLTEngineRegistry(); }), 20007);
+  EXPECT_EQ(CodeOf([] { VLTSessions(); }), 20007);
+  VLTStartEngine();
+  EXPECT_EQ(VLTEngineRegistry().Count(), 2);
+  EXPECT_EQ(VLTDefaultSession().SessionName(), "Default");
+}
+
+}  // namespace
+}  // namespace vlt
