@@ -467,6 +467,90 @@ TEST_F(DiskTable, TenThousandRecords) {
   EXPECT_TRUE(Problems().empty());
 }
 
+// Stores a most-updated buffer of the given bytes for the open table and commits it.
+void WriteMostUpdated(TVLTDiskTableData& T, TVLTSessionID S, const std::vector<uint8_t>& Bytes) {
+  T.MostUpdatedFile()->WriteFile(S, Bytes.data(), static_cast<int32_t>(Bytes.size()), acaNone, 0);
+  T.ApplyChanges(S, false);
+}
+
+TEST_F(DiskTable, CheckFindsDamageAndRepairRebuildsTheRecordPageIndex) {
+  CreateTable();
+  OpenTable();
+  const int32_t Max = RM().MaxRecordsOnPage();
+  for (int32_t I = 0; I < Max + 5; ++I) Insert(I, "N");
+  const int32_t Size = Table->MostUpdatedSize();
+  std::vector<uint8_t> Bytes(static_cast<size_t>(Size));
+  Table->MostUpdatedFile()->ReadFile(Session.SessionID, Bytes.data(), Size);
+  StoreLE<int32_t>(Bytes.data() + Size - 4, 3);  // a record count that lies
+  WriteMostUpdated(*Table, Session.SessionID, Bytes);
+  Reconnect();
+  OpenTable();
+  EXPECT_EQ(RM().FRecordCount, 3);
+  EXPECT_FALSE(Problems().empty());
+  CloseTable();
+
+  // Opened for repair, the table counts its record pages again.
+  Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), "People");
+  Cursor = std::make_unique<TVLTTableCursor>();
+  Cursor->FSession = &Session;
+  Cursor->FTableName = "People";
+  Cursor->FIsRepairing = true;
+  Table->OpenTable(*Cursor);
+  EXPECT_EQ(RM().FRecordCount, Max + 5);
+  EXPECT_TRUE(Problems().empty());
+  Reconnect();
+  OpenTable();
+  EXPECT_EQ(RM().FRecordCount, Max + 5);
+  EXPECT_EQ(static_cast<int32_t>(Ids("PK").size()), Max + 5);
+}
+
+TEST_F(DiskTable, CheckFindsARecordMissingFromAnIndex) {
+  CreateTable();
+  OpenTable();
+  for (int32_t I = 0; I < 10; ++I) Insert(I, "N" + std::to_string(I));
+  GoTo(Insert(10, "gone"));
+  const int32_t ID = Table->IndexManager()->IndexDefs().GetIndexDefByName("BYNAME")->FObjectID;
+  Table->IndexManager()->OpenIndex(ID).DeleteRecord(*Cursor);
+  const auto P = Problems();
+  ASSERT_EQ(P.size(), 2u);  // one entry short, one record lacking
+  EXPECT_NE(P[0].find("index BYNAME holds 10 entries"), std::string::npos) << P[0];
+  EXPECT_NE(P[1].find("index BYNAME lacks record"), std::string::npos) << P[1];
+}
+
+TEST_F(DiskTable, MostUpdatedDataOfAnotherLayoutIsRefused) {
+  CreateTable();
+  OpenTable();
+  Insert(1, "a");
+  const int32_t Size = Table->MostUpdatedSize();
+  std::vector<uint8_t> Bytes(static_cast<size_t>(Size));
+  Table->MostUpdatedFile()->ReadFile(Session.SessionID, Bytes.data(), Size);
+  std::vector<std::vector<uint8_t>> Bad = {Bytes, Bytes, {}};
+  Bad[0].push_back(0);                       // longer
+  StoreLE<int32_t>(Bad[1].data(), 4);        // names four fields
+  Bad[2].assign(Bytes.begin(), Bytes.end() - 4);  // shorter
+  for (const auto& B : Bad) {
+    WriteMostUpdated(*Table, Session.SessionID, B);
+    EXPECT_EQ(CodeOf([&] { Table->LoadMostUpdated(Session.SessionID); }), 20164);
+  }
+}
+
+TEST_F(DiskTable, ExclusiveAccessWhileOthersHaveTheTableOpen) {
+  CreateTable();
+  OpenTable();
+  TVLTTableCursor Other;
+  Other.FSession = &Session;
+  Other.FTableName = "People";
+  Other.FExclusive = true;
+  EXPECT_EQ(CodeOf([&] { Table->OpenTable(Other); }), 20242);
+  EXPECT_EQ(CodeOf([&] { Table->EmptyTable(Other); }), 20242);
+  Other.FExclusive = false;
+  Table->OpenTable(Other);
+  EXPECT_EQ(Table->CursorList().size(), 2u);
+  EXPECT_EQ(CodeOf([&] { Table->DeleteTable(Other, false); }), 20017);
+  Table->CloseTable(Other);
+  EXPECT_TRUE(Table->Active());
+}
+
 // The vltdb tool built beside this test program (skipped when it was not built).
 std::string VltdbPath() {
   std::error_code Ec;
