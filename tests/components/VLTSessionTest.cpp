@@ -7,6 +7,7 @@
 
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
@@ -266,6 +267,74 @@ TEST(SessionComponents, ShutdownAndRestart) {
   VLTStartEngine();
   EXPECT_EQ(VLTEngineRegistry().Count(), 2);
   EXPECT_EQ(VLTDefaultSession().SessionName(), "Default");
+}
+
+}  // namespace
+}  // namespace vlt
+
+namespace vlt {
+namespace {
+
+// A cursor on a table of a real database file, through the registry's disk entry.
+TEST_F(SessionTest, CursorOnADatabaseFile) {
+  CreateFile();
+  auto S = NewSession();
+  S->SetConnected(true);
+  {
+    TVLTFieldDefs F;
+    TVLTFieldDef& V = F.AddNew();
+    V.SetName("V");
+    V.SetFieldDefDataType(aftInteger, 0);
+    TVLTLocalCursor Maker;
+    Maker.SetSession(S.get());
+    Maker.FTableName = "Numbers";
+    Maker.CreateTable(F, TVLTIndexDefs(), TVLTConstraintDefs());
+  }
+  EXPECT_TRUE(S->TableExists("numbers"));
+  {
+    TVLTLocalCursor C;
+    C.SetSession(S.get());
+    C.FTableName = "Numbers";
+    C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C.InternalInitFieldDefs();
+    std::vector<uint8_t> Buf(static_cast<size_t>(C.FRecordBufferSize));
+    C.FCurrentRecordBuffer = Buf.data();
+    for (int32_t V : {4, 5}) {
+      C.InternalInitRecord(Buf.data(), true);
+      C.SetFieldData(0, &V, Buf.data());
+      C.InternalPost(true);
+      ASSERT_EQ(C.FErrorCode, 0);
+    }
+    C.InternalFirst();
+    std::vector<int32_t> Seen;
+    while (C.GetRecordBuffer(grmNext) == grrOK) {
+      int32_t V = 0;
+      C.GetFieldData(0, &V, Buf.data());
+      Seen.push_back(V);
+    }
+    EXPECT_EQ(Seen, (std::vector<int32_t>{4, 5}));
+    ASSERT_TRUE(C.Locate("V", {[] {
+                                TVLTVariant X;
+                                X.SetAsInteger(5);
+                                return X;
+                              }()},
+                         false, false));
+    std::vector<uint8_t> Edit = Buf;
+    C.FEditRecordBuffer = Edit.data();
+    C.InternalEdit();
+    ASSERT_EQ(C.FErrorCode, 0);
+    int32_t Nine = 9;
+    C.SetFieldData(0, &Nine, Buf.data());
+    C.InternalPost(false);
+    EXPECT_EQ(C.FErrorCode, 0);
+    EXPECT_EQ(C.GetRecordCount(), 2);
+  }
+  auto Other = std::make_unique<TVLTLocalCursor>();
+  Other->SetSession(S.get());
+  Other->FTableName = "Numbers";
+  Other->DeleteTable();
+  EXPECT_FALSE(S->TableExists("Numbers"));
+  S->SetConnected(false);
 }
 
 }  // namespace
