@@ -167,5 +167,3 @@ BENCHMARK(BM_RecordKeyInsertRandom)->Arg(20000);
 
 }  // namespace
 }  // namespace vlt
-
-BENCHMARK_MAIN();
