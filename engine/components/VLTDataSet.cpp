@@ -86,14 +86,18 @@ TVLTBLOBStream::TVLTBLOBStream(TVLTField& Field, TBlobStreamMode Mode)
 }
 
 TVLTBLOBStream::~TVLTBLOBStream() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TVLTBLOBStream::Close() {
   if (!FEngineStream) return;
   FEngineStream->FUserBLOBStream = nullptr;
   FEngineStream->FDestroyUserStream = nullptr;
   FEngineStream = nullptr;
-  try {
-    FDataSet.CloseBlobField(FField, FModified);
-  } catch (...) {
-  }
+  FDataSet.CloseBlobField(FField, FModified);
 }
 
 int64_t TVLTBLOBStream::Read(void* Buffer, int64_t Count) {
@@ -285,6 +289,19 @@ uint8_t* TVLTDataSet::CurrentBuffer() const {
 bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   TVLTCursor& C = *FHandle;
   uint8_t* Scratch = C.AllocateRecordBuffer();
+  // The table data may take the current key from the buffer it is given.
+  // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
+  if (FActiveBuffer && FHasRecord) {
+    std::memcpy(Scratch, FActiveBuffer, static_cast<size_t>(C.FRecordSize));
+    for (int32_t I = 0; I < C.FieldCount(); ++I) {
+      const TVLTFieldDef& D = (*C.FFieldDefs)[I];
+      if (D.FBaseFieldType == bftBlob || D.FBaseFieldType == bftClob ||
+          D.FBaseFieldType == bftWideClob) {
+        std::memset(Scratch + D.FMemoryOffset, 0, static_cast<size_t>(D.FMemoryDataSize));
+        Scratch[I / 8] = static_cast<uint8_t>(Scratch[I / 8] | (1u << (I % 8)));
+      }
+    }
+  }
   C.FCurrentRecordBuffer = Scratch;
   TVLTGetRecordResult R = grrError;
   try {
@@ -911,6 +928,7 @@ void TVLTDataSet::SetFieldVariant(TVLTField& Field, const TVLTVariant& Value) {
       const std::string Data = Value.AsAnsiString();
       S.Write(Data.data(), static_cast<int64_t>(Data.size()));
     }
+    S.Close();  // a value that cannot be stored must not be dropped silently
     return;
   }
   if (Value.IsNull()) {

@@ -50,6 +50,9 @@ class TVLTBLOBStream : public TVLTStream {
   int64_t Seek(int64_t Offset, TVLTSeekOrigin Origin) override;
   int64_t GetSize() override;
   void SetSize(int64_t NewSize) override;
+  // Closes the BLOB into the current record; errors (the value could not be stored) are
+  // raised here. The destructor closes without raising.
+  void Close();
 
  private:
   TVLTField& FField;
