@@ -90,14 +90,14 @@ const TVLTFieldDef& TVLTCursor::TableFieldDef(int32_t TableFieldNo) const {
 bool TVLTCursor::GetFieldData(int32_t FieldNo, void* Buffer, const uint8_t* RecordBuffer) const {
   const int32_t T = TableFieldNo(FieldNo, false, 10005);
   TVLTBaseFieldManager* FM = FieldManager();
-  if (!FM) VLTRaiseNilPointer(10007);
+  if (!FM) VLTRaiseNilPointer(10610);
   return FM->GetFieldData(T, Buffer, RecordBuffer ? RecordBuffer : FCurrentRecordBuffer);
 }
 
 void TVLTCursor::SetFieldData(int32_t FieldNo, const void* Buffer, uint8_t* RecordBuffer) const {
   const int32_t T = TableFieldNo(FieldNo, false, 10006);
   TVLTBaseFieldManager* FM = FieldManager();
-  if (!FM) VLTRaiseNilPointer(10008);
+  if (!FM) VLTRaiseNilPointer(10611);
   FM->SetFieldData(T, Buffer, RecordBuffer ? RecordBuffer : FCurrentRecordBuffer);
 }
 
@@ -118,7 +118,7 @@ void TVLTCursor::SetFieldValue(const TVLTVariant& Value, int32_t FieldNo, bool D
                                uint8_t* RecordBuffer) const {
   const int32_t T = TableFieldNo(FieldNo, DirectAccess, DirectAccess ? 20192 : 20193);
   uint8_t* B = RecordBuffer ? RecordBuffer : FCurrentRecordBuffer;
-  if (!B) VLTRaiseNilPointer(20194);
+  if (!B) VLTRaiseNilPointer(20600);
   const TVLTFieldDef& F = TableFieldDef(T);
   // An empty string is NULL throughout the engine.
   if (Value.IsNullOrEmpty()) {
@@ -222,7 +222,7 @@ uint8_t* TVLTCursor::SavePosition() const {
 }
 
 void TVLTCursor::RestorePosition(const uint8_t* Pos) {
-  if (!Pos) VLTRaiseNilPointer(10009);
+  if (!Pos) VLTRaiseNilPointer(10612);
   FirstPosition = Pos[0] != 0;
   LastPosition = Pos[1] != 0;
   CurrentRecordID.PageNo = LoadLE<int32_t>(Pos + 2);

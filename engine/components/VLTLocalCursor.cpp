@@ -64,7 +64,7 @@ TVLTBaseFieldManager* TVLTLocalCursor::FieldManager() const {
 TVLTDatabaseData& TVLTLocalCursor::SessionDatabaseData() {
   auto* S = dynamic_cast<TVLTLocalSession*>(FBaseSession);
   if (!S || !S->DatabaseData() || !S->GetConnected())
-    throw EVLTException(10470, "Session is not connected to a database, table name = %s",
+    throw EVLTException(10613, "Session is not connected to a database, table name = %s",
                         {FTableName});
   FDatabaseData = S->DatabaseData();
   return *FDatabaseData;
@@ -118,7 +118,7 @@ void TVLTLocalCursor::OpenTableByFieldDefs(const TVLTFieldDefs*, const TVLTIndex
 
 void TVLTLocalCursor::OpenTable(TVLTTableData* TableData) {
   if (FIsOpen) return;
-  if (!TableData) VLTRaiseNilPointer(10471);
+  if (!TableData) VLTRaiseNilPointer(10614);
   FTableData = TableData;
   FDatabaseData = TableData->DatabaseData();
   TableData->SetIsRepairing(FIsRepairing);
@@ -155,8 +155,8 @@ void TVLTLocalCursor::RefreshDefs() {
 }
 
 void TVLTLocalCursor::InternalInitFieldDefs() {
-  TVLTTableData& T = CheckedTableData(10472);
-  if (!T.FieldManager()) VLTRaiseNilPointer(10473);
+  TVLTTableData& T = CheckedTableData(10615);
+  if (!T.FieldManager()) VLTRaiseNilPointer(10616);
   auto Defs = std::make_unique<TVLTFieldDefs>();
   Defs->Assign(T.FieldManager()->FieldDefs());
   Defs->RecalcFieldOffsets();
@@ -338,7 +338,7 @@ bool TVLTLocalCursor::UnlockTable(TVLTLockType LockType, bool IgnoreIfNoLock) {
 // ---- fields and indexes ----
 
 void TVLTLocalCursor::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
-  TVLTTableData& T = CheckedTableData(10474);
+  TVLTTableData& T = CheckedTableData(10617);
   T.RenameField(FieldName, NewFieldName);
   if (FFieldDefs) InternalInitFieldDefs();
   RefreshDefs();
@@ -350,7 +350,7 @@ TVLTIndexDefs& TVLTLocalCursor::GetIndexDefs() {
 }
 
 void TVLTLocalCursor::AddIndex(const TVLTIndexDef& IndexDef) {
-  TVLTTableData& T = CheckedTableData(10475);
+  TVLTTableData& T = CheckedTableData(10618);
   if (FIndexDefs && FIndexDefs->GetIndexDefByName(IndexDef.FName))
     throw EVLTException(20022, "Cannot create index '%s'. Index already exists", {IndexDef.FName});
   T.AddIndex(IndexDef, this);
@@ -358,7 +358,7 @@ void TVLTLocalCursor::AddIndex(const TVLTIndexDef& IndexDef) {
 }
 
 void TVLTLocalCursor::DeleteIndex(const std::string& Name) {
-  TVLTTableData& T = CheckedTableData(10476);
+  TVLTTableData& T = CheckedTableData(10619);
   const TVLTIndexDef* Def = FIndexDefs ? FIndexDefs->GetIndexDefByName(Name) : nullptr;
   if (!Def) throw EVLTException(20021, "Cannot delete index '%s'. Index not found", {Name});
   const int32_t ID = Def->FObjectID;
@@ -371,7 +371,7 @@ void TVLTLocalCursor::DeleteIndex(const std::string& Name) {
 }
 
 void TVLTLocalCursor::DeleteAllIndexes() {
-  TVLTTableData& T = CheckedTableData(10477);
+  TVLTTableData& T = CheckedTableData(10620);
   FIndexID = -1;
   DisableRecordBitmap();
   T.DeleteAllIndexes(this);
@@ -395,7 +395,7 @@ std::string TVLTLocalCursor::FindOrCreateIndex(const std::vector<std::string>& F
                                                const std::vector<std::string>& AscDescList,
                                                const std::vector<std::string>& CaseSensitivityList,
                                                bool& IsCreated) {
-  TVLTTableData& T = CheckedTableData(10478);
+  TVLTTableData& T = CheckedTableData(10621);
   std::string Name;
   T.FindOrCreateIndex(*this, MapFieldNames(FieldNamesList), Name, IsCreated, CaseSensitivityList,
                       AscDescList);
@@ -406,7 +406,7 @@ std::string TVLTLocalCursor::FindOrCreateIndex(const std::vector<std::string>& F
 bool TVLTLocalCursor::IndexExists(const std::vector<std::string>& FieldNamesList,
                                   const std::vector<std::string>& AscDescList,
                                   const std::vector<std::string>& CaseSensitivityList) {
-  TVLTTableData& T = CheckedTableData(10479);
+  TVLTTableData& T = CheckedTableData(10622);
   return T.IndexExists(*this, MapFieldNames(FieldNamesList), CaseSensitivityList, AscDescList);
 }
 
@@ -454,7 +454,7 @@ void TVLTLocalCursor::CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int3
 }
 
 void TVLTLocalCursor::InternalInitRecord(uint8_t* RecordBuffer, bool InsertMode) {
-  if (!RecordBuffer) VLTRaiseNilPointer(10480);
+  if (!RecordBuffer) VLTRaiseNilPointer(10623);
   const int32_t N = FieldCount();
   const int32_t Bitmap = (N + 7) / 8;
   std::memset(RecordBuffer, 0xFF, static_cast<size_t>(Bitmap));
@@ -472,11 +472,11 @@ void TVLTLocalCursor::FreeRecordBuffer(uint8_t*& Buffer) {
 // ---- navigation ----
 
 int64_t TVLTLocalCursor::GetRecordCount() {
-  return CheckedTableData(10481).GetRecordCount(*this);
+  return CheckedTableData(10624).GetRecordCount(*this);
 }
 
 TVLTGetRecordResult TVLTLocalCursor::GetRecordBuffer(TVLTGetRecordMode GetRecordMode) {
-  TVLTTableData& T = CheckedTableData(10482);
+  TVLTTableData& T = CheckedTableData(10625);
   TTableLatch Latch(T);
   const TVLTGetRecordResult R = T.GetRecordBuffer(*this, GetRecordMode);
   if (R == grrOK && FCurrentRecordBuffer) {
@@ -486,13 +486,13 @@ TVLTGetRecordResult TVLTLocalCursor::GetRecordBuffer(TVLTGetRecordMode GetRecord
   return R;
 }
 
-void TVLTLocalCursor::SetRecNo(int64_t Value) { CheckedTableData(10483).SetRecNo(*this, Value); }
+void TVLTLocalCursor::SetRecNo(int64_t Value) { CheckedTableData(10626).SetRecNo(*this, Value); }
 
-int64_t TVLTLocalCursor::GetRecNo() { return CheckedTableData(10484).GetRecNo(*this); }
+int64_t TVLTLocalCursor::GetRecNo() { return CheckedTableData(10627).GetRecNo(*this); }
 
 int TVLTLocalCursor::CompareRecordsOrder(const TVLTPageItemID& RecordID1,
                                          const TVLTPageItemID& RecordID2) {
-  TVLTTableData& T = CheckedTableData(10485);
+  TVLTTableData& T = CheckedTableData(10628);
   if (FIndexID != -1 && T.IndexManager()) {
     TTableLatch Latch(T);
     uint8_t* Pos = SavePosition();
@@ -567,7 +567,7 @@ bool TVLTLocalCursor::IsRecordLocked() {
 void TVLTLocalCursor::ApplyDistinct(const std::vector<std::string>& FieldNamesList,
                                     const std::vector<std::string>& AscDescList,
                                     const std::vector<std::string>& CaseSensitivityList) {
-  TVLTTableData& T = CheckedTableData(10486);
+  TVLTTableData& T = CheckedTableData(10629);
   TTableLatch Latch(T);
   bool IsCreated = false;
   const std::string Name =
@@ -592,7 +592,7 @@ void TVLTLocalCursor::DeactivateFilters() {
 
 bool TVLTLocalCursor::Locate(const std::string& KeyFields, const std::vector<TVLTVariant>& KeyValues,
                              bool CaseInsensitive, bool PartialKey) {
-  TVLTTableData& T = CheckedTableData(10487);
+  TVLTTableData& T = CheckedTableData(10630);
   TVLTLocateCondition Condition(CaseInsensitive, PartialKey);
   size_t Start = 0, ValueNo = 0;
   while (Start <= KeyFields.size()) {
@@ -621,7 +621,7 @@ bool TVLTLocalCursor::Locate(const std::string& KeyFields, const std::vector<TVL
 }
 
 bool TVLTLocalCursor::FindKey(TVLTSearchCondition SearchCondition) {
-  TVLTTableData& T = CheckedTableData(10488);
+  TVLTTableData& T = CheckedTableData(10631);
   const bool Found = T.FindKey(*this, SearchCondition);
   if (Found && FCurrentRecordBuffer) {
     SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
@@ -633,7 +633,7 @@ bool TVLTLocalCursor::FindKey(TVLTSearchCondition SearchCondition) {
 bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
                                                 TVLTMatchOperator Operator,
                                                 const TVLTVariant& Value) {
-  TVLTTableData& T = CheckedTableData(10489);
+  TVLTTableData& T = CheckedTableData(10632);
   const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(FieldName) : -1;
   if (V < 0) throw EVLTException(30345, "Field '%s' not found", {FieldName});
   TVLTLocateCondition Condition(false, false);
@@ -664,7 +664,7 @@ bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
 // ---- autoincrements, batches, constraints ----
 
 int64_t TVLTLocalCursor::LastAutoincValue(int32_t FieldNo) {
-  return CheckedTableData(10490).LastAutoincValue(FieldNo, FSession);
+  return CheckedTableData(10633).LastAutoincValue(FieldNo, FSession);
 }
 
 void TVLTLocalCursor::BeginBatchUpdate() {
@@ -684,7 +684,7 @@ void TVLTLocalCursor::CancelBatchUpdate() {
 }
 
 bool TVLTLocalCursor::CheckConstraints(bool ToInsert) {
-  TVLTTableData& T = CheckedTableData(10491);
+  TVLTTableData& T = CheckedTableData(10634);
   if (!T.ConstraintManager()) return true;
   return T.ConstraintManager()->CheckConstraints(SessionID(), FCurrentRecordBuffer, true, false,
                                                  CurrentRecordID, ToInsert, FEditRecordBuffer);

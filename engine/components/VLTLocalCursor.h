@@ -118,7 +118,7 @@ class TVLTLocalCursor : public TVLTCursor {
   TVLTBaseFieldManager* FieldManager() const override;
 
  private:
-  // FDatabaseData from the engine session (10470 when the session is not connected).
+  // FDatabaseData from the engine session (10613 when the session is not connected).
   TVLTDatabaseData& SessionDatabaseData();
   TVLTTableData& CheckedTableData(int32_t Code) const;
   // The table's locks when the table must be locked (multi-user, database file); else nullptr.

@@ -71,7 +71,7 @@ bool TVLTLocalCursor::ReReadCurrent() {
 }
 
 void TVLTLocalCursor::InternalEdit() {
-  TVLTTableData& T = CheckedTableData(10492);
+  TVLTTableData& T = CheckedTableData(10635);
   TRecordLatch Latch(T);
   FErrorCode = 0;
   if (FTemporary) {
@@ -80,7 +80,7 @@ void TVLTLocalCursor::InternalEdit() {
   }
   TVLTTableLockAccess* L = MultiUserLocks();
   if (!L) return;
-  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10493);
+  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10636);
   const TVLTPageItemID Shown = GetBufferRecordID(FCurrentRecordBuffer);
   if (Shown.PageNo >= 0) CurrentRecordID = Shown;
   const TVLTSessionID SID = SessionID();
@@ -114,7 +114,7 @@ void TVLTLocalCursor::InternalEdit() {
 }
 
 void TVLTLocalCursor::InternalCancel(bool ToInsert) {
-  TVLTTableData& T = CheckedTableData(10494);
+  TVLTTableData& T = CheckedTableData(10637);
   TRecordLatch Latch(T);
   FErrorCode = 0;
   CloseWriteStreams(false);
@@ -135,8 +135,8 @@ void TVLTLocalCursor::InternalCancel(bool ToInsert) {
 }
 
 void TVLTLocalCursor::InternalPost(bool ToInsert) {
-  TVLTTableData& T = CheckedTableData(10495);
-  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10496);
+  TVLTTableData& T = CheckedTableData(10638);
+  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10639);
   TRecordLatch Latch(T);
   FErrorCode = 0;
   FErrorMessage.clear();
@@ -223,8 +223,8 @@ void TVLTLocalCursor::PostBody(bool ToInsert) {
 }
 
 void TVLTLocalCursor::InternalDelete() {
-  TVLTTableData& T = CheckedTableData(10497);
-  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10498);
+  TVLTTableData& T = CheckedTableData(10640);
+  if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10641);
   TRecordLatch Latch(T);
   FErrorCode = 0;
   TVLTTableLockAccess* L = MultiUserLocks();
