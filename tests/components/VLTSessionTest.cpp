@@ -339,3 +339,80 @@ TEST_F(SessionTest, CursorOnADatabaseFile) {
 
 }  // namespace
 }  // namespace vlt
+
+namespace vlt {
+namespace {
+
+// Two multi-user sessions of one process under different session names open the file twice, so
+// they meet through the file's locks exactly as two processes do.
+TEST_F(SessionTest, TwoMultiUserSessionsMeetThroughTheFileLocks) {
+  CreateFile();
+  auto A = NewSession("A"), B = NewSession("B");
+  A->SetConnected(true);
+  B->SetConnected(true);
+  ASSERT_TRUE(A->MultiUser && B->MultiUser);
+  auto Open = [](TVLTLocalSession& S, std::vector<uint8_t>& Buf) {
+    auto C = std::make_unique<TVLTLocalCursor>();
+    C->SetSession(&S);
+    C->FTableName = "Numbers";
+    C->FLockWaits = {2, 1, 2, 1, 2, 1, 2, 1, 2, 1};
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C->InternalInitFieldDefs();
+    Buf.assign(static_cast<size_t>(C->FRecordBufferSize), 0);
+    C->FCurrentRecordBuffer = Buf.data();
+    return C;
+  };
+  {
+    TVLTFieldDefs F;
+    TVLTFieldDef& V = F.AddNew();
+    V.SetName("V");
+    V.SetFieldDefDataType(aftInteger, 0);
+    TVLTLocalCursor Maker;
+    Maker.SetSession(A.get());
+    Maker.FTableName = "Numbers";
+    Maker.CreateTable(F, TVLTIndexDefs(), TVLTConstraintDefs());
+  }
+  std::vector<uint8_t> BufA, BufB, EditA, EditB;
+  auto CA = Open(*A, BufA);
+  int32_t One = 1;
+  CA->InternalInitRecord(BufA.data(), true);
+  CA->SetFieldData(0, &One, BufA.data());
+  CA->InternalPost(true);
+  ASSERT_EQ(CA->FErrorCode, 0);
+  auto CB = Open(*B, BufB);
+  auto First = [](TVLTLocalCursor& C) {
+    C.InternalFirst();
+    return C.GetRecordBuffer(grmNext);
+  };
+  ASSERT_EQ(First(*CA), grrOK);
+  ASSERT_EQ(First(*CB), grrOK);
+  // A edits: B cannot lock the record meanwhile.
+  EditA = BufA;
+  CA->FEditRecordBuffer = EditA.data();
+  CA->InternalEdit();
+  ASSERT_EQ(CA->FErrorCode, 0);
+  EXPECT_TRUE(CB->IsRecordLocked());
+  EditB = BufB;
+  CB->FEditRecordBuffer = EditB.data();
+  CB->InternalEdit();
+  EXPECT_EQ(CB->FErrorCode, kCursorRecordLocked);
+  CB->InternalDelete();
+  EXPECT_EQ(CB->FErrorCode, kCursorRecordLocked);
+  // A posts a change: B, still showing the old record, is told so when it edits.
+  int32_t Two = 2;
+  CA->SetFieldData(0, &Two, BufA.data());
+  CA->InternalPost(false);
+  ASSERT_EQ(CA->FErrorCode, 0);
+  CB->InternalEdit();
+  EXPECT_EQ(CB->FErrorCode, kCursorUpdateModified);
+  int32_t Shown = 0;
+  CB->GetFieldData(0, &Shown, BufB.data());
+  EXPECT_EQ(Shown, 1);  // the shown record stays in the buffer
+  CA.reset();
+  CB.reset();
+  A->SetConnected(false);
+  B->SetConnected(false);
+}
+
+}  // namespace
+}  // namespace vlt
