@@ -288,3 +288,64 @@ TEST_F(TableTest, MemoRoundTrip) {
 }
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+TEST_F(TableTest, RecordFilterRestrictsCountAndNavigation) {
+  auto T = NewTable(true);
+  for (int32_t I = 1; I <= 9; ++I) AppendRow(*T, I);
+  T->SetOnFilterRecord([](TVLTDataSet& D, bool& Accept) {
+    Accept = D.FieldByName("Type").AsInteger() == 1;
+  });
+  T->SetFiltered(true);
+  EXPECT_EQ(T->RecordCount(), 3);
+  EXPECT_EQ(Nums(*T), (std::vector<int32_t>{1, 4, 7}));
+  T->Last();
+  T->Delete();  // the new last matching record becomes current
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 4);
+  T->Delete();
+  T->Delete();
+  EXPECT_TRUE(T->Eof());
+  EXPECT_TRUE(T->IsEmpty());
+  T->SetFiltered(false);
+  EXPECT_EQ(T->RecordCount(), 6);
+}
+
+TEST_F(TableTest, StoppedCompactionLeavesTheFileUnchanged) {
+  {
+    auto T = NewTable(true);
+    for (int32_t I = 1; I <= 5; ++I) AppendRow(*T, I);
+  }
+  Db->Close();
+  const auto SizeBefore = std::filesystem::file_size(FileName);
+  Db->OnCompactProgress = [](TVLTDatabase&, int32_t, bool& Continue) { Continue = false; };
+  try {
+    Db->CompactDatabase();
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 30456);
+  }
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_EQ(std::filesystem::file_size(FileName), SizeBefore);
+  Db->OnCompactProgress = nullptr;
+  auto T = NewTable(false);
+  EXPECT_EQ(T->RecordCount(), 5);
+}
+
+TEST_F(TableTest, CloseInEditStateCancels) {
+  auto T = NewTable(true);
+  AppendRow(*T, 1);
+  T->Edit();
+  T->FieldByName("Name").SetAsString("Lost");
+  T->Close();
+  T->Open();
+  EXPECT_EQ(T->FieldByName("Name").AsString(), "Name 1");
+  T->Edit();
+  T->FieldByName("Name").SetAsString("Kept");
+  T->First();  // moving posts a modified record
+  EXPECT_EQ(T->FieldByName("Name").AsString(), "Kept");
+}
+
+}  // namespace
+}  // namespace vlt::test
