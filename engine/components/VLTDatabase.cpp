@@ -327,8 +327,11 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
   }
 
   FExclusive = true;
-  FSilentMode = true;
-  Open();
+  {
+    TRestore<bool> Silent(FSilentMode);  // silent only while opening
+    FSilentMode = true;
+    Open();
+  }
   FHandle->SetSuppressDBHeaderErrors(true);
   std::vector<std::string> Tables;
   FHandle->GetTablesList(Tables);
