@@ -13,6 +13,7 @@
 #include <random>
 
 #include "engine/components/VLTDatabaseError.h"
+#include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/core/VLTExcept.h"
 
@@ -270,6 +271,17 @@ void TVLTDatabase::RenameDatabase(const std::string& NewDatabaseFileName) {
 bool TVLTDatabase::Exists() const { return FileExists(FDatabaseFileName); }
 
 void TVLTDatabase::ReplaceDatabaseFile(const std::string& TempFile) {
+  // A connection of this process that still has the old file open would go on writing into a
+  // file nobody can reach any more: refuse, keeping the old file.
+  {
+    std::lock_guard<std::recursive_mutex> Guard(VLTEngineRegistry().CSect());
+    for (int32_t I = 0; I < VLTEngineRegistry().Count(); ++I)
+      if (SameText(VLTEngineRegistry().Items(I)->DatabaseName(), FDatabaseFileName)) {
+        ::unlink(TempFile.c_str());
+        throw EVLTException(10605, "Cannot replace database file '%s': it is open",
+                            {FDatabaseFileName});
+      }
+  }
   // rename() replaces the target atomically: there is no moment without a whole database file.
   SyncPath(TempFile, false);
   if (::rename(TempFile.c_str(), FDatabaseFileName.c_str()) != 0) {

@@ -135,3 +135,23 @@ TEST_F(DatabaseTest, MakeExecutableDatabaseConcatenates) {
 
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+TEST_F(DatabaseTest, CompactRefusesWhileAnotherComponentHasTheFileOpen) {
+  TVLTDatabase& Db = NewDatabase();
+  Db.CreateDatabase();
+  TVLTDatabase& Other = NewDatabase("Other");
+  Other.Open();
+  const auto SizeBefore = std::filesystem::file_size(FileName);
+  EXPECT_THROW(Db.CompactDatabase(), std::exception);
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_EQ(std::filesystem::file_size(FileName), SizeBefore);
+  EXPECT_TRUE(Other.TableExists("None") == false);
+  Other.Close();
+  EXPECT_TRUE(Db.CompactDatabase());
+}
+
+}  // namespace
+}  // namespace vlt::test
