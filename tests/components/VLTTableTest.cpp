@@ -349,3 +349,37 @@ TEST_F(TableTest, CloseInEditStateCancels) {
 
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+TEST_F(TableTest, PrimaryIndexBecomesKeyConstraintAndRequiredNotNull) {
+  auto T = NewTable(true);
+  const TVLTConstraintDefs& C = *T->Handle()->FConstraintDefs;
+  bool SawPK = false, SawNotNull = false;
+  for (int32_t I = 0; I < C.Count(); ++I) {
+    if (C[I].FConstraintType == ctPK) {
+      SawPK = true;
+      EXPECT_EQ(C[I].FName, "C_PK$Num$Type");
+    }
+    if (C[I].FConstraintType == ctNotNull) {
+      SawNotNull = true;
+      EXPECT_EQ(static_cast<const TVLTConstraintDefNotNull&>(C[I]).FColumnName, "Num");
+    }
+  }
+  EXPECT_TRUE(SawPK);
+  EXPECT_TRUE(SawNotNull);
+  EXPECT_TRUE(T->FieldByName("Num").FRequired);
+  EXPECT_EQ(T->IndexFieldCount(), 2);
+  EXPECT_EQ(T->IndexFields(1).FieldName(), "Type");
+  EXPECT_THROW(T->IndexFields(2), EVLTDatabaseError);
+  // Only index fields may be set while keys are edited.
+  T->SetKey();
+  EXPECT_THROW(T->FieldByName("Name").SetAsString("x"), EVLTException);
+  T->Cancel();
+  T->SetIndexName("");
+  EXPECT_THROW(T->FindKey({TVLTVariant()}), EVLTDatabaseError);  // no index currently active
+}
+
+}  // namespace
+}  // namespace vlt::test
