@@ -141,7 +141,8 @@ TEST(CursorTest, StringGarbageIsCleared) {
   TOpenCursor O(Env);
   TVLTLocalCursor& C = *O.C;
   C.InternalInitRecord(O.Buf.data(), false);
-  C.SetFieldData(1, "abc", O.Buf.data());
+  char Abc[64] = "abc";  // the field manager copies the field's whole size
+  C.SetFieldData(1, Abc, O.Buf.data());
   const TVLTFieldDef& S = (*C.FFieldDefs)[1];
   uint8_t* P = O.Buf.data() + S.FMemoryOffset;
   P[10] = 'z';

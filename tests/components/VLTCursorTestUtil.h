@@ -83,7 +83,11 @@ struct TOpenCursor {
   int32_t Post(int32_t V, const char* S = nullptr) {
     C->InternalInitRecord(Buf.data(), true);
     C->SetFieldData(0, &V, Buf.data());
-    if (S) C->SetFieldData(1, S, Buf.data());
+    if (S) {
+      char Field[256] = {};  // the field manager copies the field's whole size
+      std::strncpy(Field, S, sizeof Field - 1);
+      C->SetFieldData(1, Field, Buf.data());
+    }
     C->InternalPost(true);
     return C->FErrorCode;
   }
