@@ -158,7 +158,6 @@ void TVLTDiskTableData::CancelChanges(TVLTSessionID SessionID, bool InTransactio
   // The cancelled changes took the record count and state with them: the stored ones count.
   if (!InTransaction && FRecordManager && FTableMostUpdatedFile) {
     try {
-      LDiskPageManager->TablePagesCacheManager().TableIsSUnlocked(SessionID, FTableID);
       LoadMostUpdated(SessionID);
     } catch (...) {
     }
@@ -565,6 +564,14 @@ void TVLTDiskTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
 
 // ---- records ----
 
+bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  // Another process may have added or removed records since: the count and state saved after
+  // this insert must build on the stored ones.
+  if (MultiUser() && FRecordManager) LoadMostUpdated(Cursor.SessionID());
+  return TVLTTableData::InsertRecord(Cursor);
+}
+
 TVLTGetRecordResult TVLTDiskTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
                                                        TVLTGetRecordMode GetRecordMode) {
   TTableLock L(*this);
@@ -631,7 +638,6 @@ int64_t TVLTDiskTableData::LastAutoincValue(int32_t FieldNo, TVLTSessionData* Se
 void TVLTDiskTableData::Rollback(TVLTSessionID SessionID) {
   TTableLock L(*this);
   if (!FRecordManager) return;
-  LDiskPageManager->TablePagesCacheManager().TableIsSUnlocked(SessionID, FTableID);
   LoadMostUpdated(SessionID);
   if (FIndexManager && FIndexManager->TemporaryPageManager())
     FIndexManager->TemporaryPageManager()->CancelChanges(SessionID);
@@ -643,9 +649,12 @@ void TVLTDiskTableData::Rollback(TVLTSessionID SessionID) {
 int64_t TVLTDiskTableData::GetRecordBitmapSize() {
   TVLTDiskRecordManager* RM = DiskRecordManager();
   if (!RM) VLTRaiseNilPointer(20185);
+  // The index as the cursors' session sees it (a batch of inserts may not be committed yet).
+  const TVLTSessionID SessionID =
+      FCursorList.empty() ? kSystemSessionID : FCursorList.front()->SessionID();
   TVLTPageNo Last = kNoPage;
   if (RM->RecordPageIndex().RootPageNo() == kNoPage ||
-      !RM->RecordPageIndex().GetLastRecordPage(kSystemSessionID, Last))
+      !RM->RecordPageIndex().GetLastRecordPage(SessionID, Last))
     return 1;
   return (int64_t{Last} + 1) * RM->MaxRecordsOnPage();
 }

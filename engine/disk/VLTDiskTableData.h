@@ -77,6 +77,8 @@ class TVLTDiskTableData : public TVLTTableData {
   void DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) override;
 
   // ---- records ----
+  // Multi-user: reloads the most-updated data first.
+  bool InsertRecord(TVLTTableCursor& Cursor) override;
   TVLTGetRecordResult GetRecordBuffer(TVLTTableCursor& Cursor,
                                       TVLTGetRecordMode GetRecordMode) override;
   bool Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) override;

@@ -551,6 +551,67 @@ TEST_F(DiskTable, ExclusiveAccessWhileOthersHaveTheTableOpen) {
   EXPECT_TRUE(Table->Active());
 }
 
+// Two connections to one file in multi-user mode (each opening is its own open file
+// description, so their byte locks meet like those of two processes).
+TEST_F(DiskTable, MultiUserConnectionsSeeEachOthersRecords) {
+  CreateTable();
+  Disconnect();
+  struct TConn {
+    std::unique_ptr<TVLTDiskDatabaseData> Db;
+    TVLTDatabaseSession DS;
+    TVLTSessionData Session;
+    std::unique_ptr<TVLTDiskDatabaseLink> Link;
+    std::unique_ptr<TVLTDiskTableData> Table;
+    TVLTTableCursor Cursor;
+    std::vector<uint8_t> Buffer;
+  };
+  auto Open = [&](TConn& C) {
+    C.Db = NewData();
+    C.DS.MultiUser = true;
+    C.Db->ConnectSession(C.DS);
+    C.Session.SessionID = C.DS.SessionID;
+    C.Session.MultiUser = true;
+    C.Link = std::make_unique<TVLTDiskDatabaseLink>(C.Db.get());
+    C.Table = std::make_unique<TVLTDiskTableData>(C.Link.get(), C.Db.get(), "People");
+    C.Cursor.FSession = &C.Session;
+    C.Cursor.FTableName = "People";
+    C.Table->OpenTable(C.Cursor);
+    C.Buffer.assign(static_cast<size_t>(C.Table->FieldManager()->GetMemoryRecordBufferSize()), 0);
+    C.Cursor.FCurrentRecordBuffer = C.Buffer.data();
+  };
+  auto Add = [](TConn& C, int32_t Id) {
+    auto& F = *C.Table->FieldManager();
+    F.InitRecordBuffer(C.Buffer.data());
+    F.SetFieldData(0, &Id, C.Buffer.data());
+    EXPECT_TRUE(C.Table->InsertRecord(C.Cursor));
+  };
+  auto Close = [](TConn& C) {
+    C.Table->CloseTable(C.Cursor);
+    C.Table.reset();
+    C.Link.reset();
+    C.Db->DisconnectSession(C.DS);
+  };
+  TConn A, B;
+  Open(A);
+  Open(B);
+  ASSERT_NE(A.Session.SessionID, B.Session.SessionID);
+  for (int32_t I = 0; I < 3; ++I) Add(A, I);
+  EXPECT_EQ(B.Table->GetRecordCount(B.Cursor), 3);
+  Add(B, 10);
+  EXPECT_EQ(A.Table->GetRecordCount(A.Cursor), 4);
+  Add(A, 11);
+  EXPECT_EQ(B.Table->GetRecordCount(B.Cursor), 5);
+  B.Cursor.FirstPosition = true;
+  int32_t Seen = 0;
+  while (B.Table->GetRecordBuffer(B.Cursor, grmNext) == grrOK) ++Seen;
+  EXPECT_EQ(Seen, 5);
+  std::vector<std::string> P;
+  B.Table->CheckTable(B.Session.SessionID, P);
+  EXPECT_TRUE(P.empty()) << P.front();
+  Close(A);
+  Close(B);
+}
+
 // The vltdb tool built beside this test program (skipped when it was not built).
 std::string VltdbPath() {
   std::error_code Ec;
