@@ -336,6 +336,7 @@ void TVLTDiskTableData::RepairOnOpen(TVLTTableCursor& Cursor) {
                         {FTableName});
   try {
     DiskRecordManager()->RebuildRecordPageIndex(SessionID);
+    RaiseAutoincsToStoredValues(SessionID);
     SaveMetadataFile(SessionID);
     FTableMostUpdatedFile->InitFileHeader(SessionID);
     SaveMostUpdated(SessionID);
@@ -343,6 +344,30 @@ void TVLTDiskTableData::RepairOnOpen(TVLTTableCursor& Cursor) {
   } catch (...) {
     LDiskPageManager->CancelChanges(SessionID);
     throw;
+  }
+}
+
+void TVLTDiskTableData::RaiseAutoincsToStoredValues(TVLTSessionID SessionID) {
+  TVLTBaseFieldManager& FM = *FFieldManager;
+  std::vector<int32_t> Autoincs;
+  for (int32_t I = 0; I < FM.FieldCount(); ++I)
+    if (IsAutoincAdvancedType(FM.FieldDefs()[I].FAdvancedFieldType)) Autoincs.push_back(I);
+  if (Autoincs.empty()) return;
+  TVLTBuffer Record(static_cast<size_t>(FRecordManager->FRecordBufferSize));
+  TVLTNavigationInfo Nav;
+  Nav.GetRecordMode = grmNext;
+  Nav.FirstPosition = true;
+  Nav.RecordBuffer = Record.data();
+  for (;;) {
+    FRecordManager->GetRecordBuffer(SessionID, Nav);
+    if (Nav.GetRecordResult != grrOK) break;
+    for (int32_t FieldNo : Autoincs) {
+      if (VLTIsFieldNull(Record.data(), FieldNo)) continue;
+      TVLTVariant V;
+      FM.GetFieldValue(FieldNo, Record.data(), V);
+      if (!V.IsNull() && V.AsInt64() > FM.LastAutoIncValue(FieldNo))
+        FM.SetLastAutoIncValue(FieldNo, V.AsInt64());
+    }
   }
 }
 

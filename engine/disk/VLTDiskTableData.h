@@ -138,6 +138,9 @@ class TVLTDiskTableData : public TVLTTableData {
   // The repair path of opening: the record page index is rebuilt from the pages when it or the
   // most-updated data cannot be trusted.
   void RepairOnOpen(TVLTTableCursor& Cursor);
+  // After a rebuild that could not trust the most-updated data: every autoincrement field's last
+  // value becomes at least the highest value stored, so that no value is handed out twice.
+  void RaiseAutoincsToStoredValues(TVLTSessionID SessionID);
   // Opens the table for the cursor exclusively unless the cursor has it open already (then no
   // other cursor may have it open). Returns whether it opened it.
   bool OpenExclusively(TVLTTableCursor& Cursor);

@@ -504,6 +504,33 @@ TEST_F(DiskTable, CheckFindsDamageAndRepairRebuildsTheRecordPageIndex) {
   EXPECT_EQ(static_cast<int32_t>(Ids("PK").size()), Max + 5);
 }
 
+TEST_F(DiskTable, RepairKeepsAutoincrementsAboveTheStoredValues) {
+  Fields.Clear();
+  Indexes.Clear();
+  AddField(Fields, "SEQ", aftAutoIncInteger);
+  CreateTable();
+  OpenTable();
+  for (int32_t V : {7, 12, 3}) {
+    FM().InitRecordBuffer(Buffer.data());
+    FM().SetFieldData(0, &V, Buffer.data());
+    ASSERT_TRUE(Table->InsertRecord(*Cursor));
+  }
+  WriteMostUpdated(*Table, Session.SessionID, std::vector<uint8_t>(5, 0));  // unreadable
+  CloseTable();
+  Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), "People");
+  Cursor = std::make_unique<TVLTTableCursor>();
+  Cursor->FSession = &Session;
+  Cursor->FTableName = "People";
+  Cursor->FIsRepairing = true;
+  Table->OpenTable(*Cursor);
+  EXPECT_EQ(RM().FRecordCount, 3);
+  EXPECT_GE(FM().LastAutoIncValue(0), 12);
+  Reconnect();
+  OpenTable();
+  EXPECT_GE(FM().LastAutoIncValue(0), 12);
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 3);
+}
+
 TEST_F(DiskTable, CheckFindsARecordMissingFromAnIndex) {
   CreateTable();
   OpenTable();
