@@ -120,6 +120,7 @@ std::string_view SqlNameOfBase(TVLTBaseFieldType T) {
 }
 
 int32_t FieldMemorySize(TVLTBaseFieldType T, int32_t FieldSize) {
+  if (int32_t Fixed = FixedDataSize(T)) return Fixed;
   switch (T) {
     case bftChar:
     case bftVarchar:
@@ -129,29 +130,10 @@ int32_t FieldMemorySize(TVLTBaseFieldType T, int32_t FieldSize) {
     case bftWideChar:
     case bftWideVarchar:
       return (FieldSize + 1) * 2;
-    case bftSignedInt8:
-    case bftUnsignedInt8:
-      return 1;
-    case bftSignedInt16:
-    case bftUnsignedInt16:
-    case bftLogical:
-      return 2;
-    case bftSignedInt32:
-    case bftUnsignedInt32:
-    case bftSingle:
-    case bftDate:
-    case bftTime:
-      return 4;
-    case bftSignedInt64:
-    case bftDouble:
-    case bftDateTime:
-    case bftCurrency:
-      return 8;
-    case bftExtended:
     case bftBlob:
     case bftClob:
     case bftWideClob:
-      return 10;
+      return 10;  // BLOB reference and cache handle
     default:
       throw EVLTException(30050, "Unknown DataType: '%s'", {std::string(BaseFieldTypeName(T))});
   }

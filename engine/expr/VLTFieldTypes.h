@@ -118,6 +118,35 @@ constexpr bool IsAutoincAdvancedType(TVLTAdvancedFieldType T) {
   return T >= aftAutoInc && T <= aftAutoIncCardinal;
 }
 
+// Size of a fixed-size type's value in bytes; 0 for the variable-size types (strings, bytes,
+// BLOBs) and for types without storage.
+constexpr int32_t FixedDataSize(TVLTBaseFieldType T) {
+  switch (T) {
+    case bftSignedInt8:
+    case bftUnsignedInt8:
+      return 1;
+    case bftSignedInt16:
+    case bftUnsignedInt16:
+    case bftLogical:
+      return 2;
+    case bftSignedInt32:
+    case bftUnsignedInt32:
+    case bftSingle:
+    case bftDate:
+    case bftTime:
+      return 4;
+    case bftSignedInt64:
+    case bftDouble:
+    case bftDateTime:
+    case bftCurrency:
+      return 8;
+    case bftExtended:
+      return 10;  // x87 80-bit extended real
+    default:
+      return 0;
+  }
+}
+
 // ---- names for messages ----
 
 inline constexpr std::array<std::string_view, kBaseFieldTypeCount> kBaseFieldTypeNames = {

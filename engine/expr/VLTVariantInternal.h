@@ -34,34 +34,6 @@ constexpr int32_t kErrNonNumericAddSub = 30124;
 constexpr int32_t kErrNonNumericMulDiv = 30127;
 constexpr int32_t kErrDivision = 30128;
 
-// Size of a fixed-size type's data; 0 for the variable-size types.
-constexpr int32_t FixedDataSize(TVLTBaseFieldType T) {
-  switch (T) {
-    case bftSignedInt8:
-    case bftUnsignedInt8:
-      return 1;
-    case bftSignedInt16:
-    case bftUnsignedInt16:
-    case bftLogical:
-      return 2;
-    case bftSignedInt32:
-    case bftUnsignedInt32:
-    case bftSingle:
-    case bftDate:
-    case bftTime:
-      return 4;
-    case bftSignedInt64:
-    case bftDouble:
-    case bftDateTime:
-    case bftCurrency:
-      return 8;
-    case bftExtended:
-      return kExtendedSize;
-    default:
-      return 0;
-  }
-}
-
 inline long double LoadExtended(const uint8_t* P) {
   long double V = 0;
   std::memcpy(&V, P, kExtendedSize);
