@@ -244,6 +244,8 @@ void TVLTDataSet::Open() {
 
 void TVLTDataSet::ClearBuffers() {
   if (!FHandle) return;
+  FHandle->FCurrentRecordBuffer = nullptr;
+  FHandle->FEditRecordBuffer = nullptr;
   if (FEditRecordBuffer) FHandle->FreeRecordBuffer(FEditRecordBuffer);
   if (FActiveBuffer) FHandle->FreeRecordBuffer(FActiveBuffer);
 }
@@ -308,6 +310,7 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
     R = C.GetRecordBuffer(Mode);
   } catch (...) {
     C.FreeRecordBuffer(Scratch);
+    C.FCurrentRecordBuffer = FActiveBuffer;
     throw;
   }
   if (R == grrOK) {
@@ -317,6 +320,8 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
     FHasRecord = true;
   }
   C.FreeRecordBuffer(Scratch);
+  // The cursor must never keep a pointer to a freed buffer.
+  C.FCurrentRecordBuffer = FActiveBuffer;
   if (R == grrError && Mode == grmCurrent) return false;
   return R == grrOK;
 }
@@ -587,14 +592,12 @@ void TVLTDataSet::Delete() {
   // Where the window goes afterwards: the next record, else the new last one.
   const TVLTPageItemID Deleted = C.GetBufferRecordID(FActiveBuffer);
   TVLTPageItemID After{-1, 0xFFFF};
-  {
-    uint8_t* Keep = C.AllocateRecordBuffer();
-    std::memcpy(Keep, FActiveBuffer, static_cast<size_t>(C.FRecordBufferSize));
-    PositionCursorOnActive();
-    if (ReadRecord(grmNext)) After = C.GetBufferRecordID(FActiveBuffer);
-    std::swap(Keep, FActiveBuffer);
-    C.FreeRecordBuffer(Keep);
-  }
+  PositionCursorOnActive();
+  if (ReadRecord(grmNext)) After = C.GetBufferRecordID(FActiveBuffer);
+  // Back to the record to delete: the cursor checks it against the stored one.
+  C.CurrentRecordID = Deleted;
+  C.FirstPosition = C.LastPosition = false;
+  if (!ReadRecord(grmCurrent)) throw EVLTEngineError(kCursorDeleteDeleted);
   C.CurrentRecordID = Deleted;
   C.FirstPosition = C.LastPosition = false;
   C.FCurrentRecordBuffer = FActiveBuffer;
@@ -777,8 +780,12 @@ bool TVLTDataSet::Locate(const std::string& KeyFields, const std::vector<TVLTVar
   FireScroll(BeforeScroll);
   if (!Active()) throw EVLTException(10271, "Cannot perform LOCATE on a closed dataset");
   CheckBrowseMode();
-  const bool Found = FHandle->Locate(KeyFields, KeyValues, (Options & loCaseInsensitive) != 0,
-                                     (Options & loPartialKey) != 0);
+  bool Found = false;
+  {
+    TScratchRecord Scratch(*FHandle, FActiveBuffer);
+    Found = FHandle->Locate(KeyFields, KeyValues, (Options & loCaseInsensitive) != 0,
+                            (Options & loPartialKey) != 0);
+  }
   if (Found) {
     FHandle->FirstPosition = FHandle->LastPosition = false;
     ReadRecord(grmCurrent);
@@ -799,7 +806,12 @@ std::vector<TVLTVariant> TVLTDataSet::Lookup(const std::string& KeyFields,
   FActiveBuffer = FHandle->AllocateRecordBuffer();
   const bool KeepHas = FHasRecord;
   try {
-    if (FHandle->Locate(KeyFields, KeyValues, false, false)) {
+    bool Found = false;
+    {
+      TScratchRecord Scratch(*FHandle, FActiveBuffer);
+      Found = FHandle->Locate(KeyFields, KeyValues, false, false);
+    }
+    if (Found) {
       FHandle->FirstPosition = FHandle->LastPosition = false;
       if (ReadRecord(grmCurrent))
         for (size_t I = 0; I < Names.size(); ++I) Result[I] = FieldByName(Names[I]).AsVariant();
@@ -859,6 +871,7 @@ bool TVLTDataSet::BookmarkValid(const TVLTBookmark& Bookmark) {
   } catch (...) {
   }
   FHandle->FreeRecordBuffer(Scratch);
+  FHandle->FCurrentRecordBuffer = FActiveBuffer;
   FHandle->RestorePosition(Pos);
   FHandle->FreePosition(Pos);
   return Ok;

@@ -40,6 +40,27 @@ using TVLTBookmark = std::vector<uint8_t>;  // 7 bytes: record id (6) and one sp
 
 class TVLTDataSet;
 
+// Points the cursor at a scratch record buffer for a search that reads candidate records, so
+// that the shown record is not overwritten; afterwards the cursor points at Active again.
+class TScratchRecord {
+ public:
+  TScratchRecord(TVLTCursor& Cursor, uint8_t* Active)
+      : FCursor(Cursor), FActive(Active), FBuffer(Cursor.AllocateRecordBuffer()) {
+    FCursor.FCurrentRecordBuffer = FBuffer;
+  }
+  ~TScratchRecord() {
+    FCursor.FreeRecordBuffer(FBuffer);
+    FCursor.FCurrentRecordBuffer = FActive;
+  }
+  TScratchRecord(const TScratchRecord&) = delete;
+  TScratchRecord& operator=(const TScratchRecord&) = delete;
+
+ private:
+  TVLTCursor& FCursor;
+  uint8_t* FActive;
+  uint8_t* FBuffer;
+};
+
 // A field's BLOB as a stream; destroying it closes the BLOB into the current record.
 class TVLTBLOBStream : public TVLTStream {
  public:

@@ -678,6 +678,7 @@ bool TVLTTable::GotoKey() {
   uint8_t* Pos = C.SavePosition();
   bool Found = false;
   try {
+    TScratchRecord Scratch(C, FActiveBuffer);
     Found = C.FindKey(scEqual);
   } catch (...) {
     C.FreePosition(Pos);
@@ -703,7 +704,12 @@ void TVLTTable::GotoNearest() {
   C.FKeyBuffer = Key;
   const int32_t Count = C.GetKeyFieldCount(Key);
   C.FKeyFieldCount = Count > 0 ? Count : IndexFieldCount();
-  if (C.FindKey(C.KeyExclusive(Key) ? scGreater : scGreaterEqual)) {
+  bool Found = false;
+  {
+    TScratchRecord Scratch(C, FActiveBuffer);
+    Found = C.FindKey(C.KeyExclusive(Key) ? scGreater : scGreaterEqual);
+  }
+  if (Found) {
     C.FirstPosition = C.LastPosition = false;
     ReadRecord(grmCurrent);
     FBof = FEof = false;
