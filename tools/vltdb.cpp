@@ -1,4 +1,5 @@
-// vltdb: looks into .vlt databases without changing them (files are opened read-only).
+// vltdb: looks into .vlt databases without changing them (files are opened read-only), and
+// runs the maintenance operations of the database component on them.
 //
 //   vltdb [--password PW] header FILE   database header, crypto header, lock bytes, LastObjectID
 //   vltdb [--password PW] pages FILE    every page (type, State, bitmap mark, checksum) and a
@@ -19,6 +20,13 @@
 //                                       a new empty database (the only subcommand that writes;
 //                                       it never replaces an existing file). NAME is a cipher
 //                                       such as Rijndael_256.
+//   vltdb [--password PW] compact FILE  rebuilds the file without free space
+//   vltdb [--password PW] repair FILE   rebuilds the file skipping what cannot be read; prints
+//                                       the repair log
+//   vltdb [--password PW] passwd FILE --new-password NEW [--cipher NAME]
+//                                       rebuilds the file under a new password (an empty NEW
+//                                       leaves it unencrypted) and cipher
+//   compact, repair and passwd replace FILE only after a complete copy (FILE.tmp meanwhile).
 //
 // Exit code: 0 when the file is sound, 1 when a problem was found (or the file could not be
 // read), 2 on bad usage. Subcommands are rows of kCommands; a new one is a function and a row.
@@ -31,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +59,9 @@
 #include "engine/core/VLTCodePage.h"
 #include "engine/disk/VLTDiskRecordManager.h"
 #include "engine/disk/VLTDiskTableData.h"
+#include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTTable.h"
 
 namespace {
 
@@ -752,8 +764,31 @@ int CmdMeta(const TOptions& O) {
   return 0;
 }
 
+// Pages of the active sessions and table locks files, which are stored plain in an encrypted
+// file. The table check reads every used page through the cipher and reports these as
+// unreadable; they are never record pages and the pages pass has checked them already.
+std::set<std::string> PlainPageNumbers(const TOptions& O) {
+  bool RepairNeeded = false;
+  auto M = OpenEngine(O, RepairNeeded);
+  std::set<std::string> Plain;
+  if (!M->Encrypted()) return Plain;
+  const uint16_t PageSize = M->PageSize();
+  const int64_t Count = M->DBHeader().TotalPageCount;
+  std::vector<uint8_t> Buf(PageSize);
+  for (int64_t No = 0; No < Count; ++No) {
+    if (!M->DatabaseFile().ReadBuffer(Buf.data(), PageSize, M->OffsetToFirstPage() + No * PageSize))
+      continue;
+    const auto* PH = reinterpret_cast<const TVLTDiskPageHeader*>(Buf.data());
+    if (std::memcmp(PH->Signature, kPageSignature, 4) == 0 &&
+        (PH->PageType == ptActiveSessionList || PH->PageType == ptTableLocks))
+      Plain.insert(std::to_string(No));
+  }
+  return Plain;
+}
+
 int CmdCheck(const TOptions& O) {
   int Result = CmdPages(O);
+  const std::set<std::string> Plain = PlainPageNumbers(O);
   TTablesAccess A(O);
   int Problems = 0;
   std::printf("\n");
@@ -764,6 +799,13 @@ int CmdCheck(const TOptions& O) {
       TOpenTable T(A, Name);
       Count = T.Table.GetRecordCount(T.Cursor);
       T.Table.CheckTable(A.Session.SessionID, List);
+      const std::string Prefix = Name + ": page ", Unreadable = " cannot be read: ";
+      std::erase_if(List, [&](const std::string& P) {
+        if (P.rfind(Prefix, 0) != 0) return false;
+        const size_t End = P.find(Unreadable, Prefix.size());
+        return End != std::string::npos &&
+               Plain.count(P.substr(Prefix.size(), End - Prefix.size())) != 0;
+      });
     } catch (const std::exception& E) {
       List.push_back(Name + ": cannot be opened: " + E.what());
     }
@@ -775,6 +817,100 @@ int CmdCheck(const TOptions& O) {
   std::printf("tables: %s (%d problem%s)\n", Problems ? "NOT CONSISTENT" : "consistent", Problems,
               Problems == 1 ? "" : "s");
   return Result || Problems ? 1 : 0;
+}
+
+// ---- maintenance through the database component ----
+
+// A started engine and a silent database component on the file; the engine is shut down again
+// when the operation ends.
+class TComponentAccess {
+ public:
+  explicit TComponentAccess(const TOptions& O) {
+    VLTStartEngine();
+    // Constructing a table component installs the table copy the rebuilds run on.
+    TVLTTable Installer;
+    Db = std::make_unique<TVLTDatabase>();
+    Db->FName = "vltdb";
+    Db->SetDatabaseName("vltdb");
+    Db->SetDatabaseFileName(O.FileName);
+    Db->FPassword = O.Password.value_or("");
+    Db->FSilentMode = true;
+    Db->FNoRequestAutoRepair = true;
+  }
+  ~TComponentAccess() {
+    Db.reset();
+    VLTShutdownEngine();
+  }
+  TComponentAccess(const TComponentAccess&) = delete;
+  TComponentAccess& operator=(const TComponentAccess&) = delete;
+
+  std::unique_ptr<TVLTDatabase> Db;
+};
+
+long long FileSizeOf(const std::string& Name) {
+  TVLTDatabaseFile F;
+  F.OpenFile(Name, amReadOnly, smShareDenyNone);
+  const long long Size = F.GetSize();
+  F.CloseFile();
+  return Size;
+}
+
+int CmdCompact(const TOptions& O) {
+  const long long Before = FileSizeOf(O.FileName);
+  {
+    TComponentAccess A(O);
+    A.Db->CompactDatabase();
+  }
+  std::printf("Compacted %s: %lld -> %lld bytes\n", O.FileName.c_str(), Before,
+              FileSizeOf(O.FileName));
+  return 0;
+}
+
+int CmdRepair(const TOptions& O) {
+  std::string Log;
+  {
+    TComponentAccess A(O);
+    Log = A.Db->RepairDatabase();
+  }
+  if (Log.empty()) {
+    std::printf("Repaired %s: no problems found\n", O.FileName.c_str());
+  } else {
+    std::printf("Repaired %s; repair log:\n%s%s", O.FileName.c_str(), Win1252ToUtf8(Log).c_str(),
+                Log.back() == '\n' ? "" : "\n");
+  }
+  return 0;
+}
+
+int CmdPasswd(const TOptions& O) {
+  const auto NewPassword = O.Settings.find("new-password");
+  if (NewPassword == O.Settings.end()) {
+    std::fprintf(stderr, "vltdb passwd: --new-password is required\n");
+    return 2;
+  }
+  std::optional<TVLTCryptoAlgorithm> Cipher;
+  if (const auto C = O.Settings.find("cipher"); C != O.Settings.end()) {
+    TVLTCryptoAlgorithm A = craRijndael_256;
+    if (!CryptoAlgorithmFromName(C->second, A)) {
+      std::fprintf(stderr, "vltdb passwd: invalid value for --cipher: '%s'\n", C->second.c_str());
+      return 2;
+    }
+    Cipher = A;
+  }
+  std::string Log;
+  TVLTCryptoAlgorithm Final{};
+  {
+    TComponentAccess A(O);
+    // Opening first makes the file's own cipher the one kept when --cipher is not given.
+    A.Db->Open();
+    A.Db->Close();
+    Log = A.Db->ChangePassword(NewPassword->second, Cipher.value_or(A.Db->FCryptoAlgorithm));
+    Final = A.Db->FCryptoAlgorithm;
+  }
+  if (!Log.empty()) std::printf("%s\n", Win1252ToUtf8(Log).c_str());
+  std::printf("Changed the password of %s: %s\n", O.FileName.c_str(),
+              NewPassword->second.empty() ? "not encrypted"
+                                          : ("encrypted with " + AlgorithmText(Final)).c_str());
+  return 0;
 }
 
 // ---- dispatcher ----
@@ -795,6 +931,10 @@ const TCommand kCommands[] = {
     {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME])", CmdDump},
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
     {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
+    {"compact", "rebuilds the file without free space", CmdCompact},
+    {"repair", "rebuilds the file skipping what cannot be read; prints the repair log", CmdRepair},
+    {"passwd", "rebuilds the file under a new password (--new-password NEW [--cipher NAME])",
+     CmdPasswd},
 };
 
 int Usage() {
@@ -841,7 +981,8 @@ int main(int Argc, char** Argv) {
   const bool Creates = std::string(Cmd->Name) == "create";
   const bool IndexOption = std::string(Cmd->Name) == "dump" && O.Settings.size() == 1 &&
                            O.Settings.count("index");
-  if (!Creates && !O.Settings.empty() && !IndexOption) return Usage();
+  const bool Passwd = std::string(Cmd->Name) == "passwd";
+  if (!Creates && !Passwd && !O.Settings.empty() && !IndexOption) return Usage();
   if (!Creates && !TVLTDatabaseFile::FileExists(O.FileName)) {
     std::fprintf(stderr, "vltdb: %s: no such file\n", O.FileName.c_str());
     return 1;
