@@ -9,10 +9,12 @@
 namespace vlt {
 
 namespace {
-std::unique_ptr<TVLTSessionList> GSessions;
+// Statics are destroyed in reverse order: the session list must go first, because closing its
+// sessions releases the default session's token.
 std::unique_ptr<TVLTSessionComponentManager> GDefaultHandle;  // the default session's token
 TVLTSessionComponentManager* GCurrentHandle = nullptr;
 TVLTSession* GDefaultSession = nullptr;
+std::unique_ptr<TVLTSessionList> GSessions;
 }  // namespace
 
 std::recursive_mutex& VLTSessionLock() {
