@@ -17,9 +17,8 @@
 //                                       index's integrity, every record once in every index
 //   vltdb create FILE [--page-size N] [--extent N] [--max-connections N]
 //                     [--password PW --cipher NAME]
-//                                       a new empty database (the only subcommand that writes;
-//                                       it never replaces an existing file). NAME is a cipher
-//                                       such as Rijndael_256.
+//                                       a new empty database (it never replaces an existing
+//                                       file). NAME is a cipher such as Rijndael_256.
 //   vltdb [--password PW] compact FILE  rebuilds the file without free space
 //   vltdb [--password PW] repair FILE   rebuilds the file skipping what cannot be read; prints
 //                                       the repair log
@@ -29,7 +28,8 @@
 //   compact, repair and passwd replace FILE only after a complete copy (FILE.tmp meanwhile).
 //
 // Exit code: 0 when the file is sound, 1 when a problem was found (or the file could not be
-// read), 2 on bad usage. Subcommands are rows of kCommands; a new one is a function and a row.
+// read; for compact, repair and passwd: when the operation failed), 2 on bad usage.
+// Subcommands are rows of kCommands; a new one is a function and a row.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -149,6 +149,13 @@ TEST_F(DbToolTest, PasswdRequiresTheNewPasswordAfterwards) {
   Again.Open();
   EXPECT_EQ(Again.FCryptoAlgorithm, craTwofish_128);
   Again.Close();
+
+  // An empty new password leaves the file unencrypted.
+  ASSERT_EQ(RunTool(Tool + " passwd " + FileName + " --password again --new-password ''", Out), 0)
+      << Out;
+  EXPECT_NE(Out.find("not encrypted"), std::string::npos) << Out;
+  EXPECT_EQ(Rows(""), Before);
+  EXPECT_EQ(RunTool(Tool + " check " + FileName, Out), 0) << Out;
 }
 
 TEST_F(DbToolTest, RepairOfASoundFileLogsNothingAndKeepsRecords) {
