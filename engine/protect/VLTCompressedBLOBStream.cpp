@@ -1,5 +1,7 @@
 #include "engine/protect/VLTCompressedBLOBStream.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <cstring>
 
@@ -64,7 +66,10 @@ TVLTCompressedBLOBStream::TVLTCompressedBLOBStream(TVLTStream* CompressedStream,
       if (!FRepair)
         throw EVLTException(kErrPlainTooSmall, "Stream size = %d too small. Should be at least = %d",
                             {int64_t{FCompressedStream->GetSize()},
-                             int64_t{FStartPosition + FUncompressedSize}});
+                             // a damaged descriptor may hold any size: no overflow
+                             FUncompressedSize > INT64_MAX - FStartPosition
+                                 ? INT64_MAX
+                                 : FStartPosition + FUncompressedSize});
       FUncompressedSize = std::max<int64_t>(Available, 0);
     }
   }

@@ -184,19 +184,24 @@ bool TVLTPPMModel::MakeRoot(unsigned SkipCount, TState* P1) {
   TState* P = nullptr;
   TState* PS[kMaxOrder];
   int NPS = 0;
+  // On damaged input a context chain can end early; every step checks for it.
+  if (!PC || !UpBranch) return FBroken = true, false;
   if (SkipCount == 0) {
     PS[NPS++] = FFoundState;
     if (!PC->Suffix) goto NoLoop;
   } else if (SkipCount == 2) {
     PC = Suffix(PC);
+    if (!PC) return FBroken = true, false;
   }
   if (P1) {
     P = P1;
     PC = Suffix(PC);
+    if (!PC) return FBroken = true, false;
     goto LoopEntry;
   }
   do {
     PC = Suffix(PC);
+    if (!PC) return FBroken = true, false;
     if (PC->NumStats != 1) {
       P = Stats(PC);
       for (int N = PC->NumStats; P->Symbol != FFoundState->Symbol; ++P)
@@ -207,6 +212,7 @@ bool TVLTPPMModel::MakeRoot(unsigned SkipCount, TState* P1) {
   LoopEntry:
     if (P->Successor != Off(UpBranch)) {
       PC = Ctx(P->Successor);
+      if (!PC) return FBroken = true, false;
       break;
     }
     if (NPS == kMaxOrder) return FBroken = true, false;
@@ -287,6 +293,12 @@ void TVLTPPMModel::UpdateModel() {
     SkipCount = 1;
   } else if ((Successor = NewEmptyContext()) == nullptr) {
     goto RestartModel;
+  }
+  // Damaged input can leave the model without a longest context (a successor that was never
+  // made); decoding stops there instead of following a null context.
+  if (!FMaxContext) {
+    FBroken = true;
+    return;
   }
   if (!FMaxContext->NumStats) {
     OneState(FMaxContext)->Symbol = Fs.Symbol;
