@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -53,5 +55,26 @@ class TComponentTest : public ::testing::Test {
   std::string FileName;
   std::vector<std::unique_ptr<TVLTDatabase>> Databases;
 };
+
+// The vltdb tool built beside this test program (empty when it was not built).
+inline std::string VltdbPath() {
+  std::error_code Ec;
+  const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
+  if (Ec) return {};
+  const auto Tool = Self.parent_path().parent_path().parent_path() / "tools" / "vltdb";
+  return std::filesystem::exists(Tool, Ec) ? Tool.string() : std::string();
+}
+
+// Runs the command; Output receives stdout and stderr, the answer is the exit code.
+inline int RunTool(const std::string& Command, std::string& Output) {
+  Output.clear();
+  FILE* P = popen((Command + " 2>&1").c_str(), "r");
+  if (!P) return -1;
+  char Buf[4096];
+  size_t N;
+  while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Output.append(Buf, N);
+  const int Status = pclose(P);
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
 
 }  // namespace vlt::test

@@ -12,27 +12,6 @@
 namespace vlt::test {
 namespace {
 
-// The vltdb tool built beside this test program (empty when it was not built).
-std::string VltdbPath() {
-  std::error_code Ec;
-  const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
-  if (Ec) return {};
-  const auto Tool = Self.parent_path().parent_path().parent_path() / "tools" / "vltdb";
-  return std::filesystem::exists(Tool, Ec) ? Tool.string() : std::string();
-}
-
-// Runs the command; Output receives stdout and stderr, the answer is the exit code.
-int RunTool(const std::string& Command, std::string& Output) {
-  Output.clear();
-  FILE* P = popen((Command + " 2>&1").c_str(), "r");
-  if (!P) return -1;
-  char Buf[4096];
-  size_t N;
-  while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Output.append(Buf, N);
-  const int Status = pclose(P);
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
-
 class DbToolTest : public TComponentTest {
  protected:
   void SetUp() override {

@@ -168,25 +168,6 @@ std::string Mismatch(const TVLTField& Field, const TFieldSpec& F, int32_t Row, i
   return Same ? "" : Where + "holds " + Field.AsString();
 }
 
-std::string VltdbPath() {
-  std::error_code Ec;
-  const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
-  if (Ec) return {};
-  const auto Tool = Self.parent_path().parent_path().parent_path() / "tools" / "vltdb";
-  return std::filesystem::exists(Tool, Ec) ? Tool.string() : std::string();
-}
-
-int RunTool(const std::string& Command, std::string& Output) {
-  Output.clear();
-  FILE* P = popen((Command + " 2>&1").c_str(), "r");
-  if (!P) return -1;
-  char Buf[4096];
-  size_t N;
-  while ((N = fread(Buf, 1, sizeof Buf, P)) > 0) Output.append(Buf, N);
-  const int Status = pclose(P);
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
-
 class PayrollEndToEndTest : public TComponentTest {
  protected:
   TVLTDatabase& PayrollDatabase(const std::string& Name) {
