@@ -1,7 +1,10 @@
 #include "engine/components/VLTTable.h"
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <random>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
@@ -35,6 +38,34 @@ std::string JoinNames(const std::vector<std::string>& L) {
   for (const auto& S : L) Out += (Out.empty() ? "" : ";") + S;
   return Out;
 }
+
+// The shared table lock under which a search re-reads its result or a range goes to its first
+// record, so that no other connection changes the table in between. Taken when it can be
+// taken: a connection holding a conflicting lock delays the read but does not fail it.
+class TSharedReadLock {
+ public:
+  static constexpr int32_t kTries = 900, kDelay = 100;
+  explicit TSharedReadLock(TVLTCursor& Cursor) : FCursor(Cursor) {
+    try {
+      FHeld = FCursor.LockTable(ltS, kTries, kDelay, false);
+    } catch (const EVLTException&) {
+      FHeld = false;
+    }
+  }
+  ~TSharedReadLock() {
+    if (!FHeld) return;
+    try {
+      FCursor.UnlockTable(ltS, true);
+    } catch (...) {
+    }
+  }
+  TSharedReadLock(const TSharedReadLock&) = delete;
+  TSharedReadLock& operator=(const TSharedReadLock&) = delete;
+
+ private:
+  TVLTCursor& FCursor;
+  bool FHeld = false;
+};
 
 // Database rebuilding copies each table through a table component.
 bool CopyOneTable(TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest,
@@ -143,20 +174,26 @@ std::string TVLTTable::ResolveIndexName(TVLTCursor& Cursor) const {
   DatabaseError("No index for fields '" + FIndexName + "'");
 }
 
+void TVLTTable::RecomputeIndexGeometry() {
+  TVLTCursor& C = *FHandle;
+  FIndexFieldMap.clear();
+  if (C.FIndexID == -1) return;
+  const TVLTIndexDef* Def = C.GetIndexDefs().GetByObjectId(C.FIndexID);
+  if (!Def) return;
+  for (const auto& Col : Def->FIndexColumns) {
+    const int32_t N = C.FVisibleFieldDefs->GetDefNumberByName(Col.FFieldName);
+    if (N < 0) {
+      FIndexFieldMap.clear();
+      throw EVLTException(10325, "Cannot find index %s", {Def->FName});
+    }
+    FIndexFieldMap.push_back(N + 1);
+  }
+}
+
 void TVLTTable::ApplyIndex() {
   TVLTCursor& C = *FHandle;
   C.SetIndexName(ResolveIndexName(C));
-  FIndexFieldMap.clear();
-  if (C.FIndexID != -1) {
-    const TVLTIndexDef* Def = C.GetIndexDefs().GetByObjectId(C.FIndexID);
-    if (Def) {
-      for (const auto& Col : Def->FIndexColumns) {
-        const int32_t N = C.FVisibleFieldDefs->GetDefNumberByName(Col.FFieldName);
-        if (N < 0) throw EVLTException(10325, "Cannot find index %s", {Def->FName});
-        FIndexFieldMap.push_back(N + 1);
-      }
-    }
-  }
+  RecomputeIndexGeometry();
   if (FRangeApplied) {
     C.ResetRange();
     FRangeApplied = false;
@@ -186,16 +223,7 @@ void TVLTTable::AfterHandleOpened() {
   ReadDefinitionsBack();
   TVLTCursor& C = *FHandle;
   C.SetIndexName(ResolveIndexName(C));
-  FIndexFieldMap.clear();
-  if (C.FIndexID != -1) {
-    const TVLTIndexDef* Def = C.GetIndexDefs().GetByObjectId(C.FIndexID);
-    if (Def)
-      for (const auto& Col : Def->FIndexColumns) {
-        const int32_t N = C.FVisibleFieldDefs->GetDefNumberByName(Col.FFieldName);
-        if (N < 0) throw EVLTException(10325, "Cannot find index %s", {Def->FName});
-        FIndexFieldMap.push_back(N + 1);
-      }
-  }
+  RecomputeIndexGeometry();
 }
 
 void TVLTTable::BeforeHandleClosed() {
@@ -585,6 +613,7 @@ void TVLTTable::DeleteIndex(const std::string& Name) {
     CheckNoTransaction(20177, "DeleteIndex");
     FHandle->DeleteIndex(Name);
     ReadDefinitionsBack();
+    AfterIndexesDeleted();
     return;
   }
   std::unique_ptr<TVLTCursor> C = MakeTableCursor();
@@ -599,6 +628,94 @@ void TVLTTable::DeleteIndex(const std::string& Name) {
     throw;
   }
   ReleaseTableCursor(C);
+}
+
+void TVLTTable::AfterIndexesDeleted() {
+  // The active index may be gone: the key geometry, the keys and any range on it go too.
+  const bool Lost = FHandle->FIndexID == -1 && !FIndexFieldMap.empty();
+  RecomputeIndexGeometry();
+  if (!Lost) return;
+  if (FRangeApplied) {
+    FHandle->ResetRange();
+    FRangeApplied = false;
+  }
+  ResetKeyBuffers();
+  FHandle->DisableRecordBitmap();
+  First();
+}
+
+void TVLTTable::DeleteAllIndexes() {
+  if (Active()) {
+    CheckBrowseMode();
+    CheckNoTransaction(20178, "DeleteAllIndexes");
+    FHandle->DeleteAllIndexes();
+    ReadDefinitionsBack();
+    AfterIndexesDeleted();
+    return;
+  }
+  CheckTableName();
+  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
+  try {
+    CheckNoTransaction(20178, "DeleteAllIndexes");
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C->InternalInitFieldDefs();
+    C->DeleteAllIndexes();
+    C->CloseTable();
+  } catch (...) {
+    ReleaseTableCursor(C);
+    throw;
+  }
+  ReleaseTableCursor(C);
+}
+
+void TVLTTable::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
+  CheckInactive();
+  CheckTableName();
+  const bool WasExclusive = FExclusive;
+  FExclusive = true;
+  try {
+    Open();
+    CheckNoTransaction(20179, "RenameField");
+    FHandle->RenameField(FieldName, NewFieldName);
+  } catch (...) {
+    try {
+      Close();
+    } catch (...) {
+    }
+    FExclusive = WasExclusive;
+    throw;
+  }
+  Close();
+  FExclusive = WasExclusive;
+}
+
+void TVLTTable::ApplyDistinct(const std::vector<std::string>& FieldNamesList,
+                              const std::vector<std::string>& AscDescList,
+                              const std::vector<std::string>& CaseSensitivityList) {
+  CheckActive();
+  CheckBrowseMode();
+  FHandle->ApplyDistinct(FieldNamesList, AscDescList, CaseSensitivityList);
+  ReadDefinitionsBack();
+  SetIndexName(FHandle->IndexName());
+}
+
+std::string TVLTTable::FindOrCreateIndex(const std::vector<std::string>& FieldNamesList,
+                                         const std::vector<std::string>& AscDescList,
+                                         const std::vector<std::string>& CaseSensitivityList,
+                                         bool& IsCreated) {
+  CheckActive();
+  CheckBrowseMode();
+  const std::string Name =
+      FHandle->FindOrCreateIndex(FieldNamesList, AscDescList, CaseSensitivityList, IsCreated);
+  ReadDefinitionsBack();
+  return Name;
+}
+
+bool TVLTTable::IndexExists(const std::vector<std::string>& FieldNamesList,
+                            const std::vector<std::string>& AscDescList,
+                            const std::vector<std::string>& CaseSensitivityList) {
+  CheckActive();
+  return FHandle->IndexExists(FieldNamesList, AscDescList, CaseSensitivityList);
 }
 
 // ---- keys and ranges ----
@@ -687,7 +804,10 @@ bool TVLTTable::GotoKey() {
   if (Found) {
     C.FirstPosition = C.LastPosition = false;
     FireScroll(BeforeScroll);
-    ReadRecord(grmCurrent);
+    {
+      TSharedReadLock Shared(C);
+      ReadRecord(grmCurrent);
+    }
     FBof = FEof = false;
     FireScroll(AfterScroll);
   } else {
@@ -711,7 +831,11 @@ void TVLTTable::GotoNearest() {
   }
   if (Found) {
     C.FirstPosition = C.LastPosition = false;
-    ReadRecord(grmCurrent);
+    FireScroll(BeforeScroll);
+    {
+      TSharedReadLock Shared(C);
+      ReadRecord(grmCurrent);
+    }
     FBof = FEof = false;
     FireScroll(AfterScroll);
   } else {
@@ -747,6 +871,7 @@ void TVLTTable::ApplyRange() {
   C.ApplyRange(C.KeyModified(S) ? S : nullptr, C.KeyModified(E) ? E : nullptr,
                C.GetKeyFieldCount(S), C.GetKeyFieldCount(E), C.KeyExclusive(S), C.KeyExclusive(E));
   FRangeApplied = true;
+  TSharedReadLock Shared(C);
   First();
 }
 
@@ -781,61 +906,215 @@ bool TVLTTable::IsRecordLocked() {
 
 // ---- copying ----
 
+namespace {
+
+std::string NewGuidText() {
+  static std::mutex Guard;
+  static std::mt19937_64 Gen(std::random_device{}());
+  std::lock_guard<std::mutex> Lock(Guard);
+  std::uniform_int_distribution<uint64_t> D;
+  const uint64_t A = D(Gen), B = D(Gen);
+  char Buf[40];
+  std::snprintf(Buf, sizeof Buf, "{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(A >> 32),
+                static_cast<unsigned>((A >> 16) & 0xFFFF), static_cast<unsigned>(A & 0xFFFF),
+                static_cast<unsigned>(B >> 48),
+                static_cast<unsigned long long>(B & 0xFFFFFFFFFFFFULL));
+  return Buf;
+}
+
+std::string Trimmed(const std::string& S) {
+  const size_t B = S.find_first_not_of(" \t"), E = S.find_last_not_of(" \t");
+  return B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
+}
+
+// Two names of one database file (the same path written differently).
+bool SameDatabaseFile(const std::string& A, const std::string& B) {
+  std::error_code E1, E2;
+  const auto CA = std::filesystem::weakly_canonical(A, E1);
+  const auto CB = std::filesystem::weakly_canonical(B, E2);
+  if (!E1 && !E2) return CA == CB;
+  return A == B;
+}
+
+// Re-opens a table for a copy and puts it back afterwards: the same record when it was open
+// (pending edits are posted first), closed when it was closed.
+class TReopenedTable {
+ public:
+  explicit TReopenedTable(TVLTTable& Table) : FTable(Table), FWasActive(Table.Active()) {
+    if (FWasActive) {
+      FTable.CheckBrowseMode();
+      if (!FTable.IsEmpty()) FBookmark = FTable.GetBookmark();
+      FTable.Close();
+    }
+    FTable.Open();
+  }
+  ~TReopenedTable() {
+    try {
+      if (!FWasActive) {
+        FTable.Close();
+      } else if (FTable.Active() && !FBookmark.empty() && FTable.BookmarkValid(FBookmark)) {
+        FTable.GotoBookmark(FBookmark);
+      }
+    } catch (...) {
+    }
+  }
+  TReopenedTable(const TReopenedTable&) = delete;
+  TReopenedTable& operator=(const TReopenedTable&) = delete;
+
+ private:
+  TVLTTable& FTable;
+  bool FWasActive;
+  TVLTBookmark FBookmark;
+};
+
+// Fires an "after" event when the scope ends, also by error (a wait window must close).
+class TAfterEvent {
+ public:
+  TAfterEvent(const TVLTDataSet::TDataSetNotifyEvent& Event, TVLTTable& Table)
+      : FEvent(Event), FTable(Table) {}
+  ~TAfterEvent() {
+    if (!FEvent) return;
+    try {
+      FEvent(FTable);
+    } catch (...) {
+    }
+  }
+  TAfterEvent(const TAfterEvent&) = delete;
+  TAfterEvent& operator=(const TAfterEvent&) = delete;
+
+ private:
+  const TVLTDataSet::TDataSetNotifyEvent& FEvent;
+  TVLTTable& FTable;
+};
+
+}  // namespace
+
 bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTableName,
                           std::string& Log, bool& Continue, bool IgnoreErrors,
                           bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
                           int32_t MaxProgress) {
-  Close();
-  Open();
-  if (&DestDatabase == FDatabase && SameText(NewTableName, FTableName)) {
-    const std::string Text = "Cannot copy table '" + FDatabaseName + "." + FTableName + "' into it self";
+  TReopenedTable Reopened(*this);
+  return CopyTableInto(DestDatabase, NewTableName, Log, Continue, IgnoreErrors,
+                       OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
+}
+
+bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, bool& Continue,
+                          const std::string& DestDatabaseFileName,
+                          const std::string& DestDatabasePassword, bool IgnoreErrors,
+                          bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
+                          int32_t MaxProgress) {
+  if (SameText(Trimmed(DestDatabaseFileName), "MEMORY"))
+    throw EVLTException(30462,
+                        "Cannot copy table '%s' into the in-memory database: in-memory tables "
+                        "are not available",
+                        {FTableName});
+  TReopenedTable Reopened(*this);
+  // Checked before the destination is opened: the source's own connection may keep others out.
+  if (SameText(NewTableName, FTableName) &&
+      SameDatabaseFile(DestDatabaseFileName, FDatabase->DatabaseFileName())) {
+    const std::string Text =
+        "Cannot copy table '" + FDatabaseName + "." + FTableName + "' into it self";
     if (!IgnoreErrors) throw EVLTException(30447, Text);
-    Log += Text;
+    Log += Text + "\n";
     return false;
   }
+  TVLTDatabase TempDb;
+  TempDb.FName = "TempDb";
+  TempDb.SetSessionName(FSessionName);
+  TempDb.SetDatabaseName("TempDb" + NewGuidText());
+  TempDb.SetDatabaseFileName(DestDatabaseFileName);
+  TempDb.FPassword = DestDatabasePassword;
+  TempDb.FCryptoAlgorithm = FDatabase->FCryptoAlgorithm;  // the file's own cipher wins on open
+  TempDb.FMultiUser = FDatabase->FMultiUser;
+  TempDb.FSilentMode = true;
+  try {
+    TempDb.Open();
+  } catch (const std::exception& E) {
+    if (!IgnoreErrors) throw;
+    Log += std::string(E.what()) + "\n";
+    return false;
+  }
+  const bool Result = CopyTableInto(TempDb, NewTableName, Log, Continue, IgnoreErrors,
+                                    OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
+  TempDb.Close();
+  return Result;
+}
+
+bool TVLTTable::CopyTable(const std::string& NewTableName, const std::string& DestDatabaseFileName,
+                          const std::string& DestDatabasePassword) {
+  std::string Log;
+  bool Continue = true;
+  return CopyTable(NewTableName, Log, Continue, DestDatabaseFileName, DestDatabasePassword, false,
+                   false, true, 0, 100);
+}
+
+bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& NewTableName,
+                              std::string& Log, bool& Continue, bool IgnoreErrors,
+                              bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
+                              int32_t MaxProgress) {
+  auto Fail = [&](const EVLTException& E) {
+    if (!IgnoreErrors) throw E;
+    Log += std::string(E.what()) + "\n";
+    return false;
+  };
+  if (SameText(NewTableName, FTableName) &&
+      (&DestDatabase == FDatabase ||
+       SameDatabaseFile(DestDatabase.DatabaseFileName(), FDatabase->DatabaseFileName())))
+    return Fail(EVLTException(30447, "Cannot copy table '" + FDatabaseName + "." + FTableName +
+                                         "' into it self"));
+  TVLTCursor& Src = *FHandle;
+  for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
+    const std::string& Name = (*Src.FVisibleFieldDefs)[I].FName;
+    if (!FindField(Name))
+      throw EVLTException(20297,
+                          "Cannot copy table \"%s\". Field object for field \"%s\" is not created.",
+                          {FTableName, Name});
+  }
+
   if (BeforeCopy) BeforeCopy(*this);
+  TAfterEvent FireAfter(AfterCopy, *this);
   TVLTTable Dest;
+  Dest.FName = NewTableName;
   Dest.SetDatabaseName(DestDatabase.DatabaseName());
   Dest.FSessionName = DestDatabase.SessionName();
   Dest.SetTableName(NewTableName);
   Dest.AdvFieldDefs().Assign(FRestructureFieldDefs);
   if (CopyIndexes) Dest.AdvIndexDefs().Assign(FRestructureIndexDefs, true);
-  try {
-    if (Dest.Exists()) {
-      if (!OverwriteExistingTable)
-        throw EVLTException(30448, "Table '%s.%s' already exists",
-                            {DestDatabase.DatabaseName(), NewTableName});
-      Dest.DeleteTable();
-    }
-    try {
-      Dest.CreateTable();
-    } catch (const std::exception& E) {
-      throw EVLTException(30450, "Create table '%s.%s' error: '%s'",
-                          {DestDatabase.DatabaseName(), NewTableName, std::string(E.what())});
-    }
-    Dest.Open();
-  } catch (const std::exception& E) {
-    if (!IgnoreErrors) throw;
-    Log += E.what();
-    if (AfterCopy) AfterCopy(*this);
-    return false;
+  if (Dest.Exists()) {
+    if (!OverwriteExistingTable)
+      return Fail(EVLTException(30448, "Table '%s.%s' already exists",
+                                {DestDatabase.DatabaseName(), NewTableName}));
+    Dest.DeleteTable();
   }
+  try {
+    Dest.CreateTable();
+  } catch (const std::exception& E) {
+    return Fail(EVLTException(30450, "Create table '%s.%s' error: '%s'",
+                              {DestDatabase.DatabaseName(), NewTableName, std::string(E.what())}));
+  }
+  Dest.Open();
+
+  // Destination field number of each source field (the same names by construction).
+  TVLTCursor& Dst = *Dest.FHandle;
+  std::vector<int32_t> DestNo(static_cast<size_t>(Src.VisibleFieldCount()), -1);
+  for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I)
+    DestNo[static_cast<size_t>(I)] =
+        Dst.FVisibleFieldDefs->GetDefNumberByName((*Src.FVisibleFieldDefs)[I].FName);
 
   const int64_t Total = std::max<int64_t>(1, RecordCount());
   int64_t RecNoCopied = 0;
   bool Completed = true;
-  TVLTCursor& Src = *FHandle;
-  TVLTCursor& Dst = *Dest.FHandle;
   First();
   while (!Eof()) {
     ++RecNoCopied;
     Dest.Append();
     for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
+      if (DestNo[static_cast<size_t>(I)] < 0) continue;
       try {
         Src.FCurrentRecordBuffer = FActiveBuffer;
         Dst.FCurrentRecordBuffer = Dest.FActiveBuffer;
         Src.CurrentRecordID = Src.GetBufferRecordID(FActiveBuffer);
-        Src.CopyFieldValue(I, false, I, Dst);
+        Src.CopyFieldValue(I, false, DestNo[static_cast<size_t>(I)], Dst);
         Dest.FModified = true;
       } catch (const std::exception& E) {
         if (!IgnoreErrors) {
@@ -858,8 +1137,8 @@ bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTabl
       Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
              " was not imported due to error: " + E.what() + "\n\n";
     }
-    const int32_t Percent =
-        MinProgress + static_cast<int32_t>((MaxProgress - MinProgress) * RecNoCopied / Total);
+    const int32_t Percent = MinProgress + static_cast<int32_t>((MaxProgress - MinProgress) *
+                                                               std::min(RecNoCopied, Total) / Total);
     if (OnCopyProgress) OnCopyProgress(*this, Percent, Continue);
     if (!Continue) {
       Log += "Terminated by User.\n";
@@ -870,12 +1149,11 @@ bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTabl
       Next();
     } catch (const std::exception&) {
       if (!IgnoreErrors) throw;
-      Log += "Record #" + std::to_string(RecNoCopied + 1) + " corrupted and skipped.";
+      Log += "Record #" + std::to_string(RecNoCopied + 1) + " corrupted and skipped.\n";
       break;
     }
   }
   Dest.Close();
-  if (AfterCopy) AfterCopy(*this);
   return Completed;
 }
 

@@ -1,7 +1,8 @@
 // TVLTTable: the dataset bound to one table of one database component. It adds what is
 // table-specific: creating, deleting, emptying and renaming the table from component-level
 // definitions; choosing the active index by name or by field list; key searches and key ranges
-// on the active index; index maintenance; and table copying.
+// on the active index; index maintenance; table copying, import, export, restructuring, batch
+// moves and SQL export.
 //
 // Table-level operations (create, delete, empty, rename, add or delete an index) run on a
 // short-lived cursor opened exclusively, holding the database open for their duration.
@@ -20,9 +21,38 @@
 
 namespace vlt {
 
+class TVLTStream;
+
+// How BatchMove treats the records of the source (records are matched on the columns of the
+// index named in the call; the primary index when none is named):
+//   bmtAppend       append every source record
+//   bmtAppendUpdate update the matching record, append when there is none
+//   bmtCopy         re-create this table with the source's fields, then append every record
+//   bmtDelete       delete the matching record
+//   bmtUpdate       update the matching record, skip the source record when there is none
+//   bmtSynchronize  as bmtAppendUpdate, then delete every record that no source record matched
+enum TVLTBatchMoveType : uint8_t {
+  bmtAppend,
+  bmtAppendUpdate,
+  bmtCopy,
+  bmtDelete,
+  bmtUpdate,
+  bmtSynchronize
+};
+
+// What ExportToSQL writes.
+struct TVLTExportToSqlOptions {
+  bool Structure = true;            // CREATE TABLE and CREATE INDEX statements
+  bool AddDropTable = false;        // a DROP TABLE statement before CREATE TABLE
+  bool BlobSettings = true;         // BLOB block size and compression of BLOB columns
+  bool Data = true;                 // one INSERT INTO statement per record
+  bool FieldNamesInInserts = true;  // INSERT INTO t (a, b) VALUES ... instead of VALUES only
+};
+
 class TVLTTable : public TVLTDataSet {
  public:
   using TCopyProgressEvent = std::function<void(TVLTTable&, int32_t PercentDone, bool& Continue)>;
+  using TProgressEvent = TCopyProgressEvent;
 
   TVLTTable();
   ~TVLTTable() override;
@@ -53,6 +83,23 @@ class TVLTTable : public TVLTDataSet {
   void AddIndex(const std::string& Name, const std::string& Fields, uint8_t Options,
                 const std::string& DescFields = {}, const std::string& CaseInsFields = {});
   void DeleteIndex(const std::string& Name);
+  void DeleteAllIndexes();
+  // On a closed table: opens it exclusively for the rename (30345 unknown field, 30346 name
+  // taken).
+  void RenameField(const std::string& FieldName, const std::string& NewFieldName);
+  // On an open table: one record per distinct value of the fields, through an index on them
+  // (found or created); that index becomes IndexName. AscDescList entries "DESC" (or "D") make
+  // a column descending, CaseSensitivityList entries "CI" case-insensitive (cursor's rules).
+  void ApplyDistinct(const std::vector<std::string>& FieldNamesList,
+                     const std::vector<std::string>& AscDescList,
+                     const std::vector<std::string>& CaseSensitivityList);
+  std::string FindOrCreateIndex(const std::vector<std::string>& FieldNamesList,
+                                const std::vector<std::string>& AscDescList,
+                                const std::vector<std::string>& CaseSensitivityList,
+                                bool& IsCreated);
+  bool IndexExists(const std::vector<std::string>& FieldNamesList,
+                   const std::vector<std::string>& AscDescList,
+                   const std::vector<std::string>& CaseSensitivityList);
 
   // Keys and ranges on the active index.
   void SetKey();
@@ -85,11 +132,56 @@ class TVLTTable : public TVLTDataSet {
   bool CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTableName, std::string& Log,
                  bool& Continue, bool IgnoreErrors, bool OverwriteExistingTable, bool CopyIndexes,
                  int32_t MinProgress, int32_t MaxProgress);
+  // The same into the database file DestDatabaseFileName (opened with DestDatabasePassword
+  // for the copy; the file's own cipher and page size apply). The in-memory database "MEMORY"
+  // is not available in this build (30462).
+  bool CopyTable(const std::string& NewTableName, std::string& Log, bool& Continue,
+                 const std::string& DestDatabaseFileName, const std::string& DestDatabasePassword,
+                 bool IgnoreErrors, bool OverwriteExistingTable, bool CopyIndexes,
+                 int32_t MinProgress, int32_t MaxProgress);
+  // With indexes, progress 0 to 100, neither overwriting nor ignoring errors.
+  bool CopyTable(const std::string& NewTableName, const std::string& DestDatabaseFileName,
+                 const std::string& DestDatabasePassword);
+
+  // ---- transfers (VLTTableTransfer.cpp) ----
+  // Re-creates this (closed) table from the source dataset's fields (a table source gives its
+  // extended definitions and, in the first form, its indexes) and appends the source's records.
+  // An existing table of this name is replaced. The first form raises the first record error;
+  // the second logs record errors and goes on, and skips expression indexes with "Cannot import
+  // index '%s'. Index type is not supported, index skipped". False when stopped by the progress
+  // handler.
+  bool ImportTable(TVLTDataSet& SourceTable);
+  bool ImportTable(TVLTDataSet& SourceTable, std::string& Log,
+                   const std::vector<TVLTComponentIndexDef>& aIndexDefs);
+  // Appends this table's records to DestinationTable, which is first (re-)created from this
+  // table's definitions when CreateDestinationTable is set; otherwise fields are matched by
+  // name. Error handling as ImportTable.
+  bool ExportTable(TVLTTable& DestinationTable, bool CreateDestinationTable);
+  bool ExportTable(TVLTTable& DestinationTable, bool CreateDestinationTable, std::string& Log);
+  // Rebuilds the table with RestructureFieldDefs and RestructureIndexDefs: the table is renamed
+  // to "OLD_" + its name, the new table is created and filled, then the old one is deleted.
+  // Fields are matched by object id (so a renamed field keeps its values), else by name. Any
+  // failure (a value that does not convert, a record the new constraints refuse, a stop by the
+  // progress handler) removes the new table and gives the old one its name back: no data are
+  // lost. The first form raises; the second logs the reason and returns false.
+  bool RestructureTable();
+  bool RestructureTable(std::string& Log);
+  // Moves the source's records into this table (see TVLTBatchMoveType); the number of records
+  // appended, updated or deleted.
+  int64_t BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
+                    const std::string& IndexName = {});
+  // The table as SQL text (ExportToSqlOptions). Text values are written as stored (8-bit).
+  std::string ExportToSQL();
+  void ExportToSQL(TVLTStream& Stream);
+  void ExportToSQL(const std::string& FileName);
+  TVLTExportToSqlOptions& ExportToSqlOptions() { return FExportToSqlOptions; }
 
   bool FDisableTempFiles = false;
   bool FIsRepairing = false;
-  TDataSetNotifyEvent BeforeCopy, AfterCopy;
+  TDataSetNotifyEvent BeforeCopy, AfterCopy, BeforeImport, AfterImport, BeforeExport,
+      AfterExport, BeforeRestructure, AfterRestructure, BeforeBatchMove, AfterBatchMove;
   TCopyProgressEvent OnCopyProgress;
+  TProgressEvent OnImportProgress, OnExportProgress, OnRestructureProgress, OnBatchMoveProgress;
 
  protected:
   std::unique_ptr<TVLTCursor> CreateHandle() override;
@@ -108,6 +200,22 @@ class TVLTTable : public TVLTDataSet {
   // Index name that a field list selects ("No index for fields '%s'").
   std::string ResolveIndexName(TVLTCursor& Cursor) const;
   void ApplyIndex();
+  // Key field map from the cursor's active index.
+  void RecomputeIndexGeometry();
+  // After an index deletion on the open table.
+  void AfterIndexesDeleted();
+  // Opens this table for an operation; false when it was open already.
+  bool OpenForOperation();
+  // The copy behind both public forms (the destination database is open).
+  bool CopyTableInto(TVLTDatabase& DestDatabase, const std::string& NewTableName,
+                     std::string& Log, bool& Continue, bool IgnoreErrors,
+                     bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
+                     int32_t MaxProgress);
+  bool DoImport(TVLTDataSet& Source, std::string* Log,
+                const std::vector<TVLTComponentIndexDef>* IndexDefs);
+  bool DoExport(TVLTTable& Dest, bool CreateDest, std::string* Log);
+  bool DoRestructure(std::string* Log);
+  std::string SqlText();
   void ReadDefinitionsBack();
   void BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Indexes,
                               TVLTConstraintDefs& Constraints);
@@ -124,6 +232,7 @@ class TVLTTable : public TVLTDataSet {
   std::array<uint8_t*, 6> FKeyBuffers{};
   std::vector<int32_t> FIndexFieldMap;  // field numbers (1-based) of the index columns
   bool FRangeApplied = false;
+  TVLTExportToSqlOptions FExportToSqlOptions;
 };
 
 }  // namespace vlt
