@@ -170,10 +170,8 @@ void TVLTDataSet::OpenDatabase() {
   if (FDBFlags++ > 0) return;
   try {
     TVLTSession* S = VLTSessions().GetSession(FSessionName);
-    S->SetActive(true);
-    auto* Db = dynamic_cast<TVLTDatabase*>(S->FindDatabase(FDatabaseName));
-    if (!Db) DatabaseError("Database '" + FDatabaseName + "' not found");
-    Db->Open();
+    // The session's database of that name, or a temporary one on the file of that name.
+    TVLTDatabase* Db = S->OpenDatabase(FDatabaseName);
     Db->AddDataSet(this);
     FDatabase = Db;
   } catch (...) {
@@ -184,8 +182,12 @@ void TVLTDataSet::OpenDatabase() {
 
 void TVLTDataSet::CloseDatabase() {
   if (FDBFlags == 0 || --FDBFlags > 0) return;
-  if (FDatabase) FDatabase->RemoveDataSet(this);
+  std::lock_guard<std::recursive_mutex> Guard(VLTSessionLock());
+  TVLTDatabase* Db = FDatabase;
   FDatabase = nullptr;
+  if (!Db) return;
+  Db->RemoveDataSet(this);
+  if (TVLTSession* S = Db->Session()) S->CloseDatabase(Db);
 }
 
 void TVLTDataSet::Open() {
@@ -214,16 +216,7 @@ void TVLTDataSet::Open() {
         FFields.push_back(std::move(F));
       }
     }
-    for (auto& F : FFields) {
-      if (F->FFieldKind != fkData) continue;
-      const int32_t N = Defs.GetDefNumberByName(F->FieldName());
-      if (N < 0) DatabaseError("Field '" + F->FieldName() + "' not found");
-      const TVLTDataSetFieldType Actual = DataSetTypeOfAdvanced(Defs[N].FAdvancedFieldType);
-      if (DataSetTypeOfAdvanced(AdvancedTypeOfComponentType(F->DataType())) != Actual)
-        DatabaseError("Type mismatch for field '" + F->FieldName() + "', expecting: " +
-                      std::to_string(F->DataType()) + " actual: " + std::to_string(Actual));
-      F->FFieldNo = N + 1;
-    }
+    BindFields();
     FHandle->Dataset = this;
     FActiveBuffer = FHandle->AllocateRecordBuffer();
     FState = dsBrowse;
@@ -240,6 +233,165 @@ void TVLTDataSet::Open() {
     throw;
   }
   if (AfterOpen) AfterOpen(*this);
+}
+
+namespace {
+
+// Bytes of a calculated field's value in its slot (after the has-value byte); 0 for types that
+// cannot be calculated.
+int32_t CalcDataSize(const TVLTField& F) {
+  const TVLTBaseFieldType B = F.BaseType();
+  switch (B) {
+    case bftUnknown: case bftBytes: case bftVarBytes: case bftBlob: case bftClob:
+    case bftWideClob: case bftBFile:
+      return 0;
+    default:
+      return FieldMemorySize(B, std::max(F.Size(), 1));
+  }
+}
+
+bool IsAnsiText(TVLTBaseFieldType B) { return B == bftChar || B == bftVarchar; }
+bool IsWideText(TVLTBaseFieldType B) { return B == bftWideChar || B == bftWideVarchar; }
+
+}  // namespace
+
+void TVLTDataSet::BindFields() {
+  const TVLTFieldDefs& Defs = *FHandle->FVisibleFieldDefs;
+  FCalcFieldsSize = 0;
+  for (auto& F : FFields) {
+    if (F->FFieldKind != fkData) {
+      const int32_t Size = CalcDataSize(*F);
+      if (Size == 0)
+        DatabaseError("Field '" + F->FieldName() + "' of type " + FieldTypeName(F->DataType()) +
+                      " cannot be a calculated or lookup field");
+      if (F->FFieldKind == fkLookup) {
+        if (!F->FLookupDataSet || F->FLookupKeyFields.empty() || F->FLookupResultField.empty() ||
+            F->FKeyFields.empty())
+          DatabaseError("Lookup information for field '" + F->FieldName() + "' is incomplete");
+        if (F->FLookupDataSet == this)
+          DatabaseError("Circular datalinks are not allowed");
+        for (const std::string& K : SplitNames(F->FKeyFields)) FieldByName(K);
+      }
+      F->FFieldNo = 0;
+      F->FCalcOffset = FCalcFieldsSize;
+      FCalcFieldsSize += 1 + Size;
+      continue;
+    }
+    const int32_t N = Defs.GetDefNumberByName(F->FieldName());
+    if (N < 0) DatabaseError("Field '" + F->FieldName() + "' not found");
+    const TVLTFieldDef& D = Defs[N];
+    const TVLTDataSetFieldType Actual = DataSetTypeOfAdvanced(D.FAdvancedFieldType);
+    // Types that store alike (a BCD field on a floating point column) match.
+    if (DataSetTypeOfAdvanced(AdvancedTypeOfComponentType(F->DataType())) != Actual)
+      DatabaseError("Type mismatch for field '" + F->FieldName() + "', expecting: " +
+                    FieldTypeName(F->DataType()) + " actual: " + FieldTypeName(Actual));
+    if (HasSize(Actual)) {
+      const int32_t Expected = F->DataType() == ftGuid && F->Size() == 0 ? 38 : F->Size();
+      const int32_t Stored = Actual == ftGuid && D.FFieldSize == 0 ? 38 : D.FFieldSize;
+      if (Expected != Stored)
+        DatabaseError("Size mismatch for field '" + F->FieldName() + "', expecting: " +
+                      std::to_string(Expected) + " actual: " + std::to_string(Stored));
+    }
+    F->FFieldNo = N + 1;
+  }
+  // The calculated area follows the cursor's record buffer in every buffer it allocates.
+  FCalcAreaOffset = FHandle->FRecordBufferSize;
+  FHandle->FRecordBufferSize += FCalcFieldsSize;
+}
+
+void TVLTDataSet::CalculateFields(uint8_t* Buffer) {
+  if (FCalcFieldsSize == 0 || !Buffer) return;
+  std::memset(Buffer + FCalcAreaOffset, 0, static_cast<size_t>(FCalcFieldsSize));
+  const TDataSetState SavedState = FState;
+  uint8_t* SavedBuffer = FCalcBuffer;
+  FState = dsCalcFields;
+  FCalcBuffer = Buffer;
+  struct TRestoreState {
+    TVLTDataSet& D;
+    TDataSetState S;
+    uint8_t* B;
+    ~TRestoreState() {
+      D.FState = S;
+      D.FCalcBuffer = B;
+    }
+  } Restore{*this, SavedState, SavedBuffer};
+  for (auto& F : FFields)
+    if (F->FFieldKind == fkLookup) CalcLookupValue(*F);
+  if (OnCalcFields) OnCalcFields(*this);
+}
+
+void TVLTDataSet::CalcLookupValue(TVLTField& Field) {
+  TVLTVariant Value(Field.BaseType());
+  TVLTDataSet* L = Field.FLookupDataSet;
+  if (L && L->Active()) {
+    std::vector<TVLTVariant> Keys;
+    bool AnyNull = false;
+    for (const std::string& K : SplitNames(Field.FKeyFields)) {
+      Keys.push_back(FieldByName(K).AsVariant());
+      AnyNull = AnyNull || Keys.back().IsNull();
+    }
+    // A record without a key has nothing to look up.
+    if (!AnyNull) {
+      std::vector<TVLTVariant> R = L->Lookup(Field.FLookupKeyFields, Keys, Field.FLookupResultField);
+      if (!R.empty()) Value = R.front();
+    }
+  }
+  SetCalcFieldValue(Field, Value);
+}
+
+void TVLTDataSet::GetCalcFieldValue(const TVLTField& Field, TVLTVariant& Value) const {
+  const TVLTBaseFieldType B = Field.BaseType();
+  Value.Clear(B);
+  const uint8_t* Buf = CurrentBuffer();
+  // The key buffer has no calculated area; a browse view without records shows nothing.
+  if (!Buf || FState == dsSetKey || (FState == dsBrowse && !FHasRecord)) return;
+  const uint8_t* P = Buf + FCalcAreaOffset + Field.FCalcOffset;
+  if (P[0] == 0) return;
+  const int32_t Size = CalcDataSize(Field);
+  if (IsAnsiText(B)) {
+    const char* T = reinterpret_cast<const char*>(P + 1);
+    Value.SetAsAnsiString(std::string(T, ::strnlen(T, static_cast<size_t>(Size))));
+  } else if (IsWideText(B)) {
+    std::u16string W;
+    for (int32_t I = 0; I + 1 < Size; I += 2) {
+      const char16_t C = static_cast<char16_t>(P[1 + I] | (P[2 + I] << 8));
+      if (C == 0) break;
+      W.push_back(C);
+    }
+    Value.SetAsWideString(W);
+  } else {
+    Value.SetData(P + 1, Size, true, B);
+  }
+}
+
+void TVLTDataSet::SetCalcFieldValue(const TVLTField& Field, const TVLTVariant& Value) {
+  uint8_t* Buf = CurrentBuffer();
+  if (!Buf || FState == dsSetKey) return;
+  uint8_t* P = Buf + FCalcAreaOffset + Field.FCalcOffset;
+  const int32_t Size = CalcDataSize(Field);
+  const TVLTBaseFieldType B = Field.BaseType();
+  if (Value.IsNull()) {
+    std::memset(P, 0, static_cast<size_t>(1 + Size));
+    return;
+  }
+  TVLTVariant V(Value);
+  V.Cast(B);  // raises before the slot changes when the value does not convert
+  std::memset(P, 0, static_cast<size_t>(1 + Size));
+  if (IsAnsiText(B)) {
+    std::string T = V.AsAnsiString();
+    if (static_cast<int32_t>(T.size()) > Size - 1) T.resize(static_cast<size_t>(Size - 1));
+    std::memcpy(P + 1, T.data(), T.size());
+  } else if (IsWideText(B)) {
+    std::u16string W = V.AsWideString();
+    if (static_cast<int32_t>(W.size()) > Size / 2 - 1) W.resize(static_cast<size_t>(Size / 2 - 1));
+    for (size_t I = 0; I < W.size(); ++I) {
+      P[1 + 2 * I] = static_cast<uint8_t>(W[I] & 0xFF);
+      P[2 + 2 * I] = static_cast<uint8_t>(W[I] >> 8);
+    }
+  } else if (!V.CopyDataToAddress(P + 1, Size)) {
+    return;  // nothing to store: stays NULL
+  }
+  P[0] = 1;
 }
 
 void TVLTDataSet::ClearBuffers() {
@@ -284,6 +436,7 @@ uint8_t* TVLTDataSet::CurrentBuffer() const {
   switch (FState) {
     case dsSetKey: return FKeyBuffer;
     case dsFilter: return const_cast<uint8_t*>(FFilterBuffer);
+    case dsCalcFields: return FCalcBuffer;
     default: return FActiveBuffer;
   }
 }
@@ -322,6 +475,7 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   C.FreeRecordBuffer(Scratch);
   // The cursor must never keep a pointer to a freed buffer.
   C.FCurrentRecordBuffer = FActiveBuffer;
+  if (R == grrOK) CalculateFields(FActiveBuffer);
   if (R == grrError && Mode == grmCurrent) return false;
   return R == grrOK;
 }
@@ -504,16 +658,26 @@ void TVLTDataSet::Edit() {
   CheckBrowseMode();
   if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
   if (BeforeEdit) BeforeEdit(*this);
-  TVLTCursor& C = *FHandle;
-  FEditRecordBuffer = C.AllocateRecordBuffer();
-  std::memcpy(FEditRecordBuffer, FActiveBuffer, static_cast<size_t>(C.FRecordSize));
-  PositionCursorOnActive();
-  C.FCurrentRecordBuffer = FActiveBuffer;
-  C.InternalEdit();
-  if (C.FErrorCode != 0) {
-    C.FreeRecordBuffer(FEditRecordBuffer);
-    throw EVLTEngineError(C.FErrorCode, C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
-  }
+  CheckOperation(
+      [this] {
+        TVLTCursor& C = *FHandle;
+        FEditRecordBuffer = C.AllocateRecordBuffer();
+        std::memcpy(FEditRecordBuffer, FActiveBuffer, static_cast<size_t>(C.FRecordSize));
+        PositionCursorOnActive();
+        C.FCurrentRecordBuffer = FActiveBuffer;
+        try {
+          C.InternalEdit();
+        } catch (...) {
+          C.FreeRecordBuffer(FEditRecordBuffer);
+          throw;
+        }
+        if (C.FErrorCode != 0) {
+          C.FreeRecordBuffer(FEditRecordBuffer);
+          throw EVLTEngineError(C.FErrorCode,
+                                C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
+        }
+      },
+      OnEditError);
   FState = dsEdit;
   FModified = false;
   if (AfterEdit) AfterEdit(*this);
@@ -527,20 +691,25 @@ void TVLTDataSet::Post() {
     return;
   }
   if (BeforePost) BeforePost(*this);
-  for (auto& F : FFields)
-    if (F->FRequired && !F->FReadOnly && F->FFieldKind == fkData && F->IsNull())
-      DatabaseError("Field '" + F->DisplayName() + "' must have a value");
-  if (FState != dsEdit && FState != dsInsert)
-    throw EVLTException(10030, "Dataset is not in insert or edit mode");
-  if (FReadOnly) throw EVLTException(10032, "Dataset is in read only mode");
   TVLTCursor& C = *FHandle;
   const bool ToInsert = FState == dsInsert;
-  C.FCurrentRecordBuffer = FActiveBuffer;
-  C.FEditRecordBuffer = ToInsert ? nullptr : FEditRecordBuffer;
-  C.InternalPost(ToInsert);
-  C.FEditRecordBuffer = nullptr;
-  if (C.FErrorCode != 0)
-    throw EVLTEngineError(C.FErrorCode, C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
+  CheckOperation(
+      [this, &C, ToInsert] {
+        for (auto& F : FFields)
+          if (F->FRequired && !F->FReadOnly && F->FFieldKind == fkData && F->IsNull())
+            DatabaseError("Field '" + F->DisplayName() + "' must have a value");
+        if (FState != dsEdit && FState != dsInsert)
+          throw EVLTException(10030, "Dataset is not in insert or edit mode");
+        if (FReadOnly) throw EVLTException(10032, "Dataset is in read only mode");
+        C.FCurrentRecordBuffer = FActiveBuffer;
+        C.FEditRecordBuffer = ToInsert ? nullptr : FEditRecordBuffer;
+        C.InternalPost(ToInsert);
+        C.FEditRecordBuffer = nullptr;
+        if (C.FErrorCode != 0)
+          throw EVLTEngineError(C.FErrorCode,
+                                C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
+      },
+      OnPostError);
   if (FEditRecordBuffer) C.FreeRecordBuffer(FEditRecordBuffer);
   FState = dsBrowse;
   FModified = false;
@@ -586,27 +755,50 @@ void TVLTDataSet::Delete() {
   if (!FHasRecord) DatabaseError("Cannot perform this operation on an empty dataset");
   if (BeforeDelete) BeforeDelete(*this);
   FireScroll(BeforeScroll);
-  if (FReadOnly) throw EVLTException(10069, "Dataset is in read only mode");
   TVLTCursor& C = *FHandle;
   if (FState == dsEdit) CheckBrowseMode();
-  // Where the window goes afterwards: the next record, else the new last one.
-  const TVLTPageItemID Deleted = C.GetBufferRecordID(FActiveBuffer);
   TVLTPageItemID After{-1, 0xFFFF};
-  PositionCursorOnActive();
-  if (ReadRecord(grmNext)) After = C.GetBufferRecordID(FActiveBuffer);
-  // Back to the record to delete: the cursor checks it against the stored one.
-  C.CurrentRecordID = Deleted;
-  C.FirstPosition = C.LastPosition = false;
-  if (!ReadRecord(grmCurrent)) throw EVLTEngineError(kCursorDeleteDeleted);
-  C.CurrentRecordID = Deleted;
-  C.FirstPosition = C.LastPosition = false;
-  C.FCurrentRecordBuffer = FActiveBuffer;
-  C.InternalDelete();
-  if (C.FErrorCode != 0) throw EVLTEngineError(C.FErrorCode);
+  CheckOperation(
+      [this, &C, &After] {
+        if (FReadOnly) throw EVLTException(10069, "Dataset is in read only mode");
+        // Where the window goes afterwards: the next record, else the new last one.
+        const TVLTPageItemID Deleted = C.GetBufferRecordID(FActiveBuffer);
+        After = TVLTPageItemID{-1, 0xFFFF};
+        PositionCursorOnActive();
+        if (ReadRecord(grmNext)) After = C.GetBufferRecordID(FActiveBuffer);
+        // Back to the record to delete: the cursor checks it against the stored one.
+        C.CurrentRecordID = Deleted;
+        C.FirstPosition = C.LastPosition = false;
+        if (!ReadRecord(grmCurrent)) throw EVLTEngineError(kCursorDeleteDeleted);
+        C.CurrentRecordID = Deleted;
+        C.FirstPosition = C.LastPosition = false;
+        C.FCurrentRecordBuffer = FActiveBuffer;
+        C.InternalDelete();
+        if (C.FErrorCode != 0) throw EVLTEngineError(C.FErrorCode);
+      },
+      OnDeleteError);
   FState = dsBrowse;
   ReadAround(After);
   if (AfterDelete) AfterDelete(*this);
   FireScroll(AfterScroll);
+}
+
+void TVLTDataSet::CheckOperation(const std::function<void()>& Operation,
+                                 const TDataSetErrorEvent& OnError) {
+  for (;;) {
+    try {
+      Operation();
+      return;
+    } catch (const EVLTAbort&) {
+      throw;
+    } catch (const std::exception& E) {
+      if (!OnError) throw;
+      TDataAction Action = daFail;
+      OnError(*this, E, Action);
+      if (Action == daFail) throw;
+      if (Action == daAbort) throw EVLTAbort();
+    }
+  }
 }
 
 void TVLTDataSet::CheckBrowseMode() {
@@ -648,15 +840,26 @@ void TVLTDataSet::ActivateFilters() {
   if (FFiltered && FOnFilterRecord) {
     FHandle->FilterRecord = [this](const uint8_t* Record) {
       const TDataSetState Saved = FState;
-      FState = dsFilter;
-      FFilterBuffer = Record;
+      // With calculated fields the handler sees a copy of the candidate that has them.
+      uint8_t* Copy = nullptr;
+      if (FCalcFieldsSize > 0) {
+        Copy = FHandle->AllocateRecordBuffer();
+        std::memcpy(Copy, Record, static_cast<size_t>(FHandle->FBookmarkOffset));
+      }
       bool Accept = true;
       try {
+        if (Copy) {
+          FState = dsFilter;  // the calculation returns to the filter state
+          CalculateFields(Copy);
+        }
+        FState = dsFilter;
+        FFilterBuffer = Copy ? Copy : Record;
         FOnFilterRecord(*this, Accept);
       } catch (...) {
       }
       FState = Saved;
       FFilterBuffer = nullptr;
+      if (Copy) FHandle->FreeRecordBuffer(Copy);
       return Accept;
     };
   } else {
@@ -900,6 +1103,10 @@ void TVLTDataSet::CloseBlobField(TVLTField& Field, bool Modified) {
 
 void TVLTDataSet::GetFieldVariant(const TVLTField& Field, TVLTVariant& Value) {
   if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+  if (Field.FFieldKind != fkData) {
+    GetCalcFieldValue(Field, Value);
+    return;
+  }
   if (Field.FieldNo() <= 0) {
     Value.Clear(Field.BaseType());
     return;
@@ -931,10 +1138,17 @@ void TVLTDataSet::SetFieldVariant(TVLTField& Field, const TVLTVariant& Value) {
   if (FState != dsEdit && FState != dsInsert && FState != dsSetKey && FState != dsCalcFields &&
       FState != dsFilter)
     throw EVLTException(10007, "Dataset not in edit or insert mode");
-  if (Field.FReadOnly && FState != dsSetKey)
+  // Only the calculation may write lookup fields; it writes no data fields.
+  if ((Field.FReadOnly && FState != dsSetKey && FState != dsCalcFields) ||
+      (Field.FFieldKind == fkLookup && FState != dsCalcFields) ||
+      (Field.FFieldKind == fkData && FState == dsCalcFields))
     DatabaseError("Field '" + Field.DisplayName() + "' cannot be modified");
-  if (Field.FieldNo() <= 0) return;
   if (FState == dsSetKey) CheckSetKeyField(Field);
+  if (Field.FFieldKind != fkData) {
+    SetCalcFieldValue(Field, Value);
+    return;
+  }
+  if (Field.FieldNo() <= 0) return;
   if (Field.IsBlob()) {
     TVLTBLOBStream S(Field, bmWrite);
     if (!Value.IsNull()) {
@@ -952,6 +1166,7 @@ void TVLTDataSet::SetFieldVariant(TVLTField& Field, const TVLTVariant& Value) {
     FHandle->SetFieldValue(Value, Field.FieldNo() - 1, false, CurrentBuffer());
   }
   FModified = true;
+  if (FAutoCalcFields && (FState == dsEdit || FState == dsInsert)) CalculateFields(FActiveBuffer);
 }
 
 }  // namespace vlt

@@ -15,7 +15,16 @@
 // dataset then keeps its state and the user's values, so the caller may correct and post again.
 // Any other raised error also leaves state and buffer as they were.
 //
-// The window holds one record buffer (the active record).
+// The window holds one record buffer (the active record). Record buffers come from the cursor
+// and are enlarged by the calculated-fields area (see VLTField.h):
+//
+//   OFFSET           SIZE              CONTENT
+//   0                FCalcAreaOffset   the cursor's record buffer (record, record id, flag)
+//   FCalcAreaOffset  FCalcFieldsSize   one slot per calculated or lookup field
+//
+// Persistent field objects are checked against the table's fields when the dataset opens: a
+// field the table lacks, a type that does not map to the column's, or a size that differs for
+// a sized type (strings, bytes) is an error, so that values never go to the wrong place.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +44,16 @@ enum TDataSetState : uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey,
 enum TVLTFilterOption : uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
 enum TVLTLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
+// What an OnEditError, OnPostError or OnDeleteError handler wants done with the failure:
+// raise it (daFail), end the operation silently with EVLTAbort (daAbort), or run the operation
+// again (daRetry), typically after the handler removed the cause.
+enum TDataAction : uint8_t { daFail, daAbort, daRetry };
+
+// A silent abort: the operation was given up on purpose and needs no error message.
+class EVLTAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operation aborted"; }
+};
 
 using TVLTBookmark = std::vector<uint8_t>;  // 7 bytes: record id (6) and one spare byte
 
@@ -86,6 +105,8 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
  public:
   using TDataSetNotifyEvent = std::function<void(TVLTDataSet&)>;
   using TFilterRecordEvent = std::function<void(TVLTDataSet&, bool& Accept)>;
+  using TDataSetErrorEvent =
+      std::function<void(TVLTDataSet&, const std::exception& E, TDataAction& Action)>;
 
   TVLTDataSet();
   ~TVLTDataSet() override;
@@ -101,7 +122,8 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   void SetActive(bool Value) { Value ? Open() : Close(); }
   TDataSetState State() const { return FState; }
 
-  // Persistent field objects (owned); declare before opening. Without any, default field
+  // Persistent field objects (owned); declare before opening. Calculated and lookup fields
+  // (FFieldKind) are always persistent. Without any, default field
   // objects are made from the table's fields when the dataset opens.
   TVLTField& AddField(std::unique_ptr<TVLTField> Field);
   int32_t FieldCount() const { return static_cast<int32_t>(FFields.size()); }
@@ -163,6 +185,10 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
 
   std::unique_ptr<TVLTBLOBStream> CreateBlobStream(TVLTField& Field, TBlobStreamMode Mode);
 
+  // Recompute the calculated fields whenever a data field of the record being edited changes.
+  bool FAutoCalcFields = true;
+  int32_t CalcFieldsSize() const { return FCalcFieldsSize; }
+
   const std::string& DatabaseName() const { return FDatabaseName; }
   void SetDatabaseName(const std::string& Value);
   TVLTDatabase* Database() const { return FDatabase; }
@@ -179,7 +205,9 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
 
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert,
       BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete,
-      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord;
+      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord, OnCalcFields;
+  // Called when Edit, Post or Delete fails (the action starts as daFail).
+  TDataSetErrorEvent OnEditError, OnPostError, OnDeleteError;
 
  protected:
   friend class TVLTBLOBStream;
@@ -208,6 +236,16 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   }
   void ActivateFilters();
   void CloseBlobField(TVLTField& Field, bool Modified);
+  // Binds the field objects to the cursor's field definitions and lays out the calculated area.
+  void BindFields();
+  // Clears the calculated area of Buffer, then fills it (lookups, OnCalcFields) in the
+  // calculation state.
+  void CalculateFields(uint8_t* Buffer);
+  void CalcLookupValue(TVLTField& Field);
+  void GetCalcFieldValue(const TVLTField& Field, TVLTVariant& Value) const;
+  void SetCalcFieldValue(const TVLTField& Field, const TVLTVariant& Value);
+  // Runs Operation; a failure goes to OnError, which may retry it, abort or let it fail.
+  void CheckOperation(const std::function<void()>& Operation, const TDataSetErrorEvent& OnError);
 
   TDataSetState FState = dsInactive;
   std::vector<std::unique_ptr<TVLTField>> FFields;
@@ -228,6 +266,9 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   uint8_t FFilterOptions = 0;
   TFilterRecordEvent FOnFilterRecord;
   const uint8_t* FFilterBuffer = nullptr;
+  uint8_t* FCalcBuffer = nullptr;  // record whose calculated fields are being computed
+  int32_t FCalcAreaOffset = 0;
+  int32_t FCalcFieldsSize = 0;
 };
 
 }  // namespace vlt

@@ -89,6 +89,7 @@ std::function<uint64_t(const std::string&)> TVLTDatabase::FreeSpaceProbe = Defau
 TVLTDatabase::TVLTDatabase() = default;
 
 TVLTDatabase::~TVLTDatabase() {
+  FDestroying = true;
   try {
     Close();
   } catch (...) {
@@ -119,11 +120,20 @@ void TVLTDatabase::ValidateName() {
     FSession = nullptr;
   }
   if (!FDatabaseName.empty()) {
-    for (TVLTSessionDatabase* D : Target->Databases()) {
-      if (D == this || !SameText(D->DatabaseName(), FDatabaseName)) continue;
-      auto* Other = dynamic_cast<TVLTDatabase*>(D);
-      if (FHandleShared && Other && Other->FHandleShared) continue;
-      DatabaseError("Duplicate database name '" + FDatabaseName + "'");
+    for (bool Again = true; Again;) {
+      Again = false;
+      for (TVLTSessionDatabase* D : Target->Databases()) {
+        if (D == this || !SameText(D->DatabaseName(), FDatabaseName)) continue;
+        auto* Other = dynamic_cast<TVLTDatabase*>(D);
+        if (FHandleShared && Other && Other->FHandleShared) continue;
+        // An unreferenced temporary database of that name gives way.
+        if (Other && Other->FTemporary && !FTemporary && Other->FRefCount == 0 &&
+            Target->DestroyTemporary(Other)) {
+          Again = true;
+          break;
+        }
+        DatabaseError("Duplicate database name '" + FDatabaseName + "'");
+      }
     }
   }
   if (!FSession) {
@@ -143,15 +153,42 @@ void TVLTDatabase::SetDatabaseFileName(const std::string& Value) {
   FDatabaseFileName = Value;
 }
 
+void TVLTDatabase::JoinSession() {
+  if (FDatabaseName.empty() && !FTemporary) return;
+  TVLTSession* Target = nullptr;
+  try {
+    Target = VLTSessions().FindSession(FSessionName);
+  } catch (const EVLTException&) {
+    return;  // engine not started: the database joins when it is first used
+  }
+  if (Target) ValidateName();
+}
+
 void TVLTDatabase::SetDatabaseName(const std::string& Value) {
   CheckClosed();
+  const std::string Old = FDatabaseName;
   FDatabaseName = Value;
-  if (FSession && !Value.empty()) ValidateName();
+  try {
+    JoinSession();
+  } catch (...) {
+    FDatabaseName = Old;
+    throw;
+  }
 }
 
 void TVLTDatabase::SetSessionName(const std::string& Value) {
   CheckClosed();
   FSessionName = Value;
+  if (FSession && !SameText(FSession->SessionName(), Value)) {
+    FSession->RemoveDatabase(this);
+    FSession = nullptr;
+  }
+  JoinSession();
+}
+
+void TVLTDatabase::SetKeepConnection(bool Value) {
+  FKeepConnection = Value;
+  if (!Value && FRefCount == 0) Close();
 }
 
 std::unique_ptr<TVLTLocalSession> TVLTDatabase::MakeEngineSession() const {
@@ -204,7 +241,10 @@ void TVLTDatabase::Open() {
       }
     }
   }
-  if (!FTemporary && !FileExists(FDatabaseFileName))
+  // Only the reserved databases (as the engine session names them) have no file. A temporary
+  // database names its file too, and a missing one is reported rather than made.
+  const bool Reserved = FDatabaseName == "MEMORY" || FDatabaseName == "TEMP";
+  if (!Reserved && !FileExists(FDatabaseFileName))
     DatabaseError("Database file '" + FDatabaseFileName + "' does not exist");
   ConnectEngineSession();
   FAcquiredHandle = false;
@@ -237,7 +277,12 @@ void TVLTDatabase::Open() {
 }
 
 void TVLTDatabase::Close() {
-  if (!Connected()) return;
+  if (!Connected() || FClosing) return;
+  FClosing = true;
+  struct TEnd {
+    bool& Flag;
+    ~TEnd() { Flag = false; }
+  } End{FClosing};
   if (FSession && FSession->FOnDBNotify) FSession->FOnDBNotify(dbClose, this);
   CloseDataSets();
   if (!FAcquiredHandle && FOwnHandle) FOwnHandle.reset();  // disconnects

@@ -65,6 +65,9 @@ class TVLTDatabase : public TVLTSessionDatabase {
   bool Temporary() const override { return FTemporary; }
   void CloseDatabase() override { Close(); }
   TVLTBaseSession* EngineSession() override;
+  void SessionDestroyed() override { FSession = nullptr; }
+  // Closing or being destroyed: a session leaves such a database alone.
+  bool Busy() const { return FClosing || FDestroying; }
 
   void Open();
   void Close();
@@ -118,20 +121,26 @@ class TVLTDatabase : public TVLTSessionDatabase {
   const std::string& DatabaseFileName() const { return FDatabaseFileName; }
   // Changing the file name closes the database.
   void SetDatabaseFileName(const std::string& Value);
-  // Requires the closed state.
+  // Requires the closed state. A named database joins the session named SessionName when that
+  // session exists ("Duplicate database name '%s'" when the session has another of that name;
+  // the name is then left as it was).
   void SetDatabaseName(const std::string& Value);
+  // Requires the closed state; moves the database to that session when it exists.
   void SetSessionName(const std::string& Value);
+  // false closes the database when no OpenDatabase reference is held.
+  void SetKeepConnection(bool Value);
   const std::string& SessionName() const { return FSessionName; }
 
   // Component name (prefix of component errors).
   std::string FName;
 
   bool FKeepConnection = true;
+  // Made by a session's OpenDatabase and owned by that session.
   bool FTemporary = false;
   bool FHandleShared = false;
   bool FReadOnly = false;
   bool FExclusive = false;
-  int32_t FRefCount = 0;
+  int32_t FRefCount = 0;  // references taken by a session's OpenDatabase
   std::string FPassword;
   TVLTCryptoAlgorithm FCryptoAlgorithm = craRijndael_128;
   int32_t FPageSize = 4096;
@@ -167,7 +176,12 @@ class TVLTDatabase : public TVLTSessionDatabase {
   // Makes TempFile the database file in one atomic step.
   void ReplaceDatabaseFile(const std::string& TempFile);
 
+  // Joins the session named FSessionName when it exists (ValidateName).
+  void JoinSession();
+
   std::vector<TVLTDatabaseDataSet*> FDataSets;
+  bool FClosing = false;
+  bool FDestroying = false;
   TVLTLocalSession* FHandle = nullptr;
   std::unique_ptr<TVLTLocalSession> FOwnHandle;
   bool FAcquiredHandle = false;

@@ -3,11 +3,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "engine/components/VLTDataSet.h"
 #include "engine/components/VLTDatabaseError.h"
 
 namespace vlt {
+
+std::string FieldTypeName(TVLTDataSetFieldType T) {
+  static const char* const Names[] = {
+      "Unknown",    "String",     "SmallInt",  "Integer",    "Word",        "Boolean",
+      "Float",      "Currency",   "BCD",       "Date",       "Time",        "DateTime",
+      "Bytes",      "VarBytes",   "AutoInc",   "Blob",       "Memo",        "Graphic",
+      "FmtMemo",    "ParadoxOle", "dBaseOle",  "TypedBinary", "Cursor",     "FixedChar",
+      "WideString", "LargeInt",   "ADT",       "Array",      "Reference",   "DataSet",
+      "OraBlob",    "OraClob",    "Variant",   "Interface",  "IDispatch",   "Guid",
+      "TimeStamp",  "FMTBcd",     "FixedWideChar", "WideMemo"};
+  const size_t I = static_cast<size_t>(T);
+  return I < std::size(Names) ? Names[I] : "Unknown";
+}
 
 TVLTField::TVLTField(TVLTDataSetFieldType DataType, std::string FieldName, int32_t Size)
     : FDataType(DataType), FFieldName(std::move(FieldName)), FSize(Size) {}
@@ -66,7 +80,12 @@ TVLTVariant TVLTField::AsVariant() const {
 
 void TVLTField::SetAsVariant(const TVLTVariant& Value) {
   if (!FDataSet) FieldError("Cannot perform this operation on a closed dataset");
-  FDataSet->SetFieldVariant(*this, Value);
+  try {
+    FDataSet->SetFieldVariant(*this, Value);
+  } catch (const EVLTConvertError&) {
+    // The value does not convert to the field's type ("abc" for a date).
+    FieldError("Invalid value for field '" + FFieldName + "'");
+  }
 }
 
 bool TVLTField::IsNull() const { return AsVariant().IsNull(); }

@@ -5,7 +5,20 @@
 // a state of its own (IsNull, Clear); reading a NULL field as a number gives 0, as text "".
 //
 // Data fields are numbered from 1 in definition order (FFieldNo); calculated and lookup fields
-// have field number 0 and are kept by the dataset beside the record.
+// have field number 0 and are kept by the dataset beside the record, in the calculated-fields
+// area after the cursor's record buffer. Each takes a slot at FCalcOffset in that area:
+//
+//   OFFSET  SIZE                                 CONTENT
+//   0       1                                    has-value flag (0 = NULL)
+//   1       storage size of the field's type     the value in the record layout (strings
+//           (strings: characters + terminator)   zero-terminated)
+//
+// A calculated field gets its value from the dataset's OnCalcFields handler, which runs (in the
+// calculation state) whenever a record is read and, with AutoCalcFields, whenever a data field
+// of the record being edited changes. A lookup field gets the LookupResultField of the record
+// of LookupDataSet whose LookupKeyFields equal this dataset's KeyFields (NULL when none does or
+// LookupDataSet is closed). Both kinds hold values of fixed size only: BLOB, memo and byte
+// types cannot be calculated.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +32,9 @@ namespace vlt {
 class TVLTDataSet;
 
 enum TVLTFieldKind : uint8_t { fkData, fkCalculated, fkLookup };
+
+// The customary name of a field type ("String", "Integer", ...), used in messages.
+std::string FieldTypeName(TVLTDataSetFieldType T);
 
 class TVLTField {
  public:
@@ -65,6 +81,12 @@ class TVLTField {
   bool FRequired = false;
   bool FReadOnly = false;
   TVLTFieldKind FFieldKind = fkData;
+  // Lookup fields: the dataset searched, its key fields and result field, and the fields of
+  // this dataset that give the key values (field lists separated by ';').
+  TVLTDataSet* FLookupDataSet = nullptr;
+  std::string FLookupKeyFields;
+  std::string FLookupResultField;
+  std::string FKeyFields;
 
  protected:
   friend class TVLTDataSet;
@@ -77,6 +99,7 @@ class TVLTField {
   std::string FFieldName;
   int32_t FSize;
   int32_t FFieldNo = 0;
+  int32_t FCalcOffset = 0;  // slot in the calculated-fields area
   TVLTDataSet* FDataSet = nullptr;
 };
 

@@ -1,8 +1,10 @@
 #include "engine/components/VLTSession.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "engine/components/VLTBaseSession.h"
+#include "engine/components/VLTDatabase.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTTypes.h"
 
@@ -52,6 +54,16 @@ TVLTSession::~TVLTSession() {
     SetActive(false);
   } catch (...) {
   }
+  // Temporary components left (the session was never active) go with it; the others only
+  // forget it, so that destroying them later does not reach a freed session.
+  while (!FOwnedDatabases.empty()) {
+    std::unique_ptr<TVLTDatabase> Doomed = std::move(FOwnedDatabases.back());
+    FOwnedDatabases.pop_back();
+    Doomed.reset();
+  }
+  const std::vector<TVLTSessionDatabase*> Left = FDatabases;
+  FDatabases.clear();
+  for (TVLTSessionDatabase* D : Left) D->SessionDestroyed();
   if (FAutoSessionName && GSessions) GSessions->FreeSessionNumber(FSessionNumber);
   if (GSessions) GSessions->Remove(this);
   if (GDefaultSession == this) GDefaultSession = nullptr;
@@ -74,10 +86,12 @@ void TVLTSession::SetActive(bool Value) {
     return;
   }
   GCurrentHandle = FHandle;
-  // Close the databases, last first; a closing database leaves the list by itself.
+  // Close the databases, last first; temporary ones are destroyed (and leave the list).
   for (size_t I = FDatabases.size(); I-- > 0;) {
     if (I >= FDatabases.size()) continue;
-    FDatabases[I]->CloseDatabase();
+    TVLTSessionDatabase* D = FDatabases[I];
+    if (D->Temporary() && DestroyTemporary(dynamic_cast<TVLTDatabase*>(D))) continue;
+    D->CloseDatabase();
   }
   if (FDefault) {
     GDefaultHandle.reset();
@@ -150,6 +164,100 @@ TVLTSessionDatabase* TVLTSession::FindDatabase(const std::string& DatabaseName) 
 void TVLTSession::GetDatabaseNames(std::vector<std::string>& List) {
   List.clear();
   for (TVLTSessionDatabase* D : FDatabases) List.push_back(D->DatabaseName());
+}
+
+namespace {
+// Holds the global session lock with this session current.
+class TSessionLockGuard {
+ public:
+  explicit TSessionLockGuard(TVLTSession& S) : FSession(S) { FSession.LockSession(); }
+  ~TSessionLockGuard() { FSession.UnlockSession(); }
+  TSessionLockGuard(const TSessionLockGuard&) = delete;
+  TSessionLockGuard& operator=(const TSessionLockGuard&) = delete;
+
+ private:
+  TVLTSession& FSession;
+};
+}  // namespace
+
+TVLTDatabase* TVLTSession::OpenDatabase(const std::string& DatabaseName) {
+  TSessionLockGuard Guard(*this);
+  auto* Db = dynamic_cast<TVLTDatabase*>(FindDatabase(DatabaseName));
+  TVLTDatabase* Made = nullptr;
+  if (!Db) {
+    auto New = std::make_unique<TVLTDatabase>();
+    New->FTemporary = true;
+    New->FSilentMode = true;
+    New->FKeepConnection = FKeepConnections;
+    New->SetSessionName(FSessionName);
+    Made = New.get();
+    FOwnedDatabases.push_back(std::move(New));
+    try {
+      // The reserved databases are named as the engine knows them; any other name is a file.
+      if (SameText(DatabaseName, "MEMORY") || SameText(DatabaseName, "TEMP")) {
+        std::string Upper = DatabaseName;
+        for (char& C : Upper) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+        Made->SetDatabaseName(Upper);
+      } else {
+        Made->SetDatabaseName(DatabaseName);
+        Made->SetDatabaseFileName(DatabaseName);
+      }
+    } catch (...) {
+      DestroyTemporary(Made);
+      throw;
+    }
+    Db = Made;
+  }
+  try {
+    Db->Open();
+  } catch (...) {
+    if (Made) DestroyTemporary(Made);
+    throw;
+  }
+  ++Db->FRefCount;
+  return Db;
+}
+
+void TVLTSession::CloseDatabase(TVLTDatabase* Database) {
+  if (!Database) return;
+  std::lock_guard<std::recursive_mutex> Guard(VLTSessionLock());
+  if (Database->FRefCount > 0) --Database->FRefCount;
+  // A database that is closing or being destroyed already is left to finish by itself.
+  if (Database->FRefCount != 0 || Database->FKeepConnection || Database->Busy()) return;
+  if (!Database->FTemporary || !DestroyTemporary(Database)) Database->Close();
+}
+
+void TVLTSession::DropConnections() {
+  std::lock_guard<std::recursive_mutex> Guard(VLTSessionLock());
+  for (size_t I = FOwnedDatabases.size(); I-- > 0;) {
+    if (I >= FOwnedDatabases.size()) continue;
+    TVLTDatabase* Db = FOwnedDatabases[I].get();
+    if (Db->FRefCount == 0 && !Db->Busy()) DestroyTemporary(Db);
+  }
+}
+
+void TVLTSession::GetTableNames(const std::string& DatabaseName, std::vector<std::string>& List) {
+  List.clear();
+  if (DatabaseName.empty()) return;
+  TVLTDatabase* Db = OpenDatabase(DatabaseName);
+  try {
+    Db->EngineSession()->GetTablesList(List);
+  } catch (...) {
+    CloseDatabase(Db);
+    throw;
+  }
+  CloseDatabase(Db);
+}
+
+bool TVLTSession::DestroyTemporary(TVLTDatabase* Database) {
+  auto It = std::find_if(FOwnedDatabases.begin(), FOwnedDatabases.end(),
+                         [Database](const auto& O) { return O.get() == Database; });
+  if (It == FOwnedDatabases.end()) return false;
+  if ((*It)->Busy()) return true;  // already on its way out
+  std::unique_ptr<TVLTDatabase> Doomed = std::move(*It);
+  FOwnedDatabases.erase(It);
+  Doomed.reset();  // closes it and leaves the database list
+  return true;
 }
 
 // ---- TVLTSessionList ----

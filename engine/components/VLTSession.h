@@ -9,6 +9,15 @@
 //
 // The global session lock serialises session-component work (activation, deactivation,
 // automatic names, opening databases); it is re-entrant for the owning thread.
+//
+// OpenDatabase finds a database component of the session by name or makes a temporary one that
+// the session owns. A temporary component maps its name to a database as follows:
+//   "MEMORY", "TEMP" (any letter case)  the reserved in-memory / temporary database, no file;
+//   any other name                      the path of the database file (opened without a
+//                                       password; the file must exist).
+// It is opened silently, keeps its connection when the session's KeepConnections says so, and
+// is destroyed by CloseDatabase (when its last reference goes and it keeps no connection), by
+// DropConnections (when unreferenced) or when the session is deactivated.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +31,7 @@
 namespace vlt {
 
 class TVLTBaseSession;
+class TVLTDatabase;
 
 // A session component's error (no native code); the text is the message alone.
 class EVLTSessionError : public std::runtime_error {
@@ -43,6 +53,8 @@ class TVLTSessionDatabase {
   virtual void CloseDatabase() = 0;
   // The engine session of the open database (for the table names); nullptr when closed.
   virtual TVLTBaseSession* EngineSession() = 0;
+  // The session is going away: forget it (the database is closed already).
+  virtual void SessionDestroyed() = 0;
 };
 
 class TVLTSession {
@@ -80,6 +92,18 @@ class TVLTSession {
   void RemoveDatabase(TVLTSessionDatabase* Database);
   TVLTSessionDatabase* FindDatabase(const std::string& DatabaseName);
   void GetDatabaseNames(std::vector<std::string>& List);
+  // Finds the database component named DatabaseName (or makes a temporary one), opens it and
+  // takes a reference. A component made here is destroyed again when it cannot be opened.
+  TVLTDatabase* OpenDatabase(const std::string& DatabaseName);
+  // Gives a reference back; without references and KeepConnection the database is closed (a
+  // temporary one destroyed).
+  void CloseDatabase(TVLTDatabase* Database);
+  // Destroys every unreferenced temporary database component, last first.
+  void DropConnections();
+  // Table names of the database named DatabaseName (empty list for an empty name).
+  void GetTableNames(const std::string& DatabaseName, std::vector<std::string>& List);
+  // Destroys a temporary database component this session owns; false when it is not owned.
+  bool DestroyTemporary(TVLTDatabase* Database);
   const std::vector<TVLTSessionDatabase*>& Databases() const { return FDatabases; }
   TVLTSessionComponentManager* Handle() const { return FHandle; }
 
@@ -92,6 +116,7 @@ class TVLTSession {
   TVLTSessionComponentManager* FHandle = nullptr;
   std::unique_ptr<TVLTSessionComponentManager> FOwnHandle;
   std::vector<TVLTSessionDatabase*> FDatabases;
+  std::vector<std::unique_ptr<TVLTDatabase>> FOwnedDatabases;  // temporary components
   bool FKeepConnections = true;
   bool FDefault = false;
   bool FAutoSessionName = false;

@@ -416,3 +416,200 @@ TEST_F(SessionTest, TwoMultiUserSessionsMeetThroughTheFileLocks) {
 
 }  // namespace
 }  // namespace vlt
+
+// ---- database components of a session ----
+
+#include "engine/components/VLTDatabaseError.h"
+#include "tests/components/VLTComponentTestUtil.h"
+
+namespace vlt::test {
+namespace {
+
+class SessionDatabaseTest : public TComponentTest {
+ protected:
+  void SetUp() override {
+    TComponentTest::SetUp();
+    // An unencrypted database that is reached by its file name alone.
+    Plain = Dir + "/Plain.vlt";
+    TVLTDatabase Maker;
+    Maker.SetDatabaseName("Maker");
+    Maker.SetDatabaseFileName(Plain);
+    Maker.FSilentMode = true;
+    Maker.CreateDatabase();
+    Maker.Open();
+    TVLTFieldDefs F;
+    TVLTFieldDef& V = F.AddNew();
+    V.SetName("V");
+    V.SetFieldDefDataType(aftInteger, 0);
+    TVLTLocalCursor C;
+    C.SetSession(Maker.Handle());
+    C.FTableName = "Numbers";
+    C.CreateTable(F, TVLTIndexDefs(), TVLTConstraintDefs());
+  }
+  void TearDown() override {
+    VLTDefaultSession().DropConnections();
+    TComponentTest::TearDown();
+  }
+  static std::vector<std::string> Names(TVLTSession& S) {
+    std::vector<std::string> L;
+    S.GetDatabaseNames(L);
+    return L;
+  }
+
+  std::string Plain;
+};
+
+TEST_F(SessionDatabaseTest, OpenDatabaseCountsReferencesOfANamedDatabase) {
+  TVLTDatabase& Db = NewDatabase();
+  Db.CreateDatabase();
+  TVLTSession& S = VLTDefaultSession();
+  EXPECT_EQ(S.FindDatabase("PAY"), &Db);  // joined when it was named
+  EXPECT_EQ(S.OpenDatabase("pay"), &Db);
+  EXPECT_TRUE(Db.Connected());
+  EXPECT_EQ(S.OpenDatabase("Pay"), &Db);
+  EXPECT_EQ(Db.FRefCount, 2);
+  S.CloseDatabase(&Db);
+  S.CloseDatabase(&Db);
+  EXPECT_EQ(Db.FRefCount, 0);
+  EXPECT_TRUE(Db.Connected());  // KeepConnection
+  S.CloseDatabase(&Db);
+  EXPECT_EQ(Db.FRefCount, 0);  // never below 0
+  S.OpenDatabase("Pay");
+  Db.SetKeepConnection(false);
+  EXPECT_TRUE(Db.Connected());  // still referenced
+  S.CloseDatabase(&Db);
+  EXPECT_FALSE(Db.Connected());
+  EXPECT_EQ(S.FindDatabase("Pay"), &Db);  // a component of the application is never destroyed
+}
+
+TEST_F(SessionDatabaseTest, TemporaryDatabaseOnAFileName) {
+  TVLTSession& S = VLTDefaultSession();
+  TVLTDatabase* T = S.OpenDatabase(Plain);
+  ASSERT_NE(T, nullptr);
+  EXPECT_TRUE(T->Temporary());
+  EXPECT_TRUE(T->FSilentMode);
+  EXPECT_TRUE(T->FKeepConnection);
+  EXPECT_EQ(T->DatabaseFileName(), Plain);
+  EXPECT_TRUE(T->TableExists("numbers"));
+  EXPECT_EQ(S.OpenDatabase(Plain), T);
+  EXPECT_EQ(T->FRefCount, 2);
+  S.CloseDatabase(T);
+  S.DropConnections();  // still referenced: stays
+  EXPECT_EQ(S.FindDatabase(Plain), T);
+  S.CloseDatabase(T);
+  EXPECT_TRUE(T->Connected());  // the session keeps its connections
+  S.DropConnections();
+  EXPECT_EQ(S.FindDatabase(Plain), nullptr);
+
+  // Without KeepConnections the last reference destroys it.
+  S.SetKeepConnections(false);
+  T = S.OpenDatabase(Plain);
+  EXPECT_FALSE(T->FKeepConnection);
+  S.CloseDatabase(T);
+  EXPECT_EQ(S.FindDatabase(Plain), nullptr);
+  S.SetKeepConnections(true);
+}
+
+TEST_F(SessionDatabaseTest, FailedOpenLeavesNoTemporaryDatabase) {
+  TVLTSession& S = VLTDefaultSession();
+  const size_t Before = Names(S).size();
+  const std::string Missing = Dir + "/Missing.vlt";
+  try {
+    S.OpenDatabase(Missing);
+    FAIL();
+  } catch (const EVLTDatabaseError& E) {
+    EXPECT_EQ(std::string(E.what()), "Database file '" + Missing + "' does not exist");
+  }
+  EXPECT_FALSE(FileExists(Missing));  // never made up
+  // An encrypted file cannot be opened without its password; the prompt is silent.
+  TVLTDatabase& Enc = NewDatabase();
+  Enc.CreateDatabase();
+  try {
+    S.OpenDatabase(FileName);
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 30445);
+  }
+  EXPECT_EQ(Names(S).size(), Before + 1);  // only Enc joined
+  EXPECT_EQ(S.FindDatabase(FileName), nullptr);
+}
+
+TEST_F(SessionDatabaseTest, TableNamesThroughATemporaryDatabase) {
+  TVLTSession& S = VLTDefaultSession();
+  std::vector<std::string> L{"stale"};
+  S.GetTableNames("", L);
+  EXPECT_TRUE(L.empty());
+  S.GetTableNames(Plain, L);
+  EXPECT_EQ(L, std::vector<std::string>{"Numbers"});
+  TVLTDatabase* T = dynamic_cast<TVLTDatabase*>(S.FindDatabase(Plain));
+  ASSERT_NE(T, nullptr);
+  EXPECT_EQ(T->FRefCount, 0);  // the reference went back
+}
+
+TEST_F(SessionDatabaseTest, ReservedNamesInAnyCaseReachTheReservedDatabases) {
+  TVLTSession& S = VLTDefaultSession();
+  TVLTDatabase* M = S.OpenDatabase("memory");
+  EXPECT_EQ(M->DatabaseName(), "MEMORY");
+  EXPECT_TRUE(M->Connected());
+  EXPECT_FALSE(M->TableExists("Anything"));
+  EXPECT_EQ(S.OpenDatabase("Memory"), M);
+  S.CloseDatabase(M);
+  S.CloseDatabase(M);
+}
+
+TEST_F(SessionDatabaseTest, NamedDatabaseReplacesAnUnreferencedTemporaryOne) {
+  TVLTSession& S = VLTDefaultSession();
+  TVLTDatabase* T = S.OpenDatabase(Plain);
+  TVLTDatabase Mine;
+  Mine.SetDatabaseFileName(Plain);
+  // Referenced: the name is taken.
+  EXPECT_THROW(Mine.SetDatabaseName(Plain), EVLTDatabaseError);
+  EXPECT_EQ(Mine.DatabaseName(), "");  // left as it was
+  S.CloseDatabase(T);
+  Mine.SetDatabaseName(Plain);
+  EXPECT_EQ(S.FindDatabase(Plain), &Mine);
+  Mine.Open();
+  EXPECT_TRUE(Mine.TableExists("Numbers"));
+}
+
+TEST_F(SessionDatabaseTest, DeactivationDestroysTemporaryAndClosesOtherDatabases) {
+  TVLTSession Work;
+  VLTSessions().Add(&Work);
+  Work.SetSessionName("Work");
+  TVLTDatabase& Db = NewDatabase("WorkPay");
+  Db.SetSessionName("work");
+  EXPECT_EQ(Db.Session(), &Work);
+  EXPECT_EQ(VLTDefaultSession().FindDatabase("WorkPay"), nullptr);
+  Db.CreateDatabase();
+  Db.Open();
+  TVLTDatabase* T = Work.OpenDatabase(Plain);
+  ASSERT_EQ(T->Session(), &Work);
+  std::vector<TVLTDatabaseEvent> Events;
+  Work.FOnDBNotify = [&](TVLTDatabaseEvent E, TVLTSessionDatabase*) { Events.push_back(E); };
+  Work.Close();
+  EXPECT_FALSE(Db.Connected());
+  EXPECT_EQ(Work.FindDatabase(Plain), nullptr);
+  EXPECT_EQ(Names(Work), std::vector<std::string>{"WorkPay"});
+  EXPECT_EQ(Events, (std::vector<TVLTDatabaseEvent>{dbClose, dbRemove, dbClose}));
+  Work.FOnDBNotify = nullptr;
+}
+
+TEST_F(SessionDatabaseTest, ADatabaseMayOutliveItsSession) {
+  auto Db = std::make_unique<TVLTDatabase>();
+  {
+    TVLTSession Short;
+    VLTSessions().Add(&Short);
+    Short.SetSessionName("Short");
+    Db->SetSessionName("Short");
+    Db->SetDatabaseName("Plain");
+    Db->SetDatabaseFileName(Plain);
+    Db->Open();
+    EXPECT_EQ(Db->Session(), &Short);
+  }
+  EXPECT_FALSE(Db->Connected());
+  EXPECT_EQ(Db->Session(), nullptr);
+  Db.reset();  // must not reach the freed session
+}
+
+}  // namespace
+}  // namespace vlt::test
