@@ -383,3 +383,165 @@ TEST_F(TableTest, PrimaryIndexBecomesKeyConstraintAndRequiredNotNull) {
 
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+int32_t CodeOf(auto&& F) {
+  try {
+    F();
+  } catch (const EVLTException& E) {
+    return E.NativeError();
+  }
+  return 0;
+}
+
+TVLTVariant Int(int32_t V) {
+  TVLTVariant R;
+  R.SetAsInteger(V);
+  return R;
+}
+
+// Rows appended in the order 5, 1, 4, 2, 3 so that index order and physical order differ.
+class TableIndexTest : public TableTest {
+ protected:
+  std::unique_ptr<TVLTTable> Filled() {
+    auto T = NewTable(true);
+    for (int32_t N : {5, 1, 4, 2, 3}) AppendRow(*T, N * 10);
+    return T;
+  }
+  // A table on the same file with default field objects.
+  static std::unique_ptr<TVLTTable> Plain() {
+    auto T = std::make_unique<TVLTTable>();
+    T->FName = "Plain";
+    T->SetDatabaseName("Pay");
+    T->SetTableName("Employees");
+    return T;
+  }
+};
+
+TEST_F(TableIndexTest, GotoNearestExclusiveInclusiveAndPastTheEnd) {
+  auto T = Filled();
+  struct {
+    int32_t Key;
+    bool Exclusive;
+    int32_t Expected;
+  } Cases[] = {
+      {30, false, 30}, {30, true, 40}, {25, false, 30}, {25, true, 30},
+      {0, false, 10},  {50, true, 50}, {99, false, 50},  // nothing found: the last record
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::to_string(C.Key) + (C.Exclusive ? " exclusive" : " inclusive"));
+    T->First();
+    T->SetKey();
+    T->SetKeyFieldCount(1);
+    T->SetKeyExclusive(C.Exclusive);
+    T->FieldByName("Num").SetAsInteger(C.Key);
+    T->Post();  // leaves the key state, keeping the values
+    EXPECT_EQ(T->State(), dsBrowse);
+    T->GotoNearest();
+    EXPECT_EQ(T->FieldByName("Num").AsInteger(), C.Expected);
+  }
+  T->FindNearest({Int(35)});
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 40);
+}
+
+TEST_F(TableIndexTest, RecNoFollowsTheActiveIndex) {
+  auto T = Filled();
+  ASSERT_TRUE(T->FindKey({Int(20)}));
+  EXPECT_EQ(T->RecNo(), 2);
+  T->Last();
+  EXPECT_EQ(T->RecNo(), 5);
+  T->SetRecNo(3);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 30);
+  EXPECT_EQ(T->RecNo(), 3);
+  T->SetRecNo(1);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 10);
+  T->SetIndexName("");  // physical order: the order of appending
+  T->First();
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 50);
+  T->SetRecNo(2);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 10);
+}
+
+TEST_F(TableIndexTest, DeleteAllIndexesDropsKeysAndRangesButKeepsRows) {
+  auto T = Filled();
+  T->AddIndex("ByName", "Name", 0);
+  T->SetRange({Int(20)}, {Int(30)});
+  EXPECT_EQ(T->RecordCount(), 2);
+  T->DeleteAllIndexes();
+  EXPECT_EQ(T->RestructureIndexDefs().Count(), 0);
+  EXPECT_EQ(T->IndexFieldCount(), 0);
+  EXPECT_EQ(T->RecordCount(), 5);  // the range went with its index
+  EXPECT_THROW(T->FindKey({Int(20)}), EVLTDatabaseError);
+  T->Close();
+  T->Open();
+  EXPECT_EQ(T->RecordCount(), 5);
+  EXPECT_EQ(T->RestructureIndexDefs().Count(), 0);
+  // Deleting the active index alone also leaves no stale key geometry.
+  T->Close();
+  T->AddIndex("Main", "Num;Type", ixPrimary | ixUnique);
+  T->SetIndexName("Main");
+  T->Open();
+  EXPECT_EQ(T->IndexFieldCount(), 2);
+  T->DeleteIndex("Main");
+  EXPECT_EQ(T->IndexFieldCount(), 0);
+  EXPECT_EQ(T->RecordCount(), 5);
+}
+
+TEST_F(TableIndexTest, IndexOperationsRefuseTransactions) {
+  Filled().reset();
+  auto T = Plain();
+  Db->StartTransaction();
+  EXPECT_EQ(CodeOf([&] { T->DeleteAllIndexes(); }), 20178);
+  EXPECT_EQ(CodeOf([&] { T->RenameField("Name", "FullName"); }), 20179);
+  EXPECT_FALSE(T->Active());
+  EXPECT_FALSE(T->Exclusive());
+  Db->Rollback();
+  T->Open();
+  EXPECT_EQ(T->RestructureIndexDefs().Count(), 1);
+  EXPECT_NE(T->FindField("Name"), nullptr);
+}
+
+TEST_F(TableIndexTest, RenameFieldKeepsValuesAndRestoresExclusiveFlag) {
+  Filled().reset();
+  auto T = Plain();
+  T->RenameField("Name", "FullName");
+  EXPECT_FALSE(T->Active());
+  EXPECT_FALSE(T->Exclusive());
+  EXPECT_EQ(CodeOf([&] { T->RenameField("Nope", "X"); }), 30343);
+  EXPECT_EQ(CodeOf([&] { T->RenameField("Type", "FullName"); }), 30344);
+  EXPECT_FALSE(T->Exclusive());
+  T->SetIndexName("Main");
+  T->Open();
+  EXPECT_EQ(T->FindField("Name"), nullptr);
+  ASSERT_TRUE(T->FindKey({Int(40)}));
+  EXPECT_EQ(T->FieldByName("FullName").AsString(), "Name 40");
+  EXPECT_THROW(T->RenameField("FullName", "Name"), EVLTDatabaseError);  // open table
+}
+
+TEST_F(TableIndexTest, DistinctViewAndIndexLookups) {
+  auto T = Filled();  // Type = Num % 3: 10->1, 20->2, 30->0, 40->1, 50->2
+  EXPECT_FALSE(T->IndexExists({"Type"}, {}, {}));
+  bool Created = false;
+  const std::string Name = T->FindOrCreateIndex({"Type"}, {}, {}, Created);
+  EXPECT_TRUE(Created);
+  EXPECT_FALSE(Name.empty());
+  EXPECT_TRUE(T->IndexExists({"Type"}, {}, {}));
+  EXPECT_EQ(T->FindOrCreateIndex({"Type"}, {}, {}, Created), Name);
+  EXPECT_FALSE(Created);
+
+  T->ApplyDistinct({"Type"}, {}, {});
+  EXPECT_EQ(T->IndexName(), Name);
+  EXPECT_EQ(T->RecordCount(), 3);
+  std::vector<int32_t> Types;
+  for (T->First(); !T->Eof(); T->Next()) Types.push_back(T->FieldByName("Type").AsInteger());
+  EXPECT_EQ(Types, (std::vector<int32_t>{0, 1, 2}));
+
+  T->Close();
+  EXPECT_THROW(T->ApplyDistinct({"Type"}, {}, {}), EVLTDatabaseError);
+  EXPECT_THROW(T->IndexExists({"Type"}, {}, {}), EVLTDatabaseError);
+}
+
+}  // namespace
+}  // namespace vlt::test
