@@ -689,12 +689,25 @@ void TVLTTable::RenameField(const std::string& FieldName, const std::string& New
   FExclusive = WasExclusive;
 }
 
+namespace {
+
+// The engine wants one order and one case entry per field; missing entries are empty (no
+// requirement when searching, ascending and case-sensitive when creating).
+std::vector<std::string> Padded(const std::vector<std::string>& List, size_t Count) {
+  std::vector<std::string> Out = List;
+  if (Out.size() < Count) Out.resize(Count);
+  return Out;
+}
+
+}  // namespace
+
 void TVLTTable::ApplyDistinct(const std::vector<std::string>& FieldNamesList,
                               const std::vector<std::string>& AscDescList,
                               const std::vector<std::string>& CaseSensitivityList) {
   CheckActive();
   CheckBrowseMode();
-  FHandle->ApplyDistinct(FieldNamesList, AscDescList, CaseSensitivityList);
+  const size_t N = FieldNamesList.size();
+  FHandle->ApplyDistinct(FieldNamesList, Padded(AscDescList, N), Padded(CaseSensitivityList, N));
   ReadDefinitionsBack();
   SetIndexName(FHandle->IndexName());
 }
@@ -705,8 +718,9 @@ std::string TVLTTable::FindOrCreateIndex(const std::vector<std::string>& FieldNa
                                          bool& IsCreated) {
   CheckActive();
   CheckBrowseMode();
-  const std::string Name =
-      FHandle->FindOrCreateIndex(FieldNamesList, AscDescList, CaseSensitivityList, IsCreated);
+  const size_t N = FieldNamesList.size();
+  const std::string Name = FHandle->FindOrCreateIndex(
+      FieldNamesList, Padded(AscDescList, N), Padded(CaseSensitivityList, N), IsCreated);
   ReadDefinitionsBack();
   return Name;
 }
@@ -715,7 +729,9 @@ bool TVLTTable::IndexExists(const std::vector<std::string>& FieldNamesList,
                             const std::vector<std::string>& AscDescList,
                             const std::vector<std::string>& CaseSensitivityList) {
   CheckActive();
-  return FHandle->IndexExists(FieldNamesList, AscDescList, CaseSensitivityList);
+  const size_t N = FieldNamesList.size();
+  return FHandle->IndexExists(FieldNamesList, Padded(AscDescList, N),
+                              Padded(CaseSensitivityList, N));
 }
 
 // ---- keys and ranges ----

@@ -84,12 +84,13 @@ class TVLTTable : public TVLTDataSet {
                 const std::string& DescFields = {}, const std::string& CaseInsFields = {});
   void DeleteIndex(const std::string& Name);
   void DeleteAllIndexes();
-  // On a closed table: opens it exclusively for the rename (30345 unknown field, 30346 name
+  // On a closed table: opens it exclusively for the rename (30343 unknown field, 30344 name
   // taken).
   void RenameField(const std::string& FieldName, const std::string& NewFieldName);
   // On an open table: one record per distinct value of the fields, through an index on them
-  // (found or created); that index becomes IndexName. AscDescList entries "DESC" (or "D") make
-  // a column descending, CaseSensitivityList entries "CI" case-insensitive (cursor's rules).
+  // (found or created); that index becomes IndexName. AscDescList entries are "ASC" or "DESC",
+  // CaseSensitivityList entries "CASE" or "NO_CASE"; missing entries are empty (no requirement
+  // when an index is looked for, ascending and case-sensitive when one is created).
   void ApplyDistinct(const std::vector<std::string>& FieldNamesList,
                      const std::vector<std::string>& AscDescList,
                      const std::vector<std::string>& CaseSensitivityList);
