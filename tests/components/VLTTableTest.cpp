@@ -545,3 +545,63 @@ TEST_F(TableIndexTest, DistinctViewAndIndexLookups) {
 
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+// Two multi-user connections to one file in this process: key searches and ranges take the
+// shared table lock only while they read, so the other connection can write again.
+class TableSharedLockTest : public TComponentTest {};
+
+TEST_F(TableSharedLockTest, KeySearchesAndRangesReleaseTheirSharedTableLock) {
+  TVLTDatabase& A = NewDatabase("PayA");
+  A.FMultiUser = true;
+  A.CreateDatabase();
+  A.Open();
+  TVLTTable T;
+  T.SetDatabaseName("PayA");
+  T.SetTableName("Members");
+  T.FieldDefs.push_back({"Num", ftInteger, 0, true});
+  T.IndexDefs.push_back({"Main", "Num", "", "", ixPrimary | ixUnique});
+  T.CreateTable();
+  T.SetIndexName("Main");
+  T.Open();
+  for (int32_t I = 1; I <= 5; ++I) T.AppendRecord({Int(I)});
+
+  TVLTSession Other;
+  VLTSessions().Add(&Other);
+  Other.SetSessionName("OtherUser");
+  Other.Open();
+  TVLTDatabase& B = NewDatabase("PayB");
+  B.SetSessionName("OtherUser");
+  B.FMultiUser = true;
+  B.Open();
+  TVLTTable U;
+  U.FSessionName = "OtherUser";
+  U.SetDatabaseName("PayB");
+  U.SetTableName("Members");
+  U.Open();
+  // The write lock conflicts with the shared lock, not with the open table.
+  auto OtherCanWrite = [&] {
+    const bool Got = U.Handle()->LockTable(ltRW, 1, 0, false);
+    if (Got) U.Handle()->UnlockTable(ltRW, true);
+    return Got;
+  };
+  ASSERT_TRUE(OtherCanWrite());
+  ASSERT_TRUE(T.FindKey({Int(3)}));
+  EXPECT_TRUE(OtherCanWrite());
+  T.FindNearest({Int(9)});
+  EXPECT_EQ(T.FieldByName("Num").AsInteger(), 5);
+  EXPECT_TRUE(OtherCanWrite());
+  T.SetRange({Int(2)}, {Int(4)});
+  EXPECT_EQ(T.RecordCount(), 3);
+  EXPECT_TRUE(OtherCanWrite());
+  U.Close();
+  B.Close();
+  T.Close();
+  A.Close();
+  Other.Close();
+}
+
+}  // namespace
+}  // namespace vlt::test
