@@ -1036,7 +1036,7 @@ bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, boo
   }
   TVLTDatabase TempDb;
   TempDb.FName = "TempDb";
-  TempDb.SetSessionName(FSessionName);
+  TempDb.SetSessionName(FDatabase->SessionName());
   TempDb.SetDatabaseName("TempDb" + NewGuidText());
   TempDb.SetDatabaseFileName(DestDatabaseFileName);
   TempDb.FPassword = DestDatabasePassword;

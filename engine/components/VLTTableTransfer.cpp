@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -166,6 +167,15 @@ std::string DatabaseFileOf(const std::string& SessionName, const std::string& Da
   }
 }
 
+// Two names of one existing database file.
+bool SameFile(const std::string& A, const std::string& B) {
+  if (A.empty() || B.empty()) return false;
+  std::error_code E1, E2;
+  const auto CA = std::filesystem::weakly_canonical(A, E1);
+  const auto CB = std::filesystem::weakly_canonical(B, E2);
+  return !E1 && !E2 ? CA == CB : A == B;
+}
+
 // ---- SQL text ----
 
 std::string QuoteName(const std::string& Name) {
@@ -280,19 +290,17 @@ bool TVLTTable::DoImport(TVLTDataSet& Source, std::string* Log,
   CheckInactive();
   CheckTableName();
   if (&Source == this) DatabaseError("Cannot import a table into itself");
+  auto* SrcTable = dynamic_cast<TVLTTable*>(&Source);
+  // Re-creating the source itself would destroy it.
+  if (SrcTable && SameText(SrcTable->TableName(), FTableName) &&
+      SameFile(DatabaseFileOf(Source.FSessionName, Source.DatabaseName()),
+               DatabaseFileOf(FSessionName, FDatabaseName)))
+    throw EVLTException(30447, "Cannot copy table '%s.%s' into it self",
+                        {FDatabaseName, FTableName});
   TKeepDataSet KeepSource(Source);
-  if (SameText(DatabaseFileOf(Source.FSessionName, Source.DatabaseName()),
-               DatabaseFileOf(FSessionName, FDatabaseName)) &&
-      !DatabaseFileOf(FSessionName, FDatabaseName).empty()) {
-    auto* SrcTable = dynamic_cast<TVLTTable*>(&Source);
-    if (SrcTable && SameText(SrcTable->TableName(), FTableName))
-      throw EVLTException(30447, "Cannot copy table '%s.%s' into it self",
-                          {FDatabaseName, FTableName});
-  }
   if (BeforeImport) BeforeImport(*this);
   TFireAfter After(AfterImport, *this);
 
-  auto* SrcTable = dynamic_cast<TVLTTable*>(&Source);
   TVLTAdvFieldDefs Fields;
   for (int32_t I = 0; I < Source.FieldCount(); ++I) {
     const TVLTField& F = Source.Fields(I);
@@ -355,9 +363,9 @@ bool TVLTTable::ExportTable(TVLTTable& DestinationTable, bool CreateDestinationT
 bool TVLTTable::DoExport(TVLTTable& Dest, bool CreateDest, std::string* Log) {
   CheckTableName();
   if (&Dest == this) DatabaseError("Cannot export a table into itself");
-  const std::string DestFile = DatabaseFileOf(Dest.FSessionName, Dest.DatabaseName());
-  if (SameText(Dest.TableName(), FTableName) && !DestFile.empty() &&
-      DestFile == DatabaseFileOf(FSessionName, FDatabaseName))
+  if (SameText(Dest.TableName(), FTableName) &&
+      SameFile(DatabaseFileOf(Dest.FSessionName, Dest.DatabaseName()),
+               DatabaseFileOf(FSessionName, FDatabaseName)))
     throw EVLTException(30447, "Cannot copy table '%s.%s' into it self",
                         {FDatabaseName, FTableName});
   TKeepDataSet KeepSelf(*this);

@@ -246,6 +246,16 @@ TEST_F(TransferTest, ImportCreatesTheTableFromTheSourceAndCopiesRows) {
   ASSERT_TRUE(Dst.FindKey({Int(2)}));
   EXPECT_EQ(Dst.FieldByName("Type").AsInteger(), 2);
   EXPECT_THROW(Dst.ImportTable(*Src), EVLTDatabaseError);  // an open table
+  // Importing a table into itself, also through another database component on the same
+  // file, would re-create (empty) the source.
+  NewDatabase("Pay2");
+  for (const char* DbName : {"Pay", "Pay2"}) {
+    TVLTTable Same;
+    Same.SetDatabaseName(DbName);
+    Same.SetTableName("EMPLOYEES");
+    EXPECT_EQ(CodeOf([&] { Same.ImportTable(*Src); }), 30447) << DbName;
+  }
+  EXPECT_EQ(Src->RecordCount(), 5);
 }
 
 TEST_F(TransferTest, ImportWithLogSkipsUnsupportedIndexesAndBadRecords) {
