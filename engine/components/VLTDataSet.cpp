@@ -166,6 +166,12 @@ void TVLTDataSet::SetDatabaseName(const std::string& Value) {
   FDatabaseName = Value;
 }
 
+TVLTSession* TVLTDataSet::DBSession() const {
+  if (FDatabase && FDatabase->Session()) return FDatabase->Session();
+  if (TVLTSession* S = VLTSessions().FindSession(FSessionName)) return S;
+  return &VLTDefaultSession();
+}
+
 void TVLTDataSet::OpenDatabase() {
   if (FDBFlags++ > 0) return;
   try {

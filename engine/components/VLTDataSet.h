@@ -192,6 +192,10 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   const std::string& DatabaseName() const { return FDatabaseName; }
   void SetDatabaseName(const std::string& Value);
   TVLTDatabase* Database() const { return FDatabase; }
+  // The database's session while open, else the session named SessionName, else the default.
+  TVLTSession* DBSession() const;
+  // The dataset works on the in-memory database (DatabaseName "MEMORY" in any letter case).
+  bool InMemory() const { return SameText(FDatabaseName, "MEMORY"); }
   TVLTCursor* Handle() const { return FHandle.get(); }
   std::string CurrentVersion() const { return "7.91 "; }
 

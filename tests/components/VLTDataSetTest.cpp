@@ -461,6 +461,7 @@ TEST_F(DataSetTest, DataSetOnAFileNameUsesATemporaryDatabase) {
   ASSERT_NE(Temp, nullptr);
   EXPECT_TRUE(Temp->Temporary());
   EXPECT_EQ(Temp->FRefCount, 1);
+  EXPECT_EQ(T.DBSession(), &VLTDefaultSession());
   T.AppendRecord({Int(5)});
   EXPECT_EQ(T.RecordCount(), 1);
   T.Close();
@@ -476,6 +477,23 @@ TEST_F(DataSetTest, DataSetOnAFileNameUsesATemporaryDatabase) {
   EXPECT_EQ(MessageOf([&] { Missing.Open(); }),
             "Database file '" + Dir + "/None.vlt' does not exist");
   EXPECT_EQ(VLTDefaultSession().FindDatabase(Dir + "/None.vlt"), nullptr);
+
+  // "memory" in any letter case is the in-memory database, which holds no tables here.
+  TVLTTable M;
+  M.SetDatabaseName("memory");
+  M.SetTableName("Items");
+  EXPECT_TRUE(M.InMemory());
+  try {
+    M.Open();
+    FAIL();
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 10028);
+  }
+  EXPECT_FALSE(M.Active());
+  auto* Mem = dynamic_cast<TVLTDatabase*>(VLTDefaultSession().FindDatabase("MEMORY"));
+  ASSERT_NE(Mem, nullptr);
+  EXPECT_EQ(Mem->FRefCount, 0);  // the failed open gave its reference back
+  VLTDefaultSession().DropConnections();
 }
 
 }  // namespace
