@@ -605,3 +605,43 @@ TEST_F(TableSharedLockTest, KeySearchesAndRangesReleaseTheirSharedTableLock) {
 
 }  // namespace
 }  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+// Tables with a memo column copy, export and restructure: NULL memos stay NULL.
+TEST_F(TableTest, TablesWithAMemoColumnCopyExportAndRestructure) {
+  auto T = NewTable(true);
+  for (int32_t I = 1; I <= 3; ++I) AppendRow(*T, I);
+  const std::string Other = Dir + "/Copy.vlt";
+  {
+    TVLTDatabase& D = NewDatabase("Copy");
+    D.SetDatabaseFileName(Other);
+    D.CreateDatabase();
+  }
+  EXPECT_TRUE(T->CopyTable("Employees", Other, "s3cret"));
+  TVLTTable Exported;
+  Exported.SetDatabaseName("Pay");
+  Exported.SetTableName("Exported");
+  EXPECT_TRUE(T->ExportTable(Exported, true));
+  T->RestructureFieldDefs().Add("Extra", aftInteger);
+  EXPECT_TRUE(T->RestructureTable());
+  for (auto* Db : {"Copy", "Pay"}) {
+    SCOPED_TRACE(Db);
+    TVLTTable C;
+    C.SetDatabaseName(Db);
+    C.SetTableName(std::string(Db) == "Copy" ? "Employees" : "Exported");
+    C.Open();
+    EXPECT_EQ(C.RecordCount(), 3);
+    C.Last();
+    EXPECT_EQ(C.FieldByName("Name").AsString(), "Name 3");
+    EXPECT_TRUE(C.FieldByName("Notes").IsNull());
+  }
+  T->First();
+  EXPECT_EQ(T->FieldByName("Rate").AsFloat(), 1.25);
+  EXPECT_NE(T->RestructureFieldDefs().Find("Extra"), nullptr);  // persistent fields: no object
+  EXPECT_EQ(T->RecordCount(), 3);
+}
+
+}  // namespace
+}  // namespace vlt::test
