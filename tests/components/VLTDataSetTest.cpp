@@ -355,6 +355,29 @@ TEST_F(DataSetTest, CalculatedFieldsFollowTheRecord) {
   EXPECT_GT(Runs, 0);
 }
 
+TEST_F(DataSetTest, CreateTableLeavesCalculatedFieldsOut) {
+  TVLTTable T;
+  T.SetDatabaseName("Pay");
+  T.SetTableName("WithCalc");
+  T.AddField(std::make_unique<TVLTIntegerField>("Id"));
+  T.AddField(std::make_unique<TVLTFloatField>("Twice")).FFieldKind = fkCalculated;
+  T.OnCalcFields = [](TVLTDataSet& D) {
+    D.FieldByName("Twice").SetAsFloat(D.FieldByName("Id").AsInteger() * 2);
+  };
+  T.CreateTable();
+  T.Open();
+  T.AppendRecord({Int(4)});  // values go to the data fields only
+  EXPECT_DOUBLE_EQ(T.FieldByName("Twice").AsFloat(), 8);
+  T.Close();
+  TVLTTable Plain;
+  Plain.SetDatabaseName("Pay");
+  Plain.SetTableName("WithCalc");
+  Plain.Open();
+  ASSERT_EQ(Plain.FieldCount(), 1);
+  EXPECT_EQ(Plain.Fields(0).FieldName(), "Id");
+  EXPECT_EQ(Plain.Fields(0).AsInteger(), 4);
+}
+
 TEST_F(DataSetTest, CalculatedFieldsOfUnsupportedTypesAreRefused) {
   auto T = Employees([](TVLTTable& T) {
     DeclareAll(T);
