@@ -460,7 +460,9 @@ TEST_F(TransferTest, BatchMoveByMoveType) {
     EXPECT_EQ(Src->RecordCount(), 4);
     Dst->Open();
     EXPECT_EQ(Rows(*Dst), C.Expected);
-    if (C.Type != bmtCopy) EXPECT_EQ(Dst->IndexName(), "Main");
+    if (C.Type != bmtCopy) {
+      EXPECT_EQ(Dst->IndexName(), "Main");
+    }
   }
 }
 
