@@ -39,8 +39,8 @@ bool TVLTLockManagerTableLocks::IsRecordLocked(TVLTSessionID SessionID,
 }
 
 bool TVLTDiskTableLocks::LockTable(TVLTSessionID SessionID, TVLTLockType LockType,
-                                   int32_t TryCount, int32_t DelayMS, bool /*AllowXIRWAfterSIRW*/) {
-  return FTable->LockTable(SessionID, LockType, TryCount, DelayMS);
+                                   int32_t TryCount, int32_t DelayMS, bool AllowXIRWAfterSIRW) {
+  return FTable->LockTable(SessionID, LockType, TryCount, DelayMS, AllowXIRWAfterSIRW);
 }
 
 bool TVLTDiskTableLocks::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockType,

@@ -51,7 +51,8 @@ class TVLTLockManagerTableLocks : public TVLTTableLockAccess {
   TVLTTableLocksFile* FLocksFile;              // not owned
 };
 
-// The table of a database file takes XIRW after SIRW as its lock manager allows by default.
+// Over a table of a database file: every request goes to the table data, the XIRW-after-SIRW
+// allowance included.
 class TVLTDiskTableLocks : public TVLTTableLockAccess {
  public:
   explicit TVLTDiskTableLocks(TVLTDiskTableData* Table) : FTable(Table) {}

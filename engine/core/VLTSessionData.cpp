@@ -1,5 +1,7 @@
 #include "engine/core/VLTSessionData.h"
 
+#include <algorithm>
+
 namespace vlt {
 
 const TVLTSessionNamedObjectSequenceValue* TVLTSessionData::FindSequenceValue(
@@ -20,6 +22,14 @@ void TVLTSessionData::SetSequenceValue(TVLTObjectID ObjectID, std::string_view N
   V.FName = std::string(Name.substr(0, 255));
   V.FValue = Value;
   FSequenceValues.push_back(std::move(V));
+}
+
+bool TVLTSessionData::DeleteSequenceValue(TVLTObjectID ObjectID) {
+  // Id -1 names no sequence: entries known by name only are never matched by it.
+  if (ObjectID == kNoObjectID) return false;
+  return std::erase_if(FSequenceValues, [ObjectID](const TVLTSessionNamedObjectSequenceValue& V) {
+           return V.FObjectID == ObjectID;
+         }) > 0;
 }
 
 }  // namespace vlt

@@ -36,6 +36,9 @@ struct TVLTSessionData {
   const TVLTSessionNamedObjectSequenceValue* FindSequenceValue(TVLTObjectID ObjectID) const;
   // Records Value as the sequence's last value (creating the entry when needed).
   void SetSequenceValue(TVLTObjectID ObjectID, std::string_view Name, int64_t Value);
+  // Forgets the sequence's last value (its field or table was deleted, and an object id is
+  // never reused for another sequence); false when the session had recorded none.
+  bool DeleteSequenceValue(TVLTObjectID ObjectID);
   const std::vector<TVLTSessionNamedObjectSequenceValue>& SequenceValues() const {
     return FSequenceValues;
   }

@@ -453,6 +453,11 @@ void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
   TTablesLock Tables(*this);
   constexpr TVLTSessionID Sys = kSystemSessionID;
   OpenExclusively(Cursor);
+  // The fields' sequences end with the table: the session forgets their last values.
+  std::vector<TVLTObjectID> FieldIDs;
+  if (FFieldManager)
+    for (int32_t I = 0; I < FFieldManager->FieldDefs().Count(); ++I)
+      FieldIDs.push_back(FFieldManager->FieldDefs()[I].FObjectID);
   try {
     FIndexManager->DropAllIndexes(Sys);
     DiskRecordManager()->Delete(Sys);
@@ -481,6 +486,8 @@ void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
     }
     throw;
   }
+  if (Cursor.FSession)
+    for (TVLTObjectID ID : FieldIDs) Cursor.FSession->DeleteSequenceValue(ID);
 }
 
 void TVLTDiskTableData::EmptyTable(TVLTTableCursor& Cursor) {
@@ -696,11 +703,11 @@ TVLTPageItemID TVLTDiskTableData::BitNoToRecordID(int64_t BitNo) {
 // ---- locks ----
 
 bool TVLTDiskTableData::LockTable(TVLTSessionID SessionID, TVLTLockType LockType, int32_t TryCount,
-                                  int32_t DelayMS) {
+                                  int32_t DelayMS, bool AllowXIRWAfterSIRW) {
   if (!MultiUser()) return true;
   if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20186);
   if (!LDiskDatabase->TableLockManager()->LockTable(SessionID, LockType, *FTableLocksFile, TryCount,
-                                                    DelayMS))
+                                                    DelayMS, false, AllowXIRWAfterSIRW))
     return false;
   auto& Cache = LDiskPageManager->TablePagesCacheManager();
   if (LockType == ltS) Cache.TableIsSLocked(SessionID, FTableID);
@@ -740,6 +747,22 @@ bool TVLTDiskTableData::IsRecordLocked(TVLTSessionID SessionID, const TVLTPageIt
 
 // ---- checking ----
 
+bool TVLTDiskTableData::IsStoredPlainPage(TVLTSessionID SessionID, TVLTPageNo PageNo) {
+  if (!LDiskPageManager->Encrypted()) return false;
+  // The session's own copy is what it sees; only a page it has not changed is judged by the
+  // file.
+  if (const TVLTSessionPageInfo* Info = LDiskPageManager->SessionInfo(SessionID))
+    if (Info->DirtyPages.Find(PageNo)) return false;
+  TVLTDiskPageHeader H{};
+  try {
+    LDiskPageManager->ReadPageRegion(&H, PageNo, 0, sizeof H);
+  } catch (const EVLTException&) {
+    return false;  // the ordinary read reports it
+  }
+  return std::memcmp(H.Signature, kPageSignature, sizeof H.Signature) == 0 &&
+         (H.PageType == ptActiveSessionList || H.PageType == ptTableLocks);
+}
+
 void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems) {
   TTableLock L(*this);
   TVLTDiskRecordManager* RM = DiskRecordManager();
@@ -763,6 +786,7 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
     for (TVLTPageNo No = 1; No < Count; ++No) {
       if (LDiskPageManager->IsSystemPage(No)) continue;
       if (!LDiskPageManager->FreeSpaceManager()->GetPageUsageFromPFS(No)) continue;
+      if (IsStoredPlainPage(SessionID, No)) continue;
       TVLTPage* Page = nullptr;
       try {
         Page = LDiskPageManager->GetPage(SessionID, No, ptAny);

@@ -101,7 +101,11 @@ class TVLTDiskTableData : public TVLTTableData {
   void LoadMetadataFile(TVLTSessionID SessionID);
 
   // ---- locks (true at once in single-user mode) ----
-  bool LockTable(TVLTSessionID SessionID, TVLTLockType LockType, int32_t TryCount, int32_t DelayMS);
+  // AllowXIRWAfterSIRW lets ltXIRW be taken while another session holds ltSIRW on the table (the
+  // edit locks of cursors in a transaction); the lock manager also keeps the flag with the lock,
+  // and a record lock under an ltXIRW taken with it is a physical one other sessions see.
+  bool LockTable(TVLTSessionID SessionID, TVLTLockType LockType, int32_t TryCount, int32_t DelayMS,
+                 bool AllowXIRWAfterSIRW = false);
   bool UnlockTable(TVLTSessionID SessionID, TVLTLockType LockType);
   bool LockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID, int32_t TryCount,
                   int32_t DelayMS);
@@ -111,7 +115,9 @@ class TVLTDiskTableData : public TVLTTableData {
   // A consistency check of the open table (read only; Problems receives one line per fault):
   // every record page of the table (page type, object id, marked used) against the record page
   // index and its counts, the counts against the record count, each B-tree's own integrity, and
-  // every record present exactly once in every index.
+  // every record present exactly once in every index. The pages of the session slots and table
+  // lock slots, which an encrypted file stores plain, are passed over: they are never record
+  // pages, and reading them through the cipher would report them as damaged.
   void CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems);
 
   // True (and the object may be freed) when no cursor has the table open.
@@ -131,6 +137,9 @@ class TVLTDiskTableData : public TVLTTableData {
   class TSharedRead;
   class TTablesLock;
   bool MultiUser() const;
+  // True for a page of a direct-access internal file (ptActiveSessionList, ptTableLocks) in an
+  // encrypted file: those pages are written and read plain, never through the cipher.
+  bool IsStoredPlainPage(TVLTSessionID SessionID, TVLTPageNo PageNo);
   // The three files and the managers go; the table is closed in this process.
   void FreeTableObjects() noexcept;
   // Creates the managers of an existing table from its metadata file.
