@@ -27,9 +27,15 @@
 //                                       leaves it unencrypted) and cipher
 //   compact, repair and passwd replace FILE only after a complete copy (FILE.tmp meanwhile).
 //
+// tables, dump, meta and check read the tables through a read-only, multi-user database
+// component (never disturbing a process that has the file open); header, pages and system read
+// the file's structures directly.
+//
 // Exit code: 0 when the file is sound, 1 when a problem was found (or the file could not be
 // read; for compact, repair and passwd: when the operation failed), 2 on bad usage.
 // Subcommands are rows of kCommands; a new one is a function and a row.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +47,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/VLTExcept.h"
@@ -60,7 +67,10 @@
 #include "engine/disk/VLTDiskRecordManager.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalCursor.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 
 namespace {
@@ -473,61 +483,63 @@ int CmdSystem(const TOptions& O) {
 
 // ---- tables, records, check ----
 
-// A read-only connection to the database through the engine, for reading tables.
+// A read-only connection through a database component, for reading tables. Multi-user, so
+// that it never disturbs a process that has the file open; silent, so that a file that needs
+// repair is read as it is. The engine is shut down again when the access ends.
 struct TTablesAccess {
-  std::unique_ptr<TVLTDiskDatabaseData> Db;
-  TVLTDatabaseSession DbSession;
-  TVLTSessionData Session;
-  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+  std::unique_ptr<TVLTDatabase> Db;
 
   explicit TTablesAccess(const TOptions& O) {
-    Db = std::make_unique<TVLTDiskDatabaseData>(O.FileName, "vltdb");
-    TVLTPassword Pw;
-    Pw.Password = O.Password.value_or("");
-    Db->SetPassword(Pw);
-    DbSession.MultiUser = true;  // never disturbs a process that has the file open
-    DbSession.ReadOnly = true;
-    Db->ConnectSession(DbSession);
-    Session.SessionID = DbSession.SessionID;
-    Session.MultiUser = DbSession.MultiUser;
-    Session.ReadOnly = true;
-    Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+    VLTStartEngine();
+    Db = std::make_unique<TVLTDatabase>();
+    Db->FName = "vltdb";
+    Db->SetDatabaseName("vltdb");
+    Db->SetDatabaseFileName(O.FileName);
+    Db->FPassword = O.Password.value_or("");
+    Db->FReadOnly = true;
+    Db->FMultiUser = true;
+    Db->FSilentMode = true;
+    Db->FNoRequestAutoRepair = true;
+    Db->Open();
   }
   ~TTablesAccess() {
-    Link.reset();
     try {
-      Db->DisconnectSession(DbSession);
+      Db->Close();
     } catch (...) {
     }
+    Db.reset();
+    VLTShutdownEngine();
   }
+  TTablesAccess(const TTablesAccess&) = delete;
+  TTablesAccess& operator=(const TTablesAccess&) = delete;
+
+  // The table list as stored; an unreadable list is an error, not an empty database.
   std::vector<std::string> TableNames() {
     std::vector<std::string> L;
-    Db->GetTablesList(L);
+    Db->Handle()->GetTablesList(L);
     return L;
   }
+  TVLTSessionID SessionID() const { return Db->Handle()->SessionID; }
+  TVLTDiskDatabaseData& Disk() const { return Db->Handle()->DiskLink()->Disk(); }
 };
 
-// One table opened through a cursor of its own.
+// One table opened through a cursor of the component's engine session, without reading any
+// record (a damaged record page must not keep the table's definitions and checks from being
+// shown). Table is the file's table data under the cursor.
 struct TOpenTable {
-  TVLTDiskTableData Table;
-  TVLTTableCursor Cursor;
-  std::vector<uint8_t> Buffer;
+  std::unique_ptr<TVLTLocalCursor> Cursor;
+  TVLTDiskTableData* Table = nullptr;
 
-  TOpenTable(TTablesAccess& A, const std::string& Name) : Table(A.Link.get(), A.Db.get(), Name) {
-    Cursor.FSession = &A.Session;
-    Cursor.FTableName = Name;
-    Cursor.FReadOnly = true;
-    Table.OpenTable(Cursor);
-    Buffer.assign(static_cast<size_t>(Table.FieldManager()->GetMemoryRecordBufferSize()), 0);
-    Cursor.FCurrentRecordBuffer = Buffer.data();
+  TOpenTable(TTablesAccess& A, const std::string& Name) : Cursor(std::make_unique<TVLTLocalCursor>()) {
+    Cursor->SetSession(A.Db->Handle());
+    Cursor->FTableName = Name;
+    Cursor->FReadOnly = true;
+    Cursor->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    Cursor->InternalInitFieldDefs();
+    Table = dynamic_cast<TVLTDiskTableData*>(Cursor->TableData());
+    if (!Table) throw EVLTException(10691, "Table '%s' is not stored in the database file", {Name});
   }
-  ~TOpenTable() {
-    try {
-      Table.CloseTable(Cursor);
-    } catch (...) {
-    }
-  }
-  TVLTFieldDefs& Fields() { return Table.FieldManager()->FieldDefs(); }
+  TVLTFieldDefs& Fields() { return Table->FieldManager()->FieldDefs(); }
 };
 
 std::string Utf16ToUtf8(const std::u16string& S) {
@@ -558,13 +570,9 @@ std::string Utf16ToUtf8(const std::u16string& S) {
 }
 
 // A field value as the dumps write it (the conventions of vltpx dump).
-std::string FieldText(TVLTBaseFieldManager& FM, int32_t FieldNo, const uint8_t* Record) {
-  const TVLTFieldDef& F = FM.FieldDefs()[FieldNo];
-  if (VLTIsFieldNull(Record, FieldNo)) return {};
-  if (IsBlobBaseType(F.FBaseFieldType) || F.FBaseFieldType == bftBFile) return "<blob>";
-  TVLTVariant V;
-  FM.GetFieldValue(FieldNo, Record, V);
+std::string FieldText(const TVLTFieldDef& F, const TVLTVariant& V) {
   if (V.IsNull()) return {};
+  if (IsBlobBaseType(F.FBaseFieldType) || F.FBaseFieldType == bftBFile) return "<blob>";
   using app::TParadoxValue;
   switch (F.FBaseFieldType) {
     case bftChar:
@@ -640,18 +648,19 @@ int CmdTables(const TOptions& O) {
     std::printf("Table %s\n", Win1252ToUtf8(Name).c_str());
     try {
       TOpenTable T(A, Name);
-      std::printf("  id %d, %lld records, %d records per page\n", T.Table.TableID(),
-                  static_cast<long long>(T.Table.GetRecordCount(T.Cursor)),
-                  T.Table.DiskRecordManager()->MaxRecordsOnPage());
-      std::printf("  fields (%d):\n", T.Fields().Count());
-      PrintFields(T.Fields());
-      TVLTIndexDefs& Ix = T.Table.IndexManager()->IndexDefs();
+      TVLTLocalCursor& C = *T.Cursor;
+      std::printf("  id %d, %lld records, %d records per page\n", T.Table->TableID(),
+                  static_cast<long long>(C.GetRecordCount()),
+                  T.Table->DiskRecordManager()->MaxRecordsOnPage());
+      std::printf("  fields (%d):\n", C.FFieldDefs->Count());
+      PrintFields(*C.FFieldDefs);
+      TVLTIndexDefs& Ix = C.GetIndexDefs();
       std::printf("  indexes (%d):\n", Ix.Count());
       for (int32_t I = 0; I < Ix.Count(); ++I)
         std::printf("    %-24s %s%s(%s)\n", Win1252ToUtf8(Ix[I].FName).c_str(),
                     Ix[I].FPrimary ? "primary " : "", Ix[I].FUnique ? "unique " : "",
                     IndexText(Ix[I]).c_str());
-      TVLTConstraintDefs& Cs = T.Table.ConstraintManager()->ConstraintDefs();
+      TVLTConstraintDefs& Cs = *C.FConstraintDefs;
       std::printf("  constraints (%d):\n", Cs.Count());
       for (int32_t I = 0; I < Cs.Count(); ++I)
         std::printf("    %-24s %s\n", Win1252ToUtf8(Cs[I].FName).c_str(), ConstraintText(Cs[I]).c_str());
@@ -663,38 +672,50 @@ int CmdTables(const TOptions& O) {
   return Failed ? 1 : 0;
 }
 
+// The records as a table component shows them: read-only, in physical order or in the order
+// of the named index.
 int CmdDump(const TOptions& O) {
   if (O.Extra.size() != 1) {
     std::fprintf(stderr, "usage: vltdb dump FILE TABLE [--index NAME]\n");
     return 2;
   }
   TTablesAccess A(O);
-  TOpenTable T(A, Utf8ToWin1252(O.Extra[0]));
+  TVLTTable T;
+  T.FName = "vltdb";
+  T.SetDatabaseName(A.Db->DatabaseName());
+  T.SetTableName(Utf8ToWin1252(O.Extra[0]));
+  T.FReadOnly = true;
+  T.Open();
   auto It = O.Settings.find("index");
   if (It != O.Settings.end()) {
-    const TVLTIndexDef* D = T.Table.IndexManager()->IndexDefs().GetIndexDefByName(Utf8ToWin1252(It->second));
-    if (!D) {
+    const std::string Index = Utf8ToWin1252(It->second);
+    if (!T.Handle()->GetIndexDefs().GetIndexDefByName(Index)) {
       std::fprintf(stderr, "vltdb: table %s has no index %s\n", O.Extra[0].c_str(), It->second.c_str());
       return 1;
     }
-    T.Cursor.FIndexID = D->FObjectID;
+    T.SetIndexName(Index);
   }
-  TVLTBaseFieldManager& FM = *T.Table.FieldManager();
+  const TVLTFieldDefs& Defs = *T.Handle()->FVisibleFieldDefs;
   std::string Line;
-  for (int32_t I = 0; I < FM.FieldCount(); ++I)
-    Line += (I ? "," : "") + app::CsvCell(Win1252ToUtf8(FM.FieldDefs()[I].FName));
+  for (int32_t I = 0; I < T.FieldCount(); ++I)
+    Line += (I ? "," : "") + app::CsvCell(Win1252ToUtf8(T.Fields(I).FieldName()));
   std::printf("%s\n", Line.c_str());
-  T.Cursor.FirstPosition = true;
-  T.Cursor.LastPosition = false;
-  TVLTGetRecordResult R;
-  while ((R = T.Table.GetRecordBuffer(T.Cursor, grmNext)) == grrOK) {
-    Line.clear();
-    for (int32_t I = 0; I < FM.FieldCount(); ++I)
-      Line += (I ? "," : "") + app::CsvCell(FieldText(FM, I, T.Buffer.data()));
-    std::printf("%s\n", Line.c_str());
-  }
-  if (R == grrError) {
-    std::fprintf(stderr, "vltdb: reading %s stopped: the table is locked\n", O.Extra[0].c_str());
+  TVLTVariant V;
+  long long Count = 0;
+  try {
+    for (T.First(); !T.Eof(); T.Next(), ++Count) {
+      Line.clear();
+      for (int32_t I = 0; I < T.FieldCount(); ++I) {
+        const TVLTField& F = T.Fields(I);
+        T.GetFieldVariant(F, V);
+        Line += (I ? "," : "") + app::CsvCell(FieldText(Defs[F.FieldNo() - 1], V));
+      }
+      std::printf("%s\n", Line.c_str());
+    }
+  } catch (const std::exception& E) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vltdb: reading %s stopped after %lld records: %s\n", O.Extra[0].c_str(),
+                 Count, E.what());
     return 1;
   }
   return 0;
@@ -709,14 +730,14 @@ int CmdMeta(const TOptions& O) {
   const std::string Name = Utf8ToWin1252(O.Extra[0]);
   int32_t TableID = 0;
   TVLTPageNo Meta = kNoPage, MostUpdated = kNoPage, Locks = kNoPage;
-  A.Db->OpenTable(Name, TableID, Meta, MostUpdated, Locks);
+  A.Disk().OpenTable(Name, TableID, Meta, MostUpdated, Locks);
   std::printf("Table %s: id %d, metadata file page %d, most-updated file page %d, locks file "
               "page %d\n", O.Extra[0].c_str(), TableID, Meta, MostUpdated, Locks);
   TOpenTable T(A, Name);
   int32_t Stored = 0, Size = 0;
   TVLTCompressionAlgorithm Algorithm = acaNone;
   bool Changed = false;
-  T.Table.MetadataFile()->GetFileSize(A.Session.SessionID, Stored, Size, Algorithm, Changed);
+  T.Table->MetadataFile()->GetFileSize(A.SessionID(), Stored, Size, Algorithm, Changed);
   std::printf("Metadata stream: %d bytes, stored in %d bytes (compression %d)\n", Size, Stored,
               static_cast<int>(Algorithm));
   TVLTFieldDefs& Fields = T.Fields();
@@ -741,18 +762,18 @@ int CmdMeta(const TOptions& O) {
     if (!F.DefaultValue().IsNull())
       std::printf("      default %s\n", Win1252ToUtf8(F.DefaultValue().AsAnsiString()).c_str());
   }
-  TVLTIndexDefs& Ix = T.Table.IndexManager()->IndexDefs();
+  TVLTIndexDefs& Ix = T.Table->IndexManager()->IndexDefs();
   std::printf("Indexes (%d):\n", Ix.Count());
   for (int32_t I = 0; I < Ix.Count(); ++I)
     std::printf("  %s  object id %d, root page %d, %s%s(%s)\n", Win1252ToUtf8(Ix[I].FName).c_str(),
                 Ix[I].FObjectID, Ix[I].FRootPageNo, Ix[I].FPrimary ? "primary " : "",
                 Ix[I].FUnique ? "unique " : "", IndexText(Ix[I]).c_str());
-  TVLTConstraintDefs& Cs = T.Table.ConstraintManager()->ConstraintDefs();
+  TVLTConstraintDefs& Cs = T.Table->ConstraintManager()->ConstraintDefs();
   std::printf("Constraints (%d):\n", Cs.Count());
   for (int32_t I = 0; I < Cs.Count(); ++I)
     std::printf("  %s  object id %d, %s\n", Win1252ToUtf8(Cs[I].FName).c_str(), Cs[I].FObjectID,
                 ConstraintText(Cs[I]).c_str());
-  TVLTDiskRecordManager& RM = *T.Table.DiskRecordManager();
+  TVLTDiskRecordManager& RM = *T.Table->DiskRecordManager();
   std::printf("Record page index root page %d (%d records per page)\n",
               RM.RecordPageIndex().RootPageNo(), RM.MaxRecordsOnPage());
   std::printf("Most-updated data: table state %d, record count %lld\n", RM.FTableState,
@@ -760,7 +781,7 @@ int CmdMeta(const TOptions& O) {
   for (int32_t I = 0; I < Fields.Count(); ++I)
     if (IsAutoincAdvancedType(Fields[I].FAdvancedFieldType))
       std::printf("  last autoincrement of %s: %lld\n", Win1252ToUtf8(Fields[I].FName).c_str(),
-                  static_cast<long long>(T.Table.FieldManager()->LastAutoIncValue(I)));
+                  static_cast<long long>(T.Table->FieldManager()->LastAutoIncValue(I)));
   return 0;
 }
 
@@ -797,8 +818,8 @@ int CmdCheck(const TOptions& O) {
     long long Count = -1;
     try {
       TOpenTable T(A, Name);
-      Count = T.Table.GetRecordCount(T.Cursor);
-      T.Table.CheckTable(A.Session.SessionID, List);
+      Count = T.Cursor->GetRecordCount();
+      T.Table->CheckTable(A.SessionID(), List);
       const std::string Prefix = Name + ": page ", Unreadable = " cannot be read: ";
       std::erase_if(List, [&](const std::string& P) {
         if (P.rfind(Prefix, 0) != 0) return false;
@@ -866,11 +887,27 @@ int CmdCompact(const TOptions& O) {
   return 0;
 }
 
+// The file's identity: a rebuild that took effect put a new file in the old one's place.
+std::pair<dev_t, ino_t> FileIdentity(const std::string& Name) {
+  struct stat St {};
+  if (::stat(Name.c_str(), &St) != 0) return {0, 0};
+  return {St.st_dev, St.st_ino};
+}
+
 int CmdRepair(const TOptions& O) {
   std::string Log;
+  const auto Before = FileIdentity(O.FileName);
   {
     TComponentAccess A(O);
     Log = A.Db->RepairDatabase();
+  }
+  // The component answers only with the log; a repair that could not be completed leaves the
+  // file in place and says why in the log.
+  if (FileIdentity(O.FileName) == Before) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vltdb: %s was not repaired: %s\n", O.FileName.c_str(),
+                 Log.empty() ? "unknown error" : Win1252ToUtf8(Log).c_str());
+    return 1;
   }
   if (Log.empty()) {
     std::printf("Repaired %s: no problems found\n", O.FileName.c_str());

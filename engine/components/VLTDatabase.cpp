@@ -16,6 +16,7 @@
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/disk/VLTDatabaseFile.h"
 
 namespace vlt {
 
@@ -327,6 +328,17 @@ void TVLTDatabase::ReplaceDatabaseFile(const std::string& TempFile) {
                             {FDatabaseFileName});
       }
   }
+  // The same holds for another process (whose open turned this one's exclusive open into a
+  // read-only one): hold the old file exclusively across the rename, so that nobody has it open
+  // while it is replaced.
+  TVLTDatabaseFile Gate;
+  try {
+    Gate.OpenFile(FDatabaseFileName, amReadWrite, smExclusive);
+  } catch (const EVLTException&) {
+    ::unlink(TempFile.c_str());
+    throw EVLTException(10692, "Cannot replace database file '%s': it is open in another process",
+                        {FDatabaseFileName});
+  }
   // rename() replaces the target atomically: there is no moment without a whole database file.
   SyncPath(TempFile, false);
   if (::rename(TempFile.c_str(), FDatabaseFileName.c_str()) != 0) {
@@ -335,6 +347,7 @@ void TVLTDatabase::ReplaceDatabaseFile(const std::string& TempFile) {
     throw EVLTException(10601, "Cannot replace database file '%s': %s",
                         {FDatabaseFileName, std::string(std::strerror(Err))});
   }
+  Gate.CloseFile();
   SyncPath(DirectoryOf(FDatabaseFileName), true);
 }
 
@@ -405,7 +418,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
     } catch (const std::exception& E) {
       const std::string Text = "Problem occured while copying table '" + Tables[static_cast<size_t>(I)] +
                                "': '" + E.what() + "'";
-      Log += Text;
+      Log += Text + "\n";  // one line per table, like the record entries of the table copy
       if (!IgnoreErrors) {
         try {
           FHandle->SetSuppressDBHeaderErrors(false);

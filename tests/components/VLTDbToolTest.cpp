@@ -3,9 +3,17 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
+#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
+#include "engine/core/VLTPageHeader.h"
+#include "engine/disk/VLTDiskPageManager.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
@@ -79,6 +87,36 @@ class DbToolTest : public TComponentTest {
     }
     Db.Close();
     return 0;
+  }
+
+  std::string FileBytes() const {
+    std::ifstream F(FileName, std::ios::binary);
+    return {std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>()};
+  }
+
+  // Overwrites part of the data of the table's last record page, so that its checksum fails.
+  void DamageLastRecordPage() {
+    TVLTDatabase& Db = NewDatabase("Damage");
+    Db.Open();
+    TVLTDiskPageManager& M = *Db.Handle()->DiskLink()->Disk().PageManager();
+    const int64_t First = M.OffsetToFirstPage(), Size = M.PageSize();
+    const int32_t Count = M.DBHeader().TotalPageCount;
+    Db.Close();
+    std::fstream F(FileName, std::ios::in | std::ios::out | std::ios::binary);
+    int64_t Last = -1;
+    for (int32_t No = 0; No < Count; ++No) {
+      TVLTDiskPageHeader H{};
+      F.seekg(First + No * Size);
+      F.read(reinterpret_cast<char*>(&H), sizeof H);
+      if (F && std::memcmp(H.Signature, kPageSignature, 4) == 0 && H.PageType == ptTableRecord &&
+          H.State != kPageStateFreed)
+        Last = No;
+    }
+    ASSERT_GE(Last, 0);
+    F.clear();
+    F.seekp(First + Last * Size + kPageHeaderSize + 16);
+    F.write(std::string(64, '\x5A').data(), 64);
+    ASSERT_TRUE(F.good());
   }
 
   std::string Tool;
@@ -168,6 +206,102 @@ TEST_F(DbToolTest, FailuresLeaveTheFileUnchanged) {
     EXPECT_FALSE(FileExists(FileName + ".tmp")) << C.Args;
     EXPECT_EQ(std::filesystem::file_size(FileName), Size) << C.Args;
   }
+  EXPECT_EQ(Rows("s3cret").size(), 20u);
+}
+
+// The reading commands go through a read-only multi-user connection: they work while another
+// process has the file open and is editing, and they never change the file.
+TEST_F(DbToolTest, ReadingCommandsWorkBesideAnotherUserAndChangeNothing) {
+  Build(60);
+  TVLTDatabase& Live = NewDatabase("Live");
+  Live.FMultiUser = true;
+  Live.Open();
+  auto T = OpenTable("Live", false);
+  T->First();
+  T->Edit();  // holds the record and an intent lock on the table
+  T->FieldByName("Name").SetAsString("Renamed");
+  const std::string Bytes = FileBytes();
+
+  std::string Out;
+  ASSERT_EQ(RunTool(Tool + " tables " + FileName + " --password s3cret", Out), 0) << Out;
+  EXPECT_NE(Out.find("Table Members\n  id "), std::string::npos) << Out;
+  EXPECT_NE(Out.find(", 40 records, "), std::string::npos) << Out;
+  EXPECT_NE(Out.find("fields (3):"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("primary unique (Num"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("constraints (2):"), std::string::npos) << Out;
+
+  ASSERT_EQ(RunTool(Tool + " dump " + FileName + " Members --index Main --password s3cret", Out), 0)
+      << Out;
+  std::vector<std::string> Lines;
+  std::istringstream In(Out);
+  for (std::string L; std::getline(In, L);) Lines.push_back(L);
+  ASSERT_EQ(Lines.size(), 41u) << Out;
+  EXPECT_EQ(Lines[0], "Num,Name,Notes");
+  EXPECT_EQ(Lines[1], "1,Member 1,");  // the edit is not posted yet
+  EXPECT_EQ(Lines[4], "5,Member 5," + std::string(150, 'n'));
+  EXPECT_EQ(Lines[40], "59,Member 59,");
+
+  ASSERT_EQ(RunTool(Tool + " check " + FileName + " --password s3cret", Out), 0) << Out;
+  EXPECT_NE(Out.find("tables: consistent"), std::string::npos) << Out;
+  EXPECT_TRUE(FileBytes() == Bytes) << "a reading command changed the file";
+
+  T->Post();  // the other user was not disturbed
+  T.reset();
+  Live.Close();
+  ASSERT_EQ(RunTool(Tool + " dump " + FileName + " Members --index Main --password s3cret", Out), 0)
+      << Out;
+  EXPECT_NE(Out.find("\n1,Renamed,\n"), std::string::npos) << Out;
+}
+
+TEST_F(DbToolTest, DamagedRecordPageStopsTheDumpButNotTheTableListOrTheCheck) {
+  Build(300);
+  DamageLastRecordPage();
+  std::string Out;
+  EXPECT_EQ(RunTool(Tool + " dump " + FileName + " Members --password s3cret", Out), 1) << Out;
+  EXPECT_NE(Out.find("vltdb: reading Members stopped after "), std::string::npos) << Out;
+  EXPECT_EQ(Out.rfind("Num,Name,Notes\n1,Member 1,\n", 0), 0u) << Out;
+  // Definitions and counts do not need the records.
+  EXPECT_EQ(RunTool(Tool + " tables " + FileName + " --password s3cret", Out), 0) << Out;
+  EXPECT_NE(Out.find(", 200 records, "), std::string::npos) << Out;
+  EXPECT_EQ(RunTool(Tool + " check " + FileName + " --password s3cret", Out), 1) << Out;
+  EXPECT_NE(Out.find("checksum does not match its data"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("table Members"), std::string::npos) << Out;
+  EXPECT_EQ(Out.find("cannot be opened"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("tables: NOT CONSISTENT"), std::string::npos) << Out;
+}
+
+TEST_F(DbToolTest, ReadingCommandsRefuseWhatIsNotThere) {
+  Build(10);
+  struct TCase {
+    std::string Args;
+    int Exit;
+    std::string Says;
+  } const Cases[] = {
+      {" dump " + FileName + " Nobody --password s3cret", 1, "Nobody"},
+      {" dump " + FileName + " Members --index Nothing --password s3cret", 1,
+       "vltdb: table Members has no index Nothing"},
+      {" tables " + FileName + " --password wrong", 1, "Native error: 30445"},
+      {" dump " + FileName + " --password s3cret", 2, "usage"},
+  };
+  for (const auto& C : Cases) {
+    std::string Out;
+    EXPECT_EQ(RunTool(Tool + C.Args, Out), C.Exit) << C.Args << "\n" << Out;
+    EXPECT_NE(Out.find(C.Says), std::string::npos) << C.Args << "\n" << Out;
+  }
+}
+
+// A repair that cannot write its new file says so and fails; the file stays as it was.
+TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
+  Build(30);
+  const std::string Bytes = FileBytes();
+  std::filesystem::create_directory(FileName + ".tmp");  // where the new file would go
+  std::string Out;
+  EXPECT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 1) << Out;
+  EXPECT_NE(Out.find("was not repaired: Create database error: '"), std::string::npos) << Out;
+  EXPECT_EQ(Out.find("Repaired"), std::string::npos) << Out;
+  EXPECT_TRUE(FileBytes() == Bytes);
+  std::filesystem::remove(FileName + ".tmp");
+  EXPECT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
   EXPECT_EQ(Rows("s3cret").size(), 20u);
 }
 
