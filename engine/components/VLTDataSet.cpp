@@ -934,6 +934,7 @@ struct TFindScope {
 
 bool TVLTDataSet::FindFirst() {
   CheckBrowseMode();
+  FireScroll(BeforeScroll);
   TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
   FFiltered = true;
   ActivateFilters();
@@ -943,11 +944,13 @@ bool TVLTDataSet::FindFirst() {
     FBof = true;
     FEof = false;
   }
+  if (Found) FireScroll(AfterScroll);
   return Found;
 }
 
 bool TVLTDataSet::FindLast() {
   CheckBrowseMode();
+  FireScroll(BeforeScroll);
   TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
   FFiltered = true;
   ActivateFilters();
@@ -957,11 +960,13 @@ bool TVLTDataSet::FindLast() {
     FEof = true;
     FBof = false;
   }
+  if (Found) FireScroll(AfterScroll);
   return Found;
 }
 
 bool TVLTDataSet::FindNext() {
   CheckBrowseMode();
+  FireScroll(BeforeScroll);
   if (!FHasRecord) return false;
   TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
   FFiltered = true;
@@ -969,11 +974,13 @@ bool TVLTDataSet::FindNext() {
   PositionCursorOnActive();
   const bool Found = ReadRecord(grmNext);
   if (Found) FBof = FEof = false;
+  if (Found) FireScroll(AfterScroll);
   return Found;
 }
 
 bool TVLTDataSet::FindPrior() {
   CheckBrowseMode();
+  FireScroll(BeforeScroll);
   if (!FHasRecord) return false;
   TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
   FFiltered = true;
@@ -981,6 +988,7 @@ bool TVLTDataSet::FindPrior() {
   PositionCursorOnActive();
   const bool Found = ReadRecord(grmPrior);
   if (Found) FBof = FEof = false;
+  if (Found) FireScroll(AfterScroll);
   return Found;
 }
 
@@ -1039,6 +1047,33 @@ std::vector<TVLTVariant> TVLTDataSet::Lookup(const std::string& KeyFields,
   FHandle->RestorePosition(Pos);
   FHandle->FreePosition(Pos);
   return Result;
+}
+
+bool TVLTDataSet::GetCurrentRecord(uint8_t* Buffer) {
+  if (!Active() || !Buffer || !FHasRecord || FState == dsInsert) return false;
+  TVLTCursor& C = *FHandle;
+  uint8_t* Pos = C.SavePosition();
+  PositionCursorOnActive();
+  C.FCurrentRecordBuffer = Buffer;
+  bool Ok = false;
+  TVLTPageItemID Id{-1, 0xFFFF};
+  try {
+    Ok = C.GetRecordBuffer(grmCurrent) == grrOK;
+    Id = C.CurrentRecordID;
+  } catch (...) {
+    C.FCurrentRecordBuffer = FActiveBuffer;
+    C.RestorePosition(Pos);
+    C.FreePosition(Pos);
+    throw;
+  }
+  C.FCurrentRecordBuffer = FActiveBuffer;
+  C.RestorePosition(Pos);
+  C.FreePosition(Pos);
+  if (Ok) {
+    C.SetBufferRecordID(Buffer, Id);
+    C.SetBookmarkFlag(Buffer, kBookmarkCurrent);
+  }
+  return Ok;
 }
 
 TVLTBookmark TVLTDataSet::GetBookmark() const {

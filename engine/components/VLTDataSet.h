@@ -178,6 +178,10 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
                                   const std::vector<TVLTVariant>& KeyValues,
                                   const std::string& ResultFields);
 
+  // Re-reads the active record from the table into Buffer (a buffer of the cursor's record
+  // buffer size); false when there is no stored active record or it is gone.
+  bool GetCurrentRecord(uint8_t* Buffer);
+
   TVLTBookmark GetBookmark() const;
   void GotoBookmark(const TVLTBookmark& Bookmark);
   bool BookmarkValid(const TVLTBookmark& Bookmark);

@@ -209,6 +209,37 @@ TEST_F(LockConflictTest, EditAndDeleteRetryOnceTheRecordLockIsGone) {
   A.Cancel();
 }
 
+TEST_F(DataSetTest, FindScrollsOnlyWhenItFindsAndCurrentRecordIsReadFromTheTable) {
+  auto T = Employees();
+  T->Open();
+  for (int32_t I = 1; I <= 4; ++I) Add(*T, I, "N" + std::to_string(I), I, 0);
+  int32_t Before = 0, After = 0;
+  T->BeforeScroll = [&](TVLTDataSet&) { ++Before; };
+  T->AfterScroll = [&](TVLTDataSet&) { ++After; };
+  T->SetOnFilterRecord(
+      [](TVLTDataSet& D, bool& Accept) { Accept = D.FieldByName("Num").AsInteger() > 2; });
+  ASSERT_TRUE(T->FindFirst());
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 3);
+  EXPECT_TRUE(T->FindNext());
+  EXPECT_FALSE(T->FindNext());
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 4);  // stays on the last match
+  EXPECT_EQ(Before, 3);
+  EXPECT_EQ(After, 2);
+  EXPECT_EQ(T->RecordCount(), 4);  // not filtered outside the search
+
+  uint8_t* Buf = T->Handle()->AllocateRecordBuffer();
+  ASSERT_TRUE(T->GetCurrentRecord(Buf));
+  TVLTVariant V;
+  T->Handle()->GetFieldValue(V, 0, false, Buf);
+  EXPECT_EQ(V.AsInteger(), 4);
+  EXPECT_EQ(T->Handle()->GetBufferRecordID(Buf).PageNo, T->Handle()->GetBufferRecordID(
+      T->Handle()->FCurrentRecordBuffer).PageNo);
+  T->Append();
+  EXPECT_FALSE(T->GetCurrentRecord(Buf));  // a new record is not stored yet
+  T->Cancel();
+  T->Handle()->FreeRecordBuffer(Buf);
+}
+
 // ---- persistent fields against the table ----
 
 TEST_F(DataSetTest, PersistentFieldsMustMatchTheTable) {
