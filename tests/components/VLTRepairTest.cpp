@@ -485,5 +485,85 @@ TEST_F(RepairTest, DISABLED_DamagedRecordPageInTheMiddleLosesOnlyItsOwnRecords) 
   EXPECT_EQ(Nums(), Survivors);
 }
 
+// A stopped repair changes nothing: the database file stays, the new one is deleted.
+TEST_F(RepairTest, RepairStoppedThroughTheProgressEventKeepsTheFile) {
+  Build(20);
+  BuildOthers(20);
+  const std::string Bytes = FileBytes();
+  TVLTDatabase& Db = NewDatabase("Repair");
+  int Calls = 0, After = 0;
+  Db.OnRepairProgress = [&](TVLTDatabase&, int32_t, bool& Continue) {
+    ++Calls;
+    Continue = false;
+  };
+  Db.AfterRepair = [&](TVLTDatabase&) { ++After; };
+  EXPECT_EQ(Db.RepairDatabase(), "Unknown error");
+  EXPECT_EQ(Calls, 1);
+  EXPECT_EQ(After, 1);
+  EXPECT_FALSE(Db.Connected());
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_TRUE(FileBytes() == Bytes);
+}
+
+// A damaged BLOB page costs only the values stored on it: their records are kept with the field
+// empty, and the log names each of them.
+TEST_F(RepairTest, DamagedBlobPageEmptiesOnlyItsValues) {
+  {
+    TVLTDatabase& Db = NewDatabase("Docs");
+    Db.CreateDatabase();
+    Db.Open();
+    TVLTTable T;
+    T.SetDatabaseName("Docs");
+    T.SetTableName("Docs");
+    T.AddField(std::make_unique<TVLTIntegerField>("Num"));
+    T.AddField(std::make_unique<TVLTMemoField>("Text"));
+    T.CreateTable();
+    T.Open();
+    for (int32_t I = 1; I <= 12; ++I) {
+      T.Append();
+      T.FieldByName("Num").SetAsInteger(I);
+      try {
+        T.FieldByName("Text").SetAsString(std::string(3000, static_cast<char>('a' + I)));
+      } catch (const EVLTException& E) {
+        if (E.NativeError() == 10120) GTEST_SKIP() << "this build stores no BLOB values yet";
+        throw;
+      }
+      T.Post();
+    }
+    T.Close();
+    Db.Close();
+  }
+  const std::vector<TVLTPageNo> Blobs = PagesOfType(ptTableBlob);
+  ASSERT_GE(Blobs.size(), 2u);
+  DamagePage(Blobs[Blobs.size() / 2]);
+  TVLTDatabase& Db = NewDatabase("Repair");
+  const std::string Log = Db.RepairDatabase();
+  EXPECT_NE(Log.find("field 'Text' was copied with Null value"), std::string::npos) << Log;
+  Db.Open();
+  TVLTTable T;
+  T.SetDatabaseName("Repair");
+  T.SetTableName("Docs");
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 12);
+  int32_t Intact = 0, Emptied = 0;
+  for (T.First(); !T.Eof(); T.Next()) {
+    const std::string Text = T.FieldByName("Text").AsString();
+    const int32_t Num = T.FieldByName("Num").AsInteger();
+    if (Text.empty())
+      ++Emptied;
+    else if (Text == std::string(3000, static_cast<char>('a' + Num)))
+      ++Intact;
+  }
+  EXPECT_GE(Emptied, 1);
+  EXPECT_EQ(Intact + Emptied, 12);
+  EXPECT_EQ(std::count(Log.begin(), Log.end(), '\n'), Emptied) << Log;
+  T.Close();
+  Db.Close();
+  std::string Out;
+  if (!Tool.empty()) {
+    EXPECT_EQ(Check(Out), 0) << Out;
+  }
+}
+
 }  // namespace
 }  // namespace vlt::test
