@@ -147,16 +147,18 @@ class TVLTTable : public TVLTDataSet {
   // ---- transfers (VLTTableTransfer.cpp) ----
   // Re-creates this (closed) table from the source dataset's fields (a table source gives its
   // extended definitions and, in the first form, its indexes) and appends the source's records.
-  // An existing table of this name is replaced. The first form raises the first record error;
-  // the second logs record errors and goes on, and skips expression indexes with "Cannot import
-  // index '%s'. Index type is not supported, index skipped". False when stopped by the progress
-  // handler.
+  // An existing table of this name is replaced only when the import completes: until then it
+  // waits under an "OLD_" name and gets its name back on failure or stop. The first form raises
+  // the first record error; the second logs record errors and goes on, and skips expression
+  // indexes with "Cannot import index '%s'. Index type is not supported, index skipped". False
+  // when stopped by the progress handler (nothing changed then).
   bool ImportTable(TVLTDataSet& SourceTable);
   bool ImportTable(TVLTDataSet& SourceTable, std::string& Log,
                    const std::vector<TVLTComponentIndexDef>& aIndexDefs);
   // Appends this table's records to DestinationTable, which is first (re-)created from this
-  // table's definitions when CreateDestinationTable is set; otherwise fields are matched by
-  // name. Error handling as ImportTable.
+  // table's definitions when CreateDestinationTable is set (all or nothing, as ImportTable);
+  // otherwise fields are matched by name and the records go into the existing table. Error
+  // handling as ImportTable.
   bool ExportTable(TVLTTable& DestinationTable, bool CreateDestinationTable);
   bool ExportTable(TVLTTable& DestinationTable, bool CreateDestinationTable, std::string& Log);
   // Rebuilds the table with RestructureFieldDefs and RestructureIndexDefs: the table is renamed

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "engine/components/VLTDatabaseError.h"
@@ -176,6 +177,76 @@ bool SameFile(const std::string& A, const std::string& B) {
   return !E1 && !E2 ? CA == CB : A == B;
 }
 
+// A table component on TableName of that database, closed.
+void PointAt(TVLTTable& T, const std::string& SessionName, const std::string& DatabaseName,
+             const std::string& TableName) {
+  T.FSessionName = SessionName;
+  T.SetDatabaseName(DatabaseName);
+  T.SetTableName(TableName);
+}
+
+// A name "OLD_" + TableName (with a number when taken) that no table of the database has.
+std::string FreeOldName(const std::string& SessionName, const std::string& DatabaseName,
+                        const std::string& TableName) {
+  TVLTTable Probe;
+  std::string Name = "OLD_" + TableName;
+  PointAt(Probe, SessionName, DatabaseName, Name);
+  for (int32_t N = 2; Probe.Exists(); ++N) {
+    Name = "OLD_" + TableName + "_" + std::to_string(N);
+    Probe.SetTableName(Name);
+  }
+  return Name;
+}
+
+// Runs Build, which creates TableName and fills it, so that a table of that name is replaced
+// only when Build completes: the old table waits under an "OLD_" name and gets its name back
+// when Build raises or answers false (stopped); a table Build left behind is deleted then.
+bool ReplaceAllOrNothing(const std::string& SessionName, const std::string& DatabaseName,
+                         const std::string& TableName, std::string* Log,
+                         const std::function<bool()>& Build) {
+  TVLTTable Probe;
+  PointAt(Probe, SessionName, DatabaseName, TableName);
+  std::string OldName;
+  if (Probe.Exists()) {
+    OldName = FreeOldName(SessionName, DatabaseName, TableName);
+    Probe.RenameTable(OldName);
+    Probe.SetTableName(TableName);
+  }
+  auto Undo = [&] {
+    if (Probe.Exists()) Probe.DeleteTable();
+    if (OldName.empty()) return;
+    TVLTTable Old;
+    PointAt(Old, SessionName, DatabaseName, OldName);
+    Old.RenameTable(TableName);
+  };
+  bool Done = false;
+  try {
+    Done = Build();
+  } catch (const std::exception& E) {
+    try {
+      Undo();
+    } catch (const std::exception& U) {
+      throw EVLTException(kTransferError, "%s. The original table '%s' is kept as '%s' (%s)",
+                          {std::string(E.what()), TableName, OldName, std::string(U.what())});
+    }
+    throw;
+  }
+  if (!Done) {
+    Undo();
+    return false;
+  }
+  if (!OldName.empty()) {
+    try {
+      TVLTTable Old;
+      PointAt(Old, SessionName, DatabaseName, OldName);
+      Old.DeleteTable();
+    } catch (const std::exception& E) {
+      if (Log) *Log += "Table '" + OldName + "' could not be deleted: " + E.what() + "\n";
+    }
+  }
+  return true;
+}
+
 // ---- SQL text ----
 
 std::string QuoteName(const std::string& Name) {
@@ -336,19 +407,20 @@ bool TVLTTable::DoImport(TVLTDataSet& Source, std::string* Log,
   FAdvIndexDefs.Assign(Indexes);
   FieldDefs.clear();
   IndexDefs.clear();
-  CreateTable();
-
-  Open();
-  bool Result = false;
-  try {
-    Result = AppendRecords(Source, *this, PairByName(Source, *this), Log, "importing", FTableName,
-                           *this, OnImportProgress);
-  } catch (...) {
+  return ReplaceAllOrNothing(FSessionName, FDatabaseName, FTableName, Log, [&] {
+    CreateTable();
+    Open();
+    bool Result = false;
+    try {
+      Result = AppendRecords(Source, *this, PairByName(Source, *this), Log, "importing",
+                             FTableName, *this, OnImportProgress);
+    } catch (...) {
+      Close();
+      throw;
+    }
     Close();
-    throw;
-  }
-  Close();
-  return Result;
+    return Result;
+  });
 }
 
 bool TVLTTable::ExportTable(TVLTTable& DestinationTable, bool CreateDestinationTable) {
@@ -371,17 +443,21 @@ bool TVLTTable::DoExport(TVLTTable& Dest, bool CreateDest, std::string* Log) {
   TKeepDataSet KeepSelf(*this);
   if (BeforeExport) BeforeExport(*this);
   TFireAfter After(AfterExport, *this);
-  if (CreateDest) {
-    Dest.Close();
-    Dest.AdvFieldDefs().Assign(FRestructureFieldDefs);
-    Dest.AdvIndexDefs().Assign(FRestructureIndexDefs, true);
-    Dest.FieldDefs.clear();
-    Dest.IndexDefs.clear();
+  auto Fill = [&] {
+    TKeepDataSet KeepDest(Dest);
+    return AppendRecords(*this, Dest, PairByName(*this, Dest), Log, "exporting", FTableName, *this,
+                         OnExportProgress);
+  };
+  if (!CreateDest) return Fill();
+  Dest.Close();
+  Dest.AdvFieldDefs().Assign(FRestructureFieldDefs);
+  Dest.AdvIndexDefs().Assign(FRestructureIndexDefs, true);
+  Dest.FieldDefs.clear();
+  Dest.IndexDefs.clear();
+  return ReplaceAllOrNothing(Dest.FSessionName, Dest.DatabaseName(), Dest.TableName(), Log, [&] {
     Dest.CreateTable();
-  }
-  TKeepDataSet KeepDest(Dest);
-  return AppendRecords(*this, Dest, PairByName(*this, Dest), Log, "exporting", FTableName, *this,
-                       OnExportProgress);
+    return Fill();
+  });
 }
 
 // ---- restructuring ----

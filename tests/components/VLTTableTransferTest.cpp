@@ -5,6 +5,7 @@
 #include <functional>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
@@ -280,6 +281,41 @@ TEST_F(TransferTest, ImportWithLogSkipsUnsupportedIndexesAndBadRecords) {
   Dst.Open();
   EXPECT_EQ(Dst.RecordCount(), 3);
   EXPECT_EQ(Dst.RestructureIndexDefs().Count(), 1);
+}
+
+TEST_F(TransferTest, ImportOverAnExistingTableIsAllOrNothing) {
+  auto Src = Filled(4);
+  auto Dst = Table("Pay", "Target", true);
+  Add(*Dst, 99, "Old");
+  Dst->Close();
+  struct TCase {
+    const char* What;
+    TVLTTable::TProgressEvent Progress;
+    bool Raises;
+  } Cases[] = {
+      {"stopped", [](TVLTTable&, int32_t, bool& Continue) { Continue = false; }, false},
+      {"failed", [](TVLTTable&, int32_t P, bool&) {
+         if (P > 40) throw std::runtime_error("disk gone");
+       }, true},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    Dst->OnImportProgress = C.Progress;
+    if (C.Raises) {
+      EXPECT_THROW(Dst->ImportTable(*Src), std::runtime_error);
+    } else {
+      EXPECT_FALSE(Dst->ImportTable(*Src));
+    }
+    EXPECT_FALSE(TableExists("OLD_Target"));
+    Dst->Open();
+    EXPECT_EQ(Rows(*Dst), (std::vector<TRow>{{99, "Old"}}));
+    Dst->Close();
+  }
+  Dst->OnImportProgress = nullptr;
+  EXPECT_TRUE(Dst->ImportTable(*Src));
+  EXPECT_FALSE(TableExists("OLD_Target"));
+  Dst->Open();
+  EXPECT_EQ(Rows(*Dst), Numbered({1, 2, 3, 4}));
 }
 
 TEST_F(TransferTest, ExportCreatesOrFillsTheDestination) {
