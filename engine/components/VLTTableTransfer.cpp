@@ -584,6 +584,7 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
   if (&Source == this) DatabaseError("Cannot move records of a table into itself");
   int64_t Count = 0;
   if (MoveType == bmtCopy) {
+    const bool WasOpen = Active();
     Close();
     if (BeforeBatchMove) BeforeBatchMove(*this);
     TFireAfter After(AfterBatchMove, *this);
@@ -598,7 +599,7 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
     OnImportProgress = SavedImport;
     Open();
     Count = RecordCount();
-    Close();
+    if (!WasOpen) Close();
     return Count;
   }
 

@@ -494,7 +494,7 @@ TEST_F(TransferTest, BatchMoveByMoveType) {
     EXPECT_EQ(Before, 1);
     EXPECT_EQ(After, 1);
     EXPECT_EQ(Src->RecordCount(), 4);
-    Dst->Open();
+    EXPECT_TRUE(Dst->Active());  // as it was
     EXPECT_EQ(Rows(*Dst), C.Expected);
     if (C.Type != bmtCopy) {
       EXPECT_EQ(Dst->IndexName(), "Main");
