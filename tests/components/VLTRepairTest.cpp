@@ -218,6 +218,14 @@ TEST_F(RepairTest, InterruptedCommitLeavesTheRepairFlagAndCheckReportsIt) {
   if (!Tool.empty()) {
     EXPECT_EQ(Check(Out), 1) << Out;
     EXPECT_NE(Out.find("needs repair"), std::string::npos) << Out;
+    // The reading commands read such a file as it is and change nothing.
+    const std::string Bytes = FileBytes();
+    EXPECT_EQ(RunTool(Tool + " tables " + FileName + " --password s3cret", Out), 0) << Out;
+    EXPECT_NE(Out.find(", 31 records, "), std::string::npos) << Out;
+    EXPECT_EQ(RunTool(Tool + " dump " + FileName + " Members --index Main --password s3cret", Out), 0)
+        << Out;
+    EXPECT_NE(Out.find("\n31,Member 31,"), std::string::npos) << Out;
+    EXPECT_TRUE(FileBytes() == Bytes);
   }
   // Silent components never ask and open the file as it is.
   int Asked = 0;
