@@ -1,9 +1,12 @@
 #include "engine/components/VLTEngineRegistry.h"
 
 #include <algorithm>
+#include <mutex>
 
+#include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
+#include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 
 namespace vlt {
@@ -61,10 +64,80 @@ TVLTDatabaseData* TVLTEngineRegistry::Items(int32_t I) {
 }
 
 namespace {
+
 std::unique_ptr<TVLTEngineRegistry> GRegistry;
+
+// Database rebuilding (compaction, repair, new settings) copies each table through a table
+// component. When errors are to be ignored (repair), the table is first opened in repair mode,
+// which rebuilds what the file lets it rebuild, so that the normal open after it can succeed.
+bool CopyTableThroughComponent(TVLTDatabase& Source, const std::string& TableName,
+                               TVLTDatabase& Dest, std::string& Log, bool& Continue,
+                               bool IgnoreErrors, int32_t MinProgress, int32_t MaxProgress) {
+  TVLTTable T;
+  T.SetDatabaseName(Source.DatabaseName());
+  T.FSessionName = Source.SessionName();
+  T.SetTableName(TableName);
+  if (IgnoreErrors) {
+    T.FIsRepairing = true;
+    try {
+      T.Open();
+      T.Close();
+    } catch (...) {
+    }
+    T.FIsRepairing = false;
+  }
+  T.Open();
+  T.Close();
+  // One commit per copied record re-encrypts and rewrites every page the record touched. When
+  // any failure abandons the whole new file anyway (errors not ignored), the records are
+  // committed in batches instead. A repair keeps one commit per record, so that a record that
+  // fails half-way is cancelled alone.
+  constexpr int32_t kRecordsPerCommit = 2000;
+  const bool Batched = !IgnoreErrors && Dest.Connected() && !Dest.InTransaction();
+  int32_t Pending = 0;
+  if (Batched)
+    T.OnCopyProgress = [&](TVLTTable&, int32_t, bool&) {
+      if (!Dest.InTransaction()) {
+        Dest.StartTransaction();
+      } else if (++Pending >= kRecordsPerCommit) {
+        Dest.Commit(false);
+        Pending = 0;
+        Dest.StartTransaction();
+      }
+    };
+  try {
+    const bool Result = T.CopyTable(Dest, TableName, Log, Continue, IgnoreErrors, false, true,
+                                    MinProgress, MaxProgress);
+    if (Batched && Dest.InTransaction()) Dest.Commit(true);
+    return Result;
+  } catch (...) {
+    if (Batched && Dest.InTransaction()) {
+      try {
+        Dest.Rollback();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
+void VLTInstallTableCopy() {
+  // Once per process: a restarted engine installs nothing again, so no copy that is running
+  // can see the function replaced under it.
+  static std::once_flag Once;
+  std::call_once(Once, [] {
+    // The table component installs the same copy the first time one is constructed. That
+    // first construction happens here, before this installation: otherwise it could come from
+    // inside a running copy and replace the function being executed.
+    { TVLTTable First; }
+    VLTSetTableCopyFunc(CopyTableThroughComponent);
+  });
 }
 
 void VLTStartEngine() {
+  VLTInstallTableCopy();
   if (GRegistry) return;
   GRegistry = std::make_unique<TVLTEngineRegistry>();
   VLTStartSessions();
