@@ -61,6 +61,14 @@ uint64_t DefaultFreeSpace(const std::string& Path) {
   return static_cast<uint64_t>(V.f_bavail) * V.f_frsize;
 }
 
+// True when an engine connection of this process has the file open.
+bool OpenInThisProcess(const std::string& FileName) {
+  std::lock_guard<std::recursive_mutex> Guard(VLTEngineRegistry().CSect());
+  for (int32_t I = 0; I < VLTEngineRegistry().Count(); ++I)
+    if (SameText(VLTEngineRegistry().Items(I)->DatabaseName(), FileName)) return true;
+  return false;
+}
+
 // Flushes a file (or directory) to stable storage; errors are ignored (best effort).
 void SyncPath(const std::string& Path, bool Directory) {
   const int Fd = ::open(Path.c_str(), Directory ? (O_RDONLY | O_DIRECTORY) : O_RDONLY);
@@ -375,6 +383,20 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
     throw EVLTException(20303,
                         "There is not enough free space on drive to perform required operation "
                         "with the database file.");
+  // The source is read exclusively: another process that has it open could change it while it
+  // is copied (its open turns the exclusive open below into a plain read-only one). Refused
+  // before anything is written. Components of this process share one connection to the file.
+  if (!OpenInThisProcess(FDatabaseFileName)) {
+    TVLTDatabaseFile Probe;
+    try {
+      Probe.OpenFile(FDatabaseFileName, amReadOnly, smExclusive);
+    } catch (const EVLTException& E) {
+      std::string Why = E.Message();
+      Why = Why.substr(0, Why.rfind(" - Native error: "));
+      throw EVLTException(10693, "Cannot open database file '%s' exclusively: %s",
+                          {FDatabaseFileName, Why});
+    }
+  }
 
   TVLTDatabase Dest;
   Dest.FDatabaseFileName = DestFileName;

@@ -322,9 +322,22 @@ TEST_F(MultiUserTableTest, RebuildsRefuseWhileTheOtherUserHasTheFileOpen) {
     }
     return 0;
   };
-  EXPECT_EQ(CodeOf([&] { Db.RepairDatabase(); }), 10692);
-  EXPECT_EQ(CodeOf([&] { Db.CompactDatabase(); }), 10692);
-  EXPECT_EQ(CodeOf([&] { Db.ChangePassword("other"); }), 10692);
+  try {
+    Db.RepairDatabase();
+    ADD_FAILURE() << "repaired while the other user has the file open";
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 10693);
+    EXPECT_EQ(E.Message().rfind("Cannot open database file '" + FileName + "' exclusively: ", 0), 0u)
+        << E.Message();
+    EXPECT_EQ(E.Message().find("Native error"), E.Message().rfind("Native error")) << E.Message();
+  }
+  EXPECT_EQ(CodeOf([&] { Db.CompactDatabase(); }), 10693);
+  EXPECT_EQ(CodeOf([&] { Db.ChangePassword("other"); }), 10693);
+  // Nor is it copied into another file while the other user may be changing it.
+  EXPECT_EQ(CodeOf([&] { Db.CompactDatabase(Dir + "/Copy.vlt"); }), 10693);
+  std::string Log;
+  EXPECT_EQ(CodeOf([&] { Db.RepairDatabase(Dir + "/Copy.vlt", Log); }), 10693);
+  EXPECT_FALSE(FileExists(Dir + "/Copy.vlt"));
   EXPECT_EQ(Db.FPassword, "s3cret");
   EXPECT_FALSE(Db.Connected());
   EXPECT_FALSE(FileExists(FileName + ".tmp"));
