@@ -128,10 +128,6 @@ void VLTInstallTableCopy() {
   // can see the function replaced under it.
   static std::once_flag Once;
   std::call_once(Once, [] {
-    // The table component installs the same copy the first time one is constructed. That
-    // first construction happens here, before this installation: otherwise it could come from
-    // inside a running copy and replace the function being executed.
-    { TVLTTable First; }
     VLTSetTableCopyFunc(CopyTableThroughComponent);
   });
 }

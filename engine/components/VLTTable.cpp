@@ -67,35 +67,9 @@ class TSharedReadLock {
   bool FHeld = false;
 };
 
-// Database rebuilding copies each table through a table component.
-bool CopyOneTable(TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest,
-                  std::string& Log, bool& Continue, bool IgnoreErrors, int32_t MinProgress,
-                  int32_t MaxProgress) {
-  TVLTTable T;
-  T.SetDatabaseName(Source.DatabaseName());
-  T.FSessionName = Source.SessionName();
-  T.SetTableName(TableName);
-  if (IgnoreErrors) {
-    T.FIsRepairing = true;
-    try {
-      T.Open();
-      T.Close();
-    } catch (...) {
-    }
-    T.FIsRepairing = false;
-  }
-  T.Open();
-  T.Close();
-  return T.CopyTable(Dest, TableName, Log, Continue, IgnoreErrors, false, true, MinProgress,
-                     MaxProgress);
-}
-
 }  // namespace
 
-TVLTTable::TVLTTable() {
-  static std::once_flag Once;
-  std::call_once(Once, [] { VLTSetTableCopyFunc(CopyOneTable); });
-}
+TVLTTable::TVLTTable() = default;
 
 TVLTTable::~TVLTTable() {
   try {
@@ -1120,7 +1094,27 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
   const int64_t Total = std::max<int64_t>(1, RecordCount());
   int64_t RecNoCopied = 0;
   bool Completed = true;
-  First();
+  // Position: record number (in the table's current order) of the record shown. A record that
+  // cannot be read is skipped by number, so one damaged page costs only its own records.
+  int64_t Position = 1;
+  auto SkipUnreadable = [&](int64_t From) {
+    for (int64_t N = From; N <= Total; ++N) {
+      try {
+        SetRecNo(static_cast<int32_t>(N));
+        Position = N;
+        return true;
+      } catch (const std::exception&) {
+        Log += "Record #" + std::to_string(N) + " corrupted and skipped.\n";
+      }
+    }
+    return false;
+  };
+  try {
+    First();
+  } catch (const std::exception&) {
+    if (!IgnoreErrors) throw;
+    if (!SkipUnreadable(1)) FEof = true;
+  }
   while (!Eof()) {
     ++RecNoCopied;
     Dest.Append();
@@ -1163,10 +1157,11 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
     }
     try {
       Next();
+      ++Position;
     } catch (const std::exception&) {
       if (!IgnoreErrors) throw;
-      Log += "Record #" + std::to_string(RecNoCopied + 1) + " corrupted and skipped.\n";
-      break;
+      Log += "Record #" + std::to_string(Position + 1) + " corrupted and skipped.\n";
+      if (!SkipUnreadable(Position + 2)) break;
     }
   }
   Dest.Close();

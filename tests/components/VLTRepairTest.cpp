@@ -478,9 +478,8 @@ TEST_F(RepairTest, UnreadableTableDefinitionLosesOnlyThatTable) {
 }
 
 // A damaged record page in the middle of a table: the records of the pages after it can still be
-// read and must reach the repaired file. Today the table copy stops at the first record it cannot
-// read, so everything after the damaged page is lost; enable once it skips to the next page.
-TEST_F(RepairTest, DISABLED_DamagedRecordPageInTheMiddleLosesOnlyItsOwnRecords) {
+// read and must reach the repaired file.
+TEST_F(RepairTest, DamagedRecordPageInTheMiddleLosesOnlyItsOwnRecords) {
   Build(120);
   const auto Before = Members();
   const std::vector<TVLTPageNo> RecordPages = PagesOfType(ptTableRecord);
