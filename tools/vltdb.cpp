@@ -45,7 +45,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -785,31 +784,8 @@ int CmdMeta(const TOptions& O) {
   return 0;
 }
 
-// Pages of the active sessions and table locks files, which are stored plain in an encrypted
-// file. The table check reads every used page through the cipher and reports these as
-// unreadable; they are never record pages and the pages pass has checked them already.
-std::set<std::string> PlainPageNumbers(const TOptions& O) {
-  bool RepairNeeded = false;
-  auto M = OpenEngine(O, RepairNeeded);
-  std::set<std::string> Plain;
-  if (!M->Encrypted()) return Plain;
-  const uint16_t PageSize = M->PageSize();
-  const int64_t Count = M->DBHeader().TotalPageCount;
-  std::vector<uint8_t> Buf(PageSize);
-  for (int64_t No = 0; No < Count; ++No) {
-    if (!M->DatabaseFile().ReadBuffer(Buf.data(), PageSize, M->OffsetToFirstPage() + No * PageSize))
-      continue;
-    const auto* PH = reinterpret_cast<const TVLTDiskPageHeader*>(Buf.data());
-    if (std::memcmp(PH->Signature, kPageSignature, 4) == 0 &&
-        (PH->PageType == ptActiveSessionList || PH->PageType == ptTableLocks))
-      Plain.insert(std::to_string(No));
-  }
-  return Plain;
-}
-
 int CmdCheck(const TOptions& O) {
   int Result = CmdPages(O);
-  const std::set<std::string> Plain = PlainPageNumbers(O);
   TTablesAccess A(O);
   int Problems = 0;
   std::printf("\n");
@@ -820,13 +796,6 @@ int CmdCheck(const TOptions& O) {
       TOpenTable T(A, Name);
       Count = T.Cursor->GetRecordCount();
       T.Table->CheckTable(A.SessionID(), List);
-      const std::string Prefix = Name + ": page ", Unreadable = " cannot be read: ";
-      std::erase_if(List, [&](const std::string& P) {
-        if (P.rfind(Prefix, 0) != 0) return false;
-        const size_t End = P.find(Unreadable, Prefix.size());
-        return End != std::string::npos &&
-               Plain.count(P.substr(Prefix.size(), End - Prefix.size())) != 0;
-      });
     } catch (const std::exception& E) {
       List.push_back(Name + ": cannot be opened: " + E.what());
     }
@@ -848,8 +817,6 @@ class TComponentAccess {
  public:
   explicit TComponentAccess(const TOptions& O) {
     VLTStartEngine();
-    // Constructing a table component installs the table copy the rebuilds run on.
-    TVLTTable Installer;
     Db = std::make_unique<TVLTDatabase>();
     Db->FName = "vltdb";
     Db->SetDatabaseName("vltdb");

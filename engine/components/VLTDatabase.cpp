@@ -13,10 +13,13 @@
 #include <random>
 
 #include "engine/components/VLTDatabaseError.h"
+#include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDatabaseFile.h"
+#include "engine/disk/VLTDiskFileFormat.h"
+#include "engine/disk/VLTDiskPageManager.h"
 
 namespace vlt {
 
@@ -88,6 +91,19 @@ class TRestore {
   T& FRef;
   T FOld;
 };
+
+}  // namespace
+
+namespace {
+
+// True when the connected file's header carries a version below the one that needs no
+// conversion.
+bool OldFileFormat(TVLTLocalSession& Session) {
+  auto* Entry = dynamic_cast<TVLTDiskDatabaseEntry*>(Session.DatabaseData());
+  if (!Entry) return false;
+  TVLTDiskPageManager* PM = Entry->Disk().PageManager();
+  return PM && PM->DBHeader().Version < kDBMinVersionWithoutRepair;
+}
 
 }  // namespace
 
@@ -258,9 +274,11 @@ void TVLTDatabase::Open() {
   ConnectEngineSession();
   FAcquiredHandle = false;
 
-  if (FOwnHandle->RepairNeeded && !FSilentMode && !FNoRequestAutoRepair && OnNeedRepair) {
-    bool DoRepair = false;
-    OnNeedRepair(*this, DoRepair);
+  if (FOwnHandle->RepairNeeded && !FSilentMode && !FNoRequestAutoRepair) {
+    // A file of the old format is converted without asking; any other is repaired when the
+    // handler agrees (without a handler, no window can ask: as silent).
+    bool DoRepair = OldFileFormat(*FOwnHandle);
+    if (!DoRepair && OnNeedRepair) OnNeedRepair(*this, DoRepair);
     if (DoRepair) {
       FOwnHandle.reset();
       try {
@@ -430,13 +448,22 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
   bool Result = true;
   bool Continue = true;
   const int32_t N = static_cast<int32_t>(Tables.size());
+  // Progress inside a table is passed on only when it moves, so a large table reports steadily
+  // and can be stopped part-way without an event per record.
+  int32_t LastPercent = -1;
+  const TVLTTableCopyProgress TableProgress = [&](int32_t Percent, bool& Cont) {
+    if (!Progress || Percent == LastPercent) return;
+    LastPercent = Percent;
+    Progress(*this, Percent, Cont);
+  };
+  // A local copy: the installed function must not change under a running copy.
+  const TVLTTableCopyFunc CopyTable = TableCopyFunc();
   for (int32_t I = 0; I < N && Continue; ++I) {
     const int32_t Min = I * 100 / N, Max = (I + 1) * 100 / N;
     try {
-      if (!TableCopyFunc())
-        throw EVLTException(20199, "Table copying is not available in this program");
-      TableCopyFunc()(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors,
-                      Min, Max);
+      if (!CopyTable) throw EVLTException(20199, "Table copying is not available in this program");
+      CopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors, Min, Max,
+                TableProgress);
     } catch (const std::exception& E) {
       const std::string Text = "Problem occured while copying table '" + Tables[static_cast<size_t>(I)] +
                                "': '" + E.what() + "'";
@@ -450,7 +477,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
         throw EVLTException(20199, Text);
       }
     }
-    if (Progress && Continue) Progress(*this, Max, Continue);
+    if (Continue && Max != LastPercent) TableProgress(Max, Continue);
     if (!Continue) Result = false;
   }
   FHandle->SetSuppressDBHeaderErrors(false);

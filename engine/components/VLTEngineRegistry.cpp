@@ -72,7 +72,8 @@ std::unique_ptr<TVLTEngineRegistry> GRegistry;
 // which rebuilds what the file lets it rebuild, so that the normal open after it can succeed.
 bool CopyTableThroughComponent(TVLTDatabase& Source, const std::string& TableName,
                                TVLTDatabase& Dest, std::string& Log, bool& Continue,
-                               bool IgnoreErrors, int32_t MinProgress, int32_t MaxProgress) {
+                               bool IgnoreErrors, int32_t MinProgress, int32_t MaxProgress,
+                               const TVLTTableCopyProgress& Progress) {
   TVLTTable T;
   T.SetDatabaseName(Source.DatabaseName());
   T.FSessionName = Source.SessionName();
@@ -95,8 +96,9 @@ bool CopyTableThroughComponent(TVLTDatabase& Source, const std::string& TableNam
   constexpr int32_t kRecordsPerCommit = 2000;
   const bool Batched = !IgnoreErrors && Dest.Connected() && !Dest.InTransaction();
   int32_t Pending = 0;
-  if (Batched)
-    T.OnCopyProgress = [&](TVLTTable&, int32_t, bool&) {
+  // Called after each copied record.
+  T.OnCopyProgress = [&](TVLTTable&, int32_t Percent, bool& Cont) {
+    if (Batched) {
       if (!Dest.InTransaction()) {
         Dest.StartTransaction();
       } else if (++Pending >= kRecordsPerCommit) {
@@ -104,7 +106,9 @@ bool CopyTableThroughComponent(TVLTDatabase& Source, const std::string& TableNam
         Pending = 0;
         Dest.StartTransaction();
       }
-    };
+    }
+    if (Progress) Progress(Percent, Cont);
+  };
   try {
     const bool Result = T.CopyTable(Dest, TableName, Log, Continue, IgnoreErrors, false, true,
                                     MinProgress, MaxProgress);
