@@ -512,13 +512,22 @@ void TVLTTable::RenameTable(const std::string& NewTableName) {
 bool TVLTTable::Exists() {
   if (FDatabaseName.empty()) return false;
   try {
+    // Through the session, so that a file name or a reserved database name works as well as a
+    // database component's name.
+    // A database opened here is closed again (a temporary one kept by the session too).
     TVLTSession* S = VLTSessions().GetSession(FSessionName);
-    auto* Db = dynamic_cast<TVLTDatabase*>(S->FindDatabase(FDatabaseName));
-    if (!Db) return false;
-    const bool WasOpen = Db->Connected();
-    if (!WasOpen) Db->Open();
-    const bool Result = Db->Handle()->TableExists(FTableName);
-    if (!WasOpen) Db->Close();
+    auto* Found = dynamic_cast<TVLTDatabase*>(S->FindDatabase(FDatabaseName));
+    const bool WasOpen = Found && Found->Connected();
+    TVLTDatabase* Db = S->OpenDatabase(FDatabaseName);
+    bool Result = false;
+    try {
+      Result = Db->Handle()->TableExists(FTableName);
+    } catch (...) {
+      S->CloseDatabase(Db);
+      throw;
+    }
+    S->CloseDatabase(Db);
+    if (!WasOpen && S->FindDatabase(FDatabaseName) == Db && Db->Connected()) Db->Close();
     return Result;
   } catch (...) {
     return false;

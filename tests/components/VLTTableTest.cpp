@@ -1,5 +1,7 @@
 #include "engine/components/VLTTable.h"
 
+#include <algorithm>
+
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
@@ -185,6 +187,27 @@ TEST_F(TableTest, CreateTableValidation) {
   EXPECT_FALSE(T.Exists());
 }
 
+// Exists opens a closed database only for the question, and answers false (raising nothing)
+// for a missing file or an unknown database.
+TEST_F(TableTest, ExistsLeavesTheDatabaseAsItFoundIt) {
+  NewTable(true).reset();
+  Db->Close();
+  TVLTTable T;
+  T.SetDatabaseName("Pay");
+  T.SetTableName("Employees");
+  EXPECT_TRUE(T.Exists());
+  EXPECT_FALSE(Db->Connected());
+  T.SetTableName("Nobody");
+  EXPECT_FALSE(T.Exists());
+  Db->Open();
+  T.SetTableName("Employees");
+  EXPECT_TRUE(T.Exists());
+  EXPECT_TRUE(Db->Connected());
+  T.SetDatabaseName(Dir + "/Missing.vlt");
+  EXPECT_FALSE(T.Exists());
+  EXPECT_FALSE(FileExists(Dir + "/Missing.vlt"));
+}
+
 TEST_F(TableTest, CreateReplacesEmptyRenameAndIndexes) {
   {
     auto T = NewTable(true);
@@ -219,10 +242,16 @@ TEST_F(TableTest, CompactReplacesFileAndKeepsRecords) {
     for (int32_t I = 1; I <= 30; ++I) AppendRow(*T, I);
   }
   Db->Close();
-  int LastProgress = -1;
-  Db->OnCompactProgress = [&](TVLTDatabase&, int32_t P, bool&) { LastProgress = P; };
+  // One table of 30 records: progress moves while it is copied, never backwards, each value
+  // reported once (100 comes again when the new file is complete).
+  std::vector<int32_t> Progress;
+  Db->OnCompactProgress = [&](TVLTDatabase&, int32_t P, bool&) { Progress.push_back(P); };
   EXPECT_TRUE(Db->CompactDatabase());
-  EXPECT_EQ(LastProgress, 100);
+  ASSERT_FALSE(Progress.empty());
+  EXPECT_EQ(Progress.back(), 100);
+  EXPECT_GE(Progress.size(), 20u);
+  EXPECT_TRUE(std::is_sorted(Progress.begin(), Progress.end()));
+  EXPECT_EQ(std::adjacent_find(Progress.begin(), Progress.end() - 1), Progress.end() - 1);
   EXPECT_FALSE(FileExists(FileName + ".tmp"));
 
   TVLTDatabase& Again = NewDatabase("Again", "s3cret");
