@@ -3,20 +3,13 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt::test {
 namespace {
 
 using DatabaseTest = TComponentTest;
 
-int32_t CodeOf(auto&& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
 
 TEST_F(DatabaseTest, OpenMissingFileFailsAndStaysClosed) {
   TVLTDatabase& Db = NewDatabase();

@@ -12,18 +12,12 @@
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
 #include "engine/core/VLTExcept.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt {
 namespace {
 
-int32_t CodeOf(auto&& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
+using test::CodeOf;
 
 class SessionTest : public ::testing::Test {
  protected:

@@ -12,18 +12,10 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTComponentTestUtil.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt::test {
 namespace {
-
-int32_t CodeOf(auto&& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
 
 TVLTVariant Int(int32_t V) {
   TVLTVariant R;

@@ -6,18 +6,12 @@
 #include <vector>
 
 #include "engine/core/VLTExcept.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt {
 namespace {
 
-int32_t CodeOf(auto&& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
+using test::CodeOf;
 
 TEST(TVLTMemoryManager, CountsAllocationsAndZeroFills) {
   auto& M = TVLTMemoryManager::Instance();

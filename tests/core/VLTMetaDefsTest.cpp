@@ -6,18 +6,12 @@
 #include "engine/core/VLTFieldTypeTable.h"
 #include "engine/core/VLTTableMetadata.h"
 #include "engine/protect/VLTMemoryStream.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt {
 namespace {
 
-int32_t CodeOf(auto&& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
+using test::CodeOf;
 
 std::vector<uint8_t> Bytes(TVLTMemoryStream& S) {
   return std::vector<uint8_t>(S.Memory(), S.Memory() + S.GetSize());

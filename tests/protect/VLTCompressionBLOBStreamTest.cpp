@@ -6,6 +6,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/protect/VLTCompressedBLOBStream.h"
 #include "engine/protect/VLTMemoryStream.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt {
 namespace {
@@ -21,14 +22,7 @@ std::vector<uint8_t> Pattern(size_t N, uint32_t Seed = 21) {
   return V;
 }
 
-int32_t CodeOf(const std::function<void()>& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
+using test::CodeOf;
 
 TVLTBLOBDescriptor Desc(TVLTCompressionAlgorithm A, uint8_t Mode, uint32_t BlockSize,
                         int64_t Start = 0) {

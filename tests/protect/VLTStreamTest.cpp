@@ -10,6 +10,7 @@
 #include "engine/protect/VLTFileStream.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "engine/protect/VLTTemporaryStream.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt {
 namespace {
@@ -24,14 +25,7 @@ std::vector<uint8_t> Pattern(size_t N, uint32_t Seed = 1) {
   return V;
 }
 
-int32_t CodeOf(const std::function<void()>& F) {
-  try {
-    F();
-  } catch (const EVLTException& E) {
-    return E.NativeError();
-  }
-  return 0;
-}
+using test::CodeOf;
 
 TEST(VLTStream, ExactReadRaisesWithCallersCodeAndMessage) {
   TVLTMemoryStream S;
