@@ -75,11 +75,13 @@ void TVLTLocalCursor::CloseStream(TVLTLocalBLOBStream* Stream, bool Store) {
   auto* B = dynamic_cast<TVLTTableBLOBAccess*>(FTableData);
   if (Store && Owned->OpenedForWriting() && Owned->Modified() && FCurrentRecordBuffer) {
     TVLTStream& Data = *Owned->FTemporaryStream;
-    if (Data.GetSize() == 0) {
-      VLTSetFieldNull(FCurrentRecordBuffer, Owned->FFieldNo, true);  // an empty BLOB is NULL
-    } else if (B) {
+    if (B) {
+      // Also an emptied value goes through the storage: it drops what it had cached for the
+      // field, and the field becomes NULL.
       Data.Seek(0, soBeginning);
       B->WriteBLOBFieldToRecordBuffer(*this, Owned->FFieldNo, Data);
+    } else if (Data.GetSize() == 0) {
+      VLTSetFieldNull(FCurrentRecordBuffer, Owned->FFieldNo, true);  // an empty BLOB is NULL
     } else {
       // Without BLOB storage the data would be lost silently.
       throw EVLTException(10120, "BLOB values cannot be stored in this table yet, field %s",

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "engine/core/VLTBTreeRecordIndex.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/core/VLTPage.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
+#include "engine/disk/VLTDiskBlob.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskRecordManager.h"
@@ -136,11 +138,19 @@ void TVLTDiskTableData::CreateRecordManager() {
       LDiskPageManager, this, FTableMostUpdatedFile.get(), FFieldManager.get());
 }
 
+void TVLTDiskTableData::CreateBlobManager() {
+  FBlobManager = std::make_unique<TVLTDiskBlobManager>(LDiskPageManager, FFieldManager.get(),
+                                                       FRecordManager.get(), FTableID);
+  // A table made before its BLOB fields could hold values gets its index on the first value.
+  FBlobManager->FOnIndexCreated = [this](TVLTSessionID SessionID) { SaveMetadataFile(SessionID); };
+}
+
 std::unique_ptr<TVLTIndex> TVLTDiskTableData::NewIndex(TVLTBaseIndexManager& IndexManager) {
   return CreateBTreeRecordIndex(IndexManager);
 }
 
 void TVLTDiskTableData::FreeTableObjects() noexcept {
+  FBlobManager.reset();
   FreeManagers();
   FTableLocksFile.reset();
   FTableMetadataFile.reset();
@@ -212,7 +222,7 @@ void TVLTDiskTableData::SaveMetadataFile(TVLTSessionID SessionID) {
   FIndexManager->SaveMetadata(Stream);
   FConstraintManager->SaveMetadata(Stream);
   DiskRecordManager()->SaveMetadata(Stream);
-  VLTWriteLE<int32_t>(Stream, FBLOBPageIndexRoot, 20171);
+  VLTWriteLE<int32_t>(Stream, FBlobManager ? FBlobManager->BlobPageIndexRoot() : kNoPage, 20171);
   FTableMetadataFile->WriteFile(SessionID, Stream.Memory(), static_cast<int32_t>(Stream.GetSize()),
                                 acaZLIB, kMetadataCompressionMode);
 }
@@ -233,7 +243,8 @@ void TVLTDiskTableData::LoadMetadataFile(TVLTSessionID SessionID) {
   FIndexManager->LoadMetadata(Stream);
   FConstraintManager->LoadMetadata(Stream);
   DiskRecordManager()->LoadMetadata(Stream);
-  FBLOBPageIndexRoot = VLTReadLE<int32_t>(Stream, 20170);
+  const TVLTPageNo BlobRoot = VLTReadLE<int32_t>(Stream, 20170);
+  if (FBlobManager) FBlobManager->OpenBlobPageIndex(BlobRoot);
 }
 
 // ---- table level ----
@@ -278,9 +289,11 @@ void TVLTDiskTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs
     CreateRecordManager();
     DiskRecordManager()->Init(FFieldManager->GetMemoryRecordBufferSize(),
                               FFieldManager->GetDiskRecordBufferSize(), FFieldManager->FieldCount());
+    CreateBlobManager();
 
     SaveMostUpdated(Sys);
     DiskRecordManager()->CreateRecordPageIndex(Sys);
+    if (FFieldManager->BlobFieldsPresent()) FBlobManager->CreateBlobPageIndex(Sys);
     FIndexManager->CreateIndexesByIndexDefs(nullptr);  // the table is empty: roots only
     SaveMetadataFile(Sys);
     LDiskDatabase->AddTable(FTableID, FTableName, FTableMetadataFile->StartPageNo(),
@@ -314,6 +327,7 @@ void TVLTDiskTableData::LoadTableObjects(TVLTTableCursor& Cursor) {
   FConstraintManager =
       std::make_unique<TVLTBaseConstraintManager>(this, std::make_unique<TVLTConstraintDefs>());
   CreateRecordManager();
+  CreateBlobManager();
   LoadMetadataFile(SessionID);
   DiskRecordManager()->Init(FFieldManager->GetMemoryRecordBufferSize(),
                             FFieldManager->GetDiskRecordBufferSize(), FFieldManager->FieldCount());
@@ -460,6 +474,7 @@ void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
       FieldIDs.push_back(FFieldManager->FieldDefs()[I].FObjectID);
   try {
     FIndexManager->DropAllIndexes(Sys);
+    FBlobManager->Delete(Sys);
     DiskRecordManager()->Delete(Sys);
     auto It = FCursorLocks.find(&Cursor);
     if (It != FCursorLocks.end()) {
@@ -496,6 +511,7 @@ void TVLTDiskTableData::EmptyTable(TVLTTableCursor& Cursor) {
   const TVLTSessionID SessionID = Cursor.SessionID();
   try {
     TVLTTableData::EmptyTable(Cursor);
+    FBlobManager->Empty(SessionID);
     DiskRecordManager()->Empty(SessionID);
     SaveMostUpdated(SessionID);
     ApplyChanges(SessionID, Cursor.InTransaction());
@@ -601,7 +617,49 @@ bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
   // Another process may have added or removed records since: the count and state saved after
   // this insert must build on the stored ones.
   if (MultiUser() && FRecordManager) LoadMostUpdated(Cursor.SessionID());
+  struct TInserting {
+    bool& Flag;
+    ~TInserting() { Flag = false; }
+  } Inserting{FInsertingRecord};
+  FInsertingRecord = true;
   return TVLTTableData::InsertRecord(Cursor);
+}
+
+// ---- BLOB values ----
+
+void TVLTDiskTableData::ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, TVLTStream& Stream) {
+  TTableLock L(*this);
+  if (!FBlobManager) VLTRaiseNilPointer(20161);
+  if (!Cursor.FCurrentRecordBuffer) return;
+  FBlobManager->ReadValue(Cursor.SessionID(), Cursor.FCurrentRecordBuffer, FieldNo, Stream);
+}
+
+void TVLTDiskTableData::WriteBLOBFieldToRecordBuffer(TVLTTableCursor& Cursor, int32_t FieldNo,
+                                                     TVLTStream& Stream) {
+  TTableLock L(*this);
+  if (!FBlobManager || !Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20166);
+  FBlobManager->SetValue(Cursor.FCurrentRecordBuffer, FieldNo, Stream);
+}
+
+void TVLTDiskTableData::ClearBLOBFieldCache(TVLTTableCursor& Cursor, int32_t FieldNo) {
+  TTableLock L(*this);
+  if (FBlobManager && Cursor.FCurrentRecordBuffer)
+    FBlobManager->ClearBlobInRecordBuffer(Cursor.FCurrentRecordBuffer, FieldNo, false);
+}
+
+void TVLTDiskTableData::ClearBlobsCacheInRecordBuffer(uint8_t* RecordBuffer) {
+  TTableLock L(*this);
+  if (FBlobManager) FBlobManager->ReleaseRecordBuffer(RecordBuffer);
+}
+
+void TVLTDiskTableData::WriteBLOBs(TVLTTableCursor& Cursor) {
+  if (FBlobManager && Cursor.FCurrentRecordBuffer)
+    FBlobManager->WriteBlobs(Cursor.SessionID(), Cursor.FCurrentRecordBuffer, FInsertingRecord);
+}
+
+void TVLTDiskTableData::DeleteBLOBs(TVLTTableCursor& Cursor) {
+  if (FBlobManager && Cursor.FCurrentRecordBuffer)
+    FBlobManager->DeleteBlobs(Cursor.SessionID(), Cursor.FCurrentRecordBuffer);
 }
 
 TVLTGetRecordResult TVLTDiskTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
@@ -781,6 +839,7 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
 
   // Record pages found in the file, with their used slots.
   std::map<TVLTPageNo, int32_t> Found;
+  std::set<TVLTPageNo> BlobPages;
   Guard("scanning the record pages", [&] {
     const int32_t Count = LDiskPageManager->PageCount();
     for (TVLTPageNo No = 1; No < Count; ++No) {
@@ -795,6 +854,7 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
         continue;
       }
       const TVLTDiskPageHeader* H = Page->PageHeader();
+      if (H->PageType == ptTableBlob && H->ObjectID == FTableID) BlobPages.insert(No);
       if (H->PageType == ptTableRecord && H->ObjectID == FTableID) {
         try {
           Found[No] = TVLTSmallRecordPage(Page, RM->MaxRecordsOnPage(), RM->DiskRecordBufferSize())
@@ -843,6 +903,13 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
   if (Sum != RM->FRecordCount)
     Problem("the record page index counts " + std::to_string(Sum) + " records, the table " +
             std::to_string(RM->FRecordCount));
+
+  // BLOB pages and values.
+  if (FBlobManager) {
+    std::vector<std::string> BlobProblems;
+    Guard("checking the BLOB values", [&] { FBlobManager->Check(SessionID, BlobProblems, &BlobPages); });
+    for (const std::string& P : BlobProblems) Problem(P);
+  }
 
   // Every record exactly once in every index.
   TVLTIndexDefs& Defs = FIndexManager->IndexDefs();

@@ -13,6 +13,8 @@
 //   record pages           ptTableRecord pages whose header ObjectID is the table's object id
 //                          (VLTRecordPage.h), listed by the record page index
 //   index pages            ptTableIndex pages of the record page index and of every B-tree
+//   BLOB pages             ptTableBlob pages of the table's BLOB values and the BLOB page
+//                          index (VLTDiskBlob.h); only tables with BLOB fields have them
 //
 // Most-updated file content (stored uncompressed, little-endian; n = number of fields):
 //
@@ -37,18 +39,20 @@
 #include <string>
 #include <vector>
 
+#include "engine/components/VLTLocalBLOBStream.h"
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {
 
+class TVLTDiskBlobManager;
 class TVLTDiskDatabaseData;
 class TVLTDiskPageManager;
 class TVLTDiskRecordManager;
 class TVLTInternalDBTransactedAccessFile;
 class TVLTTableLocksFile;
 
-class TVLTDiskTableData : public TVLTTableData {
+class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
  public:
   // DatabaseData (may be null) gives the latch and object ids to the storage-independent code;
   // DiskDatabase is the open database the table lives in.
@@ -93,6 +97,17 @@ class TVLTDiskTableData : public TVLTTableData {
   int64_t RecordIDToBitNo(const TVLTPageItemID& RecordID) override;
   TVLTPageItemID BitNoToRecordID(int64_t BitNo) override;
 
+  // ---- BLOB values (each under the table data lock) ----
+  void ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, TVLTStream& Stream) override;
+  void WriteBLOBFieldToRecordBuffer(TVLTTableCursor& Cursor, int32_t FieldNo,
+                                    TVLTStream& Stream) override;
+  void ClearBLOBFieldCache(TVLTTableCursor& Cursor, int32_t FieldNo) override;
+  // Frees the cache entries the buffer made; copies of the buffer only forget their handles.
+  void ClearBlobsCacheInRecordBuffer(uint8_t* RecordBuffer) override;
+  void WriteBLOBs(TVLTTableCursor& Cursor) override;
+  void DeleteBLOBs(TVLTTableCursor& Cursor) override;
+  TVLTDiskBlobManager* BlobManager() const { return FBlobManager.get(); }
+
   // ---- stored state ----
   // 20164 "Invalid table header data" when the file does not hold this table's layout.
   void LoadMostUpdated(TVLTSessionID SessionID) override;
@@ -115,7 +130,8 @@ class TVLTDiskTableData : public TVLTTableData {
   // A consistency check of the open table (read only; Problems receives one line per fault):
   // every record page of the table (page type, object id, marked used) against the record page
   // index and its counts, the counts against the record count, each B-tree's own integrity, and
-  // every record present exactly once in every index. The pages of the session slots and table
+  // every record present exactly once in every index; the BLOB pages against the BLOB page
+  // index, every stored BLOB value readable and referred to once, no BLOB page left over. The pages of the session slots and table
   // lock slots, which an encrypted file stores plain, are passed over: they are never record
   // pages, and reading them through the cipher would report them as damaged.
   void CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems);
@@ -154,6 +170,7 @@ class TVLTDiskTableData : public TVLTTableData {
   // other cursor may have it open). Returns whether it opened it.
   bool OpenExclusively(TVLTTableCursor& Cursor);
   bool InCursorList(const TVLTTableCursor& Cursor) const;
+  void CreateBlobManager();
   void RemoveCursor(TVLTTableCursor& Cursor);
 
   TVLTDiskDatabaseData* LDiskDatabase;
@@ -162,7 +179,9 @@ class TVLTDiskTableData : public TVLTTableData {
   std::unique_ptr<TVLTTableLocksFile> FTableLocksFile;
   std::unique_ptr<TVLTInternalDBTransactedAccessFile> FTableMetadataFile;
   std::unique_ptr<TVLTInternalDBTransactedAccessFile> FTableMostUpdatedFile;
-  TVLTPageNo FBLOBPageIndexRoot = kNoPage;  // kept as stored until BLOB storage owns it
+  std::unique_ptr<TVLTDiskBlobManager> FBlobManager;
+  // Set while a record is inserted: its BLOB references must not be shared with another record.
+  bool FInsertingRecord = false;
   bool FExclusive = false;
   bool FIsChangingTableList = false;
   int32_t FLastUsedTableState = -1;
