@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTableAdvDefs.h"
@@ -119,6 +120,19 @@ void TVLTBLOBStream::SetSize(int64_t NewSize) {
   FModified = true;
 }
 
+// ---- data links ----
+
+TVLTDataLink::~TVLTDataLink() { SetDataSet(nullptr); }
+
+void TVLTDataLink::SetDataSet(TVLTDataSet* Value) {
+  if (Value == FDataSet) return;
+  if (FDataSet) std::erase(FDataSet->FDataLinks, this);
+  FDataSet = Value;
+  if (FDataSet) FDataSet->FDataLinks.push_back(this);
+}
+
+bool TVLTDataLink::Active() const { return FDataSet && FDataSet->Active(); }
+
 // ---- dataset ----
 
 TVLTDataSet::TVLTDataSet() = default;
@@ -128,6 +142,43 @@ TVLTDataSet::~TVLTDataSet() {
     Close();
   } catch (...) {
   }
+  for (TVLTDataLink* L : FDataLinks) L->FDataSet = nullptr;
+  FDataLinks.clear();
+}
+
+bool TVLTDataSet::IsLinkedTo(const TVLTDataSet* DataSet) const {
+  // A chain longer than the number of datasets can only be a cycle made elsewhere; the bound
+  // keeps a broken chain from hanging the check.
+  const TVLTDataSet* D = this;
+  for (int32_t Steps = 0; D && Steps < 10000; ++Steps, D = D->GetMasterDataSet())
+    if (D == DataSet) return true;
+  return false;
+}
+
+void TVLTDataSet::AfterScrolled() {
+  if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks(false);
+}
+
+void TVLTDataSet::NotifyDataLinks(bool ActiveChange) {
+  if (FDataLinks.empty()) return;
+  // A link may detach itself (or others) while being told: work on a copy and skip the ones
+  // that left.
+  const std::vector<TVLTDataLink*> Links = FDataLinks;
+  std::exception_ptr First;
+  for (TVLTDataLink* L : Links) {
+    if (std::find(FDataLinks.begin(), FDataLinks.end(), L) == FDataLinks.end()) continue;
+    try {
+      if (ActiveChange) {
+        L->ActiveChanged();
+      } else {
+        L->RecordChanged();
+      }
+    } catch (...) {
+      if (!First) First = std::current_exception();
+    }
+  }
+  if (First) std::rethrow_exception(First);
 }
 
 void TVLTDataSet::DatabaseError(const std::string& Message) const {
@@ -238,6 +289,7 @@ void TVLTDataSet::Open() {
     FState = dsInactive;
     throw;
   }
+  NotifyDataLinks(true);
   if (AfterOpen) AfterOpen(*this);
 }
 
@@ -435,7 +487,16 @@ void TVLTDataSet::Close() {
   FHasRecord = false;
   FBof = FEof = true;
   CloseDatabase();
+  // The dataset is closed whatever a link makes of it; a link's failure (a detail record that
+  // could not be posted) is raised after the close event.
+  std::exception_ptr LinkError;
+  try {
+    NotifyDataLinks(true);
+  } catch (...) {
+    LinkError = std::current_exception();
+  }
   if (AfterClose) AfterClose(*this);
+  if (LinkError) std::rethrow_exception(LinkError);
 }
 
 uint8_t* TVLTDataSet::CurrentBuffer() const {
@@ -519,7 +580,7 @@ void TVLTDataSet::First() {
   } else {
     FBof = FEof = true;
   }
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 void TVLTDataSet::Last() {
@@ -534,7 +595,7 @@ void TVLTDataSet::Last() {
   } else {
     FBof = FEof = true;
   }
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 void TVLTDataSet::Next() {
@@ -548,7 +609,7 @@ void TVLTDataSet::Next() {
   } else {
     FEof = true;
   }
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 void TVLTDataSet::Prior() {
@@ -562,7 +623,7 @@ void TVLTDataSet::Prior() {
   } else {
     FBof = true;
   }
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 int32_t TVLTDataSet::MoveBy(int32_t Distance) {
@@ -608,7 +669,7 @@ void TVLTDataSet::SetRecNo(int32_t Value) {
   FHandle->FirstPosition = FHandle->LastPosition = false;
   ReadRecord(grmCurrent);
   FBof = FEof = false;
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 void TVLTDataSet::Insert() {
@@ -627,7 +688,7 @@ void TVLTDataSet::Insert() {
   FState = dsInsert;
   FModified = false;
   try {
-    if (OnNewRecord) OnNewRecord(*this);
+    DoOnNewRecord();
   } catch (...) {
     FHandle->FreeRecordBuffer(FActiveBuffer);
     FActiveBuffer = FEditRecordBuffer;
@@ -635,6 +696,7 @@ void TVLTDataSet::Insert() {
     FState = dsBrowse;
     throw;
   }
+  NotifyDataLinks(false);
   if (AfterInsert) AfterInsert(*this);
 }
 
@@ -720,6 +782,7 @@ void TVLTDataSet::Post() {
   FState = dsBrowse;
   FModified = false;
   ReadAround(ToInsert ? C.CurrentRecordID : C.GetBufferRecordID(FActiveBuffer));
+  NotifyDataLinks(false);
   if (AfterPost) AfterPost(*this);
 }
 
@@ -746,6 +809,7 @@ void TVLTDataSet::Cancel() {
   FModified = false;
   if (Back.PageNo >= 0) {
     ReadAround(Back);
+    NotifyDataLinks(false);
   } else {
     First();
   }
@@ -786,7 +850,7 @@ void TVLTDataSet::Delete() {
   FState = dsBrowse;
   ReadAround(After);
   if (AfterDelete) AfterDelete(*this);
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 void TVLTDataSet::CheckOperation(const std::function<void()>& Operation,
@@ -830,6 +894,7 @@ void TVLTDataSet::Refresh() {
   CheckBrowseMode();
   if (FHasRecord) {
     ReadAround(FHandle->GetBufferRecordID(FActiveBuffer));
+    NotifyDataLinks(false);
   } else {
     First();
   }
@@ -944,7 +1009,7 @@ bool TVLTDataSet::FindFirst() {
     FBof = true;
     FEof = false;
   }
-  if (Found) FireScroll(AfterScroll);
+  if (Found) AfterScrolled();
   return Found;
 }
 
@@ -960,7 +1025,7 @@ bool TVLTDataSet::FindLast() {
     FEof = true;
     FBof = false;
   }
-  if (Found) FireScroll(AfterScroll);
+  if (Found) AfterScrolled();
   return Found;
 }
 
@@ -974,7 +1039,7 @@ bool TVLTDataSet::FindNext() {
   PositionCursorOnActive();
   const bool Found = ReadRecord(grmNext);
   if (Found) FBof = FEof = false;
-  if (Found) FireScroll(AfterScroll);
+  if (Found) AfterScrolled();
   return Found;
 }
 
@@ -988,7 +1053,7 @@ bool TVLTDataSet::FindPrior() {
   PositionCursorOnActive();
   const bool Found = ReadRecord(grmPrior);
   if (Found) FBof = FEof = false;
-  if (Found) FireScroll(AfterScroll);
+  if (Found) AfterScrolled();
   return Found;
 }
 
@@ -1007,7 +1072,7 @@ bool TVLTDataSet::Locate(const std::string& KeyFields, const std::vector<TVLTVar
     FHandle->FirstPosition = FHandle->LastPosition = false;
     ReadRecord(grmCurrent);
     FBof = FEof = false;
-    FireScroll(AfterScroll);
+    AfterScrolled();
   }
   return Found;
 }
@@ -1099,7 +1164,7 @@ void TVLTDataSet::GotoBookmark(const TVLTBookmark& Bookmark) {
   FHandle->FirstPosition = FHandle->LastPosition = false;
   if (!ReadRecord(grmCurrent)) throw EVLTException(10026, "Cannot retrieve record");
   FBof = FEof = false;
-  FireScroll(AfterScroll);
+  AfterScrolled();
 }
 
 bool TVLTDataSet::BookmarkValid(const TVLTBookmark& Bookmark) {

@@ -101,6 +101,32 @@ class TVLTBLOBStream : public TVLTStream {
   bool FModified = false;
 };
 
+// A listener on a dataset (the link of a detail table to its master, for instance). The
+// dataset tells its links when it opens or closes and whenever its current record may have
+// changed: after a scroll, a post, a cancel, a delete, a refresh and when a new record is
+// begun. A link detaches itself when destroyed; a destroyed dataset leaves its links without a
+// dataset.
+class TVLTDataLink {
+ public:
+  TVLTDataLink() = default;
+  virtual ~TVLTDataLink();
+  TVLTDataLink(const TVLTDataLink&) = delete;
+  TVLTDataLink& operator=(const TVLTDataLink&) = delete;
+
+  TVLTDataSet* DataSet() const { return FDataSet; }
+  void SetDataSet(TVLTDataSet* Value);
+  // The dataset is set and open.
+  bool Active() const;
+
+ protected:
+  friend class TVLTDataSet;
+  virtual void ActiveChanged() {}
+  virtual void RecordChanged() {}
+
+ private:
+  TVLTDataSet* FDataSet = nullptr;
+};
+
 class TVLTDataSet : public TVLTDatabaseDataSet {
  public:
   using TDataSetNotifyEvent = std::function<void(TVLTDataSet&)>;
@@ -201,6 +227,11 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   // The dataset works on the in-memory database (DatabaseName "MEMORY" in any letter case).
   bool InMemory() const { return SameText(FDatabaseName, "MEMORY"); }
   TVLTCursor* Handle() const { return FHandle.get(); }
+  // The dataset this one takes its records' range from (a detail table's master); none by
+  // default.
+  virtual TVLTDataSet* GetMasterDataSet() const { return nullptr; }
+  // DataSet is this dataset or one of its masters, directly or through other masters.
+  bool IsLinkedTo(const TVLTDataSet* DataSet) const;
   std::string CurrentVersion() const { return "7.91 "; }
 
   // Field data exchange (field objects call these).
@@ -242,6 +273,16 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   void FireScroll(const TDataSetNotifyEvent& E) {
     if (E) E(*this);
   }
+  // The after-scroll event, then the links learn of the new current record.
+  void AfterScrolled();
+  // Tells every link (ActiveChange: opened or closed; else the current record may have
+  // changed). All links are told even when one fails; the first failure is raised afterwards.
+  void NotifyDataLinks(bool ActiveChange);
+  // A new record was begun in the active buffer (insert state): OnNewRecord. The table assigns
+  // the master values of its link first.
+  virtual void DoOnNewRecord() {
+    if (OnNewRecord) OnNewRecord(*this);
+  }
   void ActivateFilters();
   void CloseBlobField(TVLTField& Field, bool Modified);
   // Binds the field objects to the cursor's field definitions and lays out the calculated area.
@@ -277,6 +318,10 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   uint8_t* FCalcBuffer = nullptr;  // record whose calculated fields are being computed
   int32_t FCalcAreaOffset = 0;
   int32_t FCalcFieldsSize = 0;
+
+ private:
+  friend class TVLTDataLink;
+  std::vector<TVLTDataLink*> FDataLinks;  // not owned
 };
 
 }  // namespace vlt

@@ -100,16 +100,40 @@ const std::string& TVLTTable::IndexFieldNames() const {
 
 void TVLTTable::SetIndexName(const std::string& Value) {
   if (Active()) CheckBrowseMode();
+  const std::string OldName = FIndexName;
+  const bool OldFieldsIndex = FFieldsIndex;
   FIndexName = Value;
   FFieldsIndex = false;
-  if (Active()) ApplyIndex();
+  if (Active()) ChangeIndex(OldName, OldFieldsIndex);
 }
 
 void TVLTTable::SetIndexFieldNames(const std::string& Value) {
   if (Active()) CheckBrowseMode();
+  const std::string OldName = FIndexName;
+  const bool OldFieldsIndex = FFieldsIndex;
   FIndexName = Value;
   FFieldsIndex = !Value.empty();
-  if (Active()) ApplyIndex();
+  if (Active()) ChangeIndex(OldName, OldFieldsIndex);
+}
+
+void TVLTTable::ChangeIndex(const std::string& OldName, bool OldFieldsIndex) {
+  if (!MasterLinked()) {
+    ApplyIndex();
+    return;
+  }
+  // A linked table must not be left on an index the link cannot use: that view would show
+  // every master's records. Back to the index it had, then the error.
+  try {
+    ApplyIndex();
+  } catch (...) {
+    FIndexName = OldName;
+    FFieldsIndex = OldFieldsIndex;
+    try {
+      ApplyIndex();
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 void TVLTTable::CheckTableName() const {
@@ -174,6 +198,10 @@ void TVLTTable::ApplyIndex() {
   }
   ResetKeyBuffers();
   C.DisableRecordBitmap();
+  if (MasterLinked()) {
+    SetLinkRanges();
+    InstallRange();
+  }
   if (FState == dsBrowse) First();
 }
 
@@ -198,6 +226,11 @@ void TVLTTable::AfterHandleOpened() {
   TVLTCursor& C = *FHandle;
   C.SetIndexName(ResolveIndexName(C));
   RecomputeIndexGeometry();
+  // The dataset goes to the first record afterwards, inside the range.
+  if (MasterLinked()) {
+    SetLinkRanges();
+    InstallRange();
+  }
 }
 
 void TVLTTable::BeforeHandleClosed() {
@@ -624,6 +657,11 @@ void TVLTTable::AfterIndexesDeleted() {
   }
   ResetKeyBuffers();
   FHandle->DisableRecordBitmap();
+  // A link that cannot use what is left raises rather than show every master's records.
+  if (MasterLinked()) {
+    SetLinkRanges();
+    InstallRange();
+  }
   First();
 }
 
@@ -808,7 +846,7 @@ bool TVLTTable::GotoKey() {
       ReadRecord(grmCurrent);
     }
     FBof = FEof = false;
-    FireScroll(AfterScroll);
+    AfterScrolled();
   } else {
     C.RestorePosition(Pos);
   }
@@ -836,7 +874,7 @@ void TVLTTable::GotoNearest() {
       ReadRecord(grmCurrent);
     }
     FBof = FEof = false;
-    FireScroll(AfterScroll);
+    AfterScrolled();
   } else {
     Last();
   }
@@ -854,15 +892,14 @@ void TVLTTable::FindNearest(const std::vector<TVLTVariant>& KeyValues) {
   GotoNearest();
 }
 
-void TVLTTable::ApplyRange() {
-  CheckBrowseMode();
+bool TVLTTable::InstallRange() {
   TVLTCursor& C = *FHandle;
   const size_t Size = static_cast<size_t>(C.FKeyBufferSize);
   for (TKeyIndex K : {kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd})
     C.ClearStringFieldsGarbage(FKeyBuffers[K]);
   if (FRangeApplied && std::memcmp(FKeyBuffers[kiRangeStart], FKeyBuffers[kiAppliedStart], Size) == 0 &&
       std::memcmp(FKeyBuffers[kiRangeEnd], FKeyBuffers[kiAppliedEnd], Size) == 0)
-    return;
+    return false;
   std::memcpy(FKeyBuffers[kiAppliedStart], FKeyBuffers[kiRangeStart], Size);
   std::memcpy(FKeyBuffers[kiAppliedEnd], FKeyBuffers[kiRangeEnd], Size);
   uint8_t* S = FKeyBuffers[kiAppliedStart];
@@ -870,7 +907,13 @@ void TVLTTable::ApplyRange() {
   C.ApplyRange(C.KeyModified(S) ? S : nullptr, C.KeyModified(E) ? E : nullptr,
                C.GetKeyFieldCount(S), C.GetKeyFieldCount(E), C.KeyExclusive(S), C.KeyExclusive(E));
   FRangeApplied = true;
-  TSharedReadLock Shared(C);
+  return true;
+}
+
+void TVLTTable::ApplyRange() {
+  CheckBrowseMode();
+  if (!InstallRange()) return;
+  TSharedReadLock Shared(*FHandle);
   First();
 }
 
@@ -890,6 +933,107 @@ void TVLTTable::SetRange(const std::vector<TVLTVariant>& StartValues,
   AssignKeyValues(kiRangeStart, StartValues);
   AssignKeyValues(kiRangeEnd, EndValues);
   ApplyRange();
+}
+
+// ---- master-detail ----
+
+void TVLTMasterDataLink::ActiveChanged() { FDetail.MasterChanged(); }
+void TVLTMasterDataLink::RecordChanged() { FDetail.MasterChanged(); }
+
+bool TVLTTable::MasterLinked() const {
+  return FMasterLink.DataSet() && !VLTSplitFieldList(FMasterLink.FFieldNames).empty();
+}
+
+void TVLTTable::SetMasterSource(TVLTDataSet* Value) {
+  TVLTDataSet* Old = FMasterLink.DataSet();
+  if (Value == Old) return;
+  if (Value && Value->IsLinkedTo(this)) DatabaseError("Circular datalinks are not allowed");
+  if (Active()) CheckBrowseMode();
+  FMasterLink.SetDataSet(Value);
+  if (!Active()) return;
+  try {
+    MasterLinkChanged();
+  } catch (...) {
+    FMasterLink.SetDataSet(Old);
+    try {
+      MasterLinkChanged();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTTable::SetMasterFields(const std::string& Value) {
+  if (Active()) CheckBrowseMode();
+  const std::string Old = FMasterLink.FFieldNames;
+  FMasterLink.FFieldNames = Value;
+  if (!Active()) return;
+  try {
+    MasterLinkChanged();
+  } catch (...) {
+    FMasterLink.FFieldNames = Old;
+    try {
+      MasterLinkChanged();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVLTTable::MasterLinkChanged() {
+  if (MasterLinked()) {
+    SetLinkRanges();
+    ApplyRange();
+  } else {
+    CancelRange();
+  }
+}
+
+void TVLTTable::MasterChanged() {
+  if (!Active() || !MasterLinked()) return;
+  // Pending changes of the detail record are posted (or an untouched one cancelled) before
+  // the detail follows its master.
+  CheckBrowseMode();
+  SetLinkRanges();
+  ApplyRange();
+}
+
+std::vector<TVLTField*> TVLTTable::MasterIndexFields() const {
+  if (FIndexFieldMap.empty()) DatabaseError("No index currently active");
+  const size_t Count = VLTSplitFieldList(FMasterLink.FFieldNames).size();
+  std::vector<TVLTField*> Fields;
+  for (size_t I = 0; I < Count; ++I) Fields.push_back(&IndexFields(static_cast<int32_t>(I)));
+  return Fields;
+}
+
+void TVLTTable::SetLinkRanges() {
+  const std::vector<TVLTField*> Fields = MasterIndexFields();
+  TVLTDataSet* Master = FMasterLink.DataSet();
+  const bool HasRecord = Master && Master->Active() && !Master->IsEmpty();
+  std::vector<TVLTVariant> Values(Fields.size());
+  if (HasRecord) {
+    const std::vector<std::string> Names = VLTSplitFieldList(FMasterLink.FFieldNames);
+    for (size_t I = 0; I < Names.size(); ++I) Values[I] = Master->FieldByName(Names[I]).AsVariant();
+  }
+  AssignKeyValues(kiRangeStart, Values);
+  AssignKeyValues(kiRangeEnd, Values);
+  // Without a master record both ends exclude the same key: no record lies between them.
+  FHandle->SetKeyExclusive(FKeyBuffers[kiRangeStart], !HasRecord);
+  FHandle->SetKeyExclusive(FKeyBuffers[kiRangeEnd], !HasRecord);
+}
+
+void TVLTTable::DoOnNewRecord() {
+  TVLTDataSet* Master = FMasterLink.DataSet();
+  if (MasterLinked() && Master->Active() && !Master->IsEmpty()) {
+    const std::vector<std::string> Names = VLTSplitFieldList(FMasterLink.FFieldNames);
+    const std::vector<TVLTField*> Fields = MasterIndexFields();
+    for (size_t I = 0; I < Names.size(); ++I)
+      Fields[I]->SetAsVariant(Master->FieldByName(Names[I]).AsVariant());
+    // The link's values alone are no change by the user: an untouched new record is still
+    // cancelled, not posted, when the dataset returns to browsing.
+    FModified = false;
+  }
+  TVLTDataSet::DoOnNewRecord();
 }
 
 int64_t TVLTTable::LastAutoincValue(const std::string& FieldName) {

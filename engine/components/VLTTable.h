@@ -10,6 +10,19 @@
 // Key buffers (cursor key-buffer layout, one each): lookup, range start, range end, applied
 // range start, applied range end, saved copy. The cursor's range points at the two applied
 // buffers, which live as long as the dataset is open.
+//
+// Master-detail: with MasterSource (the master dataset) and MasterFields (master field names
+// separated by ";") set, the table shows only the records whose leading index fields equal the
+// master's current values, position by position: the first master field gives the first index
+// field, and so on. The range is re-applied whenever the master opens, closes, moves to
+// another record, posts, cancels, deletes or refreshes, and whenever this table opens or
+// changes its index; a closed master, or one without a current record, shows no detail
+// records at all. A new detail record starts with the master's values in those fields. The
+// range uses the same range buffers as SetRange, so a user range is replaced by the next master
+// change. Errors (raised when the link is applied): "No index currently active" without an
+// index, "Field index out of range" when MasterFields names more fields than the index has,
+// "Cannot access index field '%s'" when that index column has no field object, and the
+// master's "Field '%s' not found" for an unknown master field.
 #pragma once
 
 #include <array>
@@ -47,6 +60,22 @@ struct TVLTExportToSqlOptions {
   bool BlobSettings = true;         // BLOB block size and compression of BLOB columns
   bool Data = true;                 // one INSERT INTO statement per record
   bool FieldNamesInInserts = true;  // INSERT INTO t (a, b) VALUES ... instead of VALUES only
+};
+
+class TVLTTable;
+
+// The link of a detail table to its master dataset (see above).
+class TVLTMasterDataLink : public TVLTDataLink {
+ public:
+  explicit TVLTMasterDataLink(TVLTTable& Detail) : FDetail(Detail) {}
+  std::string FFieldNames;  // master field names separated by ";"
+
+ protected:
+  void ActiveChanged() override;
+  void RecordChanged() override;
+
+ private:
+  TVLTTable& FDetail;
 };
 
 class TVLTTable : public TVLTDataSet {
@@ -124,6 +153,15 @@ class TVLTTable : public TVLTDataSet {
   // "Field index out of range".
   TVLTField& IndexFields(int32_t I) const;
 
+  // Master-detail link. A master that is this table, or whose own masters lead back to it,
+  // raises "Circular datalinks are not allowed" (the link stays as it was). Removing the master
+  // or the field names from an open table cancels the range.
+  TVLTDataSet* MasterSource() const { return FMasterLink.DataSet(); }
+  void SetMasterSource(TVLTDataSet* Value);
+  const std::string& MasterFields() const { return FMasterLink.FFieldNames; }
+  void SetMasterFields(const std::string& Value);
+  TVLTDataSet* GetMasterDataSet() const override { return FMasterLink.DataSet(); }
+
   int64_t LastAutoincValue(const std::string& FieldName);
   bool IsRecordLocked();
 
@@ -191,6 +229,7 @@ class TVLTTable : public TVLTDataSet {
   void AfterHandleOpened() override;
   void BeforeHandleClosed() override;
   void CheckSetKeyField(const TVLTField& Field) override;
+  void DoOnNewRecord() override;
 
  private:
   enum TKeyIndex { kiLookup, kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd, kiSave };
@@ -203,6 +242,9 @@ class TVLTTable : public TVLTDataSet {
   // Index name that a field list selects ("No index for fields '%s'").
   std::string ResolveIndexName(TVLTCursor& Cursor) const;
   void ApplyIndex();
+  // ApplyIndex after IndexName or IndexFieldNames changed; a linked table whose link fails on
+  // the new index goes back to the old one before the error is raised.
+  void ChangeIndex(const std::string& OldName, bool OldFieldsIndex);
   // Key field map from the cursor's active index.
   void RecomputeIndexGeometry();
   // After an index deletion on the open table.
@@ -225,6 +267,23 @@ class TVLTTable : public TVLTDataSet {
   void SetKeyBuffer(TKeyIndex Which, bool Clear);
   void AssignKeyValues(TKeyIndex Which, const std::vector<TVLTVariant>& Values);
   void ResetKeyBuffers();
+  // Installs the range buffers on the cursor as the applied range; false when they equal the
+  // range applied already.
+  bool InstallRange();
+
+  // ---- master-detail ----
+  friend class TVLTMasterDataLink;
+  // A master is set and master fields are named.
+  bool MasterLinked() const;
+  // The master's current record changed, or it opened or closed.
+  void MasterChanged();
+  // The link was set up or removed on the open table.
+  void MasterLinkChanged();
+  // The detail index fields that the master fields fill, checked against the active index.
+  std::vector<TVLTField*> MasterIndexFields() const;
+  // Fills the range buffers from the master's current record: start and end both the master's
+  // values on the leading index fields; an empty range when the master has no current record.
+  void SetLinkRanges();
 
   std::string FTableName;
   bool FExclusive = false;
@@ -236,6 +295,7 @@ class TVLTTable : public TVLTDataSet {
   std::vector<int32_t> FIndexFieldMap;  // field numbers (1-based) of the index columns
   bool FRangeApplied = false;
   TVLTExportToSqlOptions FExportToSqlOptions;
+  TVLTMasterDataLink FMasterLink{*this};
 };
 
 }  // namespace vlt
