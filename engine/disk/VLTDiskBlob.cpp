@@ -346,34 +346,65 @@ void TVLTDiskBlobManager::ReleaseRecordBuffer(uint8_t* RecordBuffer) {
 
 // ---- writing and deleting record values ----
 
+void TVLTDiskBlobManager::Remember(uint8_t* RecordBuffer, int32_t FieldNo) {
+  const TVLTFieldDef& F = FieldDef(FieldNo);
+  TPendingChange C;
+  C.Buffer = RecordBuffer;
+  C.FieldNo = FieldNo;
+  std::memcpy(C.Slot, RecordBuffer + F.FMemoryOffset, kBlobMemorySlotSize);
+  C.Null = VLTIsFieldNull(RecordBuffer, FieldNo);
+  FPending.push_back(C);
+}
+
+void TVLTDiskBlobManager::Replace(TVLTSessionID SessionID, const TVLTPageItemID& Old) {
+  if (!HasStoredValue(Old)) return;
+  if (FDeferring)
+    FPending.back().Replaced = Old;
+  else
+    DeleteValue(SessionID, Old);
+}
+
+void TVLTDiskBlobManager::DropCache(uint8_t* RecordBuffer, int32_t FieldNo) {
+  if (FDeferring) {
+    // The entry stays until the change is kept: a failed write gives the buffer its value back.
+    StoreLE<uint32_t>(RecordBuffer + FieldDef(FieldNo).FMemoryOffset + 6, 0);
+    return;
+  }
+  ClearBlobInRecordBuffer(RecordBuffer, FieldNo, true);
+}
+
 void TVLTDiskBlobManager::WriteBlob(TVLTSessionID SessionID, uint8_t* RecordBuffer,
                                     int32_t FieldNo, bool Inserting) {
   const TVLTFieldDef& F = FieldDef(FieldNo);
   TVLTDiskBLOBCache* C = FindCache(RecordBuffer, F);
   const TVLTPageItemID Old = GetReference(RecordBuffer, F);
   const bool Null = VLTIsFieldNull(RecordBuffer, FieldNo);
+  const bool Changed = Null || (C && C->Modified) || (Inserting && HasStoredValue(Old));
+  if (!Changed) return;
+  if (FDeferring) Remember(RecordBuffer, FieldNo);
   if (Null) {
     // An emptied value: the stored one goes (on insert it belongs to the record copied from).
-    if (HasStoredValue(Old) && !Inserting) DeleteValue(SessionID, Old);
+    if (!Inserting) Replace(SessionID, Old);
     if (HasStoredValue(Old) || Inserting) SetReference(RecordBuffer, F, {kNoPage, kBlobLargeItemNo});
-    if (C) ClearBlobInRecordBuffer(RecordBuffer, FieldNo, true);
+    if (C) DropCache(RecordBuffer, FieldNo);
     return;
   }
   if (!C || !C->Modified) {
-    if (Inserting && HasStoredValue(Old)) {
-      TVLTDiskBLOBCache Copy;
-      LoadValue(SessionID, Old, Copy);
-      SetReference(RecordBuffer, F, StoreValue(SessionID, Copy));
-    }
+    // A reference copied from another record: this record gets a value of its own.
+    TVLTDiskBLOBCache Copy;
+    LoadValue(SessionID, Old, Copy);
+    const TVLTPageItemID New = StoreValue(SessionID, Copy);
+    if (FDeferring) FPending.back().Stored = New;
+    SetReference(RecordBuffer, F, New);
     return;
   }
-  if (HasStoredValue(Old) && !Inserting) DeleteValue(SessionID, Old);
+  if (!Inserting) Replace(SessionID, Old);
   TVLTPageItemID New{kNoPage, kBlobLargeItemNo};
   if (C->UncompressedSize > 0) New = StoreValue(SessionID, *C);
+  if (FDeferring) FPending.back().Stored = New;
   SetReference(RecordBuffer, F, New);
   if (C->UncompressedSize <= 0) VLTSetFieldNull(RecordBuffer, FieldNo, true);
-  C->Modified = false;
-  ClearBlobInRecordBuffer(RecordBuffer, FieldNo, true);
+  DropCache(RecordBuffer, FieldNo);
 }
 
 void TVLTDiskBlobManager::WriteBlobs(TVLTSessionID SessionID, uint8_t* RecordBuffer,
@@ -387,7 +418,8 @@ void TVLTDiskBlobManager::DeleteBlob(TVLTSessionID SessionID, uint8_t* RecordBuf
                                      int32_t FieldNo) {
   const TVLTFieldDef& F = FieldDef(FieldNo);
   const TVLTPageItemID R = GetReference(RecordBuffer, F);
-  if (HasStoredValue(R)) DeleteValue(SessionID, R);
+  if (FDeferring) Remember(RecordBuffer, FieldNo);
+  Replace(SessionID, R);
   SetReference(RecordBuffer, F, {kNoPage, kBlobLargeItemNo});
 }
 
@@ -395,6 +427,48 @@ void TVLTDiskBlobManager::DeleteBlobs(TVLTSessionID SessionID, uint8_t* RecordBu
   for (int32_t I = 0; I < LFieldManager->FieldCount(); ++I)
     if (IsBlobBaseType(LFieldManager->FieldDefs()[I].FBaseFieldType))
       DeleteBlob(SessionID, RecordBuffer, I);
+}
+
+void TVLTDiskBlobManager::BeginRecordChange() {
+  FPending.clear();
+  FDeferring = true;
+}
+
+void TVLTDiskBlobManager::KeepRecordChange(TVLTSessionID SessionID) {
+  if (!FDeferring) return;
+  FDeferring = false;
+  std::vector<TPendingChange> Pending;
+  Pending.swap(FPending);
+  for (const TPendingChange& C : Pending) {
+    if (HasStoredValue(C.Replaced)) {
+      try {
+        DeleteValue(SessionID, C.Replaced);
+      } catch (const EVLTException&) {
+        // A value that cannot be read cannot be freed either; the record no longer needs it.
+      }
+    }
+    const uint32_t Handle = LoadLE<uint32_t>(C.Slot + 6);
+    if (Handle != 0) FBlobCacheList.erase(Handle);
+  }
+}
+
+void TVLTDiskBlobManager::UndoRecordChange(TVLTSessionID SessionID) noexcept {
+  if (!FDeferring) return;
+  FDeferring = false;
+  std::vector<TVLTPageItemID> Stored;
+  for (auto It = FPending.rbegin(); It != FPending.rend(); ++It) {
+    if (HasStoredValue(It->Stored)) Stored.push_back(It->Stored);
+    const TVLTFieldDef& F = LFieldManager->FieldDefs()[It->FieldNo];
+    std::memcpy(It->Buffer + F.FMemoryOffset, It->Slot, kBlobMemorySlotSize);
+    VLTSetFieldNull(It->Buffer, It->FieldNo, It->Null);
+  }
+  FPending.clear();
+  for (const TVLTPageItemID& R : Stored) {
+    try {
+      DeleteValue(SessionID, R);
+    } catch (...) {
+    }
+  }
 }
 
 void TVLTDiskBlobManager::Empty(TVLTSessionID SessionID) {

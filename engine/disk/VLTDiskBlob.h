@@ -165,6 +165,19 @@ class TVLTDiskBlobManager {
   void DeleteBlob(TVLTSessionID SessionID, uint8_t* RecordBuffer, int32_t FieldNo);
   void DeleteBlobs(TVLTSessionID SessionID, uint8_t* RecordBuffer);
 
+  // ---- one record change ----
+  // Between BeginRecordChange and KeepRecordChange / UndoRecordChange, WriteBlob(s) and
+  // DeleteBlob(s) store new values at once but delete the values they replace only when the
+  // change is kept, and remember the buffers' slots: a record change that fails after its
+  // BLOBs were written leaves the old values stored and gives the buffer back its cached,
+  // unsaved values.
+  void BeginRecordChange();
+  // Deletes the replaced values and frees the written values' cache entries.
+  void KeepRecordChange(TVLTSessionID SessionID);
+  // Deletes the values stored since BeginRecordChange and restores the buffers' slots.
+  void UndoRecordChange(TVLTSessionID SessionID) noexcept;
+  bool InRecordChange() const { return FDeferring; }
+
   // ---- stored values ----
   // Compresses Size bytes into a stored form by the field's settings (20149 for block size 0).
   void Encode(const TVLTFieldDef& F, const uint8_t* Data, int64_t Size, TVLTDiskBLOBCache& Out);
@@ -205,6 +218,22 @@ class TVLTDiskBlobManager {
                        int32_t& NumBlocks, int64_t& UncompressedSize,
                        std::vector<TVLTPageNo>& DataPages, std::vector<TVLTPageNo>& ListPages);
 
+  struct TPendingChange {
+    uint8_t* Buffer = nullptr;
+    int32_t FieldNo = -1;
+    uint8_t Slot[kBlobMemorySlotSize] = {};
+    bool Null = true;
+    TVLTPageItemID Stored{kNoPage, kBlobLargeItemNo};    // written by this change
+    TVLTPageItemID Replaced{kNoPage, kBlobLargeItemNo};  // to delete when the change is kept
+  };
+  // Remembers the slot before WriteBlob / DeleteBlob change it.
+  void Remember(uint8_t* RecordBuffer, int32_t FieldNo);
+  // The stored value Old is replaced: deleted now, or when the change is kept.
+  void Replace(TVLTSessionID SessionID, const TVLTPageItemID& Old);
+  void DropCache(uint8_t* RecordBuffer, int32_t FieldNo);
+
+  bool FDeferring = false;
+  std::vector<TPendingChange> FPending;
   TVLTPageManager* LPageManager;
   TVLTBaseFieldManager* LFieldManager;
   TVLTBaseRecordManager* LRecordManager;

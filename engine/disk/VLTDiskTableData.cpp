@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "engine/core/VLTBTreeRecordIndex.h"
@@ -182,6 +183,8 @@ int32_t TVLTDiskTableData::MostUpdatedSize() const {
 
 void TVLTDiskTableData::SaveMostUpdated(TVLTSessionID SessionID) {
   if (!FTableMostUpdatedFile || !FFieldManager || !FRecordManager) VLTRaiseNilPointer(20177);
+  // A record change has stored its record: the BLOB values it replaced can go now.
+  if (FBlobManager && FBlobManager->InRecordChange()) FBlobManager->KeepRecordChange(SessionID);
   TVLTBuffer Buffer(static_cast<size_t>(MostUpdatedSize()));
   int32_t Offset = 4;
   StoreLE<int32_t>(Buffer.data(), FFieldManager->FieldCount());
@@ -622,7 +625,34 @@ bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
     ~TInserting() { Flag = false; }
   } Inserting{FInsertingRecord};
   FInsertingRecord = true;
-  return TVLTTableData::InsertRecord(Cursor);
+  return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::InsertRecord(Cursor); });
+}
+
+bool TVLTDiskTableData::UpdateRecord(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::UpdateRecord(Cursor); });
+}
+
+bool TVLTDiskTableData::DeleteRecord(TVLTTableCursor& Cursor) {
+  TTableLock L(*this);
+  return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::DeleteRecord(Cursor); });
+}
+
+bool TVLTDiskTableData::ChangeWithBlobs(TVLTTableCursor& Cursor,
+                                        const std::function<bool()>& Change) {
+  if (!FBlobManager) return Change();
+  // The replaced values are deleted when the change saves the most-updated data, which it does
+  // only once the record and its index entries are stored.
+  FBlobManager->BeginRecordChange();
+  bool Done = false;
+  try {
+    Done = Change();
+  } catch (...) {
+    FBlobManager->UndoRecordChange(Cursor.SessionID());
+    throw;
+  }
+  if (FBlobManager->InRecordChange()) FBlobManager->UndoRecordChange(Cursor.SessionID());
+  return Done;
 }
 
 // ---- BLOB values ----
@@ -904,7 +934,10 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
     Problem("the record page index counts " + std::to_string(Sum) + " records, the table " +
             std::to_string(RM->FRecordCount));
 
-  // BLOB pages and values.
+  // BLOB pages and values. Pages the session removed stay marked used until it commits.
+  if (const TVLTSessionPageInfo* Info = LDiskPageManager->SessionInfo(SessionID))
+    for (int32_t I = 0; I < Info->RemovedPageNumbers.ItemCount(); ++I)
+      BlobPages.erase(Info->RemovedPageNumbers[I]);
   if (FBlobManager) {
     std::vector<std::string> BlobProblems;
     Guard("checking the BLOB values", [&] { FBlobManager->Check(SessionID, BlobProblems, &BlobPages); });

@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,6 +84,10 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   // ---- records ----
   // Multi-user: reloads the most-updated data first.
   bool InsertRecord(TVLTTableCursor& Cursor) override;
+  // A change that fails keeps the BLOB values it would have replaced, deletes the ones it
+  // stored, and leaves the buffer's unsaved BLOB values in place for another try.
+  bool UpdateRecord(TVLTTableCursor& Cursor) override;
+  bool DeleteRecord(TVLTTableCursor& Cursor) override;
   TVLTGetRecordResult GetRecordBuffer(TVLTTableCursor& Cursor,
                                       TVLTGetRecordMode GetRecordMode) override;
   bool Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) override;
@@ -171,6 +176,8 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   bool OpenExclusively(TVLTTableCursor& Cursor);
   bool InCursorList(const TVLTTableCursor& Cursor) const;
   void CreateBlobManager();
+  // Runs an insert, update or delete as one BLOB record change (VLTDiskBlob.h).
+  bool ChangeWithBlobs(TVLTTableCursor& Cursor, const std::function<bool()>& Change);
   void RemoveCursor(TVLTTableCursor& Cursor);
 
   TVLTDiskDatabaseData* LDiskDatabase;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -54,7 +55,7 @@ class DiskBlob : public test::DiskTest {
     W.Count = W.CommitCount = W.TablesCount = 3;
     W.DelayMS = W.CommitDelayMS = W.TablesDelayMS = 1;
     D->SetLockWaits(W);
-    D->SetPageSize(4096);
+    D->SetPageSize(PageSize);
     D->SetMaxSessionCount(4);
     return D;
   }
@@ -83,7 +84,7 @@ class DiskBlob : public test::DiskTest {
     C.FSession = &Session;
     C.FTableName = "Docs";
     TVLTDiskTableData T(Link.get(), Db.get(), "Docs");
-    T.CreateTable(C, Fields, TVLTConstraintDefs(), TVLTIndexDefs());
+    T.CreateTable(C, Fields, TVLTConstraintDefs(), Indexes);
   }
   void Open() {
     Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), "Docs");
@@ -177,7 +178,9 @@ class DiskBlob : public test::DiskTest {
   std::unique_ptr<TVLTDiskDatabaseLink> Link;
   TVLTDatabaseSession DS;
   TVLTSessionData Session;
+  uint16_t PageSize = 4096;
   TVLTFieldDefs Fields;
+  TVLTIndexDefs Indexes;
   std::unique_ptr<TVLTDiskTableData> Table;
   std::unique_ptr<TVLTTableCursor> Cursor;
   std::vector<uint8_t> Buffer;
@@ -324,6 +327,38 @@ TEST_F(DiskBlob, InsertingACopiedReferenceStoresAValueOfItsOwn) {
   EXPECT_TRUE(Problems().empty());
 }
 
+// Changes of a record that vanished meanwhile (another session deleted it) fail after their
+// BLOBs were written: nothing is deleted twice, the values stored for the change go again, and
+// the buffer keeps its unsaved values.
+TEST_F(DiskBlob, AFailedChangeDeletesNothingTwiceAndKeepsTheUnsavedValues) {
+  CreateAndOpen();
+  const TVLTPageItemID One = Insert(1, Text(700, 1));
+  const TVLTPageItemID Two = Insert(2, Text(800, 2), Text(9000, 3));
+  Db->PageManager()->ApplyChanges(SID());
+  const int32_t Pages = UsedPages();
+  GoTo(Two);
+  const std::vector<uint8_t> Shown = Buffer;
+  Delete(Two);
+
+  Buffer = Shown;
+  Cursor->FCurrentRecordBuffer = Buffer.data();
+  Cursor->CurrentRecordID = Two;
+  SetBlob(kNote, Text(5000, 5));
+  EXPECT_FALSE(Table->UpdateRecord(*Cursor));
+  EXPECT_EQ(GetBlob(kNote), Text(5000, 5));
+  Table->ClearBlobsCacheInRecordBuffer(Buffer.data());
+  Buffer = Shown;
+  Cursor->CurrentRecordID = Two;
+  EXPECT_FALSE(Table->DeleteRecord(*Cursor));
+
+  EXPECT_EQ(NoteOf(One), Text(700, 1));
+  for (const std::string& P : Problems()) ADD_FAILURE() << P;
+  EXPECT_EQ(BM().CacheCount(), 0u);
+  Db->PageManager()->ApplyChanges(SID());
+  // The three pages of Two's large value are free, the new value's pages went again.
+  EXPECT_EQ(UsedPages(), Pages - 3);
+}
+
 TEST_F(DiskBlob, EmptyAndDeleteTableFreeEveryBlobPage) {
   const int32_t Baseline = UsedPages();
   CreateAndOpen();
@@ -407,6 +442,21 @@ TEST_F(DiskBlob, CheckFindsADamagedIndexAmountAndAnUnreadableValue) {
   ASSERT_EQ(P.size(), 1u);
   EXPECT_NE(P[0].find("bytes, the BLOB page index says"), std::string::npos) << P[0];
   BM().BlobPageIndex().RemoveBlob(SID(), R.PageNo, 5);
+  // Values no record refers to: a small entry and the pages of a large value.
+  TVLTDiskBLOBCache Small, Large;
+  const std::string SmallData = Text(50, 8), LargeData = Text(6000, 9);
+  BM().Encode(FM().FieldDefs()[kNote], reinterpret_cast<const uint8_t*>(SmallData.data()), 50, Small);
+  BM().Encode(FM().FieldDefs()[kNote], reinterpret_cast<const uint8_t*>(LargeData.data()), 6000, Large);
+  const TVLTPageItemID S = BM().StoreValue(SID(), Small);
+  BM().StoreValue(SID(), Large);
+  P = Problems();
+  std::string All;
+  for (const std::string& Line : P) All += Line + "\n";
+  EXPECT_EQ(P.size(), 3u) << All;  // the entry, and the two pages of the large value
+  EXPECT_NE(All.find("holds item " + std::to_string(S.PageItemNo) + " that no record refers to"),
+            std::string::npos) << All;
+  EXPECT_NE(All.find("belongs to no stored value"), std::string::npos) << All;
+  BM().DeleteValue(SID(), S);
   // The record names an item its page does not hold.
   GoTo(ID);
   TVLTDiskBlobManager::SetReference(Buffer.data(), FM().FieldDefs()[kNote], {R.PageNo, 7});
@@ -432,6 +482,27 @@ TEST_F(DiskBlob, CacheEntriesAreFreedWithTheirBuffer) {
   // Writing a record frees its entries.
   Insert(1, "a", "b");
   EXPECT_EQ(BM().CacheCount(), 0u);
+}
+
+// Item number 255 was once also written for large values: a small value with that number is
+// still read as small, and deleted as such.
+TEST_F(DiskBlob, ItemNumber255IsReadAndDeletedAsTheSmallValueItIs) {
+  Disconnect();
+  std::filesystem::remove(Path);
+  PageSize = 16384;
+  NewData()->CreateDatabase();
+  Connect();
+  CreateAndOpen();
+  std::map<uint16_t, TVLTPageItemID> ByItem;
+  for (int32_t I = 0; I < 300; ++I) {
+    const TVLTPageItemID ID = Insert(I, Text(2, static_cast<uint32_t>(I)));
+    if (I < 260) ByItem[Ref(kNote).PageItemNo] = ID;
+  }
+  ASSERT_TRUE(ByItem.count(255));
+  EXPECT_EQ(NoteOf(ByItem[255]), Text(2, 255));
+  Delete(ByItem[255]);
+  EXPECT_EQ(NoteOf(ByItem[256]), Text(2, 256));
+  EXPECT_TRUE(Problems().empty());
 }
 
 TEST_F(DiskBlob, RandomSizesAgainstAModel) {
