@@ -941,7 +941,25 @@ void TVLTMasterDataLink::ActiveChanged() { FDetail.MasterChanged(); }
 void TVLTMasterDataLink::RecordChanged() { FDetail.MasterChanged(); }
 
 bool TVLTTable::MasterLinked() const {
-  return FMasterLink.DataSet() && !VLTSplitFieldList(FMasterLink.FFieldNames).empty();
+  return !FMasterLinkSuspended && FMasterLink.DataSet() &&
+         !VLTSplitFieldList(FMasterLink.FFieldNames).empty();
+}
+
+TVLTTable::TSuspendedMasterLink::TSuspendedMasterLink(TVLTTable& Table)
+    : FTable(Table), FWasLinked(Table.MasterLinked()) {
+  if (!FWasLinked) return;
+  FTable.FMasterLinkSuspended = true;
+  if (FTable.Active()) FTable.CancelRange();
+}
+
+TVLTTable::TSuspendedMasterLink::~TSuspendedMasterLink() {
+  if (!FWasLinked) return;
+  FTable.FMasterLinkSuspended = false;
+  if (!FTable.Active()) return;
+  try {
+    FTable.MasterLinkChanged();
+  } catch (...) {
+  }
 }
 
 void TVLTTable::SetMasterSource(TVLTDataSet* Value) {
@@ -1137,6 +1155,7 @@ bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTabl
                           bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
                           int32_t MaxProgress) {
   TReopenedTable Reopened(*this);
+  TSuspendedMasterLink WholeTable(*this);
   return CopyTableInto(DestDatabase, NewTableName, Log, Continue, IgnoreErrors,
                        OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
 }
@@ -1152,6 +1171,7 @@ bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, boo
                         "are not available",
                         {FTableName});
   TReopenedTable Reopened(*this);
+  TSuspendedMasterLink WholeTable(*this);
   // Checked before the destination is opened: the source's own connection may keep others out.
   if (SameText(NewTableName, FTableName) &&
       SameDatabaseFile(DestDatabaseFileName, FDatabase->DatabaseFileName())) {

@@ -284,6 +284,20 @@ class TVLTTable : public TVLTDataSet {
   // Fills the range buffers from the master's current record: start and end both the master's
   // values on the leading index fields; an empty range when the master has no current record.
   void SetLinkRanges();
+  // A copy takes the whole table, not the master's records: the link is set aside while this
+  // lives (declared after the re-opening, so that it comes back before the old record is
+  // sought again).
+  class TSuspendedMasterLink {
+   public:
+    explicit TSuspendedMasterLink(TVLTTable& Table);
+    ~TSuspendedMasterLink();
+    TSuspendedMasterLink(const TSuspendedMasterLink&) = delete;
+    TSuspendedMasterLink& operator=(const TSuspendedMasterLink&) = delete;
+
+   private:
+    TVLTTable& FTable;
+    bool FWasLinked;
+  };
 
   std::string FTableName;
   bool FExclusive = false;
@@ -296,6 +310,7 @@ class TVLTTable : public TVLTDataSet {
   bool FRangeApplied = false;
   TVLTExportToSqlOptions FExportToSqlOptions;
   TVLTMasterDataLink FMasterLink{*this};
+  bool FMasterLinkSuspended = false;
 };
 
 }  // namespace vlt

@@ -413,6 +413,27 @@ TEST_F(MasterDetailTest, UnlinkingShowsAllRecordsAndDestroyedMasterIsForgotten) 
   EXPECT_EQ(Detail->RecordCount(), 6);
 }
 
+TEST_F(MasterDetailTest, CopyOfALinkedDetailTakesTheWholeTableAndKeepsTheView) {
+  OpenLinked();
+  Master->FindKey({Int(2)});
+  Detail->Last();
+  const std::string Other = Dir + "/Copy.vlt";
+  {
+    TVLTDatabase& D = NewDatabase("Copy");
+    D.SetDatabaseFileName(Other);
+    D.CreateDatabase();
+  }
+  EXPECT_TRUE(Detail->CopyTable("PayLines", Other, "s3cret"));
+  EXPECT_EQ(Detail->RecordCount(), 2);
+  EXPECT_EQ(Detail->FieldByName("Line").AsInteger(), 2);  // the record shown before
+  EXPECT_EQ(Rows(*Detail), Emp2);
+  TVLTTable Copy;
+  Copy.SetDatabaseName("Copy");
+  Copy.SetTableName("PayLines");
+  Copy.Open();
+  EXPECT_EQ(Copy.RecordCount(), 6);
+}
+
 // ---- the notification hook itself ----
 
 TEST_F(MasterDetailTest, DataLinksHearOpenCloseAndRecordChanges) {
