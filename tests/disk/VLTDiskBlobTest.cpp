@@ -484,6 +484,27 @@ TEST_F(DiskBlob, CacheEntriesAreFreedWithTheirBuffer) {
   EXPECT_EQ(BM().CacheCount(), 0u);
 }
 
+// A table whose metadata names no BLOB page index (made before its BLOB fields held values) gets
+// one with its first small value, and keeps it.
+TEST_F(DiskBlob, ATableWithoutABlobPageIndexGetsOneOnItsFirstSmallValue) {
+  CreateAndOpen();
+  const TVLTPageNo Made = BM().BlobPageIndexRoot();
+  ASSERT_NE(Made, kNoPage);
+  BM().BlobPageIndex().DropIndex(SID());
+  Table->SaveMetadataFile(SID());
+  Db->PageManager()->ApplyChanges(SID());
+  Reopen();
+  EXPECT_EQ(BM().BlobPageIndexRoot(), kNoPage);
+  const TVLTPageItemID ID = Insert(1, Text(100, 1));
+  EXPECT_NE(BM().BlobPageIndexRoot(), kNoPage);
+  Reopen();
+  EXPECT_NE(BM().BlobPageIndexRoot(), kNoPage);
+  EXPECT_EQ(NoteOf(ID), Text(100, 1));
+  Insert(2, Text(100, 2));
+  EXPECT_EQ(BlobPages(), 1);
+  EXPECT_TRUE(Problems().empty());
+}
+
 // Item number 255 was once also written for large values: a small value with that number is
 // still read as small, and deleted as such.
 TEST_F(DiskBlob, ItemNumber255IsReadAndDeletedAsTheSmallValueItIs) {
