@@ -1,6 +1,7 @@
 #include "engine/disk/VLTDiskBlob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 
@@ -306,9 +307,13 @@ void TVLTDiskBlobManager::SetValue(uint8_t* RecordBuffer, int32_t FieldNo, TVLTS
   Entry->Modified = true;
   Entry->Owner = RecordBuffer;
   ClearBlobInRecordBuffer(RecordBuffer, FieldNo, true);
-  if (++FLastHandle == 0) FLastHandle = 1;
-  FBlobCacheList[FLastHandle] = std::move(Entry);
-  StoreLE<uint32_t>(RecordBuffer + F.FMemoryOffset + 6, FLastHandle);
+  // Handles are unique in the process: a buffer that outlived its table's manager (or a copy of
+  // one) can never name an entry of another.
+  static std::atomic<uint32_t> LastHandle{0};
+  uint32_t Handle = ++LastHandle;
+  if (Handle == 0) Handle = ++LastHandle;
+  FBlobCacheList[Handle] = std::move(Entry);
+  StoreLE<uint32_t>(RecordBuffer + F.FMemoryOffset + 6, Handle);
   VLTSetFieldNull(RecordBuffer, FieldNo, Size == 0);
 }
 

@@ -239,7 +239,6 @@ class TVLTDiskBlobManager {
   TVLTBaseRecordManager* LRecordManager;
   int32_t FTableID;
   std::map<uint32_t, std::unique_ptr<TVLTDiskBLOBCache>> FBlobCacheList;
-  uint32_t FLastHandle = 0;
   TVLTBTreeBlobPageIndex FBlobPageIndex;
 };
 
