@@ -484,6 +484,33 @@ TEST_F(DiskBlob, CacheEntriesAreFreedWithTheirBuffer) {
   EXPECT_EQ(BM().CacheCount(), 0u);
 }
 
+// A damaged small-value page: reading its values fails with 20162, the check names it, and the
+// records can still be deleted and the table emptied.
+TEST_F(DiskBlob, ADamagedBlobPageBlocksNeitherDeletingNorEmptying) {
+  CreateAndOpen();
+  const TVLTPageItemID A = Insert(1, Text(500, 1));
+  const TVLTPageNo Page = Ref(kNote).PageNo;
+  const TVLTPageItemID B = Insert(2, Text(500, 2));
+  Insert(3, "", Text(7000, 3));
+  {
+    TVLTPage* P = Db->PageManager()->GetPage(SID(), Page, ptTableBlob);
+    StoreLE<int64_t>(P->PageData() + 2 + 6, int64_t{1} << 40);  // the first entry's DataSize
+    P->SetIsDirty(true);
+    Db->PageManager()->PutPage(P);
+  }
+  GoTo(B);
+  EXPECT_EQ(CodeOf([&] { GetBlob(kNote); }), 20162);
+  const std::vector<std::string> P = Problems();
+  ASSERT_FALSE(P.empty());
+  EXPECT_NE(P[0].find("BLOB page " + std::to_string(Page)), std::string::npos) << P[0];
+  Delete(A);
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 2);
+  Table->EmptyTable(*Cursor);
+  EXPECT_EQ(Table->GetRecordCount(*Cursor), 0);
+  EXPECT_EQ(BlobPages(), 0);
+  EXPECT_TRUE(Problems().empty());
+}
+
 // A table whose metadata names no BLOB page index (made before its BLOB fields held values) gets
 // one with its first small value, and keeps it.
 TEST_F(DiskBlob, ATableWithoutABlobPageIndexGetsOneOnItsFirstSmallValue) {
