@@ -127,6 +127,12 @@ class TVLTBTree {
   // Copies the short key and / or the reference of the entry Path is on (nullptr: skipped).
   void ReadEntry(TVLTSessionID SessionID, const TVLTKeyPath& Path, uint8_t* Key,
                  uint8_t* Reference);
+  // Visits at most MaxEntries leaf entries, starting with the one Path is on and moving
+  // backwards or forwards in index order as Prior / Next would, but reading each leaf page once
+  // for all its entries. Visit answers true to stop there (Path is then on that entry); the
+  // answer is whether it did. A position that is not on a leaf entry raises 20099.
+  bool WalkEntries(TVLTSessionID SessionID, TVLTKeyPath& Path, bool Backwards, int32_t MaxEntries,
+                   const std::function<bool(const uint8_t* Key, const uint8_t* Reference)>& Visit);
   // Number of entries in the tree (walks the leaf chain).
   int64_t EntryCount(TVLTSessionID SessionID);
 

@@ -7,10 +7,6 @@
 
 namespace vlt {
 
-int32_t TVLTBTreePage::ReferenceSize() const {
-  return IsLeaf() ? LKeyRef->FReferenceSize : kBTreeChildRefSize;
-}
-
 void TVLTBTreePage::InitPage() {
   uint8_t* D = PageData();
   std::memset(D, 0, kBTreeEntriesOffset);

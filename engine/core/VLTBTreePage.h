@@ -32,12 +32,11 @@
 
 #include <cstdint>
 
+#include "engine/core/VLTBTreeKey.h"
 #include "engine/core/VLTPageController.h"
 #include "engine/core/VLTPageManager.h"
 
 namespace vlt {
-
-class TVLTBTreeKeyRef;
 
 constexpr int32_t kBTreeEntriesOffset = 18;  // fixed part of the page data before the entries
 constexpr int32_t kBTreeChildRefSize = 4;    // reference size on node pages
@@ -66,7 +65,7 @@ class TVLTBTreePage : public TVLTPageController {
   void SetEntryCount(int32_t V) { StoreLE<uint16_t>(PageData() + 14, static_cast<uint16_t>(V)); }
   uint16_t PagePrefixSize() const { return LoadLE<uint16_t>(PageData() + 16); }
 
-  int32_t ReferenceSize() const;
+  int32_t ReferenceSize() const { return IsLeaf() ? LKeyRef->FReferenceSize : kBTreeChildRefSize; }
   int32_t EntrySize() const { return KeyPrefixSize() + ReferenceSize(); }
   int32_t EntriesOffset() const { return kBTreeEntriesOffset + PagePrefixSize(); }
   // Entries that fit in a page of this kind.

@@ -146,19 +146,18 @@ int64_t TVLTBTreePageIndex::TotalAmount(TVLTSessionID SessionID) {
 bool TVLTBTreePageIndex::FindPageWithRoom(TVLTSessionID SessionID, uint16_t Amount,
                                           TVLTPageNo& PageNo) {
   CheckRoot(20117);
-  uint8_t Key[4], Ref[2];
   for (bool Backwards : {true, false}) {
     TVLTKeyPath Path;
     if (!(Backwards ? FTree.Last(SessionID, Path) : FTree.First(SessionID, Path))) return false;
-    int32_t Budget = Path.Leaf().EntryCount;  // one leaf's worth of entries
-    for (int32_t I = 0; I < Budget; ++I) {
-      FTree.ReadEntry(SessionID, Path, Key, Ref);
-      if (HasRoom(LoadLE<uint16_t>(Ref), Amount)) {
-        PageNo = LoadLE<int32_t>(Key);
-        return true;
-      }
-      if (!(Backwards ? FTree.Prior(SessionID, Path) : FTree.Next(SessionID, Path))) break;
-    }
+    const int32_t Budget = Path.Leaf().EntryCount;  // one leaf's worth of entries
+    // Walked leaf by leaf: when every page is full, this runs for each new page of a table.
+    if (FTree.WalkEntries(SessionID, Path, Backwards, Budget,
+                          [&](const uint8_t* EntryKey, const uint8_t* EntryRef) {
+                            if (!HasRoom(LoadLE<uint16_t>(EntryRef), Amount)) return false;
+                            PageNo = LoadLE<int32_t>(EntryKey);
+                            return true;
+                          }))
+      return true;
   }
   return false;
 }

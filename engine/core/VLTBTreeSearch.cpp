@@ -235,6 +235,35 @@ void TVLTBTree::ReadEntry(TVLTSessionID SessionID, const TVLTKeyPath& Path, uint
   if (Reference) std::memcpy(Reference, P->Reference(It.EntryNo), static_cast<size_t>(P->ReferenceSize()));
 }
 
+bool TVLTBTree::WalkEntries(
+    TVLTSessionID SessionID, TVLTKeyPath& Path, bool Backwards, int32_t MaxEntries,
+    const std::function<bool(const uint8_t* Key, const uint8_t* Reference)>& Visit) {
+  if (Path.Count == 0 || MaxEntries <= 0) return false;
+  int32_t Done = 0;
+  for (;;) {
+    bool LeafEnd = false;
+    {
+      TVLTKeyPathItem& It = Path.Leaf();
+      TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
+      const int32_t N = P->EntryCount();
+      It.EntryCount = N;
+      if (!P->IsLeaf() || It.EntryNo < 0 || It.EntryNo >= N)
+        throw EVLTException(20099, "Index error: invalid position");
+      for (;;) {
+        if (Visit(P->Key(It.EntryNo), P->Reference(It.EntryNo))) return true;
+        ++Done;
+        LeafEnd = Backwards ? It.EntryNo == 0 : It.EntryNo + 1 >= N;
+        if (LeafEnd) break;
+        It.EntryNo += Backwards ? -1 : 1;
+        if (Done >= MaxEntries) return false;
+      }
+    }
+    // Leaving the leaf reads its neighbour, also after the last visit (as Prior / Next do).
+    if (!(Backwards ? PriorLeaf(SessionID, Path) : NextLeaf(SessionID, Path))) return false;
+    if (Done >= MaxEntries) return false;
+  }
+}
+
 bool TVLTBTree::FindEntry(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
                           TVLTKeyPath& Path) {
   Descend(SessionID, Key, Reference, TLeafMode::Exact, Path);

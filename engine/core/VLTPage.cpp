@@ -14,9 +14,6 @@ TVLTPage::~TVLTPage() {
   if (FOwnBuffer) TVLTMemoryManager::Instance().FreeMem(FPageBuffer);
 }
 
-uint16_t TVLTPage::PageSize() const { return LPageManager->PageSize(); }
-uint16_t TVLTPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
-
 void TVLTPage::AllocPageBuffer() {
   auto* Buffer = static_cast<uint8_t*>(TVLTMemoryManager::Instance().AllocMem(PageSize()));
   FreeAndNilPageBuffer();

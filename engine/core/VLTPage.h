@@ -58,8 +58,10 @@ class TVLTPage {
 
   TVLTPageNo PageNo() const { return FPageNo; }
   void SetPageNo(TVLTPageNo PageNo) { FPageNo = PageNo; }
-  uint16_t PageSize() const;
-  uint16_t PageHeaderSize() const;
+  // Inline (defined in VLTPageManager.h): every entry access of an index or record page asks
+  // for them, so a call per access showed in profiles.
+  inline uint16_t PageSize() const;
+  inline uint16_t PageHeaderSize() const;
   uint8_t* PageBuffer() const { return FPageBuffer; }
   bool OwnBuffer() const { return FOwnBuffer; }
   bool IsDirty() const { return FIsDirty; }
@@ -96,3 +98,6 @@ class TVLTPage {
 };
 
 }  // namespace vlt
+
+// The inline geometry getters above need the whole manager.
+#include "engine/core/VLTPageManager.h"  // IWYU pragma: keep

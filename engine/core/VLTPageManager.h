@@ -149,4 +149,7 @@ class TVLTPageManager {
   void CacheCommittedPage(TVLTPage* Page);
 };
 
+inline uint16_t TVLTPage::PageSize() const { return LPageManager->PageSize(); }
+inline uint16_t TVLTPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
+
 }  // namespace vlt

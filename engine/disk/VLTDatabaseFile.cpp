@@ -220,6 +220,7 @@ void TVLTDatabaseFile::CheckClosed(const char* Operation) const {
 void TVLTDatabaseFile::CloseHandle() {
   if (FHandle >= 0) close(FHandle);
   FHandle = -1;
+  FPendingPosition = -1;
   FOwnLocks.clear();
 }
 
@@ -313,6 +314,7 @@ void TVLTDatabaseFile::CloseFile() {
   int Result = FHandle >= 0 ? close(FHandle) : 0;
   int Error = errno;
   FHandle = -1;
+  FPendingPosition = -1;
   FIsOpened = false;
   FDesignOpenCount = 0;
   FOwnLocks.clear();
@@ -355,26 +357,34 @@ bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int
     Error = FReopenError ? FReopenError : EBADF;
     return false;
   }
-  if (lseek(FHandle, Position, SEEK_SET) < 0) {
-    Error = errno;
+  if (Position < 0) {
+    Error = EINVAL;
     return false;
   }
+  // One positioned call instead of a seek and a read; the descriptor's own position is brought
+  // to where the read ended only when somebody asks for it (ApplyPendingPosition).
   auto* P = static_cast<uint8_t*>(Buffer);
+  int64_t At = Position;
+  bool OK = true;
   while (Count > 0) {
-    ssize_t N = read(FHandle, P, Count);
+    ssize_t N = pread(FHandle, P, Count, At);
     if (N < 0) {
       if (errno == EINTR) continue;
       Error = errno;
-      return false;
+      OK = false;
+      break;
     }
     if (N == 0) {  // the end of the file came first
       Error = ENODATA;
-      return false;
+      OK = false;
+      break;
     }
     P += N;
+    At += N;
     Count -= static_cast<size_t>(N);
   }
-  return true;
+  FPendingPosition = At;
+  return OK;
 }
 
 bool TVLTDatabaseFile::TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error) {
@@ -384,26 +394,38 @@ bool TVLTDatabaseFile::TryWrite(const void* Buffer, size_t Count, int64_t Positi
     Error = FReopenError ? FReopenError : EBADF;
     return false;
   }
-  if (lseek(FHandle, Position, SEEK_SET) < 0) {
-    Error = errno;
+  if (Position < 0) {
+    Error = EINVAL;
     return false;
   }
+  // As in TryRead: positioned writes, the descriptor position follows lazily.
   auto* P = static_cast<const uint8_t*>(Buffer);
+  int64_t At = Position;
+  bool OK = true;
   while (Count > 0) {
-    ssize_t N = write(FHandle, P, Count);
+    ssize_t N = pwrite(FHandle, P, Count, At);
     if (N < 0) {
       if (errno == EINTR) continue;
       Error = errno;
-      return false;
+      OK = false;
+      break;
     }
     if (N == 0) {
       Error = ENOSPC;
-      return false;
+      OK = false;
+      break;
     }
     P += N;
+    At += N;
     Count -= static_cast<size_t>(N);
   }
-  return true;
+  FPendingPosition = At;
+  return OK;
+}
+
+void TVLTDatabaseFile::ApplyPendingPosition() {
+  if (FPendingPosition >= 0 && FHandle >= 0) lseek(FHandle, FPendingPosition, SEEK_SET);
+  FPendingPosition = -1;
 }
 
 int64_t TVLTDatabaseFile::SizeForMessage() {
@@ -412,6 +434,7 @@ int64_t TVLTDatabaseFile::SizeForMessage() {
 }
 
 int64_t TVLTDatabaseFile::PositionForMessage() {
+  ApplyPendingPosition();
   return FHandle >= 0 ? lseek(FHandle, 0, SEEK_CUR) : -1;
 }
 
@@ -450,6 +473,7 @@ void TVLTDatabaseFile::WriteBuffer(const void* Buffer, size_t Count, int64_t Pos
 
 int64_t TVLTDatabaseFile::Seek(int64_t Offset, int Origin) {
   CheckOpened("Seek");
+  ApplyPendingPosition();
   off_t R = lseek(FHandle, Offset, Origin);
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, Offset, Origin);
   if (R < 0)
@@ -461,6 +485,7 @@ int64_t TVLTDatabaseFile::Seek(int64_t Offset, int Origin) {
 
 void TVLTDatabaseFile::SetPosition(int64_t NewPosition, int32_t ErrorCode) {
   CheckOpened("SetPosition");
+  FPendingPosition = -1;
   off_t R = lseek(FHandle, NewPosition, SEEK_SET);
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, NewPosition, SEEK_SET);
   if (R < 0)
@@ -472,6 +497,7 @@ void TVLTDatabaseFile::SetPosition(int64_t NewPosition, int32_t ErrorCode) {
 
 int64_t TVLTDatabaseFile::GetPosition() {
   CheckOpened("GetPosition");
+  ApplyPendingPosition();
   off_t R = lseek(FHandle, 0, SEEK_CUR);
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, 0, SEEK_CUR);
   if (R < 0) {
@@ -485,6 +511,7 @@ int64_t TVLTDatabaseFile::GetPosition() {
 
 void TVLTDatabaseFile::SetSize(int64_t NewSize) {
   CheckOpened("SetSize");
+  FPendingPosition = -1;
   auto Try = [&]() {
     return ftruncate(FHandle, NewSize) == 0 && lseek(FHandle, NewSize, SEEK_SET) >= 0;
   };

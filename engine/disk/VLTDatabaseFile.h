@@ -181,6 +181,9 @@ class TVLTDatabaseFile {
   int HandleError() const;
   bool TryRead(void* Buffer, size_t Count, int64_t Position, int& Error);
   bool TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error);
+  // Moves the descriptor to where the last positioned read or write ended, as a seek followed
+  // by that transfer would have left it.
+  void ApplyPendingPosition();
   bool TryLock(int64_t Offset, int64_t Count);
   bool TryUnlock(int64_t Offset, int64_t Count);
   bool OverlapsOwnLock(int64_t Offset, int64_t Count) const;
@@ -193,6 +196,7 @@ class TVLTDatabaseFile {
   TVLTShareMode FShareMode = smExclusive;
   uint32_t FAttrFlags = kDefaultAttrFlags;
   int FHandle = -1;
+  int64_t FPendingPosition = -1;  // where the last read/write ended; -1: the descriptor knows
   bool FIsOpened = false;
   int32_t FDesignOpenCount = 0;
   bool FWasCriticalError = false;

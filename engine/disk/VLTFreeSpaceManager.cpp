@@ -1,6 +1,7 @@
 #include "engine/disk/VLTFreeSpaceManager.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
@@ -23,6 +24,7 @@ TVLTDatabaseFreeSpaceManager::TVLTDatabaseFreeSpaceManager(TVLTDiskPageManager* 
     : LPageManager(PageManager),
       FPageCountInExtent(PageManager->DBHeader().PageCountInExtent),
       FGeometry(PageManager->PageDataSize(), PageManager->DBHeader().PageCountInExtent),
+      FFirstBitmapPosition(std::min(FGeometry.PFSPagesAddressed, FGeometry.EAMPagesAddressed)),
       FLastUsedPageNo(PageManager->DBHeader().LastUsedPageNo),
       FTotalPageCount(PageManager->DBHeader().TotalPageCount) {}
 
@@ -50,23 +52,64 @@ void TVLTDatabaseFreeSpaceManager::SaveHeader() {
   LPageManager->WriteDBHeader(true);
 }
 
-std::unique_ptr<TVLTPage> TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo,
-                                                                       uint16_t Type,
-                                                                       int32_t ErrorCode) {
-  auto Page = std::make_unique<TVLTPage>(LPageManager);
-  Page->SetPageNo(static_cast<TVLTPageNo>(PageNo));
-  if (PageNo >= FTotalPageCount || !LPageManager->InternalReadPage(Page.get()))
+// One allocation reads the same EAM and PFS pages up to three times (search, PFS bit, EAM
+// state). While the header lock is held nobody else may change them, so within one operation a
+// page read once is reused; every operation reads them from the file again (into the buffers of
+// the last one: allocating and freeing two page buffers per allocated page showed in profiles).
+class TVLTDatabaseFreeSpaceManager::TBitmapScope {
+ public:
+  explicit TBitmapScope(TVLTDatabaseFreeSpaceManager* M) : FManager(M) { ++M->FBitmapScopeDepth; }
+  ~TBitmapScope() {
+    if (--FManager->FBitmapScopeDepth > 0) return;
+    auto& Pages = FManager->FBitmapPages;
+    if (Pages.size() > kKeptBitmapPages) {
+      Pages.clear();
+      return;
+    }
+    for (auto& [No, Page] : Pages) Page.Current = false;
+  }
+  TBitmapScope(const TBitmapScope&) = delete;
+  TBitmapScope& operator=(const TBitmapScope&) = delete;
+
+ private:
+  TVLTDatabaseFreeSpaceManager* FManager;
+};
+
+TVLTPage* TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo, uint16_t Type,
+                                                      int32_t ErrorCode) {
+  if (PageNo >= FTotalPageCount)
     throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
                         {int64_t{PageNo}, int64_t{Type}});
-  CheckPageType(Page->PageHeader()->PageType, Type, ErrorCode);
-  return Page;
+  assert(FBitmapScopeDepth > 0);  // else the page would be trusted by the next operation
+  TBitmapPage& Slot = FBitmapPages[PageNo];
+  if (!Slot.Current) {
+    if (!Slot.Page) {
+      Slot.Page = std::make_unique<TVLTPage>(LPageManager);
+      Slot.Page->SetPageNo(static_cast<TVLTPageNo>(PageNo));
+    }
+    if (!LPageManager->InternalReadPage(Slot.Page.get())) {
+      FBitmapPages.erase(PageNo);
+      throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+                          {int64_t{PageNo}, int64_t{Type}});
+    }
+    Slot.Current = true;
+  }
+  CheckPageType(Slot.Page->PageHeader()->PageType, Type, ErrorCode);
+  return Slot.Page.get();
 }
 
 void TVLTDatabaseFreeSpaceManager::WriteBitmapPage(TVLTPage& Page) {
-  LPageManager->InternalWritePage(&Page);
+  try {
+    LPageManager->InternalWritePage(&Page);
+  } catch (...) {
+    // The file may hold the old bytes, part of the new ones or nothing: read it again.
+    FBitmapPages.erase(Page.PageNo());
+    throw;
+  }
 }
 
 void TVLTDatabaseFreeSpaceManager::FormatBitmapPage(int64_t PageNo, uint16_t Type) {
+  FBitmapPages.erase(PageNo);
   TVLTPage Page(LPageManager);
   Page.SetPageNo(static_cast<TVLTPageNo>(PageNo));
   Page.AllocPageBuffer();
@@ -79,6 +122,7 @@ void TVLTDatabaseFreeSpaceManager::FormatBitmapPage(int64_t PageNo, uint16_t Typ
 
 TVLTPageNo TVLTDatabaseFreeSpaceManager::GetPage(TVLTPageNo) {
   THeaderLock Lock(LPageManager, 20231);
+  TBitmapScope Scope(this);
   TVLTPageNo Result = kNoPage;
   try {
     ReadHeader();
@@ -226,7 +270,7 @@ void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
   int64_t Extent = PageNo / E;
   // Counts the extent's pages as GetPageUsageFromPFS sees them, reading each PFS page once.
   bool SomeUsed = false, SomeFree = false;
-  std::unique_ptr<TVLTPage> PFS;
+  TVLTPage* PFS = nullptr;
   int64_t PFSNo = -1;
   for (int64_t Q = Extent * E; Q < Extent * E + E && !(SomeUsed && SomeFree); ++Q) {
     int64_t QPFSNo = FGeometry.PFSPageNo(Q / FGeometry.PFSPagesAddressed);
@@ -251,6 +295,7 @@ void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
 }
 
 bool TVLTDatabaseFreeSpaceManager::GetPageUsageFromPFS(TVLTPageNo PageNo) {
+  TBitmapScope Scope(this);
   int64_t K = PageNo / FGeometry.PFSPagesAddressed;
   if (FGeometry.PFSPageNo(K) > FLastUsedPageNo) return false;
   auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30430);
@@ -279,6 +324,7 @@ TVLTPageNo TVLTDatabaseFreeSpaceManager::FindLastUsedPage() {
 
 void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
   THeaderLock Lock(LPageManager, 20232);
+  TBitmapScope Scope(this);
   try {
     ReadHeader();
     MarkPage(PageNo, false);
@@ -291,6 +337,7 @@ void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
       while (N > 0 && FTotalPageCount - N > 0 && IsSystemPage(FTotalPageCount - N - 1)) --N;
       if (N > 0) {
         LPageManager->DBHeader().LastUsedPageNo = FLastUsedPageNo;
+        FBitmapPages.clear();
         LPageManager->TruncateFile(static_cast<int32_t>(N));
         FTotalPageCount = LPageManager->DBHeader().TotalPageCount;
       }

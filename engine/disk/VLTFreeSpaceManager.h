@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "engine/core/VLTPage.h"
@@ -51,7 +52,12 @@ class TVLTDatabaseFreeSpaceManager {
   bool GetPageUsageFromPFS(TVLTPageNo PageNo);
   // 30434 "Cannot delete PFS or EAM page. PageNo=%d" for a system page.
   void CheckPageNoForSystemPages(TVLTPageNo PageNo) const;
-  bool IsSystemPage(int64_t PageNo) const { return FGeometry.IsSystemPage(PageNo); }
+  // Asked for every page fetched: pages 2 .. below the first bitmap position after page 0 are
+  // answered without the divisions of the general test.
+  bool IsSystemPage(int64_t PageNo) const {
+    if (PageNo >= 2 && PageNo < FFirstBitmapPosition) return false;
+    return FGeometry.IsSystemPage(PageNo);
+  }
 
   // Growth: 6 pages for an empty file, else a tenth of the file, at least one extent.
   int32_t AddPagesStep() const;
@@ -65,6 +71,7 @@ class TVLTDatabaseFreeSpaceManager {
 
  private:
   class THeaderLock;
+  class TBitmapScope;
 
   void ReadHeader();
   void SaveHeader();
@@ -77,16 +84,26 @@ class TVLTDatabaseFreeSpaceManager {
   void SetPFSBit(TVLTPageNo PageNo, bool Used, bool TolerateSame);
   void UpdateEAM(TVLTPageNo PageNo);
   TVLTPageNo FindLastUsedPage();
-  std::unique_ptr<TVLTPage> ReadBitmapPage(int64_t PageNo, uint16_t Type, int32_t ErrorCode);
+  // The bitmap page, read from the file at its first use in the current operation (GetPage,
+  // FreePage, GetPageUsageFromPFS) and owned by the manager until that operation ends.
+  TVLTPage* ReadBitmapPage(int64_t PageNo, uint16_t Type, int32_t ErrorCode);
   void WriteBitmapPage(TVLTPage& Page);
   void FormatBitmapPage(int64_t PageNo, uint16_t Type);
 
   TVLTDiskPageManager* LPageManager;
   int32_t FPageCountInExtent;
   TVLTFreeSpaceGeometry FGeometry;
+  int64_t FFirstBitmapPosition;  // min(PFS_PA, EAM_PA): no system page lies in 2 .. below it
   int32_t FLastUsedPageNo;
   int32_t FTotalPageCount;
   bool FSuppressDBHeaderErrors = false;
+  struct TBitmapPage {
+    std::unique_ptr<TVLTPage> Page;
+    bool Current = false;  // read in the current operation; else only its buffer is reused
+  };
+  static constexpr size_t kKeptBitmapPages = 8;  // buffers kept between operations
+  std::map<int64_t, TBitmapPage> FBitmapPages;
+  int32_t FBitmapScopeDepth = 0;
 };
 
 }  // namespace vlt

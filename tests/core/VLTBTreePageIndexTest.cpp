@@ -95,6 +95,53 @@ TEST(BTreeRecordPageIndex, ManyPagesAndTheSearchWindow) {
   EXPECT_EQ(CodeOf([&] { I.AddRecord(kS, 1, 1); }), 20118);
 }
 
+// The leaf-by-leaf walk visits exactly the entries that stepping with Prior / Next visits, from
+// any start, over any budget, across leaf boundaries, and stops on the entry asked for.
+TEST(BTreeRecordPageIndex, WalkingLeavesMatchesSteppingEntries) {
+  TMemPageManager PM(128);  // 11 entries per leaf
+  TVLTBTreeRecordPageIndex I(&PM, 2);
+  I.CreateIndex(kS);
+  for (TVLTPageNo No = 1; No <= 60; ++No) I.AddRecord(kS, No * 3, 1);
+  for (TVLTPageNo No = 2; No <= 60; No += 4) I.DeleteRecord(kS, No * 3, 0);  // uneven leaves
+  TVLTBTree& T = I.Tree();
+  const int64_t Count = T.EntryCount(kS);
+  auto KeyAt = [&](const TVLTKeyPath& Path) {
+    uint8_t Key[4];
+    T.ReadEntry(kS, Path, Key, nullptr);
+    return LoadLE<int32_t>(Key);
+  };
+  for (const bool Backwards : {true, false}) {
+    for (int64_t Start = 1; Start <= Count; Start += 5) {
+      for (int32_t Budget : {1, 2, 10, 11, 12, 23, 100}) {
+        SCOPED_TRACE(testing::Message() << Backwards << " " << Start << " " << Budget);
+        TVLTKeyPath Path;
+        T.GetPathByRecNo(kS, Start, Path);
+        std::vector<int32_t> Stepped;
+        for (int32_t K = 0; K < Budget; ++K) {
+          Stepped.push_back(KeyAt(Path));
+          if (!(Backwards ? T.Prior(kS, Path) : T.Next(kS, Path))) break;
+        }
+        T.GetPathByRecNo(kS, Start, Path);
+        std::vector<int32_t> Walked;
+        EXPECT_FALSE(T.WalkEntries(kS, Path, Backwards, Budget, [&](const uint8_t* Key, const uint8_t*) {
+          Walked.push_back(LoadLE<int32_t>(Key));
+          return false;
+        }));
+        EXPECT_EQ(Walked, Stepped);
+        // Stopping on the last entry of the window leaves the path on it.
+        T.GetPathByRecNo(kS, Start, Path);
+        const int32_t Wanted = Stepped.back();
+        EXPECT_TRUE(T.WalkEntries(kS, Path, Backwards, Budget, [&](const uint8_t* Key, const uint8_t*) {
+          return LoadLE<int32_t>(Key) == Wanted;
+        }));
+        EXPECT_EQ(KeyAt(Path), Wanted);
+      }
+    }
+  }
+  TVLTKeyPath Empty;
+  EXPECT_FALSE(T.WalkEntries(kS, Empty, false, 5, [](const uint8_t*, const uint8_t*) { return true; }));
+}
+
 TEST(BTreeBlobPageIndex, BytesPerPage) {
   TMemPageManager PM(256);  // page data 216 bytes: an entry fits while used + size < 214
   TVLTBTreeBlobPageIndex I(&PM);

@@ -127,6 +127,59 @@ TEST_F(DatabaseFileTest, CreateWriteReadSizeAndClose) {
   EXPECT_EQ(fs::file_size(Path), 390u);
 }
 
+// Reads and writes name their position; the file position afterwards is where the transfer
+// ended (as a seek followed by the transfer leaves it), and explicit positioning wins over it.
+TEST_F(DatabaseFileTest, ThePositionFollowsTheLastTransfer) {
+  TVLTDatabaseFile F;
+  F.CreateAndOpenFile(Path);
+  const std::vector<uint8_t> Data(100, 0x5A);
+  F.WriteBuffer(Data.data(), 100, 0, 10469);
+  std::vector<uint8_t> Back(16);
+  struct TStep {
+    const char* Name;
+    std::function<void()> Act;
+    int64_t Position;
+  };
+  const TStep Steps[] = {
+      {"write", [&] { F.WriteBuffer(Data.data(), 10, 40, 10469); }, 50},
+      {"read", [&] { F.ReadBuffer(Back.data(), 8, 20, 10474); }, 28},
+      {"relative seek after a write",
+       [&] {
+         F.WriteBuffer(Data.data(), 4, 60, 10469);
+         F.Seek(6, SEEK_CUR);
+       },
+       70},
+      {"set position after a read",
+       [&] {
+         F.ReadBuffer(Back.data(), 4, 0, 10474);
+         F.SetPosition(33);
+       },
+       33},
+      {"size after a write",
+       [&] {
+         F.WriteBuffer(Data.data(), 4, 90, 10469);
+         F.SetSize(120);
+       },
+       120},
+      {"short read stops at the end", [&] { EXPECT_FALSE(F.ReadBuffer(Back.data(), 16, 110)); },
+       120},
+      {"write after the end grows the file", [&] { F.WriteBuffer(Data.data(), 5, 200, 10469); },
+       205},
+  };
+  for (const TStep& S : Steps) {
+    S.Act();
+    EXPECT_EQ(F.GetPosition(), S.Position) << S.Name;
+  }
+  EXPECT_EQ(F.GetSize(), 205);
+  EXPECT_EQ(Contents(Path)[44], 0x5A);
+  EXPECT_EQ(Contents(Path)[150], 0);  // the gap reads as zeros
+  // A negative position is refused without touching the file.
+  EXPECT_FALSE(F.ReadBuffer(Back.data(), 4, -8));
+  EXPECT_EQ(CodeOf([&] { F.WriteBuffer(Data.data(), 4, -8, 10469); }), 10469);
+  EXPECT_EQ(F.GetSize(), 205);
+  F.CloseFile();
+}
+
 TEST_F(DatabaseFileTest, ReadingPastTheEnd) {
   MakeFile(Path, 10);
   TVLTDatabaseFile F;
