@@ -15,6 +15,7 @@
 
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/expr/VLTVariant.h"
 
 namespace vlt::test {
 
@@ -29,6 +30,14 @@ class TComponentTest : public ::testing::Test {
   void TearDown() override {
     Databases.clear();
     std::filesystem::remove_all(Dir);
+  }
+
+  // A new database file, opened through a component named Name.
+  TVLTDatabase& NewOpenDatabase(const std::string& Name = "Pay") {
+    TVLTDatabase& D = NewDatabase(Name);
+    D.CreateDatabase();
+    D.Open();
+    return D;
   }
 
   // A database component named Name on FileName with the conversion's settings.
@@ -55,6 +64,13 @@ class TComponentTest : public ::testing::Test {
   std::string FileName;
   std::vector<std::unique_ptr<TVLTDatabase>> Databases;
 };
+
+// An integer value, as key searches and ranges take them.
+inline TVLTVariant Int(int32_t V) {
+  TVLTVariant R;
+  R.SetAsInteger(V);
+  return R;
+}
 
 // The vltdb tool built beside this test program (empty when it was not built).
 inline std::string VltdbPath() {

@@ -8,32 +8,16 @@
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
+#include "tests/VLTTestUtil.h"
 
 namespace vlt::test {
 namespace {
-
-std::string MessageOf(auto&& F) {
-  try {
-    F();
-  } catch (const std::exception& E) {
-    return E.what();
-  }
-  return {};
-}
-
-TVLTVariant Int(int32_t V) {
-  TVLTVariant Out;
-  Out.SetAsInteger(V);
-  return Out;
-}
 
 class DataSetTest : public TComponentTest {
  protected:
   void SetUp() override {
     TComponentTest::SetUp();
-    Db = &NewDatabase();
-    Db->CreateDatabase();
-    Db->Open();
+    Db = &NewOpenDatabase();
   }
 
   // Employees: Num (required), Name (30), Rate, DeptId; made once, then opened with the

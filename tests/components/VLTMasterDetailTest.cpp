@@ -13,12 +13,6 @@
 namespace vlt::test {
 namespace {
 
-TVLTVariant Int(int32_t V) {
-  TVLTVariant R;
-  R.SetAsInteger(V);
-  return R;
-}
-
 using TLine = std::pair<int32_t, int32_t>;  // Num, Line
 
 // A payroll pair: employees (master, keyed Num) and their pay lines (detail, keyed Num;Line).
@@ -28,9 +22,7 @@ class MasterDetailTest : public TComponentTest {
  protected:
   void SetUp() override {
     TComponentTest::SetUp();
-    Db = &NewDatabase();
-    Db->CreateDatabase();
-    Db->Open();
+    Db = &NewOpenDatabase();
     {
       auto E = NewEmployees();
       E->CreateTable();

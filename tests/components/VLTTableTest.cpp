@@ -16,9 +16,7 @@ class TableTest : public TComponentTest {
  protected:
   void SetUp() override {
     TComponentTest::SetUp();
-    Db = &NewDatabase();
-    Db->CreateDatabase();
-    Db->Open();
+    Db = &NewOpenDatabase();
   }
 
   std::unique_ptr<TVLTTable> NewTable(bool Create) {
@@ -417,12 +415,6 @@ int32_t CodeOf(auto&& F) {
     return E.NativeError();
   }
   return 0;
-}
-
-TVLTVariant Int(int32_t V) {
-  TVLTVariant R;
-  R.SetAsInteger(V);
-  return R;
 }
 
 // Rows appended in the order 5, 1, 4, 2, 3 so that index order and physical order differ.

@@ -17,12 +17,6 @@
 namespace vlt::test {
 namespace {
 
-TVLTVariant Int(int32_t V) {
-  TVLTVariant R;
-  R.SetAsInteger(V);
-  return R;
-}
-
 struct TRow {
   int32_t Num;
   std::string Name;
@@ -33,9 +27,7 @@ class TransferTest : public TComponentTest {
  protected:
   void SetUp() override {
     TComponentTest::SetUp();
-    Db = &NewDatabase();
-    Db->CreateDatabase();
-    Db->Open();
+    Db = &NewOpenDatabase();
     OtherFile = Dir + "/Other.vlt";
   }
 
