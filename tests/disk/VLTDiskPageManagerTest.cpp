@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "VLTDiskTestUtil.h"
@@ -123,8 +124,8 @@ TEST_F(DiskPageManager, HeaderFoundInsideALargerFile) {
     M->ApplyChanges(kSys);
   }
   auto Db = Bytes();
-  std::vector<uint8_t> Shifted(12345, 0);
-  Shifted.insert(Shifted.end(), Db.begin(), Db.end());
+  std::vector<uint8_t> Shifted(12345 + Db.size(), 0);
+  std::copy(Db.begin(), Db.end(), Shifted.begin() + 12345);
   FILE* F = std::fopen(Path.c_str(), "wb");
   std::fwrite(Shifted.data(), 1, Shifted.size(), F);
   std::fclose(F);
