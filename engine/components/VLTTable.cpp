@@ -305,20 +305,21 @@ void TVLTTable::ReadDefinitionsBack() {
   }
 }
 
-std::unique_ptr<TVLTCursor> TVLTTable::MakeTableCursor() {
+void TVLTTable::WithTableCursor(const std::function<void(TVLTCursor&)>& Operation) {
   if (FDatabaseName.empty()) DatabaseError("DatabaseName property is blank");
   OpenDatabase();
-  auto C = std::make_unique<TVLTLocalCursor>();
-  C->FTableName = FTableName;
-  C->SetSession(FDatabase->Handle());
-  C->FReadOnly = false;
-  C->FExclusive = true;
-  C->FDisableTempFiles = FDisableTempFiles || FDatabase->FDisableTempFiles;
-  return C;
-}
-
-void TVLTTable::ReleaseTableCursor(std::unique_ptr<TVLTCursor>& Cursor) {
-  Cursor.reset();
+  try {
+    TVLTLocalCursor C;
+    C.FTableName = FTableName;
+    C.SetSession(FDatabase->Handle());
+    C.FReadOnly = false;
+    C.FExclusive = true;
+    C.FDisableTempFiles = FDisableTempFiles || FDatabase->FDisableTempFiles;
+    Operation(C);
+  } catch (...) {
+    CloseDatabase();
+    throw;
+  }
   CloseDatabase();
 }
 
@@ -488,57 +489,37 @@ void TVLTTable::CreateTable() {
   TVLTFieldDefs Fields;
   TVLTIndexDefs Indexes;
   TVLTConstraintDefs Constraints;
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     BuildEngineDefinitions(Fields, Indexes, Constraints);
     CheckNoTransaction(20182, "CreateTable");
-    C->CreateTable(Fields, Indexes, Constraints);
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.CreateTable(Fields, Indexes, Constraints);
+  });
 }
 
 void TVLTTable::DeleteTable() {
   Close();
   CheckTableName();
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     CheckNoTransaction(20183, "DeleteTable");
-    C->DeleteTable();
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.DeleteTable();
+  });
 }
 
 void TVLTTable::EmptyTable() {
   CheckInactive();
   CheckTableName();
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
-    C->EmptyTable();
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+  WithTableCursor([&](TVLTCursor& C) {
+    C.EmptyTable();
+  });
 }
 
 void TVLTTable::RenameTable(const std::string& NewTableName) {
   CheckInactive();
   CheckTableName();
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     CheckNoTransaction(20181, "RenameTable");
-    C->RenameTable(NewTableName);
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.RenameTable(NewTableName);
+  });
   FTableName = NewTableName;
 }
 
@@ -609,18 +590,13 @@ void TVLTTable::AddIndex(const std::string& Name, const std::string& Fields, uin
     ReadDefinitionsBack();
     return;
   }
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     CheckNoTransaction(20175, "AddIndex");
-    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
-    C->InternalInitFieldDefs();
-    Build(*C);
-    C->CloseTable();
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C.InternalInitFieldDefs();
+    Build(C);
+    C.CloseTable();
+  });
 }
 
 void TVLTTable::DeleteIndex(const std::string& Name) {
@@ -632,18 +608,13 @@ void TVLTTable::DeleteIndex(const std::string& Name) {
     AfterIndexesDeleted();
     return;
   }
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     CheckNoTransaction(20177, "DeleteIndex");
-    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
-    C->InternalInitFieldDefs();
-    C->DeleteIndex(Name);
-    C->CloseTable();
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C.InternalInitFieldDefs();
+    C.DeleteIndex(Name);
+    C.CloseTable();
+  });
 }
 
 void TVLTTable::AfterIndexesDeleted() {
@@ -675,18 +646,13 @@ void TVLTTable::DeleteAllIndexes() {
     return;
   }
   CheckTableName();
-  std::unique_ptr<TVLTCursor> C = MakeTableCursor();
-  try {
+  WithTableCursor([&](TVLTCursor& C) {
     CheckNoTransaction(20178, "DeleteAllIndexes");
-    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
-    C->InternalInitFieldDefs();
-    C->DeleteAllIndexes();
-    C->CloseTable();
-  } catch (...) {
-    ReleaseTableCursor(C);
-    throw;
-  }
-  ReleaseTableCursor(C);
+    C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C.InternalInitFieldDefs();
+    C.DeleteAllIndexes();
+    C.CloseTable();
+  });
 }
 
 void TVLTTable::RenameField(const std::string& FieldName, const std::string& NewFieldName) {

@@ -235,9 +235,9 @@ class TVLTTable : public TVLTDataSet {
   enum TKeyIndex { kiLookup, kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd, kiSave };
 
   void CheckTableName() const;
-  // A closed, unopened cursor on the table, on the database's engine session (database held).
-  std::unique_ptr<TVLTCursor> MakeTableCursor();
-  void ReleaseTableCursor(std::unique_ptr<TVLTCursor>& Cursor);
+  // Runs Operation on a closed cursor of the table, opened exclusively on the database's engine
+  // session; the database is held open for the duration.
+  void WithTableCursor(const std::function<void(TVLTCursor&)>& Operation);
   void CheckNoTransaction(int32_t Code, const char* Operation);
   // Index name that a field list selects ("No index for fields '%s'").
   std::string ResolveIndexName(TVLTCursor& Cursor) const;
