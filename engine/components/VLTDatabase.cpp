@@ -20,6 +20,7 @@
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/core/VLTGuid.h"
 
 namespace vlt {
 
@@ -28,18 +29,6 @@ namespace {
 TVLTTableCopyFunc& TableCopyFunc() {
   static TVLTTableCopyFunc Func;
   return Func;
-}
-
-std::string NewGuidText() {
-  static std::mt19937_64 Gen(std::random_device{}());
-  std::uniform_int_distribution<uint64_t> D;
-  uint64_t A = D(Gen), B = D(Gen);
-  char Buf[40];
-  std::snprintf(Buf, sizeof Buf, "{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(A >> 32),
-                static_cast<unsigned>((A >> 16) & 0xFFFF), static_cast<unsigned>(A & 0xFFFF),
-                static_cast<unsigned>(B >> 48),
-                static_cast<unsigned long long>(B & 0xFFFFFFFFFFFFULL));
-  return Buf;
 }
 
 bool FileExists(const std::string& Name) {
@@ -418,7 +407,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
 
   TVLTDatabase Dest;
   Dest.FDatabaseFileName = DestFileName;
-  Dest.FDatabaseName = "TempDatabase" + NewGuidText();
+  Dest.FDatabaseName = "TempDatabase" + VLTNewGuidText();
   Dest.FSessionName = FSessionName;
   Dest.FPassword = DestPassword;
   Dest.FCryptoAlgorithm = DestCryptoAlgorithm;

@@ -10,6 +10,7 @@
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTGuid.h"
 
 namespace vlt {
 
@@ -1035,20 +1036,6 @@ bool TVLTTable::IsRecordLocked() {
 
 namespace {
 
-std::string NewGuidText() {
-  static std::mutex Guard;
-  static std::mt19937_64 Gen(std::random_device{}());
-  std::lock_guard<std::mutex> Lock(Guard);
-  std::uniform_int_distribution<uint64_t> D;
-  const uint64_t A = D(Gen), B = D(Gen);
-  char Buf[40];
-  std::snprintf(Buf, sizeof Buf, "{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(A >> 32),
-                static_cast<unsigned>((A >> 16) & 0xFFFF), static_cast<unsigned>(A & 0xFFFF),
-                static_cast<unsigned>(B >> 48),
-                static_cast<unsigned long long>(B & 0xFFFFFFFFFFFFULL));
-  return Buf;
-}
-
 std::string Trimmed(const std::string& S) {
   const size_t B = S.find_first_not_of(" \t"), E = S.find_last_not_of(" \t");
   return B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
@@ -1150,7 +1137,7 @@ bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, boo
   TVLTDatabase TempDb;
   TempDb.FName = "TempDb";
   TempDb.SetSessionName(FDatabase->SessionName());
-  TempDb.SetDatabaseName("TempDb" + NewGuidText());
+  TempDb.SetDatabaseName("TempDb" + VLTNewGuidText());
   TempDb.SetDatabaseFileName(DestDatabaseFileName);
   TempDb.FPassword = DestDatabasePassword;
   TempDb.FCryptoAlgorithm = FDatabase->FCryptoAlgorithm;  // the file's own cipher wins on open
