@@ -568,6 +568,20 @@ std::string Utf16ToUtf8(const std::u16string& S) {
   return Out;
 }
 
+// A BLOB value as the dumps write it: a memo's text, anything else as hex digits.
+std::string BlobText(const TVLTFieldDef& F, const TVLTField& Field) {
+  if (Field.IsNull()) return {};
+  const std::string Raw = Field.AsString();
+  if (F.FBaseFieldType == bftClob) return Win1252ToUtf8(Raw);
+  std::string Hex;
+  char B[3];
+  for (unsigned char X : Raw) {
+    std::snprintf(B, sizeof B, "%02X", X);
+    Hex += B;
+  }
+  return Hex;
+}
+
 // A field value as the dumps write it (the conventions of vltpx dump).
 std::string FieldText(const TVLTFieldDef& F, const TVLTVariant& V) {
   if (V.IsNull()) return {};
@@ -706,8 +720,15 @@ int CmdDump(const TOptions& O) {
       Line.clear();
       for (int32_t I = 0; I < T.FieldCount(); ++I) {
         const TVLTField& F = T.Fields(I);
-        T.GetFieldVariant(F, V);
-        Line += (I ? "," : "") + app::CsvCell(FieldText(Defs[F.FieldNo() - 1], V));
+        const TVLTFieldDef& Def = Defs[F.FieldNo() - 1];
+        std::string Text;
+        if (IsBlobBaseType(Def.FBaseFieldType)) {
+          Text = BlobText(Def, F);
+        } else {
+          T.GetFieldVariant(F, V);
+          Text = FieldText(Def, V);
+        }
+        Line += (I ? "," : "") + app::CsvCell(Text);
       }
       std::printf("%s\n", Line.c_str());
     }

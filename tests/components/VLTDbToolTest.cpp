@@ -253,6 +253,33 @@ TEST_F(DbToolTest, ReadingCommandsWorkBesideAnotherUserAndChangeNothing) {
   EXPECT_NE(Out.find("\n1,Renamed,\n"), std::string::npos) << Out;
 }
 
+// Memo values are dumped as their text (in UTF-8), binary BLOBs as hex digits, empty ones as
+// empty cells; the file still checks clean.
+TEST_F(DbToolTest, DumpWritesBlobValues) {
+  TVLTDatabase& Db = NewOpenDatabase();
+  {
+    TVLTTable T;
+    T.SetDatabaseName("Pay");
+    T.SetTableName("Docs");
+    T.AddField(std::make_unique<TVLTIntegerField>("Num"));
+    T.AddField(std::make_unique<TVLTMemoField>("Text"));
+    T.AddField(std::make_unique<TVLTBlobField>("Data"));
+    T.CreateTable();
+    T.Open();
+    T.AppendRecord({Int(1)});
+    T.Append();
+    T.FieldByName("Num").SetAsInteger(2);
+    T.FieldByName("Text").SetAsString(std::string("caf\xE9 ") + std::string(5000, 'x'));
+    T.FieldByName("Data").SetAsString(std::string("\x01\xFF", 2));
+    T.Post();
+  }
+  Db.Close();
+  std::string Out;
+  ASSERT_EQ(RunTool(Tool + " dump " + FileName + " Docs --password s3cret", Out), 0) << Out;
+  EXPECT_EQ(Out, "Num,Text,Data\n1,,\n2,caf\xC3\xA9 " + std::string(5000, 'x') + ",01FF\n");
+  ASSERT_EQ(RunTool(Tool + " check " + FileName + " --password s3cret", Out), 0) << Out;
+}
+
 TEST_F(DbToolTest, DamagedRecordPageStopsTheDumpButNotTheTableListOrTheCheck) {
   Build(300);
   DamageLastRecordPage();
