@@ -997,64 +997,30 @@ struct TFindScope {
 };
 }  // namespace
 
-bool TVLTDataSet::FindFirst() {
-  CheckBrowseMode();
-  FireScroll(BeforeScroll);
-  TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
-  FFiltered = true;
-  ActivateFilters();
-  FHandle->InternalFirst();
-  const bool Found = ReadRecord(grmNext);
-  if (Found) {
-    FBof = true;
-    FEof = false;
-  }
-  if (Found) AfterScrolled();
-  return Found;
-}
+bool TVLTDataSet::FindFirst() { return FindRecord(fsFirst); }
+bool TVLTDataSet::FindLast() { return FindRecord(fsLast); }
+bool TVLTDataSet::FindNext() { return FindRecord(fsNext); }
+bool TVLTDataSet::FindPrior() { return FindRecord(fsPrior); }
 
-bool TVLTDataSet::FindLast() {
+bool TVLTDataSet::FindRecord(TFindStart Start) {
   CheckBrowseMode();
   FireScroll(BeforeScroll);
+  const bool FromActive = Start == fsNext || Start == fsPrior;
+  if (FromActive && !FHasRecord) return false;
   TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
   FFiltered = true;
   ActivateFilters();
-  FHandle->InternalLast();
-  const bool Found = ReadRecord(grmPrior);
-  if (Found) {
-    FEof = true;
-    FBof = false;
-  }
-  if (Found) AfterScrolled();
-  return Found;
-}
-
-bool TVLTDataSet::FindNext() {
-  CheckBrowseMode();
-  FireScroll(BeforeScroll);
-  if (!FHasRecord) return false;
-  TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
-  FFiltered = true;
-  ActivateFilters();
-  PositionCursorOnActive();
-  const bool Found = ReadRecord(grmNext);
-  if (Found) FBof = FEof = false;
-  if (Found) AfterScrolled();
-  return Found;
-}
-
-bool TVLTDataSet::FindPrior() {
-  CheckBrowseMode();
-  FireScroll(BeforeScroll);
-  if (!FHasRecord) return false;
-  TFindScope Scope{*this, FFiltered, FFiltered, [this] { ActivateFilters(); }};
-  FFiltered = true;
-  ActivateFilters();
-  PositionCursorOnActive();
-  const bool Found = ReadRecord(grmPrior);
-  if (Found) FBof = FEof = false;
-  if (Found) AfterScrolled();
-  return Found;
+  if (Start == fsFirst)
+    FHandle->InternalFirst();
+  else if (Start == fsLast)
+    FHandle->InternalLast();
+  else
+    PositionCursorOnActive();
+  if (!ReadRecord(Start == fsFirst || Start == fsNext ? grmNext : grmPrior)) return false;
+  FBof = Start == fsFirst;
+  FEof = Start == fsLast;
+  AfterScrolled();
+  return true;
 }
 
 bool TVLTDataSet::Locate(const std::string& KeyFields, const std::vector<TVLTVariant>& KeyValues,

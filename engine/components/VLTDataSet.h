@@ -269,6 +269,10 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   // Re-reads the window around RecordID: that record, else the next one, else the last one.
   void ReadAround(const TVLTPageItemID& RecordID);
   void PositionCursorOnActive();
+  // The find operations: with the filter in force, read from the first or last record, or on
+  // from the active one.
+  enum TFindStart : uint8_t { fsFirst, fsLast, fsNext, fsPrior };
+  bool FindRecord(TFindStart Start);
   void ClearBuffers();
   void FireScroll(const TDataSetNotifyEvent& E) {
     if (E) E(*this);

@@ -789,6 +789,18 @@ void TVLTTable::AssignKeyValues(TKeyIndex Which, const std::vector<TVLTVariant>&
   FState = Saved;
 }
 
+void TVLTTable::ShowFoundRecord() {
+  TVLTCursor& C = *FHandle;
+  C.FirstPosition = C.LastPosition = false;
+  FireScroll(BeforeScroll);
+  {
+    TSharedReadLock Shared(C);
+    ReadRecord(grmCurrent);
+  }
+  FBof = FEof = false;
+  AfterScrolled();
+}
+
 bool TVLTTable::GotoKey() {
   CheckBrowseMode();
   TVLTCursor& C = *FHandle;
@@ -805,18 +817,10 @@ bool TVLTTable::GotoKey() {
     C.FreePosition(Pos);
     throw;
   }
-  if (Found) {
-    C.FirstPosition = C.LastPosition = false;
-    FireScroll(BeforeScroll);
-    {
-      TSharedReadLock Shared(C);
-      ReadRecord(grmCurrent);
-    }
-    FBof = FEof = false;
-    AfterScrolled();
-  } else {
+  if (Found)
+    ShowFoundRecord();
+  else
     C.RestorePosition(Pos);
-  }
   C.FreePosition(Pos);
   return Found;
 }
@@ -833,18 +837,10 @@ void TVLTTable::GotoNearest() {
     TScratchRecord Scratch(C, FActiveBuffer);
     Found = C.FindKey(C.KeyExclusive(Key) ? scGreater : scGreaterEqual);
   }
-  if (Found) {
-    C.FirstPosition = C.LastPosition = false;
-    FireScroll(BeforeScroll);
-    {
-      TSharedReadLock Shared(C);
-      ReadRecord(grmCurrent);
-    }
-    FBof = FEof = false;
-    AfterScrolled();
-  } else {
+  if (Found)
+    ShowFoundRecord();
+  else
     Last();
-  }
 }
 
 bool TVLTTable::FindKey(const std::vector<TVLTVariant>& KeyValues) {

@@ -235,6 +235,9 @@ class TVLTTable : public TVLTDataSet {
   enum TKeyIndex { kiLookup, kiRangeStart, kiRangeEnd, kiAppliedStart, kiAppliedEnd, kiSave };
 
   void CheckTableName() const;
+  // After a key search found a record: the window is re-read around it (under a shared table
+  // lock when one can be had) and the scroll events fire.
+  void ShowFoundRecord();
   // Runs Operation on a closed cursor of the table, opened exclusively on the database's engine
   // session; the database is held open for the duration.
   void WithTableCursor(const std::function<void(TVLTCursor&)>& Operation);
