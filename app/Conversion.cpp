@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/FileUtil.h"
+#include "app/TargetComponents.h"
 
 namespace vlt::app {
 
@@ -19,6 +20,16 @@ bool EndsWith(std::string_view S, std::string_view Suffix) {
   return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
 }
 }  // namespace
+
+TConverter::TConverter(TConversionUI& UI) : FUI(UI) {}
+TConverter::~TConverter() = default;
+
+TTargetComponents& TConverter::Targets() {
+  if (!FTargets) FTargets = std::make_unique<TTargetComponents>();
+  return *FTargets;
+}
+
+void TConverter::FormCreate() { Targets().RegisterExtendedIndexDefs(); }
 
 const TAreaInfo& AreaInfo(TArea Area) { return kAreas[static_cast<size_t>(Area)]; }
 

@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,9 @@
 #include "app/ConversionUI.h"
 
 namespace vlt::app {
+
+class TTargetComponents;
+struct TCopyPair;
 
 // The data areas, in the order a run converts them.
 enum class TArea { Contributions, Payroll, ChkSch, Loans, Ledger };
@@ -55,13 +60,14 @@ enum class TRunOutcome { NoBackups, Complete, Errors };
 
 class TConverter {
  public:
-  explicit TConverter(TConversionUI& UI) : FUI(UI) {}
-  virtual ~TConverter() = default;
+  explicit TConverter(TConversionUI& UI);
+  virtual ~TConverter();
   TConverter(const TConverter&) = delete;
   TConverter& operator=(const TConverter&) = delete;
 
-  // Once, when the main window is created: registers what the target catalogue needs.
-  virtual void FormCreate() {}
+  // Once, when the main window is created: registers the extended index definitions of the
+  // ledger tables on their components.
+  virtual void FormCreate();
 
   // The whole run over FolderText (the text of the folder edit).
   TRunOutcome ConvertData(const std::string& FolderText);
@@ -76,10 +82,13 @@ class TConverter {
 
   // The area conversions. Each returns 1 when it created and filled its target database, else
   // 0; each reads BackupDir, writes its own log file and empties the log buffer.
-  virtual int32_t ConvertPayroll() { return 0; }
-  virtual int32_t ConvertChkSch() { return 0; }
-  virtual int32_t ConvertLoans() { return 0; }
-  virtual int32_t ConvertLedger() { return 0; }
+  virtual int32_t ConvertPayroll();
+  virtual int32_t ConvertChkSch();
+  virtual int32_t ConvertLoans();
+  virtual int32_t ConvertLedger();
+
+  // The target database and table components (made on first use; starts the engine).
+  TTargetComponents& Targets();
 
   // Run state.
   const std::string& BackupDir() const { return FBackupDir; }
@@ -104,11 +113,30 @@ class TConverter {
  private:
   TRunOutcome RunFolders(const std::string& FolderText);
 
+  // The skeleton of the table-copy areas (after the folder and source conditions held): the
+  // bar's range and step, the database component's settings, Body inside one error handler,
+  // the closing line and the log file. An error that reaches the handler is logged; when the
+  // area had not finished, its partial database (and compaction file) is closed and deleted so
+  // that a later run converts the area again. Body returns the area's result.
+  int32_t RunCopyArea(TArea Area, const std::string& TargetFile, const std::string& LogFile, int Step,
+                      const char* ClosingLine, const std::function<int32_t()>& Body,
+                      const std::function<void()>& BeforeLog = {});
+  // Copies each pair into its target table, stepping the bar after each table that opened.
+  void CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs, bool EventsBetweenTables);
+  // One pair with per-record progress (check schedule, loans); a source that cannot be opened
+  // ends the area with an error.
+  void CopyWithRecordProgress(TArea Area, const TCopyPair& Pair);
+  // Closes the area's tables and database, then compacts the file.
+  void CloseAndCompact(TArea Area);
+  // The payroll database without sources: ten empty tables.
+  void MakeEmptyPayroll(const std::string& TargetFile);
+
   TConversionUI& FUI;
   std::string FBackupDir;
   int32_t FConversionError = 0;
   int32_t FConvertedCount = 0;
   std::vector<std::string> FLog;
+  std::unique_ptr<TTargetComponents> FTargets;
 };
 
 }  // namespace vlt::app

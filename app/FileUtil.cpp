@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdio.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -77,6 +79,84 @@ std::string FindFileNoCase(const std::string& Dir, std::string_view Name) {
   for (const TDirEntry& E : ListDirectory(Dir))
     if (!E.IsDirectory && SameText(E.Name, Name)) return JoinPath(Dir, E.Name);
   return {};
+}
+
+std::string FindDirNoCase(const std::string& Dir, std::string_view Name) {
+  std::string Exact = JoinPath(Dir, Name);
+  if (DirectoryExists(Exact)) return Exact;
+  for (const TDirEntry& E : ListDirectory(Dir))
+    if (E.IsDirectory && SameText(E.Name, Name)) return JoinPath(Dir, E.Name);
+  return {};
+}
+
+bool DeleteFileIfExists(const std::string& Path) { return ::unlink(Path.c_str()) == 0 || errno == ENOENT; }
+
+bool RenameNoReplace(const std::string& From, const std::string& To) {
+  return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+namespace {
+
+// Syncs the folder holding Path, so a rename into it survives a power cut.
+void SyncFolderOf(const std::string& Path) {
+  std::string Dir = ExtractFilePath(Path);
+  int Fd = ::open(Dir.empty() ? "." : Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) return;
+  ::fsync(Fd);
+  ::close(Fd);
+}
+
+[[noreturn]] void FailOn(const std::string& What, const std::string& Path) {
+  throw std::system_error(errno, std::generic_category(), What + " \"" + Path + "\"");
+}
+
+}  // namespace
+
+void CopyFileReplacing(const std::string& From, const std::string& To) {
+  int In = ::open(From.c_str(), O_RDONLY | O_CLOEXEC);
+  if (In < 0) FailOn("Cannot open file", From);
+  const std::string Temp = To + ".copy-tmp";
+  int Out = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (Out < 0) {
+    int Err = errno;
+    ::close(In);
+    errno = Err;
+    FailOn("Cannot create file", Temp);
+  }
+  auto Abandon = [&](const char* What, const std::string& Path) {
+    int Err = errno;
+    ::close(In);
+    ::close(Out);
+    ::unlink(Temp.c_str());
+    errno = Err;
+    FailOn(What, Path);
+  };
+  char Buf[65536];
+  for (;;) {
+    ssize_t N = ::read(In, Buf, sizeof Buf);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) Abandon("Cannot read file", From);
+    if (N == 0) break;
+    for (ssize_t Done = 0; Done < N;) {
+      ssize_t W = ::write(Out, Buf + Done, static_cast<size_t>(N - Done));
+      if (W < 0 && errno == EINTR) continue;
+      if (W <= 0) Abandon("Cannot write file", Temp);
+      Done += W;
+    }
+  }
+  if (::fsync(Out) != 0) Abandon("Cannot write file", Temp);
+  ::close(In);
+  if (::close(Out) != 0) {
+    ::unlink(Temp.c_str());
+    FailOn("Cannot write file", Temp);
+  }
+  if (::rename(Temp.c_str(), To.c_str()) != 0) {
+    int Err = errno;
+    ::unlink(Temp.c_str());
+    errno = Err;
+    FailOn("Cannot replace file", To);
+  }
+  SyncFolderOf(To);
 }
 
 void WriteLogFile(const std::string& Path, const std::vector<std::string>& Lines) {

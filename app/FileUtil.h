@@ -36,6 +36,21 @@ std::vector<TDirEntry> ListDirectory(const std::string& Dir);
 // wins when several match. Empty when there is none.
 std::string FindFileNoCase(const std::string& Dir, std::string_view Name);
 
+// The folder in Dir whose name equals Name without regard to case; the exact name wins. Empty
+// when there is none.
+std::string FindDirNoCase(const std::string& Dir, std::string_view Name);
+
+// Removes a file; false when it could not be removed (a missing file counts as removed).
+bool DeleteFileIfExists(const std::string& Path);
+
+// Renames From to To unless To exists; false when the rename did not happen.
+bool RenameNoReplace(const std::string& From, const std::string& To);
+
+// Copies From to To byte for byte, replacing To: the copy is written to a temporary file beside
+// To, synced, and renamed over it, so To is always either the old or the whole new file.
+// Throws std::system_error naming the file on failure (and leaves no temporary file behind).
+void CopyFileReplacing(const std::string& From, const std::string& To);
+
 // Writes Lines to Path, each ending in CR LF, as they stand (8-bit text); creates or truncates
 // the file. Nothing is written, and no file is made, when Lines is empty. Throws
 // std::system_error when the file cannot be written.

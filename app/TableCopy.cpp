@@ -1,0 +1,206 @@
+#include "app/TableCopy.h"
+
+#include <cmath>
+#include <exception>
+
+#include "app/ParadoxTypes.h"
+#include "engine/components/VLTField.h"
+#include "engine/expr/VLTLocale.h"
+#include "engine/expr/VLTVariant.h"
+
+namespace vlt::app {
+
+namespace {
+
+std::vector<std::string> SplitNames(const std::string& List) {
+  std::vector<std::string> Out;
+  std::string Cur;
+  for (char C : List) {
+    if (C == ';' || C == ',') {
+      if (!Cur.empty()) Out.push_back(Cur);
+      Cur.clear();
+    } else if (C != ' ') {
+      Cur += C;
+    }
+  }
+  if (!Cur.empty()) Out.push_back(Cur);
+  return Out;
+}
+
+// Closes a table component on every path out of the copy.
+class TCloseOnExit {
+ public:
+  explicit TCloseOnExit(std::function<void()> Close) : FClose(std::move(Close)) {}
+  ~TCloseOnExit() {
+    try {
+      FClose();
+    } catch (...) {
+    }
+  }
+  TCloseOnExit(const TCloseOnExit&) = delete;
+  TCloseOnExit& operator=(const TCloseOnExit&) = delete;
+
+ private:
+  std::function<void()> FClose;
+};
+
+std::string ErrorText(const std::exception& E) { return E.what(); }
+
+int64_t IntegerOf(const TParadoxValue& V) {
+  if (V.Kind == TParadoxValue::vkFloat || V.Kind == TParadoxValue::vkCurrency) return static_cast<int64_t>(V.Float);
+  return V.Int;
+}
+
+}  // namespace
+
+int32_t ScheduleFlags(int32_t F) { return (F & 1023) + ((F & 1024) != 0 ? 6144 : 0); }
+
+std::vector<std::string> SourceFieldNames(const TCopyPair& Pair, const std::vector<std::string>& TargetFields) {
+  if (Pair.SourceFields[0] != 0) return SplitNames(Pair.SourceFields);
+  return TargetFields;
+}
+
+void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
+  if (Value.IsNull()) {
+    Target.Clear();
+    return;
+  }
+  TVLTVariant V;
+  switch (Value.Kind) {
+    case TParadoxValue::vkNull: break;
+    case TParadoxValue::vkBoolean: V.SetAsBoolean(Value.Int != 0); break;
+    case TParadoxValue::vkInteger: V.SetAsInt64(Value.Int); break;
+    case TParadoxValue::vkFloat: V.SetAsDouble(Value.Float); break;
+    case TParadoxValue::vkCurrency: V.SetAsCurrency(Value.Float); break;
+    case TParadoxValue::vkString:
+    case TParadoxValue::vkBytes: V.SetAsAnsiString(Value.Str); break;
+    case TParadoxValue::vkDate: V.SetAsVLTDate(static_cast<int32_t>(Value.Int)); break;
+    case TParadoxValue::vkTime: V.SetAsVLTTime(static_cast<int32_t>(Value.Int)); break;
+    case TParadoxValue::vkDateTime: {
+      const double Ms = Value.Float;
+      TVLTDateTime DT;
+      DT.Date = static_cast<int32_t>(std::floor(Ms / 86400000.0));
+      DT.Time = static_cast<int32_t>(Ms - DT.Date * 86400000.0);
+      V.SetAsVLTDateTime(DT);
+      break;
+    }
+  }
+  Target.SetAsVariant(V);
+}
+
+std::string SourceValueText(const TParadoxValue& Value) {
+  switch (Value.Kind) {
+    case TParadoxValue::vkNull: return {};
+    case TParadoxValue::vkBoolean: return std::string(TVLTLocale::BoolName(Value.Int != 0));
+    case TParadoxValue::vkInteger: return std::to_string(Value.Int);
+    case TParadoxValue::vkFloat:
+    case TParadoxValue::vkCurrency: return TVLTLocale::FormatFloat(Value.Float, 15);
+    case TParadoxValue::vkString:
+    case TParadoxValue::vkBytes: return Value.Str;
+    case TParadoxValue::vkDate: return TVLTLocale::FormatDate(static_cast<int32_t>(Value.Int));
+    case TParadoxValue::vkTime: return TVLTLocale::FormatTime(static_cast<int32_t>(Value.Int));
+    case TParadoxValue::vkDateTime: {
+      const int32_t Day = static_cast<int32_t>(std::floor(Value.Float / 86400000.0));
+      return TVLTLocale::FormatDateTime(Day, static_cast<int32_t>(Value.Float - Day * 86400000.0));
+    }
+  }
+  return {};
+}
+
+bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Dir, std::vector<std::string>& Log,
+                 const TCopyProgress& Progress, TCopyCounts* Counts) {
+  TCopyCounts Local;
+  TCopyCounts& C = Counts ? *Counts : Local;
+  C = {};
+
+  TParadoxTable Source;
+  TCloseOnExit CloseSource([&] { Source.Close(); });
+  TCloseOnExit CloseTarget([&] { Target.Close(); });
+
+  std::vector<TParadoxField*> From;
+  std::vector<TVLTField*> To;
+  int FieldT = -1, FieldF = -1, FieldActive = -1;
+  try {
+    Source.SetDatabaseName(Dir);
+    Source.SetTableName(Pair.SourceTable);
+    Source.SetTableType(ttParadox);
+    Source.SetReadOnly(true);
+    Source.SetIndexFieldNames(Pair.IndexFieldNames);
+    Source.Open();
+    Target.Open();
+
+    std::vector<std::string> TargetNames;
+    for (int32_t I = 0; I < Target.FieldCount(); ++I) TargetNames.push_back(Target.Fields(I).FieldName());
+    const std::vector<std::string> Names = SourceFieldNames(Pair, TargetNames);
+    if (Names.size() > TargetNames.size())
+      throw EParadoxError("Table \"" + std::string(Pair.SourceTable) + "\" has more fields than its target.");
+    for (size_t I = 0; I < Names.size(); ++I) {
+      From.push_back(&Source.FieldByName(Names[I]));
+      To.push_back(&Target.Fields(static_cast<int32_t>(I)));
+    }
+    if (Pair.Rule == TCopyRule::CheckSchedule) {
+      FieldT = 0;
+      FieldF = 8;
+    } else if (Pair.Rule == TCopyRule::Loans) {
+      FieldActive = Target.FieldByName("Active").FieldNo() - 1;
+    }
+  } catch (const std::exception&) {
+    Log.push_back(kLogErrorOpeningTable + std::string(Pair.SourceTable));
+    return false;
+  }
+
+  C.SourceRecords = Source.RecordCount();
+  if (Progress.Started) Progress.Started(C.SourceRecords);
+
+  std::vector<TParadoxValue> Values(From.size());
+  for (Source.First(); !Source.Eof(); Source.Next()) {
+    std::string Failure;
+    try {
+      for (size_t I = 0; I < From.size(); ++I) Values[I] = From[I]->AsVariant();
+    } catch (const std::exception& E) {
+      Failure = ErrorText(E);
+    }
+    if (Failure.empty() && !Values.empty() && Values[0].IsNull()) {
+      ++C.Skipped;
+      if (Progress.Record) Progress.Record();
+      continue;
+    }
+    if (Failure.empty()) {
+      try {
+        Target.Append();
+        for (size_t I = 0; I < Values.size(); ++I) AssignSourceValue(*To[I], Values[I]);
+        if (FieldF >= 0 && !Values[static_cast<size_t>(FieldF)].IsNull() &&
+            IntegerOf(Values[static_cast<size_t>(FieldT)]) <= 0) {
+          const auto F = static_cast<int32_t>(IntegerOf(Values[static_cast<size_t>(FieldF)]));
+          To[static_cast<size_t>(FieldF)]->SetAsInteger(ScheduleFlags(F));
+        }
+        if (FieldActive >= 0) Target.Fields(FieldActive).SetAsBoolean(true);
+        Target.Post();
+        ++C.Written;
+      } catch (const std::exception& E) {
+        Failure = ErrorText(E);
+        try {
+          Target.Cancel();
+        } catch (...) {
+        }
+      }
+    }
+    if (!Failure.empty()) {
+      std::string Line = kLogErrorWritingRecord + Target.TableName() + ": ";
+      for (size_t I = 0; I < From.size(); ++I) {
+        try {
+          Line += SourceValueText(From[I]->AsVariant());
+        } catch (const std::exception&) {
+          Line += "?";
+        }
+        Line += ", ";
+      }
+      Log.push_back(std::move(Line));
+      ++C.Rejected;
+    }
+    if (Progress.Record) Progress.Record();
+  }
+  return true;
+}
+
+}  // namespace vlt::app

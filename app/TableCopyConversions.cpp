@@ -1,0 +1,269 @@
+// The four table-copy areas: payroll, check schedule, loans and ledger. Each checks that the
+// backup folder is its business, then runs the shared skeleton (RunCopyArea) with its own body:
+// create the database and tables, copy the source pairs, close and compact.
+#include <algorithm>
+#include <exception>
+
+#include "app/Conversion.h"
+#include "app/ConvertUtil.h"
+#include "app/FileUtil.h"
+#include "app/TableCopy.h"
+#include "app/TargetComponents.h"
+
+namespace vlt::app {
+
+namespace {
+
+// clang-format off
+const std::vector<TCopyPair> kPayrollPairs = {
+  {"dexold", "DEDTEX.DB", "DedTEx", "DNum;TNum"},
+  {"dold", "DEDUCTS.DB", "Deducts", "DName;Num;BAmt;BPct;AAmt;APct"},
+  {"eold", "EMPDATA.DB", "EmpData"},
+  {"edold", "EMPDEDS.DB", "EmpDeds"},
+  {"ewold", "EMPWITHS.DB", "EmpWiths"},
+  {"ddold", "PAYDD.DB", "PayDD"},
+  {"prold", "PAYROLL.DB", "Payroll"},
+  {"twold", "PAYTAX.DB", "PayTax"},
+  {"taold", "TAXACCTS.DB", "TaxAccts"},
+};
+
+const TCopyPair kSchedulePair = {"cstbl0", "chksc.db", "Schedule", "t;d;n;num;a;fn;pn;bn;f;p;b", "",
+                                 TCopyRule::CheckSchedule};
+const TCopyPair kLoanPair = {"ltbl0", "LOAN.DB", "Loan", "LNum;LYr;LName;SDate;EDate;SBal;FDate;i;P;CType", "",
+                             TCopyRule::Loans};
+
+const std::vector<TCopyPair> kLedgerPairs = {
+  {"biold", "BANKINFO.DB", "BankInfo", "Pos;Name;Num;BBal;ANum1;ANum2"},
+  {"bkold", "BANKFILE.DB", "BankFile", "AcctNum;BDate;TransType;TransNum;Amount;Reconciled;Payroll;Payee"},
+  {"ecold", "EXPCATS.DB", "ExpCats", "Pos;Name;Num"},
+  {"egold", "EXPGRPS.DB", "ExpGrps", "Cat;Pos;Name;Num"},
+  {"eaold", "EXPACCT.DB", "ExpAcct", "Cat;Group;Pos;Name;Num;Budget"},
+  {"icold", "INTCATS.DB", "IntCats", "Pos;Name;Num"},
+  {"iaold", "INTACCT.DB", "IntAcct", "Cat;Pos;Name;Num;BBal"},
+  {"fyold", "FYINFO.DB", "FYInfo", "Fystart;Fyend"},
+  {"pyold", "PAYEES.DB", "Payees", "Name;Num;Addr1;Addr2;City;State;Zip;Country;Phone;ANum"},
+  {"trold", "TRANFILE.DB", "TranFile",
+   "TransDate;BankAccountNum;TransType;TransNum;ExpAccountNum;IntAccountNum;Num;ExpCredit;Amount;Comment",
+   "TransDate;BankAccountNum;TransType;TransNum"},
+};
+const TCopyPair kAllocPair = {"alold", "Alloc.db", "Alloc", "n;t1;t2;t3;name"};
+const TCopyPair kReportPair = {"arold", "report.db", "Report", "R;T;C;Name;Code;Num;O"};
+// clang-format on
+
+const char* const kPayrollSources[] = {"DedTex.db", "Deducts.db", "EmpData.db", "EmpDeds.db", "EmpWiths.db",
+                                       "PayDD.db",  "Payroll.db", "PayTax.db",  "TaxAccts.db"};
+const char* const kLedgerSources[] = {"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db", "expacct.db",
+                                      "fyinfo.db",   "intcats.db",  "intacct.db", "payees.db",  "tranfile.db"};
+
+constexpr const char* kClosingComplete = "Conversion Complete";
+constexpr const char* kClosingLedger = "Conversion Process Finished";
+
+bool EndsWith(std::string_view S, std::string_view Suffix) {
+  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
+}
+
+bool HasFile(const std::string& Dir, std::string_view Name) { return !FindFileNoCase(Dir, Name).empty(); }
+
+template <size_t N>
+bool HasAll(const std::string& Dir, const char* const (&Names)[N]) {
+  return std::all_of(std::begin(Names), std::end(Names), [&](const char* Name) { return HasFile(Dir, Name); });
+}
+
+}  // namespace
+
+int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile, const std::string& LogFile, int Step,
+                                const char* ClosingLine, const std::function<int32_t()>& Body,
+                                const std::function<void()>& BeforeLog) {
+  const std::string Target = JoinPath(FBackupDir, TargetFile);
+  const std::string Compaction = Target + ".tmp";
+  const bool CompactionFileWasThere = FileExists(Compaction);
+
+  FUI.SetProgressRange(0, 100);
+  FUI.SetProgressStep(Step);
+  Targets().PrepareDatabase(Area, Target);
+  int32_t Result = 0;
+  try {
+    Result = Body();
+  } catch (const std::exception& E) {
+    AddLog(E.what());
+  } catch (...) {
+    AddLog("Unknown error");
+  }
+  if (Result == 0) {
+    // The area did not finish: leave nothing behind that would make a later run skip it.
+    Targets().CloseQuietly(Area);
+    DeleteFileIfExists(Target);
+    if (!CompactionFileWasThere) DeleteFileIfExists(Compaction);
+  }
+  AddLog(ClosingLine);
+  if (BeforeLog) BeforeLog();
+  WriteLog(LogFile);
+  FLog.clear();
+  return Result;
+}
+
+void TConverter::CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs, bool EventsBetweenTables) {
+  for (const TCopyPair& Pair : Pairs) {
+    if (CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog)) FUI.StepProgress();
+    if (EventsBetweenTables) FUI.ProcessPendingEvents();
+  }
+}
+
+void TConverter::CopyWithRecordProgress(TArea Area, const TCopyPair& Pair) {
+  int32_t Every = 1, Count = 0;
+  TCopyProgress Progress;
+  Progress.Started = [&](int32_t N) {
+    if (N <= 0) {
+      Every = 0;  // an empty source leaves the bar alone
+      return;
+    }
+    int32_t StepSize = 90 / N;
+    Every = 1;
+    if (StepSize == 0) {
+      StepSize = 1;
+      Every = N / 100;
+    }
+    FUI.SetProgressStep(StepSize);
+  };
+  Progress.Record = [&] {
+    ++Count;
+    if (Every <= 1 || Count % Every == 0) FUI.StepProgress();
+  };
+  if (!CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog, Progress)) {
+    // Counting the records of a table that never opened fails, which ends the area.
+    throw EParadoxError(std::string(Pair.Component) + ": Cannot perform this operation on a closed dataset");
+  }
+}
+
+void TConverter::CloseAndCompact(TArea Area) {
+  Targets().CloseQuietly(Area);
+  TVLTDatabase& Db = Targets().Database(Area);
+  Db.Close();
+  Db.CompactDatabase();
+}
+
+void TConverter::MakeEmptyPayroll(const std::string& TargetFile) {
+  const std::string Target = JoinPath(FBackupDir, TargetFile);
+  Targets().PrepareDatabase(TArea::Payroll, Target);
+  try {
+    Targets().CreateDatabaseAndTables(TArea::Payroll);
+    Targets().CloseQuietly(TArea::Payroll);
+    Targets().Database(TArea::Payroll).Close();
+  } catch (...) {
+    // Nothing is logged for the empty database; a half-made one is not left behind.
+    Targets().CloseQuietly(TArea::Payroll);
+    DeleteFileIfExists(Target);
+  }
+}
+
+int32_t TConverter::ConvertPayroll() {
+  const TAreaInfo& A = AreaInfo(TArea::Payroll);
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasAll(FBackupDir, kPayrollSources)) {
+    MakeEmptyPayroll(A.TargetFile);
+    return 0;
+  }
+  return RunCopyArea(TArea::Payroll, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
+    FUI.SetProgressPosition(0);
+    AddLog("Convert " + FBackupDir);
+    Targets().CreateDatabaseAndTables(TArea::Payroll);
+    FUI.StepProgress();
+    CopyPairs(TArea::Payroll, kPayrollPairs, false);
+    CloseAndCompact(TArea::Payroll);
+    // Extra work: the pay-data file goes along into the ledger's folder. Its failure is logged
+    // but the database stands.
+    const std::string PayDir = FindDirNoCase(FBackupDir, "payroll.dir");
+    const std::string From = PayDir.empty() ? std::string() : FindFileNoCase(PayDir, "pdfile.txt");
+    if (!From.empty()) {
+      try {
+        std::string LedgerDir = FindDirNoCase(FBackupDir, "mstrldgr.dir");
+        if (LedgerDir.empty()) LedgerDir = JoinPath(FBackupDir, "mstrldgr.dir");
+        std::string To = FindFileNoCase(LedgerDir, "pdfile.txt");
+        if (To.empty()) To = JoinPath(LedgerDir, "pdfile.txt");
+        CopyFileReplacing(From, To);
+      } catch (const std::exception& E) {
+        AddLog(E.what());
+      }
+    }
+    return 1;
+  });
+}
+
+int32_t TConverter::ConvertChkSch() {
+  const TAreaInfo& A = AreaInfo(TArea::ChkSch);
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasFile(FBackupDir, "chksc.db")) return 0;
+  return RunCopyArea(TArea::ChkSch, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
+    FUI.SetProgressPosition(0);
+    AddLog("Convert: " + FBackupDir);
+    Targets().CreateDatabaseAndTables(TArea::ChkSch);
+    FUI.StepProgress();
+    CopyWithRecordProgress(TArea::ChkSch, kSchedulePair);
+    CloseAndCompact(TArea::ChkSch);
+    FUI.SetProgressPosition(100);
+    return 1;
+  });
+}
+
+int32_t TConverter::ConvertLoans() {
+  const TAreaInfo& A = AreaInfo(TArea::Loans);
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasFile(FBackupDir, "loan.db")) return 0;
+  return RunCopyArea(TArea::Loans, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
+    FUI.SetProgressPosition(0);
+    AddLog("Convert " + FBackupDir);
+    Targets().CreateDatabaseAndTables(TArea::Loans);
+    FUI.StepProgress();
+    CopyWithRecordProgress(TArea::Loans, kLoanPair);
+    CloseAndCompact(TArea::Loans);
+    FUI.SetProgressPosition(100);
+    return 1;
+  });
+}
+
+int32_t TConverter::ConvertLedger() {
+  const int32_t Year = BackupYear(FBackupDir);
+  if (!EndsWith(FBackupDir, AreaInfo(TArea::Ledger).FolderSuffix) || Year < 1981) return 0;
+  const std::string TargetFile = LedgerTargetFile(Year);
+  if (FileExists(JoinPath(FBackupDir, TargetFile)) || !HasAll(FBackupDir, kLedgerSources)) return 0;
+
+  FUI.ProcessPendingEvents();
+  const int32_t Result = RunCopyArea(
+      TArea::Ledger, TargetFile, LedgerLogFile(Year), 7, kClosingLedger,
+      [&] {
+        PrepareParadoxTables(FBackupDir, TPrepareMode::Ledger, FUI);
+        {
+          // The transactions must open in their reading order before anything is written.
+          TParadoxTable Tran;
+          Tran.SetDatabaseName(FBackupDir);
+          Tran.SetTableName(kLedgerPairs.back().SourceTable);
+          Tran.SetTableType(ttParadox);
+          Tran.SetReadOnly(true);
+          Tran.SetIndexFieldNames(kLedgerPairs.back().IndexFieldNames);
+          Tran.Open();
+          Tran.Close();
+        }
+        FUI.SetProgressPosition(0);
+        AddLog("Convert " + std::to_string(Year));
+        Targets().CreateDatabaseAndTables(TArea::Ledger, {"Alloc", "Report"});
+        FUI.StepProgress();
+        CopyPairs(TArea::Ledger, kLedgerPairs, true);
+        if (HasFile(FBackupDir, "alloc.db")) {
+          Targets().CreateTable(TArea::Ledger, "Alloc");
+          CopyPairs(TArea::Ledger, {kAllocPair}, true);
+        }
+        Targets().CreateTable(TArea::Ledger, "Report");
+        if (HasFile(FBackupDir, "report.db")) CopyPairs(TArea::Ledger, {kReportPair}, true);
+        CloseAndCompact(TArea::Ledger);
+        FUI.SetProgressPosition(100);
+        return 1;
+      },
+      [&] {
+        const std::string Flag = FindFileNoCase(FBackupDir, "backup.fl");
+        if (!Flag.empty()) RenameNoReplace(Flag, JoinPath(FBackupDir, "backup_" + std::to_string(Year) + ".fl"));
+      });
+  FUI.ProcessPendingEvents();
+  return Result;
+}
+
+}  // namespace vlt::app
