@@ -19,15 +19,23 @@ class TFakeUI : public app::TConversionUI {
   std::vector<bool> States;  // every SetConverting call
   app::TProgressState Progress;
   int PendingEventCalls = 0;
+  int StepCalls = 0;
+  std::vector<int> StepSizes;  // every SetProgressStep call
 
   void ShowError(const std::string& Text) override { Boxes.push_back({true, Text}); }
   void ShowInformation(const std::string& Text) override { Boxes.push_back({false, Text}); }
   void SetConverting(bool Converting) override { States.push_back(Converting); }
   void SetProgressRange(int Min, int Max) override { Progress.SetRange(Min, Max); }
-  void SetProgressStep(int Step) override { Progress.SetStep(Step); }
+  void SetProgressStep(int Step) override {
+    StepSizes.push_back(Step);
+    Progress.SetStep(Step);
+  }
   void SetProgressPosition(int Position) override { Progress.SetPosition(Position); }
   int ProgressPosition() const override { return Progress.Position(); }
-  void StepProgress() override { Progress.Step(); }
+  void StepProgress() override {
+    ++StepCalls;
+    Progress.Step();
+  }
   void ProcessPendingEvents() override { ++PendingEventCalls; }
 };
 
