@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "engine/components/VLTBaseSession.h"
-#include "engine/components/VLTLocateCondition.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTMemory.h"
@@ -48,11 +47,40 @@ void TVLTCursor::FreeRecordBuffer(uint8_t*& Buffer) {
   Buffer = nullptr;
 }
 
+bool TVLTCursor::FilterExpressionsAccept(const uint8_t* RecordBuffer) {
+  for (TVLTExpression* E : {FFilterExpression.get(), FSQLFilterExpression}) {
+    if (!E) continue;
+    E->AssignCursorBuffer(RecordBuffer, false);
+    if (!E->GetResult()) return false;
+  }
+  return true;
+}
+
 bool TVLTCursor::SearchExpressionAccepts(const TVLTExpression& Expression,
                                          const uint8_t* RecordBuffer) {
-  if (auto* C = dynamic_cast<const TVLTLocateCondition*>(&Expression))
-    return C->Accepts(*this, RecordBuffer);
-  return false;
+  // Evaluating writes only the nodes' own result values; the table data hands the search
+  // expression over as const because it never changes the condition itself.
+  auto& E = const_cast<TVLTExpression&>(Expression);
+  E.AssignCursorBuffer(RecordBuffer, false);
+  return E.GetResult();
+}
+
+bool TVLTCursor::FindExprField(std::string_view Name, TVLTExprFieldInfo& Info) const {
+  int32_t No = FFieldDefs ? FFieldDefs->GetDefNumberByName(Name) : -1;
+  if (No < 0 && FVisibleFieldDefs) {
+    const int32_t V = FVisibleFieldDefs->GetDefNumberByName(Name);
+    if (V >= 0) No = (*FVisibleFieldDefs)[V].FFieldNoReference;
+  }
+  if (No < 0 || No >= FieldCount()) return false;
+  const TVLTFieldDef& F = (*FFieldDefs)[No];
+  Info.FieldName = F.FName;
+  Info.FieldNo = No;
+  Info.Offset = F.FMemoryOffset;
+  Info.DataSize = F.FMemoryDataSize;
+  Info.FieldSize = F.FFieldSize;
+  Info.FieldType = F.FAdvancedFieldType;
+  Info.BaseFieldType = F.FBaseFieldType;
+  return true;
 }
 
 // ---- geometry ----

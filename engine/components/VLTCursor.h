@@ -43,6 +43,8 @@
 #include "engine/core/VLTFieldDef.h"
 #include "engine/core/VLTIndexDef.h"
 #include "engine/core/VLTTableData.h"
+#include "engine/expr/VLTExprCursor.h"
+#include "engine/expr/VLTExpression.h"
 #include "engine/expr/VLTVariant.h"
 
 namespace vlt {
@@ -72,7 +74,7 @@ enum TVLTMatchOperator : uint8_t { moEqual, moNotEqual, moLess, moLessEqual, moG
 // Bookmark flags of a record buffer.
 enum : uint8_t { kBookmarkCurrent = 0, kBookmarkBOF = 1, kBookmarkEOF = 2, kBookmarkInserted = 3 };
 
-class TVLTCursor : public TVLTTableCursor {
+class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
  public:
   TVLTCursor();
   ~TVLTCursor() override;
@@ -150,8 +152,16 @@ class TVLTCursor : public TVLTTableCursor {
   bool HasFilterExpressions() const override {
     return FFilterExpression != nullptr || FSQLFilterExpression != nullptr;
   }
+  // Both filter expressions (those that are set) evaluate to true on RecordBuffer.
+  bool FilterExpressionsAccept(const uint8_t* RecordBuffer) override;
   bool SearchExpressionAccepts(const TVLTExpression& Expression,
                                const uint8_t* RecordBuffer) override;
+
+  // ---- what expressions read through the cursor ----
+  bool FindExprField(std::string_view Name, TVLTExprFieldInfo& Info) const override;
+  const uint8_t* ExprCurrentRecordBuffer() const override { return FCurrentRecordBuffer; }
+  int32_t ExprRecordSize() const override { return FBookmarkOffset; }
+  int32_t ExprSessionID() const override { return SessionID(); }
 
   // ---- non-virtual operations ----
   void SetSession(TVLTBaseSession* Session);

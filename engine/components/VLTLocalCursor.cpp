@@ -5,13 +5,13 @@
 
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalSession.h"
-#include "engine/components/VLTLocateCondition.h"
 #include "engine/components/VLTTableLockAccess.h"
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/protect/VLTMemoryStream.h"
+#include "engine/protect/VLTTemporaryStream.h"
 
 namespace vlt {
 
@@ -577,12 +577,15 @@ void TVLTLocalCursor::ApplyDistinct(const std::vector<std::string>& FieldNamesLi
   DisableRecordBitmap();
 }
 
-void TVLTLocalCursor::ActivateFilters(const std::string& FilterText, bool /*CaseInsensitive*/,
-                                      bool /*PartialKey*/) {
+void TVLTLocalCursor::ActivateFilters(const std::string& FilterText, bool CaseInsensitive,
+                                      bool PartialKey) {
   FFilterExpression.reset();
   DisableRecordBitmap();
   if (FilterText.find_first_not_of(" \t\r\n") == std::string::npos) return;
-  throw EVLTException(30460, "Filter expressions are not supported yet: %s", {FilterText});
+  auto E = std::make_unique<TVLTExpression>();
+  // A text that does not parse leaves no filter behind: the error is the caller's answer.
+  E->ParseForFilter(this, FilterText, CaseInsensitive, PartialKey);
+  FFilterExpression = std::move(E);
 }
 
 void TVLTLocalCursor::DeactivateFilters() {
@@ -590,28 +593,43 @@ void TVLTLocalCursor::DeactivateFilters() {
   DisableRecordBitmap();
 }
 
+namespace {
+
+TVLTDataOperator ToDataOperator(TVLTMatchOperator Operator) {
+  switch (Operator) {
+    case moEqual: return doEQ;
+    case moNotEqual: return doNE;
+    case moLess: return doLT;
+    case moLessEqual: return doLE;
+    case moGreater: return doGT;
+    case moGreaterEqual: return doGE;
+  }
+  return doEQ;
+}
+
+}  // namespace
+
+void TVLTLocalCursor::CheckVisibleField(const std::string& Name) const {
+  const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(Name) : -1;
+  if (V < 0) throw EVLTException(30345, "Field '%s' not found", {Name});
+}
+
 bool TVLTLocalCursor::Locate(const std::string& KeyFields, const std::vector<TVLTVariant>& KeyValues,
                              bool CaseInsensitive, bool PartialKey) {
   TVLTTableData& T = CheckedTableData(10630);
-  TVLTLocateCondition Condition(CaseInsensitive, PartialKey);
-  size_t Start = 0, ValueNo = 0;
-  while (Start <= KeyFields.size()) {
-    size_t End = KeyFields.find(';', Start);
-    if (End == std::string::npos) End = KeyFields.size();
-    std::string Name = KeyFields.substr(Start, End - Start);
+  // Only visible fields can be searched.
+  size_t Start = 0;
+  for (;;) {
+    const size_t End = KeyFields.find(';', Start);
+    std::string Name = KeyFields.substr(Start, End == std::string::npos ? End : End - Start);
     while (!Name.empty() && Name.front() == ' ') Name.erase(Name.begin());
     while (!Name.empty() && Name.back() == ' ') Name.pop_back();
-    if (!Name.empty()) {
-      const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(Name) : -1;
-      if (V < 0) throw EVLTException(30345, "Field '%s' not found", {Name});
-      if (ValueNo >= KeyValues.size())
-        throw EVLTException(30461, "Error - different list lengths. L1 = %d, L2 = %d",
-                            {int64_t{static_cast<int64_t>(ValueNo + 1)},
-                             int64_t{static_cast<int64_t>(KeyValues.size())}});
-      Condition.AddTerm((*FVisibleFieldDefs)[V].FFieldNoReference, moEqual, KeyValues[ValueNo++]);
-    }
+    CheckVisibleField(Name);
+    if (End == std::string::npos) break;
     Start = End + 1;
   }
+  TVLTExpression Condition;
+  Condition.ParseForLocate(this, KeyFields, KeyValues, CaseInsensitive, PartialKey);
   const bool Found = T.Locate(*this, &Condition);
   if (Found && FCurrentRecordBuffer) {
     SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
@@ -634,10 +652,9 @@ bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
                                                 TVLTMatchOperator Operator,
                                                 const TVLTVariant& Value) {
   TVLTTableData& T = CheckedTableData(10632);
-  const int32_t V = FVisibleFieldDefs ? FVisibleFieldDefs->GetDefNumberByName(FieldName) : -1;
-  if (V < 0) throw EVLTException(30345, "Field '%s' not found", {FieldName});
-  TVLTLocateCondition Condition(false, false);
-  Condition.AddTerm((*FVisibleFieldDefs)[V].FFieldNoReference, Operator, Value);
+  CheckVisibleField(FieldName);
+  TVLTExpression Condition;
+  Condition.ParseForIsAnyRecordMatchCondition(this, FieldName, ToDataOperator(Operator), Value);
   // The search must not move this cursor: it runs on a buffer and position of its own.
   TTableLatch Latch(T);
   uint8_t* Pos = SavePosition();
@@ -659,6 +676,39 @@ bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
   FreePosition(Pos);
   TVLTCursor::FreeRecordBuffer(B);
   return Found;
+}
+
+void TVLTLocalCursor::ReadExprBlobText(int32_t FieldNo, const uint8_t* RecordBuffer,
+                                       TVLTVariant& Value) {
+  const bool Wide = FieldNo >= 0 && FieldNo < FieldCount() &&
+                    (*FFieldDefs)[FieldNo].FBaseFieldType == bftWideClob;
+  Value.Clear(Wide ? bftWideVarchar : bftVarchar);
+  auto* B = dynamic_cast<TVLTTableBLOBAccess*>(FTableData);
+  if (!B || !RecordBuffer || FieldNo < 0 || FieldNo >= FieldCount()) return;
+  TVLTTemporaryStream Data(FDisableTempFiles);
+  // The table data reads the BLOB of the current record buffer.
+  uint8_t* Saved = FCurrentRecordBuffer;
+  FCurrentRecordBuffer = const_cast<uint8_t*>(RecordBuffer);
+  try {
+    B->ReadBLOBField(*this, FieldNo, Data);
+  } catch (...) {
+    FCurrentRecordBuffer = Saved;
+    throw;
+  }
+  FCurrentRecordBuffer = Saved;
+  const int64_t Size = Data.GetSize();
+  if (Size <= 0) return;
+  std::string Bytes(static_cast<size_t>(Size), '\0');
+  Data.Seek(0, soBeginning);
+  const int64_t Got = Data.Read(Bytes.data(), Size);
+  Bytes.resize(static_cast<size_t>(Got > 0 ? Got : 0));
+  if (Wide) {
+    std::u16string W(Bytes.size() / 2, u'\0');
+    if (!W.empty()) std::memcpy(W.data(), Bytes.data(), W.size() * 2);
+    Value.SetAsWideString(W);
+  } else {
+    Value.SetAsAnsiString(Bytes);
+  }
 }
 
 // ---- autoincrements, batches, constraints ----

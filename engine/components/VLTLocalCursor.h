@@ -86,8 +86,8 @@ class TVLTLocalCursor : public TVLTCursor {
   void ApplyDistinct(const std::vector<std::string>& FieldNamesList,
                      const std::vector<std::string>& AscDescList,
                      const std::vector<std::string>& CaseSensitivityList) override;
-  // An empty text clears the filter; the filter language is not available yet, so any other
-  // text raises 30460.
+  // Parses FilterText for this cursor; an empty text clears the filter. A text that does not
+  // parse raises its error and leaves no filter.
   void ActivateFilters(const std::string& FilterText, bool CaseInsensitive,
                        bool PartialKey) override;
   void DeactivateFilters() override;
@@ -106,6 +106,8 @@ class TVLTLocalCursor : public TVLTCursor {
   void EndBatchUpdate() override;
   void CancelBatchUpdate() override;
   bool CheckConstraints(bool ToInsert) override;
+  // Reads the BLOB text through the table data with RecordBuffer as the current record.
+  void ReadExprBlobText(int32_t FieldNo, const uint8_t* RecordBuffer, TVLTVariant& Value) override;
 
   // Opens on a given table data (SQL layer, table copies).
   void OpenTable(TVLTTableData* TableData);
@@ -131,6 +133,8 @@ class TVLTLocalCursor : public TVLTCursor {
   // Re-reads the record at CurrentRecordID into the current buffer; false when it is gone. The
   // position flags are kept.
   bool ReReadCurrent();
+  // 30345 "Field '%s' not found" unless Name is a visible field.
+  void CheckVisibleField(const std::string& Name) const;
   // Table field numbers of names in the visible fields (names map to the table's names).
   std::vector<std::string> MapFieldNames(const std::vector<std::string>& Names) const;
   TVLTLocalBLOBStream* CreateBlobStream(int32_t FieldNo, TVLTBLOBOpenMode OpenMode);

@@ -352,6 +352,8 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
       const TVLTBaseFieldType Base = BaseTypeOfAdvanced(A.FDataType).value_or(bftUnknown);
       for (TVLTVariant* V : {&A.FDefaultValue, &A.FMinValue, &A.FMaxValue}) {
         if (V->IsNull()) continue;
+        // A default such as CURRENT_DATE stays text: it is evaluated for every new record.
+        if (V == &A.FDefaultValue && IsDefaultValueExpression(*V)) continue;
         if (V->AsAnsiString().empty()) {
           V->Clear(Base);
         } else {

@@ -24,8 +24,6 @@ constexpr int32_t kBadSize = 30413;
 constexpr int32_t kMaxFieldSize = 16 * 1024 * 1024;
 }  // namespace
 
-bool IsDefaultValueExpression(const TVLTVariant&) { return false; }
-
 TVLTFieldDef::TVLTFieldDef() : FDefaultValue(bftUnknown) {}
 
 void TVLTFieldDef::SetFieldDefDataType(TVLTAdvancedFieldType AdvancedFieldType, int32_t FieldSize) {
@@ -64,7 +62,16 @@ void TVLTFieldDef::RebuildDefaultValueExpr() {
   FDefaultValueExpr.reset();
   // An expression is built only for defaults that are expressions; plain values are used as
   // they are.
-  if (IsDefaultValueExpression(FDefaultValue)) FDefaultValueExpr = std::make_unique<TVLTExpression>();
+  if (!IsDefaultValueExpression(FDefaultValue)) return;
+  auto E = std::make_unique<TVLTExpression>();
+  if (E->ParseForDefaultValueExpression(FDefaultValue.AsAnsiString())) FDefaultValueExpr = std::move(E);
+}
+
+TVLTVariant TVLTFieldDef::CurrentDefaultValue() const {
+  if (FDefaultValueExpr) {
+    if (const TVLTVariant* V = FDefaultValueExpr->GetValue(true)) return *V;
+  }
+  return FDefaultValue;
 }
 
 void TVLTFieldDef::Assign(const TVLTMetaObjectDef& Source) {

@@ -24,6 +24,7 @@
 #include <memory>
 
 #include "engine/core/VLTMetaObjectDef.h"
+#include "engine/expr/VLTExpression.h"
 #include "engine/expr/VLTFieldTypes.h"
 #include "engine/expr/VLTVariant.h"
 
@@ -31,16 +32,6 @@ namespace vlt {
 
 // The engine-wide default size of a BLOB block.
 constexpr int32_t kDefaultBLOBBlockSize = 102400;
-
-// A parsed default-value expression. Filter expressions come later; until then no default text
-// is an expression and defaults are used as plain values.
-class TVLTExpression {
- public:
-  virtual ~TVLTExpression() = default;
-};
-
-// Whether a default value is an expression to evaluate rather than a plain value.
-bool IsDefaultValueExpression(const TVLTVariant& DefaultValue);
 
 class TVLTFieldDef : public TVLTMetaObjectDef {
  public:
@@ -56,6 +47,9 @@ class TVLTFieldDef : public TVLTMetaObjectDef {
   void SetDefaultValue(const TVLTVariant& Value);
   const TVLTVariant& DefaultValue() const { return FDefaultValue; }
   const TVLTExpression* DefaultValueExpr() const { return FDefaultValueExpr.get(); }
+  // The value a new record gets: a default expression (CURRENT_DATE, 1+1) evaluated now, else
+  // the stored default value.
+  TVLTVariant CurrentDefaultValue() const;
 
   void RecalcDataSizes();
 

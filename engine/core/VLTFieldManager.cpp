@@ -133,10 +133,9 @@ void TVLTBaseFieldManager::ApplyDefaultValuesToRecordBuffer(TVLTSessionData*, ui
     const TVLTFieldDef& F = (*FFieldDefs)[I];
     if (IsBlobAdvancedType(F.FAdvancedFieldType) || IsBlobBaseType(F.FBaseFieldType)) continue;
     if (F.DefaultValue().IsNull()) continue;
-    // Default expressions are evaluated by the expression engine; until then a default is used
-    // as its stored value. A value of another type is cast to the field's type first, so the
-    // bytes copied are always in the field's own layout.
-    TVLTVariant Value(F.DefaultValue());
+    // A default expression is evaluated for every record. A value of another type is cast to
+    // the field's type first, so the bytes copied are always in the field's own layout.
+    TVLTVariant Value(F.CurrentDefaultValue());
     if (Value.DataType() != F.FBaseFieldType) Value.Cast(F.FBaseFieldType);
     if (Value.IsNull()) continue;
     uint8_t* Slot = RecordBuffer + F.FMemoryOffset;

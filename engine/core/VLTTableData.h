@@ -38,22 +38,13 @@
 #include "engine/core/VLTRecordBitmap.h"
 #include "engine/core/VLTRecordManager.h"
 #include "engine/core/VLTTableCursor.h"
+#include "engine/expr/VLTSearchCondition.h"
 
 namespace vlt {
 
 class TVLTDatabaseData;
 class TVLTExpression;
 class TVLTPageManager;
-
-// Search conditions of key searches and scans.
-enum TVLTSearchCondition : uint8_t {
-  scNone = 0,
-  scEqual = 1,
-  scLower = 2,
-  scGreater = 3,
-  scLowerEqual = 4,
-  scGreaterEqual = 5,
-};
 
 class TVLTTableData {
  public:

@@ -1,0 +1,103 @@
+// TVLTExprParser: recursive descent with back-tracking over one command of a lexer, building the
+// nodes of a TVLTExpression. Internal to the expression unit.
+//
+// Every alternative remembers the token it started at; when it fails, the nodes it built are
+// freed and the parser returns to that token to try the next alternative. Failures of the rules
+// that several alternatives start with are remembered per token, so that no text is parsed an
+// exponential number of times; nesting is bounded (30463) and so is the total work (30464).
+//
+// Grammar (keywords are reserved words, case-insensitive):
+//   boolean    := and-term { OR and-term }                  left-nested doOR
+//   and-term   := factor { AND factor }                     one doAND with every factor
+//   factor     := [NOT] test
+//   test       := primary [IS [NOT] (TRUE | FALSE | UNKNOWN)]
+//   primary    := predicate | "(" boolean ")" | value
+//   predicate  := TRUE | FALSE
+//               | value compare-op value
+//               | value [NOT] LIKE value [ESCAPE text]
+//               | value IS [NOT] NULL
+//               | value [NOT] BETWEEN value AND value
+//               | value [NOT] IN "(" value { "," value } ")"
+//   value      := numeric | string | TRUE | FALSE | NULL
+//   numeric    := term { ("+" | "-") term }, not followed by "||"
+//   term       := factor' { ("*" | "/") factor' }
+//   factor'    := ["+" | "-"] operand                       a constant operand must be numeric
+//   string     := operand { ("||" | "+") operand }
+//   operand    := number | 'text' | field | "(" value ")" | function
+//   field      := [qualifier "."] (word | [name] | `name`), not a reserved word, no "(" after
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/expr/VLTExprNode.h"
+#include "engine/expr/VLTLexer.h"
+
+namespace vlt {
+
+class TVLTExpression;
+
+class TVLTExprParser {
+ public:
+  // Parses from the lexer's current token of its current command. The read position is moved
+  // past what was parsed.
+  TVLTExprParser(TVLTExpression& Expression, TVLTLexer& Lexer);
+  ~TVLTExprParser();
+
+  // None when nothing parses (the read position is then where it started).
+  std::unique_ptr<TVLTExprNode> ParseBooleanExpression();
+  std::unique_ptr<TVLTExprNode> ParseValueExpression();
+
+  const TToken& Current() const;
+  int32_t Position() const { return FPos; }
+  bool AtEnd() const { return FPos >= static_cast<int32_t>(FTokens.size()); }
+
+ private:
+  enum TRule : uint8_t { ruBoolean, ruPredicate, ruValue, ruOperand, ruRuleCount };
+  class TNesting;
+
+  std::unique_ptr<TVLTExprNode> ParseAndTerm();
+  std::unique_ptr<TVLTExprNode> ParseFactor();
+  std::unique_ptr<TVLTExprNode> ParseTest();
+  std::unique_ptr<TVLTExprNode> ParsePrimary();
+  std::unique_ptr<TVLTExprNode> ParsePredicate();
+  std::unique_ptr<TVLTExprNode> ParseNumericExpression();
+  std::unique_ptr<TVLTExprNode> ParseTerm();
+  std::unique_ptr<TVLTExprNode> ParseNumericFactor();
+  std::unique_ptr<TVLTExprNode> ParseStringExpression();
+  std::unique_ptr<TVLTExprNode> ParseOperand();
+  std::unique_ptr<TVLTExprNode> ParseFieldReference();
+  std::unique_ptr<TVLTExprNode> ParseFunction();
+
+  std::unique_ptr<TVLTExprNode> BuildComparison(TVLTDataOperator Operator,
+                                                std::unique_ptr<TVLTExprNode> Left,
+                                                std::unique_ptr<TVLTExprNode> Right);
+  std::unique_ptr<TVLTExprNode> BuildLike(bool Negated, std::unique_ptr<TVLTExprNode> Text,
+                                          std::unique_ptr<TVLTExprNode> Pattern, bool HasEscape,
+                                          const std::string& Escape);
+
+  void Next() {
+    if (FPos < static_cast<int32_t>(FTokens.size())) ++FPos;
+  }
+  void Restore(int32_t Pos) { FPos = Pos; }
+  bool IsSymbol(std::string_view Text) const;
+  bool IsWord(TReservedWord Word) const { return Current().IsReservedWord(Word); }
+  bool Failed(TRule Rule) const;
+  void MarkFailed(TRule Rule, int32_t Pos);
+  void Step();
+  // Raises Code with "Token '%s' expected, but '%s' found at line %d, column %d".
+  [[noreturn]] void RaiseTokenExpected(int32_t Code, std::string_view Expected) const;
+
+  TVLTExpression& FExpression;
+  TVLTLexer& FLexer;
+  const std::vector<TToken>& FTokens;
+  int32_t FPos;
+  TToken FEndToken;  // past the last token: no type, the position of the last token
+  std::vector<uint8_t> FFailed[ruRuleCount];
+  int32_t FDepth = 0;
+  int64_t FSteps = 0;
+};
+
+}  // namespace vlt

@@ -1,0 +1,308 @@
+// Filters through the table component: one row per filter text with the records it must show
+// over a small table with nulls, empty strings, mixed case, numbers at the 32/64-bit boundary and
+// dates; the errors with their codes and positions; Locate and default values through
+// expressions.
+#include <optional>
+
+#include "engine/components/VLTTable.h"
+#include "engine/core/VLTExcept.h"
+#include "tests/VLTTestUtil.h"
+#include "tests/components/VLTComponentTestUtil.h"
+
+namespace vlt::test {
+namespace {
+
+struct TPerson {
+  int32_t Id;
+  std::optional<int32_t> Num;
+  std::optional<int64_t> Big;
+  const char* Name;  // "" = null
+  std::optional<bool> Paid;
+  const char* Born;  // "" = null
+};
+
+// clang-format off
+const TPerson kPeople[] = {
+    {1, 1,  2147483646LL,           "Smith",    true,  "01/15/1980"},
+    {2, 2,  2147483647LL,           "Smithson", false, "06/01/1990"},
+    {3, 3,  -2147483648LL,          "smith",    {},    ""},
+    {4, {}, 9223372036854775807LL,  "",         true,  "12/31/1999"},
+    {5, 5,  {},                     "O'Brien",  false, "01/01/2000"},
+    {6, 10, 0,                      "10%",      true,  "02/29/2000"},
+    {7, 7,  1,                      "Sm_th",    false, "03/03/2003"},
+};
+// clang-format on
+
+class FilterTest : public TComponentTest {
+ protected:
+  void SetUp() override {
+    TComponentTest::SetUp();
+    NewOpenDatabase();
+    TVLTTable Maker;
+    Maker.SetDatabaseName("Pay");
+    Maker.SetTableName("People");
+    DeclareFields(Maker);
+    Maker.CreateTable();
+    T = std::make_unique<TVLTTable>();
+    T->FName = "People";
+    T->SetDatabaseName("Pay");
+    T->SetTableName("People");
+    T->Open();
+    for (const TPerson& P : kPeople) {
+      T->Append();
+      T->FieldByName("Id").SetAsInteger(P.Id);
+      if (P.Num) T->FieldByName("Num").SetAsInteger(*P.Num);
+      if (P.Big) T->FieldByName("Big").SetAsLargeInt(*P.Big);
+      if (*P.Name) T->FieldByName("Name").SetAsString(P.Name);
+      if (P.Paid) T->FieldByName("Paid").SetAsBoolean(*P.Paid);
+      if (*P.Born) T->FieldByName("Born").SetAsString(P.Born);
+      T->Post();
+    }
+  }
+  void TearDown() override {
+    T.reset();
+    TComponentTest::TearDown();
+  }
+
+  static void DeclareFields(TVLTTable& Table) {
+    Table.AddField(std::make_unique<TVLTIntegerField>("Id"));
+    Table.AddField(std::make_unique<TVLTIntegerField>("Num"));
+    Table.AddField(std::make_unique<TVLTLargeintField>("Big"));
+    Table.AddField(std::make_unique<TVLTStringField>("Name", 20));
+    Table.AddField(std::make_unique<TVLTBooleanField>("Paid"));
+    Table.AddField(std::make_unique<TVLTDateField>("Born"));
+  }
+
+  // The ids the table shows, in order.
+  std::vector<int32_t> Shown() {
+    std::vector<int32_t> Ids;
+    for (T->First(); !T->Eof(); T->Next()) Ids.push_back(T->FieldByName("Id").AsInteger());
+    return Ids;
+  }
+
+  std::vector<int32_t> Filtered(const std::string& Text, uint8_t Options = 0) {
+    T->SetFiltered(false);
+    T->SetFilterOptions(Options);
+    T->SetFilter(Text);
+    T->SetFiltered(true);
+    return Shown();
+  }
+
+  std::unique_ptr<TVLTTable> T;
+};
+
+using TIds = std::vector<int32_t>;
+
+struct TFilterCase {
+  const char* Name;
+  const char* Text;
+  uint8_t Options;
+  TIds Ids;
+};
+
+// clang-format off
+const TFilterCase kFilterCases[] = {
+    {"Equal", "Num=5", 0, {5}},
+    {"Range", "Num>3 and Num<10", 0, {5, 7}},
+    {"DoubledQuote", "Num=5 and Name='O''Brien'", 0, {5}},
+    {"FieldNamesIgnoreCase", "num = 5", 0, {5}},
+    {"BracketedAndQualifiedNames", "[Num] = 5 and People.Id = 5", 0, {5}},
+    {"ConstantOnTheLeft", "3 < Num", 0, {5, 6, 7}},
+    {"PartialKeyPrefix", "Name = 'Smi*'", 0, {1, 2}},
+    {"NoPrefixWithoutStar", "Name = 'Smi'", 0, {}},
+    {"StarIsPlainWithoutPartialKey", "Name = 'Smi*'", foNoPartialCompare, {}},
+    {"PrefixIgnoringCase", "Name = 'SMITH*'", foCaseInsensitive, {1, 2, 3}},
+    {"CaseRespectedByDefault", "Name = 'smith'", 0, {3}},
+    {"EmptyStringIsNull", "Name = ''", 0, {4}},
+    {"NotEmptyString", "Name <> ''", 0, {1, 2, 3, 5, 6, 7}},
+    {"LoneStarIsEmpty", "Name = '*'", 0, {4}},
+    {"StringNotEqualShowsNulls", "Name <> 'Smith'", 0, {2, 3, 4, 5, 6, 7}},
+    {"NumberNotEqualHidesNulls", "Num <> 5", 0, {1, 2, 3, 6, 7}},
+    {"NotOverComparisonShowsNulls", "NOT (Num = 5)", 0, {1, 2, 3, 4, 6, 7}},
+    {"EqualNullFindsNulls", "Num = NULL", 0, {4}},
+    {"IsNull", "Num IS NULL", 0, {4}},
+    {"IsNotNull", "Num IS NOT NULL", 0, {1, 2, 3, 5, 6, 7}},
+    {"LikePrefix", "Name LIKE 'Sm%'", 0, {1, 2, 7}},
+    {"LikePrefixUnderscoreIsLiteral", "Name LIKE 'Sm_th%'", 0, {7}},
+    {"LikeUnderscore", "Name LIKE 'Sm_th'", 0, {1, 7}},
+    {"LikeEverything", "Name LIKE '%'", 0, {1, 2, 3, 4, 5, 6, 7}},
+    {"LikeInner", "Name LIKE '%i%h%'", 0, {1, 2, 3}},
+    {"LikeIgnoringCase", "Name LIKE '%MITH'", foCaseInsensitive, {1, 3}},
+    {"LikeEscape", "Name LIKE '10!%' ESCAPE '!'", 0, {6}},
+    {"NotLikePrefixShowsNulls", "Name NOT LIKE 'Sm%'", 0, {3, 4, 5, 6}},
+    {"NotLikeShowsNullText", "Name NOT LIKE '%th'", 0, {2, 4, 5, 6}},
+    {"InIgnoresCase", "Name IN ('SMITH')", 0, {1, 3}},
+    {"InNumbers", "Num IN (1, 3, 99)", 0, {1, 3}},
+    {"NotInWithNull", "Num NOT IN (1, NULL)", 0, {2, 3, 5, 6, 7}},
+    {"BetweenIgnoresCase", "Name BETWEEN 'r' AND 't'", 0, {1, 2, 3, 7}},
+    {"BetweenNumbers", "Num BETWEEN 2 AND 5", 0, {2, 3, 5}},
+    {"NotBetween", "Num NOT BETWEEN 2 AND 5", 0, {1, 6, 7}},
+    {"LogicalField", "Paid", 0, {1, 4, 6}},
+    {"IsTrue", "Paid IS TRUE", 0, {1, 4, 6}},
+    {"IsFalse", "Paid IS FALSE", 0, {2, 5, 7}},
+    {"IsNotFalse", "Paid IS NOT FALSE", 0, {1, 4, 6}},
+    {"IsUnknown", "Paid IS UNKNOWN", 0, {3}},
+    {"IsNotUnknown", "Paid IS NOT UNKNOWN", 0, {1, 2, 4, 5, 6, 7}},
+    {"NotLogical", "NOT Paid", 0, {2, 5, 7}},
+    {"Int32Edge", "Big = 2147483646", 0, {1}},
+    {"Int64Edge", "Big = 2147483647", 0, {2}},
+    {"Int64Above", "Big > 2147483646", 0, {2, 4}},
+    {"Int32Minimum", "Big < -2147483647", 0, {3}},
+    {"Int64Maximum", "Big = 9223372036854775807", 0, {4}},
+    {"DateFrom", "Born >= '01/01/2000'", 0, {5, 6, 7}},
+    {"DateBeforeShowsNull", "Born < '01/01/1990'", 0, {1, 3}},
+    {"LeapDay", "Born = '02/29/2000'", 0, {6}},
+    {"Arithmetic", "Num + 1 = 6", 0, {5}},
+    {"Subtraction", "Num - 1 = 4", 0, {5}},
+    {"Product", "Num * 2 > 10", 0, {6, 7}},
+    {"UnaryMinus", "-Num < -6", 0, {6, 7}},
+    {"Precedence", "1 + Num * 2 = 11", 0, {5}},
+    {"Concatenation", "Name || 'x' = 'Smithx'", 0, {1}},
+    {"Upper", "UPPER(Name) = 'SMITH'", 0, {1, 3}},
+    {"OrChain", "Num = 1 OR Num = 2 OR Name = 'smith'", 0, {1, 2, 3}},
+    {"Parentheses", "(Num = 1 OR Num = 2) AND Paid", 0, {1}},
+    {"NestedAnd", "Num > 0 AND (Num < 7 AND (Paid OR Num = 2))", 0, {1, 2}},
+    {"TrailingTextIgnored", "Num = 5 xyz", 0, {5}},
+    {"SecondCommandIgnored", "Num = 5; Num = 1", 0, {5}},
+    {"KeywordsIgnoreCase", "num between 2 and 3 Or NAME is null", 0, {2, 3, 4}},
+    {"TrueConstant", "TRUE", 0, {1, 2, 3, 4, 5, 6, 7}},
+};
+// clang-format on
+
+TEST_F(FilterTest, FilterTextsShowTheirRecords) {
+  for (const TFilterCase& C : kFilterCases) {
+    SCOPED_TRACE(C.Name);
+    EXPECT_EQ(Filtered(C.Text, C.Options), C.Ids) << C.Text;
+  }
+}
+
+struct TErrorCase {
+  const char* Name;
+  const char* Text;
+  int32_t Code;
+  const char* Message;  // the message up to the native-error suffix
+};
+
+// clang-format off
+const TErrorCase kErrorCases[] = {
+    {"CommentOnly", "-- nothing", 30119, "Blank SQL command"},
+    {"NothingParses", "= 5", 30066, "Boolean expression expected, but '=' found at line 1, column 1"},
+    {"MissingAndOperand", "Num = 5 AND", 30069,
+     "Boolean expression expected, but '' found at line 1, column 9"},
+    {"MissingOrOperandOnLineTwo", "Num = 5 OR\n  AND", 30070,
+     "Boolean expression expected, but 'AND' found at line 2, column 3"},
+    {"IsWithoutTruth", "Paid IS 5", 30067,
+     "Token 'TRUE, FALSE or UNKNOWN' expected, but '5' found at line 1, column 9"},
+    {"UnknownField", "Nope = 1", 30115, "Field 'Nope' not found"},
+    {"LongEscape", "Name LIKE 'a' ESCAPE 'ab'", 20294,
+     "Invalid escape character length (should be a single character) at line 1, column 22"},
+    {"MissingParenthesis", "(Num = 5 xyz)", 30068, "Token ')' expected, but 'xyz' found at line 1, column 10"},
+    {"UnterminatedString", "Name = 'abc", 30061, "Unterminated string at line 1, column 8"},
+    {"UnbalancedParenthesis", "(Num = 5", 30059, "Missing symbol ')'"},
+};
+// clang-format on
+
+TEST_F(FilterTest, BadFilterTextsRaiseTheirCodeAndPosition) {
+  for (const TErrorCase& C : kErrorCases) {
+    SCOPED_TRACE(C.Name);
+    T->SetFiltered(false);
+    T->SetFilter(C.Text);
+    const std::string M = MessageOf([&] { T->SetFiltered(true); });
+    EXPECT_EQ(CodeOf([&] {
+                T->SetFiltered(false);
+                T->SetFiltered(true);
+              }),
+              C.Code);
+    EXPECT_NE(M.find(C.Message), std::string::npos) << M;
+  }
+  // A bad filter leaves no filter behind: the table still shows every record.
+  T->SetFiltered(false);
+  T->SetFilter("Num = 1");
+  T->SetFiltered(true);
+  EXPECT_EQ(Shown(), (TIds{1}));
+}
+
+TEST_F(FilterTest, NestingIsBoundedWithAClearError) {
+  std::string Deep;
+  for (int I = 0; I < 300; ++I) Deep += "(";
+  Deep += "Num = 1";
+  for (int I = 0; I < 300; ++I) Deep += ")";
+  T->SetFilter(Deep);
+  EXPECT_EQ(CodeOf([&] { T->SetFiltered(true); }), 30463);
+  // Unbalanced parentheses deep down end quickly too, with a position.
+  T->SetFiltered(false);
+  std::string Unbalanced(60, '(');
+  Unbalanced += "Num";
+  T->SetFilter(Unbalanced);
+  const int32_t Code = CodeOf([&] { T->SetFiltered(true); });
+  EXPECT_TRUE(Code == 30066 || Code == 30059) << Code;
+  T->SetFiltered(false);
+  std::string Fine(40, '(');
+  Fine += "Num = 5";
+  Fine += std::string(40, ')');
+  EXPECT_EQ(Filtered(Fine), (TIds{5}));
+}
+
+TEST_F(FilterTest, RecordCountAndRecordNumbersHonourTheFilter) {
+  EXPECT_EQ(T->RecordCount(), 7);
+  Filtered("Num > 3");
+  EXPECT_EQ(T->RecordCount(), 3);
+  T->SetFilter("Paid");
+  EXPECT_EQ(T->RecordCount(), 3);
+  T->SetFilter("");
+  EXPECT_EQ(T->RecordCount(), 7);
+  T->SetFilter("Num = 5");
+  T->SetFiltered(false);
+  EXPECT_EQ(T->RecordCount(), 7);
+}
+
+TEST_F(FilterTest, LocateGoesThroughExpressions) {
+  EXPECT_TRUE(T->Locate("Num;Name",
+                        {Int(5),
+                         [] {
+                           TVLTVariant V;
+                           V.SetAsAnsiString("O'Brien");
+                           return V;
+                         }()},
+                        0));
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 5);
+  // A null key finds the record whose field is null.
+  EXPECT_TRUE(T->Locate("Num", {TVLTVariant(bftSignedInt32)}, 0));
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 4);
+  TVLTVariant Smi;
+  Smi.SetAsAnsiString("SMI");
+  EXPECT_FALSE(T->Locate("Name", {Smi}, 0));
+  EXPECT_TRUE(T->Locate("Name", {Smi}, loCaseInsensitive | loPartialKey));
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 1);
+  EXPECT_EQ(CodeOf([&] { T->Locate("Num;Name", {Int(5)}, 0); }), 30112);
+  EXPECT_NE(MessageOf([&] {
+              T->Locate("Num;Name", {Int(5)}, 0);
+            }).find("Count of FieldNames (2) does not equal counts of KeyValues (1)"),
+            std::string::npos);
+}
+
+TEST_F(FilterTest, DefaultValueExpressionsAreEvaluatedForNewRecords) {
+  // Defaults are given to the engine through the advanced field definitions.
+  auto D = std::make_unique<TVLTTable>();
+  D->SetDatabaseName("Pay");
+  D->SetTableName("Defaults");
+  TVLTAdvFieldDefs& A = D->AdvFieldDefs();
+  A.Add("Id", aftInteger);
+  A.Add("Made", aftDate).FDefaultValue.SetAsAnsiString("CURRENT_DATE");
+  A.Add("Two", aftInteger).FDefaultValue.SetAsAnsiString("1+1");
+  A.Add("Five", aftInteger).FDefaultValue.SetAsAnsiString("5");
+  A.Add("Plain", aftString, 10).FDefaultValue.SetAsAnsiString("Plain");
+  D->CreateTable();
+  D->Open();
+  D->Append();
+  D->FieldByName("Id").SetAsInteger(1);
+  D->Post();
+  EXPECT_EQ(D->FieldByName("Two").AsInteger(), 2);
+  EXPECT_EQ(D->FieldByName("Five").AsInteger(), 5);
+  EXPECT_EQ(D->FieldByName("Plain").AsString(), "Plain");
+  ASSERT_FALSE(D->FieldByName("Made").IsNull());
+  EXPECT_GT(D->FieldByName("Made").AsDateTime(), 45000.0);  // this century, not the zero date
+}
+
+}  // namespace
+}  // namespace vlt::test
