@@ -59,16 +59,18 @@ class TVLTScanSearchConditionArray {
   void AddCondition(const TVLTScanSearchCondition& Condition);
   // 10413 "Invalid item number - ItemNo = %d, ItemCount = %d"; 10414 for an empty slot.
   void Delete(int32_t ItemNo);
-  // Index conditions come from the filter expressions; until the filter language is there an
-  // expression offers none, so the list stays as it is.
+  // Asks every expression item for the index conditions its conjuncts yield (one per usable
+  // index), widens each condition on an index of two or more columns with further equality
+  // conjuncts of any expression item until none widens it, and appends the conditions
+  // (CreatedFromExpression, key buffer from the expression's cursor).
   void CreateIndexScanConditionsFromExpressions(const TVLTIndexDefs& IndexDefs,
                                                 TVLTSessionID SessionID);
   // Deletes every condition made from an expression except the chosen start and end
   // conditions, keeping the two numbers pointing at them (-1 = none).
   void RemoveUnusedConditionsCreatedFromExpressions(int32_t& ScanConditionNo,
                                                     int32_t& ScanEndConditionNo);
-  // Taking covered nodes out of their expressions (and returning them) needs the filter
-  // language; no node is taken out until then.
+  // Takes the nodes the chosen conditions (-1 = none) cover out of their expressions, so that
+  // the scan does not evaluate them again; Return puts every taken node back.
   void ExtractChosenConditionsFromExpressions(int32_t ScanConditionNo, int32_t ScanEndConditionNo);
   void ReturnExtractedConditionsToExpressions();
 

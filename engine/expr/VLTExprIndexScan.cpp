@@ -158,6 +158,17 @@ bool TVLTExprNodeComparison::CanUseIndex(int32_t IndexColumnNo,
   if (Text && Column.CaseInsensitive != CaseInsensitive) return false;
   if (FPartialKey) return false;
   if (ConditionOf(Operator) == scNone) return false;
+  // The key holds the constant in the field's type: only a constant that survives that cast
+  // unchanged orders the records as the comparison does (Num < 5.5 is not Num < 5).
+  if (!C->Value.IsNullOrEmpty() && !Text) {
+    try {
+      TVLTVariant K(C->Value);
+      K.Cast(F->FBaseFieldType);
+      if (K.IsNullOrEmpty() || K.Compare(C->Value, true, false, false) != vcrEqual) return false;
+    } catch (const EVLTException&) {
+      return false;
+    }
+  }
   if (Text) {
     const TVLTVariant& V = C->Value;
     if (!V.IsNullOrEmpty()) {

@@ -4,6 +4,7 @@
 // expressions.
 #include <optional>
 
+#include "engine/components/VLTScanSearchCondition.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
@@ -302,6 +303,39 @@ TEST_F(FilterTest, DefaultValueExpressionsAreEvaluatedForNewRecords) {
   EXPECT_EQ(D->FieldByName("Plain").AsString(), "Plain");
   ASSERT_FALSE(D->FieldByName("Made").IsNull());
   EXPECT_GT(D->FieldByName("Made").AsDateTime(), 45000.0);  // this century, not the zero date
+}
+
+TEST_F(FilterTest, FilterConjunctsBecomeIndexConditionsWithKeyBuffers) {
+  T->Close();
+  T->AddIndex("ByNumBig", "Num;Big", 0);
+  T->Open();
+  Filtered("Num = 5 AND Big IS NULL AND Name <> 'x'");
+  TVLTCursor& C = *T->Handle();
+  TVLTScanSearchConditionArray A;
+  A.AddExpression(C.FFilterExpression.get());
+  A.CreateIndexScanConditionsFromExpressions(C.GetIndexDefs(), C.SessionID());
+  ASSERT_EQ(A.Count(), 2);
+  TVLTScanSearchCondition& K = A[1];
+  EXPECT_TRUE(K.CreatedFromExpression);
+  EXPECT_EQ(K.Condition, scEqual);
+  EXPECT_EQ(K.IndexID, C.GetIndexDefs().GetIndexDefByName("ByNumBig")->FObjectID);
+  ASSERT_EQ(K.KeyFieldCount, 2);  // Num = 5 widened by Big IS NULL
+  TVLTVariant V;
+  C.GetFieldValue(V, 1, true, K.KeyRecordBuffer);
+  EXPECT_EQ(V.AsInteger(), 5);
+  C.GetFieldValue(V, 2, true, K.KeyRecordBuffer);
+  EXPECT_TRUE(V.IsNull());
+  // The covered conjuncts are taken out while the scan runs and put back afterwards.
+  int32_t Start = 1, End = -1;
+  A.RemoveUnusedConditionsCreatedFromExpressions(Start, End);
+  A.ExtractChosenConditionsFromExpressions(Start, End);
+  C.DisableRecordBitmap();
+  EXPECT_EQ(Shown(), (TIds{1, 2, 3, 4, 5, 6, 7}));  // only Name <> 'x' is evaluated
+  A.ReturnExtractedConditionsToExpressions();
+  C.DisableRecordBitmap();
+  EXPECT_EQ(Shown(), (TIds{5}));
+  T->Close();
+  T->Open();
 }
 
 }  // namespace
