@@ -7,10 +7,16 @@
 //   vltdb [--password PW] system FILE   system directory, session slots held right now (by any
 //                                       process) and the table list
 //   vltdb [--password PW] tables FILE  each table's fields, indexes, constraints, record count
-//   vltdb [--password PW] dump FILE TABLE [--index NAME]
+//   vltdb [--password PW] dump FILE TABLE [--index NAME] [--filter TEXT] [--case-insensitive]
+//                                       [--no-partial-key]
 //                                       the records as CSV (header row of field names, UTF-8,
 //                                       RFC 4180 quoting, the value forms of vltpx dump), in
-//                                       physical or index order
+//                                       physical or index order; with a filter only the records
+//                                       it shows (options as a table's defaults: case respected,
+//                                       "*" ends a prefix)
+//   vltdb [--password PW] count FILE TABLE [--filter TEXT] [--case-insensitive]
+//                                       [--no-partial-key]
+//                                       the number of records the table (and filter) shows
 //   vltdb [--password PW] meta FILE TABLE  the table's metadata stream and most-updated data
 //   vltdb [--password PW] check FILE    the pages verdict, then per table: record pages against
 //                                       the record page index and the record count, every
@@ -27,7 +33,10 @@
 //                                       leaves it unencrypted) and cipher
 //   compact, repair and passwd replace FILE only after a complete copy (FILE.tmp meanwhile).
 //
-// tables, dump, meta and check read the tables through a read-only, multi-user database
+// A filter text that does not parse prints the engine's message (with line and column) and
+// exits 1.
+//
+// tables, dump, count, meta and check read the tables through a read-only, multi-user database
 // component (never disturbing a process that has the file open); header, pages and system read
 // the file's structures directly.
 //
@@ -685,11 +694,32 @@ int CmdTables(const TOptions& O) {
   return Failed ? 1 : 0;
 }
 
+// The --filter option with its two flags applied to an open table; false (the message printed)
+// when the text does not parse.
+bool ApplyFilter(const TOptions& O, TVLTTable& T) {
+  auto It = O.Settings.find("filter");
+  if (It == O.Settings.end()) return true;
+  uint8_t Options = 0;
+  if (O.Settings.count("case-insensitive")) Options |= foCaseInsensitive;
+  if (O.Settings.count("no-partial-key")) Options |= foNoPartialCompare;
+  T.SetFilterOptions(Options);
+  T.SetFilter(Utf8ToWin1252(It->second));
+  try {
+    T.SetFiltered(true);
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "vltdb: filter %s: %s\n", It->second.c_str(), E.what());
+    return false;
+  }
+  return true;
+}
+
 // The records as a table component shows them: read-only, in physical order or in the order
-// of the named index.
+// of the named index, only those a filter shows.
 int CmdDump(const TOptions& O) {
   if (O.Extra.size() != 1) {
-    std::fprintf(stderr, "usage: vltdb dump FILE TABLE [--index NAME]\n");
+    std::fprintf(stderr,
+                 "usage: vltdb dump FILE TABLE [--index NAME] [--filter TEXT] "
+                 "[--case-insensitive] [--no-partial-key]\n");
     return 2;
   }
   TTablesAccess A(O);
@@ -699,6 +729,7 @@ int CmdDump(const TOptions& O) {
   T.SetTableName(Utf8ToWin1252(O.Extra[0]));
   T.FReadOnly = true;
   T.Open();
+  if (!ApplyFilter(O, T)) return 1;
   auto It = O.Settings.find("index");
   if (It != O.Settings.end()) {
     const std::string Index = Utf8ToWin1252(It->second);
@@ -738,6 +769,26 @@ int CmdDump(const TOptions& O) {
                  Count, E.what());
     return 1;
   }
+  return 0;
+}
+
+// The number of records a table shows, through a filter when one is given.
+int CmdCount(const TOptions& O) {
+  if (O.Extra.size() != 1) {
+    std::fprintf(stderr,
+                 "usage: vltdb count FILE TABLE [--filter TEXT] [--case-insensitive] "
+                 "[--no-partial-key]\n");
+    return 2;
+  }
+  TTablesAccess A(O);
+  TVLTTable T;
+  T.FName = "vltdb";
+  T.SetDatabaseName(A.Db->DatabaseName());
+  T.SetTableName(Utf8ToWin1252(O.Extra[0]));
+  T.FReadOnly = true;
+  T.Open();
+  if (!ApplyFilter(O, T)) return 1;
+  std::printf("%d\n", T.RecordCount());
   return 0;
 }
 
@@ -953,7 +1004,9 @@ const TCommand kCommands[] = {
                "           [--password PW --cipher NAME])", CmdCreate},
     {"system", "system directory, session slots held now and the table list", CmdSystem},
     {"tables", "each table's fields, indexes, constraints and record count", CmdTables},
-    {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME])", CmdDump},
+    {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
+             "           [--case-insensitive] [--no-partial-key])", CmdDump},
+    {"count", "the records a table shows (vltdb count FILE TABLE [--filter TEXT] ...)", CmdCount},
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
     {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
     {"compact", "rebuilds the file without free space", CmdCompact},
@@ -982,6 +1035,8 @@ int main(int Argc, char** Argv) {
       O.Password = A.substr(11);
     } else if (A == "-h" || A == "--help") {
       return Usage();
+    } else if (A == "--case-insensitive" || A == "--no-partial-key") {
+      O.Settings[A.substr(2)] = "1";  // flags without a value
     } else if (A.rfind("--", 0) == 0 && A.size() > 2) {
       const size_t Eq = A.find('=');
       if (Eq != std::string::npos) {
@@ -1001,13 +1056,17 @@ int main(int Argc, char** Argv) {
   if (!Cmd) return Usage();
   O.FileName = Args[1];
   O.Extra.assign(Args.begin() + 2, Args.end());
-  const bool TakesTable = std::string(Cmd->Name) == "dump" || std::string(Cmd->Name) == "meta";
+  const std::string Name = Cmd->Name;
+  const bool TakesTable = Name == "dump" || Name == "meta" || Name == "count";
   if (!TakesTable && !O.Extra.empty()) return Usage();
-  const bool Creates = std::string(Cmd->Name) == "create";
-  const bool IndexOption = std::string(Cmd->Name) == "dump" && O.Settings.size() == 1 &&
-                           O.Settings.count("index");
-  const bool Passwd = std::string(Cmd->Name) == "passwd";
-  if (!Creates && !Passwd && !O.Settings.empty() && !IndexOption) return Usage();
+  const bool Creates = Name == "create";
+  // dump and count read a table through the options that choose its records.
+  bool TableOptions = Name == "dump" || Name == "count";
+  for (const auto& [Key, Value] : O.Settings)
+    TableOptions = TableOptions && (Key == "filter" || Key == "case-insensitive" ||
+                                    Key == "no-partial-key" || (Key == "index" && Name == "dump"));
+  const bool Passwd = Name == "passwd";
+  if (!Creates && !Passwd && !O.Settings.empty() && !TableOptions) return Usage();
   if (!Creates && !TVLTDatabaseFile::FileExists(O.FileName)) {
     std::fprintf(stderr, "vltdb: %s: no such file\n", O.FileName.c_str());
     return 1;

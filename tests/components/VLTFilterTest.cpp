@@ -2,6 +2,7 @@
 // over a small table with nulls, empty strings, mixed case, numbers at the 32/64-bit boundary and
 // dates; the errors with their codes and positions; Locate and default values through
 // expressions.
+#include <algorithm>
 #include <optional>
 
 #include "engine/components/VLTScanSearchCondition.h"
@@ -336,6 +337,40 @@ TEST_F(FilterTest, FilterConjunctsBecomeIndexConditionsWithKeyBuffers) {
   EXPECT_EQ(Shown(), (TIds{5}));
   T->Close();
   T->Open();
+}
+
+TEST_F(FilterTest, VltdbCountsAndDumpsWhatAFilterShows) {
+  const std::string Tool = VltdbPath();
+  if (Tool.empty()) GTEST_SKIP() << "vltdb not built";
+  T.reset();
+  Databases.front()->Close();
+  const std::string Base = Tool + " --password s3cret ";
+  std::string Out;
+  EXPECT_EQ(RunTool(Base + "count " + FileName + " People", Out), 0) << Out;
+  EXPECT_EQ(Out, "7\n");
+  EXPECT_EQ(RunTool(Base + "count " + FileName + " People --filter 'Num>3 and Num<10'", Out), 0)
+      << Out;
+  EXPECT_EQ(Out, "2\n");
+  EXPECT_EQ(RunTool(Base + "count " + FileName + " People --filter \"Name = 'SMITH*'\"", Out), 0);
+  EXPECT_EQ(Out, "0\n");
+  EXPECT_EQ(RunTool(Base + "count " + FileName +
+                        " People --case-insensitive --filter \"Name = 'SMITH*'\"", Out), 0);
+  EXPECT_EQ(Out, "3\n");
+  EXPECT_EQ(RunTool(Base + "count " + FileName +
+                        " People --no-partial-key --filter \"Name = 'Smith*'\"", Out), 0);
+  EXPECT_EQ(Out, "0\n");
+  ASSERT_EQ(RunTool(Base + "dump " + FileName + " People --filter \"Name='O''Brien'\"", Out), 0)
+      << Out;
+  EXPECT_EQ(Out.substr(0, Out.find('\n')), "Id,Num,Big,Name,Paid,Born");
+  EXPECT_NE(Out.find("\n5,5,"), std::string::npos) << Out;
+  EXPECT_EQ(std::count(Out.begin(), Out.end(), '\n'), 2) << Out;
+  // A bad filter prints the engine's message with its position and fails; bad usage is 2.
+  EXPECT_EQ(RunTool(Base + "count " + FileName + " People --filter 'Num = 5 AND'", Out), 1);
+  EXPECT_NE(Out.find("Boolean expression expected, but '' found at line 1, column 9"),
+            std::string::npos)
+      << Out;
+  EXPECT_EQ(RunTool(Base + "count " + FileName, Out), 2) << Out;
+  EXPECT_EQ(RunTool(Base + "count " + FileName + " People --index X", Out), 2) << Out;
 }
 
 }  // namespace
