@@ -60,7 +60,12 @@ class TVLTExprNode {
   // Helpers.
   TVLTExprNode* Child(size_t I) const { return Children[I].get(); }
   size_t ChildCount() const { return Children.size(); }
-  void AddChild(std::unique_ptr<TVLTExprNode> Node) { Children.push_back(std::move(Node)); }
+  void AddChild(std::unique_ptr<TVLTExprNode> Node) {
+    if (Node->FHeight + 1 > FHeight) FHeight = Node->FHeight + 1;
+    Children.push_back(std::move(Node));
+  }
+  // Levels below this node as AddChild built them (a leaf has 0); evaluation recurses this deep.
+  int32_t Height() const { return FHeight; }
   // Raises "Unknown operator: '%s'" with Code for this node's operator.
   [[noreturn]] void RaiseUnknownOperator(int32_t Code) const;
 
@@ -72,6 +77,9 @@ class TVLTExprNode {
   // Taken out of the tree by an index scan that already answers it: an AND operand that is
   // extracted is skipped, an extracted root is true.
   bool FExtracted = false;
+
+ private:
+  int32_t FHeight = 0;
 };
 
 // A constant: its value is Value.

@@ -20,6 +20,27 @@ namespace vlt {
 // With three-valued logic a null operand makes every operator false; without it a null sorts
 // below every value and equals another null.
 
+namespace {
+
+// A date or time field compares with a text constant in the field's type: the text is converted
+// once here instead of for every record. A text that is no date stays as it is (and raises when
+// evaluated, as it would have).
+void PrepareDateConstant(TVLTExprNode* FieldSide, TVLTExprNode* ConstSide) {
+  auto* F = dynamic_cast<TVLTExprNodeField*>(FieldSide);
+  auto* C = dynamic_cast<TVLTExprNodeConst*>(ConstSide);
+  if (!F || !C || !F->IsBound() || !IsDateTimeBaseType(F->FBaseFieldType)) return;
+  if (C->Value.IsNullOrEmpty() || !C->Value.IsStringDataType()) return;
+  if (VLTCommonType(F->FBaseFieldType, C->Value.DataType(), false) != F->FBaseFieldType) return;
+  try {
+    TVLTVariant V(C->Value);
+    V.Cast(F->FBaseFieldType);
+    if (!V.IsNull()) C->Value = V;
+  } catch (const EVLTException&) {
+  }
+}
+
+}  // namespace
+
 void TVLTExprNodeComparison::BindToCursor() {
   TVLTExprNode::BindToCursor();
   if (Children.size() != 2) return;
@@ -29,7 +50,17 @@ void TVLTExprNodeComparison::BindToCursor() {
     if (F && C && F->IsBound() && IsAnsiStringBaseType(F->FBaseFieldType) &&
         C->Value.IsWideStringDataType())
       C->Value.Cast(bftVarchar);
+    PrepareDateConstant(Child(static_cast<size_t>(Side)), Child(static_cast<size_t>(1 - Side)));
   }
+}
+
+void TVLTExprNodeBoolean::BindToCursor() {
+  TVLTExprNode::BindToCursor();
+  // The bounds of BETWEEN and the list of IN against a date field.
+  if ((Operator == doBETWEEN || Operator == doNOTBETWEEN || Operator == doIN ||
+       Operator == doNOTIN) &&
+      !Children.empty())
+    for (size_t I = 1; I < Children.size(); ++I) PrepareDateConstant(Child(0), Child(I));
 }
 
 TVLTVariant& TVLTExprNodeComparison::GetDataValue() {

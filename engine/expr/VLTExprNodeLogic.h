@@ -20,7 +20,8 @@ class TVLTExprNodeComparison : public TVLTExprNode {
  public:
   explicit TVLTExprNodeComparison(TVLTDataOperator Operator) : TVLTExprNode(Operator) {}
 
-  // A wide string constant compared with an 8-bit string field becomes 8-bit text.
+  // A wide string constant compared with an 8-bit string field becomes 8-bit text; a text
+  // constant compared with a date or time field becomes a value of the field's type.
   void BindToCursor() override;
   // cmp = left.Compare(right, F3ValueLogic, FCaseInsensitive, FPartialKey); see the table in
   // the .cpp. 30117 "Unknown operator: '%s'" for a non-comparison operator.
@@ -48,6 +49,9 @@ class TVLTExprNodeComparison : public TVLTExprNode {
 class TVLTExprNodeBoolean : public TVLTExprNode {
  public:
   explicit TVLTExprNodeBoolean(TVLTDataOperator Operator) : TVLTExprNode(Operator) {}
+
+  // Text bounds of BETWEEN and IN items against a date or time field become dates once.
+  void BindToCursor() override;
 
   // 30116 "Unknown operator: '%s'" for an operator the class does not evaluate; LIKE on
   // operands without a common string type raises 30120 "Non-string argument in function '%s'".

@@ -17,6 +17,9 @@ constexpr int32_t kErrTooComplex = 30464;
 constexpr int32_t kErrMissingToken = 30068;
 // Rule entries a parse may make: far above any real filter, low enough to end at once.
 constexpr int64_t kMaxParseSteps = 2000000;
+// Left-nested chains (a OR b OR ..., a * b * ...) may grow a tree this high; with the nesting
+// bound this keeps evaluation and destruction, which recurse, well inside the stack.
+constexpr int32_t kMaxChainHeight = 1000;
 
 const std::vector<TToken>& CommandTokens(const TVLTLexer& Lexer) {
   static const std::vector<TToken> kNone;
@@ -138,6 +141,13 @@ void TVLTExprParser::Step() {
   }
 }
 
+void TVLTExprParser::CheckHeight(const TVLTExprNode& Node) const {
+  if (Node.Height() <= kMaxChainHeight) return;
+  const TToken& T = Current();
+  throw EVLTException(kErrNestedTooDeeply, "Expression is nested too deeply at line %d, column %d",
+                      {int64_t{T.LineNum}, int64_t{T.ColumnNum}});
+}
+
 void TVLTExprParser::RaiseTokenExpected(int32_t Code, std::string_view Expected) const {
   const TToken& T = Current();
   throw EVLTException(Code, "Token '%s' expected, but '%s' found at line %d, column %d",
@@ -169,6 +179,7 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseBooleanExpression() {
     Or->AddChild(std::move(Left));
     Or->AddChild(std::move(Right));
     Left = std::move(Or);
+    CheckHeight(*Left);
   }
   return Left;
 }
@@ -542,6 +553,7 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseTerm() {
     N->AddChild(std::move(Left));
     N->AddChild(std::move(Right));
     Left = std::move(N);
+    CheckHeight(*Left);
   }
   return Left;
 }

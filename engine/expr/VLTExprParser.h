@@ -87,6 +87,8 @@ class TVLTExprParser {
   bool Failed(TRule Rule) const;
   void MarkFailed(TRule Rule, int32_t Pos);
   void Step();
+  // 30463 when Node makes the tree too high to evaluate safely.
+  void CheckHeight(const TVLTExprNode& Node) const;
   // Raises Code with "Token '%s' expected, but '%s' found at line %d, column %d".
   [[noreturn]] void RaiseTokenExpected(int32_t Code, std::string_view Expected) const;
 

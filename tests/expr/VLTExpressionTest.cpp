@@ -191,6 +191,29 @@ TEST_F(ExpressionTest, StrangeTextsGiveATreeOrAnError) {
   }
 }
 
+TEST_F(ExpressionTest, LongChainsAreBoundedButFlatOnesAreNot) {
+  auto Chain = [](const std::string& First, const std::string& Op, int N) {
+    std::string S = First;
+    for (int I = 0; I < N; ++I) S += Op + First;
+    return S;
+  };
+  // OR and * nest to the left: a long chain would make evaluation recurse without bound.
+  EXPECT_EQ(CodeOf([&] { Parse(Chain("Num = 1", " OR ", 3000)); }), 30463);
+  EXPECT_EQ(CodeOf([&] { Parse(Chain("Num", " * ", 3000) + " = 1"); }), 30463);
+  std::vector<uint8_t> R = C.NewRecord();
+  Parse(Chain("Num = 1", " OR ", 500) + " OR Num IS NULL");
+  E.AssignCursorBuffer(R.data(), false);
+  EXPECT_TRUE(E.GetResult());
+  // AND, + and IN keep one node for any number of operands.
+  Parse(Chain("Num IS NULL", " AND ", 5000));
+  EXPECT_EQ(E.Root()->ChildCount(), 5001u);
+  E.AssignCursorBuffer(R.data(), false);
+  EXPECT_TRUE(E.GetResult());
+  Parse(Chain("1", " + ", 5000) + " = 5001");
+  E.AssignCursorBuffer(R.data(), false);
+  EXPECT_TRUE(E.GetResult());
+}
+
 TEST_F(ExpressionTest, FieldsAreReadFromTheAssignedBuffer) {
   std::vector<uint8_t> R = C.NewRecord();
   TVLTVariant V;
