@@ -510,72 +510,108 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseValueExpression() {
   return nullptr;
 }
 
+namespace {
+
+// Takes Target out of Root's leftmost path (where a tree keeps its first operand).
+std::unique_ptr<TVLTExprNode> TakeLeftmost(std::unique_ptr<TVLTExprNode>& Root,
+                                           TVLTExprNode* Target) {
+  std::unique_ptr<TVLTExprNode>* P = &Root;
+  while (P->get() != Target) {
+    if (!*P || (*P)->Children.empty()) return nullptr;
+    P = &(*P)->Children[0];
+  }
+  return std::move(*P);
+}
+
+bool IsNonNumericConst(TVLTExprNode* N) {
+  TVLTExprNodeConst* C = AsConst(N);
+  return C && !C->Value.IsNumericDataType();
+}
+
+}  // namespace
+
 std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseNumericExpression() {
   const int32_t Start = FPos;
-  std::unique_ptr<TVLTExprNode> First = ParseTerm();
-  if (!First) return nullptr;
-  std::unique_ptr<TVLTExprNode> Result = std::move(First);
+  TVLTExprNode* First = nullptr;  // the first operand, when it has no sign
+  int32_t FirstEnd = -1;
+  std::unique_ptr<TVLTExprNode> Tree;
+  // The string alternative starts with the same operand: it gets this one instead of parsing
+  // it again (nested in parentheses that would double the work at every level).
+  auto Fail = [&]() -> std::unique_ptr<TVLTExprNode> {
+    if (First && Tree)
+      if (std::unique_ptr<TVLTExprNode> N = TakeLeftmost(Tree, First)) {
+        FStash.Node = std::move(N);
+        FStash.Start = Start;
+        FStash.End = FirstEnd;
+      }
+    Restore(Start);
+    return nullptr;
+  };
+  if (!ParseTerm(Tree, &First, &FirstEnd)) return Fail();
   if (IsSymbol("+") || IsSymbol("-")) {
     auto Add = std::make_unique<TVLTExprNodeArithmetic>(doADD);
-    Add->AddChild(std::move(Result));
+    Add->AddChild(std::move(Tree));
+    Tree = std::move(Add);
     while (IsSymbol("+") || IsSymbol("-")) {
       const bool Minus = IsSymbol("-");
       Next();
-      std::unique_ptr<TVLTExprNode> T = ParseTerm();
-      if (!T) {
-        Restore(Start);
-        return nullptr;
-      }
-      Add->AddChild(Minus ? Unary(doSUB, std::move(T)) : std::move(T));
+      std::unique_ptr<TVLTExprNode> T;
+      if (!ParseTerm(T, nullptr, nullptr)) return Fail();
+      Tree->AddChild(Minus ? Unary(doSUB, std::move(T)) : std::move(T));
     }
-    Result = std::move(Add);
   }
-  if (IsSymbol("||")) {
-    Restore(Start);
-    return nullptr;
-  }
-  return Result;
+  if (IsSymbol("||")) return Fail();
+  return Tree;
 }
 
-std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseTerm() {
+bool TVLTExprParser::ParseTerm(std::unique_ptr<TVLTExprNode>& Out, TVLTExprNode** First,
+                               int32_t* FirstEnd) {
   const int32_t Start = FPos;
-  std::unique_ptr<TVLTExprNode> Left = ParseNumericFactor();
-  if (!Left) return nullptr;
+  if (!ParseNumericFactor(Out, First, FirstEnd)) {
+    Restore(Start);
+    return false;
+  }
   while (IsSymbol("*") || IsSymbol("/")) {
     const TVLTDataOperator Op = IsSymbol("*") ? doMUL : doDIV;
     Next();
-    std::unique_ptr<TVLTExprNode> Right = ParseNumericFactor();
-    if (!Right) {
+    std::unique_ptr<TVLTExprNode> Right;
+    if (!ParseNumericFactor(Right, nullptr, nullptr)) {
       Restore(Start);
-      return nullptr;
+      return false;
     }
     auto N = std::make_unique<TVLTExprNodeArithmetic>(Op);
-    N->AddChild(std::move(Left));
+    N->AddChild(std::move(Out));
     N->AddChild(std::move(Right));
-    Left = std::move(N);
-    CheckHeight(*Left);
+    Out = std::move(N);
+    CheckHeight(*Out);
   }
-  return Left;
+  return true;
 }
 
-std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseNumericFactor() {
+bool TVLTExprParser::ParseNumericFactor(std::unique_ptr<TVLTExprNode>& Out, TVLTExprNode** First,
+                                        int32_t* FirstEnd) {
   const int32_t Start = FPos;
-  bool Minus = false;
-  if (IsSymbol("+") || IsSymbol("-")) {
-    Minus = IsSymbol("-");
-    Next();
-  }
+  const bool Signed = IsSymbol("+") || IsSymbol("-");
+  const bool Minus = IsSymbol("-");
+  if (Signed) Next();
   std::unique_ptr<TVLTExprNode> Operand = ParseOperand();
-  // A constant counts as an operand of arithmetic only when it is a number.
-  if (Operand) {
-    if (TVLTExprNodeConst* C = AsConst(Operand.get()); C && !C->Value.IsNumericDataType())
-      Operand.reset();
-  }
   if (!Operand) {
     Restore(Start);
-    return nullptr;
+    Out.reset();
+    return false;
   }
-  return Minus ? Unary(doSUB, std::move(Operand)) : std::move(Operand);
+  if (!Signed && First) {
+    *First = Operand.get();
+    *FirstEnd = FPos;
+  }
+  // A constant counts as an operand of arithmetic only when it is a number.
+  if (IsNonNumericConst(Operand.get())) {
+    Out = std::move(Operand);  // the caller may hand it to the string alternative
+    Restore(Start);
+    return false;
+  }
+  Out = Minus ? Unary(doSUB, std::move(Operand)) : std::move(Operand);
+  return true;
 }
 
 std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseStringExpression() {
@@ -599,6 +635,10 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseStringExpression() {
 
 std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseOperand() {
   Step();
+  if (FStash.Node && FStash.Start == FPos) {
+    FPos = FStash.End;
+    return std::move(FStash.Node);
+  }
   if (Failed(ruOperand)) return nullptr;
   const int32_t Start = FPos;
   const TToken& T = Current();

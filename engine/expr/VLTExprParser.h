@@ -64,8 +64,12 @@ class TVLTExprParser {
   std::unique_ptr<TVLTExprNode> ParsePrimary();
   std::unique_ptr<TVLTExprNode> ParsePredicate();
   std::unique_ptr<TVLTExprNode> ParseNumericExpression();
-  std::unique_ptr<TVLTExprNode> ParseTerm();
-  std::unique_ptr<TVLTExprNode> ParseNumericFactor();
+  // Terms and factors of arithmetic. False when they do not parse; Out then holds what was
+  // built so far (so that the first operand can be handed on), First and FirstEnd (when given)
+  // the first operand without a sign and where it ended.
+  bool ParseTerm(std::unique_ptr<TVLTExprNode>& Out, TVLTExprNode** First, int32_t* FirstEnd);
+  bool ParseNumericFactor(std::unique_ptr<TVLTExprNode>& Out, TVLTExprNode** First,
+                          int32_t* FirstEnd);
   std::unique_ptr<TVLTExprNode> ParseStringExpression();
   std::unique_ptr<TVLTExprNode> ParseOperand();
   std::unique_ptr<TVLTExprNode> ParseFieldReference();
@@ -98,6 +102,13 @@ class TVLTExprParser {
   int32_t FPos;
   TToken FEndToken;  // past the last token: no type, the position of the last token
   std::vector<uint8_t> FFailed[ruRuleCount];
+  // An operand parsed at Start (ending at End) by an alternative that failed, kept for the next
+  // alternative that starts there.
+  struct TStash {
+    int32_t Start = -1;
+    int32_t End = -1;
+    std::unique_ptr<TVLTExprNode> Node;
+  } FStash;
   int32_t FDepth = 0;
   int64_t FSteps = 0;
 };

@@ -339,6 +339,33 @@ TEST_F(FilterTest, FilterConjunctsBecomeIndexConditionsWithKeyBuffers) {
   T->Open();
 }
 
+TEST_F(FilterTest, MemoTextIsReadWholeForTheFilter) {
+  TVLTTable N;
+  N.SetDatabaseName("Pay");
+  N.SetTableName("Notes");
+  N.AddField(std::make_unique<TVLTIntegerField>("Id"));
+  N.AddField(std::make_unique<TVLTMemoField>("Text"));
+  N.CreateTable();
+  N.Open();
+  const std::string Long(3000, 'x');
+  const char* Texts[] = {"short note", "", "needle at the end of a long text: "};
+  for (int32_t I = 0; I < 3; ++I) {
+    N.Append();
+    N.FieldByName("Id").SetAsInteger(I + 1);
+    std::string Text = Texts[I];
+    if (I == 2) Text = Long + Text + "needle";
+    if (!Text.empty()) N.FieldByName("Text").SetAsString(Text);
+    N.Post();
+  }
+  N.SetFilter("Text LIKE '%needle'");
+  N.SetFiltered(true);
+  std::vector<int32_t> Ids;
+  for (N.First(); !N.Eof(); N.Next()) Ids.push_back(N.FieldByName("Id").AsInteger());
+  EXPECT_EQ(Ids, (TIds{3}));
+  N.SetFilter("Text IS NULL OR Text = 'short note'");
+  EXPECT_EQ(N.RecordCount(), 2);
+}
+
 TEST_F(FilterTest, VltdbCountsAndDumpsWhatAFilterShows) {
   const std::string Tool = VltdbPath();
   if (Tool.empty()) GTEST_SKIP() << "vltdb not built";

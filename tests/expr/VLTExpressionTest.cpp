@@ -214,6 +214,24 @@ TEST_F(ExpressionTest, LongChainsAreBoundedButFlatOnesAreNot) {
   EXPECT_TRUE(E.GetResult());
 }
 
+TEST_F(ExpressionTest, DeepAlternativesDoNotMultiplyTheWork) {
+  // Each level tries arithmetic first and then text: without handing the parsed operand on,
+  // 90 levels would take 2^90 steps (ending in 30464 "too complex" at best).
+  auto Wrap = [](const std::string& Core, int N, const std::string& Open,
+                 const std::string& Close) {
+    std::string S;
+    for (int I = 0; I < N; ++I) S += Open;
+    S += Core;
+    for (int I = 0; I < N; ++I) S += Close;
+    return S;
+  };
+  EXPECT_EQ(CodeOf([&] { Parse(Wrap("Name", 90, "(", " || 'a')") + " = 'x'"); }), 0);
+  EXPECT_EQ(CodeOf([&] { Parse(Wrap("'a'", 90, "(", ")") + " = Name"); }), 0);
+  EXPECT_EQ(CodeOf([&] { Parse(Wrap("Num", 90, "(", ") + 1") + " = 1"); }), 0);
+  EXPECT_EQ(CodeOf([&] { Parse(Wrap("Num = 1", 90, "NOT (", ")")); }), 0);
+  EXPECT_EQ(Parse("(('a') || Name) = 'ab'"), "doEQ(doCONCAT('a',Name),'ab')");
+}
+
 TEST_F(ExpressionTest, FieldsAreReadFromTheAssignedBuffer) {
   std::vector<uint8_t> R = C.NewRecord();
   TVLTVariant V;
