@@ -249,6 +249,15 @@ TEST_F(FilterTest, RecordCountAndRecordNumbersHonourTheFilter) {
   EXPECT_EQ(T->RecordCount(), 7);
   Filtered("Num > 3");
   EXPECT_EQ(T->RecordCount(), 3);
+  // Record numbers count the records the filter shows; navigation skips the others.
+  T->Last();
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 7);
+  EXPECT_EQ(T->RecNo(), 3);
+  T->Prior();
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 6);
+  EXPECT_EQ(T->RecNo(), 2);
+  T->SetRecNo(1);
+  EXPECT_EQ(T->FieldByName("Id").AsInteger(), 5);
   T->SetFilter("Paid");
   EXPECT_EQ(T->RecordCount(), 3);
   T->SetFilter("");
@@ -339,6 +348,44 @@ TEST_F(FilterTest, FilterConjunctsBecomeIndexConditionsWithKeyBuffers) {
   T->Open();
 }
 
+TEST_F(FilterTest, ContributionStyleFilters) {
+  TVLTTable C;
+  C.SetDatabaseName("Pay");
+  C.SetTableName("Contrib");
+  C.AddField(std::make_unique<TVLTDateField>("CDate"));
+  C.AddField(std::make_unique<TVLTIntegerField>("Num"));
+  C.AddField(std::make_unique<TVLTIntegerField>("Service"));
+  C.AddField(std::make_unique<TVLTIntegerField>("Fund"));
+  C.CreateTable();
+  C.Open();
+  const int32_t Rows[][3] = {{5, 7, 2}, {5, 8, 2}, {6, 7, 1}, {5, 7, 1}};
+  for (const auto& R : Rows) {
+    C.Append();
+    C.FieldByName("CDate").SetAsString("03/01/2004");
+    C.FieldByName("Num").SetAsInteger(R[0]);
+    C.FieldByName("Service").SetAsInteger(R[1]);
+    C.FieldByName("Fund").SetAsInteger(R[2]);
+    C.Post();
+  }
+  C.SetFiltered(true);
+  for (const auto& [Text, Count] :
+       std::vector<std::pair<std::string, int32_t>>{{"Service=7", 3},
+                                                    {"Fund=2", 2},
+                                                    {"Num=5 and Service=7", 2},
+                                                    {"Num=5 and Service=7 and Fund=1", 1},
+                                                    {"CDate = '03/01/2004'", 4}}) {
+    C.SetFilter(Text);
+    EXPECT_EQ(C.RecordCount(), Count) << Text;
+  }
+  // Renumbering under a filter: the edited record leaves the filter's view.
+  C.SetFilter("Service=7");
+  C.First();
+  C.Edit();
+  C.FieldByName("Service").SetAsInteger(9);
+  C.Post();
+  EXPECT_EQ(C.RecordCount(), 2);
+}
+
 TEST_F(FilterTest, MemoTextIsReadWholeForTheFilter) {
   TVLTTable N;
   N.SetDatabaseName("Pay");
@@ -381,10 +428,14 @@ TEST_F(FilterTest, VltdbCountsAndDumpsWhatAFilterShows) {
   EXPECT_EQ(RunTool(Base + "count " + FileName + " People --filter \"Name = 'SMITH*'\"", Out), 0);
   EXPECT_EQ(Out, "0\n");
   EXPECT_EQ(RunTool(Base + "count " + FileName +
-                        " People --case-insensitive --filter \"Name = 'SMITH*'\"", Out), 0);
+                        " People --case-insensitive --filter \"Name = 'SMITH*'\"",
+                    Out),
+            0);
   EXPECT_EQ(Out, "3\n");
-  EXPECT_EQ(RunTool(Base + "count " + FileName +
-                        " People --no-partial-key --filter \"Name = 'Smith*'\"", Out), 0);
+  EXPECT_EQ(
+      RunTool(Base + "count " + FileName + " People --no-partial-key --filter \"Name = 'Smith*'\"",
+              Out),
+      0);
   EXPECT_EQ(Out, "0\n");
   ASSERT_EQ(RunTool(Base + "dump " + FileName + " People --filter \"Name='O''Brien'\"", Out), 0)
       << Out;
