@@ -7,8 +7,9 @@
 // null); doUPPER and doLOWER map the case of their one child. Dates: doCURRENT_DATE,
 // doCURRENT_TIME and doSYSDATE give the local date, time of day and date-time now.
 //
-// Further functions (Part of the expression-functions work) add their operators to these
-// classes or new node classes; the parser's operand rule is the only place that names them.
+// Further functions (string, mathematical and date functions, CAST, CASE) add their operators
+// to these classes or come as new node classes; the parser's operand rule is the only place
+// that names them.
 #pragma once
 
 #include "engine/expr/VLTExprNode.h"
