@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/ParadoxTypes.h"
+#include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTField.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/expr/VLTVariant.h"
@@ -52,6 +53,8 @@ int64_t IntegerOf(const TParadoxValue& V) {
 }
 
 }  // namespace
+
+constexpr int32_t kRecordsPerCommit = 4096;
 
 int32_t ScheduleFlags(int32_t F) { return (F & 1023) + ((F & 1024) != 0 ? 6144 : 0); }
 
@@ -152,6 +155,18 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
   C.SourceRecords = Source.RecordCount();
   if (Progress.Started) Progress.Started(C.SourceRecords);
 
+  // Records are committed in batches: one commit per record would write every changed page
+  // again for each of them. A batch bounds the pages a transaction holds, so memory stays flat
+  // however large the table.
+  TVLTDatabase* Db = Target.Database();
+  const bool OwnTransactions = Db && !Db->InTransaction();
+  int32_t InBatch = 0;
+  if (OwnTransactions) Db->StartTransaction();
+  // Only an error escaping the copy leaves a batch open; the area then fails as a whole.
+  TCloseOnExit AbandonBatch([&] {
+    if (OwnTransactions && Db->InTransaction()) Db->Rollback();
+  });
+
   std::vector<TParadoxValue> Values(From.size());
   for (Source.First(); !Source.Eof(); Source.Next()) {
     std::string Failure;
@@ -177,6 +192,11 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
         if (FieldActive >= 0) Target.Fields(FieldActive).SetAsBoolean(true);
         Target.Post();
         ++C.Written;
+        if (OwnTransactions && ++InBatch == kRecordsPerCommit) {
+          Db->Commit();
+          Db->StartTransaction();
+          InBatch = 0;
+        }
       } catch (const std::exception& E) {
         Failure = ErrorText(E);
         try {
@@ -200,6 +220,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
     }
     if (Progress.Record) Progress.Record();
   }
+  if (OwnTransactions) Db->Commit();
   return true;
 }
 

@@ -23,16 +23,19 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
     ItemCount = 0;
     return;
   }
+  // Storage grows geometrically and shrinks only when three quarters of it are unused, to half
+  // its size: a list whose count moves up and down around one size never reallocates (an exact
+  // shrink followed by a regrowth of many zero-filled entries cost more than the list work).
   if (NewSize > AllocItemCount) {
-    AllocBy = std::min(AllocBy * 2, MaxAllocBy);
-    AllocItemCount = std::max(AllocItemCount + AllocBy, NewSize);
+    AllocItemCount = std::max({NewSize, AllocItemCount * 2, AllocBy});
     KeyItems.resize(static_cast<size_t>(AllocItemCount));
     ValueItems.resize(static_cast<size_t>(AllocItemCount));
-  } else if (NewSize < ItemCount && AllocItemCount - NewSize > deAllocBy) {
-    deAllocBy = std::min(deAllocBy * 2, MaxAllocBy);
-    AllocItemCount = NewSize;
-    KeyItems.resize(static_cast<size_t>(NewSize));
-    ValueItems.resize(static_cast<size_t>(NewSize));
+  } else if (NewSize < AllocItemCount / 4 && AllocItemCount / 2 >= deAllocBy) {
+    AllocItemCount /= 2;
+    KeyItems.resize(static_cast<size_t>(AllocItemCount));
+    ValueItems.resize(static_cast<size_t>(AllocItemCount));
+    KeyItems.shrink_to_fit();
+    ValueItems.shrink_to_fit();
   }
   ItemCount = NewSize;
 }

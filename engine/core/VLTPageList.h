@@ -5,8 +5,9 @@
 // Invariants:
 //   1. KeyItems[0 .. ItemCount) is strictly ascending and KeyItems[i] == ValueItems[i].Page->PageNo.
 //   2. Every stamp is unique: each Insert and UpdateLRU hands out LRUCount + 1.
-//   3. AllocItemCount >= ItemCount; storage grows and shrinks in steps that double from 1000 up
-//      to MaxAllocBy, so that inserting and deleting rarely reallocates.
+//   3. AllocItemCount >= ItemCount; storage at least doubles when it grows (from 1000 entries)
+//      and halves only when less than a quarter of it is used, so that inserting and deleting
+//      rarely reallocates.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +60,6 @@ class TVLTSortedPageList {
   int32_t ItemCount = 0;
   int32_t AllocBy = 1000;
   int32_t deAllocBy = 1000;
-  int32_t MaxAllocBy = 10000;
   int32_t AllocItemCount = 0;
   int64_t LRUCount = 0;
   int64_t LRULastFound = 0;
