@@ -26,6 +26,7 @@
 namespace vlt::app {
 
 class TTargetComponents;
+class TContributionsRun;
 struct TCopyPair;
 
 // The data areas, in the order a run converts them.
@@ -101,16 +102,20 @@ class TConverter {
 
  protected:
   // Once per run, before any folder: gives the contributions database component its settings.
-  virtual void PrepareContributionsDatabase() {}
+  virtual void PrepareContributionsDatabase();
   // The contributions step for BackupDir; returns true when it counted a conversion. It may set
   // ConversionError and leaves its log lines in the buffer for the driver.
-  virtual bool ConvertContributions() { return false; }
+  virtual bool ConvertContributions();
+  // Called by the contributions step just before its working tables are deleted (for tests).
+  virtual void InspectWorkingTables() {}
 
   void SetConversionError(int32_t Code) { FConversionError = Code; }
   void AddLog(std::string Line) { FLog.push_back(std::move(Line)); }
   TConversionUI& UI() { return FUI; }
 
  private:
+  friend class TContributionsRun;
+
   TRunOutcome RunFolders(const std::string& FolderText);
 
   // The skeleton of the table-copy areas (after the folder and source conditions held): the

@@ -45,10 +45,13 @@ class TCloseOnExit {
   std::function<void()> FClose;
 };
 
-std::string ErrorText(const std::exception& E) { return E.what(); }
+std::string ErrorText(const std::exception& E) {
+  return E.what();
+}
 
 int64_t IntegerOf(const TParadoxValue& V) {
-  if (V.Kind == TParadoxValue::vkFloat || V.Kind == TParadoxValue::vkCurrency) return static_cast<int64_t>(V.Float);
+  if (V.Kind == TParadoxValue::vkFloat || V.Kind == TParadoxValue::vkCurrency)
+    return static_cast<int64_t>(V.Float);
   return V.Int;
 }
 
@@ -56,9 +59,12 @@ int64_t IntegerOf(const TParadoxValue& V) {
 
 constexpr int32_t kRecordsPerCommit = 4096;
 
-int32_t ScheduleFlags(int32_t F) { return (F & 1023) + ((F & 1024) != 0 ? 6144 : 0); }
+int32_t ScheduleFlags(int32_t F) {
+  return (F & 1023) + ((F & 1024) != 0 ? 6144 : 0);
+}
 
-std::vector<std::string> SourceFieldNames(const TCopyPair& Pair, const std::vector<std::string>& TargetFields) {
+std::vector<std::string> SourceFieldNames(const TCopyPair& Pair,
+                                          const std::vector<std::string>& TargetFields) {
   if (Pair.SourceFields[0] != 0) return SplitNames(Pair.SourceFields);
   return TargetFields;
 }
@@ -70,15 +76,30 @@ void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
   }
   TVLTVariant V;
   switch (Value.Kind) {
-    case TParadoxValue::vkNull: break;
-    case TParadoxValue::vkBoolean: V.SetAsBoolean(Value.Int != 0); break;
-    case TParadoxValue::vkInteger: V.SetAsInt64(Value.Int); break;
-    case TParadoxValue::vkFloat: V.SetAsDouble(Value.Float); break;
-    case TParadoxValue::vkCurrency: V.SetAsCurrency(Value.Float); break;
+    case TParadoxValue::vkNull:
+      break;
+    case TParadoxValue::vkBoolean:
+      V.SetAsBoolean(Value.Int != 0);
+      break;
+    case TParadoxValue::vkInteger:
+      V.SetAsInt64(Value.Int);
+      break;
+    case TParadoxValue::vkFloat:
+      V.SetAsDouble(Value.Float);
+      break;
+    case TParadoxValue::vkCurrency:
+      V.SetAsCurrency(Value.Float);
+      break;
     case TParadoxValue::vkString:
-    case TParadoxValue::vkBytes: V.SetAsAnsiString(Value.Str); break;
-    case TParadoxValue::vkDate: V.SetAsVLTDate(static_cast<int32_t>(Value.Int)); break;
-    case TParadoxValue::vkTime: V.SetAsVLTTime(static_cast<int32_t>(Value.Int)); break;
+    case TParadoxValue::vkBytes:
+      V.SetAsAnsiString(Value.Str);
+      break;
+    case TParadoxValue::vkDate:
+      V.SetAsVLTDate(static_cast<int32_t>(Value.Int));
+      break;
+    case TParadoxValue::vkTime:
+      V.SetAsVLTTime(static_cast<int32_t>(Value.Int));
+      break;
     case TParadoxValue::vkDateTime: {
       const double Ms = Value.Float;
       TVLTDateTime DT;
@@ -93,15 +114,22 @@ void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
 
 std::string SourceValueText(const TParadoxValue& Value) {
   switch (Value.Kind) {
-    case TParadoxValue::vkNull: return {};
-    case TParadoxValue::vkBoolean: return std::string(TVLTLocale::BoolName(Value.Int != 0));
-    case TParadoxValue::vkInteger: return std::to_string(Value.Int);
+    case TParadoxValue::vkNull:
+      return {};
+    case TParadoxValue::vkBoolean:
+      return std::string(TVLTLocale::BoolName(Value.Int != 0));
+    case TParadoxValue::vkInteger:
+      return std::to_string(Value.Int);
     case TParadoxValue::vkFloat:
-    case TParadoxValue::vkCurrency: return TVLTLocale::FormatFloat(Value.Float, 15);
+    case TParadoxValue::vkCurrency:
+      return TVLTLocale::FormatFloat(Value.Float, 15);
     case TParadoxValue::vkString:
-    case TParadoxValue::vkBytes: return Value.Str;
-    case TParadoxValue::vkDate: return TVLTLocale::FormatDate(static_cast<int32_t>(Value.Int));
-    case TParadoxValue::vkTime: return TVLTLocale::FormatTime(static_cast<int32_t>(Value.Int));
+    case TParadoxValue::vkBytes:
+      return Value.Str;
+    case TParadoxValue::vkDate:
+      return TVLTLocale::FormatDate(static_cast<int32_t>(Value.Int));
+    case TParadoxValue::vkTime:
+      return TVLTLocale::FormatTime(static_cast<int32_t>(Value.Int));
     case TParadoxValue::vkDateTime: {
       const int32_t Day = static_cast<int32_t>(std::floor(Value.Float / 86400000.0));
       return TVLTLocale::FormatDateTime(Day, static_cast<int32_t>(Value.Float - Day * 86400000.0));
@@ -110,8 +138,9 @@ std::string SourceValueText(const TParadoxValue& Value) {
   return {};
 }
 
-bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Dir, std::vector<std::string>& Log,
-                 const TCopyProgress& Progress, TCopyCounts* Counts) {
+bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Dir,
+                 std::vector<std::string>& Log, const TCopyProgress& Progress,
+                 TCopyCounts* Counts) {
   TCopyCounts Local;
   TCopyCounts& C = Counts ? *Counts : Local;
   C = {};
@@ -133,10 +162,12 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
     Target.Open();
 
     std::vector<std::string> TargetNames;
-    for (int32_t I = 0; I < Target.FieldCount(); ++I) TargetNames.push_back(Target.Fields(I).FieldName());
+    for (int32_t I = 0; I < Target.FieldCount(); ++I)
+      TargetNames.push_back(Target.Fields(I).FieldName());
     const std::vector<std::string> Names = SourceFieldNames(Pair, TargetNames);
     if (Names.size() > TargetNames.size())
-      throw EParadoxError("Table \"" + std::string(Pair.SourceTable) + "\" has more fields than its target.");
+      throw EParadoxError("Table \"" + std::string(Pair.SourceTable) +
+                          "\" has more fields than its target.");
     for (size_t I = 0; I < Names.size(); ++I) {
       From.push_back(&Source.FieldByName(Names[I]));
       To.push_back(&Target.Fields(static_cast<int32_t>(I)));

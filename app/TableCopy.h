@@ -60,11 +60,13 @@ struct TCopyProgress {
 // and the copy goes on. When the source or the target cannot be opened, or the source lacks a
 // listed field, "Error Opening Table: <source table>" is logged, nothing is copied and the
 // result is false. Sources are opened read-only. Both tables are closed afterwards.
-bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Dir, std::vector<std::string>& Log,
-                 const TCopyProgress& Progress = {}, TCopyCounts* Counts = nullptr);
+bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Dir,
+                 std::vector<std::string>& Log, const TCopyProgress& Progress = {},
+                 TCopyCounts* Counts = nullptr);
 
 // The source field names of Pair for a target with TargetFields.
-std::vector<std::string> SourceFieldNames(const TCopyPair& Pair, const std::vector<std::string>& TargetFields);
+std::vector<std::string> SourceFieldNames(const TCopyPair& Pair,
+                                          const std::vector<std::string>& TargetFields);
 
 // Sets Target from a source value, converting to the target's type; NULL clears it.
 void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value);

@@ -50,10 +50,12 @@ const TCopyPair kAllocPair = {"alold", "Alloc.db", "Alloc", "n;t1;t2;t3;name"};
 const TCopyPair kReportPair = {"arold", "report.db", "Report", "R;T;C;Name;Code;Num;O"};
 // clang-format on
 
-const char* const kPayrollSources[] = {"DedTex.db", "Deducts.db", "EmpData.db", "EmpDeds.db", "EmpWiths.db",
-                                       "PayDD.db",  "Payroll.db", "PayTax.db",  "TaxAccts.db"};
-const char* const kLedgerSources[] = {"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db", "expacct.db",
-                                      "fyinfo.db",   "intcats.db",  "intacct.db", "payees.db",  "tranfile.db"};
+const char* const kPayrollSources[] = {"DedTex.db",  "Deducts.db",  "EmpData.db",
+                                       "EmpDeds.db", "EmpWiths.db", "PayDD.db",
+                                       "Payroll.db", "PayTax.db",   "TaxAccts.db"};
+const char* const kLedgerSources[] = {"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db",
+                                      "expacct.db",  "fyinfo.db",   "intcats.db", "intacct.db",
+                                      "payees.db",   "tranfile.db"};
 
 constexpr const char* kClosingComplete = "Conversion Complete";
 constexpr const char* kClosingLedger = "Conversion Process Finished";
@@ -62,17 +64,21 @@ bool EndsWith(std::string_view S, std::string_view Suffix) {
   return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
 }
 
-bool HasFile(const std::string& Dir, std::string_view Name) { return !FindFileNoCase(Dir, Name).empty(); }
+bool HasFile(const std::string& Dir, std::string_view Name) {
+  return !FindFileNoCase(Dir, Name).empty();
+}
 
 template <size_t N>
 bool HasAll(const std::string& Dir, const char* const (&Names)[N]) {
-  return std::all_of(std::begin(Names), std::end(Names), [&](const char* Name) { return HasFile(Dir, Name); });
+  return std::all_of(std::begin(Names), std::end(Names),
+                     [&](const char* Name) { return HasFile(Dir, Name); });
 }
 
 }  // namespace
 
-int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile, const std::string& LogFile, int Step,
-                                const char* ClosingLine, const std::function<int32_t()>& Body,
+int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile,
+                                const std::string& LogFile, int Step, const char* ClosingLine,
+                                const std::function<int32_t()>& Body,
                                 const std::function<void()>& BeforeLog) {
   const std::string Target = JoinPath(FBackupDir, TargetFile);
   const std::string Compaction = Target + ".tmp";
@@ -102,9 +108,11 @@ int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile, const
   return Result;
 }
 
-void TConverter::CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs, bool EventsBetweenTables) {
+void TConverter::CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs,
+                           bool EventsBetweenTables) {
   for (const TCopyPair& Pair : Pairs) {
-    if (CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog)) FUI.StepProgress();
+    if (CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog))
+      FUI.StepProgress();
     if (EventsBetweenTables) FUI.ProcessPendingEvents();
   }
 }
@@ -131,7 +139,8 @@ void TConverter::CopyWithRecordProgress(TArea Area, const TCopyPair& Pair) {
   };
   if (!CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog, Progress)) {
     // Counting the records of a table that never opened fails, which ends the area.
-    throw EParadoxError(std::string(Pair.Component) + ": Cannot perform this operation on a closed dataset");
+    throw EParadoxError(std::string(Pair.Component) +
+                        ": Cannot perform this operation on a closed dataset");
   }
 }
 
@@ -158,7 +167,8 @@ void TConverter::MakeEmptyPayroll(const std::string& TargetFile) {
 
 int32_t TConverter::ConvertPayroll() {
   const TAreaInfo& A = AreaInfo(TArea::Payroll);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
+    return 0;
   if (!HasAll(FBackupDir, kPayrollSources)) {
     MakeEmptyPayroll(A.TargetFile);
     return 0;
@@ -191,7 +201,8 @@ int32_t TConverter::ConvertPayroll() {
 
 int32_t TConverter::ConvertChkSch() {
   const TAreaInfo& A = AreaInfo(TArea::ChkSch);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
+    return 0;
   if (!HasFile(FBackupDir, "chksc.db")) return 0;
   return RunCopyArea(TArea::ChkSch, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
     FUI.SetProgressPosition(0);
@@ -207,7 +218,8 @@ int32_t TConverter::ConvertChkSch() {
 
 int32_t TConverter::ConvertLoans() {
   const TAreaInfo& A = AreaInfo(TArea::Loans);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
+    return 0;
   if (!HasFile(FBackupDir, "loan.db")) return 0;
   return RunCopyArea(TArea::Loans, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
     FUI.SetProgressPosition(0);
@@ -260,7 +272,8 @@ int32_t TConverter::ConvertLedger() {
       },
       [&] {
         const std::string Flag = FindFileNoCase(FBackupDir, "backup.fl");
-        if (!Flag.empty()) RenameNoReplace(Flag, JoinPath(FBackupDir, "backup_" + std::to_string(Year) + ".fl"));
+        if (!Flag.empty())
+          RenameNoReplace(Flag, JoinPath(FBackupDir, "backup_" + std::to_string(Year) + ".fl"));
       });
   FUI.ProcessPendingEvents();
   return Result;

@@ -11,21 +11,38 @@ namespace vlt::app {
 namespace {
 
 std::string Upper(std::string S) {
-  std::transform(S.begin(), S.end(), S.begin(), [](unsigned char C) { return static_cast<char>(std::toupper(C)); });
+  std::transform(S.begin(), S.end(), S.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::toupper(C)); });
   return S;
 }
 
 std::unique_ptr<TVLTField> MakeField(const TTargetField& F) {
   std::unique_ptr<TVLTField> Out;
   switch (F.Type) {
-    case TTargetType::String: Out = std::make_unique<TVLTStringField>(F.Name, F.Size); break;
-    case TTargetType::Integer: Out = std::make_unique<TVLTIntegerField>(F.Name); break;
-    case TTargetType::Smallint: Out = std::make_unique<TVLTSmallintField>(F.Name); break;
-    case TTargetType::Double: Out = std::make_unique<TVLTFloatField>(F.Name); break;
-    case TTargetType::Boolean: Out = std::make_unique<TVLTBooleanField>(F.Name); break;
-    case TTargetType::Currency: Out = std::make_unique<TVLTCurrencyField>(F.Name); break;
-    case TTargetType::Date: Out = std::make_unique<TVLTDateField>(F.Name); break;
-    case TTargetType::Memo: Out = std::make_unique<TVLTMemoField>(F.Name); break;
+    case TTargetType::String:
+      Out = std::make_unique<TVLTStringField>(F.Name, F.Size);
+      break;
+    case TTargetType::Integer:
+      Out = std::make_unique<TVLTIntegerField>(F.Name);
+      break;
+    case TTargetType::Smallint:
+      Out = std::make_unique<TVLTSmallintField>(F.Name);
+      break;
+    case TTargetType::Double:
+      Out = std::make_unique<TVLTFloatField>(F.Name);
+      break;
+    case TTargetType::Boolean:
+      Out = std::make_unique<TVLTBooleanField>(F.Name);
+      break;
+    case TTargetType::Currency:
+      Out = std::make_unique<TVLTCurrencyField>(F.Name);
+      break;
+    case TTargetType::Date:
+      Out = std::make_unique<TVLTDateField>(F.Name);
+      break;
+    case TTargetType::Memo:
+      Out = std::make_unique<TVLTMemoField>(F.Name);
+      break;
   }
   Out->FRequired = F.Required;
   return Out;
@@ -33,7 +50,8 @@ std::unique_ptr<TVLTField> MakeField(const TTargetField& F) {
 
 }  // namespace
 
-std::unique_ptr<TVLTTable> MakeTargetTable(const TTargetDatabase& Database, const TTargetTable& Table) {
+std::unique_ptr<TVLTTable> MakeTargetTable(const TTargetDatabase& Database,
+                                           const TTargetTable& Table) {
   auto T = std::make_unique<TVLTTable>();
   T->SetDatabaseName(Database.DatabaseName);
   T->SetTableName(Table.NameFor(-1));
@@ -76,7 +94,9 @@ void TTargetComponents::RegisterExtendedIndexDefs() {
     if (T.HasExtendedIndexes()) AddExtendedIndexDefs(Table(TArea::Ledger, T.Name), T);
 }
 
-TVLTDatabase& TTargetComponents::Database(TArea Area) { return *Of(Area).Database; }
+TVLTDatabase& TTargetComponents::Database(TArea Area) {
+  return *Of(Area).Database;
+}
 
 TVLTTable& TTargetComponents::Table(TArea Area, const std::string& Name) {
   const TTargetTable& Def = TargetDatabase(Area).Table(Name);
@@ -112,7 +132,8 @@ void TTargetComponents::CreateDatabaseAndTables(TArea Area, const std::vector<st
   Db.CreateDatabase();
   Db.Open();
   for (const TTargetTable& T : TargetDatabase(Area).Tables) {
-    bool Skipped = std::any_of(Skip.begin(), Skip.end(), [&](const std::string& S) { return Upper(S) == Upper(T.Name); });
+    bool Skipped = std::any_of(Skip.begin(), Skip.end(),
+                               [&](const std::string& S) { return Upper(S) == Upper(T.Name); });
     if (!Skipped) CreateTable(Area, T.Name);
   }
 }

@@ -55,7 +55,8 @@ class TTargetComponents {
 // A table component for Table of Database, with the catalogue's fields and component-level
 // index definitions (extended definitions are added by RegisterExtendedIndexDefs). For tools
 // and tests that need a component outside the converter.
-std::unique_ptr<TVLTTable> MakeTargetTable(const TTargetDatabase& Database, const TTargetTable& Table);
+std::unique_ptr<TVLTTable> MakeTargetTable(const TTargetDatabase& Database,
+                                           const TTargetTable& Table);
 // Adds Table's extended index definitions to Component.
 void AddExtendedIndexDefs(TVLTTable& Component, const TTargetTable& Table);
 

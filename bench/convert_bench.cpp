@@ -42,8 +42,12 @@ class TTimedConverter : public TConverter {
  public:
   using TConverter::TConverter;
   double PayrollSeconds = 0, LedgerSeconds = 0;
-  int32_t ConvertPayroll() override { return Timed(PayrollSeconds, [&] { return TConverter::ConvertPayroll(); }); }
-  int32_t ConvertLedger() override { return Timed(LedgerSeconds, [&] { return TConverter::ConvertLedger(); }); }
+  int32_t ConvertPayroll() override {
+    return Timed(PayrollSeconds, [&] { return TConverter::ConvertPayroll(); });
+  }
+  int32_t ConvertLedger() override {
+    return Timed(LedgerSeconds, [&] { return TConverter::ConvertLedger(); });
+  }
 
  private:
   template <typename F>
@@ -77,8 +81,8 @@ const TSample& SampleFor(int Scale) {
   static TSample Samples[3];
   TSample& S = Samples[Scale];
   if (!S.Template.empty()) return S;
-  S.Template = (std::filesystem::temp_directory_path() / ("vlt_convert_bench_" + std::to_string(getpid()) + "_" +
-                                                         std::to_string(Scale)))
+  S.Template = (std::filesystem::temp_directory_path() /
+                ("vlt_convert_bench_" + std::to_string(getpid()) + "_" + std::to_string(Scale)))
                    .string();
   std::filesystem::remove_all(S.Template);
   // Generated and counted in a child process, so that this process stays small and the
@@ -98,10 +102,11 @@ const TSample& SampleFor(int Scale) {
       std::filesystem::remove_all(S.Template + "/" + Other);
     const std::string J = S.Template + "/2012jrnl.bkp";
     const int64_t Counts[2] = {
-        CountRecords(J, {"DEDTEX.DB", "DEDUCTS.DB", "EMPDATA.DB", "EMPDEDS.DB", "EMPWITHS.DB", "PAYDD.DB",
-                         "PAYROLL.DB", "PAYTAX.DB", "TAXACCTS.DB"}),
-        CountRecords(J, {"BANKINFO.DB", "BANKFILE.DB", "EXPCATS.DB", "EXPGRPS.DB", "EXPACCT.DB", "INTCATS.DB",
-                         "INTACCT.DB", "FYINFO.DB", "PAYEES.DB", "TRANFILE.DB", "Alloc.db", "report.db"})};
+        CountRecords(J, {"DEDTEX.DB", "DEDUCTS.DB", "EMPDATA.DB", "EMPDEDS.DB", "EMPWITHS.DB",
+                         "PAYDD.DB", "PAYROLL.DB", "PAYTAX.DB", "TAXACCTS.DB"}),
+        CountRecords(J, {"BANKINFO.DB", "BANKFILE.DB", "EXPCATS.DB", "EXPGRPS.DB", "EXPACCT.DB",
+                         "INTCATS.DB", "INTACCT.DB", "FYINFO.DB", "PAYEES.DB", "TRANFILE.DB",
+                         "Alloc.db", "report.db"})};
     ::_exit(::write(Pipe[1], Counts, sizeof Counts) == sizeof Counts ? 0 : 1);
   }
   ::close(Pipe[1]);
@@ -164,6 +169,11 @@ void BM_ConvertJournal(benchmark::State& State) {
   }
   State.counters["peak_rss_MB"] = PeakMB;
 }
-BENCHMARK(BM_ConvertJournal)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_ConvertJournal)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 }  // namespace

@@ -1,11 +1,10 @@
-#include "app/Conversion.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
 
+#include "app/Conversion.h"
 #include "app/FileUtil.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/TestDirs.h"
@@ -25,7 +24,7 @@ class TScriptedConverter : public TConverter {
  public:
   using TConverter::TConverter;
 
-  std::vector<std::string> Calls;  // "area:folder name"
+  std::vector<std::string> Calls;                                 // "area:folder name"
   std::function<int32_t(const std::string&)> ContributionsError;  // folder -> error code
 
   int32_t ConvertPayroll() override { return Area(TArea::Payroll, "PR"); }
@@ -121,18 +120,22 @@ TEST(ConvertData, RunsAreasInOrderAndWritesLogs) {
   TTempDir T;
   MakeDir(T / "2012jrnl.bkp");
   TFakeUI UI;
-  TScriptedConverter C(UI);
-  EXPECT_EQ(C.ConvertData(T.Path()), TRunOutcome::Complete);
-  EXPECT_EQ(C.Calls, (std::vector<std::string>{"CT:2012jrnl.bkp", "PR:2012jrnl.bkp",
-                                               "CS:2012jrnl.bkp", "LN:2012jrnl.bkp",
-                                               "GL:2012jrnl.bkp"}));
-  EXPECT_EQ(C.ConvertedCount(), 2);  // payroll and ledger
-  EXPECT_TRUE(FileExists(T / "2012jrnl.bkp/Payroll.vlt"));
-  EXPECT_TRUE(FileExists(T / "2012jrnl.bkp/2012Ledger.vlt"));
-  EXPECT_EQ(test::ReadFile(T / "2012jrnl.bkp/2012_Conversion_Log.txt"), "Conversion Process Finished\r\n");
-  EXPECT_FALSE(FileExists(T / "2012jrnl.bkp/Conversion_Log.txt"));  // empty buffer: no file
-  EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{kComplete}));
-  EXPECT_EQ(C.BackupDir(), T / "2012jrnl.bkp");
+  {
+    // One converter at a time: its database components are registered by name.
+    TScriptedConverter C(UI);
+    EXPECT_EQ(C.ConvertData(T.Path()), TRunOutcome::Complete);
+    EXPECT_EQ(C.Calls,
+              (std::vector<std::string>{"CT:2012jrnl.bkp", "PR:2012jrnl.bkp", "CS:2012jrnl.bkp",
+                                        "LN:2012jrnl.bkp", "GL:2012jrnl.bkp"}));
+    EXPECT_EQ(C.ConvertedCount(), 2);  // payroll and ledger
+    EXPECT_TRUE(FileExists(T / "2012jrnl.bkp/Payroll.vlt"));
+    EXPECT_TRUE(FileExists(T / "2012jrnl.bkp/2012Ledger.vlt"));
+    EXPECT_EQ(test::ReadFile(T / "2012jrnl.bkp/2012_Conversion_Log.txt"),
+              "Conversion Process Finished\r\n");
+    EXPECT_FALSE(FileExists(T / "2012jrnl.bkp/Conversion_Log.txt"));  // empty buffer: no file
+    EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{kComplete}));
+    EXPECT_EQ(C.BackupDir(), T / "2012jrnl.bkp");
+  }
 
   // A second run converts nothing and ends as if there were no backups.
   TScriptedConverter Again(UI);

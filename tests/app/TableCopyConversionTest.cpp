@@ -79,12 +79,20 @@ std::string Canonical(TTargetType T, const TParadoxValue& V) {
   char Buf[64];
   switch (T) {
     case TTargetType::Integer:
-    case TTargetType::Smallint: return std::to_string(V.Int);
-    case TTargetType::Boolean: return V.Int ? "1" : "0";
-    case TTargetType::Date: return std::to_string(V.Int - kCalendarOffset);
-    case TTargetType::Double: std::snprintf(Buf, sizeof Buf, "%.17g", V.Float); return Buf;
-    case TTargetType::Currency: std::snprintf(Buf, sizeof Buf, "%.4f", V.Float); return Buf;
-    default: return V.Str;
+    case TTargetType::Smallint:
+      return std::to_string(V.Int);
+    case TTargetType::Boolean:
+      return V.Int ? "1" : "0";
+    case TTargetType::Date:
+      return std::to_string(V.Int - kCalendarOffset);
+    case TTargetType::Double:
+      std::snprintf(Buf, sizeof Buf, "%.17g", V.Float);
+      return Buf;
+    case TTargetType::Currency:
+      std::snprintf(Buf, sizeof Buf, "%.4f", V.Float);
+      return Buf;
+    default:
+      return V.Str;
   }
 }
 
@@ -94,12 +102,20 @@ std::string Canonical(TTargetType T, const TVLTField& F) {
   char Buf[64];
   switch (T) {
     case TTargetType::Integer:
-    case TTargetType::Smallint: return std::to_string(F.AsLargeInt());
-    case TTargetType::Boolean: return F.AsBoolean() ? "1" : "0";
-    case TTargetType::Date: return std::to_string(static_cast<int64_t>(F.AsDateTime()));
-    case TTargetType::Double: std::snprintf(Buf, sizeof Buf, "%.17g", F.AsFloat()); return Buf;
-    case TTargetType::Currency: std::snprintf(Buf, sizeof Buf, "%.4f", F.AsCurrency()); return Buf;
-    default: return F.AsString();
+    case TTargetType::Smallint:
+      return std::to_string(F.AsLargeInt());
+    case TTargetType::Boolean:
+      return F.AsBoolean() ? "1" : "0";
+    case TTargetType::Date:
+      return std::to_string(static_cast<int64_t>(F.AsDateTime()));
+    case TTargetType::Double:
+      std::snprintf(Buf, sizeof Buf, "%.17g", F.AsFloat());
+      return Buf;
+    case TTargetType::Currency:
+      std::snprintf(Buf, sizeof Buf, "%.4f", F.AsCurrency());
+      return Buf;
+    default:
+      return F.AsString();
   }
 }
 
@@ -108,8 +124,9 @@ using TRow = std::vector<std::string>;
 // The rows the target must hold: the source rows with the rules applied, one per primary key
 // (the first wins), and how many were left out for a repeated key.
 std::vector<TRow> ExpectedRows(const std::string& Dir, const TTargetTable& Table, int& Repeated) {
-  const TSource& S = *std::find_if(kSources.begin(), kSources.end(),
-                                   [&](const TSource& X) { return std::string(X.Target) == Table.Name; });
+  const TSource& S = *std::find_if(kSources.begin(), kSources.end(), [&](const TSource& X) {
+    return std::string(X.Target) == Table.Name;
+  });
   const std::vector<TTargetField> Fields = Table.Fields();
   std::vector<std::string> Names = Split(S.Fields);
   if (Names.empty())
@@ -169,13 +186,17 @@ std::unique_ptr<TVLTDatabase> OpenTarget(const TTargetDatabase& D, const std::st
 }
 
 // A string column keeps a positive size of its list; every other column is stored with 20.
-bool SameIndexSizes(const std::string& Stored, const TTargetIndex& I, const std::vector<TTargetField>& Fields) {
-  const std::vector<std::string> Want = Split(I.Sizes), Names = Split(I.Fields), Got = Split(Stored);
+bool SameIndexSizes(const std::string& Stored, const TTargetIndex& I,
+                    const std::vector<TTargetField>& Fields) {
+  const std::vector<std::string> Want = Split(I.Sizes), Names = Split(I.Fields),
+                                 Got = Split(Stored);
   if (Got.size() != Names.size()) return false;
   for (size_t K = 0; K < Got.size(); ++K) {
-    const auto F = std::find_if(Fields.begin(), Fields.end(), [&](const TTargetField& X) { return SameText(X.Name, Names[K]); });
+    const auto F = std::find_if(Fields.begin(), Fields.end(),
+                                [&](const TTargetField& X) { return SameText(X.Name, Names[K]); });
     const int Given = K < Want.size() ? std::stoi(Want[K]) : 20;
-    const int Expect = F != Fields.end() && F->Type == TTargetType::String && Given > 0 ? Given : 20;
+    const int Expect =
+        F != Fields.end() && F->Type == TTargetType::String && Given > 0 ? Given : 20;
     if (Got[K] != std::to_string(Expect)) return false;
   }
   return true;
@@ -184,7 +205,8 @@ bool SameIndexSizes(const std::string& Stored, const TTargetIndex& I, const std:
 // Compares every table of Area's database in File with the catalogue and with the sources in
 // Dir. Tables listed in Absent must not exist; Empty ones must hold no row. Returns the number
 // of repeated-key rows left out per table.
-std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir, const std::string& File,
+std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir,
+                                         const std::string& File,
                                          const std::set<std::string>& Absent = {},
                                          const std::set<std::string>& Empty = {}) {
   std::map<std::string, int> Repeats;
@@ -195,7 +217,8 @@ std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir, con
   Db->GetTablesList(Tables);
   for (const TTargetTable& T : D.Tables) {
     SCOPED_TRACE(T.Name);
-    const bool Exists = std::any_of(Tables.begin(), Tables.end(), [&](const std::string& N) { return SameText(N, T.Name); });
+    const bool Exists = std::any_of(Tables.begin(), Tables.end(),
+                                    [&](const std::string& N) { return SameText(N, T.Name); });
     EXPECT_EQ(Exists, !Absent.count(T.Name));
     if (!Exists) continue;
     TVLTTable Tbl;
@@ -214,9 +237,10 @@ std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir, con
         EXPECT_EQ(F.FSize, Fields[I].Size) << F.FName;
       }
       static const std::map<TTargetType, TVLTAdvancedFieldType> kTypes = {
-          {TTargetType::String, aftString},   {TTargetType::Integer, aftInteger}, {TTargetType::Smallint, aftSmallint},
-          {TTargetType::Double, aftDouble},   {TTargetType::Boolean, aftBoolean}, {TTargetType::Currency, aftCurrency},
-          {TTargetType::Date, aftDate},       {TTargetType::Memo, aftMemo}};
+          {TTargetType::String, aftString},     {TTargetType::Integer, aftInteger},
+          {TTargetType::Smallint, aftSmallint}, {TTargetType::Double, aftDouble},
+          {TTargetType::Boolean, aftBoolean},   {TTargetType::Currency, aftCurrency},
+          {TTargetType::Date, aftDate},         {TTargetType::Memo, aftMemo}};
       EXPECT_EQ(F.FDataType, kTypes.at(Fields[I].Type)) << F.FName;
     }
     EXPECT_EQ(Tbl.RestructureIndexDefs().Count(), static_cast<int32_t>(T.Indexes.size()));
@@ -229,15 +253,18 @@ std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir, con
       EXPECT_EQ(GotFields.size(), WantFields.size()) << I.Name;
       for (size_t K = 0; K < std::min(GotFields.size(), WantFields.size()); ++K)
         EXPECT_TRUE(SameText(GotFields[K], WantFields[K])) << I.Name;
-      EXPECT_EQ(Got->FOptions & (ixPrimary | ixUnique), I.Options & (ixPrimary | ixUnique)) << I.Name;
-      EXPECT_TRUE(SameIndexSizes(Got->FMaxIndexedSizes, I, Fields)) << I.Name << ": " << Got->FMaxIndexedSizes;
+      EXPECT_EQ(Got->FOptions & (ixPrimary | ixUnique), I.Options & (ixPrimary | ixUnique))
+          << I.Name;
+      EXPECT_TRUE(SameIndexSizes(Got->FMaxIndexedSizes, I, Fields))
+          << I.Name << ": " << Got->FMaxIndexedSizes;
       EXPECT_EQ(Got->FCaseInsFields, std::string(I.CaseInsFields)) << I.Name;
     }
     // Rows.
     std::vector<TRow> Actual;
     for (Tbl.First(); !Tbl.Eof(); Tbl.Next()) {
       TRow Row;
-      for (size_t I = 0; I < Fields.size(); ++I) Row.push_back(Canonical(Fields[I].Type, Tbl.Fields(static_cast<int32_t>(I))));
+      for (size_t I = 0; I < Fields.size(); ++I)
+        Row.push_back(Canonical(Fields[I].Type, Tbl.Fields(static_cast<int32_t>(I))));
       Actual.push_back(Row);
     }
     std::sort(Actual.begin(), Actual.end());
@@ -259,7 +286,8 @@ std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir, con
 std::map<std::string, std::string> Snapshot(const std::string& Root) {
   std::map<std::string, std::string> Files;
   for (const auto& E : std::filesystem::recursive_directory_iterator(Root))
-    if (E.is_regular_file()) Files[E.path().string().substr(Root.size())] = ReadFile(E.path().string());
+    if (E.is_regular_file())
+      Files[E.path().string().substr(Root.size())] = ReadFile(E.path().string());
   return Files;
 }
 
@@ -273,7 +301,8 @@ void ExpectVltdbCheckClean(const std::string& File, const std::string& Password)
   const std::string Tool = test::VltdbPath();
   if (Tool.empty()) GTEST_SKIP() << "vltdb not built";
   std::string Out;
-  EXPECT_EQ(test::RunTool(Tool + " --password '" + Password + "' check '" + File + "'", Out), 0) << Out;
+  EXPECT_EQ(test::RunTool(Tool + " --password '" + Password + "' check '" + File + "'", Out), 0)
+      << Out;
 }
 
 class TableCopyConversionTest : public ::testing::Test {
@@ -296,7 +325,8 @@ TEST_F(TableCopyConversionTest, GeneratedBackupsConvertExactly) {
   Convert(UI, TRunOutcome::Complete);
   EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{{false, kMsgComplete}}));
 
-  const std::string J12 = Dir / "2012jrnl.bkp", J13 = Dir / "2013jrnl.bkp", J80 = Dir / "1980jrnl.bkp";
+  const std::string J12 = Dir / "2012jrnl.bkp", J13 = Dir / "2013jrnl.bkp",
+                    J80 = Dir / "1980jrnl.bkp";
   const std::string Chk = Dir / "2ChkSc.bkp", Loan = Dir / "2Loans.bkp";
 
   // Every database against catalogue and sources. The repeated (7, 9) pair is the one record
@@ -309,15 +339,21 @@ TEST_F(TableCopyConversionTest, GeneratedBackupsConvertExactly) {
   CheckDatabase(TArea::Ledger, J13, J13 + "/2013Ledger.vlt", {"Alloc"}, {"Report"});
   // A journal without payroll tables still gets the ten empty payroll tables.
   CheckDatabase(TArea::Payroll, J13, J13 + "/Payroll.vlt", {},
-                {"DedTEx", "Deducts", "EmpData", "EmpDeds", "EmpWiths", "PayDD", "Payroll", "PayTax", "TaxAccts", "TimeOff"});
+                {"DedTEx", "Deducts", "EmpData", "EmpDeds", "EmpWiths", "PayDD", "Payroll",
+                 "PayTax", "TaxAccts", "TimeOff"});
 
   // The logs, byte for byte.
-  EXPECT_EQ(ReadFile(J12 + "/Conversion_Log_PR.txt"),
-            Crlf({"Convert " + J12, "Error Writing Record: DedTEx: 7, 9, ", "Conversion Complete"}));
-  EXPECT_EQ(ReadFile(J12 + "/2012_Conversion_Log.txt"), Crlf({"Convert 2012", "Conversion Process Finished"}));
-  EXPECT_EQ(ReadFile(J13 + "/2013_Conversion_Log.txt"), Crlf({"Convert 2013", "Conversion Process Finished"}));
-  EXPECT_EQ(ReadFile(Chk + "/Conversion_Log_ChkSch.txt"), Crlf({"Convert: " + Chk, "Conversion Complete"}));
-  EXPECT_EQ(ReadFile(Loan + "/Conversion_Log_Loan.txt"), Crlf({"Convert " + Loan, "Conversion Complete"}));
+  EXPECT_EQ(
+      ReadFile(J12 + "/Conversion_Log_PR.txt"),
+      Crlf({"Convert " + J12, "Error Writing Record: DedTEx: 7, 9, ", "Conversion Complete"}));
+  EXPECT_EQ(ReadFile(J12 + "/2012_Conversion_Log.txt"),
+            Crlf({"Convert 2012", "Conversion Process Finished"}));
+  EXPECT_EQ(ReadFile(J13 + "/2013_Conversion_Log.txt"),
+            Crlf({"Convert 2013", "Conversion Process Finished"}));
+  EXPECT_EQ(ReadFile(Chk + "/Conversion_Log_ChkSch.txt"),
+            Crlf({"Convert: " + Chk, "Conversion Complete"}));
+  EXPECT_EQ(ReadFile(Loan + "/Conversion_Log_Loan.txt"),
+            Crlf({"Convert " + Loan, "Conversion Complete"}));
 
   // The check-schedule flags: t = 0 keeps the low ten bits plus 6144 for bit 10; t = 1 keeps f.
   {
@@ -328,7 +364,8 @@ TEST_F(TableCopyConversionTest, GeneratedBackupsConvertExactly) {
     T.Open();
     std::map<std::pair<int, int>, int> FlagsByTypeAndNum;
     for (T.First(); !T.Eof(); T.Next())
-      FlagsByTypeAndNum[{T.FieldByName("t").AsInteger(), T.FieldByName("num").AsInteger()}] = T.FieldByName("f").AsInteger();
+      FlagsByTypeAndNum[{T.FieldByName("t").AsInteger(), T.FieldByName("num").AsInteger()}] =
+          T.FieldByName("f").AsInteger();
     EXPECT_EQ((FlagsByTypeAndNum[{0, 0}]), 6149);
     EXPECT_EQ((FlagsByTypeAndNum[{1, 1029}]), 1029);
     T.Close();
@@ -355,8 +392,10 @@ TEST_F(TableCopyConversionTest, GeneratedBackupsConvertExactly) {
                        "/2012jrnl.bkp/backup_2012.fl", "/2013jrnl.bkp/Payroll.vlt",
                        "/2013jrnl.bkp/2013Ledger.vlt", "/2013jrnl.bkp/2013_Conversion_Log.txt",
                        "/2ChkSc.bkp/Schedule.vlt", "/2ChkSc.bkp/Conversion_Log_ChkSch.txt",
-                       "/2Loans.bkp/Loan.vlt", "/2Loans.bkp/Conversion_Log_Loan.txt"}));
-  EXPECT_EQ(After.at("/2012jrnl.bkp/mstrldgr.dir/pdfile.txt"), After.at("/2012jrnl.bkp/payroll.dir/pdfile.txt"));
+                       "/2Loans.bkp/Loan.vlt", "/2Loans.bkp/Conversion_Log_Loan.txt",
+                       "/2012cont.bkp/XLQCont.bkp.vlt", "/2012cont.bkp/Conversion_Log.txt"}));
+  EXPECT_EQ(After.at("/2012jrnl.bkp/mstrldgr.dir/pdfile.txt"),
+            After.at("/2012jrnl.bkp/payroll.dir/pdfile.txt"));
   EXPECT_EQ(After.at("/2012jrnl.bkp/backup_2012.fl"), Before.at("/2012jrnl.bkp/backup.fl"));
 
   ExpectVltdbCheckClean(J12 + "/Payroll.vlt", TargetDatabase(TArea::Payroll).Password);
@@ -376,12 +415,13 @@ void WriteLoans(const std::string& Dir, int Count) {
   T.SetDatabaseName(Dir);
   T.SetTableName("LOAN.DB");
   T.SetTableType(ttParadox);
-  for (const char* N : {"LNum", "LYr", "LName", "SDate", "EDate", "SBal", "FDate", "i", "P", "CType"}) {
+  for (const char* N :
+       {"LNum", "LYr", "LName", "SDate", "EDate", "SBal", "FDate", "i", "P", "CType"}) {
     const std::string Name = N;
-    const TFieldType Type = Name == "LName" || Name == "P" ? ftString
-                            : Name == "SBal"                ? ftCurrency
+    const TFieldType Type = Name == "LName" || Name == "P"           ? ftString
+                            : Name == "SBal"                         ? ftCurrency
                             : Name.find("Date") != std::string::npos ? ftDate
-                                                                      : ftInteger;
+                                                                     : ftInteger;
     T.FieldDefs().push_back({Name, Type, Type == ftString ? 14 : 0, false});
   }
   T.CreateTable();
@@ -403,7 +443,7 @@ TEST_F(TableCopyConversionTest, LoanProgressFollowsTheRecordCount) {
   };
   // 90 div N is the step; when it is 0 the step is 1 and the bar moves every N div 100 records.
   const std::vector<TCase> Cases = {
-      {250, {5, 1}, 1 + 125}, {50, {5, 1}, 1 + 50}, {30, {5, 3}, 1 + 30},
+      {250, {5, 1}, 1 + 125},  {50, {5, 1}, 1 + 50}, {30, {5, 3}, 1 + 30},
       {1000, {5, 1}, 1 + 100}, {0, {5}, 1},
   };
   for (const TCase& C : Cases) {
@@ -432,9 +472,10 @@ TEST_F(TableCopyConversionTest, FailedAreaLeavesNoDatabaseAndARerunConvertsIt) {
   Convert(UI, TRunOutcome::Complete);  // the other areas still convert
   EXPECT_FALSE(FileExists(Chk + "/Schedule.vlt"));
   EXPECT_FALSE(FileExists(Chk + "/Schedule.vlt.tmp"));
-  EXPECT_EQ(ReadFile(Chk + "/Conversion_Log_ChkSch.txt"),
-            Crlf({"Convert: " + Chk, "Error Opening Table: chksc.db",
-                  "cstbl0: Cannot perform this operation on a closed dataset", "Conversion Complete"}));
+  EXPECT_EQ(
+      ReadFile(Chk + "/Conversion_Log_ChkSch.txt"),
+      Crlf({"Convert: " + Chk, "Error Opening Table: chksc.db",
+            "cstbl0: Cannot perform this operation on a closed dataset", "Conversion Complete"}));
   EXPECT_EQ(ReadFile(Chk + "/chksc.db"), Good.substr(0, 100));
 
   test::WriteFile(Chk + "/chksc.db", Good);
@@ -478,7 +519,8 @@ TEST(TargetCatalogue, EveryTableParsesAndIndexesNameItsFields) {
       ASSERT_FALSE(Fields.empty());
       for (const TTargetIndex& I : T.Indexes)
         for (const std::string& N : Split(I.Fields))
-          EXPECT_TRUE(std::any_of(Fields.begin(), Fields.end(), [&](const TTargetField& F) { return SameText(F.Name, N); }))
+          EXPECT_TRUE(std::any_of(Fields.begin(), Fields.end(),
+                                  [&](const TTargetField& F) { return SameText(F.Name, N); }))
               << I.Name << ": " << N;
     }
   }

@@ -1,5 +1,3 @@
-#include "engine/core/VLTPageList.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 
 #include "VLTPageTestUtil.h"
 #include "engine/core/VLTPage.h"
+#include "engine/core/VLTPageList.h"
 
 namespace vlt {
 namespace {
@@ -83,21 +82,37 @@ TEST(TVLTSortedPageList, LRUWalkVisitsEveryPageLeastRecentFirst) {
   EXPECT_EQ(Empty.FirstByLRU(), nullptr);
 }
 
-TEST(TVLTSortedPageList, StorageGrowsAndShrinksInDoublingSteps) {
+TEST(TVLTSortedPageList, StorageGrowsGeometricallyAndShrinksOnlyWhenMostlyUnused) {
   TVLTSortedPageList L;
   L.SetSize(1);
-  EXPECT_EQ(L.AllocatedCount(), 2000);  // AllocBy doubled from 1000 first
-  L.SetSize(2001);
-  EXPECT_EQ(L.AllocatedCount(), 6000);  // + 4000
+  EXPECT_EQ(L.AllocatedCount(), 1000);
+  L.SetSize(1001);
+  EXPECT_EQ(L.AllocatedCount(), 2000);  // doubled
   L.SetSize(50000);
-  EXPECT_EQ(L.AllocatedCount(), 50000);  // the request is larger than the step
-  L.SetSize(49500);
-  EXPECT_EQ(L.AllocatedCount(), 50000);  // 500 spare: kept
+  EXPECT_EQ(L.AllocatedCount(), 50000);  // the request is larger than the double
+  L.SetSize(20000);
+  EXPECT_EQ(L.AllocatedCount(), 50000);  // 40% used: kept
   L.SetSize(10);
-  EXPECT_EQ(L.AllocatedCount(), 10);
+  EXPECT_EQ(L.AllocatedCount(), 25000);  // a quarter unused: halved, once per change
   EXPECT_EQ(L.Count(), 10);
   L.SetSize(0);
   EXPECT_EQ(L.AllocatedCount(), 0);
+}
+
+TEST(TVLTSortedPageList, ACountMovingAroundOneSizeNeverReallocates) {
+  // A dirty list that gains and loses a page at a time at a step boundary used to shrink to
+  // the exact count and regrow by thousands of zero-filled entries on every other change.
+  Pages P;
+  TVLTSortedPageList L;
+  for (TVLTPageNo No = 0; No < 2000; ++No) L.Insert(P.Make(No));
+  const int32_t Allocated = L.AllocatedCount();
+  for (int K = 0; K < 100; ++K) {
+    L.Delete(1999);
+    L.Delete(1998);
+    L.Insert(P.Make(1998));
+    L.Insert(P.Make(1999));
+    ASSERT_EQ(L.AllocatedCount(), Allocated);
+  }
 }
 
 TEST(TVLTSortedPageList, ManyInsertsAndDeletesStaySorted) {

@@ -1,0 +1,654 @@
+#include "app/ContributionsConversion.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <exception>
+
+#include "app/ConvertUtil.h"
+#include "app/FileUtil.h"
+#include "app/TableCopy.h"
+#include "app/TargetComponents.h"
+#include "engine/expr/VLTLocale.h"
+
+namespace vlt::app {
+
+namespace {
+
+constexpr TArea kArea = TArea::Contributions;
+constexpr const char* kTargetFile = "XLQCont.bkp.vlt";
+constexpr int32_t kGiftsPerCommit = 4096;
+
+// The four sources in safety-copy order.
+const char* const kSources[] = {"contfile", "contname", "servs", "funds"};
+
+bool EndsWith(std::string_view S, std::string_view Suffix) {
+  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
+}
+
+// "name-bkp.ext" beside Path.
+std::string BackupNameOf(const std::string& Path) {
+  const std::string Dir = ExtractFilePath(Path), Name = ExtractFileName(Path);
+  const size_t Dot = Name.rfind('.');
+  return Dir + Name.substr(0, Dot) + "-bkp" + Name.substr(Dot);
+}
+
+void SyncFolder(const std::string& Dir) {
+  const int Fd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) return;
+  ::fsync(Fd);
+  ::close(Fd);
+}
+
+std::string IntText(const TParadoxField& F) {
+  return F.IsNull() ? std::string() : std::to_string(F.AsInteger());
+}
+
+}  // namespace
+
+int32_t SplitChkNum(int32_t SourceEntrynum) {
+  return static_cast<int32_t>((static_cast<uint32_t>(SourceEntrynum) >> 8) & 0xFFFFFu);
+}
+
+int32_t SplitEntrynum(int32_t SourceEntrynum) {
+  const uint32_t E = static_cast<uint32_t>(SourceEntrynum);
+  return static_cast<int32_t>((E & 0xFFu) | ((E >> 28) << 24));
+}
+
+std::string QuotedFilterString(const std::string& S) {
+  std::string Out = "'";
+  for (char C : S) {
+    Out += C;
+    if (C == '\'') Out += '\'';
+  }
+  return Out + "'";
+}
+
+std::string TrimBlanks(const std::string& S) {
+  size_t B = 0, E = S.size();
+  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
+  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
+  return S.substr(B, E - B);
+}
+
+// ---- tables NextFreeNum probes ----
+
+class TContributionsRun::TNumTable {
+ public:
+  virtual ~TNumTable() = default;
+  // Remembers the filter (and position), later put back by Restore.
+  virtual void Save() = 0;
+  virtual void Restore() = 0;
+  // Records shown by Filter.
+  virtual int32_t CountWhere(const std::string& Filter) = 0;
+};
+
+class TContributionsRun::TTargetNums : public TNumTable {
+ public:
+  explicit TTargetNums(TVLTTable& T) : FT(T) {}
+  void Save() override {
+    FFilter = FT.Filter();
+    FFiltered = FT.Filtered();
+  }
+  void Restore() override {
+    FT.SetFilter(FFilter);
+    FT.SetFiltered(FFiltered);
+  }
+  int32_t CountWhere(const std::string& Filter) override {
+    FT.SetFilter(Filter);
+    FT.SetFiltered(true);
+    return FT.RecordCount();
+  }
+
+ private:
+  TVLTTable& FT;
+  std::string FFilter;
+  bool FFiltered = false;
+};
+
+class TContributionsRun::TSourceNums : public TNumTable {
+ public:
+  explicit TSourceNums(TParadoxTable& T) : FT(T) {}
+  void Save() override {
+    FFilter = FT.Filter();
+    FFiltered = FT.Filtered();
+    FPlace = FT.GetBookmark();
+  }
+  void Restore() override {
+    FT.SetFilter(FFilter);
+    FT.SetFiltered(FFiltered);
+    if (FPlace != 0 && FT.BookmarkValid(FPlace)) FT.GotoBookmark(FPlace);
+  }
+  int32_t CountWhere(const std::string& Filter) override {
+    FT.SetFilter(Filter);
+    FT.SetFiltered(true);
+    return FT.RecordCount();
+  }
+
+ private:
+  TParadoxTable& FT;
+  std::string FFilter;
+  bool FFiltered = false;
+  TParadoxBookmark FPlace = 0;
+};
+
+// ---- the run ----
+
+TContributionsRun::TContributionsRun(TConverter& Converter)
+    : FConv(Converter), F(Converter.BackupDir()) {}
+
+TContributionsRun::~TContributionsRun() = default;
+
+void TContributionsRun::Log(std::string Line) {
+  FConv.AddLog(std::move(Line));
+}
+
+void TContributionsRun::Fail(int32_t Code) {
+  FConv.SetConversionError(Code);
+}
+
+std::string TContributionsRun::Source(const char* Name) const {
+  std::string P = FindFileNoCase(F, std::string(Name) + ".db");
+  return P.empty() ? JoinPath(F, std::string(Name) + ".db") : P;
+}
+
+bool TContributionsRun::Run() {
+  TConversionUI& UI = FConv.UI();
+  // 1.
+  if (!EndsWith(F, AreaInfo(kArea).FolderSuffix) || FConv.ConversionError() != 0) return false;
+  const std::string Target = JoinPath(F, kTargetFile);
+  if (FileExists(Target)) return false;
+  FConv.Targets().Database(kArea).SetDatabaseFileName(Target);
+  if (FConv.Targets().Database(kArea).Exists()) return false;
+  // 2-4.
+  PrepareParadoxTables(F, TPrepareMode::Contributions, UI);
+  FYear = BackupYear(F);
+  UI.SetProgressStep(20);
+  UI.SetProgressPosition(0);
+  // 5.
+  for (const char* Name : kSources) {
+    if (FindFileNoCase(F, std::string(Name) + ".db").empty()) {
+      UI.ShowError(kMsgConversionFailed);
+      UI.SetProgressPosition(100);
+      return false;
+    }
+  }
+  // 6-7.
+  if (!MakeSafetyCopies()) {
+    UI.SetProgressPosition(100);
+    return false;
+  }
+  Log("Convert " + F);
+
+  // 8.
+  TTargetComponents& T = FConv.Targets();
+  try {
+    T.Table(kArea, "#cont").SetTableName(std::to_string(FYear) + "cont");
+    T.CreateDatabaseAndTables(kArea);
+  } catch (const std::exception& E) {
+    UI.ShowError(E.what());
+    Fail(1);
+    Log(E.what());
+  }
+  // 9.
+  if (FConv.ConversionError() == 0) {
+    try {
+      OpenSources();
+    } catch (const std::exception& E) {
+      UI.ShowError(E.what());
+      Fail(2);
+      Log(E.what());
+      T.CloseQuietly(kArea);
+      DeleteFileIfExists(Target);
+    }
+  }
+  // 10.
+  if (FConv.ConversionError() == 0) {
+    try {
+      OpenTargets();
+    } catch (const std::exception& E) {
+      Fail(3);
+      Log(E.what());
+    }
+  }
+  // 11-15.
+  UI.SetProgressPosition(10);
+  if (FConv.ConversionError() == 0) {
+    try {
+      Contributors();
+      UI.SetProgressPosition(40);
+      PointLookupAt("Servs.db");
+      ServicesOrFunds(false);
+      UI.StepProgress();
+      PointLookupAt("Funds.db");
+      ServicesOrFunds(true);
+      Contributions();
+    } catch (const std::exception& E) {
+      // The renumbered sources must not stay: go on to the closing step, which restores them.
+      Log(E.what());
+    }
+  }
+  // 17.
+  Closing();
+  return true;
+}
+
+bool TContributionsRun::MakeSafetyCopies() {
+  for (const char* Name : kSources) {
+    const std::string Db = FindFileNoCase(F, std::string(Name) + ".db");
+    try {
+      CopyFileReplacing(Db, BackupNameOf(Db));
+    } catch (const std::exception& E) {
+      // Without a safety copy the sources may not be renumbered.
+      for (const TSafetyCopy& C : FCopies) DeleteFileIfExists(C.Copy);
+      FCopies.clear();
+      FConv.UI().ShowError(E.what());
+      return false;
+    }
+    FCopies.push_back({Db, BackupNameOf(Db)});
+    const std::string Px = FindFileNoCase(F, std::string(Name) + ".px");
+    if (!Px.empty()) {
+      try {
+        CopyFileReplacing(Px, BackupNameOf(Px));
+        FCopies.push_back({Px, BackupNameOf(Px)});
+      } catch (const std::exception&) {
+        // A missing index copy is tolerated: the index can be rebuilt from the table.
+      }
+    }
+  }
+  return true;
+}
+
+void TContributionsRun::RestoreSafetyCopies() {
+  for (const TSafetyCopy& C : FCopies) ::rename(C.Copy.c_str(), C.Original.c_str());
+  SyncFolder(F);
+  FCopies.clear();
+}
+
+void TContributionsRun::OpenSources() {
+  struct TSrc {
+    TParadoxTable* T;
+    const char* Name;
+  };
+  for (const TSrc& S : {TSrc{&FContNames, "contname.db"}, TSrc{&FCtbl0, "contfile.db"},
+                        TSrc{&FServTbl0, "servs.db"}, TSrc{&FFundTbl0, "funds.db"}}) {
+    S.T->SetDatabaseName(IncludeTrailingPathDelimiter(F));
+    S.T->SetTableName(S.Name);
+    S.T->SetTableType(ttParadox);
+    S.T->Open();
+  }
+  FT01.Close();
+  FT01.SetDatabaseName(IncludeTrailingPathDelimiter(F));
+  FT01.SetTableName("contname.db");
+  FT01.UpdateFieldDefs();
+  FT01.UpdateIndexDefs();
+  FT01.Open();
+}
+
+void TContributionsRun::OpenTargets() {
+  TTargetComponents& T = FConv.Targets();
+  T.Table(kArea, "#cont").SetIndexName("");
+  T.Table(kArea, "#cont").Open();
+  for (const char* Name : {"Names", "Servs", "Funds", "cchng", "Schng", "Fchng"})
+    T.Table(kArea, Name).SetIndexName("Main");
+  for (const char* Name :
+       {"Names", "Addr", "Phone", "Email", "Servs", "Funds", "cchng", "Schng", "Fchng"})
+    T.Table(kArea, Name).Open();
+}
+
+void TContributionsRun::PointLookupAt(const std::string& Table) {
+  FT01.Close();
+  FT01.SetTableName(Table);
+  FT01.UpdateFieldDefs();
+  FT01.UpdateIndexDefs();
+  FT01.Open();
+}
+
+void TContributionsRun::Contributors() {
+  TTargetComponents& T = FConv.Targets();
+  TVLTTable &Names = T.Table(kArea, "Names"), &Addr = T.Table(kArea, "Addr"),
+            &Phone = T.Table(kArea, "Phone"), &Email = T.Table(kArea, "Email");
+  auto Put = [](TVLTTable& Tbl, const char* Field, const TParadoxField& From) {
+    AssignSourceValue(Tbl.FieldByName(Field), From.AsVariant());
+  };
+  for (FContNames.First(); !FContNames.Eof(); FContNames.Next()) {
+    TVLTTable* Current = nullptr;
+    try {
+      const int32_t N = FContNames.FieldByName("Num").AsInteger();
+      const bool NumNull = FContNames.FieldByName("Num").IsNull();
+      Current = &Names;
+      Names.Append();
+      Names.FieldByName("LName").SetAsString(
+          TrimBlanks(FContNames.FieldByName("Lname").AsString()));
+      Names.FieldByName("FName").SetAsString(
+          TrimBlanks(FContNames.FieldByName("Fname").AsString()));
+      if (!NumNull) Names.FieldByName("Num").SetAsInteger(N);
+      Put(Names, "ENum", FContNames.FieldByName("Enum"));
+      Names.FieldByName("Active").SetAsBoolean(!FContNames.FieldByName("Print").AsBoolean());
+      Names.FieldByName("Rem").SetAsBoolean(false);
+      Names.FieldByName("Ys").SetAsInteger(FYear);
+      Names.FieldByName("Ye").SetAsInteger(FYear);
+      Names.Post();
+
+      Current = &Addr;
+      Addr.Append();
+      if (!NumNull) Addr.FieldByName("Num").SetAsInteger(N);
+      Addr.FieldByName("Type").SetAsInteger(0);
+      for (const char* Fld : {"Addr1", "Addr2", "City", "State", "Zip"})
+        Put(Addr, Fld, FContNames.FieldByName(Fld));
+      Addr.Post();
+
+      Current = &Phone;
+      Phone.Append();
+      if (!NumNull) Phone.FieldByName("Num").SetAsInteger(N);
+      Phone.FieldByName("Type").SetAsInteger(0);
+      Put(Phone, "Phone", FContNames.FieldByName("Phone"));
+      Phone.Post();
+
+      Current = &Email;
+      Email.Append();
+      if (!NumNull) Email.FieldByName("Num").SetAsInteger(N);
+      Email.FieldByName("Type").SetAsInteger(0);
+      Put(Email, "Addr", FContNames.FieldByName("Email"));
+      Email.Post();
+    } catch (const std::exception& E) {
+      Log(E.what());
+      if (Current) {
+        try {
+          Current->Cancel();
+        } catch (...) {
+        }
+      }
+    }
+  }
+}
+
+int32_t TContributionsRun::NextFreeNum(int32_t A, TNumTable& T) {
+  T.Save();
+  int32_t Result;
+  try {
+    const bool Probe = A <= 0;
+    if (Probe) A = -A;
+    if (T.CountWhere("Num=" + std::to_string(A)) == 0) {
+      Result = A;
+    } else {
+      if (!Probe) {
+        int32_t C = 50, D = 64;
+        for (;;) {
+          const int32_t Shown =
+              T.CountWhere("Num>" + std::to_string(C - 1) + " and Num<" + std::to_string(C + D));
+          if (Shown < D) {
+            D /= 4;
+            if (D <= 1) break;
+          } else {
+            C += D;
+          }
+        }
+        A = C - 1;
+      }
+      do {
+        ++A;
+      } while (T.CountWhere("Num=" + std::to_string(A)) != 0);
+      Result = A;
+    }
+  } catch (...) {
+    T.Restore();
+    throw;
+  }
+  T.Restore();
+  return Result;
+}
+
+bool TContributionsRun::SourceHasNum(int32_t N) {
+  FT01.SetFilter("Num=" + std::to_string(N));
+  FT01.SetFiltered(true);
+  const bool Has = FT01.RecordCount() > 0;
+  FT01.SetFiltered(false);
+  return Has;
+}
+
+void TContributionsRun::RenumberContributions(bool Funds, int32_t Old, int32_t New) {
+  const char* Field = Funds ? "Fund" : "Service";
+  try {
+    FCtbl0.SetFilter(std::string(Field) + "=" + std::to_string(Old));
+    FCtbl0.SetFiltered(true);
+    // Each post moves the edited record out of the filter, so the first shown is always the
+    // next to change: one pass over the gifts that carry the old number.
+    for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.First()) {
+      FCtbl0.Edit();
+      FCtbl0.FieldByName(Field).SetAsInteger(New);
+      FCtbl0.Post();
+    }
+    FCtbl0.SetFiltered(false);
+  } catch (const std::exception&) {
+    try {
+      FCtbl0.Cancel();
+      FCtbl0.SetFiltered(false);
+    } catch (...) {
+    }
+    Log("Error Changing contribution records to new number: OldN: " + std::to_string(Old) +
+        ", NewN: " + std::to_string(New));
+    Fail(101);
+  }
+}
+
+void TContributionsRun::MoveSourceOutOfTheWay(bool Funds, int32_t P, const std::string& S) {
+  if (!SourceHasNum(P)) return;
+  FT01.SetFilter("Num=" + std::to_string(P));
+  FT01.SetFiltered(true);
+  FT01.First();
+  if (!FT01.Eof() && TrimBlanks(FT01.FieldByName("Name").AsString()) != S) {
+    TSourceNums Lookup(FT01);
+    const int32_t M = NextFreeNum(P, Lookup);
+    FT01.Edit();
+    FT01.FieldByName("Num").SetAsInteger(M);
+    FT01.Post();
+    RenumberContributions(Funds, P, M);
+  }
+  FT01.SetFiltered(false);
+}
+
+void TContributionsRun::AddServiceOrFund(bool Funds, int32_t P, std::string& S) {
+  TVLTTable& Tbl = FConv.Targets().Table(kArea, Funds ? "Funds" : "Servs");
+  int32_t& Serial = Funds ? FFundSerial : FServiceSerial;
+  int32_t& Pos = Funds ? FFundPos : FServicePos;
+  if (S.empty()) S = (Funds ? "Fund " : "Service ") + std::to_string(Serial++);
+  Tbl.Append();
+  try {
+    Tbl.FieldByName("Pos").SetAsInteger(Pos);
+    Tbl.FieldByName("Name").SetAsString(S);
+    Tbl.FieldByName("Num").SetAsInteger(P);
+    if (Funds)
+      AssignSourceValue(Tbl.FieldByName("Deduct"), FFundTbl0.FieldByName("Deduct").AsVariant());
+    Tbl.FieldByName("Active").SetAsBoolean(true);
+    Tbl.Post();
+  } catch (...) {
+    Tbl.Cancel();
+    throw;
+  }
+  ++Pos;
+}
+
+void TContributionsRun::AppendChange(bool Funds, int32_t OldNum, const std::string& Name,
+                                     int32_t NewNum) {
+  TVLTTable& Tbl = FConv.Targets().Table(kArea, Funds ? "Fchng" : "Schng");
+  Tbl.Append();
+  try {
+    Tbl.FieldByName("onum").SetAsInteger(OldNum);
+    Tbl.FieldByName("name").SetAsString(Name);
+    Tbl.FieldByName("nnum").SetAsInteger(NewNum);
+    Tbl.Post();
+  } catch (...) {
+    Tbl.Cancel();
+    throw;
+  }
+}
+
+bool TContributionsRun::ChangeExists(bool Funds, int32_t OldNum, const std::string& Name,
+                                     int32_t& NewNum) {
+  TVLTTable& Tbl = FConv.Targets().Table(kArea, Funds ? "Fchng" : "Schng");
+  TVLTVariant Num, Text;
+  Num.SetAsInteger(OldNum);
+  Text.SetAsAnsiString(Name);
+  if (!Tbl.FindKey({Num, Text})) return false;
+  NewNum = Tbl.FieldByName("nnum").AsInteger();
+  return true;
+}
+
+void TContributionsRun::ServicesOrFunds(bool Funds) {
+  TParadoxTable& Src = Funds ? FFundTbl0 : FServTbl0;
+  TVLTTable& Tgt = FConv.Targets().Table(kArea, Funds ? "Funds" : "Servs");
+  TTargetNums TargetNums(Tgt);
+  TSourceNums SourceNums(Src);
+  Tgt.SetFiltered(true);
+  for (Src.First(); !Src.Eof(); Src.Next()) {
+    const int32_t H = Src.FieldByName("Num").AsInteger();
+    std::string S = TrimBlanks(Src.FieldByName("Name").AsString());
+    int32_t P = H;
+    bool Added = false;
+    Tgt.SetFilter("Num=" + std::to_string(H) + " and Name=" + QuotedFilterString(S));
+    if (Tgt.RecordCount() == 0) {
+      Tgt.SetFilter("Name=" + QuotedFilterString(S));
+      int32_t Changed = 0;
+      if (ChangeExists(Funds, H, S, Changed)) {
+        P = Changed;
+        MoveSourceOutOfTheWay(Funds, P, S);
+      } else if (Tgt.RecordCount() == 0) {
+        P = NextFreeNum(H, TargetNums);
+        if (P != H) {
+          while (SourceHasNum(P)) {
+            const int32_t M = NextFreeNum(-P, SourceNums);
+            P = NextFreeNum(-M, TargetNums);
+          }
+        }
+        AddServiceOrFund(Funds, P, S);
+        Added = true;
+      } else {
+        Tgt.First();
+        P = Tgt.FieldByName("Num").AsInteger();
+        MoveSourceOutOfTheWay(Funds, P, S);
+        AppendChange(Funds, H, S, P);
+      }
+    }
+    if (Added && P != H) AppendChange(Funds, H, S, P);
+    if (P != H) {
+      RenumberContributions(Funds, H, P);
+      const TParadoxBookmark Here = Src.GetBookmark();
+      Src.SetFilter("Num=" + std::to_string(P) + " and Name=" + QuotedFilterString(S));
+      Src.SetFiltered(true);
+      const bool Shown = Src.RecordCount() > 0;
+      Src.SetFiltered(false);
+      Src.GotoBookmark(Here);
+      if (!Shown) {
+        Src.Edit();
+        Src.FieldByName("Num").SetAsInteger(P);
+        Src.Post();
+      }
+    }
+  }
+  Tgt.SetFiltered(false);
+}
+
+void TContributionsRun::Contributions() {
+  TVLTTable& Tbl = FConv.Targets().Table(kArea, "#cont");
+  TVLTDatabase* Db = Tbl.Database();
+  int32_t InBatch = 0;
+  Db->StartTransaction();
+  try {
+    for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.Next()) {
+      const TParadoxField &CDate = FCtbl0.FieldByName("CDate"), &Num = FCtbl0.FieldByName("Num"),
+                          &Service = FCtbl0.FieldByName("Service"),
+                          &Fund = FCtbl0.FieldByName("Fund"),
+                          &Amount = FCtbl0.FieldByName("Amount"),
+                          &Entry = FCtbl0.FieldByName("Entrynum");
+      const int32_t Source = Entry.AsInteger();
+      const int32_t NewEntry = SplitEntrynum(Source), ChkNum = SplitChkNum(Source);
+      try {
+        Tbl.Append();
+        AssignSourceValue(Tbl.FieldByName("CDate"), CDate.AsVariant());
+        AssignSourceValue(Tbl.FieldByName("Num"), Num.AsVariant());
+        AssignSourceValue(Tbl.FieldByName("Service"), Service.AsVariant());
+        AssignSourceValue(Tbl.FieldByName("Fund"), Fund.AsVariant());
+        if (!Amount.IsNull()) Tbl.FieldByName("Amount").SetAsCurrency(Amount.AsCurrency());
+        Tbl.FieldByName("Entrynum").SetAsInteger(NewEntry);
+        Tbl.FieldByName("ChkNum").SetAsInteger(ChkNum);
+        Tbl.Post();
+        if (++InBatch == kGiftsPerCommit) {
+          Db->Commit();
+          Db->StartTransaction();
+          InBatch = 0;
+        }
+      } catch (const std::exception&) {
+        try {
+          Tbl.Cancel();
+        } catch (...) {
+        }
+        Log("Error Writing record:" + SourceValueText(CDate.AsVariant()) + "," + IntText(Num) +
+            "," + IntText(Service) + "," + IntText(Fund) + "," +
+            (Amount.IsNull() ? "" : ShortestDecimal(Amount.AsCurrency())) + "," +
+            std::to_string(NewEntry) + "," + std::to_string(ChkNum) + "," + IntText(Entry));
+      }
+    }
+  } catch (...) {
+    if (Db->InTransaction()) Db->Rollback();
+    throw;
+  }
+  Db->Commit();
+}
+
+void TContributionsRun::Closing() {
+  TConversionUI& UI = FConv.UI();
+  TTargetComponents& T = FConv.Targets();
+  for (TParadoxTable* S : {&FContNames, &FCtbl0, &FServTbl0, &FFundTbl0}) {
+    try {
+      S->Close();
+    } catch (const std::exception& E) {
+      Log(E.what());
+    }
+  }
+  try {
+    T.Table(kArea, "#cont").Close();
+  } catch (const std::exception& E) {
+    Log(E.what());
+  }
+  try {
+    FT01.Close();
+  } catch (const std::exception& E) {
+    Log(E.what());
+  }
+  RestoreSafetyCopies();
+  UI.SetProgressPosition(85);
+  TVLTDatabase& Db = T.Database(kArea);
+  try {
+    if (Db.Connected()) Db.CloseDataSets();
+  } catch (...) {
+  }
+  FConv.InspectWorkingTables();
+  try {
+    for (const char* Name : {"Fchng", "cchng", "Schng"}) T.Table(kArea, Name).DeleteTable();
+  } catch (...) {
+    // The first failure ends the deletions.
+  }
+  try {
+    Db.Close();
+    if (FileExists(Db.DatabaseFileName())) Db.CompactDatabase();
+  } catch (const std::exception& E) {
+    Log(E.what());
+  }
+  UI.SetProgressPosition(100);
+  Log("Conversion Complete");
+}
+
+// ---- the converter's hooks ----
+
+void TConverter::PrepareContributionsDatabase() {
+  Targets().PrepareDatabase(TArea::Contributions,
+                            Targets().Database(TArea::Contributions).DatabaseFileName());
+}
+
+bool TConverter::ConvertContributions() {
+  TContributionsRun Run(*this);
+  return Run.Run();
+}
+
+}  // namespace vlt::app

@@ -1,0 +1,444 @@
+// The contributions conversion end to end over small hand-made backups: renumbering of shared
+// service and fund numbers, the change records, unnamed services and funds, the entry-number
+// split, rejected gifts, the error paths with their messages and logs, and the sources
+// byte-identical afterwards whatever happened.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "app/ContributionsConversion.h"
+#include "app/Conversion.h"
+#include "app/ConvertUtil.h"
+#include "app/FileUtil.h"
+#include "app/ParadoxTable.h"
+#include "app/TargetCatalogue.h"
+#include "app/TargetComponents.h"
+#include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTTable.h"
+#include "tests/app/FakeUI.h"
+#include "tests/app/TestDirs.h"
+#include "tools/BackupGenerator.h"
+
+namespace vlt::app {
+namespace {
+
+using test::ReadFile;
+using test::TFakeUI;
+using test::TTempDir;
+using TRow = std::vector<TParadoxValue>;
+
+TParadoxValue I(int64_t V) {
+  return TParadoxValue::Integer(V);
+}
+TParadoxValue S(const std::string& V) {
+  return V.empty() ? TParadoxValue::Null() : TParadoxValue::String(V);
+}
+TParadoxValue C(double V) {
+  return TParadoxValue::Currency(V);
+}
+TParadoxValue Bool(bool V) {
+  return TParadoxValue::Boolean(V);
+}
+TParadoxValue D(int Y, int M, int Dd) {
+  return TParadoxValue::Date(DateToDays({Y, M, Dd}));
+}
+
+void WriteTable(const std::string& Dir, const std::string& File,
+                std::vector<TParadoxFieldDef> Fields, int KeyCount, const std::vector<TRow>& Rows) {
+  TParadoxTable T;
+  T.SetDatabaseName(Dir);
+  T.SetTableName(File);
+  T.SetTableType(ttParadox);
+  std::string Key;
+  for (int K = 0; K < KeyCount; ++K) Key += (K ? ";" : "") + Fields[static_cast<size_t>(K)].Name;
+  T.FieldDefs() = std::move(Fields);
+  if (KeyCount > 0) T.IndexDefs().push_back({"", Key, ixPrimary | ixUnique});
+  T.CreateTable();
+  T.Open();
+  for (const TRow& R : Rows) {
+    T.Append();
+    for (size_t K = 0; K < R.size(); ++K) T.Fields(static_cast<int>(K)).SetAsVariant(R[K]);
+    T.Post();
+  }
+  T.Close();
+}
+
+struct TBackup {
+  std::vector<TRow> Servs, Funds, Names, Gifts;
+};
+
+// A contributions folder in the current layouts.
+void WriteBackup(const std::string& Dir, const TBackup& B) {
+  test::MakeDir(Dir);
+  WriteTable(
+      Dir, "servs.db",
+      {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
+      3, B.Servs);
+  WriteTable(Dir, "funds.db",
+             {{"Pos", ftInteger, 0, false},
+              {"Name", ftString, 50, false},
+              {"Num", ftInteger, 0, false},
+              {"Deduct", ftBoolean, 0, false}},
+             3, B.Funds);
+  WriteTable(Dir, "contname.db",
+             {{"Lname", ftString, 50, false},
+              {"FName", ftString, 30, false},
+              {"Num", ftInteger, 0, false},
+              {"Addr1", ftString, 50, false},
+              {"Addr2", ftString, 50, false},
+              {"City", ftString, 50, false},
+              {"State", ftString, 10, false},
+              {"Zip", ftString, 10, false},
+              {"Phone", ftString, 20, false},
+              {"Print", ftBoolean, 0, false},
+              {"Enum", ftString, 12, false},
+              {"Email", ftString, 40, false}},
+             3, B.Names);
+  // Unkeyed, so that identical gifts can be stored twice.
+  WriteTable(Dir, "contfile.db",
+             {{"CDate", ftDate, 0, false},
+              {"Num", ftInteger, 0, false},
+              {"Service", ftInteger, 0, false},
+              {"Fund", ftInteger, 0, false},
+              {"Amount", ftCurrency, 0, false},
+              {"EntryNum", ftInteger, 0, false}},
+             0, B.Gifts);
+}
+
+TRow Name(const std::string& L, const std::string& F, int N) {
+  return {S(L),
+          S(F),
+          I(N),
+          S("1 Main St"),
+          S(""),
+          S("Salem"),
+          S("OR"),
+          S("97301"),
+          S("555-0100"),
+          Bool(false),
+          S("E" + std::to_string(N)),
+          S("")};
+}
+TRow Gift(int Day, int Who, int Service, int Fund, double Amount, int64_t Entry) {
+  return {D(2012, 1, Day), I(Who), I(Service), I(Fund), C(Amount), I(Entry)};
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& Dir);
+
+// The folder's files as the conversion must leave them: as they are after the preparation.
+std::map<std::string, std::string> PreparedSnapshot(const std::string& Dir) {
+  TFakeUI UI;
+  PrepareParadoxTables(Dir, TPrepareMode::Contributions, UI);
+  return Snapshot(Dir);
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& Dir) {
+  std::map<std::string, std::string> Files;
+  for (const auto& E : std::filesystem::directory_iterator(Dir))
+    if (E.is_regular_file()) {
+      const std::string Content = ReadFile(E.path().string());
+      Files[E.path().filename().string()] =
+          std::to_string(Content.size()) + ":" + std::to_string(std::hash<std::string>{}(Content));
+    }
+  return Files;
+}
+
+std::string Crlf(const std::vector<std::string>& Lines) {
+  std::string Out;
+  for (const auto& L : Lines) Out += L + "\r\n";
+  return Out;
+}
+
+// Rows of a target table as text, "a|b|c", in index order.
+std::vector<std::string> Rows(const std::string& File, const std::string& Table,
+                              const std::vector<std::string>& Fields) {
+  static int Serial = 0;
+  TVLTDatabase Db;
+  Db.SetDatabaseName("ContCheck" + std::to_string(++Serial));
+  Db.SetDatabaseFileName(File);
+  Db.FPassword = TargetDatabase(TArea::Contributions).Password;
+  Db.FCryptoAlgorithm = craRijndael_256;
+  Db.FSilentMode = true;
+  Db.Open();
+  TVLTTable T;
+  T.SetDatabaseName(Db.DatabaseName());
+  T.SetTableName(Table);
+  T.Open();
+  std::vector<std::string> Out;
+  for (T.First(); !T.Eof(); T.Next()) {
+    std::string Row;
+    for (size_t K = 0; K < Fields.size(); ++K)
+      Row += (K ? "|" : "") + T.FieldByName(Fields[K]).AsString();
+    Out.push_back(Row);
+  }
+  T.Close();
+  Db.Close();
+  return Out;
+}
+
+// Keeps the change records the step writes before it deletes them.
+class TWatchingConverter : public TConverter {
+ public:
+  using TConverter::TConverter;
+  std::vector<std::string> ServiceChanges, FundChanges;
+
+ protected:
+  void InspectWorkingTables() override {
+    if (!FileExists(Targets().Database(TArea::Contributions).DatabaseFileName())) return;
+    for (auto [Name, Into] :
+         {std::pair{"Schng", &ServiceChanges}, std::pair{"Fchng", &FundChanges}}) {
+      TVLTTable& T = Targets().Table(TArea::Contributions, Name);
+      T.Open();
+      for (T.First(); !T.Eof(); T.Next())
+        Into->push_back(T.FieldByName("onum").AsString() + "|" + T.FieldByName("name").AsString() +
+                        "|" + T.FieldByName("nnum").AsString());
+      T.Close();
+    }
+  }
+};
+
+class ContributionsConversionTest : public ::testing::Test {
+ protected:
+  TRunOutcome Convert(TFakeUI& UI, TWatchingConverter** Keep = nullptr) {
+    FConverter = std::make_unique<TWatchingConverter>(UI);
+    FConverter->FormCreate();
+    if (Keep) *Keep = FConverter.get();
+    return FConverter->ConvertData(Root.Path());
+  }
+  TTempDir Root;
+  std::unique_ptr<TWatchingConverter> FConverter;
+};
+
+TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  B.Servs = {{I(0), S("Morning"), I(1)},
+             {I(1), S("Evening"), I(1)},
+             {I(2), S(""), I(7)},
+             {I(3), S("  "), I(8)},
+             {I(4), S("St. Mary's"), I(3)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)},
+             {I(1), S("Building"), I(1), Bool(false)},
+             {I(2), S(""), I(2), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1), Name("O'Brien", " Pat ", 2)};
+  B.Gifts = {Gift(1, 1, 1, 1, 10.5, 0x12345678), Gift(2, 2, 3, 2, 20, 5), Gift(3, 1, 7, 1, 1.25, 0),
+             Gift(3, 1, 7, 1, 1.25, 0)};  // the last two are identical
+  WriteBackup(F, B);
+  const auto Before = PreparedSnapshot(F);
+
+  TFakeUI UI;
+  TWatchingConverter* Conv = nullptr;
+  EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
+  EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{{false, kMsgComplete}}));
+  EXPECT_EQ(UI.Progress.Position(), 100);
+
+  // Morning keeps 1, Evening gets 50; the unnamed services are numbered in order.
+  const std::string Db = F + "/XLQCont.bkp.vlt";
+  EXPECT_EQ(Rows(Db, "Servs", {"Pos", "Name", "Num", "Active"}),
+            (std::vector<std::string>{"0|Morning|1|True", "1|Evening|50|True", "2|Service 0|7|True",
+                                      "3|Service 1|8|True", "4|St. Mary's|3|True"}));
+  EXPECT_EQ(
+      Rows(Db, "Funds", {"Pos", "Name", "Num", "Deduct"}),
+      (std::vector<std::string>{"0|General|1|True", "1|Building|50|False", "2|Fund 0|2|True"}));
+  EXPECT_EQ(Conv->ServiceChanges, (std::vector<std::string>{"1|Evening|50"}));
+  EXPECT_EQ(Conv->FundChanges, (std::vector<std::string>{"1|Building|50"}));
+
+  // Every gift of service 1 and fund 1 moved (the gifts cannot tell the two apart); the entry
+  // number is split; one of the identical gifts is rejected.
+  EXPECT_EQ(
+      Rows(Db, "2012cont", {"CDate", "Num", "Service", "Fund", "Amount", "Entrynum", "ChkNum"}),
+      (std::vector<std::string>{"1/1/2012|1|50|50|10.5|16777336|144470", "1/2/2012|2|3|2|20|5|0",
+                                "1/3/2012|1|7|50|1.25|0|0"}));
+  EXPECT_EQ(SplitChkNum(0x12345678), 0x23456);
+  EXPECT_EQ(SplitEntrynum(0x12345678), 0x1000078);
+
+  EXPECT_EQ(Rows(Db, "Names", {"LName", "FName", "Num", "ENum", "Active", "Rem", "Ys", "Ye"}),
+            (std::vector<std::string>{"O'Brien|Pat|2|E2|True|False|2012|2012",
+                                      "Smith|Ann|1|E1|True|False|2012|2012"}));
+  EXPECT_EQ(Rows(Db, "Addr", {"Num", "Type", "Addr1", "City"}).size(), 2u);
+
+  EXPECT_EQ(ReadFile(F + "/Conversion_Log.txt"),
+            Crlf({"Convert " + F, "Error Writing record:1/3/2012,1,7,50,1.25,0,0,0",
+                  "Conversion Complete"}));
+
+  // The working tables are gone; the sources are byte for byte what they were.
+  std::vector<std::string> Tables;
+  {
+    TVLTDatabase Check;
+    Check.SetDatabaseName("ContTables");
+    Check.SetDatabaseFileName(Db);
+    Check.FPassword = TargetDatabase(TArea::Contributions).Password;
+    Check.FCryptoAlgorithm = craRijndael_256;
+    Check.FSilentMode = true;
+    Check.Open();
+    Check.GetTablesList(Tables);
+    Check.Close();
+  }
+  std::set<std::string> Names(Tables.begin(), Tables.end());
+  EXPECT_EQ(Names, (std::set<std::string>{"Names", "Addr", "Phone", "Email", "Funds", "Servs",
+                                          "Settings", "2012cont"}));
+  auto After = Snapshot(F);
+  After.erase("XLQCont.bkp.vlt");
+  After.erase("Conversion_Log.txt");
+  EXPECT_EQ(After, Before);
+}
+
+TEST_F(ContributionsConversionTest, ANumberTakenByAnotherNameGetsTheFirstFreeBlockNumber) {
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  // 2 is Youth's in the target already when Choir (2 as well) comes; 50..52 are taken in the
+  // source, so the block search from 50 goes past them.
+  B.Servs = {{I(0), S("Youth"), I(2)},
+             {I(1), S("Choir"), I(2)},
+             {I(2), S("A"), I(50)},
+             {I(3), S("B"), I(51)},
+             {I(4), S("C"), I(52)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  B.Gifts = {Gift(1, 1, 2, 1, 5, 0)};
+  WriteBackup(F, B);
+  const auto Before = PreparedSnapshot(F);
+  TFakeUI UI;
+  TWatchingConverter* Conv = nullptr;
+  EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
+  const auto Servs = Rows(F + "/XLQCont.bkp.vlt", "Servs", {"Name", "Num"});
+  std::set<std::string> Got(Servs.begin(), Servs.end());
+  EXPECT_EQ(Got, (std::set<std::string>{"Youth|2", "Choir|53", "A|50", "B|51", "C|52"}));
+  EXPECT_EQ(Conv->ServiceChanges, (std::vector<std::string>{"2|Choir|53"}));
+  auto After = Snapshot(F);
+  After.erase("XLQCont.bkp.vlt");
+  After.erase("Conversion_Log.txt");
+  EXPECT_EQ(After, Before);
+}
+
+TEST_F(ContributionsConversionTest, AMissingSourceTableFailsWithoutADatabase) {
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  B.Servs = {{I(0), S("Morning"), I(1)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  WriteBackup(F, B);
+  std::filesystem::remove(F + "/funds.db");
+  const auto Before = PreparedSnapshot(F);
+  TFakeUI UI;
+  EXPECT_EQ(Convert(UI), TRunOutcome::NoBackups);
+  EXPECT_EQ(UI.Boxes,
+            (std::vector<TFakeUI::TBox>{{true, kMsgConversionFailed}, {false, kMsgNoBackups}}));
+  EXPECT_EQ(Snapshot(F), Before);
+}
+
+TEST_F(ContributionsConversionTest, AnUnreadableSourceStopsTheRunAndLeavesNoDatabase) {
+  // Two contributions folders: the first cannot be read, so the second is not converted.
+  TBackup B;
+  B.Servs = {{I(0), S("Morning"), I(1)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  const std::string First = Root / "2011cont.bkp", Second = Root / "2012cont.bkp";
+  WriteBackup(First, B);
+  WriteBackup(Second, B);
+  test::WriteFile(First + "/contfile.db", "not a table at all");
+  const auto Before = PreparedSnapshot(First);
+  std::vector<std::string> Order;
+  TConverter::GetBkpDirs(Root.Path(), Order);  // the order the run takes them in
+  const bool DamagedFirst = Order.at(0) == First;
+  TFakeUI UI;
+  EXPECT_EQ(Convert(UI), TRunOutcome::Errors);
+  // The error box with the reader's message, then the two-line error message.
+  ASSERT_EQ(UI.Boxes.size(), 2u);
+  EXPECT_TRUE(UI.Boxes[0].Error);
+  EXPECT_EQ(UI.Boxes[1], (TFakeUI::TBox{true, kMsgErrors}));
+  EXPECT_FALSE(FileExists(First + "/XLQCont.bkp.vlt"));
+  auto After = Snapshot(First);
+  After.erase("Conversion_Log.txt");
+  EXPECT_EQ(After, Before);
+  EXPECT_EQ(ReadFile(First + "/Conversion_Log.txt"),
+            Crlf({"Convert " + First, UI.Boxes[0].Text, "Conversion Complete"}));
+  // A folder after the failed one is not converted.
+  EXPECT_EQ(FileExists(Second + "/XLQCont.bkp.vlt"), !DamagedFirst);
+  EXPECT_EQ(FConverter->ConversionError(), 2);
+}
+
+TEST_F(ContributionsConversionTest, AFailedRenumberingIsLoggedAndEndsTheRunWithTheErrorMessage) {
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  B.Servs = {{I(0), S("Morning"), I(1)}, {I(1), S("Evening"), I(1)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  // Keyed gifts: moving service 1 to 50 collides with the gift already under 50.
+  B.Gifts = {Gift(1, 1, 1, 1, 5, 0), Gift(1, 1, 50, 1, 5, 0)};
+  test::MakeDir(F);
+  WriteTable(
+      F, "servs.db",
+      {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
+      3, B.Servs);
+  WriteTable(F, "funds.db",
+             {{"Pos", ftInteger, 0, false},
+              {"Name", ftString, 50, false},
+              {"Num", ftInteger, 0, false},
+              {"Deduct", ftBoolean, 0, false}},
+             3, B.Funds);
+  WriteTable(F, "contname.db",
+             {{"Lname", ftString, 50, false},
+              {"FName", ftString, 30, false},
+              {"Num", ftInteger, 0, false},
+              {"Addr1", ftString, 50, false},
+              {"Addr2", ftString, 50, false},
+              {"City", ftString, 50, false},
+              {"State", ftString, 10, false},
+              {"Zip", ftString, 10, false},
+              {"Phone", ftString, 20, false},
+              {"Print", ftBoolean, 0, false},
+              {"Enum", ftString, 12, false},
+              {"Email", ftString, 40, false}},
+             3, B.Names);
+  WriteTable(F, "contfile.db",
+             {{"CDate", ftDate, 0, false},
+              {"Num", ftInteger, 0, false},
+              {"Service", ftInteger, 0, false},
+              {"Fund", ftInteger, 0, false},
+              {"Amount", ftCurrency, 0, false},
+              {"EntryNum", ftInteger, 0, false}},
+             6, B.Gifts);
+  const auto Before = PreparedSnapshot(F);
+  TFakeUI UI;
+  EXPECT_EQ(Convert(UI), TRunOutcome::Errors);
+  EXPECT_EQ(FConverter->ConversionError(), 101);
+  const std::string Log = ReadFile(F + "/Conversion_Log.txt");
+  EXPECT_NE(Log.find("Error Changing contribution records to new number: OldN: 1, NewN: 50\r\n"),
+            std::string::npos)
+      << Log;
+  auto After = Snapshot(F);
+  After.erase("XLQCont.bkp.vlt");
+  After.erase("Conversion_Log.txt");
+  EXPECT_EQ(After, Before);
+}
+
+TEST_F(ContributionsConversionTest, GeneratedBackupsConvertWithTheirSourcesUnchanged) {
+  tools::TBackupGenOptions O;
+  O.WithOld = true;
+  tools::GenerateBackups(Root.Path(), O);
+  std::filesystem::remove_all(Root / "2012jrnl.bkp");
+  std::filesystem::remove_all(Root / "2011jrnl.bkp");
+  TFakeUI UI;
+  EXPECT_EQ(Convert(UI), TRunOutcome::Complete);
+  for (const char* Folder : {"2011cont.bkp", "2012cont.bkp"}) {
+    SCOPED_TRACE(Folder);
+    const std::string F = Root / Folder;
+    EXPECT_TRUE(FileExists(F + "/XLQCont.bkp.vlt"));
+    for (const auto& [Name, Content] : Snapshot(F))
+      EXPECT_EQ(Name.find("-bkp"), std::string::npos) << Name;
+    // Every gift came over.
+    TParadoxTable Gifts;
+    Gifts.SetDatabaseName(F);
+    Gifts.SetTableName("contfile.db");
+    Gifts.Open();
+    const size_t Count = static_cast<size_t>(Gifts.RecordCount());
+    Gifts.Close();
+    const std::string Table = std::string(Folder).substr(0, 4) + "cont";
+    EXPECT_EQ(Rows(F + "/XLQCont.bkp.vlt", Table, {"Num"}).size(), Count);
+  }
+}
+
+}  // namespace
+}  // namespace vlt::app
