@@ -17,7 +17,6 @@ namespace {
 
 constexpr TArea kArea = TArea::Contributions;
 constexpr const char* kTargetFile = "XLQCont.bkp.vlt";
-constexpr int32_t kGiftsPerCommit = 4096;
 
 // The four sources in safety-copy order.
 const char* const kSources[] = {"contfile", "contname", "servs", "funds"};
@@ -311,6 +310,7 @@ void TContributionsRun::Contributors() {
   auto Put = [](TVLTTable& Tbl, const char* Field, const TParadoxField& From) {
     AssignSourceValue(Tbl.FieldByName(Field), From.AsVariant());
   };
+  TBatchCommit Batch(Names.Database());
   for (FContNames.First(); !FContNames.Eof(); FContNames.Next()) {
     TVLTTable* Current = nullptr;
     try {
@@ -351,6 +351,7 @@ void TContributionsRun::Contributors() {
       Email.FieldByName("Type").SetAsInteger(0);
       Put(Email, "Addr", FContNames.FieldByName("Email"));
       Email.Post();
+      Batch.Written();
     } catch (const std::exception& E) {
       Log(E.what());
       if (Current) {
@@ -361,6 +362,7 @@ void TContributionsRun::Contributors() {
       }
     }
   }
+  Batch.Finish();
 }
 
 int32_t TContributionsRun::NextFreeNum(int32_t A, TNumTable& T) {
@@ -551,10 +553,8 @@ void TContributionsRun::ServicesOrFunds(bool Funds) {
 
 void TContributionsRun::Contributions() {
   TVLTTable& Tbl = FConv.Targets().Table(kArea, "#cont");
-  TVLTDatabase* Db = Tbl.Database();
-  int32_t InBatch = 0;
-  Db->StartTransaction();
-  try {
+  TBatchCommit Batch(Tbl.Database());
+  {
     for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.Next()) {
       const TParadoxField &CDate = FCtbl0.FieldByName("CDate"), &Num = FCtbl0.FieldByName("Num"),
                           &Service = FCtbl0.FieldByName("Service"),
@@ -573,11 +573,7 @@ void TContributionsRun::Contributions() {
         Tbl.FieldByName("Entrynum").SetAsInteger(NewEntry);
         Tbl.FieldByName("ChkNum").SetAsInteger(ChkNum);
         Tbl.Post();
-        if (++InBatch == kGiftsPerCommit) {
-          Db->Commit();
-          Db->StartTransaction();
-          InBatch = 0;
-        }
+        Batch.Written();
       } catch (const std::exception&) {
         try {
           Tbl.Cancel();
@@ -589,11 +585,8 @@ void TContributionsRun::Contributions() {
             std::to_string(NewEntry) + "," + std::to_string(ChkNum) + "," + IntText(Entry));
       }
     }
-  } catch (...) {
-    if (Db->InTransaction()) Db->Rollback();
-    throw;
   }
-  Db->Commit();
+  Batch.Finish();
 }
 
 void TContributionsRun::Closing() {

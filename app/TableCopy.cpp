@@ -57,7 +57,31 @@ int64_t IntegerOf(const TParadoxValue& V) {
 
 }  // namespace
 
-constexpr int32_t kRecordsPerCommit = 4096;
+TBatchCommit::TBatchCommit(TVLTDatabase* Db, int32_t Size)
+    : FDb(Db), FSize(Size), FOwn(Db && !Db->InTransaction()) {
+  if (FOwn) FDb->StartTransaction();
+}
+
+TBatchCommit::~TBatchCommit() {
+  // Only an error escaping the copy leaves a batch open; the caller then fails as a whole.
+  if (FOwn && FDb->InTransaction()) {
+    try {
+      FDb->Rollback();
+    } catch (...) {
+    }
+  }
+}
+
+void TBatchCommit::Written() {
+  if (!FOwn || ++FInBatch < FSize) return;
+  FDb->Commit();
+  FDb->StartTransaction();
+  FInBatch = 0;
+}
+
+void TBatchCommit::Finish() {
+  if (FOwn && FDb->InTransaction()) FDb->Commit();
+}
 
 int32_t ScheduleFlags(int32_t F) {
   return (F & 1023) + ((F & 1024) != 0 ? 6144 : 0);
@@ -186,17 +210,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
   C.SourceRecords = Source.RecordCount();
   if (Progress.Started) Progress.Started(C.SourceRecords);
 
-  // Records are committed in batches: one commit per record would write every changed page
-  // again for each of them. A batch bounds the pages a transaction holds, so memory stays flat
-  // however large the table.
-  TVLTDatabase* Db = Target.Database();
-  const bool OwnTransactions = Db && !Db->InTransaction();
-  int32_t InBatch = 0;
-  if (OwnTransactions) Db->StartTransaction();
-  // Only an error escaping the copy leaves a batch open; the area then fails as a whole.
-  TCloseOnExit AbandonBatch([&] {
-    if (OwnTransactions && Db->InTransaction()) Db->Rollback();
-  });
+  TBatchCommit Batch(Target.Database());
 
   std::vector<TParadoxValue> Values(From.size());
   for (Source.First(); !Source.Eof(); Source.Next()) {
@@ -223,11 +237,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
         if (FieldActive >= 0) Target.Fields(FieldActive).SetAsBoolean(true);
         Target.Post();
         ++C.Written;
-        if (OwnTransactions && ++InBatch == kRecordsPerCommit) {
-          Db->Commit();
-          Db->StartTransaction();
-          InBatch = 0;
-        }
+        Batch.Written();
       } catch (const std::exception& E) {
         Failure = ErrorText(E);
         try {
@@ -251,7 +261,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
     }
     if (Progress.Record) Progress.Record();
   }
-  if (OwnTransactions) Db->Commit();
+  Batch.Finish();
   return true;
 }
 

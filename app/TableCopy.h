@@ -34,6 +34,27 @@ struct TCopyPair {
   TCopyRule Rule = TCopyRule::None;
 };
 
+// Commits a database's changes in batches of Size records: one commit per record would write
+// every changed page again for each of them, and a bounded batch keeps memory flat however large
+// the table. Does nothing when the database is already in a transaction. Finish commits the
+// last batch (and raises its errors); an object destroyed without Finish rolls the open batch
+// back.
+class TBatchCommit {
+ public:
+  explicit TBatchCommit(TVLTDatabase* Db, int32_t Size = 4096);
+  ~TBatchCommit();
+  TBatchCommit(const TBatchCommit&) = delete;
+  TBatchCommit& operator=(const TBatchCommit&) = delete;
+  // After each record written.
+  void Written();
+  void Finish();
+
+ private:
+  TVLTDatabase* FDb;
+  int32_t FSize, FInBatch = 0;
+  bool FOwn;
+};
+
 // Log lines.
 inline constexpr const char* kLogErrorWritingRecord = "Error Writing Record: ";
 inline constexpr const char* kLogErrorOpeningTable = "Error Opening Table: ";

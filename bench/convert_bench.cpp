@@ -1,10 +1,12 @@
-// The payroll and ledger conversions of a large journal backup (150 employees x 52 pay periods,
-// 100,000 transactions, 2,000 payees; Arg(2) doubles every count). Each iteration converts a
-// fresh copy in a child process, so that its peak memory can be read on its own.
+// Whole conversions of large backups. Each iteration converts a fresh copy in a child process,
+// so that its peak memory can be read on its own.
 //
-// Counters: payroll_rows_per_s and ledger_rows_per_s (source records over each area's wall
-// time), peak_rss_MB of the converting process. Memory must stay flat: Arg(2) should not need
-// twice the memory of Arg(1).
+// BM_ConvertJournal: payroll and ledger of a journal backup (150 employees x 52 pay periods,
+// 100,000 transactions, 2,000 payees; Arg(2) doubles every count). Counters payroll_rows_per_s
+// and ledger_rows_per_s (source records over each area's wall time), peak_rss_MB.
+// BM_ConvertContributions: 8,000 contributors, 200,000 gifts, 40 services and 20 funds; Arg(1)
+// has a quarter of the services and funds share numbers, Arg(0) none, so that the cost of the
+// renumbering shows. Counters gifts_per_s and peak_rss_MB.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/Conversion.h"
 #include "app/ParadoxTable.h"
@@ -41,7 +45,7 @@ class TQuietUI : public TConversionUI {
 class TTimedConverter : public TConverter {
  public:
   using TConverter::TConverter;
-  double PayrollSeconds = 0, LedgerSeconds = 0;
+  double PayrollSeconds = 0, LedgerSeconds = 0, ContributionsSeconds = 0;
   int32_t ConvertPayroll() override {
     return Timed(PayrollSeconds, [&] { return TConverter::ConvertPayroll(); });
   }
@@ -72,106 +76,153 @@ int64_t CountRecords(const std::string& Dir, std::initializer_list<const char*> 
   return N;
 }
 
-struct TSample {
-  std::string Template;  // generated once per scale
-  int64_t PayrollRows = 0, LedgerRows = 0;
-};
-
-const TSample& SampleFor(int Scale) {
-  static TSample Samples[3];
-  TSample& S = Samples[Scale];
-  if (!S.Template.empty()) return S;
-  S.Template = (std::filesystem::temp_directory_path() /
-                ("vlt_convert_bench_" + std::to_string(getpid()) + "_" + std::to_string(Scale)))
-                   .string();
-  std::filesystem::remove_all(S.Template);
-  // Generated and counted in a child process, so that this process stays small and the
-  // converting children it forks measure only their own memory.
+// Generates a backup folder set in a child process, so that this process stays small and the
+// converting children it forks measure only their own memory. Keep names the one folder kept;
+// Count gives the source record counts reported back.
+std::string Generate(const std::string& Name, const vlt::tools::TBackupGenOptions& O,
+                     const char* Keep,
+                     const std::function<std::vector<int64_t>(const std::string&)>& Count,
+                     std::vector<int64_t>& Counts) {
+  const std::string Dir = (std::filesystem::temp_directory_path() /
+                           ("vlt_convert_bench_" + std::to_string(getpid()) + "_" + Name))
+                              .string();
+  std::filesystem::remove_all(Dir);
   int Pipe[2];
   if (::pipe(Pipe) != 0) std::abort();
   const pid_t Child = ::fork();
   if (Child == 0) {
     ::close(Pipe[0]);
-    vlt::tools::TBackupGenOptions O;
-    O.Employees = 150 * Scale;
-    O.Periods = 52;
-    O.Transactions = 100000 * Scale;
-    O.Payees = 2000 * Scale;
-    vlt::tools::GenerateBackups(S.Template, O);
-    for (const char* Other : {"2012cont.bkp", "2ChkSc.bkp", "2Loans.bkp"})
-      std::filesystem::remove_all(S.Template + "/" + Other);
-    const std::string J = S.Template + "/2012jrnl.bkp";
-    const int64_t Counts[2] = {
-        CountRecords(J, {"DEDTEX.DB", "DEDUCTS.DB", "EMPDATA.DB", "EMPDEDS.DB", "EMPWITHS.DB",
-                         "PAYDD.DB", "PAYROLL.DB", "PAYTAX.DB", "TAXACCTS.DB"}),
-        CountRecords(J, {"BANKINFO.DB", "BANKFILE.DB", "EXPCATS.DB", "EXPGRPS.DB", "EXPACCT.DB",
-                         "INTCATS.DB", "INTACCT.DB", "FYINFO.DB", "PAYEES.DB", "TRANFILE.DB",
-                         "Alloc.db", "report.db"})};
-    ::_exit(::write(Pipe[1], Counts, sizeof Counts) == sizeof Counts ? 0 : 1);
+    vlt::tools::GenerateBackups(Dir, O);
+    for (const auto& E : std::filesystem::directory_iterator(Dir))
+      if (E.path().filename() != Keep) std::filesystem::remove_all(E.path());
+    const std::vector<int64_t> C = Count(Dir + "/" + Keep);
+    const auto Size = static_cast<ssize_t>(C.size() * sizeof(int64_t));
+    ::_exit(::write(Pipe[1], C.data(), static_cast<size_t>(Size)) == Size ? 0 : 1);
   }
   ::close(Pipe[1]);
-  int64_t Counts[2] = {0, 0};
-  if (::read(Pipe[0], Counts, sizeof Counts) != sizeof Counts) std::abort();
+  int64_t Buf[8] = {};
+  const ssize_t Got = ::read(Pipe[0], Buf, sizeof Buf);
   ::close(Pipe[0]);
   ::waitpid(Child, nullptr, 0);
-  S.PayrollRows = Counts[0];
-  S.LedgerRows = Counts[1];
-  return S;
+  if (Got <= 0) std::abort();
+  Counts.assign(Buf, Buf + Got / static_cast<ssize_t>(sizeof(int64_t)));
+  return Dir;
+}
+
+struct TRunFigures {
+  double Payroll = 0, Ledger = 0, Contributions = 0;  // seconds per area, summed
+  double PeakMB = 0;
+};
+
+// Converts a fresh copy of Template in a child process; false when it did not complete.
+bool ConvertCopy(benchmark::State& State, const std::string& Template, TRunFigures& Into) {
+  const std::string Work = Template + "_run";
+  std::filesystem::remove_all(Work);
+  std::filesystem::copy(Template, Work, std::filesystem::copy_options::recursive);
+  int Pipe[2];
+  if (::pipe(Pipe) != 0) std::abort();
+  State.ResumeTiming();
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::close(Pipe[0]);
+    TQuietUI UI;
+    TTimedConverter C(UI);
+    C.FormCreate();
+    const TRunOutcome Outcome = C.ConvertData(Work);
+    const double Times[3] = {C.PayrollSeconds, C.LedgerSeconds, C.ContributionsSeconds};
+    if (::write(Pipe[1], Times, sizeof Times) != sizeof Times) ::_exit(2);
+    ::_exit(Outcome == TRunOutcome::Complete ? 0 : 1);
+  }
+  ::close(Pipe[1]);
+  double Times[3] = {0, 0, 0};
+  const bool Read = ::read(Pipe[0], Times, sizeof Times) == sizeof Times;
+  ::close(Pipe[0]);
+  int Status = 0;
+  rusage Usage{};
+  ::wait4(Child, &Status, 0, &Usage);
+  State.PauseTiming();
+  std::filesystem::remove_all(Work);
+  if (!Read || !WIFEXITED(Status) || WEXITSTATUS(Status) != 0) return false;
+  Into.Payroll += Times[0];
+  Into.Ledger += Times[1];
+  Into.Contributions += Times[2];
+  Into.PeakMB = std::max(Into.PeakMB, Usage.ru_maxrss / 1024.0);
+  return true;
+}
+
+void RunIterations(benchmark::State& State, const std::string& Template, TRunFigures& F) {
+  for (auto _ : State) {
+    State.PauseTiming();
+    if (!ConvertCopy(State, Template, F)) {
+      State.SkipWithError("the conversion did not complete");
+      break;
+    }
+    State.ResumeTiming();
+  }
+  State.counters["peak_rss_MB"] = F.PeakMB;
 }
 
 void BM_ConvertJournal(benchmark::State& State) {
   const int Scale = static_cast<int>(State.range(0));
-  const TSample& S = SampleFor(Scale);
-  const std::string Work = S.Template + "_run";
-  double Payroll = 0, Ledger = 0, PeakMB = 0;
-  for (auto _ : State) {
-    State.PauseTiming();
-    std::filesystem::remove_all(Work);
-    std::filesystem::copy(S.Template, Work, std::filesystem::copy_options::recursive);
-    int Pipe[2];
-    if (::pipe(Pipe) != 0) std::abort();
-    State.ResumeTiming();
-    const pid_t Child = ::fork();
-    if (Child == 0) {
-      ::close(Pipe[0]);
-      TQuietUI UI;
-      TTimedConverter C(UI);
-      C.FormCreate();
-      const TRunOutcome Outcome = C.ConvertData(Work);
-      const double Times[2] = {C.PayrollSeconds, C.LedgerSeconds};
-      if (::write(Pipe[1], Times, sizeof Times) != sizeof Times) ::_exit(2);
-      ::_exit(Outcome == TRunOutcome::Complete ? 0 : 1);
-    }
-    ::close(Pipe[1]);
-    double Times[2] = {0, 0};
-    const bool Read = ::read(Pipe[0], Times, sizeof Times) == sizeof Times;
-    ::close(Pipe[0]);
-    int Status = 0;
-    rusage Usage{};
-    ::wait4(Child, &Status, 0, &Usage);
-    State.PauseTiming();
-    if (!Read || !WIFEXITED(Status) || WEXITSTATUS(Status) != 0) {
-      State.SkipWithError("the conversion did not complete");
-      break;
-    }
-    Payroll += Times[0];
-    Ledger += Times[1];
-    PeakMB = std::max(PeakMB, Usage.ru_maxrss / 1024.0);
-    State.ResumeTiming();
-  }
-  std::filesystem::remove_all(Work);
+  vlt::tools::TBackupGenOptions O;
+  O.Employees = 150 * Scale;
+  O.Periods = 52;
+  O.Transactions = 100000 * Scale;
+  O.Payees = 2000 * Scale;
+  std::vector<int64_t> Rows;
+  const std::string Template = Generate(
+      "journal" + std::to_string(Scale), O, "2012jrnl.bkp",
+      [](const std::string& J) {
+        return std::vector<int64_t>{
+            CountRecords(J, {"DEDTEX.DB", "DEDUCTS.DB", "EMPDATA.DB", "EMPDEDS.DB", "EMPWITHS.DB",
+                             "PAYDD.DB", "PAYROLL.DB", "PAYTAX.DB", "TAXACCTS.DB"}),
+            CountRecords(J, {"BANKINFO.DB", "BANKFILE.DB", "EXPCATS.DB", "EXPGRPS.DB", "EXPACCT.DB",
+                             "INTCATS.DB", "INTACCT.DB", "FYINFO.DB", "PAYEES.DB", "TRANFILE.DB",
+                             "Alloc.db", "report.db"})};
+      },
+      Rows);
+  TRunFigures F;
+  RunIterations(State, Template, F);
+  std::filesystem::remove_all(Template);
   const double N = static_cast<double>(State.iterations());
-  if (N > 0 && Payroll > 0 && Ledger > 0) {
-    State.counters["payroll_rows_per_s"] = S.PayrollRows * N / Payroll;
-    State.counters["ledger_rows_per_s"] = S.LedgerRows * N / Ledger;
-    State.counters["payroll_rows"] = static_cast<double>(S.PayrollRows);
-    State.counters["ledger_rows"] = static_cast<double>(S.LedgerRows);
+  if (N > 0 && F.Payroll > 0 && F.Ledger > 0) {
+    State.counters["payroll_rows_per_s"] = static_cast<double>(Rows[0]) * N / F.Payroll;
+    State.counters["ledger_rows_per_s"] = static_cast<double>(Rows[1]) * N / F.Ledger;
+    State.counters["payroll_rows"] = static_cast<double>(Rows[0]);
+    State.counters["ledger_rows"] = static_cast<double>(Rows[1]);
   }
-  State.counters["peak_rss_MB"] = PeakMB;
 }
 BENCHMARK(BM_ConvertJournal)
     ->Arg(1)
     ->Arg(2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+void BM_ConvertContributions(benchmark::State& State) {
+  vlt::tools::TBackupGenOptions O;
+  O.Contributors = 8000;
+  O.Gifts = 200000;
+  O.Services = 40;
+  O.Funds = 20;
+  O.SharedNumbers = State.range(0) != 0;
+  std::vector<int64_t> Gifts;
+  const std::string Template = Generate(
+      "cont" + std::to_string(State.range(0)), O, "2012cont.bkp",
+      [](const std::string& C) { return std::vector<int64_t>{CountRecords(C, {"contfile.db"})}; },
+      Gifts);
+  TRunFigures F;
+  RunIterations(State, Template, F);
+  std::filesystem::remove_all(Template);
+  const double N = static_cast<double>(State.iterations());
+  if (N > 0 && F.Contributions > 0) {
+    State.counters["gifts_per_s"] = static_cast<double>(Gifts[0]) * N / F.Contributions;
+    State.counters["gifts"] = static_cast<double>(Gifts[0]);
+  }
+}
+BENCHMARK(BM_ConvertContributions)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kSecond)
     ->Iterations(2)
     ->UseRealTime();

@@ -34,6 +34,14 @@ struct TBackupGenOptions {
   int Periods = 0;
   int Transactions = 0;
   int Payees = 0;
+  // Contributions sizes; 0 = the small fixed sets of services and funds, Records / 10
+  // contributors and Records gifts. With SharedNumbers a quarter of the services and funds
+  // share their numbers in pairs.
+  int Contributors = 0;
+  int Gifts = 0;
+  int Services = 0;
+  int Funds = 0;
+  bool SharedNumbers = false;
 };
 
 // Throws std::exception on a file that cannot be written.

@@ -2,10 +2,13 @@
 // the samples in examples/backups (what each folder holds: tools/BackupGenerator.h).
 //
 //   vltgenbackups [--records N] [--seed N] [--with-old] [--edge-cases] [--large]
-//                 [--employees N] [--periods N] [--transactions N] [--payees N] OUTDIR
+//                 [--employees N] [--periods N] [--transactions N] [--payees N]
+//                 [--contributors N] [--gifts N] [--services N] [--funds N] [--shared-numbers]
+//                 OUTDIR
 //
 // --large is a journal of 150 employees with 52 pay periods, 100,000 transactions and 2,000
-// payees; the four counts set the journal's sizes one by one.
+// payees; the four counts set the journal's sizes one by one. The contributions counts size the
+// contributions folder; --shared-numbers makes a quarter of its services and funds share numbers.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,7 +19,9 @@ namespace {
 
 const char* const kUsage =
     "usage: vltgenbackups [--records N] [--seed N] [--with-old] [--edge-cases] [--large]\n"
-    "                     [--employees N] [--periods N] [--transactions N] [--payees N] OUTDIR\n";
+    "                     [--employees N] [--periods N] [--transactions N] [--payees N]\n"
+    "                     [--contributors N] [--gifts N] [--services N] [--funds N] "
+    "[--shared-numbers] OUTDIR\n";
 
 }  // namespace
 
@@ -59,6 +64,16 @@ int main(int Argc, char** Argv) {
       Number(O.Transactions);
     } else if (Arg == "--payees") {
       Number(O.Payees);
+    } else if (Arg == "--contributors") {
+      Number(O.Contributors);
+    } else if (Arg == "--gifts") {
+      Number(O.Gifts);
+    } else if (Arg == "--services") {
+      Number(O.Services);
+    } else if (Arg == "--funds") {
+      Number(O.Funds);
+    } else if (Arg == "--shared-numbers") {
+      O.SharedNumbers = true;
     } else if (!Arg.empty() && Arg[0] != '-' && Out.empty()) {
       Out = Arg;
     } else {
