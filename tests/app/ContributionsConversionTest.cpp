@@ -232,6 +232,11 @@ TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
   TWatchingConverter* Conv = nullptr;
   EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
   EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{{false, kMsgComplete}}));
+  // 0 at the start, 10 after opening, 40 after the contributors, one step of 20 after the
+  // services, 85 after restoring the copies, 100 at the end.
+  EXPECT_EQ(UI.Positions, (std::vector<int>{0, 10, 40, 85, 100}));
+  EXPECT_EQ(UI.StepSizes, (std::vector<int>{20}));
+  EXPECT_EQ(UI.StepCalls, 1);
   EXPECT_EQ(UI.Progress.Position(), 100);
 
   // Morning keeps 1, Evening gets 50; the unnamed services are numbered in order.

@@ -21,6 +21,7 @@ class TFakeUI : public app::TConversionUI {
   int PendingEventCalls = 0;
   int StepCalls = 0;
   std::vector<int> StepSizes;  // every SetProgressStep call
+  std::vector<int> Positions;  // every SetProgressPosition call
 
   void ShowError(const std::string& Text) override { Boxes.push_back({true, Text}); }
   void ShowInformation(const std::string& Text) override { Boxes.push_back({false, Text}); }
@@ -30,7 +31,10 @@ class TFakeUI : public app::TConversionUI {
     StepSizes.push_back(Step);
     Progress.SetStep(Step);
   }
-  void SetProgressPosition(int Position) override { Progress.SetPosition(Position); }
+  void SetProgressPosition(int Position) override {
+    Positions.push_back(Position);
+    Progress.SetPosition(Position);
+  }
   int ProgressPosition() const override { return Progress.Position(); }
   void StepProgress() override {
     ++StepCalls;
