@@ -13,21 +13,6 @@ namespace vlt::app {
 
 namespace {
 
-std::vector<std::string> SplitNames(const std::string& List) {
-  std::vector<std::string> Out;
-  std::string Cur;
-  for (char C : List) {
-    if (C == ';' || C == ',') {
-      if (!Cur.empty()) Out.push_back(Cur);
-      Cur.clear();
-    } else if (C != ' ') {
-      Cur += C;
-    }
-  }
-  if (!Cur.empty()) Out.push_back(Cur);
-  return Out;
-}
-
 // Closes a table component on every path out of the copy.
 class TCloseOnExit {
  public:
@@ -89,7 +74,7 @@ int32_t ScheduleFlags(int32_t F) {
 
 std::vector<std::string> SourceFieldNames(const TCopyPair& Pair,
                                           const std::vector<std::string>& TargetFields) {
-  if (Pair.SourceFields[0] != 0) return SplitNames(Pair.SourceFields);
+  if (Pair.SourceFields[0] != 0) return VLTSplitFieldList(Pair.SourceFields);
   return TargetFields;
 }
 

@@ -69,8 +69,8 @@ struct TBackup {
   std::vector<TRow> Servs, Funds, Names, Gifts;
 };
 
-// A contributions folder in the current layouts.
-void WriteBackup(const std::string& Dir, const TBackup& B) {
+// A contributions folder in the current layouts. Unkeyed gifts can hold identical records.
+void WriteBackup(const std::string& Dir, const TBackup& B, bool KeyedGifts = false) {
   test::MakeDir(Dir);
   WriteTable(
       Dir, "servs.db",
@@ -96,7 +96,6 @@ void WriteBackup(const std::string& Dir, const TBackup& B) {
               {"Enum", ftString, 12, false},
               {"Email", ftString, 40, false}},
              3, B.Names);
-  // Unkeyed, so that identical gifts can be stored twice.
   WriteTable(Dir, "contfile.db",
              {{"CDate", ftDate, 0, false},
               {"Num", ftInteger, 0, false},
@@ -104,7 +103,7 @@ void WriteBackup(const std::string& Dir, const TBackup& B) {
               {"Fund", ftInteger, 0, false},
               {"Amount", ftCurrency, 0, false},
               {"EntryNum", ftInteger, 0, false}},
-             0, B.Gifts);
+             KeyedGifts ? 6 : 0, B.Gifts);
 }
 
 TRow Name(const std::string& L, const std::string& F, int N) {
@@ -372,39 +371,7 @@ TEST_F(ContributionsConversionTest, AFailedRenumberingIsLoggedAndEndsTheRunWithT
   B.Names = {Name("Smith", "Ann", 1)};
   // Keyed gifts: moving service 1 to 50 collides with the gift already under 50.
   B.Gifts = {Gift(1, 1, 1, 1, 5, 0), Gift(1, 1, 50, 1, 5, 0)};
-  test::MakeDir(F);
-  WriteTable(
-      F, "servs.db",
-      {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
-      3, B.Servs);
-  WriteTable(F, "funds.db",
-             {{"Pos", ftInteger, 0, false},
-              {"Name", ftString, 50, false},
-              {"Num", ftInteger, 0, false},
-              {"Deduct", ftBoolean, 0, false}},
-             3, B.Funds);
-  WriteTable(F, "contname.db",
-             {{"Lname", ftString, 50, false},
-              {"FName", ftString, 30, false},
-              {"Num", ftInteger, 0, false},
-              {"Addr1", ftString, 50, false},
-              {"Addr2", ftString, 50, false},
-              {"City", ftString, 50, false},
-              {"State", ftString, 10, false},
-              {"Zip", ftString, 10, false},
-              {"Phone", ftString, 20, false},
-              {"Print", ftBoolean, 0, false},
-              {"Enum", ftString, 12, false},
-              {"Email", ftString, 40, false}},
-             3, B.Names);
-  WriteTable(F, "contfile.db",
-             {{"CDate", ftDate, 0, false},
-              {"Num", ftInteger, 0, false},
-              {"Service", ftInteger, 0, false},
-              {"Fund", ftInteger, 0, false},
-              {"Amount", ftCurrency, 0, false},
-              {"EntryNum", ftInteger, 0, false}},
-             6, B.Gifts);
+  WriteBackup(F, B, true);
   const auto Before = PreparedSnapshot(F);
   TFakeUI UI;
   EXPECT_EQ(Convert(UI), TRunOutcome::Errors);
