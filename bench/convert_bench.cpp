@@ -53,6 +53,11 @@ class TTimedConverter : public TConverter {
     return Timed(LedgerSeconds, [&] { return TConverter::ConvertLedger(); });
   }
 
+ protected:
+  bool ConvertContributions() override {
+    return Timed(ContributionsSeconds, [&] { return TConverter::ConvertContributions() ? 1 : 0; }) != 0;
+  }
+
  private:
   template <typename F>
   int32_t Timed(double& Into, F Body) {
