@@ -535,3 +535,57 @@ TEST(TargetCatalogue, EveryTableParsesAndIndexesNameItsFields) {
 
 }  // namespace
 }  // namespace vlt::app
+
+namespace vlt::app {
+namespace {
+
+// Writes Dir/File with string fields Names holding Rows.
+void WriteTextTable(const std::string& Dir, const std::string& File,
+                    const std::vector<std::string>& Names,
+                    const std::vector<std::vector<std::string>>& Rows) {
+  TParadoxTable T;
+  T.SetDatabaseName(Dir);
+  T.SetTableName(File);
+  T.SetTableType(ttParadox);
+  for (const std::string& N : Names) T.FieldDefs().push_back({N, ftString, 10, false});
+  T.CreateTable();
+  T.Open();
+  for (const auto& R : Rows) {
+    T.Append();
+    for (size_t K = 0; K < R.size(); ++K) T.Fields(static_cast<int>(K)).SetAsString(R[K]);
+    T.Post();
+  }
+  T.Close();
+}
+
+TEST(TableCopyBadInput, UnexpectedLayoutsAndUnconvertibleValuesAreLoggedAndTheRestConverts) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string J = Dir / "2012jrnl.bkp";
+  // Text where numbers belong: the record that does not convert is logged with its values.
+  WriteTextTable(J, "DEDTEX.DB", {"DNum", "TNum"}, {{"7", "9"}, {"x7", "9"}, {"8", "10"}});
+  // A table without the fields its target needs.
+  WriteTextTable(J, "EMPDATA.DB", {"Other", "Fields"}, {{"a", "b"}});
+  TFakeUI UI;
+  {
+    TConverter C(UI);
+    C.FormCreate();
+    EXPECT_EQ(C.ConvertData(Dir.Path()), TRunOutcome::Complete);
+  }
+  EXPECT_EQ(ReadFile(J + "/Conversion_Log_PR.txt"),
+            Crlf({"Convert " + J, "Error Writing Record: DedTEx: x7, 9, ",
+                  "Error Opening Table: EMPDATA.DB", "Conversion Complete"}));
+  auto Db = OpenTarget(TargetDatabase(TArea::Payroll), J + "/Payroll.vlt");
+  TVLTTable T;
+  T.SetDatabaseName(Db->DatabaseName());
+  T.SetTableName("DedTEx");
+  T.Open();
+  std::vector<std::pair<int, int>> Rows;
+  for (T.First(); !T.Eof(); T.Next())
+    Rows.push_back({T.Fields(0).AsInteger(), T.Fields(1).AsInteger()});
+  EXPECT_EQ(Rows, (std::vector<std::pair<int, int>>{{7, 9}, {8, 10}}));
+  T.Close();
+}
+
+}  // namespace
+}  // namespace vlt::app
