@@ -589,3 +589,47 @@ TEST(TableCopyBadInput, UnexpectedLayoutsAndUnconvertibleValuesAreLoggedAndTheRe
 
 }  // namespace
 }  // namespace vlt::app
+
+namespace vlt::app {
+namespace {
+
+// A source text longer than its target field keeps the characters that fit, as a string field
+// assignment does, without a log line.
+TEST(TableCopyBadInput, TextLongerThanItsTargetFieldIsCutToTheFieldSize) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string J = Dir / "2012jrnl.bkp";
+  TParadoxTable T;
+  T.SetDatabaseName(J);
+  T.SetTableName("DEDUCTS.DB");
+  T.SetTableType(ttParadox);
+  T.FieldDefs() = {{"DName", ftString, 40, false}, {"Num", ftInteger, 0, false},
+                   {"BAmt", ftCurrency, 0, false}, {"BPct", ftFloat, 0, false},
+                   {"AAmt", ftCurrency, 0, false}, {"APct", ftFloat, 0, false}};
+  T.CreateTable();
+  T.Open();
+  T.Append();
+  T.Fields(0).SetAsString("A deduction name of thirty-six chars");
+  T.Fields(1).SetAsInteger(1);
+  T.Post();
+  T.Close();
+  TFakeUI UI;
+  {
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Dir.Path());
+  }
+  EXPECT_EQ(ReadFile(J + "/Conversion_Log_PR.txt"), Crlf({"Convert " + J, "Conversion Complete"}));
+  auto Db = OpenTarget(TargetDatabase(TArea::Payroll), J + "/Payroll.vlt");
+  TVLTTable D;
+  D.SetDatabaseName(Db->DatabaseName());
+  D.SetTableName("Deducts");
+  D.Open();
+  std::vector<std::string> Names;
+  for (D.First(); !D.Eof(); D.Next()) Names.push_back(D.Fields(0).AsString());
+  EXPECT_EQ(Names, (std::vector<std::string>{"A deduction name of thirty-s"}));
+  D.Close();
+}
+
+}  // namespace
+}  // namespace vlt::app
