@@ -4,6 +4,7 @@
 
 #include "app/FileUtil.h"
 #include "app/TargetComponents.h"
+#include "app/Verification.h"
 
 namespace vlt::app {
 
@@ -21,7 +22,7 @@ bool EndsWith(std::string_view S, std::string_view Suffix) {
 }
 }  // namespace
 
-TConverter::TConverter(TConversionUI& UI) : FUI(UI) {}
+TConverter::TConverter(TConversionUI& UI) : FUI(UI), FReport(std::make_unique<TRunReport>()) {}
 TConverter::~TConverter() = default;
 
 TTargetComponents& TConverter::Targets() {
@@ -29,9 +30,13 @@ TTargetComponents& TConverter::Targets() {
   return *FTargets;
 }
 
-void TConverter::FormCreate() { Targets().RegisterExtendedIndexDefs(); }
+void TConverter::FormCreate() {
+  Targets().RegisterExtendedIndexDefs();
+}
 
-const TAreaInfo& AreaInfo(TArea Area) { return kAreas[static_cast<size_t>(Area)]; }
+const TAreaInfo& AreaInfo(TArea Area) {
+  return kAreas[static_cast<size_t>(Area)];
+}
 
 int32_t BackupYear(std::string_view BackupDir) {
   // The four characters before the last eight; fewer when the path is shorter.
@@ -51,8 +56,12 @@ int32_t BackupYear(std::string_view BackupDir) {
   return Negative ? -Value : Value;
 }
 
-std::string LedgerTargetFile(int32_t Year) { return std::to_string(Year) + "Ledger.vlt"; }
-std::string LedgerLogFile(int32_t Year) { return std::to_string(Year) + "_Conversion_Log.txt"; }
+std::string LedgerTargetFile(int32_t Year) {
+  return std::to_string(Year) + "Ledger.vlt";
+}
+std::string LedgerLogFile(int32_t Year) {
+  return std::to_string(Year) + "_Conversion_Log.txt";
+}
 
 void TConverter::GetBkpDirs(const std::string& Directory, std::vector<std::string>& List) {
   std::string Dir = IncludeTrailingPathDelimiter(Directory);
@@ -85,16 +94,33 @@ TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
   }
 }
 
+void TConverter::Count(TArea Area, int32_t Result) {
+  FConvertedCount += Result;
+  if (Result != 1 || !FVerify) return;
+  std::string Target = AreaInfo(Area).TargetFile, Log = AreaInfo(Area).LogFile;
+  if (Area == TArea::Ledger) {
+    Target = LedgerTargetFile(BackupYear(FBackupDir));
+    Log = LedgerLogFile(BackupYear(FBackupDir));
+  }
+  FReport->Areas.push_back(VerifyCopyArea(Area, FBackupDir, JoinPath(FBackupDir, Target),
+                                          ReadLogLines(JoinPath(FBackupDir, Log))));
+}
+
 TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   PrepareContributionsDatabase();
 
   std::vector<std::string> Backups;
   FConvertedCount = 0;
+  *FReport = {};
 
   // Choosing one backup folder converts it with every backup folder beside it.
-  std::string SearchDir = ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
+  std::string SearchDir =
+      ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
   GetBkpDirs(SearchDir, Backups);
   if (Backups.empty()) FUI.ShowInformation(kMsgNoBackups);
+  std::map<std::string, TFolderHashes> Before;
+  if (FVerify)
+    for (const std::string& Folder : Backups) Before[Folder] = HashFolder(Folder);
 
   FConversionError = 0;
   for (const std::string& Folder : Backups) {
@@ -104,12 +130,14 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     WriteLog(AreaInfo(TArea::Contributions).LogFile);
     FLog.clear();
     if (FConversionError == 0) {
-      FConvertedCount += ConvertPayroll();
-      FConvertedCount += ConvertChkSch();
-      FConvertedCount += ConvertLoans();
-      FConvertedCount += ConvertLedger();
+      Count(TArea::Payroll, ConvertPayroll());
+      Count(TArea::ChkSch, ConvertChkSch());
+      Count(TArea::Loans, ConvertLoans());
+      Count(TArea::Ledger, ConvertLedger());
     }
   }
+  for (const auto& [Folder, Hashes] : Before)
+    FReport->Folders[Folder] = CompareFolderHashes(Hashes, HashFolder(Folder));
 
   TRunOutcome Outcome = TRunOutcome::NoBackups;
   if (FConvertedCount == 0) {

@@ -27,6 +27,7 @@ namespace vlt::app {
 
 class TTargetComponents;
 class TContributionsRun;
+struct TRunReport;
 struct TCopyPair;
 
 // The data areas, in the order a run converts them.
@@ -91,6 +92,11 @@ class TConverter {
   // The target database and table components (made on first use; starts the engine).
   TTargetComponents& Targets();
 
+  // After each run: every table of every table-copy area converted in it compared with its
+  // sources, and every backup folder's files hashed before and after (on by default).
+  void SetVerify(bool On) { FVerify = On; }
+  const TRunReport& Report() const { return *FReport; }
+
   // Run state.
   const std::string& BackupDir() const { return FBackupDir; }
   int32_t ConversionError() const { return FConversionError; }
@@ -117,14 +123,16 @@ class TConverter {
   friend class TContributionsRun;
 
   TRunOutcome RunFolders(const std::string& FolderText);
+  // Adds an area to the converted count; a table-copy area that converted is verified.
+  void Count(TArea Area, int32_t Result);
 
   // The skeleton of the table-copy areas (after the folder and source conditions held): the
   // bar's range and step, the database component's settings, Body inside one error handler,
   // the closing line and the log file. An error that reaches the handler is logged; when the
   // area had not finished, its partial database (and compaction file) is closed and deleted so
   // that a later run converts the area again. Body returns the area's result.
-  int32_t RunCopyArea(TArea Area, const std::string& TargetFile, const std::string& LogFile, int Step,
-                      const char* ClosingLine, const std::function<int32_t()>& Body,
+  int32_t RunCopyArea(TArea Area, const std::string& TargetFile, const std::string& LogFile,
+                      int Step, const char* ClosingLine, const std::function<int32_t()>& Body,
                       const std::function<void()>& BeforeLog = {});
   // Copies each pair into its target table, stepping the bar after each table that opened.
   void CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs, bool EventsBetweenTables);
@@ -142,6 +150,8 @@ class TConverter {
   int32_t FConvertedCount = 0;
   std::vector<std::string> FLog;
   std::unique_ptr<TTargetComponents> FTargets;
+  bool FVerify = true;
+  std::unique_ptr<TRunReport> FReport;
 };
 
 }  // namespace vlt::app

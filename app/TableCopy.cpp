@@ -78,11 +78,7 @@ std::vector<std::string> SourceFieldNames(const TCopyPair& Pair,
   return TargetFields;
 }
 
-void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
-  if (Value.IsNull()) {
-    Target.Clear();
-    return;
-  }
+TVLTVariant SourceVariant(const TParadoxValue& Value) {
   TVLTVariant V;
   switch (Value.Kind) {
     case TParadoxValue::vkNull:
@@ -118,7 +114,14 @@ void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
       break;
     }
   }
-  Target.SetAsVariant(V);
+  return V;
+}
+
+void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value) {
+  if (Value.IsNull())
+    Target.Clear();
+  else
+    Target.SetAsVariant(SourceVariant(Value));
 }
 
 std::string SourceValueText(const TParadoxValue& Value) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Conversion.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxTable.h"
 #include "engine/components/VLTTable.h"
@@ -55,6 +56,10 @@ class TBatchCommit {
   bool FOwn;
 };
 
+// Every source-to-target pair of a table-copy area, in copy order (the ledger's Alloc and Report
+// pairs last). Empty for contributions.
+std::vector<TCopyPair> CopyPairsOf(TArea Area);
+
 // Log lines.
 inline constexpr const char* kLogErrorWritingRecord = "Error Writing Record: ";
 inline constexpr const char* kLogErrorOpeningTable = "Error Opening Table: ";
@@ -88,6 +93,9 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
 // The source field names of Pair for a target with TargetFields.
 std::vector<std::string> SourceFieldNames(const TCopyPair& Pair,
                                           const std::vector<std::string>& TargetFields);
+
+// A source value as the engine's value (NULL stays NULL).
+TVLTVariant SourceVariant(const TParadoxValue& Value);
 
 // Sets Target from a source value, converting to the target's type; NULL clears it.
 void AssignSourceValue(TVLTField& Target, const TParadoxValue& Value);

@@ -76,6 +76,26 @@ bool HasAll(const std::string& Dir, const char* const (&Names)[N]) {
 
 }  // namespace
 
+std::vector<TCopyPair> CopyPairsOf(TArea Area) {
+  switch (Area) {
+    case TArea::Payroll:
+      return kPayrollPairs;
+    case TArea::ChkSch:
+      return {kSchedulePair};
+    case TArea::Loans:
+      return {kLoanPair};
+    case TArea::Ledger: {
+      std::vector<TCopyPair> All = kLedgerPairs;
+      All.push_back(kAllocPair);
+      All.push_back(kReportPair);
+      return All;
+    }
+    case TArea::Contributions:
+      break;
+  }
+  return {};
+}
+
 int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile,
                                 const std::string& LogFile, int Step, const char* ClosingLine,
                                 const std::function<int32_t()>& Body,

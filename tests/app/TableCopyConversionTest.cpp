@@ -15,6 +15,7 @@
 #include "app/ParadoxTable.h"
 #include "app/TableCopy.h"
 #include "app/TargetCatalogue.h"
+#include "app/Verification.h"
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
 #include "tests/app/FakeUI.h"
@@ -629,6 +630,83 @@ TEST(TableCopyBadInput, TextLongerThanItsTargetFieldIsCutToTheFieldSize) {
   for (D.First(); !D.Eof(); D.Next()) Names.push_back(D.Fields(0).AsString());
   EXPECT_EQ(Names, (std::vector<std::string>{"A deduction name of thirty-s"}));
   D.Close();
+}
+
+}  // namespace
+}  // namespace vlt::app
+
+namespace vlt::app {
+namespace {
+
+// Verification catches a changed row, a removed row and a row that has no source; a clean
+// conversion verifies with no mismatch.
+TEST(TableCopyVerification, FindsChangedMissingAndExtraRows) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  TFakeUI UI;
+  {
+    TConverter C(UI);
+    C.FormCreate();
+    EXPECT_EQ(C.ConvertData(Dir.Path()), TRunOutcome::Complete);
+    EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+    EXPECT_EQ(C.Report().Areas.size(), 4u);  // payroll, ledger, check schedule, loans
+  }
+  const std::string Chk = Dir / "2ChkSc.bkp", File = Chk + "/Schedule.vlt";
+  const std::vector<std::string> Log = ReadLogLines(Chk + "/Conversion_Log_ChkSch.txt");
+  {
+    // Tamper with the database as a second writer would.
+    TVLTDatabase Db;
+    Db.SetDatabaseName("Tamper");
+    Db.SetDatabaseFileName(File);
+    Db.FPassword = TargetDatabase(TArea::ChkSch).Password;
+    Db.FCryptoAlgorithm = craRijndael_256;
+    Db.FSilentMode = true;
+    Db.Open();
+    TVLTTable T;
+    T.SetDatabaseName("Tamper");
+    T.SetTableName("Schedule");
+    T.SetIndexName("Main");
+    T.Open();
+    T.First();
+    T.Edit();
+    T.FieldByName("pn").SetAsString("Someone else");
+    T.Post();
+    T.Next();
+    T.Delete();
+    T.Append();
+    T.FieldByName("t").SetAsInteger(77);
+    T.FieldByName("num").SetAsInteger(1);
+    T.Post();
+    T.Close();
+    Db.Close();
+  }
+  const TAreaCheck R = VerifyCopyArea(TArea::ChkSch, Chk, File, Log);
+  ASSERT_EQ(R.Tables.size(), 1u);
+  const TTableCheck& T = R.Tables[0];
+  EXPECT_FALSE(R.Clean());
+  EXPECT_EQ(T.Mismatched, 3);
+  ASSERT_EQ(T.Mismatches.size(), 3u);
+  auto Has = [&](const std::string& Part) {
+    return std::any_of(T.Mismatches.begin(), T.Mismatches.end(),
+                       [&](const std::string& M) { return M.find(Part) != std::string::npos; });
+  };
+  EXPECT_TRUE(Has(": pn is Someone else, the source gives Payee")) << T.Mismatches[0];
+  EXPECT_TRUE(Has("missing from the target"));
+  EXPECT_TRUE(Has("(77,~,~,1): not in the source"));
+}
+
+TEST(TableCopyVerification, SourceChangesTheConversionDoesNotCallForAreReported) {
+  const TFolderHashes Before = {
+      {"EMPDATA.DB", "a"}, {"tranfile.px", "b"}, {"backup.fl", "c"}, {"notes.txt", "d"}};
+  const TFolderHashes After = {{"EMPDATA.DB", "x"},     {"tranfile.px", "y"},
+                               {"backup_2012.fl", "c"}, {"notes.txt", "d"},
+                               {"2012Ledger.vlt", "e"}, {"Payroll.vlt", "f"},
+                               {"stray.tmp", "g"},      {"mstrldgr.dir/pdfile.txt", "h"},
+                               {"contfil0.db", "i"}};
+  const TFolderChanges C = CompareFolderHashes(Before, After);
+  EXPECT_EQ(C.Changed, (std::vector<std::string>{"EMPDATA.DB", "tranfile.px"}));
+  EXPECT_EQ(C.Vanished, (std::vector<std::string>{"backup.fl"}));
+  EXPECT_EQ(C.Unexpected, (std::vector<std::string>{"EMPDATA.DB", "stray.tmp"}));
 }
 
 }  // namespace

@@ -1,0 +1,376 @@
+#include "app/Verification.h"
+
+#include <cryptopp/hex.h>
+#include <cryptopp/sha.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <unordered_map>
+
+#include "app/ConvertUtil.h"
+#include "app/FileUtil.h"
+#include "app/ParadoxTable.h"
+#include "app/TableCopy.h"
+#include "app/TargetCatalogue.h"
+#include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTTable.h"
+#include "engine/core/VLTTypes.h"
+
+namespace vlt::app {
+
+namespace {
+
+// A value as comparable text for a target field of type T and size Size: what both sides must
+// agree on once the source value is converted to the target's type.
+std::string Canonical(TVLTDataSetFieldType T, int32_t Size, const TVLTVariant& V) {
+  if (V.IsNull()) return "~";
+  char Buf[64];
+  auto Text = [&](auto Number) {
+    return std::string(Buf, std::to_chars(Buf, Buf + sizeof Buf, Number).ptr);
+  };
+  switch (T) {
+    case vlt::ftSmallint:
+    case vlt::ftInteger:
+    case vlt::ftWord:
+    case vlt::ftLargeint:
+    case vlt::ftAutoInc:
+      return Text(static_cast<int64_t>(std::trunc(V.AsDouble())));
+    case vlt::ftBoolean:
+      return V.AsBoolean() ? "T" : "F";
+    case vlt::ftFloat:
+      return Text(V.AsDouble());
+    case vlt::ftCurrency:
+      return Text(std::llround(V.AsCurrency() * 10000.0));  // four decimals
+    case vlt::ftDate:
+      return Text(V.AsVLTDate());
+    case vlt::ftString: {
+      std::string S = V.AsAnsiString();
+      if (Size > 0 && S.size() > static_cast<size_t>(Size)) S.resize(static_cast<size_t>(Size));
+      return S.empty() ? "~" : S;
+    }
+    default:
+      return V.AsAnsiString();
+  }
+}
+
+constexpr char kSep = '\x1f';
+
+std::string Joined(const std::vector<std::string>& Values) {
+  std::string J;
+  for (const auto& V : Values) (J += V) += kSep;
+  return J;
+}
+
+std::vector<std::string> Split(const std::string& J) {
+  std::vector<std::string> Out;
+  size_t From = 0;
+  for (size_t At; (At = J.find(kSep, From)) != std::string::npos; From = At + 1)
+    Out.push_back(J.substr(From, At - From));
+  return Out;
+}
+
+std::string KeyText(const std::vector<std::string>& Values, const std::vector<int>& KeyFields) {
+  std::string K;
+  if (KeyFields.empty()) {
+    for (const auto& V : Values) K += V + "|";
+    return K;
+  }
+  for (int P : KeyFields) K += Values[static_cast<size_t>(P)] + "|";
+  return K;
+}
+
+std::string Shown(std::string Key) {
+  if (!Key.empty()) Key.pop_back();
+  for (char& C : Key)
+    if (C == '|') C = ',';
+  return "(" + Key + ")";
+}
+
+int64_t RejectedLines(const std::vector<std::string>& Log, const std::string& Table) {
+  const std::string Prefix = kLogErrorWritingRecord + Table + ": ";
+  return std::count_if(Log.begin(), Log.end(),
+                       [&](const std::string& L) { return L.rfind(Prefix, 0) == 0; });
+}
+
+void CheckTable(TVLTDatabase& Db, const TCopyPair& Pair, const std::string& Folder,
+                const std::vector<std::string>& Log, TTableCheck& C) {
+  TVLTTable T;
+  T.SetDatabaseName(Db.DatabaseName());
+  T.SetTableName(Pair.TargetTable);
+  T.Open();
+  std::vector<TVLTDataSetFieldType> Types;
+  std::vector<int32_t> Sizes;
+  std::vector<std::string> Names;
+  for (int32_t I = 0; I < T.FieldCount(); ++I) {
+    Types.push_back(T.Fields(I).DataType());
+    Sizes.push_back(T.Fields(I).Size());
+    Names.push_back(T.Fields(I).FieldName());
+  }
+  std::vector<int> KeyFields;
+  for (int32_t I = 0; I < T.RestructureIndexDefs().Count(); ++I) {
+    const TVLTAdvIndexDef& D = T.RestructureIndexDefs()[I];
+    if (!(D.FOptions & ixPrimary)) continue;
+    for (const std::string& N : VLTSplitFieldList(D.FFields))
+      for (size_t P = 0; P < Names.size(); ++P)
+        if (SameText(Names[P], N)) KeyFields.push_back(static_cast<int>(P));
+  }
+  // Target rows by key, each as one joined text (a row per entry keeps memory and time low).
+  std::unordered_multimap<std::string, std::string> Target;
+  Target.reserve(static_cast<size_t>(std::max(T.RecordCount(), 0)));
+  std::vector<std::string> Row(Names.size());
+  for (T.First(); !T.Eof(); T.Next()) {
+    for (int32_t I = 0; I < T.FieldCount(); ++I)
+      Row[static_cast<size_t>(I)] = Canonical(
+          Types[static_cast<size_t>(I)], Sizes[static_cast<size_t>(I)], T.Fields(I).AsVariant());
+    Target.emplace(KeyText(Row, KeyFields), Joined(Row));
+    ++C.Written;
+  }
+  T.Close();
+
+  const std::string SourceFile = FindFileNoCase(Folder, Pair.SourceTable);
+  int64_t Missing = 0;
+  std::vector<std::string> MissingKeys;
+  if (!SourceFile.empty()) {
+    TParadoxTable S;
+    S.SetDatabaseName(Folder);
+    S.SetTableName(Pair.SourceTable);
+    S.SetReadOnly(true);
+    S.Open();
+    std::vector<TParadoxField*> From;
+    for (const std::string& N : SourceFieldNames(Pair, Names)) From.push_back(&S.FieldByName(N));
+    for (S.First(); !S.Eof(); S.Next()) {
+      ++C.Read;
+      std::vector<TParadoxValue> V;
+      for (TParadoxField* F : From) V.push_back(F->AsVariant());
+      if (V.empty() || V[0].IsNull()) {
+        ++C.Skipped;
+        continue;
+      }
+      std::vector<std::string> Row(Names.size(), "~");
+      bool Convertible = true;
+      for (size_t I = 0; I < V.size() && I < Names.size(); ++I) {
+        try {
+          Row[I] = Canonical(Types[I], Sizes[I], SourceVariant(V[I]));
+        } catch (const std::exception&) {
+          Convertible = false;  // such a record cannot have been written
+        }
+      }
+      if (Pair.Rule == TCopyRule::CheckSchedule && V.size() > 8 && !V[8].IsNull() && V[0].Int <= 0)
+        Row[8] = std::to_string(ScheduleFlags(static_cast<int32_t>(V[8].Int)));
+      if (Pair.Rule == TCopyRule::Loans)
+        for (size_t I = 0; I < Names.size(); ++I)
+          if (SameText(Names[I], "Active")) Row[I] = "T";
+      const std::string Key = KeyText(Row, KeyFields);
+      auto Range = Target.equal_range(Key);
+      if (!Convertible || Range.first == Range.second) {
+        ++Missing;
+        MissingKeys.push_back(Key);
+        continue;
+      }
+      // Prefer an equal row among those sharing the key.
+      const std::string Text = Joined(Row);
+      auto Match =
+          std::find_if(Range.first, Range.second, [&](const auto& E) { return E.second == Text; });
+      if (Match != Range.second) {
+        ++C.Verified;
+        Target.erase(Match);
+        continue;
+      }
+      const std::vector<std::string> Got = Split(Range.first->second);
+      for (size_t I = 0; I < Row.size() && I < Got.size(); ++I) {
+        if (Got[I] != Row[I]) {
+          C.Mismatches.push_back("record " + Shown(Key) + ": " + Names[I] + " is " + Got[I] +
+                                 ", the source gives " + Row[I]);
+          break;
+        }
+      }
+      ++C.Mismatched;
+      Target.erase(Range.first);
+    }
+    S.Close();
+  }
+  C.Rejected = std::min(Missing, RejectedLines(Log, Pair.TargetTable));
+  for (size_t I = static_cast<size_t>(C.Rejected); I < MissingKeys.size(); ++I) {
+    ++C.Mismatched;
+    C.Mismatches.push_back("record " + Shown(MissingKeys[I]) + ": missing from the target");
+  }
+  for (const auto& [Key, Row] : Target) {
+    ++C.Mismatched;
+    C.Mismatches.push_back("record " + Shown(Key) + ": not in the source");
+  }
+}
+
+bool SameTextPath(const std::string& A, const std::string& B) {
+  return SameText(A, B);
+}
+
+// Whether Name (a path relative to the backup folder) is a file a conversion may create,
+// change or remove there.
+bool ChangeExpected(const std::string& Name) {
+  static const std::regex kAllowed(
+      "(XLQCont\\.bkp\\.vlt|Payroll\\.vlt|Schedule\\.vlt|Loan\\.vlt|[0-9]{4}Ledger\\.vlt|"
+      "Conversion_Log\\.txt|Conversion_Log_PR\\.txt|Conversion_Log_ChkSch\\.txt|Conversion_Log_"
+      "Loan\\.txt|"
+      "[0-9]{4}_Conversion_Log\\.txt|backup\\.fl|backup_[0-9]{4}\\.fl|mstrldgr\\.dir/pdfile\\.txt)",
+      std::regex::icase);
+  if (std::regex_match(Name, kAllowed)) return true;
+  // The preparation rewrites the tables it covers and their index files; a failed upgrade
+  // leaves its temporary copy.
+  for (const TParadoxLayout& L : ParadoxLayouts()) {
+    const std::string Base = L.BaseName;
+    if (SameTextPath(Name, Base + ".db") || SameTextPath(Name, Base + ".px")) return true;
+    const std::string Stem = Base.substr(0, Base.size() - 1);
+    if (Name.size() == Stem.size() + 4 && SameText(Name.substr(0, Stem.size()), Stem) &&
+        std::isdigit(static_cast<unsigned char>(Name[Stem.size()])) &&
+        SameText(Name.substr(Stem.size() + 1), ".db"))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TAreaCheck::Clean() const {
+  if (!Problems.empty()) return false;
+  return std::all_of(Tables.begin(), Tables.end(),
+                     [](const TTableCheck& T) { return T.Mismatched == 0; });
+}
+
+TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
+                          const std::vector<std::string>& Log) {
+  static int Serial = 0;
+  TAreaCheck R;
+  R.Area = Area;
+  R.Folder = Folder;
+  R.Database = File;
+  const TTargetDatabase& D = TargetDatabase(Area);
+  auto Db = std::make_unique<TVLTDatabase>();
+  Db->SetDatabaseName("Verify" + std::to_string(++Serial));
+  Db->SetDatabaseFileName(File);
+  Db->FPassword = D.Password;
+  Db->FCryptoAlgorithm = craRijndael_256;
+  Db->FSilentMode = true;
+  Db->FReadOnly = true;
+  try {
+    Db->Open();
+  } catch (const std::exception& E) {
+    R.Problems.push_back(File + ": " + E.what());
+    return R;
+  }
+  std::vector<std::string> Tables;
+  Db->GetTablesList(Tables);
+  for (const TCopyPair& Pair : CopyPairsOf(Area)) {
+    const bool Exists = std::any_of(Tables.begin(), Tables.end(), [&](const std::string& N) {
+      return SameText(N, Pair.TargetTable);
+    });
+    if (!Exists) continue;  // Alloc without its source
+    TTableCheck C;
+    C.Table = Pair.TargetTable;
+    try {
+      CheckTable(*Db, Pair, Folder, Log, C);
+    } catch (const std::exception& E) {
+      R.Problems.push_back(std::string(Pair.TargetTable) + ": " + E.what());
+    }
+    R.Tables.push_back(std::move(C));
+  }
+  try {
+    Db->Close();
+  } catch (...) {
+  }
+  return R;
+}
+
+TFolderHashes HashFolder(const std::string& Dir) {
+  TFolderHashes Out;
+  std::error_code Ec;
+  for (auto It = std::filesystem::recursive_directory_iterator(Dir, Ec);
+       !Ec && It != std::filesystem::recursive_directory_iterator(); It.increment(Ec)) {
+    if (!It->is_regular_file(Ec)) continue;
+    std::ifstream In(It->path(), std::ios::binary);
+    CryptoPP::SHA256 H;
+    char Buf[65536];
+    while (In.read(Buf, sizeof Buf) || In.gcount() > 0) {
+      H.Update(reinterpret_cast<const CryptoPP::byte*>(Buf), static_cast<size_t>(In.gcount()));
+      if (!In) break;
+    }
+    CryptoPP::byte Digest[CryptoPP::SHA256::DIGESTSIZE];
+    H.Final(Digest);
+    std::string Hex;
+    CryptoPP::HexEncoder Enc(new CryptoPP::StringSink(Hex), false);
+    Enc.Put(Digest, sizeof Digest);
+    Enc.MessageEnd();
+    Out[std::filesystem::relative(It->path(), Dir, Ec).string()] = Hex;
+  }
+  return Out;
+}
+
+bool TRunReport::Clean() const {
+  for (const TAreaCheck& A : Areas)
+    if (!A.Clean()) return false;
+  for (const auto& [Folder, C] : Folders)
+    if (!C.Unexpected.empty()) return false;
+  return true;
+}
+
+std::string FormatRunReport(const TRunReport& Report) {
+  static const char* const kAreaNames[] = {"contributions", "payroll", "check schedule", "loans",
+                                           "ledger"};
+  std::string Out;
+  char Line[256];
+  for (const TAreaCheck& A : Report.Areas) {
+    Out += A.Folder + ": " + kAreaNames[static_cast<size_t>(A.Area)] + " -> " +
+           ExtractFileName(A.Database) + "\n";
+    std::snprintf(Line, sizeof Line, "  %-12s %8s %8s %8s %8s %8s %8s\n", "table", "read",
+                  "skipped", "rejected", "written", "verified", "mismatch");
+    Out += Line;
+    for (const TTableCheck& T : A.Tables) {
+      std::snprintf(Line, sizeof Line, "  %-12s %8lld %8lld %8lld %8lld %8lld %8lld\n",
+                    T.Table.c_str(), static_cast<long long>(T.Read),
+                    static_cast<long long>(T.Skipped), static_cast<long long>(T.Rejected),
+                    static_cast<long long>(T.Written), static_cast<long long>(T.Verified),
+                    static_cast<long long>(T.Mismatched));
+      Out += Line;
+      for (const std::string& M : T.Mismatches) Out += "    MISMATCH " + T.Table + " " + M + "\n";
+    }
+    for (const std::string& P : A.Problems) Out += "  PROBLEM " + P + "\n";
+  }
+  for (const auto& [Folder, C] : Report.Folders)
+    for (const std::string& N : C.Unexpected) Out += Folder + ": UNEXPECTED CHANGE " + N + "\n";
+  return Out;
+}
+
+std::vector<std::string> ReadLogLines(const std::string& Path) {
+  std::vector<std::string> Lines;
+  std::ifstream In(Path, std::ios::binary);
+  std::string L;
+  while (std::getline(In, L)) {
+    if (!L.empty() && L.back() == '\r') L.pop_back();
+    Lines.push_back(L);
+  }
+  return Lines;
+}
+
+TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHashes& After) {
+  TFolderChanges C;
+  for (const auto& [Name, Hash] : After) {
+    auto It = Before.find(Name);
+    if (It == Before.end())
+      C.Appeared.push_back(Name);
+    else if (It->second != Hash)
+      C.Changed.push_back(Name);
+  }
+  for (const auto& [Name, Hash] : Before)
+    if (!After.count(Name)) C.Vanished.push_back(Name);
+  for (const auto* List : {&C.Changed, &C.Appeared, &C.Vanished})
+    for (const std::string& N : *List)
+      if (!ChangeExpected(N)) C.Unexpected.push_back(N);
+  return C;
+}
+
+}  // namespace vlt::app

@@ -1,0 +1,74 @@
+// Proof that a conversion lost nothing: a converted table-copy database is reopened read-only
+// with its password and every row is compared with its source row under the area's rules, and
+// each backup folder's files are hashed before and after a run so that any change the
+// conversion does not call for shows.
+//
+// Rows are matched by the target table's primary key (tables without one are compared as
+// multisets of whole rows). A source row that has no target row counts as rejected when the
+// area's log holds an "Error Writing Record" line for that table to account for it, otherwise
+// as a mismatch.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/Conversion.h"
+
+namespace vlt::app {
+
+struct TTableCheck {
+  std::string Table;
+  int64_t Read = 0;                     // source records
+  int64_t Skipped = 0;                  // first field empty
+  int64_t Rejected = 0;                 // accounted for by a log line
+  int64_t Written = 0;                  // target records
+  int64_t Verified = 0;                 // target records equal to their source record
+  int64_t Mismatched = 0;               // records that differ or are missing
+  std::vector<std::string> Mismatches;  // "record <key>: <field> is <x>, the source gives <y>"
+};
+
+struct TAreaCheck {
+  TArea Area = TArea::Payroll;
+  std::string Folder, Database;
+  std::vector<TTableCheck> Tables;
+  std::vector<std::string> Problems;  // the database or a table that could not be read
+  bool Clean() const;
+};
+
+// Verifies the table-copy database File of Area against the sources in Folder; Log is the
+// area's log lines (for the rejected records).
+TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
+                          const std::vector<std::string>& Log);
+
+// SHA-256 (hex) of every file below Dir, by path relative to Dir.
+using TFolderHashes = std::map<std::string, std::string>;
+TFolderHashes HashFolder(const std::string& Dir);
+
+struct TFolderChanges {
+  std::vector<std::string> Changed, Appeared, Vanished;
+  // Those of the above that no conversion rule calls for.
+  std::vector<std::string> Unexpected;
+};
+// The differences between two hashings of one backup folder. Expected are the targets, the
+// logs, the preparation's upgrades of the tables it covers, the pdfile.txt copy and the
+// backup.fl rename.
+TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHashes& After);
+
+// What a run proved: the verification of every area it converted and the changes found in each
+// backup folder.
+struct TRunReport {
+  std::vector<TAreaCheck> Areas;
+  std::map<std::string, TFolderChanges> Folders;  // by backup folder
+  // No mismatch, no unreadable target, no change the conversions do not call for.
+  bool Clean() const;
+};
+
+// The report as a summary table for a terminal, one line per table.
+std::string FormatRunReport(const TRunReport& Report);
+
+// The lines of a log file (CR LF endings); none when it does not exist.
+std::vector<std::string> ReadLogLines(const std::string& Path);
+
+}  // namespace vlt::app
