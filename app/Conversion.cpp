@@ -126,8 +126,13 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   for (const std::string& Folder : Backups) {
     if (FConversionError > 0) break;
     FBackupDir = ExcludeTrailingPathDelimiter(Folder);
-    if (ConvertContributions()) ++FConvertedCount;
+    const bool Counted = ConvertContributions();
+    if (Counted) ++FConvertedCount;
     WriteLog(AreaInfo(TArea::Contributions).LogFile);
+    if (Counted && FVerify &&
+        FileExists(JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile)))
+      FReport->Areas.push_back(VerifyContributions(
+          FBackupDir, JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile), FLog));
     FLog.clear();
     if (FConversionError == 0) {
       Count(TArea::Payroll, ConvertPayroll());

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <set>
 #include <unordered_map>
 
 #include "app/ConvertUtil.h"
@@ -371,6 +372,192 @@ TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHas
     for (const std::string& N : *List)
       if (!ChangeExpected(N)) C.Unexpected.push_back(N);
   return C;
+}
+
+}  // namespace vlt::app
+
+namespace vlt::app {
+
+namespace {
+
+// Rows of a target table as field-name -> text maps, for the contributions checks.
+std::vector<std::map<std::string, std::string>> TargetRows(TVLTDatabase& Db,
+                                                           const std::string& Table) {
+  TVLTTable T;
+  T.SetDatabaseName(Db.DatabaseName());
+  T.SetTableName(Table);
+  T.Open();
+  std::vector<std::map<std::string, std::string>> Rows;
+  for (T.First(); !T.Eof(); T.Next()) {
+    std::map<std::string, std::string> R;
+    for (int32_t I = 0; I < T.FieldCount(); ++I) {
+      const TVLTField& F = T.Fields(I);
+      R[F.FieldName()] = Canonical(F.DataType(), F.Size(), F.AsVariant());
+    }
+    Rows.push_back(std::move(R));
+  }
+  T.Close();
+  return Rows;
+}
+
+std::string Trimmed(const std::string& S) {
+  size_t B = 0, E = S.size();
+  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
+  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
+  return S.substr(B, E - B);
+}
+
+// Source services or funds: number -> the names they had (blank ones stand for any generated
+// "Service n" / "Fund n").
+std::map<int64_t, std::set<std::string>> SourceNames(const std::string& Folder, const char* Table) {
+  std::map<int64_t, std::set<std::string>> Out;
+  TParadoxTable S;
+  S.SetDatabaseName(Folder);
+  S.SetTableName(Table);
+  S.SetReadOnly(true);
+  S.Open();
+  for (S.First(); !S.Eof(); S.Next())
+    Out[S.FieldByName("Num").AsInteger()].insert(Trimmed(S.FieldByName("Name").AsString()));
+  S.Close();
+  return Out;
+}
+
+bool NameMatches(const std::set<std::string>& Names, const std::string& Target,
+                 const std::string& Generated) {
+  if (Names.count(Target)) return true;
+  return Names.count("") && Target.rfind(Generated, 0) == 0;
+}
+
+}  // namespace
+
+TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
+                               const std::vector<std::string>& Log) {
+  static int Serial = 0;
+  TAreaCheck R;
+  R.Area = TArea::Contributions;
+  R.Folder = Folder;
+  R.Database = File;
+  auto Db = std::make_unique<TVLTDatabase>();
+  Db->SetDatabaseName("VerifyCont" + std::to_string(++Serial));
+  Db->SetDatabaseFileName(File);
+  Db->FPassword = TargetDatabase(TArea::Contributions).Password;
+  Db->FCryptoAlgorithm = craRijndael_256;
+  Db->FSilentMode = true;
+  Db->FReadOnly = true;
+  try {
+    Db->Open();
+    // Contributors: one Names row per source contributor, by number.
+    TTableCheck Names;
+    Names.Table = "Names";
+    std::map<std::string, std::map<std::string, std::string>> ByNum;
+    for (auto& Row : TargetRows(*Db, "Names")) {
+      ++Names.Written;
+      ByNum[Row["Num"]] = Row;
+    }
+    {
+      TParadoxTable S;
+      S.SetDatabaseName(Folder);
+      S.SetTableName("contname.db");
+      S.SetReadOnly(true);
+      S.Open();
+      for (S.First(); !S.Eof(); S.Next()) {
+        ++Names.Read;
+        const std::string Num =
+            S.FieldByName("Num").IsNull() ? "~" : std::to_string(S.FieldByName("Num").AsInteger());
+        auto It = ByNum.find(Num);
+        std::string Want = Trimmed(S.FieldByName("Lname").AsString());
+        if (Want.empty()) Want = "~";
+        if (It == ByNum.end()) {
+          ++Names.Mismatched;
+          Names.Mismatches.push_back("record (" + Num + "): missing from the target");
+        } else if (It->second["LName"] != Want) {
+          ++Names.Mismatched;
+          Names.Mismatches.push_back("record (" + Num + "): LName is " + It->second["LName"] +
+                                     ", the source gives " + Want);
+        } else {
+          ++Names.Verified;
+        }
+      }
+    }
+    R.Tables.push_back(std::move(Names));
+
+    // Gifts: matched by date, contributor, amount and the split entry number; the service and
+    // fund by the name they had in the source.
+    std::map<std::string, std::string> ServiceName, FundName;
+    for (auto& Row : TargetRows(*Db, "Servs")) ServiceName[Row["Num"]] = Row["Name"];
+    for (auto& Row : TargetRows(*Db, "Funds")) FundName[Row["Num"]] = Row["Name"];
+    const auto SourceServices = SourceNames(Folder, "servs.db"),
+               SourceFunds = SourceNames(Folder, "funds.db");
+    const std::string GiftTable = std::to_string(BackupYear(Folder)) + "cont";
+    TTableCheck Gifts;
+    Gifts.Table = GiftTable;
+    std::multimap<std::string, std::pair<std::string, std::string>> Target;
+    for (auto& Row : TargetRows(*Db, GiftTable)) {
+      ++Gifts.Written;
+      Target.emplace(Row["CDate"] + "|" + Row["Num"] + "|" + Row["Amount"] + "|" + Row["Entrynum"] +
+                         "|" + Row["ChkNum"],
+                     std::make_pair(ServiceName[Row["Service"]], FundName[Row["Fund"]]));
+    }
+    int64_t Missing = 0;
+    {
+      TParadoxTable S;
+      S.SetDatabaseName(Folder);
+      S.SetTableName("contfile.db");
+      S.SetReadOnly(true);
+      S.Open();
+      for (S.First(); !S.Eof(); S.Next()) {
+        ++Gifts.Read;
+        auto Field = [&](const char* N, TVLTDataSetFieldType T) {
+          return Canonical(T, 0, SourceVariant(S.FieldByName(N).AsVariant()));
+        };
+        const int32_t E = S.FieldByName("Entrynum").AsInteger();
+        const std::string Key = Field("CDate", vlt::ftDate) + "|" + Field("Num", vlt::ftInteger) +
+                                "|" + Field("Amount", vlt::ftCurrency) + "|" +
+                                std::to_string((static_cast<uint32_t>(E) & 0xFFu) |
+                                               ((static_cast<uint32_t>(E) >> 28) << 24)) +
+                                "|" + std::to_string((static_cast<uint32_t>(E) >> 8) & 0xFFFFFu);
+        const int64_t H = S.FieldByName("Service").AsInteger(),
+                      Fd = S.FieldByName("Fund").AsInteger();
+        auto Range = Target.equal_range(Key);
+        if (Range.first == Range.second) {
+          ++Missing;
+          continue;
+        }
+        static const std::set<std::string> kNone;
+        const auto& SNames = SourceServices.count(H) ? SourceServices.at(H) : kNone;
+        const auto& FNames = SourceFunds.count(Fd) ? SourceFunds.at(Fd) : kNone;
+        auto Match = std::find_if(Range.first, Range.second, [&](const auto& G) {
+          return NameMatches(SNames, G.second.first, "Service ") &&
+                 NameMatches(FNames, G.second.second, "Fund ");
+        });
+        if (Match == Range.second) {
+          ++Gifts.Mismatched;
+          Gifts.Mismatches.push_back("record (" + Key + "): service " + Range.first->second.first +
+                                     " / fund " + Range.first->second.second +
+                                     " is not the source's service " + std::to_string(H) +
+                                     " / fund " + std::to_string(Fd));
+          Target.erase(Range.first);
+          continue;
+        }
+        ++Gifts.Verified;
+        Target.erase(Match);
+      }
+    }
+    const int64_t Lines = std::count_if(Log.begin(), Log.end(), [](const std::string& L) {
+      return L.rfind("Error Writing record:", 0) == 0;
+    });
+    Gifts.Rejected = std::min(Missing, Lines);
+    if (Missing > Gifts.Rejected) {
+      Gifts.Mismatched += Missing - Gifts.Rejected;
+      Gifts.Mismatches.push_back(std::to_string(Missing - Gifts.Rejected) +
+                                 " gifts missing from the target");
+    }
+    R.Tables.push_back(std::move(Gifts));
+    Db->Close();
+  } catch (const std::exception& E) {
+    R.Problems.push_back(File + ": " + E.what());
+  }
+  return R;
 }
 
 }  // namespace vlt::app

@@ -42,6 +42,11 @@ struct TAreaCheck {
 TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
                           const std::vector<std::string>& Log);
 
+// Verifies a contributions database: every contributor by number and name, every gift by date,
+// contributor, amount and split entry number, its service and fund by the name they had in the
+// source (the numbers may have changed).
+TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File, const std::vector<std::string>& Log);
+
 // SHA-256 (hex) of every file below Dir, by path relative to Dir.
 using TFolderHashes = std::map<std::string, std::string>;
 TFolderHashes HashFolder(const std::string& Dir);

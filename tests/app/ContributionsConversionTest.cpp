@@ -15,6 +15,7 @@
 #include "app/ParadoxTable.h"
 #include "app/TargetCatalogue.h"
 #include "app/TargetComponents.h"
+#include "app/Verification.h"
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
 #include "tests/app/FakeUI.h"
@@ -231,6 +232,7 @@ TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
   TWatchingConverter* Conv = nullptr;
   EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
   EXPECT_EQ(UI.Boxes, (std::vector<TFakeUI::TBox>{{false, kMsgComplete}}));
+  EXPECT_TRUE(Conv->Report().Clean()) << FormatRunReport(Conv->Report());
   // 0 at the start, 10 after opening, 40 after the contributors, one step of 20 after the
   // services, 85 after restoring the copies, 100 at the end.
   EXPECT_EQ(UI.Positions, (std::vector<int>{0, 10, 40, 85, 100}));
@@ -287,6 +289,52 @@ TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
   After.erase("XLQCont.bkp.vlt");
   After.erase("Conversion_Log.txt");
   EXPECT_EQ(After, Before);
+}
+
+TEST_F(ContributionsConversionTest, VerificationFindsAGiftWhoseServiceLostItsName) {
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  B.Servs = {{I(0), S("Morning"), I(1)}, {I(1), S("Evening"), I(1)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  B.Gifts = {Gift(1, 1, 1, 1, 10, 0), Gift(2, 1, 1, 1, 20, 0)};
+  WriteBackup(F, B);
+  TFakeUI UI;
+  TWatchingConverter* Conv = nullptr;
+  EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
+  EXPECT_TRUE(Conv->Report().Clean()) << FormatRunReport(Conv->Report());
+  FConverter.reset();
+  const std::string File = F + "/XLQCont.bkp.vlt";
+  {
+    TVLTDatabase Db;
+    Db.SetDatabaseName("TamperCont");
+    Db.SetDatabaseFileName(File);
+    Db.FPassword = TargetDatabase(TArea::Contributions).Password;
+    Db.FCryptoAlgorithm = craRijndael_256;
+    Db.FSilentMode = true;
+    Db.Open();
+    TVLTTable T;
+    T.SetDatabaseName("TamperCont");
+    T.SetTableName("Servs");
+    T.Open();
+    for (T.First(); !T.Eof(); T.Next())
+      if (T.FieldByName("Num").AsInteger() == 50) {
+        T.Edit();
+        T.FieldByName("Name").SetAsString("Night");
+        T.Post();
+        break;
+      }
+    T.Close();
+    Db.Close();
+  }
+  const TAreaCheck R = VerifyContributions(F, File, ReadLogLines(F + "/Conversion_Log.txt"));
+  EXPECT_FALSE(R.Clean());
+  ASSERT_EQ(R.Tables.size(), 2u);
+  EXPECT_EQ(R.Tables[1].Mismatched, 2);
+  EXPECT_NE(R.Tables[1].Mismatches.at(0).find(
+                "service Night / fund General is not the source's service 1"),
+            std::string::npos)
+      << R.Tables[1].Mismatches.at(0);
 }
 
 TEST_F(ContributionsConversionTest, ANumberTakenByAnotherNameGetsTheFirstFreeBlockNumber) {

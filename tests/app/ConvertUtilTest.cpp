@@ -16,7 +16,8 @@ using vlt::test::TTempDir;
 
 using TRow = std::vector<TParadoxValue>;
 
-void MakeTable(const std::string& Dir, const std::string& Name, std::vector<TParadoxFieldDef> Fields, const std::string& Key,
+void MakeTable(const std::string& Dir, const std::string& Name,
+               std::vector<TParadoxFieldDef> Fields, const std::string& Key,
                const std::vector<TRow>& Rows) {
   TParadoxTable T;
   T.SetDatabaseName(Dir);
@@ -32,7 +33,8 @@ void MakeTable(const std::string& Dir, const std::string& Name, std::vector<TPar
   }
 }
 
-std::vector<TRow> ReadRows(const std::string& Dir, const std::string& Name, std::vector<std::string>* Names = nullptr) {
+std::vector<TRow> ReadRows(const std::string& Dir, const std::string& Name,
+                           std::vector<std::string>* Names = nullptr) {
   TParadoxTable T;
   T.SetDatabaseName(Dir);
   T.SetTableName(Name);
@@ -50,31 +52,47 @@ std::vector<TRow> ReadRows(const std::string& Dir, const std::string& Name, std:
   return Rows;
 }
 
-TParadoxValue I(int64_t V) { return TParadoxValue::Integer(V); }
-TParadoxValue S(const char* V) { return TParadoxValue::String(V); }
-TParadoxValue D(int Y, int M, int Dd) { return TParadoxValue::Date(DateToDays({Y, M, Dd})); }
-TParadoxValue C(double V) { return TParadoxValue::Currency(V); }
-TParadoxValue B(bool V) { return TParadoxValue::Boolean(V); }
+TParadoxValue I(int64_t V) {
+  return TParadoxValue::Integer(V);
+}
+TParadoxValue S(const char* V) {
+  return TParadoxValue::String(V);
+}
+TParadoxValue D(int Y, int M, int Dd) {
+  return TParadoxValue::Date(DateToDays({Y, M, Dd}));
+}
+TParadoxValue C(double V) {
+  return TParadoxValue::Currency(V);
+}
+TParadoxValue B(bool V) {
+  return TParadoxValue::Boolean(V);
+}
 const TParadoxValue N = TParadoxValue::Null();
 
-const std::vector<TParadoxFieldDef> kOldContfile = {{"ContDate", ftDate, 0, false}, {"Num", ftInteger, 0, false},
-                                                    {"Service", ftInteger, 0, false}, {"Fund", ftInteger, 0, false},
-                                                    {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
+const std::vector<TParadoxFieldDef> kOldContfile = {
+    {"ContDate", ftDate, 0, false},   {"Num", ftInteger, 0, false},
+    {"Service", ftInteger, 0, false}, {"Fund", ftInteger, 0, false},
+    {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
 const std::vector<TRow> kGifts = {{D(2012, 1, 8), I(4), I(1), I(2), C(25.5), I(0x12345678)},
                                   {D(2012, 1, 1), I(3), I(1), I(1), C(10), I(7)},
                                   {D(2012, 1, 1), I(3), I(1), I(1), C(12), I(8)}};
 
 TEST(PrepareParadoxTables, OldContfileBecomesCurrentLayout) {
   TTempDir Dir;
-  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "ContDate;Num;Service;Fund;Amount;EntryNum", kGifts);
-  MakeTable(Dir.Path(), "servs.db", {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
-            "Pos;Name;Num", {{I(0), S("Morning"), I(1)}});
+  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "ContDate;Num;Service;Fund;Amount;EntryNum",
+            kGifts);
+  MakeTable(
+      Dir.Path(), "servs.db",
+      {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
+      "Pos;Name;Num", {{I(0), S("Morning"), I(1)}});
   TFakeUI UI;
-  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));  // funds, contname missing
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions,
+                                    UI));  // funds, contname missing
   EXPECT_TRUE(UI.Boxes.empty());
   std::vector<std::string> Names;
   auto Rows = ReadRows(Dir.Path(), "contfile.db", &Names);
-  EXPECT_EQ(Names, (std::vector<std::string>{"CDate", "Num", "Service", "Fund", "Amount", "EntryNum"}));
+  EXPECT_EQ(Names,
+            (std::vector<std::string>{"CDate", "Num", "Service", "Fund", "Amount", "EntryNum"}));
   ASSERT_EQ(Rows.size(), 3u);
   EXPECT_EQ(Rows[0][5], I(7));  // key order
   EXPECT_EQ(Rows[2][4], C(25.5));
@@ -98,12 +116,14 @@ TEST(PrepareParadoxTables, EarlierTemporaryFileIsKept) {
 TEST(PrepareParadoxTables, NoFreeTemporaryNameShowsError) {
   TTempDir Dir;
   MakeTable(Dir.Path(), "contfile.db", kOldContfile, "", kGifts);
-  for (int K = 0; K <= 9; ++K) vlt::test::WriteFile(Dir / ("contfil" + std::to_string(K) + ".db"), "x");
+  for (int K = 0; K <= 9; ++K)
+    vlt::test::WriteFile(Dir / ("contfil" + std::to_string(K) + ".db"), "x");
   TFakeUI UI;
   EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));
   ASSERT_FALSE(UI.Boxes.empty());
-  EXPECT_EQ(UI.Boxes[0], (TFakeUI::TBox{true, "While trying to restructure files in " + Dir.Path() +
-                                                   ", could not create temporary file: contfil9.db"}));
+  EXPECT_EQ(UI.Boxes[0],
+            (TFakeUI::TBox{true, "While trying to restructure files in " + Dir.Path() +
+                                     ", could not create temporary file: contfil9.db"}));
   std::vector<std::string> Names;
   EXPECT_EQ(ReadRows(Dir.Path(), "contfile.db", &Names).size(), 3u);  // untouched
   EXPECT_EQ(Names[0], "ContDate");
@@ -127,24 +147,36 @@ TEST(PrepareParadoxTables, KeyViolationKeepsDataWithoutIndex) {
 TEST(PrepareParadoxTables, LedgerUpgradesAndReindexes) {
   TTempDir Dir;
   // Old three-field expense groups: Pos numbered in read order.
-  MakeTable(Dir.Path(), "EXPGRPS.DB", {{"Cat", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}}, "",
-            {{I(1), S("Rent"), I(10)}, {I(1), S("Heat"), I(11)}, {I(2), S("Pay"), I(12)}});
+  MakeTable(
+      Dir.Path(), "EXPGRPS.DB",
+      {{"Cat", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
+      "", {{I(1), S("Rent"), I(10)}, {I(1), S("Heat"), I(11)}, {I(2), S("Pay"), I(12)}});
   // Old bank file: field 6 is a boolean RECONCILED, 9 fields.
   MakeTable(Dir.Path(), "bankfile.db",
-            {{"AcctNum", ftInteger, 0, false}, {"BDate", ftDate, 0, false}, {"TransType", ftInteger, 0, false},
-             {"TransNum", ftInteger, 0, false}, {"Amount", ftFloat, 0, false}, {"Reconciled", ftBoolean, 0, false},
-             {"Old7", ftInteger, 0, false}, {"Payroll", ftBoolean, 0, false}, {"Payee", ftInteger, 0, false}},
-            "", {{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), B(true), I(99), B(false), I(6)}});
+            {{"AcctNum", ftInteger, 0, false},
+             {"BDate", ftDate, 0, false},
+             {"TransType", ftInteger, 0, false},
+             {"TransNum", ftInteger, 0, false},
+             {"Amount", ftFloat, 0, false},
+             {"Reconciled", ftBoolean, 0, false},
+             {"Old7", ftInteger, 0, false},
+             {"Payroll", ftBoolean, 0, false},
+             {"Payee", ftInteger, 0, false}},
+            "",
+            {{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), B(true), I(99),
+              B(false), I(6)}});
   // Old payees (11 fields).
   std::vector<TParadoxFieldDef> P;
-  for (const char* Nm : {"Name", "Addr1", "City", "State", "Zip", "Phone", "X7", "X8"}) P.push_back({Nm, ftString, 20, false});
+  for (const char* Nm : {"Name", "Addr1", "City", "State", "Zip", "Phone", "X7", "X8"})
+    P.push_back({Nm, ftString, 20, false});
   P.push_back({"Num", ftInteger, 0, false});
   P.push_back({"ANum", ftString, 20, false});
   P.push_back({"X11", ftString, 5, false});
   MakeTable(Dir.Path(), "payees.db", P, "",
-            {{S("O'Hara"), S("1 Main"), S("Town"), S("ST"), S("12345"), S("555"), N, N, I(4), S("A1"), N}});
-  MakeTable(Dir.Path(), "fyinfo.db", {{"Fystart", ftDate, 0, false}, {"Fyend", ftDate, 0, false}}, "",
-            {{D(2012, 1, 1), D(2012, 12, 31)}});
+            {{S("O'Hara"), S("1 Main"), S("Town"), S("ST"), S("12345"), S("555"), N, N, I(4),
+              S("A1"), N}});
+  MakeTable(Dir.Path(), "fyinfo.db", {{"Fystart", ftDate, 0, false}, {"Fyend", ftDate, 0, false}},
+            "", {{D(2012, 1, 1), D(2012, 12, 31)}});
   vlt::test::WriteFile(Dir / "fyinfo.px", "stale");
   std::string FyBefore = vlt::test::ReadFile(Dir / "fyinfo.db");
   TFakeUI UI;
@@ -160,11 +192,13 @@ TEST(PrepareParadoxTables, LedgerUpgradesAndReindexes) {
 
   auto Bk = ReadRows(Dir.Path(), "bankfile.db");
   ASSERT_EQ(Bk.size(), 1u);
-  EXPECT_EQ(Bk[0], (TRow{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), I(1), B(false), I(6)}));
+  EXPECT_EQ(Bk[0], (TRow{I(1), D(2012, 5, 1), I(2), I(3), TParadoxValue::Floating(-4.5), I(1),
+                         B(false), I(6)}));
 
   auto Py = ReadRows(Dir.Path(), "payees.db");
   ASSERT_EQ(Py.size(), 1u);
-  EXPECT_EQ(Py[0], (TRow{S("O'Hara"), I(4), S("1 Main"), N, S("Town"), S("ST"), S("12345"), I(0), S("555"), S("A1")}));
+  EXPECT_EQ(Py[0], (TRow{S("O'Hara"), I(4), S("1 Main"), N, S("Town"), S("ST"), S("12345"), I(0),
+                         S("555"), S("A1")}));
 
   // fyinfo has no key: only its .px goes.
   EXPECT_EQ(FindParadoxFile(Dir.Path(), "fyinfo.px"), "");
@@ -188,35 +222,76 @@ struct TOldCase {
 };
 
 TEST(PrepareParadoxTables, EveryOldLayoutRule) {
-  auto A = [](const char* Nm, int Size = 20) { return TParadoxFieldDef{Nm, ftString, Size, false}; };
+  auto A = [](const char* Nm, int Size = 20) {
+    return TParadoxFieldDef{Nm, ftString, Size, false};
+  };
   auto Int = [](const char* Nm) { return TParadoxFieldDef{Nm, ftInteger, 0, false}; };
   auto Cur = [](const char* Nm) { return TParadoxFieldDef{Nm, ftCurrency, 0, false}; };
   auto Bool = [](const char* Nm) { return TParadoxFieldDef{Nm, ftBoolean, 0, false}; };
   const std::vector<TOldCase> Cases = {
-      {"bankinfo 4 fields", TPrepareMode::Ledger, "bankinfo.db", {Int("Pos"), A("Name"), Int("Num"), Cur("BBal")},
-       {I(0), S("Chk"), I(1), C(5)}, {I(0), S("Chk"), I(1), C(5), N, N}},
-      {"bankinfo 6 fields, field 5 integer", TPrepareMode::Ledger, "bankinfo.db",
-       {Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("Anum1"), Int("Anum2")}, {I(0), S("Chk"), I(1), C(5), I(77), I(78)},
+      {"bankinfo 4 fields",
+       TPrepareMode::Ledger,
+       "bankinfo.db",
+       {Int("Pos"), A("Name"), Int("Num"), Cur("BBal")},
+       {I(0), S("Chk"), I(1), C(5)},
        {I(0), S("Chk"), I(1), C(5), N, N}},
-      {"expcats 4 fields", TPrepareMode::Ledger, "expcats.db", {Int("Pos"), A("Name"), Int("Num"), Int("X")},
-       {I(2), S("Ops"), I(3), I(9)}, {I(2), S("Ops"), I(3)}},
-      {"expgrps form B", TPrepareMode::Ledger, "expgrps.db", {Int("CatType"), Int("Pos"), A("Name"), Int("Num")},
-       {I(1), I(5), S("G"), I(6)}, {I(1), I(5), S("G"), I(6)}},
-      {"expacct 7 fields", TPrepareMode::Ledger, "expacct.db",
+      {"bankinfo 6 fields, field 5 integer",
+       TPrepareMode::Ledger,
+       "bankinfo.db",
+       {Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("Anum1"), Int("Anum2")},
+       {I(0), S("Chk"), I(1), C(5), I(77), I(78)},
+       {I(0), S("Chk"), I(1), C(5), N, N}},
+      {"expcats 4 fields",
+       TPrepareMode::Ledger,
+       "expcats.db",
+       {Int("Pos"), A("Name"), Int("Num"), Int("X")},
+       {I(2), S("Ops"), I(3), I(9)},
+       {I(2), S("Ops"), I(3)}},
+      {"expgrps form B",
+       TPrepareMode::Ledger,
+       "expgrps.db",
+       {Int("CatType"), Int("Pos"), A("Name"), Int("Num")},
+       {I(1), I(5), S("G"), I(6)},
+       {I(1), I(5), S("G"), I(6)}},
+      {"expacct 7 fields",
+       TPrepareMode::Ledger,
+       "expacct.db",
        {Int("Cat"), Int("Group"), Int("Pos"), A("Name"), Int("Num"), Int("Old"), Cur("Budget")},
-       {I(1), I(2), I(3), S("Acct"), I(4), I(99), C(250)}, {I(1), I(2), I(3), S("Acct"), I(4), C(250)}},
-      {"intcats 5 fields", TPrepareMode::Ledger, "intcats.db", {Int("Pos"), A("Name"), Int("Num"), Int("X"), Int("Y")},
-       {I(0), S("Gifts"), I(1), I(8), I(9)}, {I(0), S("Gifts"), I(1)}},
-      {"intacct 6 fields", TPrepareMode::Ledger, "intacct.db", {Int("Cat"), Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("X")},
-       {I(1), I(0), S("Plate"), I(2), C(1.25), I(5)}, {I(1), I(0), S("Plate"), I(2), C(1.25)}},
-      {"funds FundPos", TPrepareMode::Contributions, "funds.db", {Int("FundPos"), A("Name"), Int("Num"), Bool("Deduct")},
-       {I(0), S("General"), I(1), B(true)}, {I(0), S("General"), I(1), B(true)}},
-      {"servs PosNum", TPrepareMode::Contributions, "servs.db", {Int("PosNum"), A("Name"), Int("Num")}, {I(0), S("Early"), I(1)},
+       {I(1), I(2), I(3), S("Acct"), I(4), I(99), C(250)},
+       {I(1), I(2), I(3), S("Acct"), I(4), C(250)}},
+      {"intcats 5 fields",
+       TPrepareMode::Ledger,
+       "intcats.db",
+       {Int("Pos"), A("Name"), Int("Num"), Int("X"), Int("Y")},
+       {I(0), S("Gifts"), I(1), I(8), I(9)},
+       {I(0), S("Gifts"), I(1)}},
+      {"intacct 6 fields",
+       TPrepareMode::Ledger,
+       "intacct.db",
+       {Int("Cat"), Int("Pos"), A("Name"), Int("Num"), Cur("BBal"), Int("X")},
+       {I(1), I(0), S("Plate"), I(2), C(1.25), I(5)},
+       {I(1), I(0), S("Plate"), I(2), C(1.25)}},
+      {"funds FundPos",
+       TPrepareMode::Contributions,
+       "funds.db",
+       {Int("FundPos"), A("Name"), Int("Num"), Bool("Deduct")},
+       {I(0), S("General"), I(1), B(true)},
+       {I(0), S("General"), I(1), B(true)}},
+      {"servs PosNum",
+       TPrepareMode::Contributions,
+       "servs.db",
+       {Int("PosNum"), A("Name"), Int("Num")},
+       {I(0), S("Early"), I(1)},
        {I(0), S("Early"), I(1)}},
-      {"contname 10 fields", TPrepareMode::Contributions, "contname.db",
-       {A("Lname"), A("FName"), Int("Num"), A("Addr1"), A("City"), A("State"), A("Zip"), A("Phone"), Bool("Print"), A("Enum")},
-       {S("Doe"), S("Jo"), I(3), S("1 Elm"), S("Salem"), S("OR"), S("97301"), S("555"), B(false), S("E3")},
-       {S("Doe"), S("Jo"), I(3), S("1 Elm"), N, S("Salem"), S("OR"), S("97301"), S("555"), B(false), S("E3"), N}},
+      {"contname 10 fields",
+       TPrepareMode::Contributions,
+       "contname.db",
+       {A("Lname"), A("FName"), Int("Num"), A("Addr1"), A("City"), A("State"), A("Zip"), A("Phone"),
+        Bool("Print"), A("Enum")},
+       {S("Doe"), S("Jo"), I(3), S("1 Elm"), S("Salem"), S("OR"), S("97301"), S("555"), B(false),
+        S("E3")},
+       {S("Doe"), S("Jo"), I(3), S("1 Elm"), N, S("Salem"), S("OR"), S("97301"), S("555"), B(false),
+        S("E3"), N}},
   };
   for (const TOldCase& Cs : Cases) {
     TTempDir Dir;

@@ -1,8 +1,7 @@
-#include "app/FileUtil.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "app/FileUtil.h"
 #include "tests/app/TestDirs.h"
 
 namespace vlt::app {

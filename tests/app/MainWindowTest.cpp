@@ -1,5 +1,3 @@
-#include "app/MainWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include "app/MainWindow.h"
 
 namespace vlt::app {
 namespace {

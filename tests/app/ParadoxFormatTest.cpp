@@ -34,11 +34,13 @@ TEST(ParadoxFormat, FieldCodecRoundTrips) {
       {"number zero", pxfNumber, 0, TParadoxValue::Floating(0), TParadoxValue::Floating(0)},
       {"money", pxfMoney, 0, TParadoxValue::Currency(1234.56), TParadoxValue::Currency(1234.56)},
       {"logical", pxfLogical, 0, TParadoxValue::Boolean(false), TParadoxValue::Boolean(false)},
-      {"date", pxfDate, 0, TParadoxValue::Date(DateToDays({2012, 2, 29})), TParadoxValue::Date(DateToDays({2012, 2, 29}))},
+      {"date", pxfDate, 0, TParadoxValue::Date(DateToDays({2012, 2, 29})),
+       TParadoxValue::Date(DateToDays({2012, 2, 29}))},
       {"time", pxfTime, 0, TParadoxValue::Time(37800000), TParadoxValue::Time(37800000)},
       {"alpha", pxfAlpha, 5, TParadoxValue::String("abc"), TParadoxValue::String("abc")},
       {"alpha cut", pxfAlpha, 3, TParadoxValue::String("abcdef"), TParadoxValue::String("abc")},
-      {"alpha 1252", pxfAlpha, 5, TParadoxValue::String("\xE9t\xE9"), TParadoxValue::String("\xE9t\xE9")},
+      {"alpha 1252", pxfAlpha, 5, TParadoxValue::String("\xE9t\xE9"),
+       TParadoxValue::String("\xE9t\xE9")},
       {"alpha from int", pxfAlpha, 5, TParadoxValue::Integer(12), TParadoxValue::String("12")},
       {"null", pxfLong, 0, TParadoxValue::Null(), TParadoxValue::Null()},
   };
@@ -49,7 +51,10 @@ TEST(ParadoxFormat, FieldCodecRoundTrips) {
     LayoutFields(F);
     std::string Rec(static_cast<size_t>(F[0].Width), '\0');
     EncodeField(F[0], reinterpret_cast<uint8_t*>(Rec.data()), C.In, CP, C.Name);
-    EXPECT_EQ(DecodeField(F[0], reinterpret_cast<const uint8_t*>(Rec.data()), CP, TTextForm::Ansi, nullptr, "t"), C.Out) << C.Name;
+    EXPECT_EQ(DecodeField(F[0], reinterpret_cast<const uint8_t*>(Rec.data()), CP, TTextForm::Ansi,
+                          nullptr, "t"),
+              C.Out)
+        << C.Name;
   }
 }
 
@@ -76,12 +81,18 @@ TEST(ParadoxFormat, BadValuesAreRefused) {
   F.Kind = pxfShort;
   F.Width = 2;
   std::string Rec(2, '\0');
-  EXPECT_THROW(EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::Integer(40000), CP, "s"), EParadoxError);
-  EXPECT_THROW(EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::String("x"), CP, "s"), EParadoxError);
+  EXPECT_THROW(EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::Integer(40000),
+                           CP, "s"),
+               EParadoxError);
+  EXPECT_THROW(
+      EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::String("x"), CP, "s"),
+      EParadoxError);
   F.Kind = pxfMemo;
   F.Width = 20;
   Rec.assign(20, '\0');
-  EXPECT_THROW(EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::String("x"), CP, "m"), EParadoxError);
+  EXPECT_THROW(
+      EncodeField(F, reinterpret_cast<uint8_t*>(Rec.data()), TParadoxValue::String("x"), CP, "m"),
+      EParadoxError);
 }
 
 TEST(ParadoxFormat, DatesAndNumbersAsText) {
@@ -89,7 +100,8 @@ TEST(ParadoxFormat, DatesAndNumbersAsText) {
   EXPECT_EQ(DaysToDate(DateToDays({2018, 1, 2})), (TParadoxDate{2018, 1, 2}));
   EXPECT_FALSE(IsValidDate({2013, 2, 29}));
   EXPECT_EQ(ValueToText(TParadoxValue::Time(34 * 60 * 1000 + 5)), "00:34:00.005");
-  EXPECT_EQ(ValueToText(TParadoxValue::DateTime(DateToDays({2000, 3, 1}) * 86400000.0 + 3600000)), "2000-03-01 01:00:00");
+  EXPECT_EQ(ValueToText(TParadoxValue::DateTime(DateToDays({2000, 3, 1}) * 86400000.0 + 3600000)),
+            "2000-03-01 01:00:00");
   EXPECT_EQ(ShortestDecimal(200.36), "200.36");
   EXPECT_EQ(ShortestDecimal(1e21), "1000000000000000000000");
   EXPECT_EQ(ShortestDecimal(-0.0), "0");
@@ -155,7 +167,8 @@ TEST(ParadoxFormat, DamagedFilesGiveErrors) {
     std::memcpy(Bad.data() + C.Offset, C.Bytes.data(), C.Bytes.size());
     EXPECT_THROW(ParseParadoxFile(Bad, "v"), EParadoxError) << C.Name;
   }
-  for (size_t Len : {size_t{0}, size_t{10}, size_t{0x58}, size_t{0x100}, size_t{2049}, Good.size() - 1500})
+  for (size_t Len :
+       {size_t{0}, size_t{10}, size_t{0x58}, size_t{0x100}, size_t{2049}, Good.size() - 1500})
     EXPECT_THROW(ParseParadoxFile(Good.substr(0, Len), "v"), EParadoxError) << Len;
   EXPECT_THROW(ParseParadoxFile(std::string(4096, 'x'), "v"), EParadoxError);
   // A .px is not a table.
@@ -174,7 +187,8 @@ TEST(ParadoxFormat, RandomDamageNeverCrashes) {
       TParadoxCodePage CP(Img.Header.CodePage);
       for (const std::string& R : Img.Records)
         for (const TParadoxFieldDesc& F : Img.Header.Fields)
-          (void)ValueToText(DecodeField(F, reinterpret_cast<const uint8_t*>(R.data()), CP, TTextForm::Utf8, nullptr, "v"));
+          (void)ValueToText(DecodeField(F, reinterpret_cast<const uint8_t*>(R.data()), CP,
+                                        TTextForm::Utf8, nullptr, "v"));
     } catch (const EParadoxError&) {
     }
   }

@@ -149,10 +149,12 @@ TEST(ParadoxSamplesTyped, ValuesThroughFields) {
 
 TEST(ParadoxSamplesTyped, PrimaryIndexFilesAreConsistent) {
   if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
-  for (const char* Name : {"paradoxdriver/db/AREACODE", "paradoxdriver/geog/County", "paradoxdriver/db/GENERAL"}) {
+  for (const char* Name :
+       {"paradoxdriver/db/AREACODE", "paradoxdriver/geog/County", "paradoxdriver/db/GENERAL"}) {
     std::string Db = kSamples + "/" + Name + ".DB";
     TParadoxFileImage Img = ReadParadoxFile(Db);
-    std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + Img.Header.KeyFields);
+    std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(),
+                                        Img.Header.Fields.begin() + Img.Header.KeyFields);
     TParadoxIndexImage Ix = ReadParadoxIndex(kSamples + "/" + Name + ".PX", Keys);
     int Covered = 0;
     for (const TParadoxIndexEntry& E : Ix.Leaves) Covered += E.Count;

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <random>
 #include <set>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 #include "app/ParadoxDump.h"
 #include "app/ParadoxError.h"
@@ -25,7 +25,9 @@ void CreateServs(const std::string& Dir, const std::string& Name = "servs.db", b
   T.SetDatabaseName(Dir);
   T.SetTableName(Name);
   T.SetTableType(ttParadox);
-  T.FieldDefs() = {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false},
+  T.FieldDefs() = {{"Pos", ftInteger, 0, false},
+                   {"Name", ftString, 50, false},
+                   {"Num", ftInteger, 0, false},
                    {"Flag", ftBoolean, 0, false}};
   if (Keyed) T.IndexDefs() = {{"", "Pos;Name;Num", ixPrimary | ixUnique}};
   T.CreateTable();
@@ -163,7 +165,8 @@ TEST(ParadoxTable, FiltersOfTheConversions) {
     EXPECT_EQ(Seen, C.Count) << C.Filter;
     T.SetFiltered(false);
   }
-  for (const char* Bad : {"Num", "Num=", "Num=1 or Num=2", "Nope=1", "Name=5", "Num='x'", "Num=1 and", "Name='open"}) {
+  for (const char* Bad : {"Num", "Num=", "Num=1 or Num=2", "Nope=1", "Name=5", "Num='x'",
+                          "Num=1 and", "Name='open"}) {
     T.SetFilter(Bad);
     EXPECT_THROW(T.SetFiltered(true), EParadoxError) << Bad;
     EXPECT_FALSE(T.Filtered());
@@ -246,7 +249,8 @@ TEST(ParadoxTable, AddIndexOrdersAndRejectsDuplicates) {
   T.Delete();  // the first physical record (3, c, 2)
   T.Close();
   EXPECT_THROW(T.AddIndex("", "Name", ixPrimary | ixUnique), EParadoxError);  // not a leading field
-  EXPECT_THROW(T.AddIndex("", "Pos;Name;Num", ixPrimary | ixUnique), EParadoxError);  // still duplicates
+  EXPECT_THROW(T.AddIndex("", "Pos;Name;Num", ixPrimary | ixUnique),
+               EParadoxError);  // still duplicates
   T.Open();
   T.Last();
   T.Edit();
@@ -268,15 +272,17 @@ TEST(ParadoxTable, ManyRecordsRoundTripWithMultiLevelIndex) {
     TParadoxTable T;
     T.SetDatabaseName(Dir.Path());
     T.SetTableName("contfile.db");
-    T.FieldDefs() = {{"CDate", ftDate, 0, false},     {"Num", ftInteger, 0, false},    {"Service", ftInteger, 0, false},
-                     {"Fund", ftInteger, 0, false},   {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
+    T.FieldDefs() = {{"CDate", ftDate, 0, false},      {"Num", ftInteger, 0, false},
+                     {"Service", ftInteger, 0, false}, {"Fund", ftInteger, 0, false},
+                     {"Amount", ftCurrency, 0, false}, {"EntryNum", ftInteger, 0, false}};
     T.IndexDefs() = {{"", "CDate;Num;Service;Fund;Amount;EntryNum", ixPrimary | ixUnique}};
     T.CreateTable();
     T.Open();
     std::mt19937 Rng(7);
     for (int I = 0; I < 8000; ++I) {
       T.Append();
-      T.Fields(0).SetAsDate({2012, 1 + static_cast<int>(Rng() % 12), 1 + static_cast<int>(Rng() % 28)});
+      T.Fields(0).SetAsDate(
+          {2012, 1 + static_cast<int>(Rng() % 12), 1 + static_cast<int>(Rng() % 28)});
       T.Fields(1).SetAsInteger(I);
       T.Fields(2).SetAsInteger(static_cast<int>(Rng() % 5));
       T.Fields(3).SetAsInteger(static_cast<int>(Rng() % 3));
@@ -327,7 +333,7 @@ TEST(ParadoxTable, ErrorsNameTheProblem) {
   EXPECT_THROW(T.FieldByName("Nope"), EParadoxError);
   EXPECT_EQ(T.FindField("Nope"), nullptr);
   EXPECT_THROW(T.FieldByName("Num").SetAsInteger(1), EParadoxError);  // not editing
-  EXPECT_THROW(T.Edit(), EParadoxError);                               // empty table
+  EXPECT_THROW(T.Edit(), EParadoxError);                              // empty table
   T.Append();
   EXPECT_THROW(T.FieldByName("Num").SetAsString("abc"), EParadoxError);
   T.Cancel();
@@ -336,8 +342,10 @@ TEST(ParadoxTable, ErrorsNameTheProblem) {
 const std::string kSamples = VLT_SOURCE_DIR "/../shared/paradox-samples";
 
 // Copies a sample table family into Dir.
-void CopySample(const std::string& Dir, const std::string& Sub, std::initializer_list<const char*> Files) {
-  for (const char* F : Files) std::filesystem::copy_file(kSamples + "/" + Sub + "/" + F, Dir + "/" + F);
+void CopySample(const std::string& Dir, const std::string& Sub,
+                std::initializer_list<const char*> Files) {
+  for (const char* F : Files)
+    std::filesystem::copy_file(kSamples + "/" + Sub + "/" + F, Dir + "/" + F);
 }
 
 TEST(ParadoxTable, EditingARealKeyedTableKeepsItValid) {
@@ -508,7 +516,8 @@ TEST(ParadoxTable, RandomOperationsMatchAModel) {
   int Filter = -1;
   for (int Step = 0; Step < 1500; ++Step) {
     TParadoxTable& T = Rng() % 2 ? A : B;
-    TKey K{static_cast<int>(Rng() % 20), std::string(1, static_cast<char>('a' + Rng() % 3)), static_cast<int>(Rng() % 4)};
+    TKey K{static_cast<int>(Rng() % 20), std::string(1, static_cast<char>('a' + Rng() % 3)),
+           static_cast<int>(Rng() % 4)};
     switch (Rng() % 5) {
       case 0:
       case 1: {  // append

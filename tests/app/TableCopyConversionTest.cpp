@@ -649,7 +649,7 @@ TEST(TableCopyVerification, FindsChangedMissingAndExtraRows) {
     C.FormCreate();
     EXPECT_EQ(C.ConvertData(Dir.Path()), TRunOutcome::Complete);
     EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
-    EXPECT_EQ(C.Report().Areas.size(), 4u);  // payroll, ledger, check schedule, loans
+    EXPECT_EQ(C.Report().Areas.size(), 5u);  // every area
   }
   const std::string Chk = Dir / "2ChkSc.bkp", File = Chk + "/Schedule.vlt";
   const std::vector<std::string> Log = ReadLogLines(Chk + "/Conversion_Log_ChkSch.txt");
