@@ -144,6 +144,7 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   for (const auto& [Folder, Hashes] : Before)
     FReport->Folders[Folder] = CompareFolderHashes(Hashes, HashFolder(Folder));
 
+  if (FVerify) FUI.SetDetails(FormatRunReport(*FReport));
   TRunOutcome Outcome = TRunOutcome::NoBackups;
   if (FConvertedCount == 0) {
     FUI.ShowInformation(kMsgNoBackups);
@@ -155,6 +156,7 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     FUI.ShowError(kMsgErrors);
   }
 
+  FUI.SetDetails("");
   FUI.SetConverting(false);
   return Outcome;
 }

@@ -28,6 +28,10 @@ class TConversionUI {
 
   // Lets the window process pending events (repaints, Exit) during long work.
   virtual void ProcessPendingEvents() = 0;
+
+  // Details for the run's final message box (the verification summary); "" clears them. A front
+  // end may show them on request beside the box's text, which stays as it is.
+  virtual void SetDetails(const std::string& Text) { (void)Text; }
 };
 
 // Progress bookkeeping shared by the real front ends: clamps the position into the range and
@@ -40,7 +44,9 @@ class TProgressState {
     SetPosition(FPosition);
   }
   void SetStep(int Step) { FStep = Step; }
-  void SetPosition(int Position) { FPosition = Position < FMin ? FMin : Position > FMax ? FMax : Position; }
+  void SetPosition(int Position) {
+    FPosition = Position < FMin ? FMin : Position > FMax ? FMax : Position;
+  }
   // A classic progress control wraps to its minimum when a step passes the maximum.
   void Step() {
     int Next = FPosition + FStep;

@@ -76,7 +76,9 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent) {
 
 TForm1::~TForm1() = default;
 
-void TForm1::FormCreate() { FConverter->FormCreate(); }
+void TForm1::FormCreate() {
+  FConverter->FormCreate();
+}
 
 void TForm1::SelectBtnClick() {
   QString Chosen = QFileDialog::getExistingDirectory(this, kSelectCaption);
@@ -92,14 +94,24 @@ void TForm1::ConvertBtnClick() {
   }
 }
 
-void TForm1::ExBtnClick() { close(); }
+void TForm1::ExBtnClick() {
+  close();
+}
+
+std::unique_ptr<QMessageBox> TForm1::MakeMessageBox(bool Error, const std::string& Text) {
+  auto Box = std::make_unique<QMessageBox>(Error ? QMessageBox::Critical : QMessageBox::Information,
+                                           windowTitle(), QString::fromStdString(Text),
+                                           QMessageBox::Ok, this);
+  if (!FDetails.empty()) Box->setDetailedText(QString::fromStdString(FDetails));
+  return Box;
+}
 
 void TForm1::ShowError(const std::string& Text) {
-  QMessageBox::critical(this, windowTitle(), QString::fromStdString(Text), QMessageBox::Ok);
+  MakeMessageBox(true, Text)->exec();
 }
 
 void TForm1::ShowInformation(const std::string& Text) {
-  QMessageBox::information(this, windowTitle(), QString::fromStdString(Text), QMessageBox::Ok);
+  MakeMessageBox(false, Text)->exec();
 }
 
 void TForm1::SetConverting(bool Converting) {
@@ -119,20 +131,26 @@ void TForm1::SetProgressRange(int Min, int Max) {
   ProgBar->setValue(FProgress.Position());
 }
 
-void TForm1::SetProgressStep(int Step) { FProgress.SetStep(Step); }
+void TForm1::SetProgressStep(int Step) {
+  FProgress.SetStep(Step);
+}
 
 void TForm1::SetProgressPosition(int Position) {
   FProgress.SetPosition(Position);
   ProgBar->setValue(FProgress.Position());
 }
 
-int TForm1::ProgressPosition() const { return FProgress.Position(); }
+int TForm1::ProgressPosition() const {
+  return FProgress.Position();
+}
 
 void TForm1::StepProgress() {
   FProgress.Step();
   ProgBar->setValue(FProgress.Position());
 }
 
-void TForm1::ProcessPendingEvents() { QApplication::processEvents(); }
+void TForm1::ProcessPendingEvents() {
+  QApplication::processEvents();
+}
 
 }  // namespace vlt::app

@@ -13,6 +13,7 @@ class QLineEdit;
 class QPushButton;
 class QProgressBar;
 class QPlainTextEdit;
+class QMessageBox;
 
 namespace vlt::app {
 
@@ -39,6 +40,11 @@ class TForm1 : public QWidget, public TConversionUI {
   int ProgressPosition() const override;
   void StepProgress() override;
   void ProcessPendingEvents() override;
+  void SetDetails(const std::string& Text) override { FDetails = Text; }
+
+  // The message box ShowError / ShowInformation run: the text, and the details of the run when
+  // there are any ("Show Details").
+  std::unique_ptr<QMessageBox> MakeMessageBox(bool Error, const std::string& Text);
 
   // Controls, named as the window's design names them.
   QLabel* Label1;
@@ -52,6 +58,7 @@ class TForm1 : public QWidget, public TConversionUI {
 
  private:
   TProgressState FProgress;
+  std::string FDetails;
   std::unique_ptr<TConverter> FConverter;
 };
 

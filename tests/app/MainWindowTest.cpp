@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -70,6 +71,19 @@ TEST(TForm1, ConvertingStateShowsOnlyWaitLabelBarAndExit) {
   F.SetConverting(false);
   EXPECT_TRUE(F.ConvertBtn->isVisible());
   EXPECT_FALSE(F.ProgBar->isVisible());
+}
+
+TEST(TForm1, TheFinalBoxKeepsItsTextAndOffersTheRunSummaryAsDetails) {
+  App();
+  TForm1 F;
+  auto Plain = F.MakeMessageBox(false, "Conversion Complete.");
+  EXPECT_EQ(Plain->text(), "Conversion Complete.");
+  EXPECT_TRUE(Plain->detailedText().isEmpty());
+  F.SetDetails("folder: payroll -> Payroll.vlt\n  DedTEx 5 5\n");
+  auto Box = F.MakeMessageBox(true, "Errors occured during the conversion.");
+  EXPECT_EQ(Box->text(), "Errors occured during the conversion.");
+  EXPECT_EQ(Box->icon(), QMessageBox::Critical);
+  EXPECT_EQ(Box->detailedText(), "folder: payroll -> Payroll.vlt\n  DedTEx 5 5\n");
 }
 
 }  // namespace
