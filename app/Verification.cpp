@@ -22,6 +22,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTTypes.h"
+#include "engine/expr/VLTLocale.h"
 
 namespace vlt::app {
 
@@ -556,6 +557,116 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
     Db->Close();
   } catch (const std::exception& E) {
     R.Problems.push_back(File + ": " + E.what());
+  }
+  return R;
+}
+
+}  // namespace vlt::app
+
+namespace vlt::app {
+
+namespace {
+
+const char* const kAreaKeys[] = {"contributions", "payroll", "check_schedule", "loans", "ledger"};
+
+// A JSON string of 8-bit (Windows-1252) text.
+std::string Json(const std::string& S) {
+  std::string Out = "\"";
+  for (unsigned char C : S) {
+    const char16_t U = Win1252ToUnicode(C);
+    if (U == '"' || U == '\\') {
+      Out += '\\';
+      Out += static_cast<char>(U);
+    } else if (U < 0x20) {
+      char Buf[8];
+      std::snprintf(Buf, sizeof Buf, "\\u%04x", U);
+      Out += Buf;
+    } else if (U < 0x80) {
+      Out += static_cast<char>(U);
+    } else if (U < 0x800) {
+      Out += static_cast<char>(0xC0 | (U >> 6));
+      Out += static_cast<char>(0x80 | (U & 0x3F));
+    } else {
+      Out += static_cast<char>(0xE0 | (U >> 12));
+      Out += static_cast<char>(0x80 | ((U >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (U & 0x3F));
+    }
+  }
+  return Out + "\"";
+}
+
+std::string JsonList(const std::vector<std::string>& Items) {
+  std::string Out = "[";
+  for (size_t I = 0; I < Items.size(); ++I) Out += (I ? ", " : "") + Json(Items[I]);
+  return Out + "]";
+}
+
+}  // namespace
+
+std::string RunReportJson(const TRunReport& R) {
+  std::string Out =
+      "{\n  \"version\": 1,\n  \"clean\": " + std::string(R.Clean() ? "true" : "false") +
+      ",\n  \"areas\": [";
+  for (size_t A = 0; A < R.Areas.size(); ++A) {
+    const TAreaCheck& C = R.Areas[A];
+    Out += std::string(A ? "," : "") + "\n    {\"folder\": " + Json(C.Folder) + ", \"area\": \"" +
+           kAreaKeys[static_cast<size_t>(C.Area)] + "\", \"database\": " + Json(C.Database) +
+           ", \"clean\": " + (C.Clean() ? "true" : "false") +
+           ", \"problems\": " + JsonList(C.Problems) + ", \"tables\": [";
+    for (size_t T = 0; T < C.Tables.size(); ++T) {
+      const TTableCheck& X = C.Tables[T];
+      Out += std::string(T ? "," : "") + "\n      {\"table\": " + Json(X.Table) +
+             ", \"read\": " + std::to_string(X.Read) +
+             ", \"skipped\": " + std::to_string(X.Skipped) +
+             ", \"rejected\": " + std::to_string(X.Rejected) +
+             ", \"written\": " + std::to_string(X.Written) +
+             ", \"verified\": " + std::to_string(X.Verified) +
+             ", \"mismatched\": " + std::to_string(X.Mismatched) +
+             ", \"mismatches\": " + JsonList(X.Mismatches) + "}";
+    }
+    Out += C.Tables.empty() ? "]}" : "\n    ]}";
+  }
+  Out += R.Areas.empty() ? "],\n  \"folders\": [" : "\n  ],\n  \"folders\": [";
+  size_t F = 0;
+  for (const auto& [Folder, C] : R.Folders) {
+    Out += std::string(F++ ? "," : "") + "\n    {\"folder\": " + Json(Folder) +
+           ", \"changed\": " + JsonList(C.Changed) + ", \"appeared\": " + JsonList(C.Appeared) +
+           ", \"vanished\": " + JsonList(C.Vanished) +
+           ", \"unexpected\": " + JsonList(C.Unexpected) + "}";
+  }
+  Out += R.Folders.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return Out;
+}
+
+TRunReport VerifyExisting(const std::string& FolderText) {
+  TRunReport R;
+  std::vector<std::string> Backups;
+  const std::string SearchDir =
+      ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
+  TConverter::GetBkpDirs(SearchDir, Backups);
+  auto EndsWith = [](const std::string& S, const char* Suffix) {
+    const std::string X = Suffix;
+    return S.size() >= X.size() && S.compare(S.size() - X.size(), X.size(), X) == 0;
+  };
+  for (std::string Folder : Backups) {
+    Folder = ExcludeTrailingPathDelimiter(Folder);
+    for (TArea Area :
+         {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
+      const TAreaInfo& A = AreaInfo(Area);
+      if (!EndsWith(Folder, A.FolderSuffix)) continue;
+      std::string Target = A.TargetFile, Log = A.LogFile;
+      if (Area == TArea::Ledger) {
+        const int32_t Year = BackupYear(Folder);
+        if (Year < 1981) continue;
+        Target = LedgerTargetFile(Year);
+        Log = LedgerLogFile(Year);
+      }
+      const std::string File = JoinPath(Folder, Target);
+      if (!FileExists(File)) continue;
+      const std::vector<std::string> Lines = ReadLogLines(JoinPath(Folder, Log));
+      R.Areas.push_back(Area == TArea::Contributions ? VerifyContributions(Folder, File, Lines)
+                                                     : VerifyCopyArea(Area, Folder, File, Lines));
+    }
   }
   return R;
 }

@@ -73,6 +73,13 @@ struct TRunReport {
 // The report as a summary table for a terminal, one line per table.
 std::string FormatRunReport(const TRunReport& Report);
 
+// The report as JSON (schema: docs/report.md); text is written as UTF-8.
+std::string RunReportJson(const TRunReport& Report);
+
+// Verifies the databases earlier runs left in the backup folders FolderText selects (as a run
+// would select them), without writing anything.
+TRunReport VerifyExisting(const std::string& FolderText);
+
 // The lines of a log file (CR LF endings); none when it does not exist.
 std::vector<std::string> ReadLogLines(const std::string& Path);
 

@@ -8,39 +8,65 @@
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "app/Conversion.h"
 #include "app/FileUtil.h"
 #include "app/TerminalUI.h"
 #include "app/Verification.h"
+#include "engine/components/VLTEngineRegistry.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: vltconvert [--no-verify] [--report FILE] FOLDER\n"
+    "       vltconvert --verify-only [--report FILE] FOLDER\n"
+    "       vltconvert --help | --version\n"
+    "Converts every backup folder (*.bkp) inside FOLDER; FOLDER may also name one backup\n"
+    "folder, which converts it together with the backup folders beside it. After the final\n"
+    "message a summary per converted table is printed: records read, skipped, rejected, written\n"
+    "and verified against their source, and any change to a backup folder that the conversion\n"
+    "does not call for.\n"
+    "  --no-verify    leave the comparison out\n"
+    "  --verify-only  compare the databases earlier runs wrote with their sources; writes nothing\n"
+    "  --report FILE  also write the summary as JSON (docs/report.md describes it)\n";
+
+void WriteReport(const std::string& Path, const std::string& Json) {
+  std::FILE* F = std::fopen(Path.c_str(), "wb");
+  if (!F || std::fwrite(Json.data(), 1, Json.size(), F) != Json.size() || std::fclose(F) != 0)
+    throw std::runtime_error("cannot write the report \"" + Path + "\"");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  bool Verify = true;
-  std::string Folder;
-  bool Usage = false;
+  bool Verify = true, VerifyOnly = false;
+  std::string Folder, ReportFile;
   for (int A = 1; A < argc; ++A) {
     const std::string Arg = argv[A];
     if (Arg == "--help" || Arg == "-h") {
-      Usage = true;
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (Arg == "--version") {
+      std::printf("vltconvert %s\n", VLT_VERSION);
+      return 0;
     } else if (Arg == "--no-verify") {
       Verify = false;
+    } else if (Arg == "--verify-only") {
+      VerifyOnly = true;
+    } else if (Arg == "--report" && A + 1 < argc) {
+      ReportFile = argv[++A];
     } else if (!Arg.empty() && Arg[0] != '-' && Folder.empty()) {
       Folder = Arg;
     } else {
-      Usage = true;
+      Folder.clear();
+      break;
     }
   }
-  if (Usage || Folder.empty()) {
-    std::fprintf(Usage && Folder.empty() && argc == 2 ? stdout : stderr,
-                 "usage: vltconvert [--no-verify] FOLDER\n"
-                 "Converts every backup folder (*.bkp) inside FOLDER; FOLDER may also name one\n"
-                 "backup folder, which converts it together with the backup folders beside it.\n"
-                 "After the final message a summary per converted table is printed: records read,\n"
-                 "skipped, rejected, written and verified against their source, and any change to\n"
-                 "a backup folder that the conversion does not call for. --no-verify leaves the\n"
-                 "comparison out.\n");
-    return argc == 2 && std::string(argv[1]) == "--help" ? 0 : 2;
+  if (Folder.empty() || (VerifyOnly && !Verify)) {
+    std::fputs(kUsage, stderr);
+    return 2;
   }
   // The window lets the user type any text; here a folder that is not there is a typing error
   // worth saying so, instead of a run that finds nothing.
@@ -48,18 +74,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vltconvert: folder not found: %s\n", Folder.c_str());
     return 1;
   }
-  vlt::app::TTerminalUI UI(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-  vlt::app::TConverter Converter(UI);
-  Converter.SetVerify(Verify);
   try {
+    if (VerifyOnly) {
+      vlt::VLTStartEngine();
+      const vlt::app::TRunReport Report = vlt::app::VerifyExisting(Folder);
+      std::fputs(vlt::app::FormatRunReport(Report).c_str(), stdout);
+      if (!ReportFile.empty()) WriteReport(ReportFile, vlt::app::RunReportJson(Report));
+      return Report.Clean() ? 0 : 1;
+    }
+    vlt::app::TTerminalUI UI(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    vlt::app::TConverter Converter(UI);
+    Converter.SetVerify(Verify);
     Converter.FormCreate();
     const vlt::app::TRunOutcome Outcome = Converter.ConvertData(Folder);
     const std::string Summary = vlt::app::FormatRunReport(Converter.Report());
     if (!Summary.empty()) std::fputs(("\n" + Summary).c_str(), stdout);
+    if (!ReportFile.empty()) WriteReport(ReportFile, vlt::app::RunReportJson(Converter.Report()));
     if (!Converter.Report().Clean()) return 1;
     return Outcome == vlt::app::TRunOutcome::Errors ? 1 : 0;
   } catch (const std::exception& E) {
-    std::fprintf(stderr, "%s\n", E.what());
+    std::fprintf(stderr, "vltconvert: %s\n", E.what());
     return 1;
   }
 }

@@ -711,3 +711,35 @@ TEST(TableCopyVerification, SourceChangesTheConversionDoesNotCallForAreReported)
 
 }  // namespace
 }  // namespace vlt::app
+
+namespace vlt::app {
+namespace {
+
+TEST(TableCopyVerification, JsonReportHasTheDocumentedLayoutAndEscapesText) {
+  TRunReport R;
+  TAreaCheck A;
+  A.Area = TArea::ChkSch;
+  A.Folder = "/b/2ChkSc.bkp";
+  A.Database = "/b/2ChkSc.bkp/Schedule.vlt";
+  TTableCheck T;
+  T.Table = "Schedule";
+  T.Read = 3;
+  T.Written = 2;
+  T.Verified = 1;
+  T.Mismatched = 1;
+  T.Mismatches = {"record (1): pn is \"Jos\xE9\", the source gives x"};
+  A.Tables.push_back(T);
+  R.Areas.push_back(A);
+  R.Folders["/b/2ChkSc.bkp"].Appeared = {"Schedule.vlt"};
+  const std::string J = RunReportJson(R);
+  for (const char* Part :
+       {"\"version\": 1", "\"clean\": false", "\"area\": \"check_schedule\"",
+        "\"table\": \"Schedule\"", "\"read\": 3", "\"skipped\": 0", "\"rejected\": 0",
+        "\"written\": 2", "\"verified\": 1", "\"mismatched\": 1",
+        "\"mismatches\": [\"record (1): pn is \\\"Jos\xC3\xA9\\\", the source gives x\"]",
+        "\"appeared\": [\"Schedule.vlt\"]", "\"unexpected\": []"})
+    EXPECT_NE(J.find(Part), std::string::npos) << Part << "\n" << J;
+}
+
+}  // namespace
+}  // namespace vlt::app

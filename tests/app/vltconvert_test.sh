@@ -2,6 +2,7 @@
 # The headless converter end to end: messages, streams and exit status.
 set -u
 bin=$1
+gen=${2:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -22,4 +23,26 @@ out=$("$bin" "$dir/2012cont.bkp" 2>/dev/null); rc=$?
 [ $rc -eq 1 ] || fail "missing folder: exit $rc"
 "$bin" >/dev/null 2>&1; rc=$?
 [ $rc -eq 2 ] || fail "no argument: exit $rc"
+"$bin" --version >/dev/null 2>&1; rc=$?
+[ $rc -eq 0 ] || fail "--version: exit $rc"
+"$bin" --frobnicate "$dir" >/dev/null 2>&1; rc=$?
+[ $rc -eq 2 ] || fail "unknown option: exit $rc"
+
+# Generated backups: converted and verified, the summary on stdout, nothing else on stderr; a
+# verify-only run afterwards writes nothing at all.
+if [ -n "$gen" ]; then
+  rm -rf "$dir"/*
+  "$gen" --edge-cases "$dir/b" >/dev/null || fail "generator"
+  out=$("$bin" --report "$dir/report.json" "$dir/b" 2>"$dir/err"); rc=$?
+  [ $rc -eq 0 ] || fail "generated backups: exit $rc: $out $(cat "$dir/err")"
+  grep -q '^Conversion Complete\.$' <<<"$out" || fail "generated backups: no final message"
+  grep -q '^  DedTEx .* 0$' <<<"$out" || fail "generated backups: no summary: $out"
+  [ ! -s "$dir/err" ] || fail "generated backups: stderr: $(cat "$dir/err")"
+  grep -q '"clean": true' "$dir/report.json" || fail "report: not clean"
+  before=$(cd "$dir/b" && find . -type f | sort | xargs sha256sum)
+  "$bin" --verify-only "$dir/b" >/dev/null 2>&1; rc=$?
+  [ $rc -eq 0 ] || fail "verify-only: exit $rc"
+  after=$(cd "$dir/b" && find . -type f | sort | xargs sha256sum)
+  [ "$before" = "$after" ] || fail "verify-only changed the backups"
+fi
 echo "vltconvert: all cases passed"
