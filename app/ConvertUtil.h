@@ -34,6 +34,10 @@ struct TParadoxLayout {
 // The catalogue, numbered 0 (bankfile) to 13 (contname).
 const std::vector<TParadoxLayout>& ParadoxLayouts();
 
+// Whether the fields of table number T (of the catalogue above) are in one of its old layouts;
+// Form tells the expense groups' two old forms apart (1 = A, 2 = B, else 0).
+bool IsOldLayout(int T, const std::vector<TParadoxFieldDef>& Fields, int& Form);
+
 enum class TPrepareMode {
   Contributions,  // upgrade and re-index tables 10 to 13
   Ledger,         // upgrade and re-index tables 0 to 7, then re-index tables 8 and 9
@@ -50,6 +54,7 @@ bool PrepareParadoxTables(const std::string& Folder, TPrepareMode Mode, TConvers
 inline constexpr const char* kMsgRestructure1 = "While trying to restructure files in ";
 inline constexpr const char* kMsgRestructure2 = ", could not";
 inline constexpr const char* kMsgRestructure3 = " create temporary file: ";
-inline constexpr const char* kMsgStructureProblem = "A Problem has been encountered while updating table structure for table \"";
+inline constexpr const char* kMsgStructureProblem =
+    "A Problem has been encountered while updating table structure for table \"";
 
 }  // namespace vlt::app

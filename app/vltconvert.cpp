@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/Conversion.h"
+#include "app/DryRun.h"
 #include "app/FileUtil.h"
 #include "app/TerminalUI.h"
 #include "app/Verification.h"
@@ -22,6 +23,7 @@ namespace {
 const char* const kUsage =
     "usage: vltconvert [--no-verify] [--report FILE] FOLDER\n"
     "       vltconvert --verify-only [--report FILE] FOLDER\n"
+    "       vltconvert --dry-run FOLDER\n"
     "       vltconvert --help | --version\n"
     "Converts every backup folder (*.bkp) inside FOLDER; FOLDER may also name one backup\n"
     "folder, which converts it together with the backup folders beside it. After the final\n"
@@ -29,6 +31,7 @@ const char* const kUsage =
     "and verified against their source, and any change to a backup folder that the conversion\n"
     "does not call for.\n"
     "  --no-verify    leave the comparison out\n"
+    "  --dry-run      say per folder and area what a run would do; reads only, writes nothing\n"
     "  --verify-only  compare the databases earlier runs wrote with their sources; writes nothing\n"
     "  --report FILE  also write the summary as JSON (docs/report.md describes it)\n";
 
@@ -41,7 +44,7 @@ void WriteReport(const std::string& Path, const std::string& Json) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool Verify = true, VerifyOnly = false;
+  bool Verify = true, VerifyOnly = false, DryRun = false;
   std::string Folder, ReportFile;
   for (int A = 1; A < argc; ++A) {
     const std::string Arg = argv[A];
@@ -53,6 +56,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (Arg == "--no-verify") {
       Verify = false;
+    } else if (Arg == "--dry-run") {
+      DryRun = true;
     } else if (Arg == "--verify-only") {
       VerifyOnly = true;
     } else if (Arg == "--report" && A + 1 < argc) {
@@ -64,7 +69,8 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (Folder.empty() || (VerifyOnly && !Verify)) {
+  if (Folder.empty() || (VerifyOnly && !Verify) ||
+      (DryRun && (VerifyOnly || !ReportFile.empty()))) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -75,6 +81,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
+    if (DryRun) {
+      std::fputs(vlt::app::PlanRun(Folder).c_str(), stdout);
+      return 0;
+    }
     if (VerifyOnly) {
       vlt::VLTStartEngine();
       const vlt::app::TRunReport Report = vlt::app::VerifyExisting(Folder);

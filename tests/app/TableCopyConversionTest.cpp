@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "app/Conversion.h"
+#include "app/DryRun.h"
 #include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
 #include "app/TableCopy.h"
@@ -739,6 +741,55 @@ TEST(TableCopyVerification, JsonReportHasTheDocumentedLayoutAndEscapesText) {
         "\"mismatches\": [\"record (1): pn is \\\"Jos\xC3\xA9\\\", the source gives x\"]",
         "\"appeared\": [\"Schedule.vlt\"]", "\"unexpected\": []"})
     EXPECT_NE(J.find(Part), std::string::npos) << Part << "\n" << J;
+}
+
+}  // namespace
+}  // namespace vlt::app
+
+namespace vlt::app {
+namespace {
+
+// The dry run reads only, and its plan is what the run then does.
+TEST(DryRun, PlansWhatTheRunDoesAndWritesNothing) {
+  TTempDir Dir;
+  tools::TBackupGenOptions O;
+  O.EdgeCases = true;
+  O.WithOld = true;
+  tools::GenerateBackups(Dir.Path(), O);
+  test::WriteFile(Dir / "2ChkSc.bkp/chksc.db", "not a table");
+  const auto Before = Snapshot(Dir.Path());
+  const std::string Plan = PlanRun(Dir.Path());
+  EXPECT_EQ(Snapshot(Dir.Path()), Before);
+  for (const std::string& Line :
+       {Dir / "2012jrnl.bkp: payroll: convert into Payroll.vlt\n",
+        Dir / "2012jrnl.bkp: ledger: convert into 2012Ledger.vlt\n",
+        Dir / "2013jrnl.bkp: payroll: empty Payroll.vlt (sources missing: ",
+        std::string("    bankfile.db: 200 records, old layout: would be upgraded\n"),
+        Dir / "2ChkSc.bkp: check schedule: convert into Schedule.vlt\n    chksc.db: cannot be "
+              "read: "})
+    EXPECT_NE(Plan.find(Line), std::string::npos) << Line << "\n" << Plan;
+  EXPECT_EQ(Plan.find("1980jrnl.bkp: ledger"), std::string::npos);
+
+  // Every area planned for conversion gets its database (the unreadable schedule fails and
+  // leaves none), and a second plan says skip for each.
+  TFakeUI UI;
+  {
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Dir.Path());
+  }
+  std::istringstream In(Plan);
+  for (std::string L; std::getline(In, L);) {
+    const size_t At = L.find(": convert into ");
+    if (At == std::string::npos || L.find("2ChkSc.bkp") != std::string::npos) continue;
+    const std::string Folder = L.substr(0, L.find(": "));
+    const std::string Target = L.substr(At + 15);
+    EXPECT_TRUE(FileExists(Folder + "/" + Target)) << L;
+    EXPECT_NE(PlanRun(Dir.Path()).find(L.substr(0, At) + ": skip, " + Target + " exists"),
+              std::string::npos)
+        << L;
+  }
+  EXPECT_FALSE(FileExists(Dir / "2ChkSc.bkp/Schedule.vlt"));
 }
 
 }  // namespace
