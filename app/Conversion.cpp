@@ -103,7 +103,7 @@ void TConverter::Count(TArea Area, int32_t Result) {
     Log = LedgerLogFile(BackupYear(FBackupDir));
   }
   FReport->Areas.push_back(VerifyCopyArea(Area, FBackupDir, JoinPath(FBackupDir, Target),
-                                          ReadLogLines(JoinPath(FBackupDir, Log))));
+                                          ReadLogLines(JoinPath(FBackupDir, Log)), FCheckTables));
 }
 
 TRunOutcome TConverter::RunFolders(const std::string& FolderText) {

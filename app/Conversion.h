@@ -95,6 +95,8 @@ class TConverter {
   // After each run: every table of every table-copy area converted in it compared with its
   // sources, and every backup folder's files hashed before and after (on by default).
   void SetVerify(bool On) { FVerify = On; }
+  // The engine's own table check as part of the verification (off: it reads every page again).
+  void SetCheckTables(bool On) { FCheckTables = On; }
   const TRunReport& Report() const { return *FReport; }
 
   // Run state.
@@ -151,6 +153,7 @@ class TConverter {
   std::vector<std::string> FLog;
   std::unique_ptr<TTargetComponents> FTargets;
   bool FVerify = true;
+  bool FCheckTables = false;
   std::unique_ptr<TRunReport> FReport;
 };
 

@@ -148,7 +148,9 @@ std::vector<TTargetField> ParseTargetFields(std::string_view Text) {
   return Out;
 }
 
-std::vector<TTargetField> TTargetTable::Fields() const { return ParseTargetFields(FieldText); }
+std::vector<TTargetField> TTargetTable::Fields() const {
+  return ParseTargetFields(FieldText);
+}
 
 std::string TTargetTable::NameFor(int32_t Year) const {
   std::string N = Name;
@@ -168,14 +170,19 @@ const TTargetTable& TTargetDatabase::Table(std::string_view Name) const {
     // Any year's contributions table: digits (or -1) followed by the rest of the name.
     if (T.Name[0] == '#') {
       std::string_view Rest = std::string_view(T.Name).substr(1);
-      if (Name.size() > Rest.size() && SameNoCase(Name.substr(Name.size() - Rest.size()), Rest)) return T;
+      if (Name.size() > Rest.size() && SameNoCase(Name.substr(Name.size() - Rest.size()), Rest))
+        return T;
     }
   }
   throw std::out_of_range("no target table \"" + std::string(Name) + "\"");
 }
 
-const std::vector<TTargetDatabase>& TargetCatalogue() { return kCatalogue; }
+const std::vector<TTargetDatabase>& TargetCatalogue() {
+  return kCatalogue;
+}
 
-const TTargetDatabase& TargetDatabase(TArea Area) { return kCatalogue.at(static_cast<size_t>(Area)); }
+const TTargetDatabase& TargetDatabase(TArea Area) {
+  return kCatalogue.at(static_cast<size_t>(Area));
+}
 
 }  // namespace vlt::app

@@ -23,7 +23,16 @@
 
 namespace vlt::app {
 
-enum class TTargetType : uint8_t { String, Integer, Smallint, Double, Boolean, Currency, Date, Memo };
+enum class TTargetType : uint8_t {
+  String,
+  Integer,
+  Smallint,
+  Double,
+  Boolean,
+  Currency,
+  Date,
+  Memo
+};
 
 struct TTargetField {
   std::string Name;
@@ -35,8 +44,8 @@ struct TTargetField {
 struct TTargetIndex {
   const char* Name;
   const char* Fields;
-  uint8_t Options;                   // TVLTIndexOption bits
-  const char* Sizes = "";            // "" = 20 for every column
+  uint8_t Options;         // TVLTIndexOption bits
+  const char* Sizes = "";  // "" = 20 for every column
   const char* CaseInsFields = "";
   bool Extended() const { return Sizes[0] != 0; }
 };

@@ -20,8 +20,11 @@
 #include "app/TableCopy.h"
 #include "app/TargetCatalogue.h"
 #include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTLocalCursor.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTTypes.h"
+#include "engine/disk/VLTDiskTableData.h"
 #include "engine/expr/VLTLocale.h"
 
 namespace vlt::app {
@@ -208,6 +211,29 @@ void CheckTable(TVLTDatabase& Db, const TCopyPair& Pair, const std::string& Fold
   }
 }
 
+// The engine's own consistency check of every table of Db (record pages, counts, indexes).
+void CheckTables(TVLTDatabase& Db, std::vector<std::string>& Problems) {
+  std::vector<std::string> Tables;
+  Db.GetTablesList(Tables);
+  for (const std::string& Name : Tables) {
+    try {
+      TVLTLocalCursor C;
+      C.SetSession(Db.Handle());
+      C.FTableName = Name;
+      C.FReadOnly = true;
+      C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+      C.InternalInitFieldDefs();
+      auto* Data = dynamic_cast<TVLTDiskTableData*>(C.TableData());
+      if (!Data) continue;
+      std::vector<std::string> List;
+      Data->CheckTable(Db.Handle()->SessionID, List);
+      for (const std::string& P : List) Problems.push_back(Name + ": " + P);
+    } catch (const std::exception& E) {
+      Problems.push_back(Name + ": cannot be checked: " + E.what());
+    }
+  }
+}
+
 bool SameTextPath(const std::string& A, const std::string& B) {
   return SameText(A, B);
 }
@@ -245,7 +271,7 @@ bool TAreaCheck::Clean() const {
 }
 
 TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
-                          const std::vector<std::string>& Log) {
+                          const std::vector<std::string>& Log, bool CheckEngine) {
   static int Serial = 0;
   TAreaCheck R;
   R.Area = Area;
@@ -281,6 +307,7 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
     }
     R.Tables.push_back(std::move(C));
   }
+  if (CheckEngine) CheckTables(*Db, R.Problems);
   try {
     Db->Close();
   } catch (...) {
@@ -432,7 +459,7 @@ bool NameMatches(const std::set<std::string>& Names, const std::string& Target,
 }  // namespace
 
 TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
-                               const std::vector<std::string>& Log) {
+                               const std::vector<std::string>& Log, bool CheckEngine) {
   static int Serial = 0;
   TAreaCheck R;
   R.Area = TArea::Contributions;
@@ -554,6 +581,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
                                  " gifts missing from the target");
     }
     R.Tables.push_back(std::move(Gifts));
+    if (CheckEngine) CheckTables(*Db, R.Problems);
     Db->Close();
   } catch (const std::exception& E) {
     R.Problems.push_back(File + ": " + E.what());

@@ -39,13 +39,16 @@ struct TAreaCheck {
 
 // Verifies the table-copy database File of Area against the sources in Folder; Log is the
 // area's log lines (for the rejected records).
+// With CheckEngine the engine's own consistency check of every table (record pages, counts,
+// indexes) runs as well; its problems are the area's problems.
 TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
-                          const std::vector<std::string>& Log);
+                          const std::vector<std::string>& Log, bool CheckEngine = true);
 
 // Verifies a contributions database: every contributor by number and name, every gift by date,
 // contributor, amount and split entry number, its service and fund by the name they had in the
 // source (the numbers may have changed).
-TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File, const std::vector<std::string>& Log);
+TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
+                               const std::vector<std::string>& Log, bool CheckEngine = true);
 
 // SHA-256 (hex) of every file below Dir, by path relative to Dir.
 using TFolderHashes = std::map<std::string, std::string>;

@@ -21,7 +21,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: vltconvert [--no-verify] [--report FILE] FOLDER\n"
+    "usage: vltconvert [--no-verify | --check-tables] [--report FILE] FOLDER\n"
     "       vltconvert --verify-only [--report FILE] FOLDER\n"
     "       vltconvert --dry-run FOLDER\n"
     "       vltconvert --help | --version\n"
@@ -31,6 +31,8 @@ const char* const kUsage =
     "and verified against their source, and any change to a backup folder that the conversion\n"
     "does not call for.\n"
     "  --no-verify    leave the comparison out\n"
+    "  --check-tables add the engine's own check of every table (reads every page again;\n"
+    "                 --verify-only always makes it)\n"
     "  --dry-run      say per folder and area what a run would do; reads only, writes nothing\n"
     "  --verify-only  compare the databases earlier runs wrote with their sources; writes nothing\n"
     "  --report FILE  also write the summary as JSON (docs/report.md describes it)\n";
@@ -44,7 +46,7 @@ void WriteReport(const std::string& Path, const std::string& Json) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool Verify = true, VerifyOnly = false, DryRun = false;
+  bool Verify = true, VerifyOnly = false, DryRun = false, CheckTables = false;
   std::string Folder, ReportFile;
   for (int A = 1; A < argc; ++A) {
     const std::string Arg = argv[A];
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (Arg == "--no-verify") {
       Verify = false;
+    } else if (Arg == "--check-tables") {
+      CheckTables = true;
     } else if (Arg == "--dry-run") {
       DryRun = true;
     } else if (Arg == "--verify-only") {
@@ -95,6 +99,7 @@ int main(int argc, char** argv) {
     vlt::app::TTerminalUI UI(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     vlt::app::TConverter Converter(UI);
     Converter.SetVerify(Verify);
+    Converter.SetCheckTables(CheckTables);
     Converter.FormCreate();
     const vlt::app::TRunOutcome Outcome = Converter.ConvertData(Folder);
     const std::string Summary = vlt::app::FormatRunReport(Converter.Report());
