@@ -4,6 +4,7 @@
 #include <cryptopp/sha.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -474,40 +475,98 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
   Db->FReadOnly = true;
   try {
     Db->Open();
-    // Contributors: one Names row per source contributor, by number.
-    TTableCheck Names;
-    Names.Table = "Names";
-    std::map<std::string, std::map<std::string, std::string>> ByNum;
-    for (auto& Row : TargetRows(*Db, "Names")) {
-      ++Names.Written;
-      ByNum[Row["Num"]] = Row;
-    }
-    {
+    // Contributors: one row per source contributor in each of Names, Addr, Phone and Email, by
+    // number, with the values the conversion gives them.
+    struct TPart {
+      const char* Target;
+      // target field, source field ("" = constant), constant; "@trim" trims, "@not" negates
+      std::vector<std::array<const char*, 3>> Fields;
+    };
+    const std::vector<TPart> Parts = {
+        {"Names",
+         {{{"LName", "Lname", "@trim"}},
+          {{"FName", "Fname", "@trim"}},
+          {{"ENum", "Enum", ""}},
+          {{"Active", "Print", "@not"}},
+          {{"Rem", "", "F"}}}},
+        {"Addr",
+         {{{"Type", "", "0"}},
+          {{"Addr1", "Addr1", ""}},
+          {{"Addr2", "Addr2", ""}},
+          {{"City", "City", ""}},
+          {{"State", "State", ""}},
+          {{"Zip", "Zip", ""}}}},
+        {"Phone", {{{"Type", "", "0"}}, {{"Phone", "Phone", ""}}}},
+        {"Email", {{{"Type", "", "0"}}, {{"Addr", "Email", ""}}}},
+    };
+    const TTargetDatabase& Catalogue = TargetDatabase(TArea::Contributions);
+    // A contributor that could not be written is logged with the engine's error text.
+    const int64_t ContributorErrors =
+        std::count_if(Log.begin(), Log.end(), [](const std::string& L) {
+          for (const char* Known :
+               {"Convert ", "Conversion Complete", "Error Writing record:", "Error Changing "})
+            if (L.rfind(Known, 0) == 0) return false;
+          return true;
+        });
+    for (const TPart& Part : Parts) {
+      TTableCheck C;
+      C.Table = Part.Target;
+      std::map<std::string, std::map<std::string, std::string>> ByNum;
+      for (auto& Row : TargetRows(*Db, Part.Target)) {
+        ++C.Written;
+        ByNum[Row["Num"]] = Row;
+      }
+      std::map<std::string, int32_t> Sizes;
+      for (const TTargetField& F : Catalogue.Table(Part.Target).Fields()) Sizes[F.Name] = F.Size;
       TParadoxTable S;
       S.SetDatabaseName(Folder);
       S.SetTableName("contname.db");
       S.SetReadOnly(true);
       S.Open();
       for (S.First(); !S.Eof(); S.Next()) {
-        ++Names.Read;
+        ++C.Read;
         const std::string Num =
             S.FieldByName("Num").IsNull() ? "~" : std::to_string(S.FieldByName("Num").AsInteger());
         auto It = ByNum.find(Num);
-        std::string Want = Trimmed(S.FieldByName("Lname").AsString());
-        if (Want.empty()) Want = "~";
         if (It == ByNum.end()) {
-          ++Names.Mismatched;
-          Names.Mismatches.push_back("record (" + Num + "): missing from the target");
-        } else if (It->second["LName"] != Want) {
-          ++Names.Mismatched;
-          Names.Mismatches.push_back("record (" + Num + "): LName is " + It->second["LName"] +
-                                     ", the source gives " + Want);
+          if (C.Rejected < ContributorErrors) {
+            ++C.Rejected;
+          } else {
+            ++C.Mismatched;
+            C.Mismatches.push_back("record (" + Num + "): missing from the target");
+          }
+          continue;
+        }
+        std::string Problem;
+        for (const auto& [To, From, How] : Part.Fields) {
+          std::string Want;
+          if (!*From) {
+            Want = How;
+          } else if (std::string(How) == "@not") {
+            Want = S.FieldByName(From).AsBoolean() ? "F" : "T";
+          } else {
+            std::string Text = S.FieldByName(From).AsString();
+            if (std::string(How) == "@trim") Text = Trimmed(Text);
+            const int32_t Size = Sizes[To];
+            if (Size > 0 && Text.size() > static_cast<size_t>(Size))
+              Text.resize(static_cast<size_t>(Size));
+            Want = Text.empty() ? "~" : Text;
+          }
+          if (It->second[To] != Want) {
+            Problem = "record (" + Num + "): " + To + " is " + It->second[To] +
+                      ", the source gives " + Want;
+            break;
+          }
+        }
+        if (Problem.empty()) {
+          ++C.Verified;
         } else {
-          ++Names.Verified;
+          ++C.Mismatched;
+          C.Mismatches.push_back(Problem);
         }
       }
+      R.Tables.push_back(std::move(C));
     }
-    R.Tables.push_back(std::move(Names));
 
     // Gifts: matched by date, contributor, amount and the split entry number; the service and
     // fund by the name they had in the source.
