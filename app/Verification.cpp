@@ -578,12 +578,28 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
     const std::string GiftTable = std::to_string(BackupYear(Folder)) + "cont";
     TTableCheck Gifts;
     Gifts.Table = GiftTable;
-    std::multimap<std::string, std::pair<std::string, std::string>> Target;
-    for (auto& Row : TargetRows(*Db, GiftTable)) {
-      ++Gifts.Written;
-      Target.emplace(Row["CDate"] + "|" + Row["Num"] + "|" + Row["Amount"] + "|" + Row["Entrynum"] +
-                         "|" + Row["ChkNum"],
-                     std::make_pair(ServiceName[Row["Service"]], FundName[Row["Fund"]]));
+    // Read by field position: a map per row would cost more than the conversion itself.
+    std::unordered_multimap<std::string, std::pair<std::string, std::string>> Target;
+    {
+      TVLTTable T;
+      T.SetDatabaseName(Db->DatabaseName());
+      T.SetTableName(GiftTable);
+      T.Open();
+      Target.reserve(static_cast<size_t>(std::max(T.RecordCount(), 0)));
+      TVLTField &CDate = T.FieldByName("CDate"), &Num = T.FieldByName("Num"),
+                &Service = T.FieldByName("Service"), &Fund = T.FieldByName("Fund"),
+                &Amount = T.FieldByName("Amount"), &Entry = T.FieldByName("Entrynum"),
+                &Chk = T.FieldByName("ChkNum");
+      auto Text = [](const TVLTField& F) {
+        return Canonical(F.DataType(), F.Size(), F.AsVariant());
+      };
+      for (T.First(); !T.Eof(); T.Next()) {
+        ++Gifts.Written;
+        Target.emplace(Text(CDate) + "|" + Text(Num) + "|" + Text(Amount) + "|" + Text(Entry) +
+                           "|" + Text(Chk),
+                       std::make_pair(ServiceName[Text(Service)], FundName[Text(Fund)]));
+      }
+      T.Close();
     }
     int64_t Missing = 0;
     {
