@@ -21,102 +21,45 @@ namespace vlt::app {
 const std::vector<TParadoxLayout>& ParadoxLayouts() {
   static const std::vector<TParadoxLayout> L = {
       {"bankfile",
-       {{"AcctNum", ftInteger, 0},
-        {"BDate", ftDate, 0},
-        {"TransType", ftInteger, 0},
-        {"TransNum", ftInteger, 0},
-        {"Amount", ftFloat, 0},
-        {"Reconciled", ftInteger, 0},
-        {"Payroll", ftBoolean, 0},
-        {"Payee", ftInteger, 0}},
+       {{"AcctNum", ftInteger, 0}, {"BDate", ftDate, 0}, {"TransType", ftInteger, 0}, {"TransNum", ftInteger, 0},
+        {"Amount", ftFloat, 0}, {"Reconciled", ftInteger, 0}, {"Payroll", ftBoolean, 0}, {"Payee", ftInteger, 0}},
        4},
       {"bankinfo",
-       {{"Pos", ftInteger, 0},
-        {"Name", ftString, 50},
-        {"Num", ftInteger, 0},
-        {"BBal", ftCurrency, 0},
-        {"Anum1", ftString, 20},
-        {"Anum2", ftString, 20}},
+       {{"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}, {"BBal", ftCurrency, 0},
+        {"Anum1", ftString, 20}, {"Anum2", ftString, 20}},
        3},
       {"expcats", {{"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}}, 3},
-      {"expgrps",
-       {{"Cat", ftInteger, 0},
-        {"Pos", ftInteger, 0},
-        {"Name", ftString, 50},
-        {"Num", ftInteger, 0}},
-       4},
+      {"expgrps", {{"Cat", ftInteger, 0}, {"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}}, 4},
       {"expacct",
-       {{"Cat", ftInteger, 0},
-        {"Group", ftInteger, 0},
-        {"Pos", ftInteger, 0},
-        {"Name", ftString, 50},
-        {"Num", ftInteger, 0},
-        {"Budget", ftCurrency, 0}},
+       {{"Cat", ftInteger, 0}, {"Group", ftInteger, 0}, {"Pos", ftInteger, 0}, {"Name", ftString, 50},
+        {"Num", ftInteger, 0}, {"Budget", ftCurrency, 0}},
        5},
       {"intcats", {{"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}}, 3},
       {"intacct",
-       {{"Cat", ftInteger, 0},
-        {"Pos", ftInteger, 0},
-        {"Name", ftString, 50},
-        {"Num", ftInteger, 0},
-        {"BBal", ftCurrency, 0}},
+       {{"Cat", ftInteger, 0}, {"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}, {"BBal", ftCurrency, 0}},
        4},
       {"payees",
-       {{"Name", ftString, 50},
-        {"Num", ftInteger, 0},
-        {"Addr1", ftString, 50},
-        {"Addr2", ftString, 50},
-        {"City", ftString, 50},
-        {"State", ftString, 10},
-        {"Zip", ftString, 10},
-        {"Country", ftInteger, 0},
-        {"Phone", ftString, 20},
-        {"ANum", ftString, 20}},
+       {{"Name", ftString, 50}, {"Num", ftInteger, 0}, {"Addr1", ftString, 50}, {"Addr2", ftString, 50},
+        {"City", ftString, 50}, {"State", ftString, 10}, {"Zip", ftString, 10}, {"Country", ftInteger, 0},
+        {"Phone", ftString, 20}, {"ANum", ftString, 20}},
        2},
       {"tranfile",
-       {{"TransDate", ftDate, 0},
-        {"BankAccountNum", ftInteger, 0},
-        {"TransType", ftInteger, 0},
-        {"TransNum", ftInteger, 0},
-        {"ExpAccountType", ftInteger, 0},
-        {"ExpGroupNum", ftInteger, 0},
-        {"ExpAccountNum", ftInteger, 0},
-        {"IntAccountType", ftInteger, 0},
-        {"IntAccountNum", ftInteger, 0},
-        {"Num", ftInteger, 0},
-        {"ExpCredit", ftBoolean, 0},
-        {"Amount", ftFloat, 0},
-        {"Comment", ftString, 30}},
+       {{"TransDate", ftDate, 0}, {"BankAccountNum", ftInteger, 0}, {"TransType", ftInteger, 0}, {"TransNum", ftInteger, 0},
+        {"ExpAccountType", ftInteger, 0}, {"ExpGroupNum", ftInteger, 0}, {"ExpAccountNum", ftInteger, 0},
+        {"IntAccountType", ftInteger, 0}, {"IntAccountNum", ftInteger, 0}, {"Num", ftInteger, 0},
+        {"ExpCredit", ftBoolean, 0}, {"Amount", ftFloat, 0}, {"Comment", ftString, 30}},
        10},
       {"fyinfo", {{"Fystart", ftDate, 0}, {"Fyend", ftDate, 0}}, 0},
       {"contfile",
-       {{"CDate", ftDate, 0},
-        {"Num", ftInteger, 0},
-        {"Service", ftInteger, 0},
-        {"Fund", ftInteger, 0},
-        {"Amount", ftCurrency, 0},
-        {"EntryNum", ftInteger, 0}},
+       {{"CDate", ftDate, 0}, {"Num", ftInteger, 0}, {"Service", ftInteger, 0}, {"Fund", ftInteger, 0},
+        {"Amount", ftCurrency, 0}, {"EntryNum", ftInteger, 0}},
        6},
-      {"funds",
-       {{"Pos", ftInteger, 0},
-        {"Name", ftString, 50},
-        {"Num", ftInteger, 0},
-        {"Deduct", ftBoolean, 0}},
-       3},
+      {"funds", {{"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}, {"Deduct", ftBoolean, 0}}, 3},
       {"servs", {{"Pos", ftInteger, 0}, {"Name", ftString, 50}, {"Num", ftInteger, 0}}, 3},
       {"contname",
-       {{"Lname", ftString, 50},
-        {"FName", ftString, 30},
-        {"Num", ftInteger, 0},
-        {"Addr1", ftString, 50},
-        {"Addr2", ftString, 50},
-        {"City", ftString, 50},
-        {"State", ftString, 10},
-        {"Zip", ftString, 10},
-        {"Phone", ftString, 20},
-        {"Print", ftBoolean, 0},
-        {"Enum", ftString, 12},
-        {"Email", ftString, 40}},
+       {{"Lname", ftString, 50}, {"FName", ftString, 30}, {"Num", ftInteger, 0}, {"Addr1", ftString, 50},
+        {"Addr2", ftString, 50}, {"City", ftString, 50}, {"State", ftString, 10}, {"Zip", ftString, 10},
+        {"Phone", ftString, 20}, {"Print", ftBoolean, 0}, {"Enum", ftString, 12}, {"Email", ftString, 40}},
        3},
   };
   return L;
@@ -136,8 +79,7 @@ std::string KeyFieldList(const TParadoxLayout& L) {
 std::string TypeNameOf(const std::exception& E) {
   const char* Mangled = typeid(E).name();
   int Status = 0;
-  std::unique_ptr<char, void (*)(void*)> D(abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status),
-                                           std::free);
+  std::unique_ptr<char, void (*)(void*)> D(abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status), std::free);
   std::string N = (Status == 0 && D) ? D.get() : Mangled;
   size_t Colon = N.rfind("::");
   return Colon == std::string::npos ? N : N.substr(Colon + 2);
@@ -167,36 +109,22 @@ bool IsOldLayout(int T, const std::vector<TParadoxFieldDef>& F, int& Form) {
   auto NameIs = [&](size_t I, const char* Name) { return N > I && SameText(F[I].Name, Name); };
   Form = 0;
   switch (T) {
-    case 0:
-      return NameIs(5, "RECONCILED") && F[5].DataType == ftBoolean;
-    case 1:
-      return N == 4 || (N == 6 && (F[4].DataType == ftInteger || F[4].DataType == ftSmallint));
-    case 2:
-      return N == 4;
+    case 0: return NameIs(5, "RECONCILED") && F[5].DataType == ftBoolean;
+    case 1: return N == 4 || (N == 6 && (F[4].DataType == ftInteger || F[4].DataType == ftSmallint));
+    case 2: return N == 4;
     case 3:
-      if (N == 3)
-        Form = 1;
-      else if (N == 4 && NameIs(0, "CATTYPE"))
-        Form = 2;
+      if (N == 3) Form = 1;
+      else if (N == 4 && NameIs(0, "CATTYPE")) Form = 2;
       return Form != 0;
-    case 4:
-      return N == 7;
-    case 5:
-      return N == 5;
-    case 6:
-      return N == 6;
-    case 7:
-      return N == 11;
-    case 10:
-      return NameIs(0, "CONTDATE");
-    case 11:
-      return NameIs(0, "FUNDPOS");
-    case 12:
-      return NameIs(0, "POSNUM");
-    case 13:
-      return N == 10;
-    default:
-      return false;
+    case 4: return N == 7;
+    case 5: return N == 5;
+    case 6: return N == 6;
+    case 7: return N == 11;
+    case 10: return NameIs(0, "CONTDATE");
+    case 11: return NameIs(0, "FUNDPOS");
+    case 12: return NameIs(0, "POSNUM");
+    case 13: return N == 10;
+    default: return false;
   }
 }
 
@@ -280,8 +208,7 @@ class TPreparer {
     }
     if (!Moved) {
       FResult = false;
-      FUI.ShowError(std::string(kMsgRestructure1) + FPath + kMsgRestructure2 + kMsgRestructure3 +
-                    TempName);
+      FUI.ShowError(std::string(kMsgRestructure1) + FPath + kMsgRestructure2 + kMsgRestructure3 + TempName);
       return;
     }
     // 3-4. The new table under the old name, with the current layout and key.
@@ -292,13 +219,10 @@ class TPreparer {
       FNew.SetTableName(TableFile);
       FNew.SetTableType(ttParadox);
       FNew.FieldDefs().clear();
-      for (const TParadoxLayoutField& F : L.Fields)
-        FNew.FieldDefs().push_back({F.Name, F.Type, F.Size, false});
+      for (const TParadoxLayoutField& F : L.Fields) FNew.FieldDefs().push_back({F.Name, F.Type, F.Size, false});
       DeleteNoCase(FPath, Base + ".px");
       FNew.IndexDefs().clear();
-      if (L.KeyCount > 0)
-        FNew.IndexDefs().push_back(
-            {"", KeyFieldList(L), static_cast<uint8_t>(ixPrimary | ixUnique)});
+      if (L.KeyCount > 0) FNew.IndexDefs().push_back({"", KeyFieldList(L), static_cast<uint8_t>(ixPrimary | ixUnique)});
       FNew.CreateTable();
       FNew.Open();
     } catch (const EParadoxError&) {
@@ -403,8 +327,7 @@ class TPreparer {
         for (int I = 1; I <= 4; ++I) Copy(I, I - 1);
         for (int I = 5; I <= 10; ++I) Copy(I, I);
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
