@@ -21,10 +21,6 @@ constexpr const char* kTargetFile = "XLQCont.bkp.vlt";
 // The four sources in safety-copy order.
 const char* const kSources[] = {"contfile", "contname", "servs", "funds"};
 
-bool EndsWith(std::string_view S, std::string_view Suffix) {
-  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
-}
-
 // "name-bkp.ext" beside Path.
 std::string BackupNameOf(const std::string& Path) {
   const std::string Dir = ExtractFilePath(Path), Name = ExtractFileName(Path);
@@ -154,7 +150,7 @@ std::string TContributionsRun::Source(const char* Name) const {
 bool TContributionsRun::Run() {
   TConversionUI& UI = FConv.UI();
   // 1.
-  if (!EndsWith(F, AreaInfo(kArea).FolderSuffix) || FConv.ConversionError() != 0) return false;
+  if (!IsAreaFolder(kArea, F) || FConv.ConversionError() != 0) return false;
   const std::string Target = JoinPath(F, kTargetFile);
   if (FileExists(Target)) return false;
   FConv.Targets().Database(kArea).SetDatabaseFileName(Target);

@@ -17,9 +17,6 @@ constexpr std::array<TAreaInfo, 5> kAreas = {{
     {TArea::Ledger, "jrnl.bkp", "", ""},
 }};
 
-bool EndsWith(std::string_view S, std::string_view Suffix) {
-  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
-}
 }  // namespace
 
 TConverter::TConverter(TConversionUI& UI) : FUI(UI), FReport(std::make_unique<TRunReport>()) {}
@@ -54,6 +51,19 @@ int32_t BackupYear(std::string_view BackupDir) {
     Value = Value * 10 + (Text[I] - '0');
   }
   return Negative ? -Value : Value;
+}
+
+bool IsAreaFolder(TArea Area, std::string_view Folder) {
+  if (!EndsWith(Folder, AreaInfo(Area).FolderSuffix)) return false;
+  return Area != TArea::Ledger || BackupYear(Folder) >= 1981;
+}
+
+std::string AreaTargetFile(TArea Area, std::string_view Folder) {
+  return Area == TArea::Ledger ? LedgerTargetFile(BackupYear(Folder)) : AreaInfo(Area).TargetFile;
+}
+
+std::string AreaLogFile(TArea Area, std::string_view Folder) {
+  return Area == TArea::Ledger ? LedgerLogFile(BackupYear(Folder)) : AreaInfo(Area).LogFile;
 }
 
 std::string LedgerTargetFile(int32_t Year) {
@@ -97,11 +107,7 @@ TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
 void TConverter::Count(TArea Area, int32_t Result) {
   FConvertedCount += Result;
   if (Result != 1 || !FVerify) return;
-  std::string Target = AreaInfo(Area).TargetFile, Log = AreaInfo(Area).LogFile;
-  if (Area == TArea::Ledger) {
-    Target = LedgerTargetFile(BackupYear(FBackupDir));
-    Log = LedgerLogFile(BackupYear(FBackupDir));
-  }
+  const std::string Target = AreaTargetFile(Area, FBackupDir), Log = AreaLogFile(Area, FBackupDir);
   FReport->Areas.push_back(VerifyCopyArea(Area, FBackupDir, JoinPath(FBackupDir, Target),
                                           ReadLogLines(JoinPath(FBackupDir, Log)), FCheckTables));
 }

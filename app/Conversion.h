@@ -49,6 +49,12 @@ int32_t BackupYear(std::string_view BackupDir);
 std::string LedgerTargetFile(int32_t Year);
 std::string LedgerLogFile(int32_t Year);
 
+// Whether Folder is Area's business by its name (suffix; for the ledger also a year of 1981 or
+// later), and the names of Area's database and log file in it.
+bool IsAreaFolder(TArea Area, std::string_view Folder);
+std::string AreaTargetFile(TArea Area, std::string_view Folder);
+std::string AreaLogFile(TArea Area, std::string_view Folder);
+
 // The final message texts.
 inline constexpr const char* kMsgNoBackups = "No backups found to convert.";
 inline constexpr const char* kMsgComplete = "Conversion Complete.";

@@ -6,37 +6,21 @@
 #include "app/ConvertUtil.h"
 #include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
+#include "app/TableCopy.h"
 #include "engine/core/VLTTypes.h"
 
 namespace vlt::app {
 
 namespace {
 
-struct TSourceSet {
-  TArea Area;
-  std::vector<const char*> Required, Optional;
-  int FirstLayout, LastLayout;  // the tables the preparation covers (-1: none)
+// Where the preparation's layout catalogue covers an area's tables (-1: it does not).
+struct TLayoutRange {
+  int First, Last;
 };
-
-const std::vector<TSourceSet>& SourceSets() {
-  static const std::vector<TSourceSet> kSets = {
-      {TArea::Contributions, {"contfile.db", "contname.db", "servs.db", "funds.db"}, {}, 10, 13},
-      {TArea::Payroll,
-       {"DedTex.db", "Deducts.db", "EmpData.db", "EmpDeds.db", "EmpWiths.db", "PayDD.db",
-        "Payroll.db", "PayTax.db", "TaxAccts.db"},
-       {},
-       -1,
-       -1},
-      {TArea::ChkSch, {"chksc.db"}, {}, -1, -1},
-      {TArea::Loans, {"loan.db"}, {}, -1, -1},
-      {TArea::Ledger,
-       {"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db", "expacct.db", "fyinfo.db",
-        "intcats.db", "intacct.db", "payees.db", "tranfile.db"},
-       {"alloc.db", "report.db"},
-       0,
-       7},
-  };
-  return kSets;
+TLayoutRange LayoutsOf(TArea A) {
+  if (A == TArea::Contributions) return {10, 13};
+  if (A == TArea::Ledger) return {0, 7};
+  return {-1, -1};
 }
 
 const char* AreaName(TArea A) {
@@ -45,13 +29,8 @@ const char* AreaName(TArea A) {
   return kNames[static_cast<size_t>(A)];
 }
 
-bool EndsWith(const std::string& S, const char* Suffix) {
-  const std::string X = Suffix;
-  return S.size() >= X.size() && S.compare(S.size() - X.size(), X.size(), X) == 0;
-}
-
 // "  name  N records" or why the table cannot be read; counts the unreadable ones.
-std::string DescribeTable(const std::string& Folder, const char* Name, const TSourceSet& Set,
+std::string DescribeTable(const std::string& Folder, const char* Name, TLayoutRange Layouts,
                           int& Unreadable) {
   TParadoxTable T;
   T.SetDatabaseName(Folder);
@@ -74,7 +53,7 @@ std::string DescribeTable(const std::string& Folder, const char* Name, const TSo
       }
     if (Bad) Line += ", " + std::to_string(Bad) + " damaged";
     // An old layout the preparation would upgrade.
-    for (int L = Set.FirstLayout; L >= 0 && L <= Set.LastLayout; ++L) {
+    for (int L = Layouts.First; L >= 0 && L <= Layouts.Last; ++L) {
       if (!SameText(std::string(ParadoxLayouts()[static_cast<size_t>(L)].BaseName) + ".db", Name))
         continue;
       T.UpdateFieldDefs();
@@ -100,16 +79,12 @@ std::string PlanRun(const std::string& FolderText) {
   std::string Out;
   for (std::string Folder : Backups) {
     Folder = ExcludeTrailingPathDelimiter(Folder);
-    for (const TSourceSet& Set : SourceSets()) {
-      const TAreaInfo& A = AreaInfo(Set.Area);
-      if (!EndsWith(Folder, A.FolderSuffix)) continue;
-      std::string Target = A.TargetFile;
-      if (Set.Area == TArea::Ledger) {
-        const int32_t Year = BackupYear(Folder);
-        if (Year < 1981) continue;
-        Target = LedgerTargetFile(Year);
-      }
-      const std::string Head = Folder + ": " + AreaName(Set.Area) + ": ";
+    for (TArea Area :
+         {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
+      const TAreaSources& Set = AreaSourcesOf(Area);
+      if (!IsAreaFolder(Area, Folder)) continue;
+      const std::string Target = AreaTargetFile(Area, Folder);
+      const std::string Head = Folder + ": " + AreaName(Area) + ": ";
       if (FileExists(JoinPath(Folder, Target))) {
         Out += Head + "skip, " + Target + " exists\n";
         continue;
@@ -120,7 +95,7 @@ std::string PlanRun(const std::string& FolderText) {
       if (!Missing.empty()) {
         std::string List;
         for (const auto& M : Missing) List += (List.empty() ? "" : ", ") + M;
-        Out += Head + (Set.Area == TArea::Payroll
+        Out += Head + (Area == TArea::Payroll
                            ? "empty " + Target + " (sources missing: " + List + ")\n"
                            : "not converted, sources missing: " + List + "\n");
         continue;
@@ -128,10 +103,10 @@ std::string PlanRun(const std::string& FolderText) {
       Out += Head + "convert into " + Target + "\n";
       int Unreadable = 0;
       for (const char* Name : Set.Required)
-        Out += DescribeTable(Folder, Name, Set, Unreadable) + "\n";
+        Out += DescribeTable(Folder, Name, LayoutsOf(Area), Unreadable) + "\n";
       for (const char* Name : Set.Optional)
         if (!FindFileNoCase(Folder, Name).empty())
-          Out += DescribeTable(Folder, Name, Set, Unreadable) + "\n";
+          Out += DescribeTable(Folder, Name, LayoutsOf(Area), Unreadable) + "\n";
     }
   }
   return Out;

@@ -81,6 +81,10 @@ std::string FindFileNoCase(const std::string& Dir, std::string_view Name) {
   return {};
 }
 
+bool EndsWith(std::string_view S, std::string_view Suffix) {
+  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
+}
+
 std::string FindDirNoCase(const std::string& Dir, std::string_view Name) {
   std::string Exact = JoinPath(Dir, Name);
   if (DirectoryExists(Exact)) return Exact;

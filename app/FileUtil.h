@@ -20,6 +20,8 @@ std::string ExtractFileExt(std::string_view Path);
 // The text up to and including the last path delimiter ("" when there is none).
 std::string ExtractFilePath(std::string_view Path);
 std::string ExtractFileName(std::string_view Path);
+// Whether S ends with Suffix, compared exactly.
+bool EndsWith(std::string_view S, std::string_view Suffix);
 // Dir joined with Name by exactly one delimiter.
 std::string JoinPath(std::string_view Dir, std::string_view Name);
 

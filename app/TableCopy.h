@@ -60,6 +60,13 @@ class TBatchCommit {
 // pairs last). Empty for contributions.
 std::vector<TCopyPair> CopyPairsOf(TArea Area);
 
+// The source tables an area needs in the backup folder before it converts (found without regard
+// to case), and those it copies when present.
+struct TAreaSources {
+  std::vector<const char*> Required, Optional;
+};
+const TAreaSources& AreaSourcesOf(TArea Area);
+
 // Log lines.
 inline constexpr const char* kLogErrorWritingRecord = "Error Writing Record: ";
 inline constexpr const char* kLogErrorOpeningTable = "Error Opening Table: ";

@@ -50,31 +50,34 @@ const TCopyPair kAllocPair = {"alold", "Alloc.db", "Alloc", "n;t1;t2;t3;name"};
 const TCopyPair kReportPair = {"arold", "report.db", "Report", "R;T;C;Name;Code;Num;O"};
 // clang-format on
 
-const char* const kPayrollSources[] = {"DedTex.db",  "Deducts.db",  "EmpData.db",
-                                       "EmpDeds.db", "EmpWiths.db", "PayDD.db",
-                                       "Payroll.db", "PayTax.db",   "TaxAccts.db"};
-const char* const kLedgerSources[] = {"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db",
-                                      "expacct.db",  "fyinfo.db",   "intcats.db", "intacct.db",
-                                      "payees.db",   "tranfile.db"};
-
 constexpr const char* kClosingComplete = "Conversion Complete";
 constexpr const char* kClosingLedger = "Conversion Process Finished";
-
-bool EndsWith(std::string_view S, std::string_view Suffix) {
-  return S.size() >= Suffix.size() && S.substr(S.size() - Suffix.size()) == Suffix;
-}
 
 bool HasFile(const std::string& Dir, std::string_view Name) {
   return !FindFileNoCase(Dir, Name).empty();
 }
 
-template <size_t N>
-bool HasAll(const std::string& Dir, const char* const (&Names)[N]) {
-  return std::all_of(std::begin(Names), std::end(Names),
+bool HasAll(const std::string& Dir, const std::vector<const char*>& Names) {
+  return std::all_of(Names.begin(), Names.end(),
                      [&](const char* Name) { return HasFile(Dir, Name); });
 }
 
 }  // namespace
+
+const TAreaSources& AreaSourcesOf(TArea Area) {
+  static const TAreaSources kSources[] = {
+      {{"contfile.db", "contname.db", "servs.db", "funds.db"}, {}},
+      {{"DedTex.db", "Deducts.db", "EmpData.db", "EmpDeds.db", "EmpWiths.db", "PayDD.db",
+        "Payroll.db", "PayTax.db", "TaxAccts.db"},
+       {}},
+      {{"chksc.db"}, {}},
+      {{"loan.db"}, {}},
+      {{"bankfile.db", "bankinfo.db", "expcats.db", "expgrps.db", "expacct.db", "fyinfo.db",
+        "intcats.db", "intacct.db", "payees.db", "tranfile.db"},
+       {"alloc.db", "report.db"}},
+  };
+  return kSources[static_cast<size_t>(Area)];
+}
 
 std::vector<TCopyPair> CopyPairsOf(TArea Area) {
   switch (Area) {
@@ -187,9 +190,8 @@ void TConverter::MakeEmptyPayroll(const std::string& TargetFile) {
 
 int32_t TConverter::ConvertPayroll() {
   const TAreaInfo& A = AreaInfo(TArea::Payroll);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
-    return 0;
-  if (!HasAll(FBackupDir, kPayrollSources)) {
+  if (!IsAreaFolder(A.Area, FBackupDir) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasAll(FBackupDir, AreaSourcesOf(TArea::Payroll).Required)) {
     MakeEmptyPayroll(A.TargetFile);
     return 0;
   }
@@ -221,9 +223,8 @@ int32_t TConverter::ConvertPayroll() {
 
 int32_t TConverter::ConvertChkSch() {
   const TAreaInfo& A = AreaInfo(TArea::ChkSch);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
-    return 0;
-  if (!HasFile(FBackupDir, "chksc.db")) return 0;
+  if (!IsAreaFolder(A.Area, FBackupDir) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasAll(FBackupDir, AreaSourcesOf(TArea::ChkSch).Required)) return 0;
   return RunCopyArea(TArea::ChkSch, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
     FUI.SetProgressPosition(0);
     AddLog("Convert: " + FBackupDir);
@@ -238,9 +239,8 @@ int32_t TConverter::ConvertChkSch() {
 
 int32_t TConverter::ConvertLoans() {
   const TAreaInfo& A = AreaInfo(TArea::Loans);
-  if (!EndsWith(FBackupDir, A.FolderSuffix) || FileExists(JoinPath(FBackupDir, A.TargetFile)))
-    return 0;
-  if (!HasFile(FBackupDir, "loan.db")) return 0;
+  if (!IsAreaFolder(A.Area, FBackupDir) || FileExists(JoinPath(FBackupDir, A.TargetFile))) return 0;
+  if (!HasAll(FBackupDir, AreaSourcesOf(TArea::Loans).Required)) return 0;
   return RunCopyArea(TArea::Loans, A.TargetFile, A.LogFile, 5, kClosingComplete, [&] {
     FUI.SetProgressPosition(0);
     AddLog("Convert " + FBackupDir);
@@ -254,10 +254,12 @@ int32_t TConverter::ConvertLoans() {
 }
 
 int32_t TConverter::ConvertLedger() {
+  if (!IsAreaFolder(TArea::Ledger, FBackupDir)) return 0;
   const int32_t Year = BackupYear(FBackupDir);
-  if (!EndsWith(FBackupDir, AreaInfo(TArea::Ledger).FolderSuffix) || Year < 1981) return 0;
   const std::string TargetFile = LedgerTargetFile(Year);
-  if (FileExists(JoinPath(FBackupDir, TargetFile)) || !HasAll(FBackupDir, kLedgerSources)) return 0;
+  if (FileExists(JoinPath(FBackupDir, TargetFile)) ||
+      !HasAll(FBackupDir, AreaSourcesOf(TArea::Ledger).Required))
+    return 0;
 
   FUI.ProcessPendingEvents();
   const int32_t Result = RunCopyArea(

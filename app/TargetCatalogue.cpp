@@ -80,17 +80,6 @@ const std::vector<TTargetDatabase> kCatalogue = {
 };
 // clang-format on
 
-bool SameNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    char X = A[I], Y = B[I];
-    if (X >= 'a' && X <= 'z') X = static_cast<char>(X - 32);
-    if (Y >= 'a' && Y <= 'z') Y = static_cast<char>(Y - 32);
-    if (X != Y) return false;
-  }
-  return true;
-}
-
 TTargetType TypeOfCode(std::string_view Code, int32_t& Size) {
   Size = 0;
   if (Code == "I") return TTargetType::Integer;
@@ -166,11 +155,11 @@ bool TTargetTable::HasExtendedIndexes() const {
 
 const TTargetTable& TTargetDatabase::Table(std::string_view Name) const {
   for (const TTargetTable& T : Tables) {
-    if (SameNoCase(T.Name, Name)) return T;
+    if (SameText(T.Name, Name)) return T;
     // Any year's contributions table: digits (or -1) followed by the rest of the name.
     if (T.Name[0] == '#') {
       std::string_view Rest = std::string_view(T.Name).substr(1);
-      if (Name.size() > Rest.size() && SameNoCase(Name.substr(Name.size() - Rest.size()), Rest))
+      if (Name.size() > Rest.size() && SameText(Name.substr(Name.size() - Rest.size()), Rest))
         return T;
     }
   }

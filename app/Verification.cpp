@@ -15,6 +15,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "app/ContributionsConversion.h"
 #include "app/ConvertUtil.h"
 #include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
@@ -429,13 +430,6 @@ std::vector<std::map<std::string, std::string>> TargetRows(TVLTDatabase& Db,
   return Rows;
 }
 
-std::string Trimmed(const std::string& S) {
-  size_t B = 0, E = S.size();
-  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
-  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
-  return S.substr(B, E - B);
-}
-
 // Source services or funds: number -> the names they had (blank ones stand for any generated
 // "Service n" / "Fund n").
 std::map<int64_t, std::set<std::string>> SourceNames(const std::string& Folder, const char* Table) {
@@ -446,7 +440,7 @@ std::map<int64_t, std::set<std::string>> SourceNames(const std::string& Folder, 
   S.SetReadOnly(true);
   S.Open();
   for (S.First(); !S.Eof(); S.Next())
-    Out[S.FieldByName("Num").AsInteger()].insert(Trimmed(S.FieldByName("Name").AsString()));
+    Out[S.FieldByName("Num").AsInteger()].insert(TrimBlanks(S.FieldByName("Name").AsString()));
   S.Close();
   return Out;
 }
@@ -546,7 +540,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
             Want = S.FieldByName(From).AsBoolean() ? "F" : "T";
           } else {
             std::string Text = S.FieldByName(From).AsString();
-            if (std::string(How) == "@trim") Text = Trimmed(Text);
+            if (std::string(How) == "@trim") Text = TrimBlanks(Text);
             const int32_t Size = Sizes[To];
             if (Size > 0 && Text.size() > static_cast<size_t>(Size))
               Text.resize(static_cast<size_t>(Size));
@@ -616,9 +610,8 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
         const int32_t E = S.FieldByName("Entrynum").AsInteger();
         const std::string Key = Field("CDate", vlt::ftDate) + "|" + Field("Num", vlt::ftInteger) +
                                 "|" + Field("Amount", vlt::ftCurrency) + "|" +
-                                std::to_string((static_cast<uint32_t>(E) & 0xFFu) |
-                                               ((static_cast<uint32_t>(E) >> 28) << 24)) +
-                                "|" + std::to_string((static_cast<uint32_t>(E) >> 8) & 0xFFFFFu);
+                                std::to_string(SplitEntrynum(E)) + "|" +
+                                std::to_string(SplitChkNum(E));
         const int64_t H = S.FieldByName("Service").AsInteger(),
                       Fd = S.FieldByName("Fund").AsInteger();
         auto Range = Target.equal_range(Key);
@@ -747,26 +740,15 @@ TRunReport VerifyExisting(const std::string& FolderText) {
   const std::string SearchDir =
       ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
   TConverter::GetBkpDirs(SearchDir, Backups);
-  auto EndsWith = [](const std::string& S, const char* Suffix) {
-    const std::string X = Suffix;
-    return S.size() >= X.size() && S.compare(S.size() - X.size(), X.size(), X) == 0;
-  };
   for (std::string Folder : Backups) {
     Folder = ExcludeTrailingPathDelimiter(Folder);
     for (TArea Area :
          {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
-      const TAreaInfo& A = AreaInfo(Area);
-      if (!EndsWith(Folder, A.FolderSuffix)) continue;
-      std::string Target = A.TargetFile, Log = A.LogFile;
-      if (Area == TArea::Ledger) {
-        const int32_t Year = BackupYear(Folder);
-        if (Year < 1981) continue;
-        Target = LedgerTargetFile(Year);
-        Log = LedgerLogFile(Year);
-      }
-      const std::string File = JoinPath(Folder, Target);
+      if (!IsAreaFolder(Area, Folder)) continue;
+      const std::string File = JoinPath(Folder, AreaTargetFile(Area, Folder));
       if (!FileExists(File)) continue;
-      const std::vector<std::string> Lines = ReadLogLines(JoinPath(Folder, Log));
+      const std::vector<std::string> Lines =
+          ReadLogLines(JoinPath(Folder, AreaLogFile(Area, Folder)));
       R.Areas.push_back(Area == TArea::Contributions ? VerifyContributions(Folder, File, Lines)
                                                      : VerifyCopyArea(Area, Folder, File, Lines));
     }

@@ -19,6 +19,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
 #include "tests/app/FakeUI.h"
+#include "tests/app/TargetTestUtil.h"
 #include "tests/app/TestDirs.h"
 #include "tools/BackupGenerator.h"
 
@@ -70,41 +71,24 @@ struct TBackup {
   std::vector<TRow> Servs, Funds, Names, Gifts;
 };
 
+// The current layout of the preparation's table Base, as field definitions.
+std::vector<TParadoxFieldDef> LayoutFields(const std::string& Base) {
+  for (const TParadoxLayout& L : ParadoxLayouts()) {
+    if (Base != L.BaseName) continue;
+    std::vector<TParadoxFieldDef> Out;
+    for (const TParadoxLayoutField& F : L.Fields) Out.push_back({F.Name, F.Type, F.Size, false});
+    return Out;
+  }
+  throw std::invalid_argument(Base);
+}
+
 // A contributions folder in the current layouts. Unkeyed gifts can hold identical records.
 void WriteBackup(const std::string& Dir, const TBackup& B, bool KeyedGifts = false) {
   test::MakeDir(Dir);
-  WriteTable(
-      Dir, "servs.db",
-      {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}},
-      3, B.Servs);
-  WriteTable(Dir, "funds.db",
-             {{"Pos", ftInteger, 0, false},
-              {"Name", ftString, 50, false},
-              {"Num", ftInteger, 0, false},
-              {"Deduct", ftBoolean, 0, false}},
-             3, B.Funds);
-  WriteTable(Dir, "contname.db",
-             {{"Lname", ftString, 50, false},
-              {"FName", ftString, 30, false},
-              {"Num", ftInteger, 0, false},
-              {"Addr1", ftString, 50, false},
-              {"Addr2", ftString, 50, false},
-              {"City", ftString, 50, false},
-              {"State", ftString, 10, false},
-              {"Zip", ftString, 10, false},
-              {"Phone", ftString, 20, false},
-              {"Print", ftBoolean, 0, false},
-              {"Enum", ftString, 12, false},
-              {"Email", ftString, 40, false}},
-             3, B.Names);
-  WriteTable(Dir, "contfile.db",
-             {{"CDate", ftDate, 0, false},
-              {"Num", ftInteger, 0, false},
-              {"Service", ftInteger, 0, false},
-              {"Fund", ftInteger, 0, false},
-              {"Amount", ftCurrency, 0, false},
-              {"EntryNum", ftInteger, 0, false}},
-             KeyedGifts ? 6 : 0, B.Gifts);
+  WriteTable(Dir, "servs.db", LayoutFields("servs"), 3, B.Servs);
+  WriteTable(Dir, "funds.db", LayoutFields("funds"), 3, B.Funds);
+  WriteTable(Dir, "contname.db", LayoutFields("contname"), 3, B.Names);
+  WriteTable(Dir, "contfile.db", LayoutFields("contfile"), KeyedGifts ? 6 : 0, B.Gifts);
 }
 
 TRow Name(const std::string& L, const std::string& F, int N) {
@@ -154,16 +138,9 @@ std::string Crlf(const std::vector<std::string>& Lines) {
 // Rows of a target table as text, "a|b|c", in index order.
 std::vector<std::string> Rows(const std::string& File, const std::string& Table,
                               const std::vector<std::string>& Fields) {
-  static int Serial = 0;
-  TVLTDatabase Db;
-  Db.SetDatabaseName("ContCheck" + std::to_string(++Serial));
-  Db.SetDatabaseFileName(File);
-  Db.FPassword = TargetDatabase(TArea::Contributions).Password;
-  Db.FCryptoAlgorithm = craRijndael_256;
-  Db.FSilentMode = true;
-  Db.Open();
+  auto Db = test::OpenTarget(TArea::Contributions, File);
   TVLTTable T;
-  T.SetDatabaseName(Db.DatabaseName());
+  T.SetDatabaseName(Db->DatabaseName());
   T.SetTableName(Table);
   T.Open();
   std::vector<std::string> Out;
@@ -174,7 +151,7 @@ std::vector<std::string> Rows(const std::string& File, const std::string& Table,
     Out.push_back(Row);
   }
   T.Close();
-  Db.Close();
+  Db->Close();
   return Out;
 }
 
@@ -272,15 +249,9 @@ TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
   // The working tables are gone; the sources are byte for byte what they were.
   std::vector<std::string> Tables;
   {
-    TVLTDatabase Check;
-    Check.SetDatabaseName("ContTables");
-    Check.SetDatabaseFileName(Db);
-    Check.FPassword = TargetDatabase(TArea::Contributions).Password;
-    Check.FCryptoAlgorithm = craRijndael_256;
-    Check.FSilentMode = true;
-    Check.Open();
-    Check.GetTablesList(Tables);
-    Check.Close();
+    auto Check = test::OpenTarget(TArea::Contributions, Db);
+    Check->GetTablesList(Tables);
+    Check->Close();
   }
   std::set<std::string> Names(Tables.begin(), Tables.end());
   EXPECT_EQ(Names, (std::set<std::string>{"Names", "Addr", "Phone", "Email", "Funds", "Servs",
@@ -306,15 +277,9 @@ TEST_F(ContributionsConversionTest, VerificationFindsAGiftWhoseServiceLostItsNam
   FConverter.reset();
   const std::string File = F + "/XLQCont.bkp.vlt";
   {
-    TVLTDatabase Db;
-    Db.SetDatabaseName("TamperCont");
-    Db.SetDatabaseFileName(File);
-    Db.FPassword = TargetDatabase(TArea::Contributions).Password;
-    Db.FCryptoAlgorithm = craRijndael_256;
-    Db.FSilentMode = true;
-    Db.Open();
+    auto Db = test::OpenTarget(TArea::Contributions, File, false);
     TVLTTable T;
-    T.SetDatabaseName("TamperCont");
+    T.SetDatabaseName(Db->DatabaseName());
     T.SetTableName("Servs");
     T.Open();
     for (T.First(); !T.Eof(); T.Next())
@@ -325,7 +290,7 @@ TEST_F(ContributionsConversionTest, VerificationFindsAGiftWhoseServiceLostItsNam
         break;
       }
     T.Close();
-    Db.Close();
+    Db->Close();
   }
   const TAreaCheck R = VerifyContributions(F, File, ReadLogLines(F + "/Conversion_Log.txt"));
   EXPECT_FALSE(R.Clean());

@@ -21,6 +21,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
 #include "tests/app/FakeUI.h"
+#include "tests/app/TargetTestUtil.h"
 #include "tests/app/TestDirs.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tools/BackupGenerator.h"
@@ -174,20 +175,6 @@ std::vector<TRow> ExpectedRows(const std::string& Dir, const TTargetTable& Table
   return Out;
 }
 
-// Opens a converted database with its password under a name of its own.
-std::unique_ptr<TVLTDatabase> OpenTarget(const TTargetDatabase& D, const std::string& File) {
-  static int Serial = 0;
-  auto Db = std::make_unique<TVLTDatabase>();
-  Db->SetDatabaseName("Check" + std::to_string(++Serial));
-  Db->SetDatabaseFileName(File);
-  Db->FPassword = D.Password;
-  Db->FCryptoAlgorithm = craRijndael_256;
-  Db->FSilentMode = true;
-  Db->FReadOnly = true;
-  Db->Open();
-  return Db;
-}
-
 // A string column keeps a positive size of its list; every other column is stored with 20.
 bool SameIndexSizes(const std::string& Stored, const TTargetIndex& I,
                     const std::vector<TTargetField>& Fields) {
@@ -215,7 +202,7 @@ std::map<std::string, int> CheckDatabase(TArea Area, const std::string& Dir,
   std::map<std::string, int> Repeats;
   const TTargetDatabase& D = TargetDatabase(Area);
   SCOPED_TRACE(File);
-  auto Db = OpenTarget(D, File);
+  auto Db = test::OpenTarget(Area, File);
   std::vector<std::string> Tables;
   Db->GetTablesList(Tables);
   for (const TTargetTable& T : D.Tables) {
@@ -360,7 +347,7 @@ TEST_F(TableCopyConversionTest, GeneratedBackupsConvertExactly) {
 
   // The check-schedule flags: t = 0 keeps the low ten bits plus 6144 for bit 10; t = 1 keeps f.
   {
-    auto Db = OpenTarget(TargetDatabase(TArea::ChkSch), Chk + "/Schedule.vlt");
+    auto Db = test::OpenTarget(TArea::ChkSch, Chk + "/Schedule.vlt");
     TVLTTable T;
     T.SetDatabaseName(Db->DatabaseName());
     T.SetTableName("Schedule");
@@ -578,7 +565,7 @@ TEST(TableCopyBadInput, UnexpectedLayoutsAndUnconvertibleValuesAreLoggedAndTheRe
   EXPECT_EQ(ReadFile(J + "/Conversion_Log_PR.txt"),
             Crlf({"Convert " + J, "Error Writing Record: DedTEx: x7, 9, ",
                   "Error Opening Table: EMPDATA.DB", "Conversion Complete"}));
-  auto Db = OpenTarget(TargetDatabase(TArea::Payroll), J + "/Payroll.vlt");
+  auto Db = test::OpenTarget(TArea::Payroll, J + "/Payroll.vlt");
   TVLTTable T;
   T.SetDatabaseName(Db->DatabaseName());
   T.SetTableName("DedTEx");
@@ -623,7 +610,7 @@ TEST(TableCopyBadInput, TextLongerThanItsTargetFieldIsCutToTheFieldSize) {
     C.ConvertData(Dir.Path());
   }
   EXPECT_EQ(ReadFile(J + "/Conversion_Log_PR.txt"), Crlf({"Convert " + J, "Conversion Complete"}));
-  auto Db = OpenTarget(TargetDatabase(TArea::Payroll), J + "/Payroll.vlt");
+  auto Db = test::OpenTarget(TArea::Payroll, J + "/Payroll.vlt");
   TVLTTable D;
   D.SetDatabaseName(Db->DatabaseName());
   D.SetTableName("Deducts");
@@ -657,15 +644,9 @@ TEST(TableCopyVerification, FindsChangedMissingAndExtraRows) {
   const std::vector<std::string> Log = ReadLogLines(Chk + "/Conversion_Log_ChkSch.txt");
   {
     // Tamper with the database as a second writer would.
-    TVLTDatabase Db;
-    Db.SetDatabaseName("Tamper");
-    Db.SetDatabaseFileName(File);
-    Db.FPassword = TargetDatabase(TArea::ChkSch).Password;
-    Db.FCryptoAlgorithm = craRijndael_256;
-    Db.FSilentMode = true;
-    Db.Open();
+    auto Db = test::OpenTarget(TArea::ChkSch, File, false);
     TVLTTable T;
-    T.SetDatabaseName("Tamper");
+    T.SetDatabaseName(Db->DatabaseName());
     T.SetTableName("Schedule");
     T.SetIndexName("Main");
     T.Open();
@@ -680,7 +661,7 @@ TEST(TableCopyVerification, FindsChangedMissingAndExtraRows) {
     T.FieldByName("num").SetAsInteger(1);
     T.Post();
     T.Close();
-    Db.Close();
+    Db->Close();
   }
   const TAreaCheck R = VerifyCopyArea(TArea::ChkSch, Chk, File, Log);
   ASSERT_EQ(R.Tables.size(), 1u);
