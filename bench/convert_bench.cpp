@@ -7,6 +7,9 @@
 // BM_ConvertContributions: 8,000 contributors, 200,000 gifts, 40 services and 20 funds; Arg(1)
 // has a quarter of the services and funds share numbers, Arg(0) none, so that the cost of the
 // renumbering shows. Counters gifts_per_s and peak_rss_MB.
+// BM_SqliteJournalPeer: the peer. The same journal's payroll and ledger source rows loaded into
+// SQLite (tables with the same primary keys, WITHOUT ROWID, the areas' page sizes, 4096 rows
+// per transaction, no encryption), read from the same Paradox reader, in a child process.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,8 +24,15 @@
 #include <vector>
 
 #include "app/Conversion.h"
+#include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
+#include "app/TableCopy.h"
+#include "app/TargetCatalogue.h"
 #include "tools/BackupGenerator.h"
+
+#if VLT_BENCH_SQLITE
+#include <sqlite3.h>
+#endif
 
 namespace {
 
@@ -55,7 +65,8 @@ class TTimedConverter : public TConverter {
 
  protected:
   bool ConvertContributions() override {
-    return Timed(ContributionsSeconds, [&] { return TConverter::ConvertContributions() ? 1 : 0; }) != 0;
+    return Timed(ContributionsSeconds,
+                 [&] { return TConverter::ConvertContributions() ? 1 : 0; }) != 0;
   }
 
  private:
@@ -231,5 +242,139 @@ BENCHMARK(BM_ConvertContributions)
     ->Unit(benchmark::kSecond)
     ->Iterations(2)
     ->UseRealTime();
+
+#if VLT_BENCH_SQLITE
+// Loads Area's source rows from Folder into a new SQLite database File; returns the rows loaded.
+int64_t LoadIntoSqlite(TArea Area, const std::string& Folder, const std::string& File) {
+  sqlite3* Db = nullptr;
+  if (sqlite3_open(File.c_str(), &Db) != SQLITE_OK) std::abort();
+  const std::string PageSize = std::to_string(TargetDatabase(Area).PageSize);
+  sqlite3_exec(Db, ("PRAGMA page_size=" + PageSize).c_str(), nullptr, nullptr, nullptr);
+  int64_t Rows = 0;
+  for (const TCopyPair& Pair : CopyPairsOf(Area)) {
+    const TTargetTable& T = TargetDatabase(Area).Table(Pair.TargetTable);
+    const std::vector<TTargetField> Fields = T.Fields();
+    std::string Create = "CREATE TABLE \"" + std::string(T.Name) + "\" (",
+                Insert = "INSERT OR IGNORE INTO \"" + std::string(T.Name) + "\" VALUES (";
+    for (size_t I = 0; I < Fields.size(); ++I) {
+      const bool Text =
+          Fields[I].Type == TTargetType::String || Fields[I].Type == TTargetType::Memo;
+      const bool Real =
+          Fields[I].Type == TTargetType::Double || Fields[I].Type == TTargetType::Currency;
+      Create += (I ? ", \"" : "\"") + Fields[I].Name + "\" " +
+                (Text   ? "TEXT"
+                 : Real ? "REAL"
+                        : "INTEGER");
+      Insert += I ? ", ?" : "?";
+    }
+    bool Keyed = false;
+    for (const TTargetIndex& X : T.Indexes)
+      if (X.Options & 1) {
+        std::string Key = X.Fields;
+        for (char& C : Key)
+          if (C == ';') C = ',';
+        Create += ", PRIMARY KEY (" + Key + ")";
+        Keyed = true;
+      }
+    Create += Keyed ? ") WITHOUT ROWID" : ")";
+    if (sqlite3_exec(Db, Create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+    sqlite3_stmt* Stmt = nullptr;
+    sqlite3_prepare_v2(Db, (Insert + ")").c_str(), -1, &Stmt, nullptr);
+    if (FindFileNoCase(Folder, Pair.SourceTable).empty()) continue;
+    TParadoxTable S;
+    S.SetDatabaseName(Folder);
+    S.SetTableName(Pair.SourceTable);
+    S.SetReadOnly(true);
+    S.SetIndexFieldNames(Pair.IndexFieldNames);
+    S.Open();
+    std::vector<std::string> Names;
+    for (const TTargetField& F : Fields) Names.push_back(F.Name);
+    std::vector<TParadoxField*> From;
+    for (const std::string& N : SourceFieldNames(Pair, Names)) From.push_back(&S.FieldByName(N));
+    sqlite3_exec(Db, "BEGIN", nullptr, nullptr, nullptr);
+    int InBatch = 0;
+    for (S.First(); !S.Eof(); S.Next()) {
+      if (From[0]->IsNull()) continue;
+      for (size_t I = 0; I < From.size(); ++I) {
+        const TParadoxValue V = From[I]->AsVariant();
+        const int P = static_cast<int>(I) + 1;
+        switch (V.Kind) {
+          case TParadoxValue::vkNull:
+            sqlite3_bind_null(Stmt, P);
+            break;
+          case TParadoxValue::vkFloat:
+          case TParadoxValue::vkCurrency:
+          case TParadoxValue::vkDateTime:
+            sqlite3_bind_double(Stmt, P, V.Float);
+            break;
+          case TParadoxValue::vkString:
+          case TParadoxValue::vkBytes:
+            sqlite3_bind_text(Stmt, P, V.Str.data(), static_cast<int>(V.Str.size()),
+                              SQLITE_TRANSIENT);
+            break;
+          default:
+            sqlite3_bind_int64(Stmt, P, V.Int);
+            break;
+        }
+      }
+      sqlite3_step(Stmt);
+      sqlite3_reset(Stmt);
+      ++Rows;
+      if (++InBatch == 4096) {
+        sqlite3_exec(Db, "COMMIT; BEGIN", nullptr, nullptr, nullptr);
+        InBatch = 0;
+      }
+    }
+    sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_finalize(Stmt);
+    S.Close();
+  }
+  sqlite3_close(Db);
+  return Rows;
+}
+
+void BM_SqliteJournalPeer(benchmark::State& State) {
+  vlt::tools::TBackupGenOptions O;
+  O.Employees = 150;
+  O.Periods = 52;
+  O.Transactions = 100000;
+  O.Payees = 2000;
+  std::vector<int64_t> Unused;
+  const std::string Template = Generate(
+      "peer", O, "2012jrnl.bkp", [](const std::string&) { return std::vector<int64_t>{0}; },
+      Unused);
+  const std::string J = Template + "/2012jrnl.bkp";
+  double PeakMB = 0;
+  int64_t Rows = 0;
+  for (auto _ : State) {
+    State.PauseTiming();
+    std::filesystem::remove(Template + "/payroll.sqlite");
+    std::filesystem::remove(Template + "/ledger.sqlite");
+    int Pipe[2];
+    if (::pipe(Pipe) != 0) std::abort();
+    State.ResumeTiming();
+    const pid_t Child = ::fork();
+    if (Child == 0) {
+      ::close(Pipe[0]);
+      const int64_t N = LoadIntoSqlite(TArea::Payroll, J, Template + "/payroll.sqlite") +
+                        LoadIntoSqlite(TArea::Ledger, J, Template + "/ledger.sqlite");
+      ::_exit(::write(Pipe[1], &N, sizeof N) == sizeof N ? 0 : 1);
+    }
+    ::close(Pipe[1]);
+    if (::read(Pipe[0], &Rows, sizeof Rows) != sizeof Rows) std::abort();
+    ::close(Pipe[0]);
+    rusage Usage{};
+    int Status = 0;
+    ::wait4(Child, &Status, 0, &Usage);
+    PeakMB = std::max(PeakMB, Usage.ru_maxrss / 1024.0);
+  }
+  std::filesystem::remove_all(Template);
+  State.counters["rows"] = static_cast<double>(Rows);
+  State.counters["rows_per_s"] =
+      benchmark::Counter(static_cast<double>(Rows), benchmark::Counter::kIsIterationInvariantRate);
+  State.counters["peak_rss_MB"] = PeakMB;
+}
+BENCHMARK(BM_SqliteJournalPeer)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+#endif
 
 }  // namespace
