@@ -2,6 +2,7 @@
 // Growth is geometric; AllocBy and MaxAllocBy are kept as hints for callers that size it up front.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,10 @@ class TVLTIntegerArray {
   // REQUIRES: 0 <= ItemNo <= ItemCount().
   void Insert(int32_t ItemNo, int32_t Value);
   void Delete(int32_t ItemNo);
+  // Drops the first N items (all of them when N >= ItemCount()).
+  void DeleteFirst(int32_t N) {
+    FItems.erase(FItems.begin(), FItems.begin() + std::clamp<ptrdiff_t>(N, 0, ItemCount()));
+  }
   // Moves one item so that it ends at NewItemNo; the items between shift by one.
   void MoveTo(int32_t ItemNo, int32_t NewItemNo);
   void CopyTo(TVLTIntegerArray& Dest) const { Dest.FItems = FItems; }

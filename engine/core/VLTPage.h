@@ -82,6 +82,7 @@ class TVLTPage {
 
  private:
   friend class TVLTPageManager;
+  friend class TVLTSortedPageList;
 
   TVLTPageManager* LPageManager;
   TVLTPageNo FPageNo = kNoPage;
@@ -94,6 +95,9 @@ class TVLTPage {
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
   bool FDropped = false;  // its page number was freed while somebody still used it
+  // The use chain of the list the page is in (see TVLTSortedPageList).
+  TVLTPage* FLRUPrev = nullptr;
+  TVLTPage* FLRUNext = nullptr;
   std::vector<TVLTPageTableStateInfo> FTableStates;  // indexed by session id + 2
 };
 

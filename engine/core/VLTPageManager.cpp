@@ -246,28 +246,40 @@ void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
   // leaves half a commit behind.
   CheckDirtyPages(Info);
   // Each step is taken off its list once done, so that a failure leaves exactly the rest
-  // pending and a retried commit does not repeat finished steps.
-  while (Info.RemovedPageNumbers.ItemCount() > 0) {
-    TVLTPageNo PageNo = Info.RemovedPageNumbers[0];
-    InternalRemovePage(PageNo);
-    Info.RemovedPageNumbers.Delete(0);
-    if (TVLTPage* P = Info.DirtyPages.Find(PageNo)) {
-      Info.DirtyPages.Delete(PageNo);
-      DisposePage(P, true);
+  // pending and a retried commit does not repeat finished steps. The lists are walked once and
+  // their finished prefix dropped in one move (also on failure).
+  int32_t Removed = 0;
+  try {
+    for (; Removed < Info.RemovedPageNumbers.ItemCount(); ++Removed) {
+      TVLTPageNo PageNo = Info.RemovedPageNumbers[Removed];
+      InternalRemovePage(PageNo);
+      if (TVLTPage* P = Info.DirtyPages.Find(PageNo)) {
+        Info.DirtyPages.Delete(PageNo);
+        DisposePage(P, true);
+      }
+      if (TVLTPage* P = FSharedPages.Find(PageNo)) {
+        FSharedPages.Delete(PageNo);
+        DisposePage(P, true);
+      }
     }
-    if (TVLTPage* P = FSharedPages.Find(PageNo)) {
-      FSharedPages.Delete(PageNo);
-      DisposePage(P, true);
-    }
+  } catch (...) {
+    Info.RemovedPageNumbers.DeleteFirst(Removed);
+    throw;
   }
+  Info.RemovedPageNumbers.Clear();
   Info.AddedPageNumbers.Clear();
-  while (Info.DirtyPages.Count() > 0) {
-    TVLTPage* P = Info.DirtyPages.Items(0);
-    InternalWritePage(P);
-    P->FIsDirty = false;
-    Info.DirtyPages.Delete(P->FPageNo);
-    P->FParentList = nullptr;
-    CacheCommittedPage(P);
+  int32_t Written = 0;
+  try {
+    for (; Written < Info.DirtyPages.Count(); ++Written) {
+      TVLTPage* P = Info.DirtyPages.Items(Written);
+      InternalWritePage(P);
+      P->FIsDirty = false;
+      P->FParentList = nullptr;
+      CacheCommittedPage(P);
+    }
+  } catch (...) {
+    Info.DirtyPages.DeleteFirst(Written);
+    throw;
   }
   Info.DirtyPages.Clear();
 }
@@ -296,10 +308,15 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
   }
   for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) delete Info.DirtyPages.Items(I);
   Info.DirtyPages.Clear();
-  while (Info.AddedPageNumbers.ItemCount() > 0) {
-    InternalRemovePage(Info.AddedPageNumbers[0]);
-    Info.AddedPageNumbers.Delete(0);
+  int32_t Freed = 0;
+  try {
+    for (; Freed < Info.AddedPageNumbers.ItemCount(); ++Freed)
+      InternalRemovePage(Info.AddedPageNumbers[Freed]);
+  } catch (...) {
+    Info.AddedPageNumbers.DeleteFirst(Freed);
+    throw;
   }
+  Info.AddedPageNumbers.Clear();
   Info.RemovedPageNumbers.Clear();
 }
 

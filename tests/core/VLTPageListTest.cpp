@@ -126,5 +126,56 @@ TEST(TVLTSortedPageList, ManyInsertsAndDeletesStaySorted) {
   for (TVLTPageNo No : K) ASSERT_EQ(No % 2, 1);
 }
 
+TEST(TVLTSortedPageList, LRUWalkSurvivesDeletesUsesAndInsertsOfTheWalkedPages) {
+  // The cache evicts while it walks: the page just found is deleted, others are used or
+  // added. The walk must still answer by stamp order, and the use chain stay whole.
+  Pages P;
+  TVLTSortedPageList L;
+  std::vector<TVLTPage*> Pg;
+  for (TVLTPageNo No = 0; No < 6; ++No) {
+    Pg.push_back(P.Make(No * 10));
+    L.Insert(Pg.back());
+  }
+  L.UpdateLRU(Pg[0]);  // use order: 10 20 30 40 50 0
+  std::vector<TVLTPageNo> Walk;
+  for (TVLTPage* X = L.FirstByLRU(); X; X = L.NextByLRU()) {
+    Walk.push_back(X->PageNo());
+    if (X->PageNo() == 10) L.Delete(10);         // the page found
+    if (X->PageNo() == 20) L.UpdateLRU(Pg[3]);   // 30 moves behind 0
+    if (X->PageNo() == 40) L.Insert(P.Make(5));  // newest of all
+    L.CheckInvariants();
+  }
+  EXPECT_EQ(Walk, (std::vector<TVLTPageNo>{10, 20, 40, 50, 0, 30, 5}));
+  EXPECT_EQ(L.NextByLRU(), nullptr);
+  L.Insert(P.Make(7));  // a walk at its end goes on with a page used later
+  EXPECT_EQ(L.NextByLRU()->PageNo(), 7);
+}
+
+TEST(TVLTSortedPageList, DeleteFirstKeepsTheRestInUseOrder) {
+  Pages P;
+  TVLTSortedPageList L;
+  std::vector<TVLTPage*> Pg;
+  for (TVLTPageNo No = 0; No < 5; ++No) {
+    Pg.push_back(P.Make(No));
+    L.Insert(Pg.back());
+  }
+  L.UpdateLRU(Pg[3]);
+  L.UpdateLRU(Pg[2]);
+  // The dropped pages go to another list, which rewrites their chain links.
+  TVLTSortedPageList Other;
+  Other.Insert(Pg[0]);
+  Other.Insert(Pg[1]);
+  L.DeleteFirst(2);
+  L.CheckInvariants();
+  Other.CheckInvariants();
+  EXPECT_EQ(Keys(L), (std::vector<TVLTPageNo>{2, 3, 4}));
+  std::vector<TVLTPageNo> Walk;
+  for (TVLTPage* X = L.FirstByLRU(); X; X = L.NextByLRU()) Walk.push_back(X->PageNo());
+  EXPECT_EQ(Walk, (std::vector<TVLTPageNo>{4, 3, 2}));
+  L.DeleteFirst(99);
+  EXPECT_EQ(L.Count(), 0);
+  EXPECT_EQ(L.FirstByLRU(), nullptr);
+}
+
 }  // namespace
 }  // namespace vlt
