@@ -104,12 +104,16 @@ TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
   }
 }
 
-void TConverter::Count(TArea Area, int32_t Result) {
+void TConverter::Count(TArea Area, const std::function<int32_t()>& Convert) {
+  const TStopwatch Watch;
+  const int32_t Result = Convert();
+  const double Seconds = Watch.Seconds();
   FConvertedCount += Result;
   if (Result != 1 || !FVerify) return;
   const std::string Target = AreaTargetFile(Area, FBackupDir), Log = AreaLogFile(Area, FBackupDir);
   FReport->Areas.push_back(VerifyCopyArea(Area, FBackupDir, JoinPath(FBackupDir, Target),
                                           ReadLogLines(JoinPath(FBackupDir, Log)), FCheckTables));
+  FReport->Areas.back().ConvertSeconds = Seconds;
 }
 
 TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
@@ -132,19 +136,24 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   for (const std::string& Folder : Backups) {
     if (FConversionError > 0) break;
     FBackupDir = ExcludeTrailingPathDelimiter(Folder);
+    const TStopwatch Watch;
     const bool Counted = ConvertContributions();
+    const double Seconds = Watch.Seconds();
     if (Counted) ++FConvertedCount;
     WriteLog(AreaInfo(TArea::Contributions).LogFile);
     if (Counted && FVerify &&
-        FileExists(JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile)))
+        FileExists(JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile))) {
       FReport->Areas.push_back(VerifyContributions(
-          FBackupDir, JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile), FLog));
+          FBackupDir, JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile), FLog,
+          FCheckTables));
+      FReport->Areas.back().ConvertSeconds = Seconds;
+    }
     FLog.clear();
     if (FConversionError == 0) {
-      Count(TArea::Payroll, ConvertPayroll());
-      Count(TArea::ChkSch, ConvertChkSch());
-      Count(TArea::Loans, ConvertLoans());
-      Count(TArea::Ledger, ConvertLedger());
+      Count(TArea::Payroll, [&] { return ConvertPayroll(); });
+      Count(TArea::ChkSch, [&] { return ConvertChkSch(); });
+      Count(TArea::Loans, [&] { return ConvertLoans(); });
+      Count(TArea::Ledger, [&] { return ConvertLedger(); });
     }
   }
   for (const auto& [Folder, Hashes] : Before)

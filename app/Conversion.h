@@ -132,7 +132,8 @@ class TConverter {
 
   TRunOutcome RunFolders(const std::string& FolderText);
   // Adds an area to the converted count; a table-copy area that converted is verified.
-  void Count(TArea Area, int32_t Result);
+  // Runs one area's conversion, counts it and verifies what it wrote.
+  void Count(TArea Area, const std::function<int32_t()>& Convert);
 
   // The skeleton of the table-copy areas (after the folder and source conditions held): the
   // bar's range and step, the database component's settings, Body inside one error handler,
@@ -159,7 +160,7 @@ class TConverter {
   std::vector<std::string> FLog;
   std::unique_ptr<TTargetComponents> FTargets;
   bool FVerify = true;
-  bool FCheckTables = false;
+  bool FCheckTables = true;
   std::unique_ptr<TRunReport> FReport;
 };
 

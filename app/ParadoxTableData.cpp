@@ -54,7 +54,9 @@ TParadoxTableData::TParadoxTableData(const std::string& Path)
     auto Rec = std::make_unique<TParadoxRecord>();
     Rec->Seq = FNextSeq++;
     Rec->Data = std::move(R);
-    FOrder.insert(Rec.get());
+    // A keyed table's blocks hold its records in key order, so the hint at the end makes
+    // loading linear; records out of order still land in their place.
+    FOrder.insert(FOrder.end(), Rec.get());
     FRecords.emplace(Rec->Seq, std::move(Rec));
   }
 }

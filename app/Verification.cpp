@@ -26,6 +26,7 @@
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTTypes.h"
+#include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/expr/VLTLocale.h"
 
@@ -217,6 +218,9 @@ void CheckTable(TVLTDatabase& Db, const TCopyPair& Pair, const std::string& Fold
 void CheckTables(TVLTDatabase& Db, std::vector<std::string>& Problems) {
   std::vector<std::string> Tables;
   Db.GetTablesList(Tables);
+  // The page headers are read once for all the tables.
+  std::vector<TVLTDiskPageHeader> Headers;
+  bool HaveHeaders = false;
   for (const std::string& Name : Tables) {
     try {
       TVLTLocalCursor C;
@@ -227,8 +231,13 @@ void CheckTables(TVLTDatabase& Db, std::vector<std::string>& Problems) {
       C.InternalInitFieldDefs();
       auto* Data = dynamic_cast<TVLTDiskTableData*>(C.TableData());
       if (!Data) continue;
+      if (!HaveHeaders)
+        if (auto* PM = dynamic_cast<TVLTDiskPageManager*>(Data->PageManager())) {
+          PM->ReadPageHeaders(Headers);
+          HaveHeaders = true;
+        }
       std::vector<std::string> List;
-      Data->CheckTable(Db.Handle()->SessionID, List);
+      Data->CheckTable(Db.Handle()->SessionID, List, HaveHeaders ? &Headers : nullptr);
       for (const std::string& P : List) Problems.push_back(Name + ": " + P);
     } catch (const std::exception& E) {
       Problems.push_back(Name + ": cannot be checked: " + E.what());
@@ -275,6 +284,7 @@ bool TAreaCheck::Clean() const {
 TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
                           const std::vector<std::string>& Log, bool CheckEngine) {
   static int Serial = 0;
+  const TStopwatch Watch;
   TAreaCheck R;
   R.Area = Area;
   R.Folder = Folder;
@@ -291,6 +301,7 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
     Db->Open();
   } catch (const std::exception& E) {
     R.Problems.push_back(File + ": " + E.what());
+    R.VerifySeconds = Watch.Seconds();
     return R;
   }
   std::vector<std::string> Tables;
@@ -314,6 +325,7 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
     Db->Close();
   } catch (...) {
   }
+  R.VerifySeconds = Watch.Seconds();
   return R;
 }
 
@@ -356,7 +368,16 @@ std::string FormatRunReport(const TRunReport& Report) {
   char Line[256];
   for (const TAreaCheck& A : Report.Areas) {
     Out += A.Folder + ": " + kAreaNames[static_cast<size_t>(A.Area)] + " -> " +
-           ExtractFileName(A.Database) + "\n";
+           ExtractFileName(A.Database);
+    if (A.ConvertSeconds >= 0) {
+      std::snprintf(Line, sizeof Line, " (converted in %.1f s, verified in %.1f s)",
+                    A.ConvertSeconds, A.VerifySeconds);
+      Out += Line;
+    } else {
+      std::snprintf(Line, sizeof Line, " (verified in %.1f s)", A.VerifySeconds);
+      Out += Line;
+    }
+    Out += "\n";
     std::snprintf(Line, sizeof Line, "  %-12s %8s %8s %8s %8s %8s %8s\n", "table", "read",
                   "skipped", "rejected", "written", "verified", "mismatch");
     Out += Line;
@@ -456,6 +477,7 @@ bool NameMatches(const std::set<std::string>& Names, const std::string& Target,
 TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
                                const std::vector<std::string>& Log, bool CheckEngine) {
   static int Serial = 0;
+  const TStopwatch Watch;
   TAreaCheck R;
   R.Area = TArea::Contributions;
   R.Folder = Folder;
@@ -502,6 +524,12 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
             if (L.rfind(Known, 0) == 0) return false;
           return true;
         });
+    // The source is opened once (opening orders the whole table) and walked once per part.
+    TParadoxTable S;
+    S.SetDatabaseName(Folder);
+    S.SetTableName("contname.db");
+    S.SetReadOnly(true);
+    S.Open();
     for (const TPart& Part : Parts) {
       TTableCheck C;
       C.Table = Part.Target;
@@ -512,11 +540,6 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
       }
       std::map<std::string, int32_t> Sizes;
       for (const TTargetField& F : Catalogue.Table(Part.Target).Fields()) Sizes[F.Name] = F.Size;
-      TParadoxTable S;
-      S.SetDatabaseName(Folder);
-      S.SetTableName("contname.db");
-      S.SetReadOnly(true);
-      S.Open();
       for (S.First(); !S.Eof(); S.Next()) {
         ++C.Read;
         const std::string Num =
@@ -602,18 +625,20 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
       S.SetTableName("contfile.db");
       S.SetReadOnly(true);
       S.Open();
+      TParadoxField &SDate = S.FieldByName("CDate"), &SNum = S.FieldByName("Num"),
+                    &SAmount = S.FieldByName("Amount"), &SEntry = S.FieldByName("Entrynum"),
+                    &SService = S.FieldByName("Service"), &SFund = S.FieldByName("Fund");
       for (S.First(); !S.Eof(); S.Next()) {
         ++Gifts.Read;
-        auto Field = [&](const char* N, TVLTDataSetFieldType T) {
-          return Canonical(T, 0, SourceVariant(S.FieldByName(N).AsVariant()));
+        auto Field = [&](TParadoxField& F, TVLTDataSetFieldType T) {
+          return Canonical(T, 0, SourceVariant(F.AsVariant()));
         };
-        const int32_t E = S.FieldByName("Entrynum").AsInteger();
-        const std::string Key = Field("CDate", vlt::ftDate) + "|" + Field("Num", vlt::ftInteger) +
-                                "|" + Field("Amount", vlt::ftCurrency) + "|" +
+        const int32_t E = SEntry.AsInteger();
+        const std::string Key = Field(SDate, vlt::ftDate) + "|" + Field(SNum, vlt::ftInteger) +
+                                "|" + Field(SAmount, vlt::ftCurrency) + "|" +
                                 std::to_string(SplitEntrynum(E)) + "|" +
                                 std::to_string(SplitChkNum(E));
-        const int64_t H = S.FieldByName("Service").AsInteger(),
-                      Fd = S.FieldByName("Fund").AsInteger();
+        const int64_t H = SService.AsInteger(), Fd = SFund.AsInteger();
         auto Range = Target.equal_range(Key);
         if (Range.first == Range.second) {
           ++Missing;
@@ -654,6 +679,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
   } catch (const std::exception& E) {
     R.Problems.push_back(File + ": " + E.what());
   }
+  R.VerifySeconds = Watch.Seconds();
   return R;
 }
 
@@ -691,6 +717,18 @@ std::string Json(const std::string& S) {
   return Out + "\"";
 }
 
+// The area's times, as JSON members after a comma.
+std::string Seconds(const TAreaCheck& C) {
+  char Buf[96];
+  std::string Out;
+  if (C.ConvertSeconds >= 0) {
+    std::snprintf(Buf, sizeof Buf, ", \"convert_seconds\": %.3f", C.ConvertSeconds);
+    Out += Buf;
+  }
+  std::snprintf(Buf, sizeof Buf, ", \"verify_seconds\": %.3f", C.VerifySeconds);
+  return Out + Buf;
+}
+
 std::string JsonList(const std::vector<std::string>& Items) {
   std::string Out = "[";
   for (size_t I = 0; I < Items.size(); ++I) Out += (I ? ", " : "") + Json(Items[I]);
@@ -707,7 +745,7 @@ std::string RunReportJson(const TRunReport& R) {
     const TAreaCheck& C = R.Areas[A];
     Out += std::string(A ? "," : "") + "\n    {\"folder\": " + Json(C.Folder) + ", \"area\": \"" +
            kAreaKeys[static_cast<size_t>(C.Area)] + "\", \"database\": " + Json(C.Database) +
-           ", \"clean\": " + (C.Clean() ? "true" : "false") +
+           ", \"clean\": " + (C.Clean() ? "true" : "false") + Seconds(C) +
            ", \"problems\": " + JsonList(C.Problems) + ", \"tables\": [";
     for (size_t T = 0; T < C.Tables.size(); ++T) {
       const TTableCheck& X = C.Tables[T];

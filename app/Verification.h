@@ -9,6 +9,7 @@
 // as a mismatch.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -29,11 +30,24 @@ struct TTableCheck {
   std::vector<std::string> Mismatches;  // "record <key>: <field> is <x>, the source gives <y>"
 };
 
+// Wall time since construction.
+class TStopwatch {
+ public:
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+};
+
 struct TAreaCheck {
   TArea Area = TArea::Payroll;
   std::string Folder, Database;
   std::vector<TTableCheck> Tables;
   std::vector<std::string> Problems;  // the database or a table that could not be read
+  double ConvertSeconds = -1;         // the area's conversion; < 0 when not converted in this run
+  double VerifySeconds = 0;           // the comparison and the table check
   bool Clean() const;
 };
 

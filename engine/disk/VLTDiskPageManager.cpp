@@ -1,5 +1,6 @@
 #include "engine/disk/VLTDiskPageManager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -400,6 +401,28 @@ void TVLTDiskPageManager::ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16
     throw EVLTException(10476, "Error - invalid page offset = %d, page size = %d",
                         {int64_t{Offset} + Count, int64_t{PageSize()}});
   FDatabaseFile->ReadBuffer(Buffer, Count, PagePosition(PageNo) + Offset, 10474);
+}
+
+void TVLTDiskPageManager::ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Headers) {
+  const int32_t Count = PageCount();
+  Headers.assign(static_cast<size_t>(std::max(Count, 0)), TVLTDiskPageHeader{});
+  const int32_t PerBlock = std::max(1, (1 << 20) / PageSize());
+  std::vector<uint8_t> Block(static_cast<size_t>(PerBlock) * PageSize());
+  for (int32_t First = 0; First < Count; First += PerBlock) {
+    const int32_t N = std::min(PerBlock, Count - First);
+    const size_t Bytes = static_cast<size_t>(N) * PageSize();
+    if (!FDatabaseFile->ReadBuffer(Block.data(), Bytes, PagePosition(First))) {
+      // A short file: take page by page what is there.
+      for (int32_t I = 0; I < N; ++I)
+        if (!FDatabaseFile->ReadBuffer(&Headers[static_cast<size_t>(First + I)],
+                                       sizeof(TVLTDiskPageHeader), PagePosition(First + I)))
+          Headers[static_cast<size_t>(First + I)] = TVLTDiskPageHeader{};
+      continue;
+    }
+    for (int32_t I = 0; I < N; ++I)
+      std::memcpy(&Headers[static_cast<size_t>(First + I)],
+                  Block.data() + static_cast<size_t>(I) * PageSize(), sizeof(TVLTDiskPageHeader));
+  }
 }
 
 void TVLTDiskPageManager::WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset,

@@ -43,6 +43,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/core/VLTPageManager.h"
 #include "engine/disk/VLTDatabaseFile.h"
@@ -92,6 +93,10 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // ---- direct page access (no cache, no encryption, no checksum) ----
   // Offset + Count above PageSize: 10476 (read) / 10477 (write); file errors 10474 / 10475.
   void ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
+  // The stored header of every page [0, PageCount()) as the file holds it (headers are never
+  // encrypted), read in large blocks past the cache: what checks scan instead of reading and
+  // decrypting every page. A page that cannot be read gets a zeroed header (no signature).
+  void ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Headers);
   void WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
   // Multi-user only: the State stored for the page; MaxInt on any failure or in single-user mode.
   int32_t InternalReadPageState(TVLTPageNo PageNo) override;

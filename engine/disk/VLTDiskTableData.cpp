@@ -851,7 +851,8 @@ bool TVLTDiskTableData::IsStoredPlainPage(TVLTSessionID SessionID, TVLTPageNo Pa
          (H.PageType == ptActiveSessionList || H.PageType == ptTableLocks);
 }
 
-void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems) {
+void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems,
+                                   const std::vector<TVLTDiskPageHeader>* Headers) {
   TTableLock L(*this);
   TVLTDiskRecordManager* RM = DiskRecordManager();
   if (!RM || !FIndexManager || !FFieldManager) {
@@ -867,15 +868,29 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
     }
   };
 
-  // Record pages found in the file, with their used slots.
+  // Record pages found in the file, with their used slots. The stored headers say which pages
+  // are the table's; only those are read through the cache (and the cipher). A page the session
+  // changed is judged by its own copy.
   std::map<TVLTPageNo, int32_t> Found;
   std::set<TVLTPageNo> BlobPages;
   Guard("scanning the record pages", [&] {
-    const int32_t Count = LDiskPageManager->PageCount();
+    std::vector<TVLTDiskPageHeader> Own;
+    if (!Headers) {
+      LDiskPageManager->ReadPageHeaders(Own);
+      Headers = &Own;
+    }
+    const TVLTSessionPageInfo* Info = LDiskPageManager->SessionInfo(SessionID);
+    const int32_t Count = static_cast<int32_t>(Headers->size());
     for (TVLTPageNo No = 1; No < Count; ++No) {
       if (LDiskPageManager->IsSystemPage(No)) continue;
+      const TVLTDiskPageHeader& Stored = (*Headers)[static_cast<size_t>(No)];
+      const bool Changed = Info && Info->DirtyPages.Find(No);
+      const bool Ours =
+          std::memcmp(Stored.Signature, kPageSignature, sizeof Stored.Signature) == 0 &&
+          Stored.ObjectID == FTableID &&
+          (Stored.PageType == ptTableRecord || Stored.PageType == ptTableBlob);
+      if (!Changed && !Ours) continue;
       if (!LDiskPageManager->FreeSpaceManager()->GetPageUsageFromPFS(No)) continue;
-      if (IsStoredPlainPage(SessionID, No)) continue;
       TVLTPage* Page = nullptr;
       try {
         Page = LDiskPageManager->GetPage(SessionID, No, ptAny);
@@ -944,48 +959,70 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
     for (const std::string& P : BlobProblems) Problem(P);
   }
 
-  // Every record exactly once in every index.
+  // Every record exactly once in every index: the records by a physical walk, once, against
+  // each index's references.
+  std::vector<TVLTPageItemID> Physical;
+  Guard("walking the records", [&] {
+    TVLTBuffer Record(static_cast<size_t>(RM->FRecordBufferSize));
+    TVLTNavigationInfo Phys;
+    Phys.GetRecordMode = grmNext;
+    Phys.FirstPosition = true;
+    Phys.RecordBuffer = Record.data();
+    for (;;) {
+      RM->GetRecordBuffer(SessionID, Phys);
+      if (Phys.GetRecordResult != grrOK) break;
+      if (static_cast<int64_t>(Physical.size()) >= RM->FRecordCount) break;
+      Physical.push_back(Phys.RecordID);
+    }
+    std::sort(Physical.begin(), Physical.end());
+  });
+  auto Shown = [](const TVLTPageItemID& R) {
+    return "(" + std::to_string(R.PageNo) + ", " + std::to_string(R.PageItemNo) + ")";
+  };
   TVLTIndexDefs& Defs = FIndexManager->IndexDefs();
   for (int32_t I = 0; I < Defs.Count(); ++I) {
     const TVLTIndexDef& Def = Defs[I];
     const std::string Name = "index " + Def.FName;
     Guard(Name, [&] {
       TVLTIndex& Index = FIndexManager->OpenIndex(Def.FObjectID);
-      if (auto* BTree = dynamic_cast<TVLTBTreeRecordIndex*>(&Index)) BTree->CheckIntegrity(SessionID);
-      TVLTBuffer Record(static_cast<size_t>(RM->FRecordBufferSize));
-      std::map<TVLTPageItemID, int> Seen;
-      int64_t Entries = 0;
-      TVLTNavigationInfo Nav;
-      Nav.IndexID = Def.FObjectID;
-      Nav.GetRecordMode = grmNext;
-      Nav.FirstPosition = true;
-      Nav.RecordBuffer = Record.data();
-      for (;;) {
-        Index.GetRecordBuffer(SessionID, Nav, RM->FTableState, nullptr);
-        if (Nav.GetRecordResult != grrOK) break;
-        ++Entries;
-        if (++Seen[Nav.RecordID] == 2)
-          Problem(Name + " holds record (" + std::to_string(Nav.RecordID.PageNo) + ", " +
-                  std::to_string(Nav.RecordID.PageItemNo) + ") more than once");
-        if (Entries > RM->FRecordCount + 1) break;  // a cycle; reported below
+      std::vector<TVLTPageItemID> Entries;
+      const auto Limit = static_cast<size_t>(std::max<int64_t>(RM->FRecordCount, 0) + 1);
+      if (auto* BTree = dynamic_cast<TVLTBTreeRecordIndex*>(&Index)) {
+        BTree->CheckIntegrity(SessionID);
+        BTree->Tree().ForEachEntry(
+            SessionID, [&](const uint8_t*, const uint8_t* Ref, const TVLTKeyPath&) {
+              Entries.push_back(TVLTPageItemID::LoadFrom(Ref));
+              return Entries.size() <= Limit;  // more would be a cycle; reported below
+            });
+      } else {
+        TVLTBuffer Record(static_cast<size_t>(RM->FRecordBufferSize));
+        TVLTNavigationInfo Nav;
+        Nav.IndexID = Def.FObjectID;
+        Nav.GetRecordMode = grmNext;
+        Nav.FirstPosition = true;
+        Nav.RecordBuffer = Record.data();
+        for (;;) {
+          Index.GetRecordBuffer(SessionID, Nav, RM->FTableState, nullptr);
+          if (Nav.GetRecordResult != grrOK || Entries.size() > Limit) break;
+          Entries.push_back(Nav.RecordID);
+        }
       }
-      if (Entries != RM->FRecordCount)
-        Problem(Name + " holds " + std::to_string(Entries) + " entries, the table " +
+      if (static_cast<int64_t>(Entries.size()) != RM->FRecordCount)
+        Problem(Name + " holds " + std::to_string(Entries.size()) + " entries, the table " +
                 std::to_string(RM->FRecordCount) + " records");
-      // Walk the records physically: each must be in the index.
-      TVLTNavigationInfo Phys;
-      Phys.GetRecordMode = grmNext;
-      Phys.FirstPosition = true;
-      Phys.RecordBuffer = Record.data();
-      int64_t Records = 0;
-      for (;;) {
-        RM->GetRecordBuffer(SessionID, Phys);
-        if (Phys.GetRecordResult != grrOK) break;
-        if (++Records > RM->FRecordCount) break;
-        if (!Seen.count(Phys.RecordID))
-          Problem(Name + " lacks record (" + std::to_string(Phys.RecordID.PageNo) + ", " +
-                  std::to_string(Phys.RecordID.PageItemNo) + ")");
-      }
+      std::sort(Entries.begin(), Entries.end());
+      for (size_t K = 1; K < Entries.size(); ++K)
+        if (Entries[K] == Entries[K - 1] && (K < 2 || !(Entries[K - 2] == Entries[K])))
+          Problem(Name + " holds record " + Shown(Entries[K]) + " more than once");
+      Entries.erase(std::unique(Entries.begin(), Entries.end()), Entries.end());
+      std::vector<TVLTPageItemID> Lacking, Stray;
+      std::set_difference(Physical.begin(), Physical.end(), Entries.begin(), Entries.end(),
+                          std::back_inserter(Lacking));
+      std::set_difference(Entries.begin(), Entries.end(), Physical.begin(), Physical.end(),
+                          std::back_inserter(Stray));
+      for (const TVLTPageItemID& R : Lacking) Problem(Name + " lacks record " + Shown(R));
+      for (const TVLTPageItemID& R : Stray)
+        Problem(Name + " refers to record " + Shown(R) + ", which the table does not hold");
     });
   }
 }

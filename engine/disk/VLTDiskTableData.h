@@ -139,7 +139,10 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   // index, every stored BLOB value readable and referred to once, no BLOB page left over. The pages of the session slots and table
   // lock slots, which an encrypted file stores plain, are passed over: they are never record
   // pages, and reading them through the cipher would report them as damaged.
-  void CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems);
+  // Headers: the file's page headers (TVLTDiskPageManager::ReadPageHeaders) when the caller
+  // checks several tables of one database; read here when absent.
+  void CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems,
+                  const std::vector<TVLTDiskPageHeader>* Headers = nullptr);
 
   // True (and the object may be freed) when no cursor has the table open.
   bool FreeIfNoCursorsConnected() const { return FCursorList.empty(); }

@@ -6,6 +6,24 @@ gen=${2:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+schema=$(cd "$(dirname "$0")/../../docs" && pwd)/report.schema.json
+
+# Validates a JSON report against the documented schema (python3-jsonschema).
+validate() {
+  local py
+  for py in python3 /usr/bin/python3; do
+    if "$py" -c 'import jsonschema' 2>/dev/null; then
+      "$py" - "$schema" "$1" <<'PY' || fail "report $1 does not match its schema"
+import json, sys, jsonschema
+schema, report = (json.load(open(p, encoding="utf-8")) for p in sys.argv[1:3])
+jsonschema.Draft202012Validator.check_schema(schema)
+jsonschema.validate(report, schema, cls=jsonschema.Draft202012Validator)
+PY
+      return
+    fi
+  done
+  fail "no python3 with jsonschema to validate $1 (scripts/install-deps installs it)"
+}
 
 # Empty folder: the message twice, exit 0.
 out=$("$bin" "$dir" 2>/dev/null); rc=$?
@@ -39,9 +57,12 @@ if [ -n "$gen" ]; then
   grep -q '^  DedTEx .* 0$' <<<"$out" || fail "generated backups: no summary: $out"
   [ ! -s "$dir/err" ] || fail "generated backups: stderr: $(cat "$dir/err")"
   grep -q '"clean": true' "$dir/report.json" || fail "report: not clean"
+  validate "$dir/report.json"
   before=$(cd "$dir/b" && find . -type f | sort | xargs sha256sum)
-  "$bin" --verify-only "$dir/b" >/dev/null 2>&1; rc=$?
+  "$bin" --verify-only --report "$dir/verify.json" "$dir/b" >/dev/null 2>&1; rc=$?
   [ $rc -eq 0 ] || fail "verify-only: exit $rc"
+  validate "$dir/verify.json"
+  grep -q '"convert_seconds"' "$dir/verify.json" && fail "verify-only report: conversion times"
   after=$(cd "$dir/b" && find . -type f | sort | xargs sha256sum)
   [ "$before" = "$after" ] || fail "verify-only changed the backups"
 fi
