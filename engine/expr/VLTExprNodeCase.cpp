@@ -92,7 +92,13 @@ TVLTVariant& TVLTExprNodeCase::GetDataValue() {
     if (!Chosen) Chosen = FElseResultExpression;
   }
   if (!Chosen) {
-    Value.Clear(Value.DataType() == bftUnknown ? bftSignedInt32 : Value.DataType());
+    // A null of the type the node announces (when the results have one).
+    TVLTBaseFieldType Type = bftSignedInt32;
+    try {
+      Type = GetDataType();
+    } catch (const EVLTException&) {
+    }
+    Value.Clear(Type);
     return Value;
   }
   Value.Assign(Chosen->GetDataValue(), true);
