@@ -38,8 +38,7 @@ void VLTInstallExprTableLink() {
   std::call_once(Once, [] {
     VLTSetExprTableOpener([](const std::string& SessionName, const std::string& DatabaseName,
                              const std::string& TableName, bool InMemory) {
-      return std::make_unique<TExprComponentTable>(SessionName, DatabaseName, TableName,
-                                                   InMemory);
+      return std::make_unique<TExprComponentTable>(SessionName, DatabaseName, TableName, InMemory);
     });
   });
 }

@@ -23,16 +23,16 @@ struct TElement {
 
 // Every element name; the tokenizer takes the longest that matches.
 constexpr std::array<TElement, 26> kElements = {{
-    {"YYYY", dfYYYY}, {"YY", dfYY},     {"YEAR", dfYEAR}, {"Q", dfQ},       {"MONTH", dfMONTH},
-    {"MON", dfMON},   {"MM", dfMM},     {"M", dfM},       {"RM", dfRM},     {"DDD", dfDDD},
-    {"DD", dfDD},     {"DAY", dfDAY},   {"DY", dfDY},     {"DW", dfDW},     {"D", dfD},
-    {"HH12", dfHH12}, {"HH24", dfHH24}, {"HH", dfHH},     {"H12", dfH12},   {"H24", dfH24},
-    {"H", dfH},       {"NN", dfNN},     {"N", dfN},       {"SS", dfSS},     {"S", dfS},
+    {"YYYY", dfYYYY}, {"YY", dfYY},     {"YEAR", dfYEAR}, {"Q", dfQ},     {"MONTH", dfMONTH},
+    {"MON", dfMON},   {"MM", dfMM},     {"M", dfM},       {"RM", dfRM},   {"DDD", dfDDD},
+    {"DD", dfDD},     {"DAY", dfDAY},   {"DY", dfDY},     {"DW", dfDW},   {"D", dfD},
+    {"HH12", dfHH12}, {"HH24", dfHH24}, {"HH", dfHH},     {"H12", dfH12}, {"H24", dfH24},
+    {"H", dfH},       {"NN", dfNN},     {"N", dfN},       {"SS", dfSS},   {"S", dfS},
     {"AMPM", dfAMPM},
 }};
 
-constexpr std::array<std::string_view, 12> kRomanMonths = {"I",   "II", "III", "IV", "V",  "VI",
-                                                           "VII", "VIII", "IX", "X", "XI", "XII"};
+constexpr std::array<std::string_view, 12> kRomanMonths = {"I",   "II",   "III", "IV", "V",  "VI",
+                                                           "VII", "VIII", "IX",  "X",  "XI", "XII"};
 
 char Upper(char C) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
@@ -183,37 +183,83 @@ std::string TDateFormater::ToString(const TVLTDateTime& DateTime) const {
   for (const TDateFormatToken& T : FDateFormat) {
     switch (T.TokenType) {
       case dfYYYY:
-      case dfYEAR: R += FourDigits(Year); break;
-      case dfYY: R += TwoDigits(((Year % 100) + 100) % 100); break;
-      case dfQ: R += std::to_string((Month - 1) / 3 + 1); break;
-      case dfMONTH: R += TVLTLocale::LongMonthName(Month); break;
-      case dfMON: R += TVLTLocale::ShortMonthName(Month); break;
-      case dfMM: R += TwoDigits(Month); break;
-      case dfM: R += std::to_string(Month); break;
-      case dfRM: R += kRomanMonths[static_cast<size_t>(Month - 1)]; break;
-      case dfDDD: R += TVLTLocale::ShortDayName(WeekDay); break;
-      case dfDAY: R += TVLTLocale::LongDayName(WeekDay); break;
-      case dfDD: R += TwoDigits(Day); break;
-      case dfD: R += std::to_string(Day); break;
+      case dfYEAR:
+        R += FourDigits(Year);
+        break;
+      case dfYY:
+        R += TwoDigits(((Year % 100) + 100) % 100);
+        break;
+      case dfQ:
+        R += std::to_string((Month - 1) / 3 + 1);
+        break;
+      case dfMONTH:
+        R += TVLTLocale::LongMonthName(Month);
+        break;
+      case dfMON:
+        R += TVLTLocale::ShortMonthName(Month);
+        break;
+      case dfMM:
+        R += TwoDigits(Month);
+        break;
+      case dfM:
+        R += std::to_string(Month);
+        break;
+      case dfRM:
+        R += kRomanMonths[static_cast<size_t>(Month - 1)];
+        break;
+      case dfDDD:
+        R += TVLTLocale::ShortDayName(WeekDay);
+        break;
+      case dfDAY:
+        R += TVLTLocale::LongDayName(WeekDay);
+        break;
+      case dfDD:
+        R += TwoDigits(Day);
+        break;
+      case dfD:
+        R += std::to_string(Day);
+        break;
       case dfDY: {
         int32_t First = 0;
         TryEncodeDayNumber(Year, 1, 1, First);
         R += std::to_string(DateTime.Date - First + 1);
         break;
       }
-      case dfDW: R += std::to_string(WeekDay == 1 ? 7 : WeekDay - 1); break;
+      case dfDW:
+        R += std::to_string(WeekDay == 1 ? 7 : WeekDay - 1);
+        break;
       case dfHH12:
-      case dfHH: R += TwoDigits(Hour % 12); break;
+      case dfHH:
+        R += TwoDigits(Hour % 12);
+        break;
       case dfH12:
-      case dfH: R += std::to_string(Hour % 12); break;
-      case dfHH24: R += TwoDigits(Hour); break;
-      case dfH24: R += std::to_string(Hour); break;
-      case dfNN: R += TwoDigits(Minute); break;
-      case dfN: R += std::to_string(Minute); break;
-      case dfSS: R += TwoDigits(Second); break;
-      case dfS: R += std::to_string(Second); break;
-      case dfAMPM: R += Hour > 11 ? "PM" : "AM"; break;
-      case dfText: R += T.Text; break;
+      case dfH:
+        R += std::to_string(Hour % 12);
+        break;
+      case dfHH24:
+        R += TwoDigits(Hour);
+        break;
+      case dfH24:
+        R += std::to_string(Hour);
+        break;
+      case dfNN:
+        R += TwoDigits(Minute);
+        break;
+      case dfN:
+        R += std::to_string(Minute);
+        break;
+      case dfSS:
+        R += TwoDigits(Second);
+        break;
+      case dfS:
+        R += std::to_string(Second);
+        break;
+      case dfAMPM:
+        R += Hour > 11 ? "PM" : "AM";
+        break;
+      case dfText:
+        R += T.Text;
+        break;
     }
   }
   return R;
@@ -230,7 +276,9 @@ TVLTDateTime TDateFormater::ToDate(std::string_view Text) const {
   for (const TDateFormatToken& T : FDateFormat) {
     switch (T.TokenType) {
       case dfYYYY:
-      case dfYEAR: Year = R.Digits(4); break;
+      case dfYEAR:
+        Year = R.Digits(4);
+        break;
       case dfYY: {
         const int YY = R.Digits(2);
         Year = YY < 30 ? 2000 + YY : 1900 + YY;
@@ -250,27 +298,53 @@ TVLTDateTime TDateFormater::ToDate(std::string_view Text) const {
           Month = R.Name(kShortMonths);
         break;
       }
-      case dfRM: Month = R.Name(kRomanMonths); break;
+      case dfRM:
+        Month = R.Name(kRomanMonths);
+        break;
       case dfDAY:
       case dfDDD:
         if (!R.Name(kLongDays)) R.Name(kShortDays);
         break;
-      case dfMM: Month = R.Digits(2); break;
-      case dfM: Month = R.OneOrTwoDigits(); break;
-      case dfDD: Day = R.Digits(2); break;
-      case dfD: Day = R.OneOrTwoDigits(); break;
-      case dfDY: R.UpToDigits(3); break;
-      case dfDW: R.Digits(1); break;
-      case dfHH24: Hour = R.Digits(2); break;
+      case dfMM:
+        Month = R.Digits(2);
+        break;
+      case dfM:
+        Month = R.OneOrTwoDigits();
+        break;
+      case dfDD:
+        Day = R.Digits(2);
+        break;
+      case dfD:
+        Day = R.OneOrTwoDigits();
+        break;
+      case dfDY:
+        R.UpToDigits(3);
+        break;
+      case dfDW:
+        R.Digits(1);
+        break;
+      case dfHH24:
+        Hour = R.Digits(2);
+        break;
       case dfHH12:
       case dfHH:
       case dfH12:
       case dfH:
-      case dfH24: Hour = R.OneOrTwoDigits(); break;
-      case dfNN: Minute = R.Digits(2); break;
-      case dfN: Minute = R.OneOrTwoDigits(); break;
-      case dfSS: Second = R.Digits(2); break;
-      case dfS: Second = R.OneOrTwoDigits(); break;
+      case dfH24:
+        Hour = R.OneOrTwoDigits();
+        break;
+      case dfNN:
+        Minute = R.Digits(2);
+        break;
+      case dfN:
+        Minute = R.OneOrTwoDigits();
+        break;
+      case dfSS:
+        Second = R.Digits(2);
+        break;
+      case dfS:
+        Second = R.OneOrTwoDigits();
+        break;
       case dfAMPM: {
         const std::string_view W = R.Take(2);
         if (StartsWithNoCase(W, 0, "PM"))
@@ -282,7 +356,9 @@ TVLTDateTime TDateFormater::ToDate(std::string_view Text) const {
                               {std::string(W)});
         break;
       }
-      case dfText: R.Take(T.Text.size()); break;
+      case dfText:
+        R.Take(T.Text.size());
+        break;
     }
   }
   // The 12-hour clock: 12 AM is midnight and 12 PM noon; hours 0..11 move to the afternoon
@@ -303,17 +379,31 @@ int32_t TDateFormater::GetStringMaxSize() const {
   for (const TDateFormatToken& T : FDateFormat) {
     switch (T.TokenType) {
       case dfMONTH:
-      case dfDAY: Size += 9; break;  // September, Wednesday
-      case dfRM: Size += 4; break;   // VIII
+      case dfDAY:
+        Size += 9;
+        break;  // September, Wednesday
+      case dfRM:
+        Size += 4;
+        break;  // VIII
       case dfDY:
       case dfDDD:
-      case dfMON: Size += 3; break;
+      case dfMON:
+        Size += 3;
+        break;
       case dfQ:
-      case dfDW: Size += 1; break;
+      case dfDW:
+        Size += 1;
+        break;
       case dfYYYY:
-      case dfYEAR: Size += 4; break;
-      case dfText: Size += static_cast<int32_t>(T.Text.size()); break;
-      default: Size += 2; break;  // two digits, or AM / PM
+      case dfYEAR:
+        Size += 4;
+        break;
+      case dfText:
+        Size += static_cast<int32_t>(T.Text.size());
+        break;
+      default:
+        Size += 2;
+        break;  // two digits, or AM / PM
     }
   }
   return Size;

@@ -12,8 +12,8 @@ TVLTVariant& TVLTExprNodeBlob::GetDataValue() {
   if (V.IsNullOrEmpty()) return Value;
   const std::string Text = V.AsAnsiString();
   std::string Bytes;
-  CryptoPP::StringSource Source(
-      Text, true, new CryptoPP::Base64Decoder(new CryptoPP::StringSink(Bytes)));
+  CryptoPP::StringSource Source(Text, true,
+                                new CryptoPP::Base64Decoder(new CryptoPP::StringSink(Bytes)));
   if (!Bytes.empty())
     Value.SetData(Bytes.data(), static_cast<int32_t>(Bytes.size()), true, bftBlob);
   return Value;

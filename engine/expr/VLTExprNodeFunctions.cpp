@@ -179,8 +179,8 @@ TVLTVariant& TVLTExprNodeStringFunction::GetDataValue() {
       const TVLTVariant& V = Children[0]->GetDataValue();
       int32_t Length = 0;
       if (!V.IsNullOrEmpty())
-        Length = static_cast<int32_t>(IsWideText(V) ? V.AsWideString().size()
-                                                    : V.AsAnsiString().size());
+        Length =
+            static_cast<int32_t>(IsWideText(V) ? V.AsWideString().size() : V.AsAnsiString().size());
       Value.Clear(bftSignedInt32);
       Value.SetAsInteger(Length);
       return Value;

@@ -82,7 +82,7 @@ class TVLTExprNodeDateFunction : public TVLTExprNode {
   TVLTBaseFieldType GetDataType() override;
   int32_t GetDataSize() override;
 
-  std::unique_ptr<TDateFormater> DateFormater;  // TODATE and TOSTRING only
+  std::unique_ptr<TDateFormater> DateFormater;     // TODATE and TOSTRING only
   TVLTExtractField ExtractDateTimeField = efYEAR;  // EXTRACT only
 };
 

@@ -18,23 +18,33 @@ constexpr int32_t kErrNoNumber = 30132;
 // a tie counts as the tie, so that 2.675 scaled to 267.49999... still rounds as 267.5.
 long double RoundWhole(long double V, TVLTRoundMode Mode) {
   switch (Mode) {
-    case rmRNDNEG: return std::floor(V);
-    case rmRNDPOS: return std::ceil(V);
-    case rmRNDDOWN: return std::trunc(V);
-    case rmRNDUP: return V < 0 ? std::floor(V) : std::ceil(V);
-    default: break;
+    case rmRNDNEG:
+      return std::floor(V);
+    case rmRNDPOS:
+      return std::ceil(V);
+    case rmRNDDOWN:
+      return std::trunc(V);
+    case rmRNDUP:
+      return V < 0 ? std::floor(V) : std::ceil(V);
+    default:
+      break;
   }
   const long double Low = std::floor(V);
   const long double Fraction = V - Low;
-  const long double Tolerance = 64 * std::numeric_limits<double>::epsilon() *
-                                std::max<long double>(1, std::fabs(V));
+  const long double Tolerance =
+      64 * std::numeric_limits<double>::epsilon() * std::max<long double>(1, std::fabs(V));
   if (std::fabs(Fraction - 0.5L) > Tolerance) return Fraction < 0.5L ? Low : Low + 1;
   switch (Mode) {
-    case rmHALFEVEN: return std::fmod(Low, 2.0L) == 0 ? Low : Low + 1;
-    case rmHALFPOS: return Low + 1;
-    case rmHALFNEG: return Low;
-    case rmHALFDOWN: return V < 0 ? Low + 1 : Low;
-    default: return V < 0 ? Low : Low + 1;  // rmHALFUP
+    case rmHALFEVEN:
+      return std::fmod(Low, 2.0L) == 0 ? Low : Low + 1;
+    case rmHALFPOS:
+      return Low + 1;
+    case rmHALFNEG:
+      return Low;
+    case rmHALFDOWN:
+      return V < 0 ? Low + 1 : Low;
+    default:
+      return V < 0 ? Low : Low + 1;  // rmHALFUP
   }
 }
 
@@ -120,20 +130,30 @@ TVLTVariant& TVLTExprNodeArithmetic::GetMathValue() {
       Value.Mul(X);
       return Value;
     }
-    case doACOS: return SetDouble(std::acos(X.AsDouble()));
-    case doASIN: return SetDouble(std::asin(X.AsDouble()));
-    case doATAN: return SetDouble(std::atan(X.AsDouble()));
-    case doCOS: return SetDouble(std::cos(X.AsDouble()));
-    case doSIN: return SetDouble(std::sin(X.AsDouble()));
-    case doEXP: return SetDouble(std::exp(X.AsDouble()));
-    case doLOG: return SetDouble(std::log(X.AsDouble()));
-    case doSQRT: return SetDouble(std::sqrt(X.AsDouble()));
+    case doACOS:
+      return SetDouble(std::acos(X.AsDouble()));
+    case doASIN:
+      return SetDouble(std::asin(X.AsDouble()));
+    case doATAN:
+      return SetDouble(std::atan(X.AsDouble()));
+    case doCOS:
+      return SetDouble(std::cos(X.AsDouble()));
+    case doSIN:
+      return SetDouble(std::sin(X.AsDouble()));
+    case doEXP:
+      return SetDouble(std::exp(X.AsDouble()));
+    case doLOG:
+      return SetDouble(std::log(X.AsDouble()));
+    case doSQRT:
+      return SetDouble(std::sqrt(X.AsDouble()));
     case doPOWER: {
       const double Base = X.AsDouble();
       return SetDouble(std::pow(Base, Children[1]->GetDataValue().AsDouble()));
     }
-    case doCEIL: return SetInteger(std::ceil(X.AsDouble()));
-    case doFLOOR: return SetInteger(std::floor(X.AsDouble()));
+    case doCEIL:
+      return SetInteger(std::ceil(X.AsDouble()));
+    case doFLOOR:
+      return SetInteger(std::floor(X.AsDouble()));
     case doSIGN: {
       const double D = X.AsDouble();
       Value.Clear(bftSignedInt32);

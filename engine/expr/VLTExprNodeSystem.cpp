@@ -26,12 +26,9 @@ void VLTSetExprTableOpener(TVLTExprTableOpener Opener) {
   S.Opener = std::move(Opener);
 }
 
-std::unique_ptr<TVLTExprNodeSystem> TVLTExprNodeSystem::Create(TVLTDataOperator Operator,
-                                                               const std::string& SessionName,
-                                                               const std::string& DatabaseName,
-                                                               const std::string& TableName,
-                                                               const std::string& ColumnName,
-                                                               bool InMemory) {
+std::unique_ptr<TVLTExprNodeSystem> TVLTExprNodeSystem::Create(
+    TVLTDataOperator Operator, const std::string& SessionName, const std::string& DatabaseName,
+    const std::string& TableName, const std::string& ColumnName, bool InMemory) {
   std::unique_ptr<TVLTExprNodeSystem> N(new TVLTExprNodeSystem(Operator));
   if (Operator != doLASTAUTOINC) return N;
   N->FTableName = TableName;

@@ -28,8 +28,8 @@ class TVLTExprTable {
 // Opens TableName of DatabaseName in SessionName (or of the in-memory database); raises the
 // components' errors when it cannot.
 using TVLTExprTableOpener = std::function<std::unique_ptr<TVLTExprTable>(
-    const std::string& SessionName, const std::string& DatabaseName,
-    const std::string& TableName, bool InMemory)>;
+    const std::string& SessionName, const std::string& DatabaseName, const std::string& TableName,
+    bool InMemory)>;
 void VLTSetExprTableOpener(TVLTExprTableOpener Opener);
 
 class TVLTExprNodeSystem : public TVLTExprNode {

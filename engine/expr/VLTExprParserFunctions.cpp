@@ -127,7 +127,7 @@ void TVLTExprParser::ExpectWord(TReservedWord Word, int32_t Code) {
 }
 
 std::unique_ptr<TVLTExprNode> TVLTExprParser::RequireArgument(int32_t Code,
-                                                             std::string_view Function) {
+                                                              std::string_view Function) {
   std::unique_ptr<TVLTExprNode> N = ParseValueExpression();
   if (N) return N;
   const TToken& T = Current();
@@ -229,20 +229,32 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseFunction() {
       return WithChildren(std::make_unique<TVLTExprNodeArithmetic>(doPOWER), std::move(Base),
                           std::move(Exponent));
     }
-    case rwROUND: return ParseRound();
-    case rwSUBSTRING: return ParseSubstring();
-    case rwEXTRACT: return ParseExtract();
-    case rwTODATE: return ParseDateFormatFunction(doTODATE);
-    case rwTOSTRING: return ParseDateFormatFunction(doTOSTRING);
+    case rwROUND:
+      return ParseRound();
+    case rwSUBSTRING:
+      return ParseSubstring();
+    case rwEXTRACT:
+      return ParseExtract();
+    case rwTODATE:
+      return ParseDateFormatFunction(doTODATE);
+    case rwTOSTRING:
+      return ParseDateFormatFunction(doTOSTRING);
     case rwDATE:
     case rwTIME:
-    case rwTIMESTAMP: return ParseDateLiteral(Word);
-    case rwCAST: return ParseCast();
-    case rwCASE: return ParseCase();
-    case rwCOALESCE: return ParseCoalesce();
-    case rwLAST_AUTOINC: return ParseLastAutoinc();
-    case rwMIMETOBIN: return ParseMimeToBin();
-    default: return nullptr;
+    case rwTIMESTAMP:
+      return ParseDateLiteral(Word);
+    case rwCAST:
+      return ParseCast();
+    case rwCASE:
+      return ParseCase();
+    case rwCOALESCE:
+      return ParseCoalesce();
+    case rwLAST_AUTOINC:
+      return ParseLastAutoinc();
+    case rwMIMETOBIN:
+      return ParseMimeToBin();
+    default:
+      return nullptr;
   }
 }
 
@@ -314,7 +326,8 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseCase() {
       When = ParseBooleanExpression();
       if (!When) {
         const TToken& T = Current();
-        throw EVLTException(kErrArgument, "Argument expected for function '%s' at line %d, column %d",
+        throw EVLTException(kErrArgument,
+                            "Argument expected for function '%s' at line %d, column %d",
                             {std::string("CASE"), int64_t{T.LineNum}, int64_t{T.ColumnNum}});
       }
     } else {
@@ -357,8 +370,7 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseSubstring() {
   N->AddChild(RequireArgument(kErrSubstringArgument, "SUBSTRING"));
   // The keyword form and the comma form; a keyword form goes on with FOR, a comma form with ",".
   const bool Keywords = IsWord(rwFROM);
-  if (!Keywords && Current().TokenType != tktComma)
-    RaiseTokenExpected(kErrFromExpected, "FROM");
+  if (!Keywords && Current().TokenType != tktComma) RaiseTokenExpected(kErrFromExpected, "FROM");
   Next();
   N->AddChild(RequireArgument(kErrSubstringArgument, "SUBSTRING"));
   if (Keywords ? IsWord(rwFOR) : Current().TokenType == tktComma) {
@@ -374,13 +386,26 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseExtract() {
   ExpectLeftParenthesis(kErrLeftParenthesis);
   TVLTExtractField Field;
   switch (Current().TokenType == tktReservedWord ? Current().ReservedWord : rwNone) {
-    case rwYEAR: Field = efYEAR; break;
-    case rwMONTH: Field = efMONTH; break;
-    case rwDAY: Field = efDAY; break;
-    case rwHOUR: Field = efHOUR; break;
-    case rwMINUTE: Field = efMINUTE; break;
-    case rwSECOND: Field = efSECOND; break;
-    default: RaiseTokenExpected(kErrExtractPart, "YEAR, MONTH, DAY, HOUR, MINUTE or SECOND");
+    case rwYEAR:
+      Field = efYEAR;
+      break;
+    case rwMONTH:
+      Field = efMONTH;
+      break;
+    case rwDAY:
+      Field = efDAY;
+      break;
+    case rwHOUR:
+      Field = efHOUR;
+      break;
+    case rwMINUTE:
+      Field = efMINUTE;
+      break;
+    case rwSECOND:
+      Field = efSECOND;
+      break;
+    default:
+      RaiseTokenExpected(kErrExtractPart, "YEAR, MONTH, DAY, HOUR, MINUTE or SECOND");
   }
   Next();
   ExpectWord(rwFROM, kErrFromExpected);
@@ -421,8 +446,7 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseRound() {
     if (Current().TokenType == tktComma) {
       Next();
       const TToken& M = Current();
-      if (M.TokenType != tktReservedWord || M.ReservedWord < rwHALFEVEN ||
-          M.ReservedWord > rwRNDUP)
+      if (M.TokenType != tktReservedWord || M.ReservedWord < rwHALFEVEN || M.ReservedWord > rwRNDUP)
         RaiseTokenExpected(kErrRoundMode,
                            "HALFEVEN, HALFPOS, HALFNEG, HALFDOWN, HALFUP, RNDNEG, RNDPOS, "
                            "RNDDOWN or RNDUP");
@@ -456,11 +480,11 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseMimeToBin() {
   ExpectLeftParenthesis(kErrLeftParenthesis);
   const TToken& T = Current();
   if (T.TokenType != tktQuotedString)
-    throw EVLTException(kErrMimeString,
-                        "String argument expected for function '%s', but '%s' found at line %d, "
-                        "column %d",
-                        {std::string("MIMETOBIN"), T.Text, int64_t{T.LineNum},
-                         int64_t{T.ColumnNum}});
+    throw EVLTException(
+        kErrMimeString,
+        "String argument expected for function '%s', but '%s' found at line %d, "
+        "column %d",
+        {std::string("MIMETOBIN"), T.Text, int64_t{T.LineNum}, int64_t{T.ColumnNum}});
   auto C = std::make_unique<TVLTExprNodeConst>();
   C->Value.Clear(bftVarchar);
   C->Value.SetAsAnsiString(T.Text);

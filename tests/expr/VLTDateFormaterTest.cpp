@@ -45,10 +45,14 @@ TEST(DateFormaterTest, ElementsAsText) {
     const char* Text;
   };
   const TCase Cases[] = {
-      {"YYYY YEAR YY Q", "2021 2021 21 1"}, {"MONTH MON MM M RM", "March Mar 03 3 III"},
-      {"DDD DAY DD D", "Thu Thursday 04 4"}, {"DY DW", "63 4"},
-      {"HH12 HH H12 H", "01 01 1 1"},        {"HH24 H24 NN N SS S", "13 13 05 5 09 9"},
-      {"AMPM", "PM"},                        {"'DD' \"x\"", "DD x"},
+      {"YYYY YEAR YY Q", "2021 2021 21 1"},
+      {"MONTH MON MM M RM", "March Mar 03 3 III"},
+      {"DDD DAY DD D", "Thu Thursday 04 4"},
+      {"DY DW", "63 4"},
+      {"HH12 HH H12 H", "01 01 1 1"},
+      {"HH24 H24 NN N SS S", "13 13 05 5 09 9"},
+      {"AMPM", "PM"},
+      {"'DD' \"x\"", "DD x"},
   };
   for (const TCase& T : Cases) EXPECT_EQ(TDateFormater(T.Format).ToString(D), T.Text) << T.Format;
   // Noon and midnight are hour 00 of the 12-hour clock.
@@ -64,11 +68,10 @@ TEST(DateFormaterTest, RoundTrip) {
   const TVLTDateTime Dates[] = {At(2020, 2, 29, 0, 0, 0),  At(2021, 12, 31, 12, 30, 59),
                                 At(1999, 1, 1, 23, 59, 1), At(2029, 9, 15, 11, 7, 8),
                                 At(1930, 5, 20, 1, 0, 0),  At(2000, 10, 9, 13, 45, 30)};
-  const char* DateTimeFormats[] = {"YYYY-MM-DD HH24:NN:SS", "YEAR/M/D H24.N.S",
-                                   "DD MONTH YYYY HH12:NN:SS AMPM", "DD MON YYYY H:N:S AMPM",
-                                   "DD RM YYYY HH:NN:SS AMPM", "DAY DD.MM.YYYY H12 N S AMPM",
-                                   "DDD, D.M.YYYY HH24NNSS", "DY DW YYYYMMDD HH24:NN:SS",
-                                   "'at' YYYY \"on\" MM-DD HH24:NN:SS"};
+  const char* DateTimeFormats[] = {
+      "YYYY-MM-DD HH24:NN:SS",  "YEAR/M/D H24.N.S",          "DD MONTH YYYY HH12:NN:SS AMPM",
+      "DD MON YYYY H:N:S AMPM", "DD RM YYYY HH:NN:SS AMPM",  "DAY DD.MM.YYYY H12 N S AMPM",
+      "DDD, D.M.YYYY HH24NNSS", "DY DW YYYYMMDD HH24:NN:SS", "'at' YYYY \"on\" MM-DD HH24:NN:SS"};
   for (const char* Format : DateTimeFormats) {
     const TDateFormater F(Format);
     for (const TVLTDateTime& D : Dates) {
@@ -110,8 +113,8 @@ TEST(DateFormaterTest, SizeAndType) {
     const char* Format;
     TVLTBaseFieldType Type;
   };
-  const TCase Cases[] = {{"DD.MM.YYYY", bftDate}, {"HH24:NN", bftTime}, {"'x'", bftTime},
-                         {"YYYY HH", bftDateTime}, {"AMPM", bftTime}, {"Q", bftDate}};
+  const TCase Cases[] = {{"DD.MM.YYYY", bftDate},  {"HH24:NN", bftTime}, {"'x'", bftTime},
+                         {"YYYY HH", bftDateTime}, {"AMPM", bftTime},    {"Q", bftDate}};
   for (const TCase& T : Cases) EXPECT_EQ(TDateFormater(T.Format).GetDataType(), T.Type);
   // The announced size bounds every text the format gives.
   const TDateFormater F("MONTH DAY DDD MON RM YYYY YY Q DD D DY DW HH H NN SS AMPM 'lit'");

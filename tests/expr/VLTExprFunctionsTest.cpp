@@ -152,11 +152,10 @@ TEST_F(ExprFunctionsTest, ValuesAndTypes) {
     SCOPED_TRACE(T.Text);
     try {
       const TVLTVariant& V = Eval(T.Text);
-      EXPECT_EQ(V.IsNullOrEmpty() ? std::string("null")
-                : V.DataType() == bftBlob
-                    ? std::string(reinterpret_cast<const char*>(V.Data()),
-                                  static_cast<size_t>(V.DataSize()))
-                    : V.AsAnsiString(),
+      EXPECT_EQ(V.IsNullOrEmpty()         ? std::string("null")
+                : V.DataType() == bftBlob ? std::string(reinterpret_cast<const char*>(V.Data()),
+                                                        static_cast<size_t>(V.DataSize()))
+                                          : V.AsAnsiString(),
                 T.Expected);
       EXPECT_EQ(BaseFieldTypeName(V.DataType()), BaseFieldTypeName(T.Type));
     } catch (const EVLTException& X) {
@@ -214,16 +213,19 @@ TEST_F(ExprFunctionsTest, ErrorsTellWhere) {
     }
     return std::string();
   };
-  EXPECT_NE(Message("Num = UPPER(\n  5 6)").find("Token ')' expected, but '6' found at line 2, "
-                                                 "column 5"),
+  EXPECT_NE(Message("Num = UPPER(\n  5 6)")
+                .find("Token ')' expected, but '6' found at line 2, "
+                      "column 5"),
             std::string::npos);
-  EXPECT_NE(Message("TODATE(Name, Num)").find("Const DateFormat string expected, but 'Num' "
-                                              "found at line 1, column 14"),
+  EXPECT_NE(Message("TODATE(Name, Num)")
+                .find("Const DateFormat string expected, but 'Num' "
+                      "found at line 1, column 14"),
             std::string::npos);
   EXPECT_NE(Message("COALESCE( )").find("COALESCE arguments are missing at line 1, column 11"),
             std::string::npos);
-  EXPECT_NE(Message("DATE '2021-13-01'").find("Token 'YYYY-MM-DD' expected, but '2021-13-01' "
-                                              "found at line 1, column 6"),
+  EXPECT_NE(Message("DATE '2021-13-01'")
+                .find("Token 'YYYY-MM-DD' expected, but '2021-13-01' "
+                      "found at line 1, column 6"),
             std::string::npos);
   EXPECT_NE(Message("TODATE('7 AX', 'H AMPM')").find("AM/PM word expected, but 'AX' found"),
             std::string::npos);
