@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTExprTableLink.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
 #include "engine/components/VLTTable.h"
@@ -138,6 +139,7 @@ void VLTInstallTableCopy() {
 
 void VLTStartEngine() {
   VLTInstallTableCopy();
+  VLTInstallExprTableLink();
   if (GRegistry) return;
   GRegistry = std::make_unique<TVLTEngineRegistry>();
   VLTStartSessions();

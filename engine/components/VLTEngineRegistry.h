@@ -9,7 +9,8 @@
 // Engine start-up and shutdown (VLTStartEngine / VLTShutdownEngine):
 //
 //   STEP        WHAT
-//   start 0     the table copy of database rebuilding installed (once per process)
+//   start 0     the table copy of database rebuilding and the expressions' table link
+//               (LASTAUTOINC) installed (once per process)
 //   start 1     registry with its two reserved entries
 //   start 2     session list with the default session "Default"
 //   shutdown 1  session list destroyed (every session closed, last first)

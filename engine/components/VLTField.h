@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/VLTFieldTypeTable.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/expr/VLTVariant.h"
 
 namespace vlt {

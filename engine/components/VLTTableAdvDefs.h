@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTFieldTypeTable.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/core/VLTTypes.h"
 #include "engine/expr/VLTVariant.h"
 

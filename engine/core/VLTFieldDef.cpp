@@ -1,7 +1,7 @@
 #include "engine/core/VLTFieldDef.h"
 
 #include "engine/core/VLTExcept.h"
-#include "engine/core/VLTFieldTypeTable.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/protect/VLTStream.h"
 
 namespace vlt {

@@ -485,6 +485,8 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseValueExpression() {
   const int32_t Start = FPos;
   if (std::unique_ptr<TVLTExprNode> N = ParseNumericExpression()) return N;
   Restore(Start);
+  if (std::unique_ptr<TVLTExprNode> D = ParseDateTimeExpression()) return D;
+  Restore(Start);
   if (std::unique_ptr<TVLTExprNode> S = ParseStringExpression()) return S;
   Restore(Start);
   if (IsWord(rwTRUE) || IsWord(rwFALSE)) {
@@ -633,6 +635,61 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseStringExpression() {
   return Concat;
 }
 
+namespace {
+
+// An operand that gives a date, time or date-time: the date functions that do, and constants
+// (literals, parameters) of those types.
+bool IsDateTimeOperand(TVLTExprNode* N) {
+  if (auto* F = dynamic_cast<TVLTExprNodeDateFunction*>(N))
+    return F->Operator == doSYSDATE || F->Operator == doCURRENT_DATE ||
+           F->Operator == doCURRENT_TIME || F->Operator == doTODATE;
+  TVLTExprNodeConst* C = AsConst(N);
+  return C && C->Value.IsDateTimeDataType();
+}
+
+bool IsStringConst(TVLTExprNode* N) {
+  TVLTExprNodeConst* C = AsConst(N);
+  return C && C->Value.IsStringDataType();
+}
+
+}  // namespace
+
+std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseDateTimeExpression() {
+  const int32_t Start = FPos;
+  std::unique_ptr<TVLTExprNode> First = ParseOperand();
+  if (!First) return nullptr;
+  const int32_t FirstEnd = FPos;
+  // Not date-time arithmetic: the operand goes to the string alternative, which starts here too.
+  auto GiveBack = [&]() -> std::unique_ptr<TVLTExprNode> {
+    FStash.Node = std::move(First);
+    FStash.Start = Start;
+    FStash.End = FirstEnd;
+    Restore(Start);
+    return nullptr;
+  };
+  const bool IsDate = IsDateTimeOperand(First.get());
+  const bool IsText = !IsDate && IsStringConst(First.get());
+  if (!IsDate && !IsText) return GiveBack();
+  const bool Minus = IsSymbol("-");
+  if (Minus || (IsDate && IsSymbol("+"))) {
+    Next();
+    // After a date-time any value; after a text only a date-time, which is subtracted.
+    std::unique_ptr<TVLTExprNode> Second = IsDate ? ParseValueExpression() : ParseOperand();
+    if (Second && (IsDate || IsDateTimeOperand(Second.get()))) {
+      auto Wrap = std::make_unique<TVLTExprNodeArithmetic>(Minus ? doSUB : doADD);
+      Wrap->AddChild(std::move(Second));
+      auto Add = std::make_unique<TVLTExprNodeArithmetic>(doADD);
+      Add->AddChild(std::move(First));
+      Add->AddChild(std::move(Wrap));
+      return Add;
+    }
+    return GiveBack();
+  }
+  // A date-time alone, unless it starts a concatenation.
+  if (IsDate && !IsSymbol("||")) return First;
+  return GiveBack();
+}
+
 std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseOperand() {
   Step();
   if (FStash.Node && FStash.Start == FPos) {
@@ -733,50 +790,6 @@ std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseFieldReference() {
     return nullptr;
   }
   return std::make_unique<TVLTExprNodeField>(FExpression.LCursor, Name, Table);
-}
-
-std::unique_ptr<TVLTExprNode> TVLTExprParser::ParseFunction() {
-  const TToken& T = Current();
-  switch (T.ReservedWord) {
-    case rwCURRENT_DATE:
-    case rwCURRENT_TIME:
-    case rwCURRENT_TIMESTAMP:
-    case rwSYSDATE:
-    case rwNOW: {
-      const TVLTDataOperator Op = T.ReservedWord == rwCURRENT_DATE   ? doCURRENT_DATE
-                                  : T.ReservedWord == rwCURRENT_TIME ? doCURRENT_TIME
-                                                                     : doSYSDATE;
-      Next();
-      // SYSDATE() and NOW() may carry an empty argument list.
-      if (Current().TokenType == tktLeftParenthesis &&
-          FPos + 1 < static_cast<int32_t>(FTokens.size()) &&
-          FTokens[static_cast<size_t>(FPos + 1)].TokenType == tktRightParenthesis) {
-        Next();
-        Next();
-      }
-      return std::make_unique<TVLTExprNodeDateFunction>(Op);
-    }
-    case rwUPPER:
-    case rwLOWER: {
-      const TVLTDataOperator Op = T.ReservedWord == rwUPPER ? doUPPER : doLOWER;
-      const int32_t Start = FPos;
-      Next();
-      if (Current().TokenType != tktLeftParenthesis) {
-        Restore(Start);
-        return nullptr;
-      }
-      Next();
-      std::unique_ptr<TVLTExprNode> Arg = ParseValueExpression();
-      if (!Arg) RaiseTokenExpected(kErrMissingToken, "expression");
-      if (Current().TokenType != tktRightParenthesis) RaiseTokenExpected(kErrMissingToken, ")");
-      Next();
-      auto N = std::make_unique<TVLTExprNodeStringFunction>(Op);
-      N->AddChild(std::move(Arg));
-      return N;
-    }
-    default:
-      return nullptr;
-  }
 }
 
 }  // namespace vlt

@@ -18,13 +18,19 @@
 //               | value IS [NOT] NULL
 //               | value [NOT] BETWEEN value AND value
 //               | value [NOT] IN "(" value { "," value } ")"
-//   value      := numeric | string | TRUE | FALSE | NULL
+//   value      := numeric | datetime | string | TRUE | FALSE | NULL
 //   numeric    := term { ("+" | "-") term }, not followed by "||"
 //   term       := factor' { ("*" | "/") factor' }
 //   factor'    := ["+" | "-"] operand                       a constant operand must be numeric
+//   datetime   := dt-operand ("+" | "-") value              doADD(dt, doADD(value) | doSUB(value))
+//               | 'text' "-" dt-operand                     doADD('text', doSUB(dt))
+//               | dt-operand                                not followed by "||"
+//   dt-operand := SYSDATE | NOW | CURRENT_TIMESTAMP | CURRENT_DATE | CURRENT_TIME | TODATE(...)
+//               | DATE 'text' | TIME 'text' | TIMESTAMP 'text' | a date-time parameter
 //   string     := operand { ("||" | "+") operand }
 //   operand    := number | 'text' | field | "(" value ")" | function
 //   field      := [qualifier "."] (word | [name] | `name`), not a reserved word, no "(" after
+//   function   := the functions, CAST, CASE, COALESCE and date literals (VLTExprParserFunctions.cpp)
 #pragma once
 
 #include <cstdint>
@@ -74,6 +80,26 @@ class TVLTExprParser {
   std::unique_ptr<TVLTExprNode> ParseOperand();
   std::unique_ptr<TVLTExprNode> ParseFieldReference();
   std::unique_ptr<TVLTExprNode> ParseFunction();
+  std::unique_ptr<TVLTExprNode> ParseDateTimeExpression();
+  // Rules of ParseFunction (VLTExprParserFunctions.cpp).
+  std::unique_ptr<TVLTExprNode> ParseDateLiteral(TReservedWord Word);
+  std::unique_ptr<TVLTExprNode> ParseCast();
+  std::unique_ptr<TVLTExprNode> ParseCase();
+  std::unique_ptr<TVLTExprNode> ParseCoalesce();
+  std::unique_ptr<TVLTExprNode> ParseSubstring();
+  std::unique_ptr<TVLTExprNode> ParseExtract();
+  std::unique_ptr<TVLTExprNode> ParseDateFormatFunction(TVLTDataOperator Operator);
+  std::unique_ptr<TVLTExprNode> ParseRound();
+  std::unique_ptr<TVLTExprNode> ParseLastAutoinc();
+  std::unique_ptr<TVLTExprNode> ParseMimeToBin();
+  // Pieces of function calls: each raises its error when the text lacks what it expects.
+  void ExpectLeftParenthesis(int32_t Code);
+  void ExpectRightParenthesis(int32_t Code);
+  void ExpectComma(int32_t Code);
+  void ExpectWord(TReservedWord Word, int32_t Code);
+  std::unique_ptr<TVLTExprNode> RequireArgument(int32_t Code, std::string_view Function);
+  // The text of a name argument (a word, a quoted or a bracketed name); 30480 otherwise.
+  std::string RequireName(std::string_view Function);
 
   std::unique_ptr<TVLTExprNode> BuildComparison(TVLTDataOperator Operator,
                                                 std::unique_ptr<TVLTExprNode> Left,

@@ -21,6 +21,7 @@
 //   30112 "Count of FieldNames (%d) does not equal counts of KeyValues (%d)"
 //   30110 "Value is Null"                                         GetResult of an empty tree
 //   30198 "Node is not a field"                                   GetFieldInfo
+// Functions, CAST, CASE and date literals add their own (VLTExprParserFunctions.cpp).
 #pragma once
 
 #include <cstdint>
@@ -124,6 +125,11 @@ class TVLTExpression {
   bool FCaseInsensitive = false;
   bool FPartialKey = false;
   bool F3ValueLogic = true;
+  // Where tables named inside the expression (LASTAUTOINC) are opened: the session and database
+  // component names, or the in-memory database. Set before parsing.
+  bool FInMemory = false;
+  std::string FDatabaseName;
+  std::string FSessionName;
 
  private:
   friend class TVLTExprParser;

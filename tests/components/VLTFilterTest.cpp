@@ -8,6 +8,7 @@
 #include "engine/components/VLTScanSearchCondition.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/expr/VLTExpression.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
@@ -449,6 +450,69 @@ TEST_F(FilterTest, VltdbCountsAndDumpsWhatAFilterShows) {
       << Out;
   EXPECT_EQ(RunTool(Base + "count " + FileName, Out), 2) << Out;
   EXPECT_EQ(RunTool(Base + "count " + FileName + " People --index X", Out), 2) << Out;
+}
+
+// Functions in filters, in default values, LASTAUTOINC over a real table, and through vltdb.
+TEST_F(FilterTest, FunctionsWorkInFiltersDefaultsAndTheTool) {
+  // clang-format off
+  const std::pair<const char*, TIds> Cases[] = {
+      {"UPPER(Name) = 'SMITH'", {1, 3}},
+      {"LENGTH(Name) = 0", {4}},
+      {"EXTRACT(MONTH FROM Born) = 2", {6}},
+      {"Born = DATE '2000-03-01' - 1", {6}},
+      {"Born >= TODATE('01.01.2000', 'DD.MM.YYYY')", {5, 6, 7}},
+      {"TOSTRING(Born, 'YYYY') = '1990'", {2}},
+      {"SUBSTRING(Name FROM 1 FOR 3) = 'Smi' AND POS('son', Name) > 0", {2}},
+      {"CASE WHEN Num > 4 THEN 1 ELSE 0 END = 1", {5, 6, 7}},
+      {"COALESCE(Num, 0) = 0", {4}},
+      // A null argument of a mathematical function is an error, so nulls are kept away from it.
+      {"Num IS NOT NULL AND ROUND(Num / 2.0) = 2", {3, 5}},  // 1.5 and 2.5 round to 2
+  };
+  // clang-format on
+  for (const auto& [Text, Ids] : Cases) EXPECT_EQ(Filtered(Text), Ids) << Text;
+
+  {
+  auto D = std::make_unique<TVLTTable>();
+  D->SetDatabaseName("Pay");
+  D->SetTableName("Counters");
+  TVLTAdvFieldDefs& A = D->AdvFieldDefs();
+  A.Add("Id", aftAutoInc);
+  A.Add("Day", aftDate).FDefaultValue.SetAsAnsiString("TODATE('05.03.2021', 'DD.MM.YYYY')");
+  A.Add("Code", aftString, 10).FDefaultValue.SetAsAnsiString("UPPER('ab') || 'c'");
+  D->CreateTable();
+  D->Open();
+  for (int I = 0; I < 2; ++I) {
+    D->Append();
+    D->Post();
+  }
+  EXPECT_EQ(D->FieldByName("Code").AsString(), "ABc");
+  EXPECT_EQ(D->FieldByName("Day").AsString(), "3/5/2021");
+  TVLTExpression E;
+  E.FDatabaseName = "Pay";
+  ASSERT_TRUE(E.ParseForDefaultValueExpression("LASTAUTOINC(Counters, Id)"));
+  EXPECT_EQ(E.GetValue(true)->AsInt64(), D->LastAutoincValue("Id"));
+  EXPECT_FALSE(E.ParseForDefaultValueExpression("LASTAUTOINC(Counters, Nope)"));
+  }
+
+  const std::string Tool = VltdbPath();
+  if (Tool.empty()) GTEST_SKIP() << "vltdb not built";
+  T.reset();
+  Databases.front()->Close();
+  std::string Out;
+  EXPECT_EQ(RunTool(Tool + " --password s3cret count " + FileName +
+                        " People --filter \"EXTRACT(YEAR FROM Born) < 2000 AND UPPER(Name) "
+                        "LIKE 'SMITH%'\"",
+                    Out),
+            0)
+      << Out;
+  EXPECT_EQ(Out, "2\n");
+  EXPECT_EQ(RunTool(Tool + " --password s3cret count " + FileName +
+                        " People --filter \"TODATE(Name, Num) IS NULL\"",
+                    Out),
+            1);
+  EXPECT_NE(Out.find("Const DateFormat string expected, but 'Num' found at line 1, column 14"),
+            std::string::npos)
+      << Out;
 }
 
 }  // namespace

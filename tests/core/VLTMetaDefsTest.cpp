@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "engine/core/VLTExcept.h"
-#include "engine/core/VLTFieldTypeTable.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/core/VLTTableMetadata.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/VLTTestUtil.h"

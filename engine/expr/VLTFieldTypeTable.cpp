@@ -1,4 +1,4 @@
-#include "engine/core/VLTFieldTypeTable.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 
 #include <array>
 
