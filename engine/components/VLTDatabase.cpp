@@ -217,6 +217,7 @@ std::unique_ptr<TVLTLocalSession> TVLTDatabase::MakeEngineSession() const {
   S->ReadOnly = FReadOnly;
   S->Exclusive = FExclusive;
   S->MultiUser = FMultiUser;
+  S->Durability = FDurability;
   // Single-user engine sessions carry no session name, so that every engine session of the
   // process opening one file shares one database object.
   if (FMultiUser) S->FSessionName = FSessionName;

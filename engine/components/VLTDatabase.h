@@ -151,6 +151,9 @@ class TVLTDatabase : public TVLTSessionDatabase {
   int32_t FPageCountInExtent = 8;
   bool FNoRequestAutoRepair = false;
   bool FSilentMode = false;
+  // dsNormal (the default) syncs each commit's journal and file; dsOff leaves syncing to the
+  // system (a process crash is still covered, a power loss is not). Read at open.
+  TVLTDurability FDurability = dsNormal;
   bool FMultiUser = false;
   int32_t FMaxConnections = 500;
   bool FDisableTempFiles = false;

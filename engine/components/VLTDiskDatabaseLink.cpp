@@ -20,6 +20,7 @@ void TVLTDiskDatabaseEntry::ConnectSession(TVLTSessionData& Session) {
   Mirror->MultiUser = Session.MultiUser;
   Mirror->Exclusive = Session.Exclusive;
   Mirror->ReadOnly = Session.ReadOnly;
+  Mirror->Durability = Session.Durability;
   FDisk->ConnectSession(*Mirror);
   Session.SessionID = Mirror->SessionID;
   Session.MultiUser = Mirror->MultiUser;

@@ -31,6 +31,7 @@ struct TVLTSessionData {
   bool ReadOnly = false;
   bool RepairNeeded = false;
   bool InTransaction = false;
+  TVLTDurability Durability = dsNormal;  // the first session to open the file sets it
 
   // nullptr when the session recorded no value for the sequence.
   const TVLTSessionNamedObjectSequenceValue* FindSequenceValue(TVLTObjectID ObjectID) const;

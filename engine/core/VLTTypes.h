@@ -107,4 +107,11 @@ bool SameText(std::string_view A, std::string_view B);
 int CompareText(std::string_view A, std::string_view B);
 std::string UpperCase1252(std::string_view S);
 
+// How a database's commits meet the medium.
+enum TVLTDurability : uint8_t {
+  dsOff,     // no syncs: a process crash is covered by the rollback journal, a power loss is not
+  dsNormal,  // the journal is synced before a commit's in-place writes, the file before the
+             // journal is removed
+};
+
 }  // namespace vlt

@@ -74,6 +74,7 @@ void TVLTDiskDatabaseData::OpenDatabaseFile(TVLTDatabaseSession& Session) {
   auto PM = std::make_unique<TVLTDiskPageManager>();
   PM->SetLockRetry(FLockWaits.Count, FLockWaits.DelayMS);
   PM->SetDesignMode(FDesignMode);
+  PM->SetDurability(Session.Durability);
   bool MultiUser = Session.MultiUser;
   // Read-only comes from the opening session (a previous opening that fell back to reading
   // only does not stick to the object).

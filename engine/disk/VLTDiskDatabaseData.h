@@ -48,6 +48,7 @@ struct TVLTDatabaseSession {
   bool ReadOnly = false;
   bool RepairNeeded = false;
   bool InTransaction = false;
+  TVLTDurability Durability = dsNormal;
 };
 
 class TVLTDiskDatabaseData {

@@ -162,6 +162,103 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   FOffsetToFirstPage = FOffsetToLastObjectID + 4;
   CheckHeaderValues();
   FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+  FRolledBackPages = FReclaimedPages = 0;
+  if (!ReadOnly) TidyAfterOpen(RepairNeeded);
+}
+
+// ---- rollback journal ----
+
+TVLTRollbackJournal& TVLTDiskPageManager::Journal() {
+  if (!FJournal) {
+    FJournal = std::make_unique<TVLTRollbackJournal>(FDatabaseFile->FileName());
+    FJournal->SetWriteHook([this] { Hook(TVLTDiskWrite::Journal, kNoPage); });
+  }
+  return *FJournal;
+}
+
+bool TVLTDiskPageManager::RecoverJournal() {
+  const std::string& Name = FDatabaseFile->FileName();
+  const TVLTRollbackJournal::TFound Found = TVLTRollbackJournal::Inspect(Name);
+  if (FDBHeader.WriteChangesState != kWriteChangesInProgress || !Found.Valid || Found.Live ||
+      Found.Kind != TVLTRollbackJournal::TKind::Commit || Found.DBState != FDBHeader.State ||
+      Found.PageSize != PageSize())
+    return false;
+  std::vector<TVLTPageNo> Added;
+  int64_t Records = 0;
+  if (!TVLTRollbackJournal::RollBack(Name, *FDatabaseFile, PageSize(), Added, Records))
+    return false;
+  ReadDBHeader();
+  CheckHeaderValues();
+  FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+  // The dead session's own pages hold nothing committed: stamped freed and given back.
+  for (TVLTPageNo No : Added) {
+    if (No <= 0 || No >= FDBHeader.TotalPageCount || IsSystemPage(No) ||
+        !FDatabaseFreeSpaceManager->GetPageUsageFromPFS(No))
+      continue;
+    InternalWritePageState(No, kPageStateFreed);
+    FDatabaseFreeSpaceManager->FreePage(No);
+    ++FReclaimedPages;
+  }
+  FDatabaseFile->FlushFileBuffers();
+  FRolledBackPages = Records;
+  return true;
+}
+
+void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
+  const std::string& Name = FDatabaseFile->FileName();
+  const TVLTRollbackJournal::TFound Found = TVLTRollbackJournal::Inspect(Name);
+  if (Found.Exists && !Found.Live) {
+    if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+    TScopeExit Unlock([this] { UnlockDBHeader(); });
+    ReadDBHeader();
+    if (RecoverJournal()) {
+      RepairNeeded = !(FDBHeader.Version >= kDBMinVersionWithoutRepair);
+      TVLTRollbackJournal::Remove(Name);
+    } else if (FDBHeader.WriteChangesState == kWriteChangesComplete) {
+      // Written before a commit's first in-place write, or a marker: nothing to put back.
+      TVLTRollbackJournal::Remove(Name);
+    }
+    // A cut-off commit without a usable journal keeps the journal and asks for repair.
+    if (FExclusive && FDBHeader.WriteChangesState == kWriteChangesComplete)
+      FReclaimedPages += ReclaimLeakedPages();
+  }
+  if (FExclusive) {
+    // A compaction's copy that nobody has open is what an interrupted compaction left.
+    const std::string Temp = Name + ".tmp";
+    if (TVLTDatabaseFile::FileExists(Temp)) {
+      try {
+        TVLTDatabaseFile Probe;
+        Probe.OpenFile(Temp, amReadWrite, smExclusive);
+        Probe.CloseFile();
+        TVLTDatabaseFile::DeleteFile(Temp);
+      } catch (const EVLTException&) {
+        // in use, or not ours to remove
+      }
+    }
+  }
+}
+
+int64_t TVLTDiskPageManager::ReclaimLeakedPages() {
+  std::vector<TVLTDiskPageHeader> Headers;
+  ReadPageHeaders(Headers);
+  int64_t Freed = 0;
+  for (TVLTPageNo No = static_cast<TVLTPageNo>(Headers.size()) - 1; No > 0; --No) {
+    if (No >= FDBHeader.TotalPageCount || IsSystemPage(No)) continue;
+    const TVLTDiskPageHeader& H = Headers[static_cast<size_t>(No)];
+    const bool Written = std::memcmp(H.Signature, kPageSignature, sizeof H.Signature) == 0 &&
+                         H.State != kPageStateFreed;
+    if (Written || !FDatabaseFreeSpaceManager->GetPageUsageFromPFS(No)) continue;
+    FDatabaseFreeSpaceManager->FreePage(No);
+    ++Freed;
+  }
+  return Freed;
+}
+
+void TVLTDiskPageManager::ProtectPage(TVLTPageNo PageNo) {
+  if (!FJournal || !FJournal->Active()) return;
+  if (FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile) &&
+      FDurability == dsNormal)
+    FJournal->Sync();
 }
 
 void TVLTDiskPageManager::CheckHeaderValues() const {
@@ -174,6 +271,15 @@ void TVLTDiskPageManager::CheckHeaderValues() const {
 }
 
 void TVLTDiskPageManager::CloseDatabase() {
+  // A journal still in use belongs to a commit that failed half-way: it stays for the next
+  // open to put back. A marker has served its purpose once nothing is left uncommitted.
+  if (FJournal) {
+    try {
+      if (!FJournal->Active() && FJournal->MarkerWritten()) FJournal->Finish();
+    } catch (...) {
+    }
+    FJournal.reset();
+  }
   if (FDatabaseFile->IsOpened()) {
     try {
       FDatabaseFile->CloseFile();
@@ -328,12 +434,15 @@ void TVLTDiskPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo)
 
 void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
   if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  // An exclusive writer tells the next exclusive open that pages may be left allocated.
+  if (FExclusive && !FMultiUser) Journal().MarkAllocations();
   Page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(kNoPage));
   Page->AllocPageBuffer();
 }
 
 void TVLTDiskPageManager::InternalRemovePage(TVLTPageNo PageNo) {
   if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  ProtectPage(PageNo);
   InternalWritePageState(PageNo, kPageStateFreed);
   FDatabaseFreeSpaceManager->FreePage(PageNo);
 }
@@ -372,6 +481,7 @@ void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
   TScopeExit Restore([&] {
     if (Encrypt) FCipher->RestorePage(Buffer, PageSize());
   });
+  ProtectPage(PageNo);
   Hook(TVLTDiskWrite::Page, PageNo);
   FDatabaseFile->WriteBuffer(Buffer, PageSize(), Position, 10469);
 }
@@ -470,6 +580,20 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   TScopeExit Unlock([this] { UnlockDBHeader(); });
 
   ReadDBHeader();
+  // The previous images go to the journal before the header says a commit is under way. A
+  // journal still in use (a failed commit of this process) keeps its older, earlier images.
+  TVLTRollbackJournal& J = Journal();
+  if (!J.Active()) {
+    std::vector<TVLTPageNo> Added(Info.AddedPageNumbers.begin(), Info.AddedPageNumbers.end());
+    J.Begin(FDBHeader, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize(), Added);
+  }
+  for (TVLTPageNo No : Info.RemovedPageNumbers) J.Protect(No, PagePosition(No), *FDatabaseFile);
+  for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) {
+    const TVLTPageNo No = Info.DirtyPages.Items(I)->PageNo();
+    J.Protect(No, PagePosition(No), *FDatabaseFile);
+  }
+  if (FDurability == dsNormal) J.Sync();
+
   FDBHeader.WriteChangesState = kWriteChangesInProgress;
   WriteDBHeader(true);
   FIncompleteCommits.insert(SessionID);
@@ -480,6 +604,10 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   FDBHeader.WriteChangesState =
       FIncompleteCommits.empty() ? kWriteChangesComplete : kWriteChangesInProgress;
   WriteDBHeader(false);
+  if (FIncompleteCommits.empty()) {
+    if (FDurability == dsNormal) FDatabaseFile->FlushFileBuffers();
+    J.Finish();
+  }
 }
 
 // ---- object ids ----

@@ -34,8 +34,19 @@
 //   release header lock           UnlockDBHeader              (also after any failure; a
 //                                                             failure leaves state 1)
 //
-// A process that dies between the two header writes leaves WriteChangesState 1, which the next
-// OpenDatabase reports as RepairNeeded.
+// Before the first in-place write of a commit, the previous images of the pages it overwrites
+// (and the header) go to the rollback journal beside the file (TVLTRollbackJournal); a page the
+// commit reaches that is not in the journal yet (a bitmap page of a freed page) is saved just
+// before it is written. The journal is removed once the header says the commit completed (and,
+// in normal durability, after the file was synced). A process that dies between the two header
+// writes leaves WriteChangesState 1 and the journal: the next writable OpenDatabase (or the next
+// commit of another process) puts the saved pages back, and the database is in its last
+// committed state with no repair needed. Without a journal (deleted, or an older writer) the
+// file reports RepairNeeded as it always did.
+//
+// Pages a session allocated but never committed stay marked used (allocation writes the bitmaps
+// at once). An exclusive writer leaves a marker journal while it has allocated pages; an
+// exclusive open that finds one gives back the used pages that hold no committed page.
 #pragma once
 
 #include <cstdint>
@@ -49,14 +60,15 @@
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskTablePagesCache.h"
+#include "engine/disk/VLTRollbackJournal.h"
 
 namespace vlt {
 
 class TVLTDatabaseCipher;
 class TVLTDatabaseFreeSpaceManager;
 
-// What is about to be written (for the test hook).
-enum class TVLTDiskWrite { DBHeader, Page, PageState, PageRegion, LastObjectID, Prolog };
+// What is about to be written (for the test hook). Journal: a write to the rollback journal.
+enum class TVLTDiskWrite { DBHeader, Page, PageState, PageRegion, LastObjectID, Prolog, Journal };
 
 class TVLTDiskPageManager : public TVLTPageManager {
  public:
@@ -165,6 +177,18 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // True when page N is a free-space bitmap page of this file.
   bool IsSystemPage(TVLTPageNo PageNo) const;
 
+  // How commits meet the medium (default dsNormal); set before opening.
+  TVLTDurability Durability() const { return FDurability; }
+  void SetDurability(TVLTDurability V) { FDurability = V; }
+  // What the last OpenDatabase did about a journal it found: saved pages put back (0 when none)
+  // and leaked pages given back.
+  int64_t RolledBackPages() const { return FRolledBackPages; }
+  int64_t ReclaimedPages() const { return FReclaimedPages; }
+  // Gives back the pages marked used that hold no committed page (never written, or stamped
+  // freed): what a session that died before its commit left. REQUIRES that no session of any
+  // process has uncommitted pages (an exclusive open). Answers how many.
+  int64_t ReclaimLeakedPages();
+
   // The process-wide designer flag (an application never sets it).
   bool DesignMode() const { return FDesignMode; }
   void SetDesignMode(bool V) { FDesignMode = V; }
@@ -195,6 +219,15 @@ class TVLTDiskPageManager : public TVLTPageManager {
   void ResetProlog();
   void CheckPageNoForSystemPages(TVLTPageNo PageNo) const;
   void CheckHeaderValues() const;
+  // Under the header lock with the header just read: a journal left by a dead writer is put
+  // back when the header says its commit was cut off. Answers whether it was.
+  bool RecoverJournal();
+  // At a writable open: a rolled-back or stale journal is dealt with and removed; exclusive
+  // opens also give back leaked pages and a compaction's stale ".tmp".
+  void TidyAfterOpen(bool& RepairNeeded);
+  TVLTRollbackJournal& Journal();
+  // Saves the page's previous image when a commit is under way (see the commit protocol).
+  void ProtectPage(TVLTPageNo PageNo);
 
   std::unique_ptr<TVLTDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   std::unique_ptr<TVLTDatabaseFile> FDatabaseFile;
@@ -218,6 +251,10 @@ class TVLTDiskPageManager : public TVLTPageManager {
   int32_t FLockRetryCount = 4500;
   int32_t FLockRetryDelayMS = 20;
   TWriteHook FWriteHook;
+  TVLTDurability FDurability = dsNormal;
+  std::unique_ptr<TVLTRollbackJournal> FJournal;
+  int64_t FRolledBackPages = 0;
+  int64_t FReclaimedPages = 0;
 };
 
 }  // namespace vlt

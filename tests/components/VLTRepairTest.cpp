@@ -104,8 +104,10 @@ class RepairTest : public TComponentTest {
 
   // In a child process: opens the file, appends member Num and dies inside the commit: right
   // before the header write that would mark it complete (its pages are all written by then), or,
-  // with PagesWritten >= 0, right before the commit's page write after that many.
-  void KillDuringCommit(int32_t Num, int32_t PagesWritten = -1) {
+  // with PagesWritten >= 0, right before the commit's page write after that many. Unless
+  // KeepJournal, the commit's rollback journal goes too, so that the file is what a writer
+  // without a journal would have left: the case repair is for.
+  void KillDuringCommit(int32_t Num, int32_t PagesWritten = -1, bool KeepJournal = false) {
     const pid_t Pid = fork();
     ASSERT_GE(Pid, 0);
     if (Pid == 0) {
@@ -134,6 +136,7 @@ class RepairTest : public TComponentTest {
     int Status = 0;
     ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
     ASSERT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == SIGKILL) << "child status " << Status;
+    if (!KeepJournal) TVLTRollbackJournal::Remove(FileName);
   }
 
   // A second table, Others, with members 1..Count.

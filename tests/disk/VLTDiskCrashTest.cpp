@@ -33,29 +33,53 @@ class Crash : public test::DiskTest {
     waitpid(Pid, &Status, 0);
     return Status;
   }
+  // Kills a child inside a commit that changed page 2, between the two header writes.
+  void KillBetweenTheHeaderWrites() {
+    {
+      auto M = Create(512);
+      M->PutPage(M->AddPage(kSys, ptTableRecord));
+      M->ApplyChanges(kSys);
+    }
+    pid_t Pid = fork();
+    if (Pid == 0) {
+      auto M = Open();
+      TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+      P->PageData()[0] = 0xEE;
+      P->SetIsDirty(true);
+      M->PutPage(P);
+      int HeaderWrites = 0;
+      M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+        if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
+      });
+      M->ApplyChanges(kSys);
+      _exit(0);
+    }
+    int Status = 0;
+    waitpid(Pid, &Status, 0);
+    ASSERT_TRUE(WIFSIGNALED(Status));
+    EXPECT_EQ(WTERMSIG(Status), SIGKILL);
+    EXPECT_EQ(+StoredHeader().WriteChangesState, 1);
+  }
 };
 
-TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommit) {
-  {
-    auto M = Create(512);
-    M->PutPage(M->AddPage(kSys, ptTableRecord));
-    M->ApplyChanges(kSys);
-  }
-  int Status = RunChild([&] {
-    test::DiskTest::TOpenResult R;
-    auto M = Open({}, &R);
-    TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
-    P->PageData()[0] = 0xEE;
-    P->SetIsDirty(true);
-    M->PutPage(P);
-    int HeaderWrites = 0;
-    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
-      if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
-    });
-    M->ApplyChanges(kSys);
-  });
-  ASSERT_TRUE(WIFSIGNALED(Status));
-  EXPECT_EQ(WTERMSIG(Status), SIGKILL);
+TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommitRollsBackFromTheJournal) {
+  KillBetweenTheHeaderWrites();
+  const std::string Journal = TVLTRollbackJournal::PathFor(Path);
+  ASSERT_TRUE(TVLTDatabaseFile::FileExists(Journal));
+  test::DiskTest::TOpenResult R;
+  auto M = Open({}, &R);
+  EXPECT_FALSE(R.RepairNeeded);
+  EXPECT_EQ(M->RolledBackPages(), 1);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 2);
+  EXPECT_FALSE(TVLTDatabaseFile::FileExists(Journal));
+  TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+  EXPECT_EQ(P->PageData()[0], 0);  // the committed state, not the half-written one
+  M->PutPage(P);
+}
+
+TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommitWithoutItsJournalAsksForRepair) {
+  KillBetweenTheHeaderWrites();
+  TVLTDatabaseFile::DeleteFile(TVLTRollbackJournal::PathFor(Path));
   test::DiskTest::TOpenResult R;
   auto M = Open({}, &R);
   EXPECT_TRUE(R.RepairNeeded);
@@ -73,7 +97,9 @@ TEST_F(Crash, KilledAfterTheFileGrewButBeforeTheHeaderCountedIt) {
   }
   int Status = RunChild([&] {
     auto M = Open();
-    M->SetWriteHook([&](TVLTDiskWrite, TVLTPageNo) { raise(SIGKILL); });
+    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+      if (W != TVLTDiskWrite::Journal) raise(SIGKILL);
+    });
     M->AddPage(kSys, ptTableRecord);
   });
   ASSERT_TRUE(WIFSIGNALED(Status));

@@ -1,0 +1,221 @@
+#include "engine/disk/VLTRollbackJournal.h"
+
+#include <cstring>
+
+#include "engine/core/VLTCRC32.h"
+#include "engine/core/VLTExcept.h"
+
+namespace vlt {
+
+namespace {
+
+constexpr char kMagic[7] = {'V', 'L', 'T', 'J', 'R', 'N', 'L'};
+constexpr size_t kFixedSize = 40;
+constexpr size_t kRecordHeaderSize = 16;
+constexpr int32_t kWriteError = 30540;  // the journal could not be written
+
+struct TFixed {
+  TVLTRollbackJournal::TKind Kind = TVLTRollbackJournal::TKind::None;
+  uint16_t PageSize = 0;
+  int32_t DBState = 0;
+  int64_t FileSize = 0;
+  int64_t OffsetToDBHeader = 0;
+  TVLTDBHeader Header{};
+  std::vector<TVLTPageNo> Added;
+};
+
+std::vector<uint8_t> EncodeFixed(const TFixed& F) {
+  std::vector<uint8_t> B(kFixedSize + sizeof(TVLTDBHeader) + 4 * F.Added.size());
+  std::memcpy(B.data(), kMagic, sizeof kMagic);
+  B[7] = static_cast<uint8_t>(F.Kind);
+  StoreLE<uint32_t>(B.data() + 8, F.PageSize);
+  StoreLE<int32_t>(B.data() + 12, F.DBState);
+  StoreLE<int64_t>(B.data() + 16, F.FileSize);
+  StoreLE<int64_t>(B.data() + 24, F.OffsetToDBHeader);
+  StoreLE<uint32_t>(B.data() + 32, static_cast<uint32_t>(F.Added.size()));
+  std::memcpy(B.data() + kFixedSize, &F.Header, sizeof F.Header);
+  for (size_t I = 0; I < F.Added.size(); ++I)
+    StoreLE<int32_t>(B.data() + kFixedSize + sizeof F.Header + 4 * I, F.Added[I]);
+  uint32_t CRC = CalcCRC32(0, B.data(), 36);
+  CRC = CalcCRC32(CRC, B.data() + kFixedSize, B.size() - kFixedSize);
+  StoreLE<uint32_t>(B.data() + 36, CRC);
+  return B;
+}
+
+// Reads the fixed part; false when it is not there whole or its checksum fails. End receives
+// the offset of the first record.
+bool DecodeFixed(TVLTDatabaseFile& J, TFixed& F, int64_t& End) {
+  uint8_t B[kFixedSize];
+  if (!J.ReadBuffer(B, sizeof B, 0) || std::memcmp(B, kMagic, sizeof kMagic) != 0) return false;
+  F.Kind = static_cast<TVLTRollbackJournal::TKind>(B[7]);
+  F.PageSize = static_cast<uint16_t>(LoadLE<uint32_t>(B + 8));
+  F.DBState = LoadLE<int32_t>(B + 12);
+  F.FileSize = LoadLE<int64_t>(B + 16);
+  F.OffsetToDBHeader = LoadLE<int64_t>(B + 24);
+  const uint32_t AddedCount = LoadLE<uint32_t>(B + 32);
+  if (AddedCount > (1u << 28)) return false;
+  std::vector<uint8_t> Rest(sizeof(TVLTDBHeader) + 4 * size_t{AddedCount});
+  if (!J.ReadBuffer(Rest.data(), Rest.size(), kFixedSize)) return false;
+  uint32_t CRC = CalcCRC32(0, B, 36);
+  CRC = CalcCRC32(CRC, Rest.data(), Rest.size());
+  if (CRC != LoadLE<uint32_t>(B + 36)) return false;
+  std::memcpy(&F.Header, Rest.data(), sizeof F.Header);
+  F.Added.resize(AddedCount);
+  for (size_t I = 0; I < AddedCount; ++I)
+    F.Added[I] = LoadLE<int32_t>(Rest.data() + sizeof F.Header + 4 * I);
+  End = static_cast<int64_t>(kFixedSize + Rest.size());
+  return F.Kind == TVLTRollbackJournal::TKind::Commit ||
+         F.Kind == TVLTRollbackJournal::TKind::Allocations;
+}
+
+}  // namespace
+
+TVLTRollbackJournal::TFound TVLTRollbackJournal::Inspect(const std::string& DatabaseFileName) {
+  TFound R;
+  const std::string Path = PathFor(DatabaseFileName);
+  if (!TVLTDatabaseFile::FileExists(Path)) return R;
+  R.Exists = true;
+  TVLTDatabaseFile J;
+  try {
+    J.OpenFile(Path, amReadOnly, smExclusive);
+  } catch (const EVLTException&) {
+    R.Live = true;  // its owner has it open (or it cannot be read at all: leave it alone)
+    return R;
+  }
+  TFixed F;
+  int64_t End = 0;
+  R.Valid = DecodeFixed(J, F, End);
+  if (R.Valid) {
+    R.Kind = F.Kind;
+    R.DBState = F.DBState;
+    R.PageSize = F.PageSize;
+  }
+  return R;
+}
+
+bool TVLTRollbackJournal::RollBack(const std::string& DatabaseFileName, TVLTDatabaseFile& Db,
+                                   uint16_t PageSize, std::vector<TVLTPageNo>& Added,
+                                   int64_t& Records) {
+  Added.clear();
+  Records = 0;
+  TVLTDatabaseFile J;
+  try {
+    J.OpenFile(PathFor(DatabaseFileName), amReadOnly, smExclusive);
+  } catch (const EVLTException&) {
+    return false;
+  }
+  TFixed F;
+  int64_t Pos = 0;
+  if (!DecodeFixed(J, F, Pos) || F.Kind != TKind::Commit || F.PageSize != PageSize) return false;
+  // Every complete record, in the order written; the first torn one ends the journal (its
+  // bytes had not been overwritten yet).
+  std::vector<uint8_t> Data;
+  for (;;) {
+    uint8_t H[kRecordHeaderSize];
+    if (!J.ReadBuffer(H, sizeof H, Pos)) break;
+    const int64_t Where = LoadLE<int64_t>(H);
+    const uint32_t Length = LoadLE<uint32_t>(H + 8);
+    if (Where < 0 || Length == 0 || Length > 65536) break;
+    Data.resize(Length);
+    if (!J.ReadBuffer(Data.data(), Length, Pos + static_cast<int64_t>(sizeof H))) break;
+    uint32_t CRC = CalcCRC32(0, H, 12);
+    CRC = CalcCRC32(CRC, Data.data(), Length);
+    if (CRC != LoadLE<uint32_t>(H + 12)) break;
+    Db.WriteBuffer(Data.data(), Length, Where, 10475);
+    ++Records;
+    Pos += static_cast<int64_t>(sizeof H) + Length;
+  }
+  Db.WriteBuffer(&F.Header, sizeof F.Header, F.OffsetToDBHeader, 10462);
+  if (Db.GetSize() != F.FileSize) Db.SetSize(F.FileSize);
+  Db.FlushFileBuffers();
+  Added = std::move(F.Added);
+  return true;
+}
+
+void TVLTRollbackJournal::Remove(const std::string& DatabaseFileName) {
+  const std::string Path = PathFor(DatabaseFileName);
+  if (TVLTDatabaseFile::FileExists(Path)) TVLTDatabaseFile::DeleteFile(Path);
+}
+
+TVLTRollbackJournal::TVLTRollbackJournal(std::string DatabaseFileName)
+    : FDatabaseFileName(std::move(DatabaseFileName)), FPath(PathFor(FDatabaseFileName)) {}
+
+TVLTRollbackJournal::~TVLTRollbackJournal() = default;
+
+void TVLTRollbackJournal::Create() {
+  if (FFile.IsOpened()) {
+    FFile.SetSize(0);
+  } else {
+    FFile.CreateAndOpenFile(FPath);
+  }
+  FEnd = 0;
+}
+
+void TVLTRollbackJournal::Write(const void* Data, size_t Count) {
+  if (FWriteHook) FWriteHook();
+  FFile.WriteBuffer(Data, Count, FEnd, kWriteError);
+  FEnd += static_cast<int64_t>(Count);
+}
+
+void TVLTRollbackJournal::Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
+                                uint16_t PageSize, int64_t FileSize,
+                                const std::vector<TVLTPageNo>& Added) {
+  Create();
+  TFixed F;
+  F.Kind = TKind::Commit;
+  F.PageSize = PageSize;
+  F.DBState = Header.State;
+  F.FileSize = FileSize;
+  F.OffsetToDBHeader = OffsetToDBHeader;
+  F.Header = Header;
+  F.Added = Added;
+  const std::vector<uint8_t> B = EncodeFixed(F);
+  Write(B.data(), B.size());
+  FPageSize = PageSize;
+  FFileSize = FileSize;
+  FCovered.clear();
+  FCovered.insert(Added.begin(), Added.end());
+  FActive = true;
+  FMarker = false;
+}
+
+void TVLTRollbackJournal::MarkAllocations() {
+  if (FActive || FMarker) return;
+  Create();
+  TFixed F;
+  F.Kind = TKind::Allocations;
+  const std::vector<uint8_t> B = EncodeFixed(F);
+  Write(B.data(), B.size());
+  FMarker = true;
+}
+
+bool TVLTRollbackJournal::Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db) {
+  if (!FActive || PageNo < 0 || Position + FPageSize > FFileSize) return false;
+  if (!FCovered.insert(PageNo).second) return false;
+  FScratch.resize(kRecordHeaderSize + FPageSize);
+  uint8_t* H = FScratch.data();
+  uint8_t* Data = H + kRecordHeaderSize;
+  // A page the file does not hold whole (an interrupted growth) has nothing to save.
+  if (!Db.ReadBuffer(Data, FPageSize, Position)) return false;
+  StoreLE<int64_t>(H, Position);
+  StoreLE<uint32_t>(H + 8, FPageSize);
+  uint32_t CRC = CalcCRC32(0, H, 12);
+  CRC = CalcCRC32(CRC, Data, FPageSize);
+  StoreLE<uint32_t>(H + 12, CRC);
+  Write(FScratch.data(), FScratch.size());
+  return true;
+}
+
+void TVLTRollbackJournal::Sync() {
+  if (FFile.IsOpened()) FFile.FlushFileBuffers();
+}
+
+void TVLTRollbackJournal::Finish() {
+  FActive = false;
+  FMarker = false;
+  FCovered.clear();
+  if (FFile.IsOpened()) FFile.CloseFile();
+  TVLTDatabaseFile::DeleteFile(FPath);
+}
+
+}  // namespace vlt
