@@ -114,6 +114,9 @@ void TTargetComponents::PrepareDatabase(TArea Area, const std::string& FileName)
   Db.FMultiUser = false;
   Db.FExclusive = false;
   Db.FSilentMode = D.SilentMode;
+  // A fresh target: a failed area deletes it, and the finished file is synced when its
+  // compaction replaces it, so its commits need not wait for the disk.
+  Db.FDurability = dsOff;
   Db.SetDatabaseFileName(FileName);
 }
 

@@ -266,7 +266,7 @@ int CmdPages(const TOptions& O) {
   };
 
   std::printf("%10s  %-26s %11s  %-6s %s\n", "Page", "Type", "State", "Bitmap", "Checksum");
-  int64_t HighestUsed = -1;
+  int64_t HighestUsed = -1, Leaked = 0;
   std::vector<uint8_t> Buf;
   for (int64_t No = 0; No < H.TotalPageCount; ++No) {
     bool Read = ReadPage(No, Buf);
@@ -311,13 +311,13 @@ int CmdPages(const TOptions& O) {
     }
     if (Bit == 1) {
       HighestUsed = No;
-      if (!Signed)
-        V.Problem(Where + "marked used but holds no page");
+      // Allocation marks a page used at once; a session that never committed leaves it so,
+      // never written or stamped freed. No committed data can refer to such a page.
+      if (!Signed || PH->State == kPageStateFreed)
+        ++Leaked;
       else if (PH->PageType < ptEAM || PH->PageType > kLastPageType ||
                PH->PageType == ptPFS || PH->PageType == ptEAM)
         V.Problem(Where + "marked used but has page type " + TypeText(PH->PageType));
-      else if (PH->State == kPageStateFreed)
-        V.Problem(Where + "marked used but its State says freed");
     } else if (Bit == 0 && Signed && PH->State != kPageStateFreed &&
                PH->PageType != ptUnknown) {
       // Freeing stamps State MaxInt before the bit is cleared, so this page was lost.
@@ -344,6 +344,10 @@ int CmdPages(const TOptions& O) {
   }
 
   std::printf("\n");
+  if (Leaked > 0)
+    V.Warning(std::to_string(Leaked) + " leaked page" + (Leaked == 1 ? "" : "s") +
+              ": allocated by a transaction that never committed (free space, not damage; the "
+              "next exclusive open or a compaction gives them back)");
   if (FileSize < Expected)
     V.Problem("the file holds " + std::to_string(FileSize) + " bytes, the header counts " +
               std::to_string(H.TotalPageCount) + " pages (" + std::to_string(Expected) +

@@ -416,6 +416,8 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
   Dest.FPageCountInExtent = DestPageCountInExtent;
   Dest.FMaxConnections = DestMaxConnections;
   Dest.FSilentMode = true;
+  // The copy is thrown away when anything goes wrong and synced before it replaces a file.
+  Dest.FDurability = dsOff;
   try {
     Dest.CreateDatabase();
     Dest.Open();

@@ -1,0 +1,42 @@
+// Kill-point sweeps of a writer: a child process runs random transactions (inserts, updates,
+// deletes) on an encrypted database, optionally compacting it now and then, and is killed just
+// before its N-th write to any file (database, journal or a compaction's copy), optionally
+// tearing that write in half. The parent then opens the database as the next user would and
+// compares it with the state after the last transaction the child reported committed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vlt::tools {
+
+struct TCrashCase {
+  uint16_t PageSize = 4096;
+  bool Compact = false;     // compact after every fifth transaction
+  int64_t KillAtWrite = 1;  // the write (1-based) the child dies before; beyond the run: none
+  bool Tear = false;        // that write reaches the file half done (a torn page write)
+  uint64_t Seed = 1;        // of the transactions
+  int32_t Transactions = 24;
+};
+
+struct TCrashOutcome {
+  bool Killed = false;       // the child died at the kill point (else it finished the run)
+  int64_t Committed = 0;     // transactions the child reported committed
+  int64_t Writes = 0;        // writes the child made (when it was not killed)
+  bool RepairNeeded = false; // the open after the crash asked for repair
+  int64_t RolledBack = 0;    // pages the open put back from the journal
+  int64_t Reclaimed = 0;     // leaked pages the open gave back
+  int64_t CommittedRowsLost = 0;
+  int64_t UncommittedVisible = 0;  // rows present or changed that no committed state has
+  int64_t CheckProblems = 0;       // the engine's table check after the open
+  std::string Problem;             // set when the database could not be opened or read
+  bool Good() const {
+    return Problem.empty() && !RepairNeeded && CommittedRowsLost == 0 &&
+           UncommittedVisible == 0 && CheckProblems == 0;
+  }
+};
+
+// Runs one case in Dir (which it empties first). REQUIRES: the engine started.
+TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& Case);
+
+}  // namespace vlt::tools
