@@ -214,37 +214,6 @@ void CheckTable(TVLTDatabase& Db, const TCopyPair& Pair, const std::string& Fold
   }
 }
 
-// The engine's own consistency check of every table of Db (record pages, counts, indexes).
-void CheckTables(TVLTDatabase& Db, std::vector<std::string>& Problems) {
-  std::vector<std::string> Tables;
-  Db.GetTablesList(Tables);
-  // The page headers are read once for all the tables.
-  std::vector<TVLTDiskPageHeader> Headers;
-  bool HaveHeaders = false;
-  for (const std::string& Name : Tables) {
-    try {
-      TVLTLocalCursor C;
-      C.SetSession(Db.Handle());
-      C.FTableName = Name;
-      C.FReadOnly = true;
-      C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
-      C.InternalInitFieldDefs();
-      auto* Data = dynamic_cast<TVLTDiskTableData*>(C.TableData());
-      if (!Data) continue;
-      if (!HaveHeaders)
-        if (auto* PM = dynamic_cast<TVLTDiskPageManager*>(Data->PageManager())) {
-          PM->ReadPageHeaders(Headers);
-          HaveHeaders = true;
-        }
-      std::vector<std::string> List;
-      Data->CheckTable(Db.Handle()->SessionID, List, HaveHeaders ? &Headers : nullptr);
-      for (const std::string& P : List) Problems.push_back(Name + ": " + P);
-    } catch (const std::exception& E) {
-      Problems.push_back(Name + ": cannot be checked: " + E.what());
-    }
-  }
-}
-
 bool SameTextPath(const std::string& A, const std::string& B) {
   return SameText(A, B);
 }
@@ -320,7 +289,7 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
     }
     R.Tables.push_back(std::move(C));
   }
-  if (CheckEngine) CheckTables(*Db, R.Problems);
+  if (CheckEngine) Db->CheckTables(R.Problems);
   try {
     Db->Close();
   } catch (...) {
@@ -674,7 +643,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
                                  " gifts missing from the target");
     }
     R.Tables.push_back(std::move(Gifts));
-    if (CheckEngine) CheckTables(*Db, R.Problems);
+    if (CheckEngine) Db->CheckTables(R.Problems);
     Db->Close();
   } catch (const std::exception& E) {
     R.Problems.push_back(File + ": " + E.what());

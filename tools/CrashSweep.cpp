@@ -13,13 +13,11 @@
 
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
-#include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
 #include "engine/disk/VLTDiskPageManager.h"
-#include "engine/disk/VLTDiskTableData.h"
 
 namespace vlt::tools {
 
@@ -194,22 +192,6 @@ bool Find(TVLTTable& T, int32_t Id) {
   _exit(0);
 }
 
-int64_t CheckTables(TVLTDatabase& Db) {
-  std::vector<std::string> Tables, Problems;
-  Db.GetTablesList(Tables);
-  for (const std::string& Name : Tables) {
-    TVLTLocalCursor Cur;
-    Cur.SetSession(Db.Handle());
-    Cur.FTableName = Name;
-    Cur.FReadOnly = true;
-    Cur.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
-    Cur.InternalInitFieldDefs();
-    if (auto* Data = dynamic_cast<TVLTDiskTableData*>(Cur.TableData()))
-      Data->CheckTable(Db.Handle()->SessionID, Problems);
-  }
-  return static_cast<int64_t>(Problems.size());
-}
-
 }  // namespace
 
 TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
@@ -277,7 +259,9 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
       auto It = Want.find(Id);
       if (It == Want.end() || !(It->second == Row)) ++O.UncommittedVisible;
     }
-    O.CheckProblems = CheckTables(*Db);
+    std::vector<std::string> Problems;
+    Db->CheckTables(Problems);
+    O.CheckProblems = static_cast<int64_t>(Problems.size());
     Db->Close();
   } catch (const std::exception& E) {
     O.Problem = E.what();

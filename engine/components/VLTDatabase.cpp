@@ -15,11 +15,13 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTDiskTableData.h"
 #include "engine/core/VLTGuid.h"
 
 namespace vlt {
@@ -505,6 +507,35 @@ bool TVLTDatabase::CompactDatabase(const std::string& NewDatabaseFileName) {
     throw;
   }
   return Result;
+}
+
+void TVLTDatabase::CheckTables(std::vector<std::string>& Problems) {
+  std::vector<std::string> Tables;
+  GetTablesList(Tables);
+  std::vector<TVLTDiskPageHeader> Headers;
+  bool HaveHeaders = false;
+  for (const std::string& Name : Tables) {
+    try {
+      TVLTLocalCursor C;
+      C.SetSession(Handle());
+      C.FTableName = Name;
+      C.FReadOnly = true;
+      C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+      C.InternalInitFieldDefs();
+      auto* Data = dynamic_cast<TVLTDiskTableData*>(C.TableData());
+      if (!Data) continue;
+      if (!HaveHeaders)
+        if (auto* PM = dynamic_cast<TVLTDiskPageManager*>(Data->PageManager())) {
+          PM->ReadPageHeaders(Headers);
+          HaveHeaders = true;
+        }
+      std::vector<std::string> List;
+      Data->CheckTable(Handle()->SessionID, List, HaveHeaders ? &Headers : nullptr);
+      for (const std::string& P : List) Problems.push_back(Name + ": " + P);
+    } catch (const std::exception& E) {
+      Problems.push_back(Name + ": cannot be checked: " + E.what());
+    }
+  }
 }
 
 bool TVLTDatabase::CompactDatabase() {

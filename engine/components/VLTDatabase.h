@@ -97,6 +97,11 @@ class TVLTDatabase : public TVLTSessionDatabase {
   void FlushBuffers();
   // Errors are swallowed; the list stays as far as filled.
   void GetTablesList(std::vector<std::string>& List);
+  // The engine's consistency check of every table of the open database (record pages against
+  // the record page index and counts, BLOBs, every index's structure and that each record is in
+  // every index once); Problems receives a line per fault, each starting with the table's name.
+  // The page headers are read once for all the tables.
+  void CheckTables(std::vector<std::string>& Problems);
   // Connects when closed and stays connected.
   bool TableExists(const std::string& TableName);
   void StartTransaction();
