@@ -215,6 +215,18 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
       RepairNeeded = !(FDBHeader.Version >= kDBMinVersionWithoutRepair);
       TVLTRollbackJournal::Remove(Name);
     } else if (FDBHeader.WriteChangesState == kWriteChangesComplete) {
+      // Allocations no commit took up: the bitmaps and header go back to before them.
+      if (Found.Valid && Found.Kind == TVLTRollbackJournal::TKind::Allocations &&
+          Found.DBState == FDBHeader.State && Found.PageSize == PageSize()) {
+        std::vector<TVLTPageNo> Added;
+        int64_t Records = 0;
+        if (TVLTRollbackJournal::RollBack(Name, *FDatabaseFile, PageSize(), Added, Records)) {
+          ReadDBHeader();
+          CheckHeaderValues();
+          FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+          FRolledBackPages = Records;
+        }
+      }
       // Written before a commit's first in-place write, or a marker: nothing to put back.
       TVLTRollbackJournal::Remove(Name);
     }
@@ -255,7 +267,7 @@ int64_t TVLTDiskPageManager::ReclaimLeakedPages() {
 }
 
 void TVLTDiskPageManager::ProtectPage(TVLTPageNo PageNo) {
-  if (!FJournal || !FJournal->Active()) return;
+  if (!FJournal || !(FJournal->Active() || FJournal->MarkerWritten())) return;
   if (FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile) &&
       FDurability == dsNormal)
     FJournal->Sync();
@@ -434,8 +446,13 @@ void TVLTDiskPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo)
 
 void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
   if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
-  // An exclusive writer tells the next exclusive open that pages may be left allocated.
-  if (FExclusive && !FMultiUser) Journal().MarkAllocations();
+  // An exclusive writer journals what allocations overwrite outside commits (see the header).
+  if (FExclusive && !FMultiUser && !(FJournal && (FJournal->Active() || FJournal->MarkerWritten()))) {
+    TVLTDBHeader Stored;
+    FDatabaseFile->ReadBuffer(&Stored, sizeof Stored, FOffsetToDBHeader, 10464);
+    Journal().MarkAllocations(Stored, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize());
+    if (FDurability == dsNormal) FJournal->Sync();
+  }
   Page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(kNoPage));
   Page->AllocPageBuffer();
 }

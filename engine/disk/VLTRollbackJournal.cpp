@@ -106,7 +106,7 @@ bool TVLTRollbackJournal::RollBack(const std::string& DatabaseFileName, TVLTData
   }
   TFixed F;
   int64_t Pos = 0;
-  if (!DecodeFixed(J, F, Pos) || F.Kind != TKind::Commit || F.PageSize != PageSize) return false;
+  if (!DecodeFixed(J, F, Pos) || F.PageSize != PageSize) return false;
   // Every complete record, in the order written; the first torn one ends the journal (its
   // bytes had not been overwritten yet).
   std::vector<uint8_t> Data;
@@ -179,18 +179,27 @@ void TVLTRollbackJournal::Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHe
   FMarker = false;
 }
 
-void TVLTRollbackJournal::MarkAllocations() {
+void TVLTRollbackJournal::MarkAllocations(const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
+                                          uint16_t PageSize, int64_t FileSize) {
   if (FActive || FMarker) return;
   Create();
   TFixed F;
   F.Kind = TKind::Allocations;
+  F.PageSize = PageSize;
+  F.DBState = Header.State;
+  F.FileSize = FileSize;
+  F.OffsetToDBHeader = OffsetToDBHeader;
+  F.Header = Header;
   const std::vector<uint8_t> B = EncodeFixed(F);
   Write(B.data(), B.size());
+  FPageSize = PageSize;
+  FFileSize = FileSize;
+  FCovered.clear();
   FMarker = true;
 }
 
 bool TVLTRollbackJournal::Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db) {
-  if (!FActive || PageNo < 0 || Position + FPageSize > FFileSize) return false;
+  if (!(FActive || FMarker) || PageNo < 0 || Position + FPageSize > FFileSize) return false;
   if (!FCovered.insert(PageNo).second) return false;
   FScratch.resize(kRecordHeaderSize + FPageSize);
   uint8_t* H = FScratch.data();

@@ -26,9 +26,11 @@
 //      keeping: rollback cuts the file back to FileSize and stamps the allocated pages freed.
 //   3. The owner keeps the journal open exclusively (share modes of TVLTDatabaseFile) while it
 //      uses it; a journal that can be opened exclusively has no live owner and may be recovered.
-//   4. A kind-2 journal (written when a session first allocates pages in an exclusive database)
-//      saves nothing; it only tells the next exclusive open that allocated pages may have
-//      leaked and are worth looking for.
+//   4. A kind-2 journal is written when a session of an exclusive database first allocates
+//      pages outside a commit. It saves the bitmap pages that allocations (and the freeing of a
+//      cancelled transaction's pages) overwrite in place, with the header as it was before:
+//      putting them back gives the file its state before those allocations, which no commit
+//      has relied on (a commit replaces the journal with its own, and removes it when done).
 #pragma once
 
 #include <cstdint>
@@ -63,7 +65,7 @@ class TVLTRollbackJournal {
   static TFound Inspect(const std::string& DatabaseFileName);
   // Applies every complete record of the journal to Db, restores the header image, cuts or
   // grows the file back to its size and syncs it; Added receives the pages to stamp freed.
-  // False (nothing done) when the journal is not a valid commit journal of this page size.
+  // False (nothing done) when the journal is not a valid journal of this page size.
   static bool RollBack(const std::string& DatabaseFileName, TVLTDatabaseFile& Db,
                        uint16_t PageSize, std::vector<TVLTPageNo>& Added, int64_t& Records);
   // Removes the journal file (no error when it is not there).
@@ -78,8 +80,9 @@ class TVLTRollbackJournal {
   // as the commit found it, Added the session's allocated pages.
   void Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHeader, uint16_t PageSize,
              int64_t FileSize, const std::vector<TVLTPageNo>& Added);
-  // Writes a kind-2 journal when no journal is in use.
-  void MarkAllocations();
+  // Starts a kind-2 journal when no journal is in use (Header and FileSize as for Begin).
+  void MarkAllocations(const TVLTDBHeader& Header, int64_t OffsetToDBHeader, uint16_t PageSize,
+                       int64_t FileSize);
   bool Active() const { return FActive; }
   // Called before every write to the journal file (the page manager's test hook).
   void SetWriteHook(std::function<void()> Hook) { FWriteHook = std::move(Hook); }
