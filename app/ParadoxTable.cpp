@@ -208,6 +208,7 @@ void TParadoxTable::Open() {
     IndexFields.push_back(Found);
   }
   FData = D;
+  FOrderVersion = UINT64_MAX;
   FData->Attach(this);
   FIndexFields = IndexFields;
   FIndexVersion = ~0ull;
@@ -238,6 +239,7 @@ void TParadoxTable::Close() {
   FEof = FBof = true;
   std::shared_ptr<TParadoxTableData> D = std::move(FData);
   FData.reset();
+  FOrderVersion = UINT64_MAX;
   D->Detach(this);
   FFields.clear();
   if (D->CursorCount() == 0) D->Flush();
@@ -294,6 +296,10 @@ void TParadoxTable::First() {
   } else {
     const TParadoxRecordSet& S = FFilterSet ? *FFilterSet : FData->Order();
     if (!S.empty()) FCurrent = *S.begin();
+    if (!FFilterSet && FCurrent) {
+      FOrderPos = S.begin();
+      FOrderVersion = FData->Version();
+    }
   }
   FBof = true;
   FEof = FCurrent == nullptr;
@@ -338,12 +344,18 @@ void TParadoxTable::Next() {
     return;
   }
   const TParadoxRecordSet& S = FFilterSet ? *FFilterSet : FData->Order();
-  auto It = S.upper_bound(FCurrent);
+  const bool Placed = !FFilterSet && FOrderVersion == FData->Version() && FOrderPos != S.end() &&
+                      *FOrderPos == FCurrent;
+  auto It = Placed ? std::next(FOrderPos) : S.upper_bound(FCurrent);
   if (It == S.end()) {
     FEof = true;
     return;
   }
   FCurrent = *It;
+  if (!FFilterSet) {
+    FOrderPos = It;
+    FOrderVersion = FData->Version();
+  }
   FEof = false;
 }
 

@@ -185,6 +185,10 @@ class TParadoxTable {
 
   TDataSetState FState = dsInactive;
   TParadoxRecord* FCurrent = nullptr;
+  // Where FCurrent stands in the table's key order, while the order has not changed since
+  // (FOrderVersion): a walk then steps instead of searching for every record.
+  TParadoxRecordSet::const_iterator FOrderPos;
+  uint64_t FOrderVersion = UINT64_MAX;
   bool FEof = true, FBof = true;
   std::string FBuffer;               // the record being edited or inserted
   TParadoxRecord* FEditing = nullptr;
