@@ -583,6 +583,12 @@ void TVLTLocalCursor::ActivateFilters(const std::string& FilterText, bool CaseIn
   DisableRecordBitmap();
   if (FilterText.find_first_not_of(" \t\r\n") == std::string::npos) return;
   auto E = std::make_unique<TVLTExpression>();
+  // Functions that open a table of their own (LASTAUTOINC) do so through this cursor's
+  // database and session.
+  if (auto* S = dynamic_cast<TVLTBaseSession*>(FSession)) {
+    E->FDatabaseName = S->FDatabaseName;
+    E->FSessionName = S->FSessionName;
+  }
   // A text that does not parse leaves no filter behind: the error is the caller's answer.
   E->ParseForFilter(this, FilterText, CaseInsensitive, PartialKey);
   FFilterExpression = std::move(E);

@@ -873,6 +873,7 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
   // changed is judged by its own copy.
   std::map<TVLTPageNo, int32_t> Found;
   std::set<TVLTPageNo> BlobPages;
+  std::vector<TVLTPageItemID> Physical;  // the records the table's record pages hold
   Guard("scanning the record pages", [&] {
     std::vector<TVLTDiskPageHeader> Own;
     if (!Headers) {
@@ -902,8 +903,12 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
       if (H->PageType == ptTableBlob && H->ObjectID == FTableID) BlobPages.insert(No);
       if (H->PageType == ptTableRecord && H->ObjectID == FTableID) {
         try {
-          Found[No] = TVLTSmallRecordPage(Page, RM->MaxRecordsOnPage(), RM->DiskRecordBufferSize())
-                          .GetRecordCount();
+          const TVLTSmallRecordPage View(Page, RM->MaxRecordsOnPage(), RM->DiskRecordBufferSize());
+          const int32_t Used = View.GetRecordCount();
+          Found[No] = Used;
+          TVLTPageItemID ID;
+          for (bool More = View.GetFirstRecordID(ID); More; More = View.GetNextRecordID(ID))
+            Physical.push_back(ID);
         } catch (const EVLTException& E) {
           Problem("record page " + std::to_string(No) + ": " + E.what());
         }
@@ -959,23 +964,9 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
     for (const std::string& P : BlobProblems) Problem(P);
   }
 
-  // Every record exactly once in every index: the records by a physical walk, once, against
-  // each index's references.
-  std::vector<TVLTPageItemID> Physical;
-  Guard("walking the records", [&] {
-    TVLTBuffer Record(static_cast<size_t>(RM->FRecordBufferSize));
-    TVLTNavigationInfo Phys;
-    Phys.GetRecordMode = grmNext;
-    Phys.FirstPosition = true;
-    Phys.RecordBuffer = Record.data();
-    for (;;) {
-      RM->GetRecordBuffer(SessionID, Phys);
-      if (Phys.GetRecordResult != grrOK) break;
-      if (static_cast<int64_t>(Physical.size()) >= RM->FRecordCount) break;
-      Physical.push_back(Phys.RecordID);
-    }
-    std::sort(Physical.begin(), Physical.end());
-  });
+  // Every record exactly once in every index: the records the record pages hold against each
+  // index's references.
+  std::sort(Physical.begin(), Physical.end());
   auto Shown = [](const TVLTPageItemID& R) {
     return "(" + std::to_string(R.PageNo) + ", " + std::to_string(R.PageItemNo) + ")";
   };

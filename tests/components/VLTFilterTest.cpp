@@ -492,6 +492,14 @@ TEST_F(FilterTest, FunctionsWorkInFiltersDefaultsAndTheTool) {
   ASSERT_TRUE(E.ParseForDefaultValueExpression("LASTAUTOINC(Counters, Id)"));
   EXPECT_EQ(E.GetValue(true)->AsInt64(), D->LastAutoincValue("Id"));
   EXPECT_FALSE(E.ParseForDefaultValueExpression("LASTAUTOINC(Counters, Nope)"));
+  // In a filter the function reaches its table through the filtered table's database.
+  D->SetFilter("Id = LASTAUTOINC(Counters, Id)");
+  D->SetFiltered(true);
+  D->First();
+  ASSERT_FALSE(D->Eof());
+  EXPECT_EQ(D->FieldByName("Id").AsLargeInt(), D->LastAutoincValue("Id"));
+  D->Next();
+  EXPECT_TRUE(D->Eof());
   }
 
   const std::string Tool = VltdbPath();
