@@ -597,9 +597,19 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   TScopeExit Unlock([this] { UnlockDBHeader(); });
 
   ReadDBHeader();
+  TVLTRollbackJournal& J = Journal();
+  // A commit cut off in another process (which died holding the header lock) is put back
+  // first. What this session read may have come from it, so its transaction cannot go on.
+  if (FDBHeader.WriteChangesState == kWriteChangesInProgress && FIncompleteCommits.empty() &&
+      !J.Active() && RecoverJournal()) {
+    TVLTRollbackJournal::Remove(FDatabaseFile->FileName());
+    DropCachedPages();
+    throw EVLTException(30542,
+                        "Cannot commit changes. The database was restored after another "
+                        "process stopped in the middle of a commit; repeat the transaction");
+  }
   // The previous images go to the journal before the header says a commit is under way. A
   // journal still in use (a failed commit of this process) keeps its older, earlier images.
-  TVLTRollbackJournal& J = Journal();
   if (!J.Active()) {
     std::vector<TVLTPageNo> Added(Info.AddedPageNumbers.begin(), Info.AddedPageNumbers.end());
     J.Begin(FDBHeader, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize(), Added);

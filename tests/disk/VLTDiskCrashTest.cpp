@@ -89,6 +89,47 @@ TEST_F(Crash, KilledBetweenTheTwoHeaderWritesOfACommitWithoutItsJournalAsksForRe
   M->PutPage(P);
 }
 
+TEST_F(Crash, ASharedWritersNextCommitPutsBackAnotherProcessesCutOffCommit) {
+  {
+    auto M = Create(512);
+    M->PutPage(M->AddPage(kSys, ptTableRecord));  // page 2
+    M->PutPage(M->AddPage(kSys, ptTableRecord));  // page 3
+    M->ApplyChanges(kSys);
+  }
+  test::DiskTest::TOpenResult R;
+  auto Other = Open({}, &R, true);  // stays open in this process while the writer dies
+  ASSERT_TRUE(R.MultiUser);
+  pid_t Pid = fork();
+  if (Pid == 0) {
+    test::DiskTest::TOpenResult W;
+    auto M = Open({}, &W, true);
+    TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+    P->PageData()[0] = 0xEE;
+    P->SetIsDirty(true);
+    M->PutPage(P);
+    int HeaderWrites = 0;
+    M->SetWriteHook([&](TVLTDiskWrite Wr, TVLTPageNo) {
+      if (Wr == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
+    });
+    M->ApplyChanges(kSys);
+    _exit(0);
+  }
+  int Status = 0;
+  waitpid(Pid, &Status, 0);
+  ASSERT_TRUE(WIFSIGNALED(Status));
+  TVLTPage* P = Other->GetPage(0, 3, ptTableRecord);
+  P->PageData()[0] = 0x11;
+  P->SetIsDirty(true);
+  Other->PutPage(P);
+  EXPECT_EQ(test::CodeOf([&] { Other->ApplyChanges(0); }), 30542);
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 2);
+  EXPECT_FALSE(TVLTDatabaseFile::FileExists(TVLTRollbackJournal::PathFor(Path)));
+  Other->CancelChanges(0);
+  P = Other->GetPage(0, 2, ptTableRecord);
+  EXPECT_EQ(P->PageData()[0], 0);  // the dead writer's change is gone
+  Other->PutPage(P);
+}
+
 TEST_F(Crash, KilledAfterTheFileGrewButBeforeTheHeaderCountedIt) {
   {
     auto M = Create(512);
