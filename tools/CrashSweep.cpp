@@ -18,6 +18,7 @@
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTPageMapCheck.h"
 
 namespace vlt::tools {
 
@@ -262,6 +263,9 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
     std::vector<std::string> Problems;
     Db->CheckTables(Problems);
     O.CheckProblems = static_cast<int64_t>(Problems.size());
+    const TVLTPageMapReport Map = CheckPageMap(PM, O.RepairNeeded);
+    O.PageMapProblems = Map.ProblemCount();
+    O.LeakedPages = Map.LeakedPages;
     Db->Close();
   } catch (const std::exception& E) {
     O.Problem = E.what();

@@ -29,10 +29,13 @@ struct TCrashOutcome {
   int64_t CommittedRowsLost = 0;
   int64_t UncommittedVisible = 0;  // rows present or changed that no committed state has
   int64_t CheckProblems = 0;       // the engine's table check after the open
+  int64_t PageMapProblems = 0;     // the page map against the bitmaps after the open
+  int64_t LeakedPages = 0;         // pages left marked used that hold no committed page
   std::string Problem;             // set when the database could not be opened or read
   bool Good() const {
     return Problem.empty() && !RepairNeeded && CommittedRowsLost == 0 &&
-           UncommittedVisible == 0 && CheckProblems == 0;
+           UncommittedVisible == 0 && CheckProblems == 0 && PageMapProblems == 0 &&
+           LeakedPages == 0;
   }
 };
 

@@ -63,6 +63,7 @@
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTPageMapCheck.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
 #include "engine/disk/VLTSystemDirectory.h"
@@ -106,10 +107,7 @@ struct TVerdict {
   }
 };
 
-std::string TypeText(int Type) {
-  if (Type >= 0 && Type <= kLastPageType) return PageTypeToText(Type);
-  return "(" + std::to_string(Type) + ")";
-}
+std::string TypeText(int Type) { return PageTypeText(Type); }
 
 std::string AlgorithmText(int A) {
   if (A >= 0 && A < kCryptoAlgorithmCount)
@@ -231,139 +229,20 @@ int CmdHeader(const TOptions& O) {
 int CmdPages(const TOptions& O) {
   bool RepairNeeded = false;
   auto M = OpenEngine(O, RepairNeeded);
+  const TVLTPageMapReport R = CheckPageMap(*M, RepairNeeded);
   TVerdict V;
-  const TVLTDBHeader H = M->DBHeader();
-  const uint16_t PageSize = M->PageSize();
-  const uint16_t DataSize = M->PageDataSize();
-  const TVLTFreeSpaceGeometry G(DataSize, H.PageCountInExtent);
-  TVLTDatabaseFile& F = M->DatabaseFile();
-  const int64_t FileSize = F.GetSize();
-  const int64_t Expected = M->OffsetToFirstPage() + int64_t{H.TotalPageCount} * PageSize;
-
-  std::unique_ptr<TVLTDatabaseCipher> Cipher;
-  if (M->Encrypted()) Cipher = std::make_unique<TVLTDatabaseCipher>(M->Password());
-
-  auto ReadPage = [&](int64_t No, std::vector<uint8_t>& Buf) {
-    Buf.assign(PageSize, 0);
-    return No < H.TotalPageCount &&
-           F.ReadBuffer(Buf.data(), PageSize, M->OffsetToFirstPage() + No * PageSize);
-  };
-  std::map<int64_t, std::vector<uint8_t>> Bitmaps;  // PFS and EAM pages by page number
-  auto Bitmap = [&](int64_t No) -> const std::vector<uint8_t>* {
-    auto It = Bitmaps.find(No);
-    if (It == Bitmaps.end()) {
-      std::vector<uint8_t> Buf;
-      if (!ReadPage(No, Buf)) return nullptr;
-      It = Bitmaps.emplace(No, std::move(Buf)).first;
-    }
-    return &It->second;
-  };
-  auto PFSBit = [&](int64_t No) -> int {
-    int64_t K = No / G.PFSPagesAddressed, Local = No - G.PFSPageNo(K);
-    const auto* B = Bitmap(G.PFSPageNo(K));
-    if (!B) return -1;
-    return ((*B)[kPageHeaderSize + Local / 8] >> (Local % 8)) & 1;
-  };
-
   std::printf("%10s  %-26s %11s  %-6s %s\n", "Page", "Type", "State", "Bitmap", "Checksum");
-  int64_t HighestUsed = -1, Leaked = 0;
-  std::vector<uint8_t> Buf;
-  for (int64_t No = 0; No < H.TotalPageCount; ++No) {
-    bool Read = ReadPage(No, Buf);
-    const auto* PH = reinterpret_cast<const TVLTDiskPageHeader*>(Buf.data());
-    bool System = G.IsSystemPage(No);
-    int Bit = PFSBit(No);
-    bool Signed = Read && std::memcmp(PH->Signature, kPageSignature, 4) == 0;
-    // Pages of the active sessions and table locks files are stored plain in every database.
-    bool Ciphered = Cipher && !System && Signed && PH->PageType != ptActiveSessionList &&
-                    PH->PageType != ptTableLocks;
-    std::string Check = "-";
-    if (!Read) {
-      Check = "unreadable";
-    } else if (Ciphered) {
-      std::vector<uint8_t> Copy = Buf;
-      try {
-        Cipher->DecryptPage(Copy.data(), PageSize, static_cast<TVLTPageNo>(No), false);
-        Check = "ok";
-      } catch (const EVLTException&) {
-        Check = "FAILED";
-      }
-    }
-    std::printf("%10lld  %-26s %11d  %-6s %s\n", static_cast<long long>(No),
-                Signed ? TypeText(PH->PageType).c_str() : "(no page header)",
-                Signed ? PH->State : 0, Bit < 0 ? "?" : Bit ? "used" : "free", Check.c_str());
-
-    const std::string Where = "page " + std::to_string(No) + ": ";
-    if (!Read) {
-      V.Problem(Where + "cannot be read");
-      continue;
-    }
-    if (Bit < 0) V.Problem(Where + "its PFS page cannot be read");
-    if (Check == "FAILED") V.Problem(Where + "checksum does not match its data");
-    if (System) {
-      bool IsPFS = No % G.PFSPagesAddressed == 0;
-      uint16_t Want = IsPFS ? ptPFS : ptEAM;
-      if (!Signed || PH->PageType != Want)
-        V.Problem(Where + "should be a " + TypeText(Want) + ", found " +
-                  (Signed ? TypeText(PH->PageType) : "no page header"));
-      if (Bit == 0) V.Problem(Where + "bitmap page not marked used");
-      continue;
-    }
-    if (Bit == 1) {
-      HighestUsed = No;
-      // Allocation marks a page used at once; a session that never committed leaves it so,
-      // never written or stamped freed. No committed data can refer to such a page.
-      if (!Signed || PH->State == kPageStateFreed)
-        ++Leaked;
-      else if (PH->PageType < ptEAM || PH->PageType > kLastPageType ||
-               PH->PageType == ptPFS || PH->PageType == ptEAM)
-        V.Problem(Where + "marked used but has page type " + TypeText(PH->PageType));
-    } else if (Bit == 0 && Signed && PH->State != kPageStateFreed &&
-               PH->PageType != ptUnknown) {
-      // Freeing stamps State MaxInt before the bit is cleared, so this page was lost.
-      V.Problem(Where + "marked free but holds a live " + TypeText(PH->PageType));
-    }
+  for (const TVLTPageMapEntry& E : R.Pages) {
+    std::printf("%10lld  %-26s %11d  %-6s %s\n", static_cast<long long>(E.PageNo),
+                E.Signed ? TypeText(E.PageType).c_str() : "(no page header)", E.State,
+                E.Bit < 0 ? "?" : E.Bit ? "used" : "free", E.Checksum.c_str());
+    for (const std::string& P : E.Problems) V.Problem(P);
   }
-
-  // Extents marked full must have every page in use.
-  for (int64_t K = 0; H.TotalPageCount > 0 && G.EAMPageNo(K) < H.TotalPageCount; ++K) {
-    const auto* B = Bitmap(G.EAMPageNo(K));
-    if (!B) continue;
-    for (int64_t I = 0; I < DataSize; ++I)
-      for (int J = 0; J < 4; ++J) {
-        if (!(((*B)[kPageHeaderSize + I] >> (2 * J + 1)) & 1)) continue;
-        int64_t Extent = K * G.EAMExtentsAddressed + I * 4 + J;
-        for (int64_t Q = Extent * G.PageCountInExtent;
-             Q < (Extent + 1) * G.PageCountInExtent; ++Q)
-          if (Q >= H.TotalPageCount || PFSBit(Q) != 1) {
-            V.Problem("extent " + std::to_string(Extent) + " is marked full but page " +
-                      std::to_string(Q) + " is free");
-            break;
-          }
-      }
-  }
-
   std::printf("\n");
-  if (Leaked > 0)
-    V.Warning(std::to_string(Leaked) + " leaked page" + (Leaked == 1 ? "" : "s") +
-              ": allocated by a transaction that never committed (free space, not damage; the "
-              "next exclusive open or a compaction gives them back)");
-  if (FileSize < Expected)
-    V.Problem("the file holds " + std::to_string(FileSize) + " bytes, the header counts " +
-              std::to_string(H.TotalPageCount) + " pages (" + std::to_string(Expected) +
-              " bytes)");
-  else if (FileSize > Expected)
-    V.Warning("the file holds " + std::to_string(FileSize - Expected) +
-              " bytes beyond its last counted page (an interrupted growth)");
-  if (H.LastUsedPageNo != HighestUsed)
-    V.Problem("LastUsedPageNo is " + std::to_string(H.LastUsedPageNo) +
-              ", the bitmaps say " + std::to_string(HighestUsed));
-  if (RepairNeeded) V.Problem("the last commit did not complete: the database needs repair");
-  if (H.TotalPageCount > 0 && G.IsSystemPage(H.TotalPageCount - 1))
-    V.Problem("the file ends on a bitmap page");
-
-  std::printf("%d pages, %lld bytes: %s (%d problem%s, %d warning%s)\n", H.TotalPageCount,
-              static_cast<long long>(FileSize), V.Problems ? "NOT CONSISTENT" : "consistent",
+  for (const std::string& P : R.Problems) V.Problem(P);
+  for (const std::string& W : R.Warnings) V.Warning(W);
+  std::printf("%d pages, %lld bytes: %s (%d problem%s, %d warning%s)\n", R.TotalPageCount,
+              static_cast<long long>(R.FileSize), V.Problems ? "NOT CONSISTENT" : "consistent",
               V.Problems, V.Problems == 1 ? "" : "s", V.Warnings, V.Warnings == 1 ? "" : "s");
   return V.Problems ? 1 : 0;
 }

@@ -33,7 +33,9 @@ class CrashSweep : public ::testing::TestWithParam<std::tuple<uint16_t, bool>> {
            std::to_string(C.Seed) + ": committed " + std::to_string(O.Committed) + ", repair " +
            std::to_string(O.RepairNeeded) + ", lost " + std::to_string(O.CommittedRowsLost) +
            ", visible " + std::to_string(O.UncommittedVisible) + ", check problems " +
-           std::to_string(O.CheckProblems) + (O.Problem.empty() ? "" : ", " + O.Problem);
+           std::to_string(O.CheckProblems) + ", page map problems " +
+           std::to_string(O.PageMapProblems) + ", leaked " + std::to_string(O.LeakedPages) +
+           (O.Problem.empty() ? "" : ", " + O.Problem);
   }
 
   std::string Dir;

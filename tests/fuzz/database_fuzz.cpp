@@ -1,0 +1,159 @@
+// Damaged database files: a small, valid database (a table with two indexes, a memo field, a
+// hundred records) is built once; each input is a list of patches to its bytes, or, when the
+// first byte is odd, the raw start of a file (prolog, crypto header, control block). The damaged
+// file is then opened read-only and silent, every table walked in every index and physically,
+// every field read, the engine's table check run, and, on a writable copy, the open that puts
+// back a journal tried. Any input must end in a result or an engine error: no crash, no hang,
+// no sanitizer report.
+//
+// Patch list: repeated (offset: 3 bytes, little-endian, taken modulo the file size; length: 1
+// byte, 1..16; the bytes).
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTTable.h"
+
+namespace {
+
+using namespace vlt;
+
+std::string Dir() {
+  static const std::string D = [] {
+    char T[] = "/tmp/vlt_dbfuzz_XXXXXX";
+    const char* P = mkdtemp(T);
+    return std::string(P ? P : "/tmp");
+  }();
+  return D;
+}
+
+std::string ReadAll(const std::string& Path) {
+  std::ifstream F(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& Path, const std::string& Bytes) {
+  std::ofstream F(Path, std::ios::binary | std::ios::trunc);
+  F.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+}
+
+std::unique_ptr<TVLTTable> MakeTable(const std::string& Db) {
+  auto T = std::make_unique<TVLTTable>();
+  T->SetDatabaseName(Db);
+  T->SetTableName("Items");
+  T->AddField(std::make_unique<TVLTIntegerField>("Id")).FRequired = true;
+  T->AddField(std::make_unique<TVLTStringField>("Name", 24));
+  T->AddField(std::make_unique<TVLTMemoField>("Notes"));
+  T->IndexDefs.push_back({"Main", "Id", "", "", ixPrimary | ixUnique});
+  T->IndexDefs.push_back({"ByName", "Name", "", "", ixCaseInsensitive});
+  return T;
+}
+
+// The valid file every input damages.
+const std::string& Template() {
+  static const std::string Bytes = [] {
+    VLTStartEngine();
+    const std::string Path = Dir() + "/template.vlt";
+    std::remove(Path.c_str());
+    TVLTDatabase Db;
+    Db.SetDatabaseName("FuzzTemplate");
+    Db.SetDatabaseFileName(Path);
+    Db.FPageSize = 512;
+    Db.FSilentMode = true;
+    Db.FDurability = dsOff;
+    Db.CreateDatabase();
+    Db.Open();
+    auto T = MakeTable("FuzzTemplate");
+    T->CreateTable();
+    T->Open();
+    for (int32_t I = 1; I <= 100; ++I) {
+      T->Append();
+      T->FieldByName("Id").SetAsInteger(I);
+      T->FieldByName("Name").SetAsString("Item " + std::to_string(I * 7 % 100));
+      if (I % 3 == 0) T->FieldByName("Notes").SetAsString(std::string(40 + I * 5, 'n'));
+      T->Post();
+    }
+    T.reset();
+    Db.Close();
+    return ReadAll(Path);
+  }();
+  return Bytes;
+}
+
+void Walk(TVLTDatabase& Db) {
+  std::vector<std::string> Tables;
+  Db.GetTablesList(Tables);
+  for (const std::string& Name : Tables) {
+    try {
+      TVLTTable T;
+      T.SetDatabaseName(Db.DatabaseName());
+      T.SetTableName(Name);
+      T.Open();
+      int64_t Guard = 0;
+      for (const char* Index : {"", "Main", "ByName"}) {
+        try {
+          if (*Index) T.SetIndexName(Index);
+          for (T.First(); !T.Eof() && ++Guard < 5000; T.Next())
+            for (int32_t F = 0; F < T.FieldCount(); ++F) (void)T.Fields(F).AsString();
+          for (T.Last(); !T.Bof() && ++Guard < 10000; T.Prior()) (void)T.Fields(0).AsString();
+        } catch (const std::exception&) {
+        }
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  std::vector<std::string> Problems;
+  try {
+    Db.CheckTables(Problems);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  std::string Bytes = Template();
+  if (Size > 0 && (Data[0] & 1)) {
+    // The start of the file as given.
+    Bytes.replace(0, std::min(Size - 1, Bytes.size()), reinterpret_cast<const char*>(Data + 1),
+                  std::min(Size - 1, Bytes.size()));
+  } else {
+    for (size_t P = Size > 0 ? 1 : 0; P + 4 <= Size;) {
+      const size_t Offset = (Data[P] | Data[P + 1] << 8 | Data[P + 2] << 16) % Bytes.size();
+      const size_t Length = 1 + Data[P + 3] % 16;
+      P += 4;
+      for (size_t K = 0; K < Length && P < Size && Offset + K < Bytes.size(); ++K, ++P)
+        Bytes[Offset + K] = static_cast<char>(Data[P]);
+    }
+  }
+  const std::string Path = Dir() + "/damaged.vlt";
+  std::remove((Path + "-journal").c_str());
+  WriteAll(Path, Bytes);
+  static int Serial = 0;
+  for (bool ReadOnly : {true, false}) {
+    TVLTDatabase Db;
+    Db.SetDatabaseName("Fuzz" + std::to_string(++Serial));
+    Db.SetDatabaseFileName(Path);
+    Db.FSilentMode = true;
+    Db.FReadOnly = ReadOnly;
+    Db.FDurability = dsOff;
+    try {
+      Db.Open();
+      Walk(Db);
+      Db.Close();
+    } catch (const std::exception&) {
+    }
+    if (!ReadOnly) break;
+  }
+  return 0;
+}
