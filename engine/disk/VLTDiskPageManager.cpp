@@ -166,6 +166,19 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   if (!ReadOnly) TidyAfterOpen(RepairNeeded);
 }
 
+void TVLTDiskPageManager::CheckDiskInvariants() {
+  CheckInvariants();
+  if (!IsOpened()) return;
+  auto Fail = [](const std::string& What) {
+    throw EVLTException(20981, "Page manager check failed: %s", {What});
+  };
+  const int64_t Counted = FOffsetToFirstPage + int64_t{FDBHeader.TotalPageCount} * PageSize();
+  if (FDatabaseFile->GetSize() < Counted)
+    Fail("the file is shorter than the pages its header counts");
+  if (FLockDBHeaderCount < 0) Fail("negative header lock count");
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->CheckInvariants();
+}
+
 // ---- rollback journal ----
 
 TVLTRollbackJournal& TVLTDiskPageManager::Journal() {

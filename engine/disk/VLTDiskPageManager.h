@@ -93,6 +93,10 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // frees the free-space manager. Uncommitted pages stay with their sessions.
   void CloseDatabase();
 
+  // Verifies the page lists (the base class's check), invariants 1 and 5 above and the free-space
+  // manager's; raises 20981 at the first violation. A debug aid for tests and tools.
+  void CheckDiskInvariants();
+
   // ---- the page manager's operations ----
   int32_t PageCount() override;  // the header's TotalPageCount, reread under the header lock
   bool IsPageTableStateCurrent(TVLTSessionID SessionID, TVLTPage* Page) override;

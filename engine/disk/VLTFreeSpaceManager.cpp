@@ -5,6 +5,7 @@
 
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTPageMapCheck.h"
 
 namespace vlt {
 
@@ -350,6 +351,21 @@ void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
     throw;
   }
   SaveHeader();
+}
+
+}  // namespace vlt
+
+namespace vlt {
+
+void TVLTDatabaseFreeSpaceManager::CheckInvariants() {
+  // The page map check reads the bitmaps and pages from the file: exactly these invariants.
+  const TVLTPageMapReport R = CheckPageMap(*LPageManager, false);
+  auto Fail = [](const std::string& What) {
+    throw EVLTException(20981, "Free space check failed: %s", {What});
+  };
+  for (const TVLTPageMapEntry& E : R.Pages)
+    if (!E.Problems.empty()) Fail(E.Problems.front());
+  if (!R.Problems.empty()) Fail(R.Problems.front());
 }
 
 }  // namespace vlt

@@ -59,6 +59,10 @@ class TVLTDatabaseFreeSpaceManager {
     return FGeometry.IsSystemPage(PageNo);
   }
 
+  // Verifies invariants 1-4 against the file (a debug aid for tests and tools); raises 20981
+  // "Free space check failed: %s" naming the first violation.
+  void CheckInvariants();
+
   // Growth: 6 pages for an empty file, else a tenth of the file, at least one extent.
   int32_t AddPagesStep() const;
   int32_t DelPagesStep() const { return AddPagesStep(); }

@@ -26,6 +26,7 @@ class Crash : public test::DiskTest {
       R.ReadOnly = true;
       auto M = NewManager();
       M->OpenDatabase(Path, {}, R.ReadOnly, R.RepairNeeded, false, R.MultiUser);
+      EXPECT_NO_THROW(M->CheckDiskInvariants());
       const TVLTPageMapReport Map = CheckPageMap(*M, false);
       EXPECT_EQ(Map.ProblemCount(), 0) << (Map.Problems.empty() ? "" : Map.Problems[0]);
       EXPECT_EQ(Map.LeakedPages, 0);

@@ -53,6 +53,25 @@ TEST_F(FreeSpace, FirstAllocationsOfAnEmptyFile) {
   EXPECT_EQ(DataByte(0, 0), 0x03);
 }
 
+TEST_F(FreeSpace, TheInvariantCheckNamesWhatABrokenBitmapContradicts) {
+  auto M = Create(512);
+  for (int I = 0; I < 4; ++I) Add(*M);  // pages 2..5
+  M->ApplyChanges(kSys);
+  EXPECT_NO_THROW(M->CheckDiskInvariants());
+  // Page 4's bit cleared behind the manager's back: a live page marked free, and the pages the
+  // header says are in use no longer are.
+  const uint8_t Cleared = DataByte(0, 0) & ~(1u << 4);
+  Poke(PageOffset(0) + 40, &Cleared, 1);
+  try {
+    M->FreeSpaceManager()->CheckInvariants();
+    ADD_FAILURE() << "no violation found";
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 20981);
+    EXPECT_NE(E.Message().find("page 4: marked free but holds a live"), std::string::npos)
+        << E.Message();
+  }
+}
+
 TEST_F(FreeSpace, FreedPagesAreReusedLowestFirstAndTheTailShrinks) {
   auto M = Create(512);
   for (int I = 0; I < 30; ++I) Add(*M);  // pages 2 .. 31
