@@ -76,7 +76,7 @@ const std::string& Template() {
     auto T = MakeTable("FuzzTemplate");
     T->CreateTable();
     T->Open();
-    for (int32_t I = 1; I <= 100; ++I) {
+    for (int32_t I = 1; I <= 40; ++I) {
       T->Append();
       T->FieldByName("Id").SetAsInteger(I);
       T->FieldByName("Name").SetAsString("Item " + std::to_string(I * 7 % 100));
@@ -139,10 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Path = Dir() + "/damaged.vlt";
   std::remove((Path + "-journal").c_str());
   WriteAll(Path, Bytes);
-  static int Serial = 0;
   for (bool ReadOnly : {true, false}) {
     TVLTDatabase Db;
-    Db.SetDatabaseName("Fuzz" + std::to_string(++Serial));
+    Db.SetDatabaseName(ReadOnly ? "FuzzRead" : "FuzzWrite");
     Db.SetDatabaseFileName(Path);
     Db.FSilentMode = true;
     Db.FReadOnly = ReadOnly;
