@@ -332,4 +332,16 @@ void TVLTExpression::ReturnExtractedNodes() {
   FExtractedNodes.clear();
 }
 
+namespace {
+bool IsEmptyNode(const TVLTExprNode* N) {
+  if (!N || N->FExtracted) return true;
+  if (N->Operator != doAND || !dynamic_cast<const TVLTExprNodeBoolean*>(N)) return false;
+  for (const auto& C : N->Children)
+    if (!IsEmptyNode(C.get())) return false;
+  return true;
+}
+}  // namespace
+
+bool TVLTExpression::IsEmptyAfterExtraction() const { return IsEmptyNode(FRootExprNode.get()); }
+
 }  // namespace vlt
