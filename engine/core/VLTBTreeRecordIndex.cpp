@@ -497,17 +497,36 @@ bool TVLTBTreeRecordIndex::FindRecord(TVLTSessionID SessionID, TVLTIndexSearchIn
     S.InUse = true;
     S.Exhausted = true;  // until an answer is found
     if (StartCondition) {
-      TVLTBTreeIndexPosition First, End;
-      const TVLTScanSearchCondition& E = EndCondition ? *EndCondition : *StartCondition;
-      if (!FindByCondition(SessionID, Forward, StartCondition->Condition,
-                           StartCondition->KeyRecordBuffer, StartCondition->KeyFieldCount,
-                           StartCondition->PartialCompare, First) ||
-          !FindByCondition(SessionID, !Forward, E.Condition, E.KeyRecordBuffer, E.KeyFieldCount,
-                           E.PartialCompare, End))
-        return false;
+      // The range is where both conditions hold: from the later of their first entries to the
+      // earlier of their last ones (an equality holds on a stretch, not up to an end).
+      TVLTKeyPath Low, High;
+      int64_t LowBitNo = 0, HighBitNo = 0;
+      bool Any = false;
+      for (const TVLTScanSearchCondition* C : {StartCondition, EndCondition}) {
+        if (!C) continue;
+        TVLTBTreeIndexPosition F, L;
+        if (!FindByCondition(SessionID, true, C->Condition, C->KeyRecordBuffer, C->KeyFieldCount,
+                             C->PartialCompare, F) ||
+            !FindByCondition(SessionID, false, C->Condition, C->KeyRecordBuffer, C->KeyFieldCount,
+                             C->PartialCompare, L))
+          return false;
+        const int64_t FBitNo = FTree->PathToBitNo(F.Path), LBitNo = FTree->PathToBitNo(L.Path);
+        if (!Any || FBitNo > LowBitNo) {
+          Low = F.Path;
+          LowBitNo = FBitNo;
+        }
+        if (!Any || LBitNo < HighBitNo) {
+          High = L.Path;
+          HighBitNo = LBitNo;
+        }
+        Any = true;
+      }
+      if (LowBitNo > HighBitNo) return false;
       S.HasEnd = true;
-      S.EndBitNo = FTree->PathToBitNo(End.Path);
-      S.Path = First.Path;
+      S.EndBitNo = Forward ? HighBitNo : LowBitNo;
+      S.Path = Forward ? Low : High;
+      TVLTBTreeIndexPosition First;
+      First.Path = S.Path;
       if (!Restart) {
         // Continue after the current record when it lies at the range's first entry or beyond.
         TVLTKeyPath Next;

@@ -117,8 +117,8 @@ class TVLTIndex {
   // never drives a scan by it.
   virtual std::unique_ptr<TVLTIndexSearchInfo> CreateSearchInfo() { return nullptr; }
   virtual void FreeSearchInfo(std::unique_ptr<TVLTIndexSearchInfo>& SearchInfo) { SearchInfo.reset(); }
-  // One step of a walk from the entries that satisfy StartCondition to those that satisfy
-  // EndCondition (or StartCondition when there is none), in index order or backwards. The
+  // One step of a walk over the entries that satisfy StartCondition and EndCondition (when
+  // given), in index order or backwards. The
   // first call answers the first entry of the range, or, unless Restart, the entry after
   // (before) the current record when that lies further on; later calls the next entry. False
   // past the range. 20077 without a search state, 20078 for a restart of a walk under way.

@@ -122,6 +122,8 @@ class TVLTTableCursor {
   bool LastPosition = false;
 
   TVLTSearchStatistics FSearchStatistics;
+  // Searches drive no index range and read every record (to compare plans with).
+  bool FPlainScans = false;
 
   // The dataset's record filter; empty = none.
   std::function<bool(const uint8_t* RecordBuffer)> FilterRecord;

@@ -108,7 +108,7 @@ void TVLTTableData::ChooseDrivingRange(TVLTTableCursor& Cursor, const TVLTSearch
   StartNo = EndNo = -1;
   int32_t IndexConditions = 0;
   while (IndexConditions < A.Count() && A[IndexConditions].IndexID != -1) ++IndexConditions;
-  if (IndexConditions == 0) return;
+  if (IndexConditions == 0 || Cursor.FPlainScans) return;
   const TVLTSessionID SessionID = Cursor.SessionID();
   auto Walkable = [&](int32_t No) { return FIndexManager->OpenIndex(A[No].IndexID).GetEntrySize() > 0; };
 
