@@ -15,8 +15,10 @@
 //                                       it shows (options as a table's defaults: case respected,
 //                                       "*" ends a prefix)
 //   vltdb [--password PW] count FILE TABLE [--filter TEXT] [--case-insensitive]
-//                                       [--no-partial-key]
-//                                       the number of records the table (and filter) shows
+//                                       [--no-partial-key] [--explain]
+//                                       the number of records the table (and filter) shows;
+//                                       with --explain also the index range that drove the
+//                                       count and the index entries and records it visited
 //   vltdb [--password PW] meta FILE TABLE  the table's metadata stream and most-updated data
 //   vltdb [--password PW] check FILE    the pages verdict, then per table: record pages against
 //                                       the record page index and the record count, every
@@ -655,12 +657,70 @@ int CmdDump(const TOptions& O) {
   return 0;
 }
 
+// One bound of a driving range as text: "(Num, Name) >= (5, 'x')", or "Num = 5".
+std::string BoundText(TVLTCursor& C, const TVLTIndexDef& Index, uint8_t Condition,
+                      int32_t KeyFieldCount, std::vector<uint8_t> Key) {
+  static const char* const kOps[] = {"?", "=", "<", ">", "<=", ">="};
+  std::string Names, Values;
+  const int32_t N = std::min<int32_t>(KeyFieldCount, Index.ColumnCount());
+  for (int32_t I = 0; I < N; ++I) {
+    const std::string& Field = Index.FIndexColumns[static_cast<size_t>(I)].FFieldName;
+    const int32_t No = C.FFieldDefs ? C.FFieldDefs->GetDefNumberByName(Field) : -1;
+    std::string Value = "?";
+    if (No >= 0 && !Key.empty()) {
+      TVLTVariant V;
+      C.GetFieldValue(V, No, true, Key.data());
+      if (V.IsNull())
+        Value = "NULL";
+      else if (V.IsStringDataType())
+        Value = "'" + Win1252ToUtf8(V.AsAnsiString()) + "'";
+      else
+        Value = Win1252ToUtf8(V.AsAnsiString());
+    }
+    Names += (I ? ", " : "") + Win1252ToUtf8(Field);
+    Values += (I ? ", " : "") + Value;
+  }
+  if (N > 1) {
+    Names = "(" + Names + ")";
+    Values = "(" + Values + ")";
+  }
+  return Names + " " + kOps[Condition <= 5 ? Condition : 0] + " " + Values;
+}
+
+// The plan of the cursor's last search and what its searches visited.
+void ExplainSearch(TVLTCursor& C) {
+  const TVLTSearchStatistics& S = C.FSearchStatistics;
+  const TVLTIndexDef* Index = nullptr;
+  if (C.FIndexDefs)
+    for (int32_t I = 0; I < C.FIndexDefs->Count(); ++I)
+      if ((*C.FIndexDefs)[I].FObjectID == S.IndexID) Index = &(*C.FIndexDefs)[I];
+  if (S.Empty)
+    std::printf("plan: the conditions exclude each other; nothing is read\n");
+  else if (S.Searches == 0)
+    std::printf("plan: no search (the table's record count)\n");
+  else if (!Index)
+    std::printf("plan: full scan in %s order\n", C.FIndexID == -1 ? "physical" : "index");
+  else {
+    std::printf("plan: index %s\n", Win1252ToUtf8(Index->FName).c_str());
+    std::printf("  start: %s\n",
+                BoundText(C, *Index, S.StartCondition, S.StartKeyFieldCount, S.StartKey).c_str());
+    if (S.EndCondition != 0)
+      std::printf("  end:   %s\n",
+                  BoundText(C, *Index, S.EndCondition, S.EndKeyFieldCount, S.EndKey).c_str());
+    else
+      std::printf("  end:   where the start condition ends\n");
+  }
+  std::printf("visited: %lld index entries, %lld records\n",
+              static_cast<long long>(S.IndexEntriesVisited),
+              static_cast<long long>(S.RecordsVisited));
+}
+
 // The number of records a table shows, through a filter when one is given.
 int CmdCount(const TOptions& O) {
   if (O.Extra.size() != 1) {
     std::fprintf(stderr,
                  "usage: vltdb count FILE TABLE [--filter TEXT] [--case-insensitive] "
-                 "[--no-partial-key]\n");
+                 "[--no-partial-key] [--explain]\n");
     return 2;
   }
   TTablesAccess A(O);
@@ -671,7 +731,10 @@ int CmdCount(const TOptions& O) {
   T.FReadOnly = true;
   T.Open();
   if (!ApplyFilter(O, T)) return 1;
+  TVLTCursor& C = *T.Handle();
+  C.FSearchStatistics.Reset();
   std::printf("%d\n", T.RecordCount());
+  if (O.Settings.count("explain")) ExplainSearch(C);
   return 0;
 }
 
@@ -889,7 +952,8 @@ const TCommand kCommands[] = {
     {"tables", "each table's fields, indexes, constraints and record count", CmdTables},
     {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
              "           [--case-insensitive] [--no-partial-key])", CmdDump},
-    {"count", "the records a table shows (vltdb count FILE TABLE [--filter TEXT] ...)", CmdCount},
+    {"count", "the records a table shows (vltdb count FILE TABLE [--filter TEXT] [--explain] ...)",
+     CmdCount},
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
     {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
     {"compact", "rebuilds the file without free space", CmdCompact},
@@ -918,7 +982,7 @@ int main(int Argc, char** Argv) {
       O.Password = A.substr(11);
     } else if (A == "-h" || A == "--help") {
       return Usage();
-    } else if (A == "--case-insensitive" || A == "--no-partial-key") {
+    } else if (A == "--case-insensitive" || A == "--no-partial-key" || A == "--explain") {
       O.Settings[A.substr(2)] = "1";  // flags without a value
     } else if (A.rfind("--", 0) == 0 && A.size() > 2) {
       const size_t Eq = A.find('=');
@@ -947,7 +1011,8 @@ int main(int Argc, char** Argv) {
   bool TableOptions = Name == "dump" || Name == "count";
   for (const auto& [Key, Value] : O.Settings)
     TableOptions = TableOptions && (Key == "filter" || Key == "case-insensitive" ||
-                                    Key == "no-partial-key" || (Key == "index" && Name == "dump"));
+                                    Key == "no-partial-key" || (Key == "index" && Name == "dump") ||
+                                    (Key == "explain" && Name == "count"));
   const bool Passwd = Name == "passwd";
   if (!Creates && !Passwd && !O.Settings.empty() && !TableOptions) return Usage();
   if (!Creates && !TVLTDatabaseFile::FileExists(O.FileName)) {

@@ -1,5 +1,6 @@
 #include "engine/components/VLTCursor.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/components/VLTBaseSession.h"
@@ -63,6 +64,18 @@ bool TVLTCursor::SearchExpressionAccepts(const TVLTExpression& Expression,
   auto& E = const_cast<TVLTExpression&>(Expression);
   E.AssignCursorBuffer(RecordBuffer, false);
   return E.GetResult();
+}
+
+uint8_t* TVLTCursor::AllocateScanKeyBuffer(int32_t& Size) {
+  uint8_t* B = AllocateRecordBuffer();
+  Size = FRecordBufferSize;
+  const int32_t Bitmap = (FieldCount() + 7) / 8;
+  std::memset(B, 0xFF, static_cast<size_t>(std::min(Bitmap, Size)));
+  return B;
+}
+
+void TVLTCursor::SetScanKeyValue(const TVLTVariant& Value, int32_t FieldNo, uint8_t* Buffer) {
+  SetFieldValue(Value, FieldNo, true, Buffer);
 }
 
 bool TVLTCursor::FindExprField(std::string_view Name, TVLTExprFieldInfo& Info) const {

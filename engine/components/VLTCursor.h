@@ -156,6 +156,10 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
   bool FilterExpressionsAccept(const uint8_t* RecordBuffer) override;
   bool SearchExpressionAccepts(const TVLTExpression& Expression,
                                const uint8_t* RecordBuffer) override;
+  TVLTExpression* FilterExpression() const override { return FFilterExpression.get(); }
+  TVLTExpression* SQLFilterExpression() const override { return FSQLFilterExpression; }
+  uint8_t* AllocateScanKeyBuffer(int32_t& Size) override;
+  void SetScanKeyValue(const TVLTVariant& Value, int32_t FieldNo, uint8_t* Buffer) override;
 
   // ---- what expressions read through the cursor ----
   bool FindExprField(std::string_view Name, TVLTExprFieldInfo& Info) const override;

@@ -7,6 +7,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTIndexManager.h"
 #include "engine/core/VLTRecordBitmap.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableCursor.h"
 #include "engine/core/VLTTableData.h"
 
@@ -427,6 +428,161 @@ int64_t TVLTBTreeRecordIndex::GetApproxRangeRecordCount(TVLTSessionID SessionID,
   double P2 = TVLTBTree::ApproxPosition(Path);
   int64_t Count = std::llround((P2 - P1) * static_cast<double>(TotalRecordCount));
   return std::clamp<int64_t>(Count, 0, TotalRecordCount);
+}
+
+// ---- range walks ----
+
+namespace {
+
+class TVLTBTreeSearchInfo : public TVLTIndexSearchInfo {
+ public:
+  TVLTKeyPath Path;  // the last answer
+  int64_t EndBitNo = 0;
+  bool HasEnd = false;
+  bool Exhausted = false;
+};
+
+TVLTBTreeSearchInfo& SearchInfoOf(TVLTIndexSearchInfo* Info) {
+  auto* S = dynamic_cast<TVLTBTreeSearchInfo*>(Info);
+  if (!S) throw EVLTException(20077, "Pointer is nil");
+  return *S;
+}
+
+}  // namespace
+
+std::unique_ptr<TVLTIndexSearchInfo> TVLTBTreeRecordIndex::CreateSearchInfo() {
+  return std::make_unique<TVLTBTreeSearchInfo>();
+}
+
+bool TVLTBTreeRecordIndex::StepFromRecord(TVLTSessionID SessionID, bool Forward,
+                                          const TVLTPageItemID& RecordID,
+                                          const uint8_t* RecordBuffer, TVLTKeyPath& Path) {
+  TVLTBTreeIndexPosition P;
+  if (GetIndexPosition(SessionID, RecordID, P, nullptr)) {
+    Path = P.Path;
+    return Forward ? FTree->Next(SessionID, Path) : FTree->Prior(SessionID, Path);
+  }
+  if (!RecordBuffer) return false;
+  // A record no longer in the index: its place is before the first entry above its key.
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  RecordID.SaveTo(Ref);
+  FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, FKeyBuffer.data());
+  if (FTree->Seek(SessionID, FKeyBuffer.data(), Ref, Path)) {
+    uint8_t Here[TVLTPageItemID::kStoredSize];
+    FTree->ReadEntry(SessionID, Path, nullptr, Here);
+    const bool Same = std::memcmp(Here, Ref, sizeof Ref) == 0;
+    if (Forward) return !Same || FTree->Next(SessionID, Path);
+    return FTree->Prior(SessionID, Path);
+  }
+  return !Forward && FTree->Last(SessionID, Path);
+}
+
+bool TVLTBTreeRecordIndex::FindRecord(TVLTSessionID SessionID, TVLTIndexSearchInfo* SearchInfo,
+                                      bool Restart, bool Forward,
+                                      const TVLTScanSearchCondition* StartCondition,
+                                      const TVLTScanSearchCondition* EndCondition,
+                                      const TVLTPageItemID& CurrentRecordID,
+                                      const uint8_t* CurrentRecordBuffer,
+                                      TVLTPageItemID& RecordID) {
+  TVLTBTreeSearchInfo& S = SearchInfoOf(SearchInfo);
+  CheckRoot(20123);
+  if (S.InUse) {
+    if (Restart) throw EVLTException(20078, "Index error: invalid params");
+    if (S.Exhausted) return false;
+    if (!(Forward ? FTree->Next(SessionID, S.Path) : FTree->Prior(SessionID, S.Path))) {
+      S.Exhausted = true;
+      return false;
+    }
+  } else {
+    S.InUse = true;
+    S.Exhausted = true;  // until an answer is found
+    if (StartCondition) {
+      // The range is where both conditions hold: from the later of their first entries to the
+      // earlier of their last ones (an equality holds on a stretch, not up to an end).
+      TVLTKeyPath Low, High;
+      int64_t LowBitNo = 0, HighBitNo = 0;
+      bool Any = false;
+      for (const TVLTScanSearchCondition* C : {StartCondition, EndCondition}) {
+        if (!C) continue;
+        TVLTBTreeIndexPosition F, L;
+        if (!FindByCondition(SessionID, true, C->Condition, C->KeyRecordBuffer, C->KeyFieldCount,
+                             C->PartialCompare, F) ||
+            !FindByCondition(SessionID, false, C->Condition, C->KeyRecordBuffer, C->KeyFieldCount,
+                             C->PartialCompare, L))
+          return false;
+        const int64_t FBitNo = FTree->PathToBitNo(F.Path), LBitNo = FTree->PathToBitNo(L.Path);
+        if (!Any || FBitNo > LowBitNo) {
+          Low = F.Path;
+          LowBitNo = FBitNo;
+        }
+        if (!Any || LBitNo < HighBitNo) {
+          High = L.Path;
+          HighBitNo = LBitNo;
+        }
+        Any = true;
+      }
+      if (LowBitNo > HighBitNo) return false;
+      S.HasEnd = true;
+      S.EndBitNo = Forward ? HighBitNo : LowBitNo;
+      S.Path = Forward ? Low : High;
+      TVLTBTreeIndexPosition First;
+      First.Path = S.Path;
+      if (!Restart) {
+        // Continue after the current record when it lies at the range's first entry or beyond.
+        TVLTKeyPath Next;
+        if (!StepFromRecord(SessionID, Forward, CurrentRecordID, CurrentRecordBuffer, Next))
+          return false;
+        const int64_t NextBitNo = FTree->PathToBitNo(Next);
+        const int64_t FirstBitNo = FTree->PathToBitNo(First.Path);
+        if (Forward ? NextBitNo > FirstBitNo : NextBitNo < FirstBitNo) S.Path = Next;
+      }
+    } else if (Restart) {
+      if (!(Forward ? FTree->First(SessionID, S.Path) : FTree->Last(SessionID, S.Path)))
+        return false;
+    } else if (!StepFromRecord(SessionID, Forward, CurrentRecordID, CurrentRecordBuffer, S.Path)) {
+      return false;
+    }
+    S.Exhausted = false;
+  }
+  if (S.HasEnd) {
+    const int64_t BitNo = FTree->PathToBitNo(S.Path);
+    if (Forward ? BitNo > S.EndBitNo : BitNo < S.EndBitNo) {
+      S.Exhausted = true;
+      return false;
+    }
+  }
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  FTree->ReadEntry(SessionID, S.Path, nullptr, Ref);
+  RecordID = TVLTPageItemID::LoadFrom(Ref);
+  ++S.EntriesVisited;
+  return true;
+}
+
+int64_t TVLTBTreeRecordIndex::SearchInfoBitNo(const TVLTIndexSearchInfo& SearchInfo) {
+  auto* S = dynamic_cast<const TVLTBTreeSearchInfo*>(&SearchInfo);
+  if (!S) throw EVLTException(20077, "Pointer is nil");
+  return FTree->PathToBitNo(S->Path);
+}
+
+int64_t TVLTBTreeRecordIndex::GetApproxRangeRecordCount(TVLTSessionID SessionID,
+                                                        const TVLTScanSearchCondition& Condition1,
+                                                        const TVLTScanSearchCondition& Condition2,
+                                                        int64_t TotalRecordCount) {
+  return GetApproxRangeRecordCount(
+      SessionID, {Condition1.Condition, Condition1.KeyRecordBuffer, Condition1.KeyFieldCount},
+      {Condition2.Condition, Condition2.KeyRecordBuffer, Condition2.KeyFieldCount},
+      TotalRecordCount);
+}
+
+int32_t TVLTBTreeRecordIndex::GetEntrySize() {
+  return FKeyRef.FShortKeySize + FKeyRef.FReferenceSize;
+}
+
+double TVLTBTreeRecordIndex::GetApproxRecordPosition(TVLTSessionID SessionID,
+                                                     const TVLTPageItemID& RecordID) {
+  TVLTBTreeIndexPosition P;
+  if (!GetIndexPosition(SessionID, RecordID, P, nullptr)) return -1;
+  return TVLTBTree::ApproxPosition(P.Path);
 }
 
 void TVLTBTreeRecordIndex::CheckIntegrity(TVLTSessionID SessionID) {

@@ -93,6 +93,21 @@ class TVLTBTreeRecordIndex : public TVLTIndex {
   int64_t GetApproxRangeRecordCount(TVLTSessionID SessionID, const TRangeCondition& Condition1,
                                     const TRangeCondition& Condition2, int64_t TotalRecordCount);
 
+  // ---- range walks (TVLTIndex) ----
+  std::unique_ptr<TVLTIndexSearchInfo> CreateSearchInfo() override;
+  bool FindRecord(TVLTSessionID SessionID, TVLTIndexSearchInfo* SearchInfo, bool Restart,
+                  bool Forward, const TVLTScanSearchCondition* StartCondition,
+                  const TVLTScanSearchCondition* EndCondition,
+                  const TVLTPageItemID& CurrentRecordID, const uint8_t* CurrentRecordBuffer,
+                  TVLTPageItemID& RecordID) override;
+  int64_t SearchInfoBitNo(const TVLTIndexSearchInfo& SearchInfo) override;
+  int64_t GetApproxRangeRecordCount(TVLTSessionID SessionID,
+                                    const TVLTScanSearchCondition& Condition1,
+                                    const TVLTScanSearchCondition& Condition2,
+                                    int64_t TotalRecordCount) override;
+  int32_t GetEntrySize() override;
+  double GetApproxRecordPosition(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) override;
+
   void CheckIntegrity(TVLTSessionID SessionID);
   TVLTBTree& Tree() { return *FTree; }
   TVLTRecordKeyRef& KeyRef() { return FKeyRef; }
@@ -104,6 +119,10 @@ class TVLTBTreeRecordIndex : public TVLTIndex {
   // the index's page manager.
   void Prepare();
   void CheckRoot(int32_t Code) const;
+  // The entry after (Forward) or before the current record, which may be gone from the index
+  // (then its key values from CurrentRecordBuffer place it); false when there is none.
+  bool StepFromRecord(TVLTSessionID SessionID, bool Forward, const TVLTPageItemID& RecordID,
+                      const uint8_t* RecordBuffer, TVLTKeyPath& Path);
   // Reads a record through the record manager; false when it cannot be read.
   bool ReadRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID, uint8_t* Buffer);
   // Moves from Path (on an entry, or OnEntry false: before the entry Path is on / past the end

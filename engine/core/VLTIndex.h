@@ -35,12 +35,22 @@ namespace vlt {
 
 class TVLTBaseIndexManager;
 class TVLTRecordBitmap;
+class TVLTScanSearchCondition;
 class TVLTTableCursor;
 
 // A position in an index (the B-tree's key path). Opaque to the storage core.
 class TVLTIndexPosition {
  public:
   virtual ~TVLTIndexPosition() = default;
+};
+
+// The state of one walk over an index range (FindRecord), from CreateSearchInfo to
+// FreeSearchInfo. InUse is set by the walk's first answer.
+class TVLTIndexSearchInfo {
+ public:
+  virtual ~TVLTIndexSearchInfo() = default;
+  bool InUse = false;
+  int64_t EntriesVisited = 0;  // answers given
 };
 
 // The cursor's cache of its last index position: valid for IndexID, RecordID and TableState.
@@ -101,6 +111,39 @@ class TVLTIndex {
   // Compares two records by the first FieldCount columns of the index (<0, 0, >0).
   virtual int CompareRecordBuffersByIndex(const uint8_t* Buffer1, const uint8_t* Buffer2,
                                           int32_t FieldCount) = 0;
+
+  // ---- range walks and estimates of the scan planner ----
+  // An index that cannot walk ranges (GetEntrySize 0) keeps these defaults; the planner then
+  // never drives a scan by it.
+  virtual std::unique_ptr<TVLTIndexSearchInfo> CreateSearchInfo() { return nullptr; }
+  virtual void FreeSearchInfo(std::unique_ptr<TVLTIndexSearchInfo>& SearchInfo) { SearchInfo.reset(); }
+  // One step of a walk over the entries that satisfy StartCondition and EndCondition (when
+  // given), in index order or backwards. The
+  // first call answers the first entry of the range, or, unless Restart, the entry after
+  // (before) the current record when that lies further on; later calls the next entry. False
+  // past the range. 20077 without a search state, 20078 for a restart of a walk under way.
+  virtual bool FindRecord(TVLTSessionID SessionID, TVLTIndexSearchInfo* SearchInfo, bool Restart,
+                          bool Forward, const TVLTScanSearchCondition* StartCondition,
+                          const TVLTScanSearchCondition* EndCondition,
+                          const TVLTPageItemID& CurrentRecordID,
+                          const uint8_t* CurrentRecordBuffer, TVLTPageItemID& RecordID);
+  // The bit number (index-based bitmaps) of the walk's last answer.
+  virtual int64_t SearchInfoBitNo(const TVLTIndexSearchInfo& /*SearchInfo*/) { return -1; }
+  // Estimated entries between a lower and an upper condition (one condition: pass it twice);
+  // the order of the two is the index's (CompareConditions).
+  virtual int64_t GetApproxRangeRecordCount(TVLTSessionID /*SessionID*/,
+                                            const TVLTScanSearchCondition& /*Condition1*/,
+                                            const TVLTScanSearchCondition& /*Condition2*/,
+                                            int64_t TotalRecordCount) {
+    return TotalRecordCount;
+  }
+  // Bytes of one leaf entry: key and reference.
+  virtual int32_t GetEntrySize() { return 0; }
+  // Where in [0, 1) the record lies in index order; -1 when the index does not hold it.
+  virtual double GetApproxRecordPosition(TVLTSessionID /*SessionID*/,
+                                         const TVLTPageItemID& /*RecordID*/) {
+    return -1;
+  }
 
   // True for indexes that are neither unique nor primary, else true iff no entry has the key.
   virtual bool CanInsertRecord(TVLTSessionID SessionID, const uint8_t* RecordBuffer) = 0;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/core/VLTIndex.h"
 #include "engine/core/VLTRecordBitmap.h"
@@ -19,6 +20,26 @@
 namespace vlt {
 
 class TVLTExpression;
+class TVLTVariant;
+
+// What the searches of one cursor did, added up until Reset: the index entries the range walks
+// answered and the records read to test them. The last search's driving range is kept for
+// explaining it (IndexID -1: no range; Empty: the conditions excluded each other).
+struct TVLTSearchStatistics {
+  int64_t Searches = 0;
+  int64_t IndexEntriesVisited = 0;
+  int64_t RecordsVisited = 0;
+  int32_t IndexID = -1;
+  bool Empty = false;
+  uint8_t StartCondition = 0;  // TVLTSearchCondition
+  uint8_t EndCondition = 0;
+  int32_t StartKeyFieldCount = 0;
+  int32_t EndKeyFieldCount = 0;
+  std::vector<uint8_t> StartKey;  // key record buffers
+  std::vector<uint8_t> EndKey;
+
+  void Reset() { *this = TVLTSearchStatistics(); }
+};
 
 class TVLTTableCursor {
  public:
@@ -41,6 +62,18 @@ class TVLTTableCursor {
                                        const uint8_t* /*RecordBuffer*/) {
     return false;
   }
+
+  // The parsed filter and SQL filter expressions (none in the base).
+  virtual TVLTExpression* FilterExpression() const { return nullptr; }
+  virtual TVLTExpression* SQLFilterExpression() const { return nullptr; }
+  // A key record buffer for the index conditions of expressions (every field null), from the
+  // memory manager, and writing one key value into it (cast to the field's type).
+  virtual uint8_t* AllocateScanKeyBuffer(int32_t& Size) {
+    Size = 0;
+    return nullptr;
+  }
+  virtual void SetScanKeyValue(const TVLTVariant& /*Value*/, int32_t /*FieldNo*/,
+                               uint8_t* /*Buffer*/) {}
 
   // A range, a filter or a distinct view restricts the records the cursor sees.
   bool IsViewRestricted() const {
@@ -87,6 +120,10 @@ class TVLTTableCursor {
   int32_t CurrentIndexID = -1;
   bool FirstPosition = true;
   bool LastPosition = false;
+
+  TVLTSearchStatistics FSearchStatistics;
+  // Searches drive no index range and read every record (to compare plans with).
+  bool FPlainScans = false;
 
   // The dataset's record filter; empty = none.
   std::function<bool(const uint8_t* RecordBuffer)> FilterRecord;

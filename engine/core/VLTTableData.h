@@ -45,6 +45,20 @@ namespace vlt {
 class TVLTDatabaseData;
 class TVLTExpression;
 class TVLTPageManager;
+class TVLTScanSearchCondition;
+class TVLTScanSearchConditionArray;
+
+// One search of the table data for a cursor: the next or prior record of the cursor's view that
+// also meets the key condition of a key search and the extra expression of a Locate; or, in
+// bitmap mode, every such record marked in the bitmap.
+struct TVLTSearchRequest {
+  const TVLTExpression* Expression = nullptr;             // not owned
+  const TVLTScanSearchCondition* KeyCondition = nullptr;  // not owned
+  bool Forward = true;
+  bool Restart = false;  // from the first (last) record rather than from the current one
+  TVLTRecordBitmap* Bitmap = nullptr;
+  bool BitmapMode = false;
+};
 
 class TVLTTableData {
  public:
@@ -144,6 +158,19 @@ class TVLTTableData {
   int64_t RecordBitNo(TVLTTableCursor& Cursor, const TVLTPageItemID& RecordID,
                       const uint8_t* RecordBuffer);
 
+  // ---- the search procedure (VLTTableDataSearch.cpp) ----
+  // Every search for a cursor goes through it: navigation of a restricted view, Locate,
+  // FindKey and the record bitmap. The conditions of the view and the request become scan
+  // search conditions; those of one index are merged, at most one index range drives the scan
+  // (chosen by its estimated page reads) and every candidate record is tested against what the
+  // range does not guarantee. grrOK with RecordID, grrEOF when nothing was found, grrError when
+  // the current record cannot be placed. 20258 for a key condition without an index.
+  TVLTGetRecordResult SearchRecord(TVLTTableCursor& Cursor, const TVLTSearchRequest& Request,
+                                   TVLTPageItemID& RecordID);
+  // Bytes a stored record takes (the cost of reading one), the memory record size unless the
+  // storage variant knows better.
+  virtual int32_t GetDiskRecordSize();
+
   bool IsUniqueConstraintFailed(TVLTSessionID SessionID, int32_t IndexID,
                                 const TVLTPageItemID& RecordID, bool ToInsert,
                                 const uint8_t* OldRecordBuffer, const uint8_t* NewRecordBuffer);
@@ -179,6 +206,15 @@ class TVLTTableData {
   // Shows or hides the cursor's current record in its active bitmap (an index-based bitmap is
   // cleared instead).
   void UpdateBitmapForRecord(TVLTTableCursor& Cursor);
+  // The next or prior visible record by an active bitmap.
+  TVLTGetRecordResult WalkRecordBitmap(TVLTTableCursor& Cursor, TVLTRecordBitmap& Bitmap,
+                                       bool Forward, bool Restart, TVLTPageItemID& RecordID);
+  // Chooses the driving range among the merged index conditions: StartNo / EndNo, -1 = none.
+  void ChooseDrivingRange(TVLTTableCursor& Cursor, const TVLTSearchRequest& Request,
+                          TVLTScanSearchConditionArray& Conditions, int32_t& StartNo,
+                          int32_t& EndNo);
+  // Moves the cursor onto RecordID and reads it into its record buffer.
+  void PositionCursor(TVLTTableCursor& Cursor, const TVLTPageItemID& RecordID);
   // From the first record in the cursor's view, the first record Accepts; the cursor stays there.
   // Otherwise its old position and buffer come back and the answer is false.
   bool ScanFromStart(TVLTTableCursor& Cursor, const std::function<bool(const uint8_t*)>& Accepts);

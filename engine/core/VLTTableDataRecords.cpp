@@ -7,6 +7,7 @@
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {
@@ -85,34 +86,14 @@ void TVLTTableData::RefreshRecordBitmap(TVLTTableCursor& Cursor) {
   TVLTRecordBitmap& Bitmap = *Cursor.FRecordBitmap;
   const bool IndexBased = Cursor.FIndexID != -1;
   if (Bitmap.Active() && !Bitmap.Outdated() && Bitmap.IndexBased() == IndexBased) return;
-  TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
-  Bitmap.Clear();
+  CheckedRecordManager(10015);
+  // The search marks every visible record; the cursor's position and buffer stay untouched.
+  TVLTSearchRequest Request;
+  Request.Bitmap = &Bitmap;
+  Request.BitmapMode = true;
+  TVLTPageItemID Unused;
+  SearchRecord(Cursor, Request, Unused);
   Bitmap.SetIndexBased(IndexBased);
-  if (!IndexBased) Bitmap.SetSize(GetRecordBitmapSize());
-  if (RM.FRecordCount > 0) {
-    // Walk the table in the cursor's order with a navigation request of its own: the cursor's
-    // position and buffer stay untouched.
-    TVLTBuffer Scratch(static_cast<size_t>(std::max(RM.FRecordBufferSize, 1)));
-    TVLTNavigationInfo Info;
-    Info.IndexID = Cursor.FIndexID;
-    Info.RecordBuffer = Scratch.data();
-    Info.FirstPosition = true;
-    Info.GetRecordMode = grmNext;
-    for (;;) {
-      Info.GetRecordMode = grmNext;
-      if (IndexBased)
-        FIndexManager->GetRecordBuffer(Cursor.SessionID(), Info, RM.FTableState, nullptr);
-      else
-        RM.GetRecordBuffer(Cursor.SessionID(), Info);
-      if (Info.GetRecordResult != grrOK) break;
-      if (!IsRecordVisible(Cursor, Scratch.data())) continue;
-      const int64_t BitNo = RecordBitNo(Cursor, Info.RecordID, Scratch.data());
-      if (BitNo >= 0) Bitmap.SetBitValue(BitNo, true);
-    }
-    if (IndexBased && Cursor.FDistinctFieldCount > 0)
-      FIndexManager->OpenIndex(Cursor.FIndexID)
-          .ApplyDistinctToRecordBitmap(Cursor.SessionID(), &Bitmap, Cursor.FDistinctFieldCount);
-  }
   Bitmap.SetActive(true);
   Bitmap.MarkUpToDate();
 }
@@ -160,33 +141,22 @@ TVLTGetRecordResult TVLTTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
 
   const bool Restricted = Cursor.IsViewRestricted();
   if (Restricted && GetRecordMode != grmCurrent) {
-    RefreshRecordBitmap(Cursor);
-    TVLTRecordBitmap& Bitmap = *Cursor.FRecordBitmap;
     const bool Forward = GetRecordMode == grmNext;
-    bool Found = false;
+    TVLTGetRecordResult Result = grrEOF;
     if ((Forward && Cursor.LastPosition) || (!Forward && Cursor.FirstPosition)) {
-      Found = false;  // already past that end
+      Result = grrEOF;  // already past that end
     } else {
-      const bool Restart = Forward ? Cursor.FirstPosition : Cursor.LastPosition;
-      int64_t BitNo = -1;
-      if (!Restart) BitNo = RecordBitNo(Cursor, Cursor.CurrentRecordID, Cursor.FCurrentRecordBuffer);
-      if (!Restart && BitNo < 0) {
-        Info.GetRecordResult = grrError;
-        return grrError;
-      }
-      Bitmap.FindRecord(Restart, Forward, Found, BitNo);
-      if (Found) {
-        if (Bitmap.IndexBased()) {
-          TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
-          std::unique_ptr<TVLTIndexPosition> Position = Index.CreateIndexPosition();
-          Index.BitNoToIndexPosition(BitNo, *Position);
-          Info.RecordID = Index.GetRecordIDByIndexPosition(Cursor.SessionID(), *Position);
-        } else {
-          Info.RecordID = BitNoToRecordID(BitNo);
-        }
-      }
+      // A distinct view shows the first record of every group: its bitmap knows them.
+      if (Cursor.FDistinctFieldCount > 0) RefreshRecordBitmap(Cursor);
+      if (!Cursor.FRecordBitmap) Cursor.FRecordBitmap = std::make_unique<TVLTRecordBitmap>(this);
+      TVLTSearchRequest Request;
+      Request.Forward = Forward;
+      Request.Restart = Forward ? Cursor.FirstPosition : Cursor.LastPosition;
+      Request.Bitmap = Cursor.FRecordBitmap.get();
+      Result = SearchRecord(Cursor, Request, Info.RecordID);
     }
-    if (!Found) {
+    if (Result == grrError) return grrError;
+    if (Result != grrOK) {
       Info.GetRecordResult = Forward ? grrEOF : grrBOF;
     } else {
       Info.GetRecordMode = grmCurrent;
@@ -311,28 +281,59 @@ bool TVLTTableData::ScanFromStart(TVLTTableCursor& Cursor,
 bool TVLTTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) {
   if (!SearchExpression) VLTRaiseNilPointer(10272);
   TTableLock L(*this);
-  return ScanFromStart(Cursor, [&](const uint8_t* Buffer) {
-    return Cursor.SearchExpressionAccepts(*SearchExpression, Buffer);
-  });
+  if (Cursor.FDistinctFieldCount > 0)
+    return ScanFromStart(Cursor, [&](const uint8_t* Buffer) {
+      return Cursor.SearchExpressionAccepts(*SearchExpression, Buffer);
+    });
+  TVLTSearchRequest Request;
+  Request.Expression = SearchExpression;
+  Request.Restart = true;
+  TVLTPageItemID RecordID;
+  if (SearchRecord(Cursor, Request, RecordID) != grrOK) return false;
+  PositionCursor(Cursor, RecordID);
+  return true;
 }
 
 bool TVLTTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchCondition) {
   TTableLock L(*this);
-  if (Cursor.FIndexID == -1 || !Cursor.FKeyBuffer) return false;
-  if (!FIndexManager) VLTRaiseNilPointer(10380);
-  TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
-  int32_t KeyFieldCount = LoadLE<int32_t>(Cursor.FKeyBuffer + Cursor.FKeyOffset + 2);
-  if (KeyFieldCount <= 0 && Index.IndexDef()) KeyFieldCount = Index.IndexDef()->ColumnCount();
-  return ScanFromStart(Cursor, [&](const uint8_t* Buffer) {
-    const int C = Index.CompareRecordBuffersByIndex(Buffer, Cursor.FKeyBuffer, KeyFieldCount);
-    switch (SearchCondition) {
-      case scGreater: return C > 0;
-      case scGreaterEqual: return C >= 0;
-      case scLower: return C < 0;
-      case scLowerEqual: return C <= 0;
-      default: return C == 0;
-    }
-  });
+  TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
+  if (!Cursor.FKeyBuffer) return false;
+  TVLTScanSearchCondition Key(true);
+  Key.Condition = SearchCondition;
+  Key.IndexID = Cursor.FIndexID;
+  Key.KeyRecordBuffer = Cursor.FKeyBuffer;
+  Key.KeyRecordBufferSize = RM.FRecordBufferSize;
+  if (Cursor.FIndexID != -1) {
+    if (!FIndexManager) VLTRaiseNilPointer(10380);
+    TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
+    Key.KeyFieldCount = LoadLE<int32_t>(Cursor.FKeyBuffer + Cursor.FKeyOffset + 2);
+    if (Key.KeyFieldCount <= 0 && Index.IndexDef())
+      Key.KeyFieldCount = Index.IndexDef()->ColumnCount();
+  }
+  if (Cursor.FDistinctFieldCount > 0) {
+    if (Cursor.FIndexID == -1)
+      throw EVLTException(20258,
+                          "No active index is set for Key search. Set Table.IndexName to the "
+                          "index on search fields.");
+    TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
+    return ScanFromStart(Cursor, [&](const uint8_t* Buffer) {
+      const int C = Index.CompareRecordBuffersByIndex(Buffer, Cursor.FKeyBuffer, Key.KeyFieldCount);
+      switch (SearchCondition) {
+        case scGreater: return C > 0;
+        case scGreaterEqual: return C >= 0;
+        case scLower: return C < 0;
+        case scLowerEqual: return C <= 0;
+        default: return C == 0;
+      }
+    });
+  }
+  TVLTSearchRequest Request;
+  Request.KeyCondition = &Key;
+  Request.Restart = true;
+  TVLTPageItemID RecordID;
+  if (SearchRecord(Cursor, Request, RecordID) != grrOK) return false;
+  PositionCursor(Cursor, RecordID);
+  return true;
 }
 
 // ---- record changes ----

@@ -714,6 +714,11 @@ bool TVLTDiskTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition Sea
   return TVLTTableData::FindKey(Cursor, SearchCondition);
 }
 
+int32_t TVLTDiskTableData::GetDiskRecordSize() {
+  TVLTDiskRecordManager* RM = DiskRecordManager();
+  return RM ? RM->DiskRecordBufferSize() : TVLTTableData::GetDiskRecordSize();
+}
+
 int64_t TVLTDiskTableData::InternalGetRecordCount(TVLTTableCursor& Cursor) {
   TTableLock L(*this);
   TSharedRead Read(*this, Cursor);

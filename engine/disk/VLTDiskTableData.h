@@ -99,6 +99,7 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   void Rollback(TVLTSessionID SessionID) override;
 
   int64_t GetRecordBitmapSize() override;
+  int32_t GetDiskRecordSize() override;
   int64_t RecordIDToBitNo(const TVLTPageItemID& RecordID) override;
   TVLTPageItemID BitNoToRecordID(int64_t BitNo) override;
 

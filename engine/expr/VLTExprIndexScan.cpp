@@ -199,7 +199,13 @@ void TVLTExprNodeComparison::AddAsIndexScanCondition(TVLTExprScanConditions& Sca
   const TVLTDataOperator Op = Left ? Operator : MirrorComparison(Operator);
   S.Condition = ForDirection(ConditionOf(Op), IndexDef.Columns[0].Descending);
   AddKeyField(S, F->FFieldNo, &C->GetDataValue(), F->FBaseFieldType);
-  RecordNode(S, Expression, this);
+  // Nulls sort before every value (after it in a descending column): a bound open towards them
+  // takes null keys in, for which the comparison is not true, so the node must still be
+  // evaluated on the records the range yields.
+  const bool First = !IndexDef.Columns[0].Descending;
+  const bool TowardsNulls = First ? (S.Condition == scLower || S.Condition == scLowerEqual)
+                                  : (S.Condition == scGreater || S.Condition == scGreaterEqual);
+  RecordNode(S, Expression, TowardsNulls ? nullptr : this);
   ScanConditions.push_back(std::move(S));
 }
 
@@ -331,5 +337,17 @@ void TVLTExpression::ReturnExtractedNodes() {
   for (TVLTExprNode* N : FExtractedNodes) N->FExtracted = false;
   FExtractedNodes.clear();
 }
+
+namespace {
+bool IsEmptyNode(const TVLTExprNode* N) {
+  if (!N || N->FExtracted) return true;
+  if (N->Operator != doAND || !dynamic_cast<const TVLTExprNodeBoolean*>(N)) return false;
+  for (const auto& C : N->Children)
+    if (!IsEmptyNode(C.get())) return false;
+  return true;
+}
+}  // namespace
+
+bool TVLTExpression::IsEmptyAfterExtraction() const { return IsEmptyNode(FRootExprNode.get()); }
 
 }  // namespace vlt

@@ -121,6 +121,8 @@ class TVLTExpression {
   // Takes Nodes out of the evaluation (an index scan answers them) and puts them back.
   void RemoveExtractedNodes(const std::vector<TVLTExprNode*>& Nodes);
   void ReturnExtractedNodes();
+  // True when evaluating is no longer needed: no root, or every conjunct has been taken out.
+  bool IsEmptyAfterExtraction() const;
 
   bool FCaseInsensitive = false;
   bool FPartialKey = false;

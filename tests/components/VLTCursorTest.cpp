@@ -2,7 +2,7 @@
 // record-level results of edit, post and delete, BLOB stream plumbing.
 #include <gtest/gtest.h>
 
-#include "engine/components/VLTScanSearchCondition.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTCursorTestUtil.h"

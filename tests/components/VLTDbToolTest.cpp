@@ -211,6 +211,27 @@ TEST_F(DbToolTest, FailuresLeaveTheFileUnchanged) {
 
 // The reading commands go through a read-only multi-user connection: they work while another
 // process has the file open and is editing, and they never change the file.
+TEST_F(DbToolTest, CountExplainsItsIndexRange) {
+  Build(60);
+  std::string Out;
+  ASSERT_EQ(RunTool(Tool + " count " + FileName +
+                        " Members --filter 'Num >= 10 and Num <= 20' --explain --password s3cret",
+                    Out),
+            0)
+      << Out;
+  // 10..20 without 12, 15 and 18: only the range's records are read (to test Num <= 20, which
+  // null keys would also meet in the index).
+  EXPECT_EQ(Out,
+            "8\nplan: index Main\n  start: Num >= 10\n  end:   Num <= 20\n"
+            "visited: 8 index entries, 8 records\n");
+  ASSERT_EQ(RunTool(Tool + " count " + FileName +
+                        " Members --filter \"Name = 'Member 7'\" --explain --password s3cret",
+                    Out),
+            0)
+      << Out;
+  EXPECT_EQ(Out, "1\nplan: full scan in physical order\nvisited: 0 index entries, 40 records\n");
+}
+
 TEST_F(DbToolTest, ReadingCommandsWorkBesideAnotherUserAndChangeNothing) {
   Build(60);
   TVLTDatabase& Live = NewDatabase("Live");

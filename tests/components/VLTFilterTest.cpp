@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "engine/components/VLTScanSearchCondition.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/expr/VLTExpression.h"

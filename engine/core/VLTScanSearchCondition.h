@@ -1,7 +1,8 @@
-// Scan search conditions: parts of a filter that an index can answer, so that the table data
-// scans an index range instead of reading every record. The filter expression collects them,
-// the table data chooses a start and an end condition among them around one scan:
-// collect, create, choose, remove unused, extract, scan, return.
+// Scan search conditions: what restricts one search of the table data (the key of a key search,
+// the range bounds, the distinct position, and the parts of a filter that an index can answer),
+// so that the table data scans an index range instead of reading every record. The table data
+// runs them in this order around one scan: collect, create, merge, choose a start and an end
+// condition, remove unused, extract, scan, return.
 //
 // A condition holds its key values in record-buffer layout (KeyRecordBuffer, from the memory
 // manager). The buffer is freed with the condition unless it belongs to someone else
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,11 @@
 namespace vlt {
 
 class TVLTIndexDefs;
+
+// What merging a kept condition A with a new condition B on the same index gives: both stay,
+// the search finds nothing, one of them stays (A, B, the one with fewer or more key fields), or
+// A becomes an equality (a lower and an upper bound that meet).
+enum class TVLTConditionMerge : uint8_t { Both, Empty, KeepA, KeepB, KeepFewer, KeepMore, AToEqual };
 
 class TVLTScanSearchCondition {
  public:
@@ -73,6 +80,26 @@ class TVLTScanSearchConditionArray {
   // the scan does not evaluate them again; Return puts every taken node back.
   void ExtractChosenConditionsFromExpressions(int32_t ScanConditionNo, int32_t ScanEndConditionNo);
   void ReturnExtractedConditionsToExpressions();
+
+  // ---- merging the index conditions ----
+  // Compares the keys of two conditions on their (common) index over the first FieldCount
+  // fields: <0, 0, >0.
+  using TKeyCompare = std::function<int(const TVLTScanSearchCondition& A,
+                                        const TVLTScanSearchCondition& B, int32_t FieldCount)>;
+  // An equality is not merged with a strict bound over more key fields than its own.
+  static bool AreCompatible(TVLTSearchCondition A, int32_t KA, TVLTSearchCondition B, int32_t KB);
+  // The merge outcome for kept A (KA key fields) and new B (KB), C being the comparison of A's
+  // key with B's over the smaller key field count.
+  static TVLTConditionMerge MergeOutcome(TVLTSearchCondition A, TVLTSearchCondition B, int C,
+                                         int32_t KA, int32_t KB);
+  // Merges the index conditions of every index (indexes in order of first occurrence,
+  // conditions in array order), drops duplicates and puts the expression items after them.
+  // False when the conditions exclude each other: the search finds nothing (the array is then
+  // left as it was).
+  bool MergeIndexConditions(const TKeyCompare& CompareKeys);
+  // True when some index condition other than the two numbered ones (-1 = none) remains, or an
+  // expression item still has something to evaluate.
+  bool HasOtherTests(int32_t ScanConditionNo, int32_t ScanEndConditionNo) const;
 
   std::vector<std::unique_ptr<TVLTScanSearchCondition>> Items;
 };
