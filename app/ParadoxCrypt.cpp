@@ -76,7 +76,9 @@ uint8_t Mask(const TPieceKey& K, unsigned X, unsigned Y) {
                               kShuffle[(Y + K.Shift) & 0xFF]);
 }
 
-unsigned StoredAt(const TPieceKey& K, unsigned X) { return (kShuffle[X] - K.Rotate) & 0xFFu; }
+unsigned StoredAt(const TPieceKey& K, unsigned X) {
+  return (kShuffle[X] - K.Rotate) & 0xFFu;
+}
 
 void DecryptPiece(uint8_t* P, const TPieceKey& K) {
   uint8_t Plain[kPxCryptPiece];

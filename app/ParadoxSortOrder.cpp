@@ -11,7 +11,19 @@ namespace vlt::app {
 namespace {
 
 // Accent ranks: unaccented first.
-enum : uint8_t { acNone, acAcute, acGrave, acCircumflex, acTilde, acDiaeresis, acRing, acCedilla, acStroke, acOther, acLigature };
+enum : uint8_t {
+  acNone,
+  acAcute,
+  acGrave,
+  acCircumflex,
+  acTilde,
+  acDiaeresis,
+  acRing,
+  acCedilla,
+  acStroke,
+  acOther,
+  acLigature
+};
 
 // What a Latin character is made of: its base letter (or two for a ligature) and its accent.
 struct TLetter {
@@ -27,12 +39,14 @@ struct TLatin1Entry {
   uint8_t Accent;
 };
 constexpr TLatin1Entry kLatin1[32] = {
-    {"a", acGrave},  {"a", acAcute},    {"a", acCircumflex}, {"a", acTilde},  {"a", acDiaeresis}, {"a", acRing},
-    {"ae", acLigature}, {"c", acCedilla}, {"e", acGrave},    {"e", acAcute},  {"e", acCircumflex}, {"e", acDiaeresis},
-    {"i", acGrave},  {"i", acAcute},    {"i", acCircumflex}, {"i", acDiaeresis}, {"d", acStroke},  {"n", acTilde},
-    {"o", acGrave},  {"o", acAcute},    {"o", acCircumflex}, {"o", acTilde},  {"o", acDiaeresis}, {"", acNone},
-    {"o", acStroke}, {"u", acGrave},    {"u", acAcute},      {"u", acCircumflex}, {"u", acDiaeresis}, {"y", acAcute},
-    {"th", acLigature}, {"ss", acLigature},
+    {"a", acGrave},      {"a", acAcute}, {"a", acCircumflex}, {"a", acTilde},
+    {"a", acDiaeresis},  {"a", acRing},  {"ae", acLigature},  {"c", acCedilla},
+    {"e", acGrave},      {"e", acAcute}, {"e", acCircumflex}, {"e", acDiaeresis},
+    {"i", acGrave},      {"i", acAcute}, {"i", acCircumflex}, {"i", acDiaeresis},
+    {"d", acStroke},     {"n", acTilde}, {"o", acGrave},      {"o", acAcute},
+    {"o", acCircumflex}, {"o", acTilde}, {"o", acDiaeresis},  {"", acNone},
+    {"o", acStroke},     {"u", acGrave}, {"u", acAcute},      {"u", acCircumflex},
+    {"u", acDiaeresis},  {"y", acAcute}, {"th", acLigature},  {"ss", acLigature},
 };
 
 bool LetterOf(uint32_t U, TLetter& L) {
@@ -43,7 +57,8 @@ bool LetterOf(uint32_t U, TLetter& L) {
     L.Upper = Upper;
     return true;
   };
-  if (U >= 'A' && U <= 'Z') return Set(std::string(1, static_cast<char>(U - 'A' + 'a')).c_str(), acNone, true);
+  if (U >= 'A' && U <= 'Z')
+    return Set(std::string(1, static_cast<char>(U - 'A' + 'a')).c_str(), acNone, true);
   if (U >= 'a' && U <= 'z') return Set(std::string(1, static_cast<char>(U)).c_str(), acNone, false);
   if (U >= 0xC0 && U <= 0xFF) {
     if (U == 0xFF) return Set("y", acDiaeresis, false);
@@ -53,22 +68,35 @@ bool LetterOf(uint32_t U, TLetter& L) {
     return Set(E.Base, E.Accent, Upper);
   }
   switch (U) {
-    case 0x152: return Set("oe", acLigature, true);
-    case 0x153: return Set("oe", acLigature, false);
-    case 0x160: return Set("s", acOther, true);
-    case 0x161: return Set("s", acOther, false);
-    case 0x17D: return Set("z", acOther, true);
-    case 0x17E: return Set("z", acOther, false);
-    case 0x178: return Set("y", acDiaeresis, true);
-    case 0x192: return Set("f", acOther, false);
-    default: return false;
+    case 0x152:
+      return Set("oe", acLigature, true);
+    case 0x153:
+      return Set("oe", acLigature, false);
+    case 0x160:
+      return Set("s", acOther, true);
+    case 0x161:
+      return Set("s", acOther, false);
+    case 0x17D:
+      return Set("z", acOther, true);
+    case 0x17E:
+      return Set("z", acOther, false);
+    case 0x178:
+      return Set("y", acDiaeresis, true);
+    case 0x192:
+      return Set("f", acOther, false);
+    default:
+      return false;
   }
 }
 
 constexpr uint32_t kLetters = 0x10000;
-uint32_t LetterWeight(char Base) { return kLetters + static_cast<uint32_t>(Base - 'a') * 8; }
+uint32_t LetterWeight(char Base) {
+  return kLetters + static_cast<uint32_t>(Base - 'a') * 8;
+}
 // The k-th letter after z (k from 1).
-uint32_t AfterZ(int K) { return LetterWeight('z') + static_cast<uint32_t>(K) * 8; }
+uint32_t AfterZ(int K) {
+  return LetterWeight('z') + static_cast<uint32_t>(K) * 8;
+}
 
 // The code point of one byte of the code page, or UINT32_MAX when it has none of its own.
 uint32_t CodePointOf(const TParadoxCodePage& CP, uint8_t B) {
@@ -76,7 +104,8 @@ uint32_t CodePointOf(const TParadoxCodePage& CP, uint8_t B) {
   const auto* P = reinterpret_cast<const uint8_t*>(U.data());
   if (U.size() == 1) return (U[0] == '?' && B != '?') ? UINT32_MAX : P[0];
   if (U.size() == 2 && (P[0] & 0xE0) == 0xC0) return ((P[0] & 0x1Fu) << 6) | (P[1] & 0x3Fu);
-  if (U.size() == 3 && (P[0] & 0xF0) == 0xE0) return ((P[0] & 0x0Fu) << 12) | ((P[1] & 0x3Fu) << 6) | (P[2] & 0x3Fu);
+  if (U.size() == 3 && (P[0] & 0xF0) == 0xE0)
+    return ((P[0] & 0x0Fu) << 12) | ((P[1] & 0x3Fu) << 6) | (P[2] & 0x3Fu);
   return UINT32_MAX;
 }
 
@@ -93,12 +122,18 @@ TParadoxCollation CollationOf(uint8_t Id, const std::string& Name) {
     TParadoxCollation C;
   };
   static const TName kNames[] = {
-      {"ascii", TParadoxCollation::Ascii},          {"intl", TParadoxCollation::International},
-      {"intl850", TParadoxCollation::International}, {"ansiintl", TParadoxCollation::International},
-      {"ansii850", TParadoxCollation::International}, {"nordan", TParadoxCollation::NorDan},
-      {"nordan40", TParadoxCollation::NorDan},      {"ansinor4", TParadoxCollation::NorDan},
-      {"swedfin", TParadoxCollation::SwedFin},      {"ansiswfn", TParadoxCollation::SwedFin},
-      {"spanish", TParadoxCollation::Spanish},      {"ansispan", TParadoxCollation::Spanish},
+      {"ascii", TParadoxCollation::Ascii},
+      {"intl", TParadoxCollation::International},
+      {"intl850", TParadoxCollation::International},
+      {"ansiintl", TParadoxCollation::International},
+      {"ansii850", TParadoxCollation::International},
+      {"nordan", TParadoxCollation::NorDan},
+      {"nordan40", TParadoxCollation::NorDan},
+      {"ansinor4", TParadoxCollation::NorDan},
+      {"swedfin", TParadoxCollation::SwedFin},
+      {"ansiswfn", TParadoxCollation::SwedFin},
+      {"spanish", TParadoxCollation::Spanish},
+      {"ansispan", TParadoxCollation::Spanish},
   };
   if (!Name.empty()) {
     for (const TName& N : kNames)
@@ -106,24 +141,36 @@ TParadoxCollation CollationOf(uint8_t Id, const std::string& Name) {
     return TParadoxCollation::Unknown;
   }
   switch (Id) {
-    case 0x00: return TParadoxCollation::Ascii;
-    case 0xB7: return TParadoxCollation::International;
+    case 0x00:
+      return TParadoxCollation::Ascii;
+    case 0xB7:
+      return TParadoxCollation::International;
     case 0x82:
-    case 0xE6: return TParadoxCollation::NorDan;
-    case 0xF0: return TParadoxCollation::SwedFin;
-    case 0x5D: return TParadoxCollation::Spanish;
-    default: return TParadoxCollation::Unknown;
+    case 0xE6:
+      return TParadoxCollation::NorDan;
+    case 0xF0:
+      return TParadoxCollation::SwedFin;
+    case 0x5D:
+      return TParadoxCollation::Spanish;
+    default:
+      return TParadoxCollation::Unknown;
   }
 }
 
 const char* CollationText(TParadoxCollation C) {
   switch (C) {
-    case TParadoxCollation::Ascii: return "ascii";
-    case TParadoxCollation::International: return "international";
-    case TParadoxCollation::NorDan: return "Norwegian/Danish";
-    case TParadoxCollation::SwedFin: return "Swedish/Finnish";
-    case TParadoxCollation::Spanish: return "Spanish";
-    case TParadoxCollation::Unknown: break;
+    case TParadoxCollation::Ascii:
+      return "ascii";
+    case TParadoxCollation::International:
+      return "international";
+    case TParadoxCollation::NorDan:
+      return "Norwegian/Danish";
+    case TParadoxCollation::SwedFin:
+      return "Swedish/Finnish";
+    case TParadoxCollation::Spanish:
+      return "Spanish";
+    case TParadoxCollation::Unknown:
+      break;
   }
   return "unknown";
 }
@@ -137,7 +184,8 @@ std::string SortOrderText(uint8_t Id, const std::string& Name) {
   return B;
 }
 
-TParadoxAlphaOrder::TParadoxAlphaOrder(TParadoxCollation C, const TParadoxCodePage& CP) : FCollation(C) {
+TParadoxAlphaOrder::TParadoxAlphaOrder(TParadoxCollation C, const TParadoxCodePage& CP)
+    : FCollation(C) {
   if (C == TParadoxCollation::Ascii || C == TParadoxCollation::Unknown) return;
   for (unsigned B = 1; B < 256; ++B) {
     TWeights& W = FWeights[B];
@@ -188,12 +236,14 @@ TParadoxAlphaOrder::TParadoxAlphaOrder(TParadoxCollation C, const TParadoxCodePa
       case TParadoxCollation::Spanish:
         if (L.Base[0] == 'n' && L.Accent == acTilde) Own(LetterWeight('n') + 4, 0);
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }
 
-int TParadoxAlphaOrder::Compare(const uint8_t* A, size_t SizeA, const uint8_t* B, size_t SizeB) const {
+int TParadoxAlphaOrder::Compare(const uint8_t* A, size_t SizeA, const uint8_t* B,
+                                size_t SizeB) const {
   const size_t La = ValueLength(A, SizeA), Lb = ValueLength(B, SizeB);
   if (FCollation == TParadoxCollation::Ascii || FCollation == TParadoxCollation::Unknown) {
     int C = std::memcmp(A, B, std::min(La, Lb));
