@@ -13,6 +13,7 @@
 
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
+#include "app/ParadoxSortOrder.h"
 #include "app/ParadoxTable.h"
 #include "engine/core/VLTTypes.h"
 
@@ -102,6 +103,14 @@ void DeleteNoCase(const std::string& Dir, const std::string& Name) {
   if (!P.empty()) ::unlink(P.c_str());
 }
 
+// The secondary indexes of a table this routine has rewritten no longer match its records
+// (they point into blocks by number): they go, each .Xnn with its .Ynn, so that nothing opens
+// a stale index. They are removed only after the rewrite succeeded.
+void DeleteSecondaryIndexes(const std::string& Dir, const std::string& TableFile) {
+  std::string Db = FindParadoxFile(Dir, TableFile);
+  for (const std::string& X : FindSecondaryIndexFiles(Db.empty() ? Dir + "/" + TableFile : Db)) ::unlink(X.c_str());
+}
+
 }  // namespace
 
 bool IsOldLayout(int T, const std::vector<TParadoxFieldDef>& F, int& Form) {
@@ -189,6 +198,7 @@ class TPreparer {
     const bool Old = IsOldLayout(T, FOld.FieldDefs(), Form);
     if (Old) {
       R = FOld.RecordCount();
+      FOldKey = FOld.Header().Encryption;
       FOld.Close();
     }
     return Old;
@@ -223,7 +233,10 @@ class TPreparer {
       DeleteNoCase(FPath, Base + ".px");
       FNew.IndexDefs().clear();
       if (L.KeyCount > 0) FNew.IndexDefs().push_back({"", KeyFieldList(L), static_cast<uint8_t>(ixPrimary | ixUnique)});
+      // A password-protected table stays protected with the same password.
+      FNew.SetEncryptionKey(FOldKey);
       FNew.CreateTable();
+      DeleteSecondaryIndexes(FPath, TableFile);
       FNew.Open();
     } catch (const EParadoxError&) {
       FResult = false;
@@ -333,22 +346,43 @@ class TPreparer {
 
   void ReIndex(int T) {
     const TParadoxLayout& L = Layout(T);
+    const std::string TableFile = std::string(L.BaseName) + ".db";
     try {
       FOld.Close();
+      // A key under a sort order this program does not know cannot be written: keep the
+      // table's own index rather than delete it for nothing.
+      if (L.KeyCount > 0) {
+        std::string Db = FindParadoxFile(FPath, TableFile);
+        if (!Db.empty() && KeysNeedUnknownOrder(ReadParadoxHeader(Db), L.KeyCount)) {
+          FResult = false;
+          return;
+        }
+      }
       DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
       FOld.SetDatabaseName(FPath);
-      FOld.SetTableName(std::string(L.BaseName) + ".db");
+      FOld.SetTableName(TableFile);
       FOld.IndexDefs().clear();
       FOld.UpdateFieldDefs();
-      if (L.KeyCount > 0) FOld.AddIndex("", KeyFieldList(L), ixPrimary | ixUnique);
+      if (L.KeyCount > 0) {
+        FOld.AddIndex("", KeyFieldList(L), ixPrimary | ixUnique);
+        DeleteSecondaryIndexes(FPath, TableFile);
+      }
     } catch (const EParadoxError&) {
       FResult = false;
     }
   }
 
+  static bool KeysNeedUnknownOrder(const TParadoxHeader& H, int KeyCount) {
+    if (CollationOf(H.SortOrder, H.SortOrderName) != TParadoxCollation::Unknown) return false;
+    for (int I = 0; I < KeyCount && I < static_cast<int>(H.Fields.size()); ++I)
+      if (H.Fields[static_cast<size_t>(I)].Kind == pxfAlpha) return true;
+    return false;
+  }
+
   std::string FPath;
   TConversionUI& FUI;
   TParadoxTable FOld, FNew;
+  uint32_t FOldKey = 0;  // password checksum of the table being upgraded
   bool FResult = true;
 };
 

@@ -6,6 +6,12 @@
 // name (base name without its last character, a digit and ".db": contfil0.db ... contfil9.db),
 // the new table is created under the old name and filled from the moved file, and the moved
 // file is deleted only when every record was read.
+//
+// A password-protected table stays protected: an upgraded table is created, and a re-indexed
+// one rewritten, with the same password checksum. The secondary indexes (.Xnn/.Ynn, .XGn/.YGn)
+// of a table that is rewritten cannot be kept up to date and are removed once the rewrite has
+// succeeded, so that nothing opens a stale index. A keyed table whose sort order is unknown is
+// left as it is (its primary index included), and the routine's result is false.
 #pragma once
 
 #include <string>

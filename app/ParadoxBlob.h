@@ -16,6 +16,8 @@
 //   1      1    length in 16-byte units, rounded up
 //   2      2    modification number
 //   4      1    length modulo 16
+// The BLOB file of an encrypted table may be scrambled like its table (ParadoxCrypt.h); a value
+// whose block does not read as one in the file as stored is looked for in the decrypted file.
 #pragma once
 
 #include <cstdint>
@@ -26,15 +28,19 @@ namespace vlt::app {
 class TParadoxBlobFile {
  public:
   // Reads the whole file; raises EParadoxError when it cannot be read.
-  explicit TParadoxBlobFile(const std::string& Path);
+  // Key: the table's password checksum (0 = not encrypted).
+  explicit TParadoxBlobFile(const std::string& Path, uint32_t Key = 0);
 
   // The value of a pointer; raises EParadoxError naming the field when the pointer leads
   // outside the file or to a block of the wrong kind.
   std::string Read(uint32_t Offset, uint32_t Length, const std::string& FieldName) const;
 
  private:
+  std::string ReadFrom(const std::string& Data, uint32_t Offset, uint32_t Length, const std::string& FieldName) const;
+
   std::string FPath;
   std::string FData;
+  std::string FDecrypted;  // empty when not encrypted
 };
 
 }  // namespace vlt::app

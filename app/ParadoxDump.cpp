@@ -1,11 +1,13 @@
 #include "app/ParadoxDump.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "app/ParadoxBlob.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
+#include "app/ParadoxSortOrder.h"
 #include "app/ParadoxValue.h"
 
 namespace vlt::app {
@@ -21,31 +23,42 @@ std::string CsvCell(const std::string& S) {
   return Out;
 }
 
+std::string DumpText(const TParadoxValue& V) {
+  if (V.Kind != TParadoxValue::vkBytes) return ValueToText(V);
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string Hex;
+  Hex.reserve(V.Str.size() * 2);
+  for (unsigned char C : V.Str) {
+    Hex += kDigits[C >> 4];
+    Hex += kDigits[C & 15];
+  }
+  return Hex;
+}
+
 void WriteParadoxInfo(const std::string& Path, std::ostream& Out) {
-  // The header alone first, so that an encrypted table still shows its structure.
-  std::string Bytes = ReadWholeFile(Path);
-  TParadoxFileImage Img;
-  Img.Header = ParseParadoxHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), Path);
-  const bool Encrypted = Img.Header.IsDataFile() && Img.Header.Encryption != 0;
-  if (!Encrypted) Img = ParseParadoxFile(Bytes, Path);
+  TParadoxFileImage Img = ReadParadoxFile(Path);
   const TParadoxHeader& H = Img.Header;
   TParadoxCodePage CP(H.CodePage);
   Out << "file: " << Path << "\n";
-  if (Encrypted) Out << "encrypted: yes (the records cannot be read)\n";
+  if (H.Encryption != 0) {
+    char Key[16];
+    std::snprintf(Key, sizeof Key, "%08X", H.Encryption);
+    Out << "encrypted: yes (password checksum 0x" << Key << ")\n";
+  }
   Out << "version: " << H.VersionText() << " (0x" << std::hex << static_cast<int>(H.Version) << std::dec << ")\n";
   Out << "table type: " << (H.FileType == pxtKeyedDB ? "keyed" : "unkeyed") << "\n";
   Out << "table name: " << CP.ToUtf8(H.TableName) << "\n";
   Out << "code page: " << (H.CodePage ? std::to_string(H.CodePage) : std::string("none")) << "\n";
-  Out << "sort order: " << static_cast<int>(H.SortOrder) << (H.SortOrderName.empty() ? "" : " (" + H.SortOrderName + ")") << "\n";
+  const TParadoxCollation Order = CollationOf(H.SortOrder, H.SortOrderName);
+  Out << "sort order: " << static_cast<int>(H.SortOrder) << (H.SortOrderName.empty() ? "" : " (" + H.SortOrderName + ")")
+      << ": " << (Order == TParadoxCollation::Unknown ? "unknown (readable; keys cannot be written)" : CollationText(Order))
+      << "\n";
   Out << "block size: " << H.BlockSize << "\n";
   Out << "header size: " << H.HeaderSize << "\n";
   Out << "record size: " << H.RecordSize << "\n";
   Out << "file blocks: " << H.FileBlocks << "\n";
   Out << "auto increment: " << H.AutoInc << "\n";
-  if (Encrypted)
-    Out << "records: " << H.NumRecords << " (from the header)\n";
-  else
-    Out << "records: " << Img.Records.size() << "\n";
+  Out << "records: " << Img.Records.size() << "\n";
   Out << "fields: " << H.Fields.size() << "\n";
   for (size_t I = 0; I < H.Fields.size(); ++I) {
     const TParadoxFieldDesc& F = H.Fields[I];
@@ -56,6 +69,7 @@ void WriteParadoxInfo(const std::string& Path, std::ostream& Out) {
     Out << "\n";
   }
   Out << "key fields: " << H.KeyFields << "\n";
+  for (const std::string& X : FindSecondaryIndexFiles(Path)) Out << "secondary index file: " << X << "\n";
   std::string Px = FindSiblingFile(Path, ".px");
   if (Px.empty()) {
     Out << "primary index: none\n";
@@ -81,7 +95,7 @@ void WriteParadoxCsv(const std::string& Path, std::ostream& Out) {
   std::string Mb = FindSiblingFile(Path, ".mb");
   if (!Mb.empty()) {
     try {
-      Blobs = std::make_unique<TParadoxBlobFile>(Mb);
+      Blobs = std::make_unique<TParadoxBlobFile>(Mb, H.Encryption);
     } catch (const EParadoxError&) {
     }
   }
@@ -91,7 +105,7 @@ void WriteParadoxCsv(const std::string& Path, std::ostream& Out) {
     for (size_t I = 0; I < H.Fields.size(); ++I) {
       std::string Text;
       try {
-        Text = ValueToText(DecodeField(H.Fields[I], reinterpret_cast<const uint8_t*>(R.data()), CP, TTextForm::Utf8, Blobs.get(), Path));
+        Text = DumpText(DecodeField(H.Fields[I], reinterpret_cast<const uint8_t*>(R.data()), CP, TTextForm::Utf8, Blobs.get(), Path));
       } catch (const EParadoxError&) {
         Text = "<blob not read>";
       }

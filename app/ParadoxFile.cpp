@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxIndexFile.h"
 #include "engine/core/VLTTypes.h"
@@ -124,12 +127,11 @@ TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& 
   TParadoxHeader& H = Img.Header;
   if (!H.IsDataFile())
     throw EParadoxError("\"" + Name + "\" is an index file of a Paradox table, not a table.");
-  if (H.Encryption != 0)
-    throw EParadoxError("Table \"" + Name + "\" is encrypted (password protected); it cannot be read.");
   // Walk the chain. Every block number must lie inside the file and be visited once.
   const uint64_t Avail = Bytes.size() - static_cast<uint64_t>(H.HeaderSize);
   const uint64_t BlocksInFile = (Avail + H.BlockSize - 1) / static_cast<uint64_t>(H.BlockSize);
   std::vector<bool> Seen(BlocksInFile + 1, false);
+  std::string Plain;  // the block being read, when the table is encrypted
   uint32_t Block = H.FirstBlock;
   if (H.NumRecords == 0 && H.FileBlocks == 0) Block = 0;
   while (Block != 0) {
@@ -139,6 +141,15 @@ TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& 
     uint64_t Start = static_cast<uint64_t>(H.HeaderSize) + static_cast<uint64_t>(Block - 1) * static_cast<uint64_t>(H.BlockSize);
     if (Start + kPxBlockHeaderSize > Bytes.size()) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
     const uint8_t* B = D + Start;
+    // Bytes of the block that can be relied on: an encrypted block only in whole pieces.
+    uint64_t Present = std::min<uint64_t>(H.BlockSize, Bytes.size() - Start);
+    if (H.Encryption != 0) {
+      Present -= Present % kPxCryptPiece;
+      if (Present < kPxBlockHeaderSize) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
+      Plain.assign(Bytes, Start, Present);
+      DecryptParadoxBlock(reinterpret_cast<uint8_t*>(Plain.data()), Plain.size(), H.Encryption, Block);
+      B = reinterpret_cast<const uint8_t*>(Plain.data());
+    }
     uint16_t Next = LoadLE<uint16_t>(B);
     int16_t Last = LoadLE<int16_t>(B + 4);
     int Count = 0;
@@ -148,12 +159,49 @@ TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& 
     }
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * static_cast<uint64_t>(H.RecordSize);
     if (Used > static_cast<uint64_t>(H.BlockSize)) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " claims more records than it can hold.");
-    if (Start + Used > Bytes.size()) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
+    if (Used > Present) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
     for (int I = 0; I < Count; ++I)
-      Img.Records.emplace_back(Bytes.data() + Start + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize, static_cast<size_t>(H.RecordSize));
+      Img.Records.emplace_back(reinterpret_cast<const char*>(B) + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize,
+                               static_cast<size_t>(H.RecordSize));
     Block = Next;
   }
   return Img;
+}
+
+TParadoxHeader ReadParadoxHeader(const std::string& Path) {
+  if (!PathIsFile(Path)) throw EParadoxError("Table \"" + Path + "\" does not exist.");
+  std::string Bytes = ReadWholeFile(Path);
+  return ParseParadoxHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), Path);
+}
+
+bool IsSecondaryIndexExtension(const std::string& Ext) {
+  if (Ext.size() != 4 || Ext[0] != '.') return false;
+  const char K = static_cast<char>(std::toupper(static_cast<unsigned char>(Ext[1])));
+  if (K != 'X' && K != 'Y') return false;
+  const unsigned char A = static_cast<unsigned char>(Ext[2]), B = static_cast<unsigned char>(Ext[3]);
+  if (std::toupper(A) == 'G') return std::isalnum(B) != 0;  // composite: .XG0, .YG0 ...
+  return std::isxdigit(A) && std::isxdigit(B);               // one field: .X02, .Y0A ...
+}
+
+std::vector<std::string> FindSecondaryIndexFiles(const std::string& Path) {
+  size_t Slash = Path.find_last_of('/');
+  std::string Dir = Slash == std::string::npos ? "." : Path.substr(0, Slash);
+  std::string Name = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+  size_t Dot = Name.find_last_of('.');
+  std::string Stem = Dot == std::string::npos ? Name : Name.substr(0, Dot);
+  std::vector<std::string> Found;
+  DIR* H = ::opendir(Dir.empty() ? "/" : Dir.c_str());
+  if (!H) return Found;
+  while (dirent* E = ::readdir(H)) {
+    std::string N = E->d_name;
+    if (N.size() != Stem.size() + 4 || !SameText(N.substr(0, Stem.size()), Stem)) continue;
+    if (!IsSecondaryIndexExtension(N.substr(Stem.size()))) continue;
+    std::string P = Dir + "/" + N;
+    if (PathIsFile(P)) Found.push_back(P);
+  }
+  ::closedir(H);
+  std::sort(Found.begin(), Found.end());
+  return Found;
 }
 
 TParadoxFileImage ReadParadoxFile(const std::string& Path) {
@@ -211,6 +259,7 @@ void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vec
       if (R.size() != static_cast<size_t>(H.RecordSize)) throw EParadoxError("Internal error: record size mismatch writing \"" + Path + "\".");
       std::memcpy(P + kPxBlockHeaderSize + I * H.RecordSize, R.data(), R.size());
     }
+    if (H.Encryption != 0) EncryptParadoxBlock(P, Blk.size(), H.Encryption, static_cast<uint32_t>(B + 1));
     Out += Blk;
     if (H.KeyFields > 0) Leaves.push_back({Records[First]->substr(0, KeyWidth), static_cast<int>(B + 1), static_cast<int>(Count)});
   }

@@ -17,15 +17,20 @@ struct TParadoxFileImage {
   std::vector<std::string> Records;  // in the order of the block chain
 };
 
-// Reads and checks a data file. Raises EParadoxError for a missing, unreadable, damaged,
-// encrypted or foreign file, and for a .px or secondary index file.
+// Reads and checks a data file; an encrypted one is decrypted with the checksum in its header.
+// Raises EParadoxError for a missing, unreadable, damaged or foreign file, and for a .px or
+// secondary index file.
 TParadoxFileImage ReadParadoxFile(const std::string& Path);
 // The same from bytes in memory (Name is used in messages).
 TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& Name);
 
+// The header alone of a data or index file (raises like ReadParadoxFile).
+TParadoxHeader ReadParadoxHeader(const std::string& Path);
+
 // Writes the data file Path from Records (each H.RecordSize bytes, in order) and, when
 // H.KeyFields > 0, its primary index beside it (Path with extension .px). An unkeyed table's
-// stale .px is removed. H's counts and sizes are filled in.
+// stale .px is removed. H's counts and sizes are filled in. When H.Encryption is set, both
+// files are encrypted with it.
 void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vector<const std::string*>& Records);
 
 // File helpers.
@@ -39,5 +44,9 @@ std::string FindParadoxFile(const std::string& Dir, const std::string& Name);
 std::string SiblingFile(const std::string& Path, const std::string& Ext);
 // The existing sibling with extension Ext in any case, or empty.
 std::string FindSiblingFile(const std::string& Path, const std::string& Ext);
+// The secondary index files of the table file Path, in any case: .Xnn and .Ynn (nn the field
+// number in hex), .XGn and .YGn (composite indexes).
+bool IsSecondaryIndexExtension(const std::string& Ext);  // ".X02", ".yg1" ...
+std::vector<std::string> FindSecondaryIndexFiles(const std::string& Path);
 
 }  // namespace vlt::app

@@ -17,6 +17,20 @@ size_t TableNameLength(uint8_t Version) { return Version >= 12 ? 261 : 79; }
 
 bool ValidBlockKiB(int K) { return (K >= 1 && K <= 4) || K == 8 || K == 16 || K == 32; }
 
+// Whether N field numbers (1 to 255) start at Pos, followed by a printable NUL-terminated name.
+bool LooksLikeFieldNumbers(const uint8_t* D, size_t Pos, size_t N, size_t Avail) {
+  if (Pos + 2 * N >= Avail) return false;
+  for (size_t I = 0; I < N; ++I) {
+    uint16_t V = LoadLE<uint16_t>(D + Pos + 2 * I);
+    if (V < 1 || V > 255) return false;
+  }
+  for (size_t P = Pos + 2 * N; P < Avail; ++P) {
+    if (D[P] == 0) return P > Pos + 2 * N;
+    if (D[P] < 0x20 || D[P] >= 0x7F) return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string TParadoxHeader::VersionText() const {
@@ -56,6 +70,7 @@ TParadoxHeader ParseParadoxHeader(const uint8_t* D, size_t Size, const std::stri
   H.SortOrder = D[0x29];
   H.Version = D[0x39];
   H.AutoInc = LoadLE<uint32_t>(D + 0x49);
+  H.AuxPasswords = D[0x3D];
 
   if (H.FileType > 8) Bad(FileName, "unknown file type " + std::to_string(H.FileType));
   if (H.Version < 3 || H.Version > 12) Bad(FileName, "unknown file version " + std::to_string(H.Version));
@@ -108,7 +123,20 @@ TParadoxHeader ParseParadoxHeader(const uint8_t* D, size_t Size, const std::stri
       H.Fields[I].Name.assign(P, L);
       Pos += L + 1;
     }
-    Pos += 2 * static_cast<size_t>(NumFields);  // field numbers
+    // An encrypted table may keep password information before the field numbers. Its size is
+    // not stored: take the first of the known sizes after which field numbers and a sort
+    // order name follow.
+    size_t Info = 0;
+    if (H.Encryption != 0) {
+      const size_t N = static_cast<size_t>(NumFields);
+      for (size_t L : {size_t{0}, N, size_t{256}})
+        if (LooksLikeFieldNumbers(D, Pos + L, N, Avail)) {
+          Info = L;
+          break;
+        }
+      H.CryptInfo.assign(reinterpret_cast<const char*>(D + Pos), std::min(Info, Avail - Pos));
+    }
+    Pos += Info + 2 * static_cast<size_t>(NumFields);  // field numbers
     if (Pos < Avail) {
       const char* P = reinterpret_cast<const char*>(D + Pos);
       H.SortOrderName.assign(P, strnlen(P, Avail - Pos));
@@ -158,7 +186,8 @@ std::string BuildParadoxHeader(TParadoxHeader& H) {
   size_t NamesLen = 0;
   for (const TParadoxFieldDesc& F : H.Fields) NamesLen += F.Name.size() + 1;
   size_t Needed = DescStart + 2 * N + 4 + NameLen;
-  if (Data) Needed += 4 * N + NamesLen + 2 * N + SortName.size() + 1;
+  const std::string CryptInfo = (Data && H.Encryption != 0) ? H.CryptInfo : std::string();
+  if (Data) Needed += 4 * N + NamesLen + CryptInfo.size() + 2 * N + SortName.size() + 1;
   if (static_cast<size_t>(H.HeaderSize) < Needed) H.HeaderSize = static_cast<int>((Needed + 2047) / 2048 * 2048);
   std::string Out(static_cast<size_t>(H.HeaderSize), '\0');
   uint8_t* D = reinterpret_cast<uint8_t*>(Out.data());
@@ -177,7 +206,8 @@ std::string BuildParadoxHeader(TParadoxHeader& H) {
   D[0x20] = H.IndexLevels;
   StoreLE<int16_t>(D + 0x21, static_cast<int16_t>(N));
   StoreLE<int16_t>(D + 0x23, static_cast<int16_t>(Data ? H.KeyFields : 0));
-  StoreLE<uint32_t>(D + 0x25, Data ? kPxEncryptionMoved : 0);
+  // Data files keep the checksum at 0x5C, index files at 0x25.
+  StoreLE<uint32_t>(D + 0x25, Data ? kPxEncryptionMoved : H.Encryption);
   D[0x29] = H.SortOrder;
   if (Data) {
     D[0x2D] = 2;
@@ -188,6 +218,7 @@ std::string BuildParadoxHeader(TParadoxHeader& H) {
   D[0x39] = H.Version;
   StoreLE<uint16_t>(D + 0x3A, H.FileBlocks);
   if (Data) {
+    if (H.Encryption != 0) D[0x3D] = H.AuxPasswords;
     D[0x3E] = 0x1F;
     D[0x3F] = 0x0F;
     D[0x56] = 0x20;
@@ -197,7 +228,7 @@ std::string BuildParadoxHeader(TParadoxHeader& H) {
   if (Data) {
     StoreLE<uint16_t>(D + 0x58, static_cast<uint16_t>(0x0100 | H.Version));
     StoreLE<uint16_t>(D + 0x5A, static_cast<uint16_t>(0x0100 | H.Version));
-    StoreLE<uint32_t>(D + 0x5C, 0);
+    StoreLE<uint32_t>(D + 0x5C, H.Encryption);
     StoreLE<uint16_t>(D + 0x64, static_cast<uint16_t>(N + 1));
     StoreLE<uint16_t>(D + 0x68, static_cast<uint16_t>(N));
     StoreLE<uint16_t>(D + 0x6A, static_cast<uint16_t>(H.CodePage));
@@ -218,6 +249,8 @@ std::string BuildParadoxHeader(TParadoxHeader& H) {
       std::memcpy(D + Pos, F.Name.data(), F.Name.size());
       Pos += F.Name.size() + 1;
     }
+    std::memcpy(D + Pos, CryptInfo.data(), CryptInfo.size());
+    Pos += CryptInfo.size();
     for (size_t I = 0; I < N; ++I, Pos += 2) StoreLE<uint16_t>(D + Pos, static_cast<uint16_t>(I + 1));
     std::memcpy(D + Pos, SortName.data(), SortName.size());
   }

@@ -32,7 +32,7 @@
 //   0x38   1    write protected
 //   0x39   1    file version: 3 = 3.0, 4 = 3.5, 5..9 = 4.x, 10..11 = 5.x, 12 = 7.x
 //   0x3A   2    maximum blocks
-//   0x3C   12   (unknown, auxiliary passwords, pointers)
+//   0x3C   12   (unknown), 0x3D number of auxiliary passwords, (pointers)
 //   0x48   1    (unknown)
 //   0x49   4    last auto-increment value
 //   0x4D   2    first free block
@@ -51,8 +51,9 @@
 //   4            pointer to the table name (meaningless on disk)
 //   4 * fields   pointers to the field names (data files only)
 //   79 or 261    table name, NUL-padded (261 from version 12 on)
-//   ...          data files: field names, each NUL-terminated; field numbers (2 bytes each);
-//                the sort order name, NUL-terminated
+//   ...          data files: field names, each NUL-terminated; in encrypted tables the
+//                password information (none, a byte per field, or 256 bytes with auxiliary
+//                passwords); field numbers (2 bytes each); the sort order name, NUL-terminated
 //
 // Data block (also index block of a .px):
 //   OFFSET SIZE CONTENT
@@ -61,6 +62,7 @@
 //   4      2    offset of the last record in the block (signed): records = value / record size
 //                + 1; an empty block holds -record size
 //   6      ...  records, packed
+// In an encrypted table the whole block, its header included, is scrambled (ParadoxCrypt.h).
 #pragma once
 
 #include <cstddef>
@@ -104,6 +106,8 @@ struct TParadoxHeader {
   int CodePage = 0;  // 0 = not stored (before 4.0)
   uint32_t AutoInc = 0;
   uint32_t Encryption = 0;  // password checksum; 0 = not encrypted
+  uint8_t AuxPasswords = 0;
+  std::string CryptInfo;  // the password information of an encrypted data file, kept as read
   std::string TableName;
   std::vector<TParadoxFieldDesc> Fields;
 

@@ -1,8 +1,10 @@
 #include "app/ParadoxIndexFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
+#include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "engine/core/VLTTypes.h"
@@ -29,6 +31,7 @@ std::string BuildParadoxIndex(const TParadoxHeader& Data, const std::vector<TPar
   H.BlockSize = Data.BlockSize;
   H.HeaderSize = 2048;
   H.SortOrder = Data.SortOrder;
+  H.Encryption = Data.Encryption;
   H.TableName = Data.TableName;
   size_t Dot = H.TableName.find_last_of('.');
   H.TableName = (Dot == std::string::npos ? H.TableName : H.TableName.substr(0, Dot)) + ".PX";
@@ -94,13 +97,18 @@ std::string BuildParadoxIndex(const TParadoxHeader& Data, const std::vector<TPar
         PutShortBE(R + KeyWidth + 4, 0);
         R += H.RecordSize;
       }
+      if (H.Encryption != 0) EncryptParadoxBlock(P, static_cast<size_t>(H.BlockSize), H.Encryption, static_cast<uint32_t>(No));
     }
   }
   return Out;
 }
 
 TParadoxIndexImage ReadParadoxIndex(const std::string& Path, const std::vector<TParadoxFieldDesc>& KeyFields) {
-  std::string Bytes = ReadWholeFile(Path);
+  return ParseParadoxIndex(ReadWholeFile(Path), Path, KeyFields);
+}
+
+TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string& Path,
+                                     const std::vector<TParadoxFieldDesc>& KeyFields) {
   const uint8_t* D = reinterpret_cast<const uint8_t*>(Bytes.data());
   TParadoxIndexImage Img;
   Img.Header = ParseParadoxHeader(D, Bytes.size(), Path);
@@ -122,13 +130,24 @@ TParadoxIndexImage ReadParadoxIndex(const std::string& Path, const std::vector<T
     Seen[Block] = true;
     uint64_t Start = static_cast<uint64_t>(H.HeaderSize) + static_cast<uint64_t>(Block - 1) * H.BlockSize;
     if (Start + kPxBlockHeaderSize > Bytes.size()) Bad("block " + std::to_string(Block) + " is cut off");
-    int16_t Last = LoadLE<int16_t>(D + Start + 4);
+    // Only the used part of a last block need be present; an encrypted block in whole pieces.
+    uint64_t Present = std::min<uint64_t>(H.BlockSize, Bytes.size() - Start);
+    const uint8_t* B = D + Start;
+    std::string Plain;
+    if (H.Encryption != 0) {
+      Present -= Present % kPxCryptPiece;
+      if (Present < kPxBlockHeaderSize) Bad("block " + std::to_string(Block) + " is cut off");
+      Plain.assign(Bytes, Start, Present);
+      DecryptParadoxBlock(reinterpret_cast<uint8_t*>(Plain.data()), Plain.size(), H.Encryption, static_cast<uint32_t>(Block));
+      B = reinterpret_cast<const uint8_t*>(Plain.data());
+    }
+    int16_t Last = LoadLE<int16_t>(B + 4);
     int Count = Last < 0 ? 0 : Last / H.RecordSize + 1;
     if (Last >= 0 && Last % H.RecordSize != 0) Bad("bad entry count");
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * H.RecordSize;
-    if (Used > static_cast<uint64_t>(H.BlockSize) || Start + Used > Bytes.size()) Bad("block " + std::to_string(Block) + " is cut off");
+    if (Used > static_cast<uint64_t>(H.BlockSize) || Used > Present) Bad("block " + std::to_string(Block) + " is cut off");
     for (int I = 0; I < Count; ++I) {
-      const uint8_t* R = D + Start + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize;
+      const uint8_t* R = B + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize;
       TParadoxIndexEntry E{std::string(reinterpret_cast<const char*>(R), static_cast<size_t>(KeyWidth)),
                            DecodeShort(R + KeyWidth), DecodeShort(R + KeyWidth + 2)};
       ++Img.EntriesTotal;

@@ -32,10 +32,15 @@ struct TParadoxIndexImage {
 
 // Reads and checks a .px file; raises EParadoxError for a damaged one. The key fields must
 // match KeyFields (those of the data file).
+// An encrypted index (a checksum at 0x25) is decrypted.
 TParadoxIndexImage ReadParadoxIndex(const std::string& Path, const std::vector<TParadoxFieldDesc>& KeyFields);
+// The same from bytes in memory (Path is used in messages).
+TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string& Path,
+                                     const std::vector<TParadoxFieldDesc>& KeyFields);
 
 // Builds the bytes of a .px for a data file whose blocks are Leaves (first key, block number,
-// record count), with the given data file header (block size, version, sort order, key fields).
+// record count), with the given data file header (block size, version, sort order, key fields,
+// encryption: the index of an encrypted table is encrypted with the same checksum).
 std::string BuildParadoxIndex(const TParadoxHeader& Data, const std::vector<TParadoxIndexEntry>& Leaves);
 
 }  // namespace vlt::app

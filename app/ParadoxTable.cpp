@@ -268,8 +268,8 @@ void TParadoxTable::RefreshIndexView() {
   const auto& Fields = FData->Header().Fields;
   std::stable_sort(FIndexView.begin(), FIndexView.end(), [&](const TParadoxRecord* A, const TParadoxRecord* B) {
     for (int I : FIndexFields) {
-      int C = CompareFieldBytes(Fields[static_cast<size_t>(I)], reinterpret_cast<const uint8_t*>(A->Data.data()),
-                                reinterpret_cast<const uint8_t*>(B->Data.data()));
+      int C = FData->CompareField(Fields[static_cast<size_t>(I)], reinterpret_cast<const uint8_t*>(A->Data.data()),
+                                  reinterpret_cast<const uint8_t*>(B->Data.data()));
       if (C) return C < 0;
     }
     return false;
@@ -719,6 +719,7 @@ void TParadoxTable::CreateTable() {
   H.CodePage = 1252;
   H.SortOrder = 0;
   H.SortOrderName = "ascii";
+  H.Encryption = FEncryptionKey;
   std::vector<std::string> Names;
   TParadoxCodePage CP(1252);
   for (const TParadoxFieldDef& D : FFieldDefs) {

@@ -138,8 +138,12 @@ class TParadoxTable {
   void UpdateIndexDefs();
 
   // Creates the table from FieldDefs and IndexDefs (at most the unnamed primary index, over the
-  // leading fields), replacing an existing table of that name. The table must be closed.
+  // leading fields), replacing an existing table of that name. The table must be closed. With
+  // an encryption key (a password checksum as an encrypted table's header holds it), the new
+  // table is encrypted with it.
   void CreateTable();
+  void SetEncryptionKey(uint32_t Key) { FEncryptionKey = Key; }
+  uint32_t EncryptionKey() const { return FEncryptionKey; }
   // Adds the primary unique index over Fields (the leading fields, in order) to the existing
   // table: orders the records by the key and writes a new .px. Raises "Key violation" and
   // changes nothing when two records share a key.
@@ -177,6 +181,7 @@ class TParadoxTable {
   std::string FDatabaseName, FTableName, FFilterText, FIndexFieldNames;
   TTableType FTableType = ttDefault;
   bool FReadOnly = false;
+  uint32_t FEncryptionKey = 0;
   std::shared_ptr<TParadoxTableData> FData;
   std::vector<TParadoxField> FFields;
   std::vector<std::string> FFieldNames;  // 8-bit names of the open table's fields

@@ -12,6 +12,7 @@
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxTable.h"
+#include "app/ParadoxValue.h"
 
 namespace vlt::app {
 
@@ -46,10 +47,11 @@ bool TParadoxRecordOrder::operator()(const TParadoxRecord* A, const TParadoxReco
 }
 
 TParadoxTableData::TParadoxTableData(const std::string& Path)
-    : FPath(Path), FCP(0), FOrder(TParadoxRecordOrder{this}) {
+    : FPath(Path), FCP(0), FAlphaOrder(TParadoxCollation::Ascii, FCP), FOrder(TParadoxRecordOrder{this}) {
   TParadoxFileImage Img = ReadParadoxFile(Path);
   FHeader = std::move(Img.Header);
   FCP = TParadoxCodePage(FHeader.CodePage);
+  FAlphaOrder = TParadoxAlphaOrder(CollationOf(FHeader.SortOrder, FHeader.SortOrderName), FCP);
   for (std::string& R : Img.Records) {
     auto Rec = std::make_unique<TParadoxRecord>();
     Rec->Seq = FNextSeq++;
@@ -106,7 +108,7 @@ const TParadoxBlobFile* TParadoxTableData::Blobs() {
     std::string Mb = FindSiblingFile(FPath, ".mb");
     if (!Mb.empty()) {
       try {
-        FBlobs = std::make_unique<TParadoxBlobFile>(Mb);
+        FBlobs = std::make_unique<TParadoxBlobFile>(Mb, FHeader.Encryption);
       } catch (const EParadoxError&) {
         FBlobs.reset();
       }
@@ -120,13 +122,28 @@ TParadoxRecord* TParadoxTableData::Find(uint64_t Seq) const {
   return It == FRecords.end() ? nullptr : It->second.get();
 }
 
+int TParadoxTableData::CompareField(const TParadoxFieldDesc& F, const uint8_t* A, const uint8_t* B) const {
+  if (F.Kind == pxfAlpha) return FAlphaOrder.Compare(A + F.Offset, static_cast<size_t>(F.Width), B + F.Offset, static_cast<size_t>(F.Width));
+  return CompareFieldBytes(F, A, B);
+}
+
 int TParadoxTableData::CompareKeys(const std::string& A, const std::string& B) const {
+  const auto* Pa = reinterpret_cast<const uint8_t*>(A.data());
+  const auto* Pb = reinterpret_cast<const uint8_t*>(B.data());
   for (int I = 0; I < FHeader.KeyFields; ++I) {
-    const TParadoxFieldDesc& F = FHeader.Fields[static_cast<size_t>(I)];
-    int C = std::memcmp(A.data() + F.Offset, B.data() + F.Offset, static_cast<size_t>(F.Width));
+    int C = CompareField(FHeader.Fields[static_cast<size_t>(I)], Pa, Pb);
     if (C) return C;
   }
   return 0;
+}
+
+void TParadoxTableData::CheckKeysWritable(int KeyCount) const {
+  if (FAlphaOrder.Collation() != TParadoxCollation::Unknown) return;
+  for (int I = 0; I < KeyCount && I < static_cast<int>(FHeader.Fields.size()); ++I)
+    if (FHeader.Fields[static_cast<size_t>(I)].Kind == pxfAlpha)
+      throw EParadoxError("Table \"" + FPath + "\" uses the sort order \"" +
+                          SortOrderText(FHeader.SortOrder, FHeader.SortOrderName) +
+                          "\", which this program does not know; its keys cannot be written.");
 }
 
 bool TParadoxTableData::KeyTaken(const std::string& Data, const TParadoxRecord* Self) const {
@@ -139,6 +156,7 @@ bool TParadoxTableData::KeyTaken(const std::string& Data, const TParadoxRecord* 
 }
 
 TParadoxRecord* TParadoxTableData::Insert(const std::string& Data) {
+  CheckKeysWritable(FHeader.KeyFields);
   if (KeyTaken(Data, nullptr)) throw EParadoxError("Key violation.");
   auto Rec = std::make_unique<TParadoxRecord>();
   Rec->Seq = FNextSeq++;
@@ -153,6 +171,7 @@ TParadoxRecord* TParadoxTableData::Insert(const std::string& Data) {
 }
 
 void TParadoxTableData::Update(TParadoxRecord* Rec, const std::string& Data) {
+  CheckKeysWritable(FHeader.KeyFields);
   if (KeyTaken(Data, Rec)) throw EParadoxError("Key violation.");
   for (TParadoxTable* T : FCursors) T->RecordLeaving(Rec);
   FOrder.erase(Rec);
@@ -164,6 +183,7 @@ void TParadoxTableData::Update(TParadoxRecord* Rec, const std::string& Data) {
 }
 
 void TParadoxTableData::Remove(TParadoxRecord* Rec) {
+  CheckKeysWritable(FHeader.KeyFields);
   for (TParadoxTable* T : FCursors) T->RecordRemoving(Rec);
   for (TParadoxTable* T : FCursors) T->RecordLeaving(Rec);
   FOrder.erase(Rec);
@@ -173,6 +193,7 @@ void TParadoxTableData::Remove(TParadoxRecord* Rec) {
 }
 
 void TParadoxTableData::SetPrimaryKey(int KeyCount) {
+  CheckKeysWritable(KeyCount);
   // Check on a copy ordered by the new key first, so a failure changes nothing.
   std::vector<TParadoxRecord*> All(FOrder.begin(), FOrder.end());
   const int Old = FHeader.KeyFields;

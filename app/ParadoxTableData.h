@@ -9,6 +9,9 @@
 //   3. A record's bytes change only through Update, which takes it out of FOrder and out of
 //      every cursor's filter set before the change and puts it back afterwards.
 //   4. In a keyed table no two records have equal keys.
+// Alpha fields compare under the table's sort order (ParadoxSortOrder.h). Under a sort order
+// this program does not know, keys compare by bytes for reading, and every change that would
+// write keys (a post, a delete, a new primary key) is refused.
 // The file is written only by Flush (when the last cursor closes, after an index is added, or
 // when the program ends): a post costs a few set operations, never a rewrite of the file.
 #pragma once
@@ -23,6 +26,7 @@
 #include "app/ParadoxBlob.h"
 #include "app/ParadoxCodePage.h"
 #include "app/ParadoxHeader.h"
+#include "app/ParadoxSortOrder.h"
 
 namespace vlt::app {
 
@@ -64,6 +68,12 @@ class TParadoxTableData {
 
   // Key comparison of two record images (0 for unkeyed tables).
   int CompareKeys(const std::string& A, const std::string& B) const;
+  // Field F of two record images in the table's order.
+  int CompareField(const TParadoxFieldDesc& F, const uint8_t* A, const uint8_t* B) const;
+  const TParadoxAlphaOrder& AlphaOrder() const { return FAlphaOrder; }
+  // Raises EParadoxError when keys over the first KeyCount fields cannot be written because
+  // one of them is an alpha field and the sort order is unknown.
+  void CheckKeysWritable(int KeyCount) const;
 
   // Record changes; each raises EParadoxError("Key violation ...") when a key would repeat.
   TParadoxRecord* Insert(const std::string& Data);
@@ -92,6 +102,7 @@ class TParadoxTableData {
   std::string FPath;
   TParadoxHeader FHeader;
   TParadoxCodePage FCP;
+  TParadoxAlphaOrder FAlphaOrder;
   std::unique_ptr<TParadoxBlobFile> FBlobs;
   bool FBlobsTried = false;
   std::unordered_map<uint64_t, std::unique_ptr<TParadoxRecord>> FRecords;

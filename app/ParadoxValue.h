@@ -74,8 +74,9 @@ TParadoxValue DecodeField(const TParadoxFieldDesc& F, const uint8_t* Rec, const 
 void EncodeField(const TParadoxFieldDesc& F, uint8_t* Rec, const TParadoxValue& V, const TParadoxCodePage& CP,
                  const std::string& FieldName);
 
-// Compares field F of two records in key order (NULL first). Alpha fields compare by their
-// bytes, the order of the "ascii" sort order; the other encodings compare bytewise by design.
+// Compares field F of two records by their bytes (NULL first): the key order of every encoding
+// but alpha, whose order is the table's sort order (TParadoxTableData::CompareField); for
+// alpha fields this is the "ascii" order.
 int CompareFieldBytes(const TParadoxFieldDesc& F, const uint8_t* A, const uint8_t* B);
 
 bool FieldIsNull(const TParadoxFieldDesc& F, const uint8_t* Rec);

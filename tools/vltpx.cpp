@@ -1,6 +1,8 @@
 // vltpx: looks into Paradox tables.
-//   vltpx info TABLE.db   header facts, fields, key fields, record count, primary index shape
-//   vltpx dump TABLE.db   the records as CSV (UTF-8, a header row of field names)
+//   vltpx info TABLE.db   header facts (encryption, sort order), fields, key fields, record
+//                         count, index files
+//   vltpx dump TABLE.db   the records as CSV (UTF-8, a header row of field names; binary
+//                         values as hex digits); encrypted tables are read like any other
 #include <cstdio>
 #include <iostream>
 #include <string>

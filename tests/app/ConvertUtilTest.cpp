@@ -5,6 +5,7 @@
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxTable.h"
+#include "engine/core/VLTTypes.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/TestDirs.h"
 
@@ -325,6 +326,72 @@ TEST(PrepareParadoxTables, CurrentLayoutIsNotMoved) {
   PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI);
   EXPECT_EQ(vlt::test::ReadFile(Dir / "funds.db"), Before);
   EXPECT_NE(FindParadoxFile(Dir.Path(), "funds.px"), "");
+}
+
+// Rewrites an existing table file with other header settings (encryption, sort order).
+void RewriteWith(const std::string& Path, uint32_t Key, const std::string& SortOrder) {
+  TParadoxFileImage Img = ReadParadoxFile(Path);
+  Img.Header.Encryption = Key;
+  Img.Header.SortOrderName = SortOrder;
+  std::vector<const std::string*> Recs;
+  for (const std::string& R : Img.Records) Recs.push_back(&R);
+  WriteParadoxFile(Path, Img.Header, Recs);
+}
+
+TEST(PrepareParadoxTables, EncryptedTablesStayEncryptedAndLoseTheirStaleSecondaryIndexes) {
+  TTempDir Dir;
+  const uint32_t Key = 0x0A25E09Au;
+  MakeTable(Dir.Path(), "contfile.db", kOldContfile, "ContDate;Num;Service;Fund;Amount;EntryNum", kGifts);
+  RewriteWith(Dir / "contfile.db", Key, "ascii");
+  const TParadoxLayout& L = ParadoxLayouts()[12];
+  std::vector<TParadoxFieldDef> F;
+  for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
+  MakeTable(Dir.Path(), "servs.db", F, "Pos;Name;Num", {{I(0), S("Morning"), I(1)}, {I(1), S("Evening"), I(2)}});
+  RewriteWith(Dir / "servs.db", Key, "ascii");
+  for (const char* X : {"contfile.X02", "contfile.Y02", "CONTFILE.XG0", "contfile.yg0", "servs.X03", "servs.Y03"})
+    vlt::test::WriteFile(Dir / X, "index");
+  vlt::test::WriteFile(Dir / "contfile.xls", "not an index");
+  vlt::test::WriteFile(Dir / "contfile.val", "not an index");
+  TFakeUI UI;
+  PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI);  // funds, contname missing
+  EXPECT_TRUE(UI.Boxes.empty());
+  for (const char* Table : {"contfile.db", "servs.db"}) {
+    SCOPED_TRACE(Table);
+    TParadoxFileImage Img = ReadParadoxFile(Dir / Table);
+    EXPECT_EQ(Img.Header.Encryption, Key);
+    EXPECT_TRUE(FindSecondaryIndexFiles(Dir / Table).empty());
+    std::string Px = FindSiblingFile(Dir / Table, ".px");
+    ASSERT_NE(Px, "");
+    std::string PxBytes = vlt::test::ReadFile(Px);
+    EXPECT_EQ(vlt::LoadLE<uint32_t>(reinterpret_cast<const uint8_t*>(PxBytes.data()) + 0x25), Key);
+  }
+  EXPECT_EQ(ReadRows(Dir.Path(), "contfile.db").size(), 3u);
+  EXPECT_EQ(ReadRows(Dir.Path(), "servs.db").size(), 2u);
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "contfile.xls"), "not an index");
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "contfile.val"), "not an index");
+}
+
+TEST(PrepareParadoxTables, SecondaryIndexesStayWhenNothingIsRewritten) {
+  TTempDir Dir;
+  // A key violation: the table is not rewritten, so its other indexes still match it.
+  const TParadoxLayout& L = ParadoxLayouts()[12];
+  std::vector<TParadoxFieldDef> F;
+  for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
+  MakeTable(Dir.Path(), "servs.db", F, "", {{I(0), S("A"), I(1)}, {I(0), S("A"), I(1)}});
+  vlt::test::WriteFile(Dir / "servs.X02", "index");
+  // Unknown sort order with an alpha key: the table and its primary index are kept as they are.
+  MakeTable(Dir.Path(), "funds.db",
+            {{"Pos", ftInteger, 0, false}, {"Name", ftString, 50, false}, {"Num", ftInteger, 0, false}, {"Deduct", ftBoolean, 0, false}},
+            "Pos;Name;Num", {{I(0), S("General"), I(1), B(true)}});
+  RewriteWith(Dir / "funds.db", 0, "klingon");
+  vlt::test::WriteFile(Dir / "funds.X02", "index");
+  const std::string Db = vlt::test::ReadFile(Dir / "funds.db"), Px = vlt::test::ReadFile(Dir / "funds.px");
+  TFakeUI UI;
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "servs.X02"), "index");
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "funds.db"), Db);
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "funds.px"), Px);
+  EXPECT_EQ(vlt::test::ReadFile(Dir / "funds.X02"), "index");
 }
 
 }  // namespace

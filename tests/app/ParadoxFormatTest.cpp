@@ -6,10 +6,12 @@
 #include <random>
 
 #include "app/ParadoxCodePage.h"
+#include "app/ParadoxCrypt.h"
 #include "app/ParadoxDump.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxTable.h"
+#include "app/ParadoxSortOrder.h"
 #include "app/ParadoxValue.h"
 #include "tests/app/TestDirs.h"
 
@@ -192,6 +194,85 @@ TEST(ParadoxFormat, RandomDamageNeverCrashes) {
     } catch (const EParadoxError&) {
     }
   }
+}
+
+TEST(ParadoxFormat, BlockScramblingRoundTripsAndDependsOnKeyAndBlock) {
+  std::mt19937 Rng(3);
+  std::string Plain(4096, '\0');
+  for (char& C : Plain) C = static_cast<char>(Rng());
+  auto Scrambled = [&](uint32_t Key, uint32_t Block) {
+    std::string S = Plain;
+    EncryptParadoxBlock(reinterpret_cast<uint8_t*>(S.data()), S.size(), Key, Block);
+    return S;
+  };
+  for (uint32_t Key : {0x0A25E09Au, 0x00000001u, 0xFFFFFFFFu})
+    for (uint32_t Block : {1u, 2u, 255u, 256u, 65535u}) {
+      std::string S = Scrambled(Key, Block);
+      EXPECT_NE(S, Plain);
+      DecryptParadoxBlock(reinterpret_cast<uint8_t*>(S.data()), S.size(), Key, Block);
+      EXPECT_EQ(S, Plain) << Key << " " << Block;
+    }
+  EXPECT_NE(Scrambled(0x0A25E09Au, 1), Scrambled(0x0A25E09Au, 2));
+  EXPECT_NE(Scrambled(0x0A25E09Au, 1), Scrambled(0x0A25E09Bu, 1));
+  EXPECT_NE(Scrambled(0x0A25E09Au, 1), Scrambled(0x0A25E19Au, 1));
+  // Only the two low bytes of the checksum and the low byte of the block number count.
+  EXPECT_EQ(Scrambled(0x0A25E09Au, 1), Scrambled(0xFFFFE09Au, 257));
+  // Pieces of one block differ even when their plain bytes are equal.
+  std::string Zero(512, '\0');
+  EncryptParadoxBlock(reinterpret_cast<uint8_t*>(Zero.data()), Zero.size(), 0x1234u, 1);
+  EXPECT_NE(Zero.substr(0, 256), Zero.substr(256));
+  std::string Blob = Plain.substr(0, 1000);  // a cut-off last piece stays as it is
+  EncryptParadoxBlobData(reinterpret_cast<uint8_t*>(Blob.data()), Blob.size(), 0x0A25E09Au);
+  EXPECT_EQ(Blob.substr(768), Plain.substr(768, 232));
+  DecryptParadoxBlobData(reinterpret_cast<uint8_t*>(Blob.data()), Blob.size(), 0x0A25E09Au);
+  EXPECT_EQ(Blob, Plain.substr(0, 1000));
+}
+
+TEST(ParadoxFormat, PasswordInformationInTheHeaderIsFoundAndKept) {
+  // An encrypted table's header may hold none, a byte per field or 256 bytes of password
+  // information before the field numbers; the sort order name comes after them.
+  for (size_t Info : {size_t{0}, size_t{3}, size_t{256}}) {
+    TParadoxHeader H;
+    H.CodePage = 1252;
+    H.SortOrderName = "intl";
+    H.Encryption = 0xCAFE1234u;
+    H.AuxPasswords = Info == 256 ? 2 : 0;
+    H.CryptInfo.assign(Info, '\x07');
+    H.Fields = {{"A", pxfAlpha, 5, 0, 0}, {"B", pxfLong, 4, 0, 0}, {"C", pxfShort, 2, 0, 0}};
+    H.RecordSize = LayoutFields(H.Fields);
+    std::string Bytes = BuildParadoxHeader(H);
+    TParadoxHeader R = ParseParadoxHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size(), "t.db");
+    EXPECT_EQ(R.Encryption, 0xCAFE1234u) << Info;
+    EXPECT_EQ(R.CryptInfo, H.CryptInfo) << Info;
+    EXPECT_EQ(R.AuxPasswords, H.AuxPasswords) << Info;
+    EXPECT_EQ(R.SortOrderName, "intl") << Info;
+  }
+}
+
+TEST(ParadoxFormat, SortOrderNamesAndIds) {
+  struct TCase {
+    uint8_t Id;
+    const char* Name;
+    TParadoxCollation C;
+  } Cases[] = {
+      {0, "", TParadoxCollation::Ascii},          {0, "ascii", TParadoxCollation::Ascii},
+      {0xB7, "", TParadoxCollation::International}, {0, "INTL", TParadoxCollation::International},
+      {0, "ANSIINTL", TParadoxCollation::International}, {0x82, "", TParadoxCollation::NorDan},
+      {0, "nordan40", TParadoxCollation::NorDan},  {0xF0, "", TParadoxCollation::SwedFin},
+      {0x5D, "", TParadoxCollation::Spanish},     {0, "ansispan", TParadoxCollation::Spanish},
+      {0x4C, "", TParadoxCollation::Unknown},     {0xB7, "japan", TParadoxCollation::Unknown},
+  };
+  for (const TCase& T : Cases) EXPECT_EQ(CollationOf(T.Id, T.Name), T.C) << T.Name << " " << int(T.Id);
+  // The DOS code pages place letters elsewhere; the order is the same.
+  TParadoxAlphaOrder Intl437(TParadoxCollation::International, TParadoxCodePage(437));
+  auto Less = [&](const char* A, const char* B) {
+    return Intl437.Compare(reinterpret_cast<const uint8_t*>(A), std::strlen(A), reinterpret_cast<const uint8_t*>(B),
+                           std::strlen(B)) < 0;
+  };
+  EXPECT_TRUE(Less("\x82mile", "Eve"));  // e acute in 437
+  EXPECT_TRUE(Less("emile", "\x82mile"));
+  EXPECT_TRUE(Less("M\x81ller", "Mullet"));  // u diaeresis (byte order would put it last)
+  EXPECT_FALSE(Less("abc", "abc"));
 }
 
 }  // namespace

@@ -105,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Real, ParadoxSamples,
                                            TSample{"paradoxdriver/db/AREACODE.DB", 135, 1},
                                            TSample{"paradoxdriver/db/DECIMAL.DB", 9, 0},
                                            TSample{"paradoxdriver/db/GENERAL.DB", 3, 1},
+                                           TSample{"paradoxdriver/encrypt/encrypted.db", 4, 0},
                                            TSample{"paradoxdriver/fields/date35.db", 3, 0},
                                            TSample{"paradoxdriver/fields/date7.db", 5, 0},
                                            TSample{"paradoxdriver/fields/logical.db", 4, 0},
@@ -162,14 +163,17 @@ TEST(ParadoxSamplesTyped, PrimaryIndexFilesAreConsistent) {
   }
 }
 
-TEST(ParadoxSamplesTyped, EncryptedTableIsRefusedClearly) {
+TEST(ParadoxSamplesTyped, EncryptedTableIsReadAndSaysSo) {
   if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
-  try {
-    ReadParadoxFile(kSamples + "/paradoxdriver/encrypt/encrypted.db");
-    FAIL() << "no error";
-  } catch (const EParadoxError& E) {
-    EXPECT_NE(std::string(E.what()).find("encrypted"), std::string::npos);
-  }
+  const std::string Table = kSamples + "/paradoxdriver/encrypt/encrypted.db";
+  TParadoxFileImage Img = ReadParadoxFile(Table);
+  EXPECT_EQ(Img.Header.Encryption, 0x0A25E09Au);
+  ASSERT_EQ(Img.Records.size(), 4u);
+  std::ostringstream Info;
+  WriteParadoxInfo(Table, Info);
+  EXPECT_NE(Info.str().find("encrypted: yes (password checksum 0x0A25E09A)"), std::string::npos) << Info.str();
+  EXPECT_NE(Info.str().find("records: 4\n"), std::string::npos);
+  EXPECT_NE(Info.str().find("sort order: 0 (ascii): ascii"), std::string::npos) << Info.str();
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// Tables we write ourselves: create, fill, read back, edit keys, filters, bookmarks, indexes.
+// Tables we write ourselves: create, fill, read back, edit keys, filters, bookmarks, indexes;
+// encrypted tables, sort orders and dumps of binary values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -12,6 +15,7 @@
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
 #include "app/ParadoxTable.h"
+#include "engine/core/VLTTypes.h"
 #include "tests/app/TestDirs.h"
 
 namespace {
@@ -591,3 +595,267 @@ TEST(ParadoxTable, RandomOperationsMatchAModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// An empty table keyed on an alpha field: Name A20 (the key), Num I; code page 1252.
+void WriteNamesTable(const std::string& Path, const std::string& SortOrder, uint32_t Key, int KeyFields = 1) {
+  TParadoxHeader H;
+  H.CodePage = 1252;
+  H.SortOrderName = SortOrder;
+  H.Encryption = Key;
+  H.KeyFields = KeyFields;
+  H.Fields = {{"Name", pxfAlpha, 20, 0, 0}, {"Num", pxfLong, 4, 0, 0}};
+  WriteParadoxFile(Path, H, {});
+}
+
+std::vector<std::string> NamesInOrder(TParadoxTable& T) {
+  std::vector<std::string> V;
+  for (T.First(); !T.Eof(); T.Next()) V.push_back(T.FieldByName("Name").AsString());
+  return V;
+}
+
+// Whether Text occurs in the file's bytes.
+bool FileHolds(const std::string& Path, const std::string& Text) {
+  return vlt::test::ReadFile(Path).find(Text) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(ParadoxEncryption, RealTableStaysEncryptedThroughAnEdit) {
+  if (!std::filesystem::exists(kSamples)) GTEST_SKIP();
+  TTempDir Dir;
+  CopySample(Dir.Path(), "paradoxdriver/encrypt", {"encrypted.db"});
+  const std::string Db = Dir / "encrypted.db";
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("encrypted.db");
+    T.Open();
+    T.First();
+    T.Next();
+    T.Edit();
+    T.FieldByName("Text").SetAsString("Changed two");
+    T.Post();
+    T.Append();
+    T.FieldByName("Text").SetAsString("Fifth value");
+    T.Post();
+  }
+  const std::string Bytes = vlt::test::ReadFile(Db);
+  EXPECT_EQ(vlt::LoadLE<uint32_t>(reinterpret_cast<const uint8_t*>(Bytes.data()) + 0x25), kPxEncryptionMoved);
+  EXPECT_EQ(vlt::LoadLE<uint32_t>(reinterpret_cast<const uint8_t*>(Bytes.data()) + 0x5C), 0x0A25E09Au);
+  for (const char* Plain : {"Value 1", "Changed two", "Fifth value", "Last one"}) EXPECT_FALSE(FileHolds(Db, Plain)) << Plain;
+  std::ostringstream Csv;
+  WriteParadoxCsv(Db, Csv);
+  EXPECT_EQ(Csv.str(), "Id,Text\n1,Value 1\n2,Changed two\n3,Value 3\n4,Last one\n5,Fifth value\n");
+}
+
+TEST(ParadoxEncryption, KeyedTableAndItsIndexAreEncryptedWithTheSameKey) {
+  TTempDir Dir;
+  const uint32_t Key = 0x5A17C3E1u;
+  WriteNamesTable(Dir / "names.db", "ascii", Key);
+  const std::vector<std::string> Names = {"Miller", "Adams", "Zimmer", "Baker", "Young", "Cole"};
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("names");
+    T.Open();
+    // Enough records for several data blocks and two index levels.
+    for (int I = 0; I < 600; ++I) {
+      T.Append();
+      T.FieldByName("Name").SetAsString(Names[static_cast<size_t>(I) % Names.size()] + std::to_string(1000 + I));
+      T.FieldByName("Num").SetAsInteger(I);
+      T.Post();
+    }
+  }
+  const std::string Px = Dir / "names.px";
+  EXPECT_EQ(vlt::LoadLE<uint32_t>(reinterpret_cast<const uint8_t*>(vlt::test::ReadFile(Px).data()) + 0x25), Key);
+  EXPECT_FALSE(FileHolds(Dir / "names.db", "Miller"));
+  EXPECT_FALSE(FileHolds(Px, "Adams"));
+  TParadoxFileImage Img = ReadParadoxFile(Dir / "names.db");
+  EXPECT_EQ(Img.Header.Encryption, Key);
+  ASSERT_EQ(Img.Records.size(), 600u);
+  TParadoxIndexImage Ix = ReadParadoxIndex(Px, {Img.Header.Fields[0]});
+  EXPECT_GE(Ix.Levels, 1);
+  size_t First = 0;
+  for (const TParadoxIndexEntry& E : Ix.Leaves) {
+    ASSERT_LT(First, Img.Records.size());
+    EXPECT_EQ(E.Key, Img.Records[First].substr(0, 20));
+    First += static_cast<size_t>(E.Count);
+  }
+  EXPECT_EQ(First, 600u);
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("names");
+  T.Open();
+  std::vector<std::string> Seen = NamesInOrder(T);
+  ASSERT_EQ(Seen.size(), 600u);
+  EXPECT_TRUE(std::is_sorted(Seen.begin(), Seen.end()));
+  EXPECT_EQ(Seen.front(), "Adams1001");
+}
+
+TEST(ParadoxEncryption, DamagedEncryptedBlocksAreErrors) {
+  TTempDir Dir;
+  WriteNamesTable(Dir / "names.db", "ascii", 0x01020304u, 0);
+  {
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("names");
+    T.Open();
+    for (int I = 0; I < 100; ++I) {
+      T.Append();
+      T.FieldByName("Name").SetAsString("n" + std::to_string(I));
+      T.Post();
+    }
+  }
+  const std::string Good = vlt::test::ReadFile(Dir / "names.db");
+  ASSERT_EQ(ParseParadoxFile(Good, "names.db").Records.size(), 100u);
+  // Cut inside the first piece of a block, and inside a later piece holding records.
+  for (size_t Cut : {size_t{2048 + 100}, size_t{2048 + 700}})
+    EXPECT_THROW(ParseParadoxFile(Good.substr(0, Cut), "names.db"), EParadoxError) << Cut;
+  // A changed byte anywhere in the blocks gives records or an error, never a crash.
+  std::mt19937 Rng(7);
+  for (int I = 0; I < 300; ++I) {
+    std::string Bad = Good;
+    Bad[2048 + Rng() % (Bad.size() - 2048)] ^= static_cast<char>(1 + Rng() % 255);
+    try {
+      (void)ParseParadoxFile(Bad, "names.db");
+    } catch (const EParadoxError&) {
+    }
+  }
+}
+
+// Key order of alpha fields under each supported sort order: the names are posted in reverse
+// and must come back, and be written, in the expected order.
+TEST(ParadoxSortOrders, KeyOrderFollowsTheTablesSortOrder) {
+  struct TCase {
+    const char* SortOrder;
+    std::vector<std::string> Expected;  // Windows-1252 text
+  } Cases[] = {
+      {"ascii", {"Abel", "Zoe", "abel", "\xC9mile"}},
+      {"intl",
+       {"Adam", "Aeble", "\xC6" "ble", "ebert", "emile", "Emile", "\xC9mile", "Eve", "Orsted", "\xD8rsted", "Otto", "Zoe"}},
+      {"ANSIINTL", {"\xE4rla", "Ase", "\xE5se", "Bob", "Zoe"}},
+      {"nordan", {"Aeble", "Ase", "Orsted", "Zoe", "\xC6" "ble", "\xC4rla", "\xD8rsted", "\xC5se"}},
+      {"swedfin", {"Ost", "Zoe", "\xC5se", "\xC6" "ble", "\xC4rla", "\xD6rn", "\xD8rsted"}},
+      {"spanish", {"Nunez", "Nuno", "nu\xF1" "ez", "Nu\xF1" "ez", "Nuo"}},
+      {"intl", {"Nunez", "nu\xF1" "ez", "Nu\xF1" "ez", "Nuno", "Nuo"}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.SortOrder);
+    TTempDir Dir;
+    WriteNamesTable(Dir / "names.db", C.SortOrder, 0);
+    {
+      TParadoxTable T;
+      T.SetDatabaseName(Dir.Path());
+      T.SetTableName("names");
+      T.Open();
+      for (size_t I = C.Expected.size(); I-- > 0;) {
+        T.Append();
+        T.FieldByName("Name").SetAsString(C.Expected[I]);
+        T.Post();
+      }
+      EXPECT_EQ(NamesInOrder(T), C.Expected);
+      T.CheckInvariants();
+    }
+    // Written in that order (blocks, index) and read back in it.
+    TParadoxFileImage Img = ReadParadoxFile(Dir / "names.db");
+    EXPECT_EQ(Img.Header.SortOrderName, C.SortOrder);
+    TParadoxCodePage CP(1252);
+    std::vector<std::string> Stored;
+    for (const std::string& R : Img.Records) Stored.push_back(R.substr(0, R.find('\0')));
+    EXPECT_EQ(Stored, C.Expected);
+    TParadoxTable T;
+    T.SetDatabaseName(Dir.Path());
+    T.SetTableName("names");
+    T.Open();
+    EXPECT_EQ(NamesInOrder(T), C.Expected);
+  }
+}
+
+TEST(ParadoxSortOrders, IndexFieldNamesUseTheSortOrder) {
+  TTempDir Dir;
+  WriteNamesTable(Dir / "names.db", "intl", 0, 0);
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("names");
+  T.Open();
+  for (const char* N : {"zoe", "\xC9mile", "adam", "Eve"}) {
+    T.Append();
+    T.FieldByName("Name").SetAsString(N);
+    T.Post();
+  }
+  T.SetIndexFieldNames("Name");
+  EXPECT_EQ(NamesInOrder(T), (std::vector<std::string>{"adam", "\xC9mile", "Eve", "zoe"}));
+}
+
+TEST(ParadoxSortOrders, UnknownSortOrderIsReadButKeysAreNotWritten) {
+  TTempDir Dir;
+  const std::string Db = Dir / "names.db";
+  // Records written under the unknown order's rules; we keep them as they are.
+  {
+    TParadoxHeader H;
+    H.CodePage = 1252;
+    H.SortOrderName = "klingon";
+    H.KeyFields = 1;
+    H.Fields = {{"Name", pxfAlpha, 20, 0, 0}, {"Num", pxfLong, 4, 0, 0}};
+    H.RecordSize = LayoutFields(H.Fields);
+    std::vector<std::string> Recs;
+    for (const char* N : {"b", "a"}) {
+      std::string R(static_cast<size_t>(H.RecordSize), '\0');
+      std::memcpy(R.data(), N, 1);
+      Recs.push_back(R);
+    }
+    WriteParadoxFile(Db, H, {&Recs[0], &Recs[1]});
+  }
+  const std::string Before = vlt::test::ReadFile(Db);
+  std::ostringstream Info;
+  WriteParadoxInfo(Db, Info);
+  EXPECT_NE(Info.str().find("unknown (readable; keys cannot be written)"), std::string::npos) << Info.str();
+  TParadoxTable T;
+  T.SetDatabaseName(Dir.Path());
+  T.SetTableName("names");
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 2);
+  T.Append();
+  T.FieldByName("Name").SetAsString("c");
+  try {
+    T.Post();
+    FAIL() << "no error";
+  } catch (const EParadoxError& E) {
+    EXPECT_NE(std::string(E.what()).find("\"klingon\", which this program does not know"), std::string::npos) << E.what();
+  }
+  T.Cancel();
+  T.First();
+  EXPECT_THROW(T.Delete(), EParadoxError);
+  EXPECT_THROW(T.AddIndex("", "Name", ixPrimary | ixUnique), EParadoxError);
+  T.Close();
+  EXPECT_EQ(vlt::test::ReadFile(Db), Before);
+  // Without an alpha key the sort order does not matter.
+  WriteNamesTable(Dir / "plain.db", "klingon", 0, 0);
+  TParadoxTable P;
+  P.SetDatabaseName(Dir.Path());
+  P.SetTableName("plain");
+  P.Open();
+  P.Append();
+  P.FieldByName("Name").SetAsString("x");
+  EXPECT_NO_THROW(P.Post());
+}
+
+TEST(ParadoxDump, BinaryValuesAreHexDigits) {
+  TTempDir Dir;
+  TParadoxHeader H;
+  H.CodePage = 1252;
+  H.Fields = {{"Id", pxfShort, 2, 0, 0}, {"Raw", pxfBytes, 4, 0, 0}};
+  H.RecordSize = LayoutFields(H.Fields);
+  std::string R(static_cast<size_t>(H.RecordSize), '\0');
+  R[0] = '\x80';
+  R[1] = 1;
+  R.replace(2, 4, std::string("\x00\x01\xFF" "A", 4));
+  WriteParadoxFile(Dir / "raw.db", H, {&R});
+  std::ostringstream Csv;
+  WriteParadoxCsv(Dir / "raw.db", Csv);
+  EXPECT_EQ(Csv.str(), "Id,Raw\n1,0001FF41\n");
+  EXPECT_EQ(DumpText(TParadoxValue::String("abc")), "abc");
+  EXPECT_EQ(DumpText(TParadoxValue::Bytes("")), "");
+}
