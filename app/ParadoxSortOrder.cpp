@@ -52,7 +52,9 @@ constexpr TLatin1Entry kLatin1[32] = {
 bool LetterOf(uint32_t U, TLetter& L) {
   L = TLetter();
   auto Set = [&](const char* Base, uint8_t Accent, bool Upper) {
-    std::strncpy(L.Base, Base, 2);
+    // Up to two letters, not terminated when both are used.
+    L.Base[0] = Base[0];
+    L.Base[1] = Base[0] ? Base[1] : '\0';
     L.Accent = Accent;
     L.Upper = Upper;
     return true;
