@@ -96,13 +96,13 @@ void TVLTDiskRecordManager::CheckListedPage(const TVLTPage& Page) const {
                         {int64_t{ptTableRecord}, int64_t{H->PageType}, No, Table});
   if (H->State > kHighestLiveState)
     throw EVLTException(20153,
-                        "Invalid page type. Possible data corruption. Page %d of table '%s' is "
-                        "a freed page",
+                        "Invalid page type. Possible data corruption. Expecting a record page, "
+                        "but found a freed page (page %d of table '%s')",
                         {No, Table});
   throw EVLTException(20153,
-                      "Invalid page type. Possible data corruption. Page %d of table '%s' is a "
-                      "record page of object %d",
-                      {No, Table, int64_t{H->ObjectID}});
+                      "Invalid page type. Possible data corruption. Expecting a record page of "
+                      "object %d, but found one of object %d (page %d of table '%s')",
+                      {int64_t{LTableData->TableID()}, int64_t{H->ObjectID}, No, Table});
 }
 
 // ---- changes ----
