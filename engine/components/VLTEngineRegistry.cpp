@@ -153,8 +153,7 @@ bool CopyTableThroughComponent(TVLTDatabase& Source, const std::string& TableNam
   if (Copied == Found) return Result;
   if (!IgnoreErrors) {
     if (Copied > Found) return Result;  // a stored count that lags behind loses nothing
-    throw EVLTException(20199, "Table copy ended early: %d of %d records copied",
-                        {Copied, Found});
+    throw EVLTException(20199, "Table copy ended early: %d of %d records copied", {Copied, Found});
   }
   Log += "Table \"" + TableName + "\": " + std::to_string(Found) +
          " records found on its record pages, " + std::to_string(Copied) + " copied.\n";

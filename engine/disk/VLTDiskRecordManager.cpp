@@ -537,12 +537,13 @@ void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
     if (!IsTableRecordPage(*Page.get())) Disagree(No, "no record page of the table");
     int32_t Used = -1;
     try {
-      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize).GetRecordCount();
+      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize)
+                 .GetRecordCount();
     } catch (const EVLTException&) {
     }
     if (Used != Amount)
-      Disagree(No, "holds " + std::to_string(Used) + " records, listed with " +
-                       std::to_string(Amount));
+      Disagree(No,
+               "holds " + std::to_string(Used) + " records, listed with " + std::to_string(Amount));
   }
   // Record pages of the table the index leaves out.
   for (TVLTPageNo No = 1; No < PageCount; ++No) {
@@ -554,7 +555,8 @@ void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
       TPageHold Page(*LPageManager);
       Page.Get(SessionID, No, ptAny);
       if (!IsTableRecordPage(*Page.get())) continue;
-      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize).GetRecordCount();
+      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize)
+                 .GetRecordCount();
     } catch (const EVLTException&) {
       continue;  // unreadable: a rebuild could not take its records either
     }

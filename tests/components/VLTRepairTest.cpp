@@ -13,9 +13,9 @@
 #include <iterator>
 #include <numeric>
 
-#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalCursor.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
@@ -651,7 +651,6 @@ TEST_F(RepairTest, CommitCutOffBetweenItsPageWritesIsRepairedToASoundFile) {
     std::filesystem::remove(FileName);
   }
 }
-
 
 // The record page index lists a page of another type ahead of the table's record pages, with
 // totals that agree. Compaction refuses to copy such a table (it would read the page as records
