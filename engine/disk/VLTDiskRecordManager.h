@@ -9,6 +9,11 @@
 //   2. FRecordCount is the sum of the index's counts.
 //   3. FTableState advances by one for every insertion, update and deletion.
 //
+// Physical navigation moves through the pages the index lists and raises 20153 on a listed page
+// that is not one of the table's record pages (damage); it never reads such a page as records
+// nor takes it for the end of the table. A page that went since the cursor's record was read
+// (no longer listed) is passed over.
+//
 // Physical order is the order of record identifiers: by page number, then slot. New records go
 // to the newest pages with room first (the index is searched within two leaves' worth of
 // entries), else onto a new page.
