@@ -456,8 +456,11 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
     const int32_t Min = I * 100 / N, Max = (I + 1) * 100 / N;
     try {
       if (!CopyTable) throw EVLTException(20199, "Table copying is not available in this program");
-      CopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors, Min, Max,
-                TableProgress);
+      // A copy that answers false without being stopped did not finish its table.
+      if (!CopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors, Min,
+                     Max, TableProgress) &&
+          Continue && !IgnoreErrors)
+        throw EVLTException(20199, "The table copy did not complete");
     } catch (const std::exception& E) {
       const std::string Text = "Problem occured while copying table '" + Tables[static_cast<size_t>(I)] +
                                "': '" + E.what() + "'";

@@ -1,7 +1,11 @@
 #include "engine/disk/VLTDiskRecordManager.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
@@ -78,6 +82,27 @@ bool TVLTDiskRecordManager::IsTableRecordPage(const TVLTPage& Page) const {
   const TVLTDiskPageHeader* H = Page.PageHeader();
   return H->State <= kHighestLiveState && H->PageType == ptTableRecord &&
          H->ObjectID == LTableData->TableID();
+}
+
+void TVLTDiskRecordManager::CheckListedPage(const TVLTPage& Page) const {
+  if (IsTableRecordPage(Page)) return;
+  const TVLTDiskPageHeader* H = Page.PageHeader();
+  const int64_t No = Page.PageNo();
+  const std::string& Table = LTableData->TableName();
+  if (H->PageType != ptTableRecord)
+    throw EVLTException(20153,
+                        "Invalid page type. Possible data corruption. Expecting type %d, but "
+                        "found %d (page %d of table '%s')",
+                        {int64_t{ptTableRecord}, int64_t{H->PageType}, No, Table});
+  if (H->State > kHighestLiveState)
+    throw EVLTException(20153,
+                        "Invalid page type. Possible data corruption. Expecting a record page, "
+                        "but found a freed page (page %d of table '%s')",
+                        {No, Table});
+  throw EVLTException(20153,
+                      "Invalid page type. Possible data corruption. Expecting a record page of "
+                      "object %d, but found one of object %d (page %d of table '%s')",
+                      {int64_t{LTableData->TableID()}, int64_t{H->ObjectID}, No, Table});
 }
 
 // ---- changes ----
@@ -223,6 +248,8 @@ void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigation
     Info.GetRecordResult = grrEOF;
     return;
   }
+  bool Found = false;
+  TVLTPageNo After = kNoPage;  // the next record is on the first listed page after this one
   if (Info.FirstPosition) {
     TVLTPageNo First = kNoPage;
     if (!FRecordPageIndex->GetFirstRecordPage(SessionID, First)) {
@@ -230,29 +257,37 @@ void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigation
       return;
     }
     Page.Get(SessionID, First, ptAny);
+    CheckListedPage(*Page.get());
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
     if (!View.GetFirstRecordID(ID))
       throw EVLTException(20143, "Record not found. PageNo=%d, PageRecordCount=%d",
                           {int64_t{First}, int64_t{View.GetRecordCount()}});
+    Found = true;
   } else {
-    Page.Get(SessionID, Info.RecordID.PageNo, ptAny);
-    if (!IsTableRecordPage(*Page.get())) {
+    After = Info.RecordID.PageNo;
+    Page.Get(SessionID, After, ptAny);
+    if (IsTableRecordPage(*Page.get())) {
+      TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
+      ID = Info.RecordID;
+      Found = View.GetNextRecordID(ID);
+    } else {
+      // The page went since the record was read (its last record was deleted); a page the
+      // index still lists is damage.
+      uint16_t Listed = 0;
+      if (FRecordPageIndex->FindPage(SessionID, After, Listed)) CheckListedPage(*Page.get());
+    }
+  }
+  if (!Found) {
+    TVLTPageNo Next = kNoPage;
+    Page.Release();
+    if (!NextIndexPage(SessionID, After, Next)) {
       Info.GetRecordResult = grrEOF;
       return;
     }
-    TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-    ID = Info.RecordID;
-    if (!View.GetNextRecordID(ID)) {
-      TVLTPageNo Next = kNoPage;
-      Page.Release();
-      if (!NextIndexPage(SessionID, Info.RecordID.PageNo, Next)) {
-        Info.GetRecordResult = grrEOF;
-        return;
-      }
-      Page.Get(SessionID, Next, ptAny);
-      TVLTSmallRecordPage NextView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-      if (!NextView.GetFirstRecordID(ID)) throw EVLTException(20144, "Record not found");
-    }
+    Page.Get(SessionID, Next, ptAny);
+    CheckListedPage(*Page.get());
+    TVLTSmallRecordPage NextView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
+    if (!NextView.GetFirstRecordID(ID)) throw EVLTException(20144, "Record not found");
   }
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.GetRecordBuffer(ID, FTempDiskRecordBuffer.data()))
@@ -269,38 +304,43 @@ void TVLTDiskRecordManager::NavigatePrior(TVLTSessionID SessionID, TVLTNavigatio
     Info.GetRecordResult = grrBOF;
     return;
   }
-  bool FromLast = Info.LastPosition;
-  if (!FromLast) {
-    Page.Get(SessionID, Info.RecordID.PageNo, ptAny);
-    if (!IsTableRecordPage(*Page.get())) {
-      FromLast = true;  // the page went: start again from the table's last record
-    } else {
-      TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-      ID = Info.RecordID;
-      if (!View.GetPriorRecordID(ID)) {
-        TVLTPageNo Prior = kNoPage;
-        Page.Release();
-        if (!PriorIndexPage(SessionID, Info.RecordID.PageNo, Prior)) {
-          Info.GetRecordResult = grrBOF;
-          return;
-        }
-        Page.Get(SessionID, Prior, ptAny);
-        TVLTSmallRecordPage PriorView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-        if (!PriorView.GetLastRecordID(ID)) throw EVLTException(20146, "Record not found");
-      }
-    }
-  }
-  if (FromLast) {
+  if (Info.LastPosition) {
     TVLTPageNo Last = kNoPage;
     if (!FRecordPageIndex->GetLastRecordPage(SessionID, Last)) {
       Info.GetRecordResult = grrBOF;
       return;
     }
     Page.Get(SessionID, Last, ptAny);
+    CheckListedPage(*Page.get());
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
     if (!View.GetLastRecordID(ID))
       throw EVLTException(20143, "Record not found. PageNo=%d, PageRecordCount=%d",
                           {int64_t{Last}, int64_t{View.GetRecordCount()}});
+  } else {
+    const TVLTPageNo Before = Info.RecordID.PageNo;
+    bool Found = false;
+    Page.Get(SessionID, Before, ptAny);
+    if (IsTableRecordPage(*Page.get())) {
+      TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
+      ID = Info.RecordID;
+      Found = View.GetPriorRecordID(ID);
+    } else {
+      // As in NavigateNext: a page that went is passed over, a listed one is damage.
+      uint16_t Listed = 0;
+      if (FRecordPageIndex->FindPage(SessionID, Before, Listed)) CheckListedPage(*Page.get());
+    }
+    if (!Found) {
+      TVLTPageNo Prior = kNoPage;
+      Page.Release();
+      if (!PriorIndexPage(SessionID, Before, Prior)) {
+        Info.GetRecordResult = grrBOF;
+        return;
+      }
+      Page.Get(SessionID, Prior, ptAny);
+      CheckListedPage(*Page.get());
+      TVLTSmallRecordPage PriorView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
+      if (!PriorView.GetLastRecordID(ID)) throw EVLTException(20146, "Record not found");
+    }
   }
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.GetRecordBuffer(ID, FTempDiskRecordBuffer.data()))
@@ -371,6 +411,7 @@ TVLTPageItemID TVLTDiskRecordManager::SetRecNo(TVLTSessionID SessionID, int64_t 
   FRecordPageIndex->GetRecordByRecNo(SessionID, PageNo, RecNoOnPage, RecNo);
   TPageHold Page(*LPageManager);
   Page.Get(SessionID, PageNo, ptTableRecord);
+  CheckListedPage(*Page.get());
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   TVLTPageItemID ID;
   if (!View.GetRecordID(RecNoOnPage, ID)) throw EVLTException(20148, "Record not found");
@@ -448,6 +489,79 @@ void TVLTDiskRecordManager::RebuildRecordPageIndex(TVLTSessionID SessionID) {
 
 void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
   FRecordPageIndex->Validate(SessionID, FRecordCount);
+  auto Disagree = [](TVLTPageNo No, const std::string& Why) {
+    throw EVLTException(20292, "Invalid table RecordPageIndex. Page %d: %s", {int64_t{No}, Why});
+  };
+  // The entries first: pages are read only once the walk of the index is over. More entries
+  // than records would be a cycle or empty entries.
+  std::vector<std::pair<TVLTPageNo, uint16_t>> Listed;
+  const auto Limit = static_cast<size_t>(std::max<int64_t>(FRecordCount, 0));
+  bool TooMany = false;
+  FRecordPageIndex->Tree().ForEachEntry(
+      SessionID, [&](const uint8_t* Key, const uint8_t* Ref, const TVLTKeyPath&) {
+        if (Listed.size() >= Limit) {
+          TooMany = true;
+          return false;
+        }
+        Listed.emplace_back(LoadLE<int32_t>(Key), LoadLE<uint16_t>(Ref));
+        return true;
+      });
+  if (TooMany) Disagree(kNoPage, "more entries than records");
+
+  std::vector<TVLTDiskPageHeader> Headers;
+  LPageManager->ReadPageHeaders(Headers);
+  const auto PageCount = static_cast<TVLTPageNo>(Headers.size());
+  TVLTDatabaseFreeSpaceManager* FSM = LPageManager->FreeSpaceManager();
+  // What the stored header of a page says, without reading (and decrypting) the page.
+  auto StoredAsOurs = [&](TVLTPageNo No) {
+    const TVLTDiskPageHeader& H = Headers[static_cast<size_t>(No)];
+    return std::memcmp(H.Signature, kPageSignature, sizeof H.Signature) == 0 &&
+           H.PageType == ptTableRecord && H.ObjectID == LTableData->TableID() &&
+           H.State <= kHighestLiveState;
+  };
+  std::set<TVLTPageNo> Seen;
+  for (const auto& [No, Amount] : Listed) {
+    if (No < 1 || No >= PageCount || LPageManager->IsSystemPage(No))
+      Disagree(No, "no page of the file that can hold records");
+    if (!Seen.insert(No).second) Disagree(No, "listed twice");
+    if (!FSM->GetPageUsageFromPFS(No)) Disagree(No, "not marked used");
+    if (Amount == 0 || Amount > FMaxRecordsOnPage)
+      Disagree(No, "listed with " + std::to_string(Amount) + " records");
+    TPageHold Page(*LPageManager);
+    try {
+      Page.Get(SessionID, No, ptAny);
+    } catch (const EVLTException&) {
+      if (StoredAsOurs(No)) continue;  // damaged in place: the copy reports its records
+      Disagree(No, "cannot be read and is no record page of the table");
+    }
+    if (!IsTableRecordPage(*Page.get())) Disagree(No, "no record page of the table");
+    int32_t Used = -1;
+    try {
+      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize)
+                 .GetRecordCount();
+    } catch (const EVLTException&) {
+    }
+    if (Used != Amount)
+      Disagree(No,
+               "holds " + std::to_string(Used) + " records, listed with " + std::to_string(Amount));
+  }
+  // Record pages of the table the index leaves out.
+  for (TVLTPageNo No = 1; No < PageCount; ++No) {
+    if (Seen.count(No) || !StoredAsOurs(No) || LPageManager->IsSystemPage(No) ||
+        !FSM->GetPageUsageFromPFS(No))
+      continue;
+    int32_t Used = 0;
+    try {
+      TPageHold Page(*LPageManager);
+      Page.Get(SessionID, No, ptAny);
+      if (!IsTableRecordPage(*Page.get())) continue;
+      Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize)
+                 .GetRecordCount();
+    } catch (const EVLTException&) {
+      continue;  // unreadable: a rebuild could not take its records either
+    }
+    if (Used > 0) Disagree(No, "holds " + std::to_string(Used) + " records and is not listed");
+  }
 }
 
 }  // namespace vlt

@@ -6,8 +6,13 @@
 //   1. The record page index lists exactly the table's record pages that hold a record, each
 //      with the number of set bits of its presence bitmap; a page whose last record goes is
 //      removed at once, together with its entry.
-//   2. FRecordCount is the sum of the index's counts (ValidateRecordPageIndex checks it).
+//   2. FRecordCount is the sum of the index's counts.
 //   3. FTableState advances by one for every insertion, update and deletion.
+//
+// Physical navigation moves through the pages the index lists and raises 20153 on a listed page
+// that is not one of the table's record pages (damage); it never reads such a page as records
+// nor takes it for the end of the table. A page that went since the cursor's record was read
+// (no longer listed) is passed over.
 //
 // Physical order is the order of record identifiers: by page number, then slot. New records go
 // to the newest pages with room first (the index is searched within two leaves' worth of
@@ -73,11 +78,18 @@ class TVLTDiskRecordManager : public TVLTBaseRecordManager {
   // A new index from the pages themselves: every used page of type ptTableRecord that carries
   // the table's object id; the record count follows.
   void RebuildRecordPageIndex(TVLTSessionID SessionID);
-  // 20292 when the index's counts do not add up to the record count.
+  // Checks the index against the pages themselves (20292 on the first disagreement): the
+  // counts add up to the record count; every listed page is a used page of type ptTableRecord
+  // that carries the table's object id and holds as many records as listed; no used record page
+  // of the table holding records is left out. A listed page that cannot be read is accepted
+  // when its stored header still names it a record page of the table: its records are then
+  // damaged, not misplaced, and rebuilding would lose them without a word.
   void ValidateRecordPageIndex(TVLTSessionID SessionID);
 
   // Whether a page read with any type accepted is one of this table's record pages.
   bool IsTableRecordPage(const TVLTPage& Page) const;
+  // 20153 unless a page the index lists is one of this table's record pages.
+  void CheckListedPage(const TVLTPage& Page) const;
 
   TVLTBTreeRecordPageIndex& RecordPageIndex() { return *FRecordPageIndex; }
   int32_t MaxRecordsOnPage() const { return FMaxRecordsOnPage; }

@@ -170,7 +170,8 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   // Creates the managers of an existing table from its metadata file.
   void LoadTableObjects(TVLTTableCursor& Cursor);
   // The repair path of opening: the record page index is rebuilt from the pages when it or the
-  // most-updated data cannot be trusted.
+  // most-updated data cannot be trusted, that is when the index disagrees with what its pages
+  // really are (TVLTDiskRecordManager::ValidateRecordPageIndex).
   void RepairOnOpen(TVLTTableCursor& Cursor);
   // After a rebuild that could not trust the most-updated data: every autoincrement field's last
   // value becomes at least the highest value stored, so that no value is handed out twice.

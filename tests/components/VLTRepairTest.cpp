@@ -13,13 +13,16 @@
 #include <iterator>
 #include <numeric>
 
-#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTLocalCursor.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
+#include "engine/disk/VLTDiskRecordManager.h"
+#include "engine/disk/VLTDiskTableData.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {
@@ -206,6 +209,28 @@ class RepairTest : public TComponentTest {
   int Check(std::string& Out, const std::string& File = {}) {
     if (Tool.empty()) return -2;
     return RunTool(Tool + " check " + (File.empty() ? FileName : File) + " --password s3cret", Out);
+  }
+
+  // Changes what the file stores for Members: Stale (when given) is listed in its record page
+  // index with 3 records, and the stored record count grows by CountDelta. A commit cut off
+  // after it wrote the index and the count, but before its new record page, leaves this.
+  void DamageRecordPageIndex(TVLTPageNo Stale, int64_t CountDelta) {
+    TVLTDatabase& Db = NewDatabase("Index" + std::to_string(Databases.size()));
+    Db.Open();
+    {
+      auto T = OpenTable(Db.DatabaseName(), false);
+      auto* Cursor = dynamic_cast<TVLTLocalCursor*>(T->Handle());
+      ASSERT_NE(Cursor, nullptr);
+      auto* Data = dynamic_cast<TVLTDiskTableData*>(Cursor->TableData());
+      ASSERT_NE(Data, nullptr);
+      const TVLTSessionID S = Cursor->SessionID();
+      TVLTDiskRecordManager& RM = *Data->DiskRecordManager();
+      if (Stale != kNoPage) RM.RecordPageIndex().AddRecord(S, Stale, 3);
+      RM.FRecordCount += CountDelta;
+      Data->SaveMostUpdated(S);
+      Data->ApplyChanges(S, false);
+    }
+    Db.Close();
   }
 
   std::string Tool;
@@ -627,6 +652,95 @@ TEST_F(RepairTest, CommitCutOffBetweenItsPageWritesIsRepairedToASoundFile) {
     }
     Databases.clear();
     std::filesystem::remove(FileName);
+  }
+}
+
+// The record page index lists a page of another type ahead of the table's record pages, with
+// totals that agree. Compaction refuses to copy such a table (it would read the page as records
+// and end the table there) and leaves the file as it was; repair rebuilds the index from the
+// pages and keeps every record.
+TEST_F(RepairTest, StalePageInTheRecordPageIndexFailsCompactionAndIsRepaired) {
+  Build(120);
+  const TVLTPageNo Stale = MetadataPage("Members");
+  const std::vector<TVLTPageNo> RecordPages = PagesOfType(ptTableRecord);
+  ASSERT_FALSE(RecordPages.empty());
+  ASSERT_LT(Stale, RecordPages.front());
+  DamageRecordPageIndex(Stale, 3);
+  std::string Out;
+  if (!Tool.empty()) {
+    EXPECT_EQ(Check(Out), 1) << Out;
+    EXPECT_NE(Out.find("lists page " + std::to_string(Stale)), std::string::npos) << Out;
+  }
+
+  const std::string Bytes = FileBytes();
+  TVLTDatabase& Db = NewDatabase("Compact");
+  try {
+    Db.CompactDatabase();
+    FAIL() << "compaction must not complete over the stale page";
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 20199);
+    EXPECT_NE(E.Message().find("Invalid page type"), std::string::npos) << E.Message();
+  }
+  EXPECT_FALSE(Db.Connected());
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_TRUE(FileBytes() == Bytes) << "the file must stay as it was";
+
+  EXPECT_EQ(Db.RepairDatabase(), "");  // nothing was lost
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_EQ(Nums(), Range(1, 120));
+  if (!Tool.empty()) {
+    EXPECT_EQ(Check(Out), 0) << Out;
+    EXPECT_NE(Out.find("tables: consistent"), std::string::npos) << Out;
+  }
+}
+
+// A stored record count above what the table's pages hold: the copy delivers fewer records than
+// the table claims, which fails the compaction instead of completing it. Repair rebuilds the
+// count from the pages.
+TEST_F(RepairTest, CompactionThatCopiesFewerRecordsThanTheTableHoldsFails) {
+  Build(60);
+  DamageRecordPageIndex(kNoPage, 5);
+  const std::string Bytes = FileBytes();
+  TVLTDatabase& Db = NewDatabase("Compact");
+  try {
+    Db.CompactDatabase();
+    FAIL() << "compaction must not complete with records missing";
+  } catch (const EVLTException& E) {
+    EXPECT_EQ(E.NativeError(), 20199);
+    EXPECT_NE(E.Message().find("60 of 65 records copied"), std::string::npos) << E.Message();
+  }
+  EXPECT_FALSE(FileExists(FileName + ".tmp"));
+  EXPECT_TRUE(FileBytes() == Bytes) << "the file must stay as it was";
+  EXPECT_EQ(Db.RepairDatabase(), "");
+  EXPECT_EQ(Nums(), Range(1, 60));
+  Db.CompactDatabase();
+  EXPECT_EQ(Nums(), Range(1, 60));
+}
+
+// Records that could not be copied are counted in the log: the table's records found on its
+// pages against those that reached the new file; a table copied whole adds no line.
+TEST_F(RepairTest, RepairLogCountsFoundAgainstCopiedRecords) {
+  Build(120);
+  BuildOthers(30);
+  const auto Before = Members();
+  const std::vector<TVLTPageNo> RecordPages = PagesOfType(ptTableRecord);
+  ASSERT_GE(RecordPages.size(), 3u);
+  const TVLTPageNo Damaged = RecordPages[1];
+  const auto Lost = std::count_if(Before.begin(), Before.end(),
+                                  [&](const auto& M) { return M.second == Damaged; });
+  ASSERT_GT(Lost, 0);
+  DamagePage(Damaged);
+  TVLTDatabase& Db = NewDatabase("Repair");
+  const std::string Log = Db.RepairDatabase();
+  EXPECT_NE(Log.find("Table \"Members\": 120 records found on its record pages, " +
+                     std::to_string(120 - Lost) + " copied.\n"),
+            std::string::npos)
+      << Log;
+  EXPECT_EQ(Log.find("\"Others\""), std::string::npos) << Log;
+  EXPECT_EQ(static_cast<int64_t>(Nums().size()), 120 - Lost);
+  std::string Out;
+  if (!Tool.empty()) {
+    EXPECT_EQ(Check(Out), 0) << Out;
   }
 }
 

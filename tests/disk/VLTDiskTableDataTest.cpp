@@ -504,6 +504,129 @@ TEST_F(DiskTable, CheckFindsDamageAndRepairRebuildsTheRecordPageIndex) {
   EXPECT_EQ(static_cast<int32_t>(Ids("PK").size()), Max + 5);
 }
 
+// A commit cut off after it wrote the record page index and the record count, but before its
+// new record page, leaves the index listing whatever the page's slot held: a freed page of
+// another table (with its old records still in it), a record page of a table that lives on, a
+// page of another type. Navigation refuses such a page in both directions instead of reading
+// its records or ending the table there; opening for repair sees through the agreeing totals,
+// rebuilds the index from the pages and keeps every record.
+TEST_F(DiskTable, RecordPageIndexListingAStalePageIsRefusedAndRebuiltByRepair) {
+  CreateTable("Gone");
+  CreateTable();
+  CreateTable("Others");
+  OpenTable("Gone");
+  const int32_t Max = RM().MaxRecordsOnPage();
+  for (int32_t I = 0; I < Max * 2; ++I) Insert(1000 + I, "G");
+  TVLTPageNo Freed = kNoPage;
+  ASSERT_TRUE(RM().RecordPageIndex().GetFirstRecordPage(Session.SessionID, Freed));
+  CloseTable();
+  OpenTable();
+  const int32_t N = Max * 3 + 5;
+  std::vector<int32_t> All;
+  for (int32_t I = 0; I < N; ++I) {
+    Insert(I, "P");
+    All.push_back(I);
+  }
+  const TVLTPageNo Meta = Table->MetadataFile()->StartPageNo();
+  TVLTPageNo FirstOwn = kNoPage;
+  ASSERT_TRUE(RM().RecordPageIndex().GetFirstRecordPage(Session.SessionID, FirstOwn));
+  ASSERT_LT(Freed, FirstOwn);  // listed ahead of every record page of the table
+  CloseTable();
+  OpenTable("Others");
+  for (int32_t I = 0; I < 4; ++I) Insert(2000 + I, "O");
+  TVLTPageNo OtherTable = kNoPage;
+  ASSERT_TRUE(RM().RecordPageIndex().GetFirstRecordPage(Session.SessionID, OtherTable));
+  CloseTable();
+  OpenTable("Gone");
+  Table->EmptyTable(*Cursor);
+  CloseTable();
+
+  auto OpenForRepair = [&] {
+    Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), "People");
+    Cursor = std::make_unique<TVLTTableCursor>();
+    Cursor->FSession = &Session;
+    Cursor->FTableName = "People";
+    Cursor->FIsRepairing = true;
+    Table->OpenTable(*Cursor);
+    Buffer.assign(static_cast<size_t>(FM().GetMemoryRecordBufferSize()), 0);
+    Cursor->FCurrentRecordBuffer = Buffer.data();
+  };
+  for (const auto& [Stale, What] : {std::pair{Freed, "a freed page of another table"},
+                                    std::pair{OtherTable, "a record page of another table"},
+                                    std::pair{Meta, "the table's metadata page"}}) {
+    SCOPED_TRACE(What);
+    Reconnect();
+    OpenTable();
+    RM().RecordPageIndex().AddRecord(Session.SessionID, Stale, 3);
+    RM().FRecordCount += 3;
+    Table->SaveMostUpdated(Session.SessionID);
+    Table->ApplyChanges(Session.SessionID, false);
+    Reconnect();
+    OpenTable();
+    ASSERT_EQ(RM().FRecordCount, N + 3);
+    EXPECT_EQ(CodeOf([&] { Ids(); }), 20153);
+    EXPECT_EQ(CodeOf([&] { Ids({}, true); }), 20153);
+    try {
+      Ids();
+    } catch (const EVLTException& E) {
+      EXPECT_NE(E.Message().find("page " + std::to_string(Stale) + " of table 'People'"),
+                std::string::npos)
+          << E.Message();
+    }
+    const std::vector<std::string> Found = Problems();
+    EXPECT_TRUE(std::any_of(Found.begin(), Found.end(), [&](const std::string& P) {
+      return P.find("lists page " + std::to_string(Stale)) != std::string::npos;
+    })) << testing::PrintToString(Found);
+    CloseTable();
+
+    OpenForRepair();
+    EXPECT_EQ(RM().FRecordCount, N);
+    EXPECT_TRUE(Problems().empty()) << testing::PrintToString(Problems());
+    Reconnect();
+    OpenTable();
+    EXPECT_EQ(Table->GetRecordCount(*Cursor), N);
+    EXPECT_EQ(Ids(), All);
+    EXPECT_EQ(Ids("PK"), All);
+    EXPECT_TRUE(Problems().empty());
+    CloseTable();
+  }
+}
+
+// An index that agrees with the pages is kept as it is by a repair-mode open; one that leaves
+// out a page of the table (its count lowered to match) is rebuilt.
+TEST_F(DiskTable, RepairOpenKeepsASoundIndexAndRebuildsOneThatLeavesAPageOut) {
+  CreateTable();
+  OpenTable();
+  const int32_t Max = RM().MaxRecordsOnPage();
+  const int32_t N = Max * 3;
+  for (int32_t I = 0; I < N; ++I) Insert(I, "P");
+  const TVLTPageNo Root = RM().RecordPageIndex().RootPageNo();
+  CloseTable();
+  auto OpenForRepair = [&] {
+    Table = std::make_unique<TVLTDiskTableData>(Link.get(), Db.get(), "People");
+    Cursor = std::make_unique<TVLTTableCursor>();
+    Cursor->FSession = &Session;
+    Cursor->FTableName = "People";
+    Cursor->FIsRepairing = true;
+    Table->OpenTable(*Cursor);
+  };
+  OpenForRepair();
+  EXPECT_EQ(RM().RecordPageIndex().RootPageNo(), Root);  // nothing rebuilt
+  Reconnect();
+  OpenTable();
+  TVLTPageNo Last = kNoPage;
+  ASSERT_TRUE(RM().RecordPageIndex().GetLastRecordPage(Session.SessionID, Last));
+  RM().RecordPageIndex().DeleteRecord(Session.SessionID, Last, 0);
+  RM().FRecordCount -= Max;
+  Table->SaveMostUpdated(Session.SessionID);
+  Table->ApplyChanges(Session.SessionID, false);
+  Reconnect();
+  OpenForRepair();
+  EXPECT_NE(RM().RecordPageIndex().RootPageNo(), Root);
+  EXPECT_EQ(RM().FRecordCount, N);
+  EXPECT_TRUE(Problems().empty());
+}
+
 TEST_F(DiskTable, RepairKeepsAutoincrementsAboveTheStoredValues) {
   Fields.Clear();
   Indexes.Clear();
