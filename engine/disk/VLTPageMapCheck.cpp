@@ -61,7 +61,7 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
 
   int64_t HighestUsed = -1;
   std::vector<uint8_t> Buf;
-  R.Pages.reserve(static_cast<size_t>(std::max(H.TotalPageCount, 0)));
+  R.Pages.reserve(H.TotalPageCount > 0 ? static_cast<size_t>(H.TotalPageCount) : 0);
   for (int64_t No = 0; No < H.TotalPageCount; ++No) {
     TVLTPageMapEntry E;
     E.PageNo = static_cast<TVLTPageNo>(No);
