@@ -34,6 +34,7 @@
 
 #include "engine/core/VLTBTreeKey.h"
 #include "engine/core/VLTPageController.h"
+#include "engine/core/VLTPageHandle.h"
 #include "engine/core/VLTPageManager.h"
 
 namespace vlt {
@@ -104,14 +105,11 @@ class TVLTBTreePage : public TVLTPageController {
   TVLTBTreeKeyRef* LKeyRef;
 };
 
-// Holds a page obtained from a page manager and puts it back on every path.
+// A B-tree view of a page held by a TVLTPageHandle: put back on every path.
 class TVLTBTreePageGuard {
  public:
   TVLTBTreePageGuard(TVLTPageManager* Manager, TVLTPage* Page, TVLTBTreeKeyRef* KeyRef)
-      : LManager(Manager), FPage(KeyRef, Page) {}
-  ~TVLTBTreePageGuard() {
-    if (FPage.Page() != nullptr) LManager->PutPage(FPage.Page());
-  }
+      : FHandle(*Manager, Page), FPage(KeyRef, Page) {}
   TVLTBTreePageGuard(const TVLTBTreePageGuard&) = delete;
   TVLTBTreePageGuard& operator=(const TVLTBTreePageGuard&) = delete;
 
@@ -121,12 +119,12 @@ class TVLTBTreePageGuard {
   void Dirty() { FPage.SetIsDirty(true); }
   // Puts the page back now.
   void Release() {
-    if (FPage.Page() != nullptr) LManager->PutPage(FPage.Page());
+    FHandle.Release();
     FPage.SetPage(nullptr);
   }
 
  private:
-  TVLTPageManager* LManager;
+  TVLTPageHandle FHandle;
   TVLTBTreePage FPage;
 };
 

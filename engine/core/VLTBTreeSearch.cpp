@@ -18,15 +18,9 @@ void TVLTKeyPath::Push(TVLTPageNo PageNo, int32_t EntryNo, int32_t EntryCount) {
 
 TVLTPage* TVLTBTree::GetTreePage(TVLTSessionID SessionID, TVLTPageNo PageNo, bool CheckHeader) {
   if (PageNo < 0) throw EVLTException(20305, "Index error: invalid page number %d", {int64_t{PageNo}});
-  TVLTPage* Page = LPageManager->GetPage(SessionID, PageNo, ptTableIndex);
-  if (!CheckHeader) return Page;
-  try {
-    TVLTBTreePage(LKeyRef, Page).CheckHeader();
-  } catch (...) {
-    LPageManager->PutPage(Page);
-    throw;
-  }
-  return Page;
+  TVLTPageHandle Page(*LPageManager, SessionID, PageNo, ptTableIndex);
+  if (CheckHeader) TVLTBTreePage(LKeyRef, Page.get()).CheckHeader();
+  return Page.Detach();
 }
 
 namespace {

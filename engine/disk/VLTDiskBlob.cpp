@@ -8,6 +8,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
+#include "engine/core/VLTPageHandle.h"
 #include "engine/core/VLTPageManager.h"
 #include "engine/core/VLTRecordManager.h"
 #include "engine/protect/VLTCompressedBLOBStream.h"
@@ -43,32 +44,19 @@ TVLTBuffer CopyBytes(const uint8_t* P, int64_t Size) {
 }  // namespace
 
 // Puts a page back on every exit.
-class TVLTDiskBlobManager::TPageHold {
- public:
-  explicit TPageHold(TVLTPageManager& M) : FM(M) {}
-  ~TPageHold() { Release(); }
-  TPageHold(const TPageHold&) = delete;
-  TPageHold& operator=(const TPageHold&) = delete;
-  void Get(TVLTSessionID SessionID, TVLTPageNo PageNo) {
-    Release();
-    FPage = FM.GetPage(SessionID, PageNo, ptTableBlob);
-  }
-  void Add(TVLTSessionID SessionID, int32_t TableID) {
-    Release();
-    FPage = FM.AddPage(SessionID, ptTableBlob);
-    FPage->PageHeader()->ObjectID = TableID;
-  }
-  void Release() {
-    if (FPage) FM.PutPage(FPage);
-    FPage = nullptr;
-  }
-  TVLTPage* operator->() const { return FPage; }
-  TVLTPage* get() const { return FPage; }
+namespace {
 
- private:
-  TVLTPageManager& FM;
-  TVLTPage* FPage = nullptr;
-};
+// A page of the BLOB pages of a table.
+void GetBlobPage(TVLTPageHandle& Page, TVLTSessionID SessionID, TVLTPageNo PageNo) {
+  Page.Get(SessionID, PageNo, ptTableBlob);
+}
+void AddBlobPage(TVLTPageHandle& Page, TVLTSessionID SessionID, int32_t TableID) {
+  Page.Add(SessionID, ptTableBlob);
+  Page->PageHeader()->ObjectID = TableID;
+}
+
+}  // namespace
+
 
 // ---- small-value page ----
 
@@ -529,13 +517,13 @@ TVLTPageItemID TVLTDiskBlobManager::StoreSmall(TVLTSessionID SessionID, const TV
     if (FOnIndexCreated) FOnIndexCreated(SessionID);
   }
   const uint16_t Amount = static_cast<uint16_t>(Value.BlobData.size() + kBlobEntryHeaderSize);
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   TVLTPageNo PageNo = kNoPage;
   bool NewPage = false;
   if (FBlobPageIndex.FindPageForNewBlob(SessionID, Amount, PageNo)) {
-    Page.Get(SessionID, PageNo);
+    GetBlobPage(Page, SessionID, PageNo);
   } else {
-    Page.Add(SessionID, FTableID);
+    AddBlobPage(Page, SessionID, FTableID);
     std::memset(Page->PageData(), 0, static_cast<size_t>(PageDataSize()));
     NewPage = true;
   }
@@ -572,11 +560,12 @@ TVLTPageItemID TVLTDiskBlobManager::StoreLarge(TVLTSessionID SessionID, const TV
   const uint8_t* Data = Value.BlobData.data();
   // Every page written is held until the end: the first page (header, locator), the last data
   // page and the list pages are written to after they were added.
-  std::vector<TVLTPage*> Held;
+  std::vector<TVLTPageHandle> Held;
   std::vector<TVLTPageNo> AllAdded;
   auto NewPage = [&]() {
-    TVLTPage* P = LPageManager->AddPage(SessionID, ptTableBlob);
-    Held.push_back(P);
+    Held.emplace_back(*LPageManager);
+    Held.back().Add(SessionID, ptTableBlob);
+    TVLTPage* P = Held.back().get();
     AllAdded.push_back(P->PageNo());
     P->PageHeader()->ObjectID = FTableID;
     std::memset(P->PageData(), 0, static_cast<size_t>(PDS));
@@ -584,7 +573,6 @@ TVLTPageItemID TVLTDiskBlobManager::StoreLarge(TVLTSessionID SessionID, const TV
     return P;
   };
   auto PutAll = [&]() {
-    for (TVLTPage* P : Held) LPageManager->PutPage(P);
     Held.clear();
   };
   try {
@@ -606,7 +594,6 @@ TVLTPageItemID TVLTDiskBlobManager::StoreLarge(TVLTSessionID SessionID, const TV
       EndOffset = static_cast<int32_t>(N);
       if (Done < DataSize) {
         // A full middle page is not needed again.
-        LPageManager->PutPage(P);
         Held.pop_back();
       } else {
         Last = P;
@@ -656,8 +643,8 @@ TVLTPageItemID TVLTDiskBlobManager::StoreLarge(TVLTSessionID SessionID, const TV
 
 bool TVLTDiskBlobManager::LooksLarge(TVLTSessionID SessionID, TVLTPageNo PageNo) {
   try {
-    TPageHold Page(*LPageManager);
-    Page.Get(SessionID, PageNo);
+    TVLTPageHandle Page(*LPageManager);
+    GetBlobPage(Page, SessionID, PageNo);
     const uint8_t* D = Page->PageData();
     const int64_t Size = LoadLE<int64_t>(D + kDataSizeAt);
     const int64_t Count = LoadLE<int32_t>(D + kPageCountAt);
@@ -674,8 +661,8 @@ void TVLTDiskBlobManager::ReadLargeLayout(TVLTSessionID SessionID, TVLTPageNo Fi
                                           std::vector<TVLTPageNo>& DataPages,
                                           std::vector<TVLTPageNo>& ListPages) {
   const int32_t PDS = PageDataSize();
-  TPageHold Page(*LPageManager);
-  Page.Get(SessionID, FirstPage);
+  TVLTPageHandle Page(*LPageManager);
+  GetBlobPage(Page, SessionID, FirstPage);
   const uint8_t* FD = Page->PageData();
   NumBlocks = LoadLE<int32_t>(FD + kNumBlocksAt);
   DataSize = LoadLE<int64_t>(FD + kDataSizeAt);
@@ -698,7 +685,7 @@ void TVLTDiskBlobManager::ReadLargeLayout(TVLTSessionID SessionID, TVLTPageNo Fi
   while (static_cast<int32_t>(DataPages.size()) < PageCount) {
     if (ListPageNo <= 0 || !Seen.insert(ListPageNo).second) RaiseUnreadable();
     ListPages.push_back(ListPageNo);
-    Page.Get(SessionID, ListPageNo);
+    GetBlobPage(Page, SessionID, ListPageNo);
     const uint8_t* D = Page->PageData();
     for (; At + 4 <= PDS && static_cast<int32_t>(DataPages.size()) < PageCount; At += 4) {
       const TVLTPageNo No = LoadLE<int32_t>(D + At);
@@ -721,9 +708,9 @@ void TVLTDiskBlobManager::LoadLarge(TVLTSessionID SessionID, TVLTPageNo FirstPag
   ReadLargeLayout(SessionID, FirstPage, DataSize, NumBlocks, Uncompressed, DataPages, ListPages);
   TVLTBuffer Data(static_cast<size_t>(std::max<int64_t>(DataSize, 1)));
   int64_t Done = 0;
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   for (size_t I = 0; I < DataPages.size() && Done < DataSize; ++I) {
-    Page.Get(SessionID, DataPages[I]);
+    GetBlobPage(Page, SessionID, DataPages[I]);
     const int32_t From = I == 0 ? kBlobLargeDataOffset : 0;
     const int64_t N = std::min<int64_t>(DataSize - Done, PDS - From);
     std::memcpy(Data.data() + Done, Page->PageData() + From, static_cast<size_t>(N));
@@ -739,8 +726,8 @@ void TVLTDiskBlobManager::LoadLarge(TVLTSessionID SessionID, TVLTPageNo FirstPag
 
 bool TVLTDiskBlobManager::LoadSmall(TVLTSessionID SessionID, const TVLTPageItemID& R,
                                     TVLTDiskBLOBCache& Out) {
-  TPageHold Page(*LPageManager);
-  Page.Get(SessionID, R.PageNo);
+  TVLTPageHandle Page(*LPageManager);
+  GetBlobPage(Page, SessionID, R.PageNo);
   return TVLTSmallBlobPage(Page.get()).ReadBlob(Out, R.PageItemNo);
 }
 
@@ -774,8 +761,8 @@ void TVLTDiskBlobManager::LoadValue(TVLTSessionID SessionID, const TVLTPageItemI
 }
 
 bool TVLTDiskBlobManager::DeleteSmall(TVLTSessionID SessionID, const TVLTPageItemID& R) {
-  TPageHold Page(*LPageManager);
-  Page.Get(SessionID, R.PageNo);
+  TVLTPageHandle Page(*LPageManager);
+  GetBlobPage(Page, SessionID, R.PageNo);
   TVLTSmallBlobPage View(Page.get());
   int32_t Freed = 0;
   if (!View.DeleteBlob(R.PageItemNo, Freed)) return false;
@@ -851,8 +838,8 @@ void TVLTDiskBlobManager::Check(TVLTSessionID SessionID, std::vector<std::string
   std::map<TVLTPageNo, std::vector<uint16_t>> SmallItems;  // items on each listed page
   for (const auto& [No, Amount] : Listed) {
     try {
-      TPageHold Page(*LPageManager);
-      Page.Get(SessionID, No);
+      TVLTPageHandle Page(*LPageManager);
+      GetBlobPage(Page, SessionID, No);
       TVLTSmallBlobPage View(Page.get());
       if (Page->PageHeader()->ObjectID != FTableID)
         Problem("BLOB page " + std::to_string(No) + " belongs to another object");

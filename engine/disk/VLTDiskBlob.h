@@ -200,7 +200,6 @@ class TVLTDiskBlobManager {
   size_t CacheCount() const { return FBlobCacheList.size(); }
 
  private:
-  class TPageHold;
   bool BlobFields() const;
   const TVLTFieldDef& FieldDef(int32_t FieldNo) const;
   TVLTDiskBLOBCache* FindCache(const uint8_t* RecordBuffer, const TVLTFieldDef& F);

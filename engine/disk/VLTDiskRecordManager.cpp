@@ -10,6 +10,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
+#include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskTableData.h"
@@ -24,30 +25,6 @@ constexpr int32_t kHighestLiveState = 2147483645;
 }
 
 // A page held for the scope: put back on every exit.
-class TVLTDiskRecordManager::TPageHold {
- public:
-  explicit TPageHold(TVLTPageManager& PM) : FPM(PM) {}
-  ~TPageHold() { Release(); }
-  TPageHold(const TPageHold&) = delete;
-  TPageHold& operator=(const TPageHold&) = delete;
-  void Get(TVLTSessionID SessionID, TVLTPageNo PageNo, uint16_t Type) {
-    Release();
-    FPage = FPM.GetPage(SessionID, PageNo, Type);
-  }
-  void Add(TVLTSessionID SessionID, uint16_t Type) {
-    Release();
-    FPage = FPM.AddPage(SessionID, Type);
-  }
-  void Release() {
-    if (FPage) FPM.PutPage(std::exchange(FPage, nullptr));
-  }
-  TVLTPage* operator->() const { return FPage; }
-  TVLTPage* get() const { return FPage; }
-
- private:
-  TVLTPageManager& FPM;
-  TVLTPage* FPage = nullptr;
-};
 
 TVLTDiskRecordManager::TVLTDiskRecordManager(TVLTDiskPageManager* PageManager,
                                              TVLTDiskTableData* TableData,
@@ -123,7 +100,7 @@ void TVLTDiskRecordManager::Empty(TVLTSessionID SessionID) {
 
 bool TVLTDiskRecordManager::AddRecord(TVLTSessionID SessionID, const uint8_t* RecordBuffer,
                                       TVLTPageItemID& RecordID) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   bool NewPage = false, SlotTaken = false;
   TVLTPageItemID ID;
   try {
@@ -167,7 +144,7 @@ bool TVLTDiskRecordManager::AddRecord(TVLTSessionID SessionID, const uint8_t* Re
 
 bool TVLTDiskRecordManager::UpdateRecord(TVLTSessionID SessionID, const uint8_t* RecordBuffer,
                                          const TVLTPageItemID& RecordID) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   Page.Get(SessionID, RecordID.PageNo, ptTableRecord);
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.IsSlotUsed(RecordID.PageItemNo)) return false;
@@ -179,7 +156,7 @@ bool TVLTDiskRecordManager::UpdateRecord(TVLTSessionID SessionID, const uint8_t*
 }
 
 bool TVLTDiskRecordManager::DeleteRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   Page.Get(SessionID, RecordID.PageNo, ptTableRecord);
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.DeleteRecord(RecordID)) return false;
@@ -242,7 +219,7 @@ bool TVLTDiskRecordManager::PriorIndexPage(TVLTSessionID SessionID, TVLTPageNo P
 }
 
 void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigationInfo& Info) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   TVLTPageItemID ID;
   if (Info.LastPosition) {
     Info.GetRecordResult = grrEOF;
@@ -298,7 +275,7 @@ void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigation
 }
 
 void TVLTDiskRecordManager::NavigatePrior(TVLTSessionID SessionID, TVLTNavigationInfo& Info) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   TVLTPageItemID ID;
   if (Info.FirstPosition) {
     Info.GetRecordResult = grrBOF;
@@ -360,7 +337,7 @@ void TVLTDiskRecordManager::GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigat
   } else if (Info.FirstPosition || Info.LastPosition || Info.RecordID.PageNo < 0) {
     Info.GetRecordResult = grrError;
   } else {
-    TPageHold Page(*LPageManager);
+    TVLTPageHandle Page(*LPageManager);
     try {
       Page.Get(SessionID, Info.RecordID.PageNo, ptAny);
     } catch (const EVLTException&) {
@@ -409,7 +386,7 @@ TVLTPageItemID TVLTDiskRecordManager::SetRecNo(TVLTSessionID SessionID, int64_t 
   if (RecNo < 1 || RecNo > FRecordCount)
     throw EVLTException(20113, "Cannot set RecNo greater than RecordCount");
   FRecordPageIndex->GetRecordByRecNo(SessionID, PageNo, RecNoOnPage, RecNo);
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   Page.Get(SessionID, PageNo, ptTableRecord);
   CheckListedPage(*Page.get());
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
@@ -419,7 +396,7 @@ TVLTPageItemID TVLTDiskRecordManager::SetRecNo(TVLTSessionID SessionID, int64_t 
 }
 
 int64_t TVLTDiskRecordManager::GetRecNo(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
-  TPageHold Page(*LPageManager);
+  TVLTPageHandle Page(*LPageManager);
   Page.Get(SessionID, RecordID.PageNo, ptTableRecord);
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   const int32_t OnPage = View.GetRecNoOnPage(RecordID);
@@ -471,7 +448,7 @@ void TVLTDiskRecordManager::RebuildRecordPageIndex(TVLTSessionID SessionID) {
     int32_t Used = -1;
     try {
       if (LPageManager->IsSystemPage(No)) continue;
-      TPageHold Page(*LPageManager);
+      TVLTPageHandle Page(*LPageManager);
       Page.Get(SessionID, No, ptAny);
       if (Page->PageHeader()->ObjectID != LTableData->TableID() || !IsTableRecordPage(*Page.get()) ||
           Page->PageHeader()->PageType != ptTableRecord ||
@@ -527,7 +504,7 @@ void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
     if (!FSM->GetPageUsageFromPFS(No)) Disagree(No, "not marked used");
     if (Amount == 0 || Amount > FMaxRecordsOnPage)
       Disagree(No, "listed with " + std::to_string(Amount) + " records");
-    TPageHold Page(*LPageManager);
+    TVLTPageHandle Page(*LPageManager);
     try {
       Page.Get(SessionID, No, ptAny);
     } catch (const EVLTException&) {
@@ -552,7 +529,7 @@ void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
       continue;
     int32_t Used = 0;
     try {
-      TPageHold Page(*LPageManager);
+      TVLTPageHandle Page(*LPageManager);
       Page.Get(SessionID, No, ptAny);
       if (!IsTableRecordPage(*Page.get())) continue;
       Used = TVLTSmallRecordPage(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize)

@@ -96,7 +96,6 @@ class TVLTDiskRecordManager : public TVLTBaseRecordManager {
   int32_t DiskRecordBufferSize() const { return FDiskRecordBufferSize; }
 
  private:
-  class TPageHold;
   void NavigateNext(TVLTSessionID SessionID, TVLTNavigationInfo& Info);
   void NavigatePrior(TVLTSessionID SessionID, TVLTNavigationInfo& Info);
   // Reads the record of a used slot into the navigation buffer.

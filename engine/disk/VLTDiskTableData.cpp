@@ -9,6 +9,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/core/VLTPage.h"
+#include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
 #include "engine/disk/VLTDiskBlob.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
@@ -897,13 +898,14 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
           (Stored.PageType == ptTableRecord || Stored.PageType == ptTableBlob);
       if (!Changed && !Ours) continue;
       if (!LDiskPageManager->FreeSpaceManager()->GetPageUsageFromPFS(No)) continue;
-      TVLTPage* Page = nullptr;
+      TVLTPageHandle Handle(*LDiskPageManager);
       try {
-        Page = LDiskPageManager->GetPage(SessionID, No, ptAny);
+        Handle.Get(SessionID, No, ptAny);
       } catch (const EVLTException& E) {
         Problem("page " + std::to_string(No) + " cannot be read: " + E.what());
         continue;
       }
+      TVLTPage* Page = Handle.get();
       const TVLTDiskPageHeader* H = Page->PageHeader();
       if (H->PageType == ptTableBlob && H->ObjectID == FTableID) BlobPages.insert(No);
       if (H->PageType == ptTableRecord && H->ObjectID == FTableID) {
@@ -918,7 +920,6 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
           Problem("record page " + std::to_string(No) + ": " + E.what());
         }
       }
-      LDiskPageManager->PutPage(Page);
     }
   });
 

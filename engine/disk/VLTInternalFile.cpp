@@ -8,6 +8,7 @@
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/core/VLTPage.h"
+#include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/protect/VLTCompression.h"
 
@@ -15,24 +16,6 @@ namespace vlt {
 
 namespace {
 
-// A page obtained from the page manager, released on every path.
-class TPageRef {
- public:
-  TPageRef(TVLTPageManager* M, TVLTPage* P = nullptr) : FM(M), FP(P) {}
-  ~TPageRef() { reset(); }
-  TPageRef(const TPageRef&) = delete;
-  TPageRef& operator=(const TPageRef&) = delete;
-  void reset(TVLTPage* P = nullptr) {
-    if (FP) FM->PutPage(FP);
-    FP = P;
-  }
-  TVLTPage* get() const { return FP; }
-  TVLTPage* operator->() const { return FP; }
-
- private:
-  TVLTPageManager* FM;
-  TVLTPage* FP;
-};
 
 // Guards a walk along a chain against damaged links (negative numbers, loops).
 class TChainGuard {
@@ -102,7 +85,7 @@ void TVLTInternalDBTransactedAccessFile::CreateFile(TVLTSessionID SessionID) {
   if (FStartPageNo != kNoPage)
     throw EVLTException(30383, "Cannot create internal file. File already exists. StartPageNo=%d",
                         {int64_t{FStartPageNo}});
-  TPageRef P(LPageManager, LPageManager->AddPage(SessionID, FPageTypeID));
+  TVLTPageHandle P(*LPageManager, LPageManager->AddPage(SessionID, FPageTypeID));
   TVLTInternalFileHeader{}.SaveTo(P->PageData());
   P->SetIsDirty(true);
   FStartPageNo = P->PageNo();
@@ -121,7 +104,7 @@ void TVLTInternalDBTransactedAccessFile::DeleteFile(TVLTSessionID SessionID,
   TChainGuard Guard(Start);
   for (TVLTPageNo No = Start; No != kNoPage;) {
     Pages.Append(No);
-    TPageRef P(LPageManager, LPageManager->GetPage(SessionID, No, FPageTypeID, true));
+    TVLTPageHandle P(*LPageManager, LPageManager->GetPage(SessionID, No, FPageTypeID, true));
     TVLTPageNo Next = P->PageHeader()->NextPageNo;
     if (Next != kNoPage) Guard.Check(Start, Next);
     No = Next;
@@ -136,7 +119,7 @@ void TVLTInternalDBTransactedAccessFile::GetFileSize(TVLTSessionID SessionID, in
                                                      bool& FileWasChanged,
                                                      bool SynchronizeAllowed) {
   CheckOpen("GetSize");
-  TPageRef P(LPageManager,
+  TVLTPageHandle P(*LPageManager,
              LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, SynchronizeAllowed));
   const auto H = TVLTInternalFileHeader::LoadFrom(P->PageData());
   Size = H.StoredSize;
@@ -167,7 +150,7 @@ void TVLTInternalDBTransactedAccessFile::SetFileSize(TVLTSessionID SessionID, in
                                                      TVLTCompressionAlgorithm CompressionAlgorithm) {
   CheckOpen("SetSize");
   const uint16_t D = LPageManager->PageDataSize();
-  TPageRef Start(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, true));
+  TVLTPageHandle Start(*LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, true));
   auto H = TVLTInternalFileHeader::LoadFrom(Start->PageData());
   const int32_t Old = H.StoredSize < 0 ? NewSize : H.StoredSize;
   const int32_t Before = InternalFilePageCount(Old, D);
@@ -176,7 +159,7 @@ void TVLTInternalDBTransactedAccessFile::SetFileSize(TVLTSessionID SessionID, in
     // Walk the chain to its page After - 1, reusing pages a shrink kept and adding new ones
     // where the chain ends; the chain must hold at least the Before pages the header claims.
     TChainGuard Guard(FStartPageNo);
-    TPageRef Cur(LPageManager);
+    TVLTPageHandle Cur(*LPageManager);
     for (int32_t I = 0; I < After - 1; ++I) {
       TVLTPage* Page = I == 0 ? Start.get() : Cur.get();
       const TVLTPageNo Next = Page->PageHeader()->NextPageNo;
@@ -189,10 +172,10 @@ void TVLTInternalDBTransactedAccessFile::SetFileSize(TVLTSessionID SessionID, in
         TVLTPage* Added = LPageManager->AddPage(SessionID, FPageTypeID);
         Page->PageHeader()->NextPageNo = Added->PageNo();
         Page->SetIsDirty(true);
-        Cur.reset(Added);
+        Cur.Adopt(Added);
       } else {
         Guard.Check(FStartPageNo, Next);
-        Cur.reset(LPageManager->GetPage(SessionID, Next, FPageTypeID, true));
+        Cur.Adopt(LPageManager->GetPage(SessionID, Next, FPageTypeID, true));
       }
     }
   }
@@ -231,7 +214,7 @@ void TVLTInternalDBTransactedAccessFile::WriteFile(TVLTSessionID SessionID, cons
   TVLTPageNo No = FStartPageNo;
   TChainGuard Guard(FStartPageNo);
   for (int32_t I = 0; I < Pages; ++I) {
-    TPageRef P(LPageManager, LPageManager->GetPage(SessionID, No, FPageTypeID, true));
+    TVLTPageHandle P(*LPageManager, LPageManager->GetPage(SessionID, No, FPageTypeID, true));
     const int64_t Offset = I == 0 ? kInternalFileHeaderSize : 0;
     const int64_t N = std::min<int64_t>(StoredSize - Done, D - Offset);
     if (N > 0) std::memcpy(P->PageData() + Offset, Stored + Done, static_cast<size_t>(N));
@@ -245,7 +228,7 @@ void TVLTInternalDBTransactedAccessFile::WriteFile(TVLTSessionID SessionID, cons
 void TVLTInternalDBTransactedAccessFile::ReadFile(TVLTSessionID SessionID, void* Buffer,
                                                   int32_t Count, bool SynchronizeAllowed) {
   CheckOpen("ReadFile");
-  TPageRef P(LPageManager,
+  TVLTPageHandle P(*LPageManager,
              LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, SynchronizeAllowed));
   const auto H = TVLTInternalFileHeader::LoadFrom(P->PageData());
   if (Count < 0 || H.DecompressedSize < Count)
@@ -280,7 +263,7 @@ void TVLTInternalDBTransactedAccessFile::ReadFile(TVLTSessionID SessionID, void*
     const TVLTPageNo Next = P->PageHeader()->NextPageNo;
     if (Next == kNoPage) break;
     Guard.Check(FStartPageNo, Next);
-    P.reset(LPageManager->GetPage(SessionID, Next, FPageTypeID, SynchronizeAllowed));
+    P.Adopt(LPageManager->GetPage(SessionID, Next, FPageTypeID, SynchronizeAllowed));
     Offset = 0;
   }
   if (Got < Wanted) throw ShortRead(Got);
@@ -313,7 +296,7 @@ void TVLTInternalDBTransactedAccessFile::InitFileHeader(TVLTSessionID SessionID)
     bool V;
     ~TRestore() { M->SetIgnoreCRCErrors(V); }
   } Restore{LPageManager, OldIgnore};
-  TPageRef P(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, ptAny, true));
+  TVLTPageHandle P(*LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, ptAny, true));
   auto H = TVLTInternalFileHeader::LoadFrom(P->PageData());
   // The version stamp stays, so other processes still see that the page changed.
   const int32_t State = P->PageHeader()->State;
@@ -357,7 +340,7 @@ void TVLTInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   const uint16_t D = LPageManager->PageDataSize();
   const int32_t Pages = InternalFilePageCount(Size, D);
   TVLTIntegerArray Chain;
-  TPageRef Cur(LPageManager, LPageManager->AddPage(kSystemSessionID, FPageTypeID));
+  TVLTPageHandle Cur(*LPageManager, LPageManager->AddPage(kSystemSessionID, FPageTypeID));
   Cur->SetEncryptionEnabled(false);
   uint8_t* Data = Cur->PageData();
   if (!Data) VLTRaiseNilPointer(20380);  // a page just added always has its buffer
@@ -372,7 +355,7 @@ void TVLTInternalDBDirectAccessFile::CreateFile(int32_t Size) {
     Cur->PageHeader()->NextPageNo = Added->PageNo();
     Cur->SetIsDirty(true);
     Chain.Append(Added->PageNo());
-    Cur.reset(Added);
+    Cur.Adopt(Added);
   }
   Chain.CopyTo(FFilePages);
   FStartPageNo = Chain[0];
