@@ -13,18 +13,6 @@ namespace vlt {
 
 namespace {
 
-// Holds the table data lock for a scope.
-class TTableLock {
- public:
-  explicit TTableLock(TVLTTableData& T) : FT(T) { FT.Lock(); }
-  ~TTableLock() { FT.Unlock(); }
-  TTableLock(const TTableLock&) = delete;
-  TTableLock& operator=(const TTableLock&) = delete;
-
- private:
-  TVLTTableData& FT;
-};
-
 // A cursor's position and record buffer contents, put back on request.
 struct TSavedPosition {
   TVLTPageItemID RecordID;
@@ -150,7 +138,7 @@ void TVLTTableData::CancelChanges(TVLTSessionID SessionID, bool InTransaction) {
 void TVLTTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs& FieldDefs,
                                 const TVLTConstraintDefs& ConstraintDefs,
                                 const TVLTIndexDefs& IndexDefs) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   CreateFieldManager(FieldDefs);
   if (FDatabaseData)
     for (int32_t I = 0; I < FFieldManager->FieldCount(); ++I) {
@@ -171,7 +159,7 @@ void TVLTTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs& Fi
 }
 
 void TVLTTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   const bool OthersOpen = std::any_of(FCursorList.begin(), FCursorList.end(),
                                       [&Cursor](TVLTTableCursor* C) { return C != &Cursor; });
   if (OthersOpen && !DesignMode)
@@ -180,13 +168,13 @@ void TVLTTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
 }
 
 void TVLTTableData::EmptyTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FFieldManager) FFieldManager->InitLastAutoIncValues();
   if (FIndexManager) FIndexManager->EmptyAllIndexes(Cursor.SessionID());
 }
 
 void TVLTTableData::RenameTable(const std::string& NewTableName, TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   const bool OthersOpen = std::any_of(FCursorList.begin(), FCursorList.end(),
                                       [&Cursor](TVLTTableCursor* C) { return C != &Cursor; });
   if (OthersOpen)
@@ -196,7 +184,7 @@ void TVLTTableData::RenameTable(const std::string& NewTableName, TVLTTableCursor
 }
 
 void TVLTTableData::OpenTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FCursorList.empty()) FDisableTempFiles = Cursor.FDisableTempFiles;
   if (std::find(FCursorList.begin(), FCursorList.end(), &Cursor) == FCursorList.end())
     FCursorList.push_back(&Cursor);
@@ -204,14 +192,14 @@ void TVLTTableData::OpenTable(TVLTTableCursor& Cursor) {
 }
 
 void TVLTTableData::CloseTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   std::erase(FCursorList, &Cursor);
   if (Cursor.FRecordBitmap) Cursor.FRecordBitmap->Clear();
   Cursor.FIndexPositionCache.Invalidate();
 }
 
 void TVLTTableData::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FFieldManager) VLTRaiseNilPointer(30342);
   TVLTFieldDefs& Fields = FFieldManager->FieldDefs();
   TVLTFieldDef* F = Fields.GetFieldDefByName(FieldName);
@@ -238,7 +226,7 @@ void TVLTTableData::RenameField(const std::string& FieldName, const std::string&
 }
 
 void TVLTTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FIndexManager) VLTRaiseNilPointer(10381);
   // Building the index walks the table; the cursor keeps its place.
   std::optional<TSavedPosition> Saved;
@@ -259,7 +247,7 @@ void TVLTTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* Curs
 }
 
 void TVLTTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FIndexManager) VLTRaiseNilPointer(10382);
   const TVLTIndexDef* Def = FIndexManager->IndexDefs().GetByObjectId(IndexID);
   if (!Def) throw EVLTException(20018, "Index not found");
@@ -269,19 +257,19 @@ void TVLTTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
 }
 
 void TVLTTableData::EmptyIndex(int32_t IndexID, TVLTSessionID SessionID) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FIndexManager) FIndexManager->EmptyIndex(SessionID, IndexID);
 }
 
 void TVLTTableData::DeleteAllIndexes(TVLTTableCursor* Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FIndexManager) return;
   while (FIndexManager->IndexDefs().Count() > 0)
     DeleteIndex(FIndexManager->IndexDefs()[0].FObjectID, Cursor);
 }
 
 void TVLTTableData::EmptyAllIndexes(TVLTSessionID SessionID) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FIndexManager) FIndexManager->EmptyAllIndexes(SessionID);
 }
 
@@ -290,7 +278,7 @@ void TVLTTableData::FindOrCreateIndex(TVLTTableCursor& Cursor,
                                       std::string& IndexName, bool& IsCreated,
                                       const std::vector<std::string>& CaseSensitivityList,
                                       const std::vector<std::string>& AscDescList) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FIndexManager) VLTRaiseNilPointer(10383);
   try {
     const int32_t ID = FIndexManager->FindOrCreateIndex(&Cursor, FieldNamesList,
@@ -309,7 +297,7 @@ bool TVLTTableData::IndexExists(TVLTTableCursor& Cursor,
                                 const std::vector<std::string>& FieldNamesList,
                                 const std::vector<std::string>& CaseSensitivityList,
                                 const std::vector<std::string>& AscDescList) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   return FIndexManager &&
          FIndexManager->IsIndexExists(Cursor.SessionID(), FieldNamesList, CaseSensitivityList,
                                       AscDescList);
@@ -330,7 +318,7 @@ bool TVLTTableData::IsUniqueConstraintFailed(TVLTSessionID SessionID, int32_t In
 int64_t TVLTTableData::LastAutoincValue(int32_t, TVLTSessionData*) { return 0; }
 
 void TVLTTableData::Rollback(TVLTSessionID SessionID) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FIndexManager) return;
   // The session's record changes are gone; temporary indexes built over them are stale.
   for (int32_t I = 0; I < FIndexManager->IndexDefs().Count(); ++I) {

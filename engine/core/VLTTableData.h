@@ -234,4 +234,16 @@ class TVLTTableData {
   bool FDisableTempFiles = false;
 };
 
+// Holds a table data's latch (TVLTTableData::Lock) for a scope.
+class TVLTTableDataLatch {
+ public:
+  explicit TVLTTableDataLatch(TVLTTableData& T) : FT(T) { FT.Lock(); }
+  ~TVLTTableDataLatch() { FT.Unlock(); }
+  TVLTTableDataLatch(const TVLTTableDataLatch&) = delete;
+  TVLTTableDataLatch& operator=(const TVLTTableDataLatch&) = delete;
+
+ private:
+  TVLTTableData& FT;
+};
+
 }  // namespace vlt

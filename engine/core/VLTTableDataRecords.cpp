@@ -14,17 +14,6 @@ namespace vlt {
 
 namespace {
 
-class TTableLock {
- public:
-  explicit TTableLock(TVLTTableData& T) : FT(T) { FT.Lock(); }
-  ~TTableLock() { FT.Unlock(); }
-  TTableLock(const TTableLock&) = delete;
-  TTableLock& operator=(const TTableLock&) = delete;
-
- private:
-  TVLTTableData& FT;
-};
-
 void ApplyNavigationToCursor(TVLTTableCursor& Cursor, const TVLTNavigationInfo& Info) {
   switch (Info.GetRecordResult) {
     case grrOK:
@@ -126,7 +115,7 @@ void TVLTTableData::NavigateUnrestricted(TVLTTableCursor& Cursor, TVLTNavigation
 
 TVLTGetRecordResult TVLTTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
                                                    TVLTGetRecordMode GetRecordMode) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
   if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(10016);
   if (RM.FRecordCount == 0) return grrEOF;
@@ -176,7 +165,7 @@ TVLTGetRecordResult TVLTTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
 // ---- counts and record numbers ----
 
 int64_t TVLTTableData::GetRecordCount(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   CheckedRecordManager(10015);
   if (Cursor.IsViewRestricted()) {
     RefreshRecordBitmap(Cursor);
@@ -186,7 +175,7 @@ int64_t TVLTTableData::GetRecordCount(TVLTTableCursor& Cursor) {
 }
 
 void TVLTTableData::SetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
   if (RM.FRecordCount == 0) return;
   const bool Restricted = Cursor.IsViewRestricted();
@@ -225,7 +214,7 @@ void TVLTTableData::SetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
 }
 
 int64_t TVLTTableData::GetRecNo(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
   if (Cursor.FirstPosition || Cursor.LastPosition || RM.FRecordCount == 0) return -1;
   const bool Restricted = Cursor.IsViewRestricted();
@@ -280,7 +269,7 @@ bool TVLTTableData::ScanFromStart(TVLTTableCursor& Cursor,
 
 bool TVLTTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) {
   if (!SearchExpression) VLTRaiseNilPointer(10272);
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (Cursor.FDistinctFieldCount > 0)
     return ScanFromStart(Cursor, [&](const uint8_t* Buffer) {
       return Cursor.SearchExpressionAccepts(*SearchExpression, Buffer);
@@ -295,7 +284,7 @@ bool TVLTTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* Search
 }
 
 bool TVLTTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchCondition) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTBaseRecordManager& RM = CheckedRecordManager(10015);
   if (!Cursor.FKeyBuffer) return false;
   TVLTScanSearchCondition Key(true);
@@ -339,7 +328,7 @@ bool TVLTTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchC
 // ---- record changes ----
 
 bool TVLTTableData::InsertRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FRecordManager) VLTRaiseNilPointer(20135);
   if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20136);
   const TVLTSessionID SessionID = Cursor.SessionID();
@@ -372,7 +361,7 @@ bool TVLTTableData::InsertRecord(TVLTTableCursor& Cursor) {
 }
 
 bool TVLTTableData::UpdateRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FRecordManager) VLTRaiseNilPointer(20138);
   if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20139);
   const TVLTSessionID SessionID = Cursor.SessionID();
@@ -417,7 +406,7 @@ bool TVLTTableData::UpdateRecord(TVLTTableCursor& Cursor) {
 }
 
 bool TVLTTableData::DeleteRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FRecordManager) VLTRaiseNilPointer(20137);
   if (!Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(10385);
   const TVLTSessionID SessionID = Cursor.SessionID();

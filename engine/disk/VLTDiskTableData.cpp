@@ -30,18 +30,6 @@ constexpr int32_t kOpenLockTries = 50, kOpenLockDelayMS = 100;
 constexpr int32_t kReadLockTries = 2250, kReadLockDelayMS = 40;
 constexpr uint8_t kMetadataCompressionMode = 1;
 
-// Holds the table data lock for a scope.
-class TTableLock {
- public:
-  explicit TTableLock(TVLTTableData& T) : FT(T) { FT.Lock(); }
-  ~TTableLock() { FT.Unlock(); }
-  TTableLock(const TTableLock&) = delete;
-  TTableLock& operator=(const TTableLock&) = delete;
-
- private:
-  TVLTTableData& FT;
-};
-
 }  // namespace
 
 // The database-wide table-list lock for a scope, unless the table list is being changed already
@@ -256,7 +244,7 @@ void TVLTDiskTableData::LoadMetadataFile(TVLTSessionID SessionID) {
 void TVLTDiskTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs& FieldDefs,
                                     const TVLTConstraintDefs& ConstraintDefs,
                                     const TVLTIndexDefs& IndexDefs) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FieldDefs.Count() == 0)
     throw EVLTException(20128, "Error creating table - no fields were specified");
   if (!Cursor.FTableName.empty()) FTableName = Cursor.FTableName;
@@ -390,7 +378,7 @@ void TVLTDiskTableData::RaiseAutoincsToStoredValues(TVLTSessionID SessionID) {
 }
 
 void TVLTDiskTableData::OpenTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   const bool Others = std::any_of(FCursorList.begin(), FCursorList.end(),
                                   [&Cursor](TVLTTableCursor* C) { return C != &Cursor; });
   if (Others && Cursor.FExclusive && !FExclusive)
@@ -441,7 +429,7 @@ void TVLTDiskTableData::RemoveCursor(TVLTTableCursor& Cursor) {
 }
 
 void TVLTDiskTableData::CloseTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   RemoveCursor(Cursor);
 }
 
@@ -466,7 +454,7 @@ bool TVLTDiskTableData::OpenExclusively(TVLTTableCursor& Cursor) {
 }
 
 void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTTableData::DeleteTable(Cursor, DesignMode);
   TTablesLock Tables(*this);
   constexpr TVLTSessionID Sys = kSystemSessionID;
@@ -510,7 +498,7 @@ void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
 }
 
 void TVLTDiskTableData::EmptyTable(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   const bool Opened = OpenExclusively(Cursor);
   const TVLTSessionID SessionID = Cursor.SessionID();
   try {
@@ -531,7 +519,7 @@ void TVLTDiskTableData::EmptyTable(TVLTTableCursor& Cursor) {
 }
 
 void TVLTDiskTableData::RenameTable(const std::string& NewTableName, TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TTablesLock Tables(*this);
   const bool Opened = OpenExclusively(Cursor);
   if (Opened) RemoveCursor(Cursor);
@@ -551,7 +539,7 @@ void TVLTDiskTableData::RenameTable(const std::string& NewTableName, TVLTTableCu
 }
 
 void TVLTDiskTableData::RenameField(const std::string& FieldName, const std::string& NewFieldName) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTTableData::RenameField(FieldName, NewFieldName);
   try {
     SaveMetadataFile(kSystemSessionID);
@@ -568,7 +556,7 @@ void TVLTDiskTableData::RenameField(const std::string& FieldName, const std::str
 }
 
 void TVLTDiskTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTIndexDef Def;
   Def.Assign(IndexDef);
   if (Def.FObjectID == kNoObjectID) Def.FObjectID = LDiskDatabase->GetNewObjectId();
@@ -599,7 +587,7 @@ void TVLTDiskTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* 
 }
 
 void TVLTDiskTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   const TVLTSessionID SessionID = Cursor ? Cursor->SessionID() : kSystemSessionID;
   const bool InTransaction = Cursor && Cursor->InTransaction();
   const TVLTIndexDef* Def = FIndexManager ? FIndexManager->IndexDefs().GetByObjectId(IndexID) : nullptr;
@@ -617,7 +605,7 @@ void TVLTDiskTableData::DeleteIndex(int32_t IndexID, TVLTTableCursor* Cursor) {
 // ---- records ----
 
 bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   // Another process may have added or removed records since: the count and state saved after
   // this insert must build on the stored ones.
   if (MultiUser() && FRecordManager) LoadMostUpdated(Cursor.SessionID());
@@ -630,12 +618,12 @@ bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
 }
 
 bool TVLTDiskTableData::UpdateRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::UpdateRecord(Cursor); });
 }
 
 bool TVLTDiskTableData::DeleteRecord(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::DeleteRecord(Cursor); });
 }
 
@@ -659,7 +647,7 @@ bool TVLTDiskTableData::ChangeWithBlobs(TVLTTableCursor& Cursor,
 // ---- BLOB values ----
 
 void TVLTDiskTableData::ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, TVLTStream& Stream) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FBlobManager) VLTRaiseNilPointer(20161);
   if (!Cursor.FCurrentRecordBuffer) return;
   FBlobManager->ReadValue(Cursor.SessionID(), Cursor.FCurrentRecordBuffer, FieldNo, Stream);
@@ -667,19 +655,19 @@ void TVLTDiskTableData::ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, 
 
 void TVLTDiskTableData::WriteBLOBFieldToRecordBuffer(TVLTTableCursor& Cursor, int32_t FieldNo,
                                                      TVLTStream& Stream) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FBlobManager || !Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20166);
   FBlobManager->SetValue(Cursor.FCurrentRecordBuffer, FieldNo, Stream);
 }
 
 void TVLTDiskTableData::ClearBLOBFieldCache(TVLTTableCursor& Cursor, int32_t FieldNo) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FBlobManager && Cursor.FCurrentRecordBuffer)
     FBlobManager->ClearBlobInRecordBuffer(Cursor.FCurrentRecordBuffer, FieldNo, false);
 }
 
 void TVLTDiskTableData::ClearBlobsCacheInRecordBuffer(uint8_t* RecordBuffer) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (FBlobManager) FBlobManager->ReleaseRecordBuffer(RecordBuffer);
 }
 
@@ -695,21 +683,21 @@ void TVLTDiskTableData::DeleteBLOBs(TVLTTableCursor& Cursor) {
 
 TVLTGetRecordResult TVLTDiskTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
                                                        TVLTGetRecordMode GetRecordMode) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) return grrError;
   return TVLTTableData::GetRecordBuffer(Cursor, GetRecordMode);
 }
 
 bool TVLTDiskTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) throw EVLTException(20214, "Table is locked");
   return TVLTTableData::Locate(Cursor, SearchExpression);
 }
 
 bool TVLTDiskTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchCondition) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) throw EVLTException(20215, "Table is locked");
   return TVLTTableData::FindKey(Cursor, SearchCondition);
@@ -721,14 +709,14 @@ int32_t TVLTDiskTableData::GetDiskRecordSize() {
 }
 
 int64_t TVLTDiskTableData::InternalGetRecordCount(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) throw EVLTException(20218, "Table is locked");
   return CheckedRecordManager(20181).FRecordCount;
 }
 
 void TVLTDiskTableData::InternalSetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) throw EVLTException(20219, "Table is locked");
   TVLTDiskRecordManager* RM = DiskRecordManager();
@@ -746,7 +734,7 @@ void TVLTDiskTableData::InternalSetRecNo(TVLTTableCursor& Cursor, int64_t RecNo)
 }
 
 int64_t TVLTDiskTableData::InternalGetRecNo(TVLTTableCursor& Cursor) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
   if (!Read.OK()) throw EVLTException(20220, "Table is locked");
   TVLTDiskRecordManager* RM = DiskRecordManager();
@@ -756,13 +744,13 @@ int64_t TVLTDiskTableData::InternalGetRecNo(TVLTTableCursor& Cursor) {
 }
 
 int64_t TVLTDiskTableData::LastAutoincValue(int32_t FieldNo, TVLTSessionData* Session) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FFieldManager) VLTRaiseNilPointer(20184);
   return FFieldManager->GetLastAutoinc(Session, FieldNo);
 }
 
 void TVLTDiskTableData::Rollback(TVLTSessionID SessionID) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   if (!FRecordManager) return;
   LoadMostUpdated(SessionID);
   if (FIndexManager && FIndexManager->TemporaryPageManager())
@@ -859,7 +847,7 @@ bool TVLTDiskTableData::IsStoredPlainPage(TVLTSessionID SessionID, TVLTPageNo Pa
 
 void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems,
                                    const std::vector<TVLTDiskPageHeader>* Headers) {
-  TTableLock L(*this);
+  TVLTTableDataLatch L(*this);
   TVLTDiskRecordManager* RM = DiskRecordManager();
   if (!RM || !FIndexManager || !FFieldManager) {
     Problems.push_back("table '" + FTableName + "' is not open");
