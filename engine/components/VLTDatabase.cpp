@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
@@ -70,18 +71,6 @@ void SyncPath(const std::string& Path, bool Directory) {
   ::fsync(Fd);
   ::close(Fd);
 }
-
-// Runs Fn; restores Value afterwards on every path.
-template <typename T>
-class TRestore {
- public:
-  explicit TRestore(T& Ref) : FRef(Ref), FOld(Ref) {}
-  ~TRestore() { FRef = FOld; }
-
- private:
-  T& FRef;
-  T FOld;
-};
 
 }  // namespace
 
@@ -274,7 +263,7 @@ void TVLTDatabase::Open() {
     if (DoRepair) {
       FOwnHandle.reset();
       try {
-        TRestore<bool> Keep(FNoRequestAutoRepair);
+        TVLTRestore<bool> Keep(FNoRequestAutoRepair);
         FNoRequestAutoRepair = true;
         RepairDatabase();
       } catch (const std::exception&) {
@@ -298,10 +287,7 @@ void TVLTDatabase::Open() {
 void TVLTDatabase::Close() {
   if (!Connected() || FClosing) return;
   FClosing = true;
-  struct TEnd {
-    bool& Flag;
-    ~TEnd() { Flag = false; }
-  } End{FClosing};
+  TVLTScopeExit End([this] { FClosing = false; });
   if (FSession && FSession->FOnDBNotify) FSession->FOnDBNotify(dbClose, this);
   CloseDataSets();
   if (!FAcquiredHandle && FOwnHandle) FOwnHandle.reset();  // disconnects
@@ -377,8 +363,8 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
                                 const std::string& DestPassword, bool IgnoreErrors) {
   CheckActive();
   CheckClosed();
-  TRestore<bool> KeepExclusive(FExclusive);
-  TRestore<bool> KeepSilent(FSilentMode);
+  TVLTRestore<bool> KeepExclusive(FExclusive);
+  TVLTRestore<bool> KeepSilent(FSilentMode);
   Log.clear();
   if (Before) Before(*this);
   struct TAfter {
@@ -432,7 +418,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
 
   FExclusive = true;
   {
-    TRestore<bool> Silent(FSilentMode);  // silent only while opening
+    TVLTRestore<bool> Silent(FSilentMode);  // silent only while opening
     FSilentMode = true;
     Open();
   }
@@ -552,7 +538,7 @@ bool TVLTDatabase::RepairDatabase(const std::string& NewDatabaseFileName, std::s
   CheckActive();
   CheckClosed();
   {
-    TRestore<bool> Keep(FNoRequestAutoRepair);
+    TVLTRestore<bool> Keep(FNoRequestAutoRepair);
     FNoRequestAutoRepair = true;
     Open();
   }
@@ -632,7 +618,7 @@ bool TVLTDatabase::ChangeDatabaseSettings(std::string& Log, bool IgnoreErrors,
 void TVLTDatabase::TruncateDatabase() {
   CheckActive();
   CheckClosed();
-  TRestore<bool> Keep(FExclusive);
+  TVLTRestore<bool> Keep(FExclusive);
   FExclusive = true;
   Open();
   try {

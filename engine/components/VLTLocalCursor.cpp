@@ -29,18 +29,6 @@ class TDatabaseLatch {
   TVLTDatabaseData& FD;
 };
 
-// Holds the table data's latch for one operation.
-class TTableLatch {
- public:
-  explicit TTableLatch(TVLTTableData& T) : FT(T) { FT.Lock(); }
-  ~TTableLatch() { FT.Unlock(); }
-  TTableLatch(const TTableLatch&) = delete;
-  TTableLatch& operator=(const TTableLatch&) = delete;
-
- private:
-  TVLTTableData& FT;
-};
-
 bool DatabaseTableExists(TVLTDatabaseData& D, const std::string& TableName) {
   if (auto* L = dynamic_cast<TVLTDiskDatabaseEntry*>(&D)) return L->FileTableExists(TableName);
   return D.TableExists(TableName);
@@ -477,7 +465,7 @@ int64_t TVLTLocalCursor::GetRecordCount() {
 
 TVLTGetRecordResult TVLTLocalCursor::GetRecordBuffer(TVLTGetRecordMode GetRecordMode) {
   TVLTTableData& T = CheckedTableData(10625);
-  TTableLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   const TVLTGetRecordResult R = T.GetRecordBuffer(*this, GetRecordMode);
   if (R == grrOK && FCurrentRecordBuffer) {
     SetBufferRecordID(FCurrentRecordBuffer, CurrentRecordID);
@@ -494,7 +482,7 @@ int TVLTLocalCursor::CompareRecordsOrder(const TVLTPageItemID& RecordID1,
                                          const TVLTPageItemID& RecordID2) {
   TVLTTableData& T = CheckedTableData(10628);
   if (FIndexID != -1 && T.IndexManager()) {
-    TTableLatch Latch(T);
+    TVLTTableDataLatch Latch(T);
     uint8_t* Pos = SavePosition();
     uint8_t* Saved = FCurrentRecordBuffer;
     uint8_t* B1 = AllocateRecordBuffer();
@@ -568,7 +556,7 @@ void TVLTLocalCursor::ApplyDistinct(const std::vector<std::string>& FieldNamesLi
                                     const std::vector<std::string>& AscDescList,
                                     const std::vector<std::string>& CaseSensitivityList) {
   TVLTTableData& T = CheckedTableData(10629);
-  TTableLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   bool IsCreated = false;
   const std::string Name =
       FindOrCreateIndex(FieldNamesList, AscDescList, CaseSensitivityList, IsCreated);
@@ -662,7 +650,7 @@ bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
   TVLTExpression Condition;
   Condition.ParseForIsAnyRecordMatchCondition(this, FieldName, ToDataOperator(Operator), Value);
   // The search must not move this cursor: it runs on a buffer and position of its own.
-  TTableLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   uint8_t* Pos = SavePosition();
   uint8_t* Saved = FCurrentRecordBuffer;
   uint8_t* B = AllocateRecordBuffer();

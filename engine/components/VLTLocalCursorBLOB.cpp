@@ -14,11 +14,7 @@ TVLTLocalBLOBStream* TVLTLocalCursor::InternalCreateBlobStream(bool ToInsert, bo
                                                                TVLTBLOBOpenMode OpenMode,
                                                                bool CanDoGetRecordBuffer) {
   TVLTTableData& T = CheckedTableData(10111);
-  T.Lock();
-  struct TUnlock {
-    TVLTTableData& T;
-    ~TUnlock() { T.Unlock(); }
-  } Unlock{T};
+  TVLTTableDataLatch Latch(T);
   TVLTTableLockAccess* L = MultiUserLocks();
   if (!L) return CreateBlobStream(FieldNo, OpenMode);
   const TVLTSessionID SID = SessionID();
@@ -98,11 +94,7 @@ void TVLTLocalCursor::CloseStream(TVLTLocalBLOBStream* Stream, bool Store) {
 
 void TVLTLocalCursor::InternalCloseBLOB(int32_t FieldNo) {
   TVLTTableData& T = CheckedTableData(10119);
-  T.Lock();
-  struct TUnlock {
-    TVLTTableData& T;
-    ~TUnlock() { T.Unlock(); }
-  } Unlock{T};
+  TVLTTableDataLatch Latch(T);
   if (FieldNo < 0 || FieldNo >= VisibleFieldCount())
     throw EVLTException(10118, "Invalid field number - FieldNo = %d, FieldCount = %d",
                         {int64_t{FieldNo}, int64_t{VisibleFieldCount()}});

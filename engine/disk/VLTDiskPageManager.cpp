@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTFreeSpaceManager.h"
 #include "engine/protect/VLTSecurity.h"
@@ -15,19 +16,6 @@ namespace vlt {
 namespace {
 
 constexpr const char* kNotOpened = "Error - database file is not opened.";
-
-// Runs Unlock on every path out of a scope.
-template <typename F>
-class TScopeExit {
- public:
-  explicit TScopeExit(F Fn) : FFn(std::move(Fn)) {}
-  ~TScopeExit() { FFn(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
- private:
-  F FFn;
-};
 
 int32_t RandomBelow(int32_t Limit) {
   thread_local std::mt19937 Gen{std::random_device{}()};
@@ -124,7 +112,7 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
 
   if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
   {
-    TScopeExit Unlock([this] { UnlockDBHeader(); });
+    TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
     int64_t Offset = 0;
     if (!FDatabaseFile->FindSignature(Offset)) Offset = 0;
     FOffsetToDBHeader = Offset;
@@ -222,7 +210,7 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
   const TVLTRollbackJournal::TFound Found = TVLTRollbackJournal::Inspect(Name);
   if (Found.Exists && !Found.Live) {
     if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
-    TScopeExit Unlock([this] { UnlockDBHeader(); });
+    TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
     ReadDBHeader();
     if (RecoverJournal()) {
       RepairNeeded = !(FDBHeader.Version >= kDBMinVersionWithoutRepair);
@@ -508,7 +496,7 @@ void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
       FCipher && Encrypted() && Page->EncryptionEnabled() && !IsSystemPage(PageNo);
   if (Encrypt) FCipher->EncryptPage(Buffer, PageSize());
   // The cached page is plain again afterwards, also when the write failed.
-  TScopeExit Restore([&] {
+  TVLTScopeExit Restore([&] {
     if (Encrypt) FCipher->RestorePage(Buffer, PageSize());
   });
   ProtectPage(PageNo);
@@ -595,7 +583,7 @@ void TVLTDiskPageManager::SavePageTableState(TVLTSessionID SessionID, TVLTPage* 
 
 int32_t TVLTDiskPageManager::PageCount() {
   if (!LockDBHeader()) throw EVLTException(20236, "Database is locked");
-  TScopeExit Unlock([this] { UnlockDBHeader(); });
+  TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
   ReadDBHeader();
   return FDBHeader.TotalPageCount;
 }
@@ -607,7 +595,7 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   CheckSessionPagesReleased(SessionID);
   CheckDirtyPages(Info);
   if (!LockDBHeaderWithRetry()) throw EVLTException(20213, "Database is locked");
-  TScopeExit Unlock([this] { UnlockDBHeader(); });
+  TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
 
   ReadDBHeader();
   TVLTRollbackJournal& J = Journal();
@@ -656,7 +644,7 @@ int32_t TVLTDiskPageManager::GetNextObjectID(int32_t, int32_t) {
   if (!IsOpened()) throw EVLTException(30399, kNotOpened);
   if (!RetryLock([this] { return LockLastObjectID(); }))
     throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
-  TScopeExit Unlock([this] { UnlockLastObjectID(); });
+  TVLTScopeExit Unlock([this] { UnlockLastObjectID(); });
   int32_t Value = 0;
   FDatabaseFile->ReadBuffer(&Value, sizeof Value, FOffsetToLastObjectID, 30400);
   Value = static_cast<int32_t>(static_cast<uint32_t>(Value) + 1u);
@@ -674,7 +662,7 @@ void TVLTDiskPageManager::InitObjectID(int32_t, int32_t) {
   if (!IsOpened()) throw EVLTException(30399, kNotOpened);
   if (!RetryLock([this] { return LockLastObjectID(); }))
     throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
-  TScopeExit Unlock([this] { UnlockLastObjectID(); });
+  TVLTScopeExit Unlock([this] { UnlockLastObjectID(); });
   if (FDatabaseFile->AccessMode() != amReadWrite) return;
   int32_t Zero = 0;
   Hook(TVLTDiskWrite::LastObjectID, kNoPage);
@@ -700,7 +688,7 @@ void TVLTDiskPageManager::TruncateFile(int32_t PageCount) {
 
 void TVLTDiskPageManager::TruncateDatabase() {
   if (!LockDBHeaderWithRetry()) throw EVLTException(20231, "Database is locked");
-  TScopeExit Unlock([this] { UnlockDBHeader(); });
+  TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
   ReadDBHeader();
   int32_t Tail = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;
   if (Tail > 0) TruncateFile(Tail);
