@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <regex>
 #include <set>
@@ -106,102 +107,147 @@ int64_t RejectedLines(const std::vector<std::string>& Log, const std::string& Ta
                        [&](const std::string& L) { return L.rfind(Prefix, 0) == 0; });
 }
 
-void CheckTable(TVLTDatabase& Db, const TCopyPair& Pair, const std::string& Folder,
-                const std::vector<std::string>& Log, TTableCheck& C) {
-  TVLTTable T;
-  T.SetDatabaseName(Db.DatabaseName());
-  T.SetTableName(Pair.TargetTable);
-  T.Open();
+// What the comparison needs of a target table: its fields and its primary key's fields.
+struct TTargetShape {
   std::vector<TVLTDataSetFieldType> Types;
   std::vector<int32_t> Sizes;
   std::vector<std::string> Names;
-  for (int32_t I = 0; I < T.FieldCount(); ++I) {
-    Types.push_back(T.Fields(I).DataType());
-    Sizes.push_back(T.Fields(I).Size());
-    Names.push_back(T.Fields(I).FieldName());
-  }
   std::vector<int> KeyFields;
+};
+
+// A table's source rows, converted to the target's types: what a second thread reads while the
+// first reads the database (the Paradox reader and these conversions share nothing with the
+// engine).
+struct TSourceRows {
+  struct TRow {
+    std::string Key, Text;
+    bool Convertible = true;
+  };
+  int64_t Read = 0, Skipped = 0;
+  std::vector<TRow> Rows;
+  std::string Error;  // the source could not be read
+};
+
+// Target rows by key, each as one joined text (a row per entry keeps memory and time low).
+struct TTargetRows {
+  std::unordered_multimap<std::string, std::string> Rows;
+  int64_t Written = 0;
+};
+
+TTargetShape ShapeOf(TVLTTable& T) {
+  TTargetShape S;
+  for (int32_t I = 0; I < T.FieldCount(); ++I) {
+    S.Types.push_back(T.Fields(I).DataType());
+    S.Sizes.push_back(T.Fields(I).Size());
+    S.Names.push_back(T.Fields(I).FieldName());
+  }
   for (int32_t I = 0; I < T.RestructureIndexDefs().Count(); ++I) {
     const TVLTAdvIndexDef& D = T.RestructureIndexDefs()[I];
     if (!(D.FOptions & ixPrimary)) continue;
     for (const std::string& N : VLTSplitFieldList(D.FFields))
-      for (size_t P = 0; P < Names.size(); ++P)
-        if (SameText(Names[P], N)) KeyFields.push_back(static_cast<int>(P));
+      for (size_t P = 0; P < S.Names.size(); ++P)
+        if (SameText(S.Names[P], N)) S.KeyFields.push_back(static_cast<int>(P));
   }
-  // Target rows by key, each as one joined text (a row per entry keeps memory and time low).
-  std::unordered_multimap<std::string, std::string> Target;
-  Target.reserve(static_cast<size_t>(std::max(T.RecordCount(), 0)));
-  std::vector<std::string> Row(Names.size());
+  return S;
+}
+
+TTargetRows ReadTargetRows(TVLTTable& T, const TTargetShape& S) {
+  TTargetRows R;
+  R.Rows.reserve(static_cast<size_t>(std::max(T.RecordCount(), 0)));
+  std::vector<std::string> Row(S.Names.size());
   for (T.First(); !T.Eof(); T.Next()) {
     for (int32_t I = 0; I < T.FieldCount(); ++I)
-      Row[static_cast<size_t>(I)] = Canonical(
-          Types[static_cast<size_t>(I)], Sizes[static_cast<size_t>(I)], T.Fields(I).AsVariant());
-    Target.emplace(KeyText(Row, KeyFields), Joined(Row));
-    ++C.Written;
+      Row[static_cast<size_t>(I)] = Canonical(S.Types[static_cast<size_t>(I)],
+                                              S.Sizes[static_cast<size_t>(I)],
+                                              T.Fields(I).AsVariant());
+    R.Rows.emplace(KeyText(Row, S.KeyFields), Joined(Row));
+    ++R.Written;
   }
-  T.Close();
+  return R;
+}
 
-  const std::string SourceFile = FindFileNoCase(Folder, Pair.SourceTable);
-  int64_t Missing = 0;
-  std::vector<std::string> MissingKeys;
-  if (!SourceFile.empty()) {
+TSourceRows ReadSourceRows(const TCopyPair& Pair, const std::string& Folder,
+                           const TTargetShape& Shape) {
+  TSourceRows R;
+  if (FindFileNoCase(Folder, Pair.SourceTable).empty()) return R;
+  try {
     TParadoxTable S;
     S.SetDatabaseName(Folder);
     S.SetTableName(Pair.SourceTable);
     S.SetReadOnly(true);
     S.Open();
+    const auto& Names = Shape.Names;
     std::vector<TParadoxField*> From;
     for (const std::string& N : SourceFieldNames(Pair, Names)) From.push_back(&S.FieldByName(N));
+    std::vector<TParadoxValue> V;
     for (S.First(); !S.Eof(); S.Next()) {
-      ++C.Read;
-      std::vector<TParadoxValue> V;
+      ++R.Read;
+      V.clear();
       for (TParadoxField* F : From) V.push_back(F->AsVariant());
       if (V.empty() || V[0].IsNull()) {
-        ++C.Skipped;
+        ++R.Skipped;
         continue;
       }
       std::vector<std::string> Row(Names.size(), "~");
-      bool Convertible = true;
+      TSourceRows::TRow Out;
       for (size_t I = 0; I < V.size() && I < Names.size(); ++I) {
         try {
-          Row[I] = Canonical(Types[I], Sizes[I], SourceVariant(V[I]));
+          Row[I] = Canonical(Shape.Types[I], Shape.Sizes[I], SourceVariant(V[I]));
         } catch (const std::exception&) {
-          Convertible = false;  // such a record cannot have been written
+          Out.Convertible = false;  // such a record cannot have been written
         }
       }
-      if (Pair.Rule == TCopyRule::CheckSchedule && V.size() > 8 && !V[8].IsNull() && V[0].Int <= 0)
+      if (Pair.Rule == TCopyRule::CheckSchedule && V.size() > 8 && !V[8].IsNull() &&
+          V[0].Int <= 0)
         Row[8] = std::to_string(ScheduleFlags(static_cast<int32_t>(V[8].Int)));
       if (Pair.Rule == TCopyRule::Loans)
         for (size_t I = 0; I < Names.size(); ++I)
           if (SameText(Names[I], "Active")) Row[I] = "T";
-      const std::string Key = KeyText(Row, KeyFields);
-      auto Range = Target.equal_range(Key);
-      if (!Convertible || Range.first == Range.second) {
-        ++Missing;
-        MissingKeys.push_back(Key);
-        continue;
-      }
-      // Prefer an equal row among those sharing the key.
-      const std::string Text = Joined(Row);
-      auto Match =
-          std::find_if(Range.first, Range.second, [&](const auto& E) { return E.second == Text; });
-      if (Match != Range.second) {
-        ++C.Verified;
-        Target.erase(Match);
-        continue;
-      }
-      const std::vector<std::string> Got = Split(Range.first->second);
-      for (size_t I = 0; I < Row.size() && I < Got.size(); ++I) {
-        if (Got[I] != Row[I]) {
-          C.Mismatches.push_back("record " + Shown(Key) + ": " + Names[I] + " is " + Got[I] +
-                                 ", the source gives " + Row[I]);
-          break;
-        }
-      }
-      ++C.Mismatched;
-      Target.erase(Range.first);
+      Out.Key = KeyText(Row, Shape.KeyFields);
+      Out.Text = Joined(Row);
+      R.Rows.push_back(std::move(Out));
     }
     S.Close();
+  } catch (const std::exception& E) {
+    R.Error = E.what();
+  }
+  return R;
+}
+
+void CompareTable(const TCopyPair& Pair, const TTargetShape& Shape, TTargetRows&& TargetRows,
+                  TSourceRows&& Source, const std::vector<std::string>& Log, TTableCheck& C) {
+  const auto& Names = Shape.Names;
+  auto& Target = TargetRows.Rows;
+  C.Written = TargetRows.Written;
+  C.Read = Source.Read;
+  C.Skipped = Source.Skipped;
+  int64_t Missing = 0;
+  std::vector<std::string> MissingKeys;
+  for (TSourceRows::TRow& Row : Source.Rows) {
+    auto Range = Target.equal_range(Row.Key);
+    if (!Row.Convertible || Range.first == Range.second) {
+      ++Missing;
+      MissingKeys.push_back(std::move(Row.Key));
+      continue;
+    }
+    // Prefer an equal row among those sharing the key.
+    auto Match = std::find_if(Range.first, Range.second,
+                              [&](const auto& E) { return E.second == Row.Text; });
+    if (Match != Range.second) {
+      ++C.Verified;
+      Target.erase(Match);
+      continue;
+    }
+    const std::vector<std::string> Got = Split(Range.first->second), Want = Split(Row.Text);
+    for (size_t I = 0; I < Want.size() && I < Got.size() && I < Names.size(); ++I) {
+      if (Got[I] != Want[I]) {
+        C.Mismatches.push_back("record " + Shown(Row.Key) + ": " + Names[I] + " is " + Got[I] +
+                               ", the source gives " + Want[I]);
+        break;
+      }
+    }
+    ++C.Mismatched;
+    Target.erase(Range.first);
   }
   C.Rejected = std::min(Missing, RejectedLines(Log, Pair.TargetTable));
   for (size_t I = static_cast<size_t>(C.Rejected); I < MissingKeys.size(); ++I) {
@@ -275,21 +321,64 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
   }
   std::vector<std::string> Tables;
   Db->GetTablesList(Tables);
-  for (const TCopyPair& Pair : CopyPairsOf(Area)) {
+  // The target tables' shapes first; then the sources are read on a second thread while this
+  // one reads the targets and runs the engine's check.
+  const std::vector<TCopyPair> AreaPairs = CopyPairsOf(Area);
+  std::vector<const TCopyPair*> Pairs;
+  std::vector<TTargetShape> Shapes;
+  std::vector<std::string> ShapeErrors;
+  for (const TCopyPair& Pair : AreaPairs) {
     const bool Exists = std::any_of(Tables.begin(), Tables.end(), [&](const std::string& N) {
       return SameText(N, Pair.TargetTable);
     });
     if (!Exists) continue;  // Alloc without its source
-    TTableCheck C;
-    C.Table = Pair.TargetTable;
+    Pairs.push_back(&Pair);
+    Shapes.emplace_back();
+    ShapeErrors.emplace_back();
     try {
-      CheckTable(*Db, Pair, Folder, Log, C);
+      TVLTTable T;
+      T.SetDatabaseName(Db->DatabaseName());
+      T.SetTableName(Pair.TargetTable);
+      T.Open();
+      Shapes.back() = ShapeOf(T);
     } catch (const std::exception& E) {
-      R.Problems.push_back(std::string(Pair.TargetTable) + ": " + E.what());
+      ShapeErrors.back() = E.what();
     }
-    R.Tables.push_back(std::move(C));
+  }
+  auto Sources = std::async(std::launch::async, [&] {
+    std::vector<TSourceRows> Out(Pairs.size());
+    for (size_t I = 0; I < Pairs.size(); ++I)
+      if (ShapeErrors[I].empty()) Out[I] = ReadSourceRows(*Pairs[I], Folder, Shapes[I]);
+    return Out;
+  });
+  std::vector<TTargetRows> Targets(Pairs.size());
+  std::vector<std::string> TargetErrors(Pairs.size());
+  for (size_t I = 0; I < Pairs.size(); ++I) {
+    if (!ShapeErrors[I].empty()) continue;
+    try {
+      TVLTTable T;
+      T.SetDatabaseName(Db->DatabaseName());
+      T.SetTableName(Pairs[I]->TargetTable);
+      T.Open();
+      Targets[I] = ReadTargetRows(T, Shapes[I]);
+    } catch (const std::exception& E) {
+      TargetErrors[I] = E.what();
+    }
   }
   if (CheckEngine) Db->CheckTables(R.Problems);
+  std::vector<TSourceRows> SourceRows = Sources.get();
+  for (size_t I = 0; I < Pairs.size(); ++I) {
+    TTableCheck C;
+    C.Table = Pairs[I]->TargetTable;
+    const std::string& Error = !ShapeErrors[I].empty()    ? ShapeErrors[I]
+                               : !TargetErrors[I].empty() ? TargetErrors[I]
+                                                          : SourceRows[I].Error;
+    if (!Error.empty())
+      R.Problems.push_back(std::string(Pairs[I]->TargetTable) + ": " + Error);
+    else
+      CompareTable(*Pairs[I], Shapes[I], std::move(Targets[I]), std::move(SourceRows[I]), Log, C);
+    R.Tables.push_back(std::move(C));
+  }
   try {
     Db->Close();
   } catch (...) {
@@ -443,6 +532,51 @@ bool NameMatches(const std::set<std::string>& Names, const std::string& Target,
 
 }  // namespace
 
+namespace {
+
+// The source gifts as the comparison needs them, read on a second thread while the first reads
+// the database: the match key (date, contributor, amount, split entry and check numbers) and the
+// service and fund numbers.
+struct TSourceGifts {
+  struct TGift {
+    std::string Key;
+    int64_t Service = 0, Fund = 0;
+  };
+  std::vector<TGift> Gifts;
+  std::string Error;
+};
+
+TSourceGifts ReadSourceGifts(const std::string& Folder) {
+  TSourceGifts R;
+  try {
+    TParadoxTable S;
+    S.SetDatabaseName(Folder);
+    S.SetTableName("contfile.db");
+    S.SetReadOnly(true);
+    S.Open();
+    TParadoxField &SDate = S.FieldByName("CDate"), &SNum = S.FieldByName("Num"),
+                  &SAmount = S.FieldByName("Amount"), &SEntry = S.FieldByName("Entrynum"),
+                  &SService = S.FieldByName("Service"), &SFund = S.FieldByName("Fund");
+    auto Field = [&](TParadoxField& F, TVLTDataSetFieldType T) {
+      return Canonical(T, 0, SourceVariant(F.AsVariant()));
+    };
+    for (S.First(); !S.Eof(); S.Next()) {
+      const int32_t E = SEntry.AsInteger();
+      R.Gifts.push_back({Field(SDate, vlt::ftDate) + "|" + Field(SNum, vlt::ftInteger) + "|" +
+                             Field(SAmount, vlt::ftCurrency) + "|" +
+                             std::to_string(SplitEntrynum(E)) + "|" +
+                             std::to_string(SplitChkNum(E)),
+                         SService.AsInteger(), SFund.AsInteger()});
+    }
+    S.Close();
+  } catch (const std::exception& E) {
+    R.Error = E.what();
+  }
+  return R;
+}
+
+}  // namespace
+
 TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
                                const std::vector<std::string>& Log, bool CheckEngine) {
   static int Serial = 0;
@@ -458,6 +592,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
   Db->FCryptoAlgorithm = craRijndael_256;
   Db->FSilentMode = true;
   Db->FReadOnly = true;
+  auto SourceGifts = std::async(std::launch::async, [&Folder] { return ReadSourceGifts(Folder); });
   try {
     Db->Open();
     // Contributors: one row per source contributor in each of Names, Addr, Phone and Email, by
@@ -588,50 +723,35 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
       T.Close();
     }
     int64_t Missing = 0;
-    {
-      TParadoxTable S;
-      S.SetDatabaseName(Folder);
-      S.SetTableName("contfile.db");
-      S.SetReadOnly(true);
-      S.Open();
-      TParadoxField &SDate = S.FieldByName("CDate"), &SNum = S.FieldByName("Num"),
-                    &SAmount = S.FieldByName("Amount"), &SEntry = S.FieldByName("Entrynum"),
-                    &SService = S.FieldByName("Service"), &SFund = S.FieldByName("Fund");
-      for (S.First(); !S.Eof(); S.Next()) {
-        ++Gifts.Read;
-        auto Field = [&](TParadoxField& F, TVLTDataSetFieldType T) {
-          return Canonical(T, 0, SourceVariant(F.AsVariant()));
-        };
-        const int32_t E = SEntry.AsInteger();
-        const std::string Key = Field(SDate, vlt::ftDate) + "|" + Field(SNum, vlt::ftInteger) +
-                                "|" + Field(SAmount, vlt::ftCurrency) + "|" +
-                                std::to_string(SplitEntrynum(E)) + "|" +
-                                std::to_string(SplitChkNum(E));
-        const int64_t H = SService.AsInteger(), Fd = SFund.AsInteger();
-        auto Range = Target.equal_range(Key);
-        if (Range.first == Range.second) {
-          ++Missing;
-          continue;
-        }
-        static const std::set<std::string> kNone;
-        const auto& SNames = SourceServices.count(H) ? SourceServices.at(H) : kNone;
-        const auto& FNames = SourceFunds.count(Fd) ? SourceFunds.at(Fd) : kNone;
-        auto Match = std::find_if(Range.first, Range.second, [&](const auto& G) {
-          return NameMatches(SNames, G.second.first, "Service ") &&
-                 NameMatches(FNames, G.second.second, "Fund ");
-        });
-        if (Match == Range.second) {
-          ++Gifts.Mismatched;
-          Gifts.Mismatches.push_back("record (" + Key + "): service " + Range.first->second.first +
-                                     " / fund " + Range.first->second.second +
-                                     " is not the source's service " + std::to_string(H) +
-                                     " / fund " + std::to_string(Fd));
-          Target.erase(Range.first);
-          continue;
-        }
-        ++Gifts.Verified;
-        Target.erase(Match);
+    TSourceGifts Source = SourceGifts.get();
+    if (!Source.Error.empty()) R.Problems.push_back("contfile.db: " + Source.Error);
+    for (const TSourceGifts::TGift& G : Source.Gifts) {
+      ++Gifts.Read;
+      const std::string& Key = G.Key;
+      const int64_t H = G.Service, Fd = G.Fund;
+      auto Range = Target.equal_range(Key);
+      if (Range.first == Range.second) {
+        ++Missing;
+        continue;
       }
+      static const std::set<std::string> kNone;
+      const auto& SNames = SourceServices.count(H) ? SourceServices.at(H) : kNone;
+      const auto& FNames = SourceFunds.count(Fd) ? SourceFunds.at(Fd) : kNone;
+      auto Match = std::find_if(Range.first, Range.second, [&](const auto& T) {
+        return NameMatches(SNames, T.second.first, "Service ") &&
+               NameMatches(FNames, T.second.second, "Fund ");
+      });
+      if (Match == Range.second) {
+        ++Gifts.Mismatched;
+        Gifts.Mismatches.push_back("record (" + Key + "): service " + Range.first->second.first +
+                                   " / fund " + Range.first->second.second +
+                                   " is not the source's service " + std::to_string(H) +
+                                   " / fund " + std::to_string(Fd));
+        Target.erase(Range.first);
+        continue;
+      }
+      ++Gifts.Verified;
+      Target.erase(Match);
     }
     const int64_t Lines = std::count_if(Log.begin(), Log.end(), [](const std::string& L) {
       return L.rfind("Error Writing record:", 0) == 0;
