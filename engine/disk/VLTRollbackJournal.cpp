@@ -157,12 +157,12 @@ void TVLTRollbackJournal::Write(const void* Data, size_t Count) {
   FEnd += static_cast<int64_t>(Count);
 }
 
-void TVLTRollbackJournal::Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
+void TVLTRollbackJournal::Start(TKind Kind, const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
                                 uint16_t PageSize, int64_t FileSize,
                                 const std::vector<TVLTPageNo>& Added) {
   Create();
   TFixed F;
-  F.Kind = TKind::Commit;
+  F.Kind = Kind;
   F.PageSize = PageSize;
   F.DBState = Header.State;
   F.FileSize = FileSize;
@@ -175,27 +175,20 @@ void TVLTRollbackJournal::Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHe
   FFileSize = FileSize;
   FCovered.clear();
   FCovered.insert(Added.begin(), Added.end());
-  FActive = true;
-  FMarker = false;
+  FActive = Kind == TKind::Commit;
+  FMarker = Kind == TKind::Allocations;
+}
+
+void TVLTRollbackJournal::Begin(const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
+                                uint16_t PageSize, int64_t FileSize,
+                                const std::vector<TVLTPageNo>& Added) {
+  Start(TKind::Commit, Header, OffsetToDBHeader, PageSize, FileSize, Added);
 }
 
 void TVLTRollbackJournal::MarkAllocations(const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
                                           uint16_t PageSize, int64_t FileSize) {
   if (FActive || FMarker) return;
-  Create();
-  TFixed F;
-  F.Kind = TKind::Allocations;
-  F.PageSize = PageSize;
-  F.DBState = Header.State;
-  F.FileSize = FileSize;
-  F.OffsetToDBHeader = OffsetToDBHeader;
-  F.Header = Header;
-  const std::vector<uint8_t> B = EncodeFixed(F);
-  Write(B.data(), B.size());
-  FPageSize = PageSize;
-  FFileSize = FileSize;
-  FCovered.clear();
-  FMarker = true;
+  Start(TKind::Allocations, Header, OffsetToDBHeader, PageSize, FileSize, {});
 }
 
 bool TVLTRollbackJournal::Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db) {

@@ -97,6 +97,9 @@ class TVLTRollbackJournal {
 
  private:
   void Create();
+  // Writes the fixed part of a journal of Kind and starts covering its pages.
+  void Start(TKind Kind, const TVLTDBHeader& Header, int64_t OffsetToDBHeader, uint16_t PageSize,
+             int64_t FileSize, const std::vector<TVLTPageNo>& Added);
   void Write(const void* Data, size_t Count);
 
   std::string FDatabaseFileName;
