@@ -324,6 +324,19 @@ void TVLTDatabaseFile::CloseFile() {
                         {FFileName, int64_t{Error}, ErrorText(Error)});
 }
 
+void TVLTDatabaseFile::CloseAndDeleteFile() {
+  CheckOpened("CloseAndDeleteFile");
+  if (FShareMode != smExclusive)
+    throw EVLTException(30376, "Cannot delete file: '%s': it is not open exclusively",
+                        {FFileName});
+  const int Result = unlink(FFileName.c_str());
+  const int Error = errno;
+  CloseFile();
+  if (Result != 0)
+    throw EVLTException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
+                        {FFileName, int64_t{Error}, ErrorText(Error)});
+}
+
 bool TVLTDatabaseFile::ReopenDatabaseFile() {
   struct stat St;
   if (FHandle >= 0 && fstat(FHandle, &St) == 0) return true;

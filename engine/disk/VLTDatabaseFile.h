@@ -91,6 +91,10 @@ class TVLTDatabaseFile {
   void OpenFile(const std::string& FileName, TVLTAccessMode AccessMode, TVLTShareMode ShareMode);
   // REQUIRES an open file (30376). Failure: 30365; the object is closed afterwards either way.
   void CloseFile();
+  // REQUIRES a file this object has open with smExclusive (30376 otherwise): removes its name
+  // and closes it. The exclusive open already proves nobody else has it open, so no probe is
+  // needed. Failure: 30362 (the file is closed either way).
+  void CloseAndDeleteFile();
 
   // ---- data ----
   // Reads Count bytes at Position or raises ErrorCode (reading past the end is a failure; the

@@ -216,8 +216,10 @@ void TVLTRollbackJournal::Finish() {
   FActive = false;
   FMarker = false;
   FCovered.clear();
-  if (FFile.IsOpened()) FFile.CloseFile();
-  TVLTDatabaseFile::DeleteFile(FPath);
+  if (FFile.IsOpened())
+    FFile.CloseAndDeleteFile();
+  else
+    TVLTDatabaseFile::DeleteFile(FPath);
 }
 
 }  // namespace vlt
