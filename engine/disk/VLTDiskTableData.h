@@ -162,9 +162,6 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   class TSharedRead;
   class TTablesLock;
   bool MultiUser() const;
-  // True for a page of a direct-access internal file (ptActiveSessionList, ptTableLocks) in an
-  // encrypted file: those pages are written and read plain, never through the cipher.
-  bool IsStoredPlainPage(TVLTSessionID SessionID, TVLTPageNo PageNo);
   // The three files and the managers go; the table is closed in this process.
   void FreeTableObjects() noexcept;
   // Creates the managers of an existing table from its metadata file.
