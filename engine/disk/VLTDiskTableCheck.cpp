@@ -1,6 +1,7 @@
 // TVLTDiskTableData::CheckTable: the consistency check of an open table, read only (see the
 // declaration for what it compares). Kept apart from the table data's operations: it reads the
-// file's page headers and walks every page and index of the table, and nothing else calls it.
+// file's page headers and walks every page and index of the table, and only checks (vltdb check,
+// the verifier, tests) call it.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
