@@ -155,6 +155,10 @@ class TVLTTableData {
   void RefreshRecordBitmap(TVLTTableCursor& Cursor);
   // The bit of the record (RecordBuffer holds its values) in the cursor's bitmap; -1 when the
   // index does not hold it.
+  // The record a bit of the cursor's record bitmap stands for (by index position when the
+  // bitmap follows the cursor's index, else by record identifier).
+  TVLTPageItemID RecordIDOfBit(TVLTTableCursor& Cursor, const TVLTRecordBitmap& Bitmap,
+                               int64_t BitNo);
   int64_t RecordBitNo(TVLTTableCursor& Cursor, const TVLTPageItemID& RecordID,
                       const uint8_t* RecordBuffer);
 

@@ -187,15 +187,7 @@ void TVLTTableData::SetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
   TVLTPageItemID RecordID;
   if (Restricted) {
     TVLTRecordBitmap& Bitmap = *Cursor.FRecordBitmap;
-    const int64_t BitNo = Bitmap.GetIndexPosByRecNo(RecNo);
-    if (Bitmap.IndexBased()) {
-      TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
-      std::unique_ptr<TVLTIndexPosition> Position = Index.CreateIndexPosition();
-      Index.BitNoToIndexPosition(BitNo, *Position);
-      RecordID = Index.GetRecordIDByIndexPosition(Cursor.SessionID(), *Position);
-    } else {
-      RecordID = BitNoToRecordID(BitNo);
-    }
+    RecordID = RecordIDOfBit(Cursor, Bitmap, Bitmap.GetIndexPosByRecNo(RecNo));
   } else if (Cursor.FIndexID != -1) {
     if (!FIndexManager) VLTRaiseNilPointer(10380);
     RecordID = FIndexManager->OpenIndex(Cursor.FIndexID).GetRecordIDByRecNo(Cursor.SessionID(), RecNo);
@@ -482,6 +474,15 @@ bool TVLTTableData::DeleteRecord(TVLTTableCursor& Cursor) {
     std::memcpy(Cursor.FCurrentRecordBuffer, Neighbour.data(), Size);
   }
   return true;
+}
+
+TVLTPageItemID TVLTTableData::RecordIDOfBit(TVLTTableCursor& Cursor, const TVLTRecordBitmap& Bitmap,
+                                            int64_t BitNo) {
+  if (!Bitmap.IndexBased()) return BitNoToRecordID(BitNo);
+  TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
+  std::unique_ptr<TVLTIndexPosition> Position = Index.CreateIndexPosition();
+  Index.BitNoToIndexPosition(BitNo, *Position);
+  return Index.GetRecordIDByIndexPosition(Cursor.SessionID(), *Position);
 }
 
 }  // namespace vlt

@@ -91,14 +91,7 @@ TVLTGetRecordResult TVLTTableData::WalkRecordBitmap(TVLTTableCursor& Cursor,
   bool Found = false;
   Bitmap.FindRecord(Restart, Forward, Found, BitNo);
   if (!Found) return grrEOF;
-  if (Bitmap.IndexBased()) {
-    TVLTIndex& Index = FIndexManager->OpenIndex(Cursor.FIndexID);
-    std::unique_ptr<TVLTIndexPosition> Position = Index.CreateIndexPosition();
-    Index.BitNoToIndexPosition(BitNo, *Position);
-    RecordID = Index.GetRecordIDByIndexPosition(Cursor.SessionID(), *Position);
-  } else {
-    RecordID = BitNoToRecordID(BitNo);
-  }
+  RecordID = RecordIDOfBit(Cursor, Bitmap, BitNo);
   return grrOK;
 }
 
