@@ -107,7 +107,9 @@ bool TVLTExpression::ParseForDefaultValueExpression(std::string_view DefaultValu
       return false;
     }
     return true;
-  } catch (const EVLTException&) {
+  } catch (const std::exception&) {
+    // Any error, also one of the table a function names (LASTAUTOINC without a database to
+    // look in), means the text is no expression.
     Clear();
     return false;
   }
@@ -295,7 +297,7 @@ bool IsDefaultValueExpression(const TVLTVariant& DefaultValue) {
     const TVLTVariant* V = E.GetValue(true);
     if (!V) return false;
     return V->AsAnsiString() != Text;
-  } catch (const EVLTException&) {
+  } catch (const std::exception&) {
     // A text that cannot be evaluated without a record is a plain value.
     return false;
   }

@@ -523,5 +523,31 @@ TEST_F(FilterTest, FunctionsWorkInFiltersDefaultsAndTheTool) {
       << Out;
 }
 
+// A default value is parsed without a dataset, so LASTAUTOINC in one has no database to find
+// its table in (and the in-memory database holds no tables): the text is a plain value, which a
+// numeric field refuses when the table is created, naming the text.
+TEST_F(FilterTest, LastAutoincIsNoDefaultExpression) {
+  for (const char* Text : {"LASTAUTOINC(People, Id)", "LASTAUTOINC(People, Id, MEMORY)"}) {
+    TVLTVariant V;
+    V.SetAsAnsiString(Text);
+    EXPECT_FALSE(IsDefaultValueExpression(V)) << Text;
+  }
+  TVLTTable Bad;
+  Bad.SetDatabaseName("Pay");
+  Bad.SetTableName("Bad");
+  Bad.AdvFieldDefs().Add("Ref", aftLargeint).FDefaultValue.SetAsAnsiString(
+      "LASTAUTOINC(People, Id)");
+  try {
+    Bad.CreateTable();
+    FAIL() << "created";
+  } catch (const EVLTException& E) {
+    EXPECT_NE(std::string(E.what()).find("LASTAUTOINC(People, Id)"), std::string::npos)
+        << E.what();
+  }
+  std::vector<std::string> Tables;
+  Databases.front()->GetTablesList(Tables);
+  EXPECT_EQ(std::count(Tables.begin(), Tables.end(), "Bad"), 0);
+}
+
 }  // namespace
 }  // namespace vlt::test
