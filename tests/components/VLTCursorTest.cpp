@@ -59,7 +59,7 @@ TEST(CursorTest, PostedRecordsNavigateBothWays) {
   TOpenCursor O(Env);
   for (int32_t V : {3, 1, 2}) ASSERT_EQ(O.Post(V), 0);
   EXPECT_EQ(O.C->GetBookmarkFlag(O.Buf.data()), kBookmarkInserted);
-  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->CurrentRecordID);
+  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->GetCurrentRecordID());
   EXPECT_EQ(O.C->GetRecordCount(), 3);
   EXPECT_EQ(O.Walk(), (std::vector<int32_t>{3, 1, 2}));
   EXPECT_EQ(O.Walk(grmPrior), (std::vector<int32_t>{2, 1, 3}));
@@ -79,7 +79,7 @@ TEST(CursorTest, NavigationWritesTheRecordIdIntoTheBuffer) {
   O.Post(5);
   O.Post(6);
   ASSERT_TRUE(O.GoToValue(6));
-  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->CurrentRecordID);
+  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->GetCurrentRecordID());
   EXPECT_EQ(O.C->GetBookmarkFlag(O.Buf.data()), kBookmarkCurrent);
 }
 
@@ -91,13 +91,13 @@ TEST(CursorTest, PositionsAreSavedAndRestored) {
   O.Post(2);
   ASSERT_TRUE(O.GoToValue(1));
   uint8_t* P = O.C->SavePosition();
-  const TVLTPageItemID At = O.C->CurrentRecordID;
+  const TVLTPageItemID At = O.C->GetCurrentRecordID();
   O.C->InternalLast();
   O.C->RestorePosition(P);
   O.C->FreePosition(P);
   EXPECT_EQ(P, nullptr);
-  EXPECT_EQ(O.C->CurrentRecordID, At);
-  EXPECT_FALSE(O.C->FirstPosition || O.C->LastPosition);
+  EXPECT_EQ(O.C->GetCurrentRecordID(), At);
+  EXPECT_FALSE(O.C->IsFirstPosition() || O.C->IsLastPosition());
   ASSERT_EQ(O.C->GetRecordBuffer(grmNext), grrOK);
   EXPECT_EQ(O.V(), 2);
 }
@@ -216,11 +216,11 @@ TEST(CursorTest, CompareRecordsOrder) {
   Env.CreateTable();
   TOpenCursor O(Env);
   O.Post(2);
-  const TVLTPageItemID A = O.C->CurrentRecordID;
+  const TVLTPageItemID A = O.C->GetCurrentRecordID();
   O.Post(1);
-  const TVLTPageItemID B = O.C->CurrentRecordID;
+  const TVLTPageItemID B = O.C->GetCurrentRecordID();
   O.Post(1);
-  const TVLTPageItemID C2 = O.C->CurrentRecordID;
+  const TVLTPageItemID C2 = O.C->GetCurrentRecordID();
   EXPECT_EQ(O.C->CompareRecordsOrder(A, B), -1);  // physical order
   EXPECT_EQ(O.C->CompareRecordsOrder({1, 0}, {0, 5}), 1);
   EXPECT_EQ(O.C->CompareRecordsOrder(A, A), 0);
@@ -263,12 +263,12 @@ TEST(CursorTest, FindKeyUsesTheKeyBuffer) {
   O.C->InternalInitKeyBuffer(K);
   int32_t Key = 15;
   O.C->SetFieldData(0, &Key, K);
-  O.C->FKeyBuffer = K;
+  O.C->SetKeyBuffer(K);
   O.C->FKeyFieldCount = 1;
   EXPECT_FALSE(O.C->FindKey(scEqual));
   EXPECT_TRUE(O.C->FindKey(scGreaterEqual));
   EXPECT_EQ(O.V(), 20);
-  O.C->FKeyBuffer = nullptr;
+  O.C->SetKeyBuffer(nullptr);
   TVLTMemoryManager::Instance().FreeMem(K);
 }
 

@@ -216,8 +216,8 @@ TEST_F(DataSetTest, FindScrollsOnlyWhenItFindsAndCurrentRecordIsReadFromTheTable
   TVLTVariant V;
   T->Handle()->GetFieldValue(V, 0, false, Buf);
   EXPECT_EQ(V.AsInteger(), 4);
-  EXPECT_EQ(T->Handle()->GetBufferRecordID(Buf).PageNo, T->Handle()->GetBufferRecordID(
-      T->Handle()->FCurrentRecordBuffer).PageNo);
+  EXPECT_EQ(T->Handle()->GetBufferRecordID(Buf).PageNo,
+            T->Handle()->GetBufferRecordID(T->Handle()->CurrentRecordBuffer()).PageNo);
   T->Append();
   EXPECT_FALSE(T->GetCurrentRecord(Buf));  // a new record is not stored yet
   T->Cancel();

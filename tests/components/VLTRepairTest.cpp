@@ -83,7 +83,7 @@ class RepairTest : public TComponentTest {
         const int32_t N = T->FieldByName("Num").AsInteger();
         EXPECT_EQ(T->FieldByName("Name").AsString(), "Member " + std::to_string(N));
         EXPECT_EQ(T->FieldByName("Notes").AsString().size(), 300u);
-        Out.emplace_back(N, T->Handle()->CurrentRecordID.PageNo);
+        Out.emplace_back(N, T->Handle()->GetCurrentRecordID().PageNo);
       }
     }
     Db.Close();
