@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/VLTScanSearchCondition.h"
+#include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTCursorTestUtil.h"
@@ -100,6 +101,67 @@ TEST(CursorTest, PositionsAreSavedAndRestored) {
   EXPECT_FALSE(O.C->IsFirstPosition() || O.C->IsLastPosition());
   ASSERT_EQ(O.C->GetRecordBuffer(grmNext), grrOK);
   EXPECT_EQ(O.V(), 2);
+}
+
+// The owners give their buffer or position back however the scope ends; a moved-from owner
+// holds nothing, a detached buffer is the receiver's to free.
+TEST(CursorTest, OwnedBuffersAndPositionsAreGivenBackOnEveryPath) {
+  TCursorEnv Env;
+  Env.CreateTable();
+  TOpenCursor O(Env);
+  O.Post(1);
+  O.Post(2);
+  ASSERT_TRUE(O.GoToValue(1));
+  TVLTLocalCursor& C = *O.C;
+  const TVLTPageItemID At = C.GetCurrentRecordID();
+  TVLTMemoryManager& Mem = TVLTMemoryManager::Instance();
+  const int64_t Base = Mem.AllocatedSize();
+  {
+    TVLTRecordBuffer B(C);
+    EXPECT_EQ(C.GetBufferRecordID(B.get()), (TVLTPageItemID{-1, 0xFFFF}));
+    EXPECT_GT(Mem.AllocatedSize(), Base);
+    TVLTRecordBuffer Moved(std::move(B));
+    EXPECT_FALSE(B);
+    EXPECT_TRUE(Moved);
+    B = std::move(Moved);
+    EXPECT_TRUE(B);
+  }
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+
+  EXPECT_THROW(
+      {
+        TVLTRecordBuffer B(C);
+        TVLTSavedPosition P(C, TVLTSavedPosition::oeRestore);
+        C.InternalLast();
+        throw EVLTException(1, "failed in the middle");
+      },
+      EVLTException);
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+  EXPECT_EQ(C.GetCurrentRecordID(), At);
+  EXPECT_FALSE(C.IsLastPosition());
+
+  {
+    TVLTSavedPosition P(C);  // kept unless asked
+    C.InternalLast();
+  }
+  EXPECT_TRUE(C.IsLastPosition());
+  {
+    TVLTSavedPosition P(C);
+    C.PositionOnRecord(At);
+    C.InternalFirst();
+    P.Restore();
+    EXPECT_TRUE(C.IsLastPosition());
+  }
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+
+  TVLTRecordBuffer B(C);
+  uint8_t* Raw = B.Detach();
+  EXPECT_FALSE(B);
+  B.Reset();
+  EXPECT_GT(Mem.AllocatedSize(), Base);
+  B.Adopt(Raw);
+  B.Reset();
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
 }
 
 TEST(CursorTest, FieldValuesThroughVariants) {
