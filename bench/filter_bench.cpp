@@ -88,13 +88,12 @@ struct TBenchTable {
     // Every record buffer once, for the evaluation-only benchmarks.
     TVLTCursor& C = *T->Handle();
     const size_t Size = static_cast<size_t>(C.FRecordBufferSize);
-    uint8_t* Saved = C.FCurrentRecordBuffer;
+    uint8_t* Saved = C.CurrentRecordBuffer();
     std::vector<uint8_t> Buffer(Size);
-    C.FCurrentRecordBuffer = Buffer.data();
-    C.FirstPosition = true;
-    C.LastPosition = false;
+    C.SetCurrentRecordBuffer(Buffer.data());
+    C.InternalFirst();
     while (C.GetRecordBuffer(grmNext) == grrOK) Records.push_back(Buffer);
-    C.FCurrentRecordBuffer = Saved;
+    C.SetCurrentRecordBuffer(Saved);
     T->First();
   }
   ~TBenchTable() {

@@ -20,6 +20,12 @@
 // Position record (SavePosition, 8 bytes): FirstPosition (1), LastPosition (1),
 // CurrentRecordID (6).
 //
+// Who writes the cursor's buffers and position: the table data (through TVLTTableCursor) and the
+// cursor itself. Code that holds a TVLTCursor (the dataset, the table component) points the
+// current, edit and key buffers and positions the cursor through the calls below; the fields
+// themselves are protected at this level. Record buffers and saved positions that live for a
+// scope are held by TVLTRecordBuffer and TVLTSavedPosition, which free them on every path.
+//
 // Record-level results of edit, post, delete and cancel (FErrorCode; the dataset raises
 // EVLTEngineError for every non-zero code and stays in its edit or insert state):
 //
@@ -36,6 +42,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/components/VLTLocalBLOBStream.h"
@@ -50,6 +57,8 @@
 namespace vlt {
 
 class TVLTBaseSession;
+class TVLTDataSet;
+class TVLTIndexPosition;
 
 // Record-level result codes of edit, post, delete and cancel.
 enum : int32_t {
@@ -214,6 +223,28 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
   void RestorePosition(const uint8_t* Pos);
   void FreePosition(uint8_t*& Pos) const;
 
+  // ---- buffers and position as the cursor's owner sets them ----
+  uint8_t* CurrentRecordBuffer() const { return FCurrentRecordBuffer; }
+  // The buffer the next operation reads or fills; the caller keeps it.
+  void SetCurrentRecordBuffer(uint8_t* Buffer) { FCurrentRecordBuffer = Buffer; }
+  uint8_t* EditRecordBuffer() const { return FEditRecordBuffer; }
+  // The record as it was when editing began (for a post of an edit); the caller keeps it.
+  void SetEditRecordBuffer(uint8_t* Buffer) { FEditRecordBuffer = Buffer; }
+  uint8_t* KeyBuffer() const { return FKeyBuffer; }
+  // The key buffer of the next key search; the caller keeps it.
+  void SetKeyBuffer(uint8_t* Buffer) { FKeyBuffer = Buffer; }
+  const TVLTPageItemID& GetCurrentRecordID() const { return CurrentRecordID; }
+  bool IsFirstPosition() const { return FirstPosition; }
+  bool IsLastPosition() const { return LastPosition; }
+  // On RecordID, neither before the first nor after the last record: what a re-read with
+  // grmCurrent expects.
+  void PositionOnRecord(const TVLTPageItemID& RecordID) {
+    CurrentRecordID = RecordID;
+    PositionOnCurrentRecord();
+  }
+  // Stays on CurrentRecordID (set by the last search or move); clears both boundary flags.
+  void PositionOnCurrentRecord() { FirstPosition = LastPosition = false; }
+
   void DisableRecordBitmap();
   bool IsIndexApplied() const { return FIndexID != -1; }
   bool IsDistinctApplied() const { return FDistinctFieldCount > 0; }
@@ -229,7 +260,7 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
 
   bool FSettingProjection = false;
   bool FPhysicalOrder = false;
-  void* FCurrentRecordPositionInIndex = nullptr;  // the table data's
+  TVLTIndexPosition* FCurrentRecordPositionInIndex = nullptr;  // the table data's, not owned
   TVLTPassword FPassword;
   std::unique_ptr<TVLTConstraintDefs> FConstraintDefs;
   TVLTCompression FBLOBCompression;
@@ -249,9 +280,20 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
   int32_t FBookmarkOffset = 0;
   std::unique_ptr<TVLTExpression> FFilterExpression;
   TVLTExpression* FSQLFilterExpression = nullptr;  // not owned
-  void* Dataset = nullptr;                         // the owning dataset, for FilterRecord
+  TVLTDataSet* Dataset = nullptr;                  // the owning dataset, for FilterRecord
 
  protected:
+  // Written by the table data and the cursor; others use the calls above.
+  using TVLTTableCursor::CurrentRecordID;
+  using TVLTTableCursor::FCurrentRecordBuffer;
+  using TVLTTableCursor::FDistinctRecordBuffer;
+  using TVLTTableCursor::FEditRecordBuffer;
+  using TVLTTableCursor::FirstPosition;
+  using TVLTTableCursor::FKeyBuffer;
+  using TVLTTableCursor::FRangeEndBuffer;
+  using TVLTTableCursor::FRangeStartBuffer;
+  using TVLTTableCursor::LastPosition;
+
   // Buffer geometry from FFieldDefs.
   void CalcBufferGeometry();
   // Visible field number -> table field number (Code when out of range).
@@ -263,6 +305,78 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
   virtual TVLTBaseFieldManager* FieldManager() const = 0;
 
   TVLTBaseSession* FBaseSession = nullptr;  // not owned
+};
+
+// A record buffer from Cursor.AllocateRecordBuffer, given back through Cursor.FreeRecordBuffer
+// (which also drops BLOB values cached for it) on every path out of the scope. Movable, not
+// copyable; REQUIRES: the cursor outlives the buffer.
+class TVLTRecordBuffer {
+ public:
+  TVLTRecordBuffer() = default;
+  explicit TVLTRecordBuffer(TVLTCursor& Cursor)
+      : FCursor(&Cursor), FBuffer(Cursor.AllocateRecordBuffer()) {}
+  ~TVLTRecordBuffer() { Reset(); }
+  TVLTRecordBuffer(const TVLTRecordBuffer&) = delete;
+  TVLTRecordBuffer& operator=(const TVLTRecordBuffer&) = delete;
+  TVLTRecordBuffer(TVLTRecordBuffer&& Other) noexcept
+      : FCursor(Other.FCursor), FBuffer(std::exchange(Other.FBuffer, nullptr)) {}
+  TVLTRecordBuffer& operator=(TVLTRecordBuffer&& Other) noexcept {
+    if (this != &Other) {
+      Reset();
+      FCursor = Other.FCursor;
+      FBuffer = std::exchange(Other.FBuffer, nullptr);
+    }
+    return *this;
+  }
+
+  // Frees the buffer held (if any).
+  void Reset() {
+    if (FBuffer) FCursor->FreeRecordBuffer(FBuffer);
+    FBuffer = nullptr;
+  }
+  // Frees the buffer held (if any) and holds Buffer, allocated by the same cursor.
+  void Adopt(uint8_t* Buffer) {
+    Reset();
+    FBuffer = Buffer;
+  }
+  // Gives the buffer up without freeing it: whoever receives it frees it through the cursor.
+  uint8_t* Detach() { return std::exchange(FBuffer, nullptr); }
+
+  uint8_t* get() const { return FBuffer; }
+  explicit operator bool() const { return FBuffer != nullptr; }
+
+ private:
+  TVLTCursor* FCursor = nullptr;
+  uint8_t* FBuffer = nullptr;
+};
+
+// The cursor's position (SavePosition) taken on construction and freed on every path out of the
+// scope. Restore puts the cursor back there; with oeRestore the destructor does so as well,
+// also when an exception leaves the scope. Movable, not copyable; REQUIRES: the cursor outlives
+// the saved position.
+class TVLTSavedPosition {
+ public:
+  enum TOnExit : uint8_t { oeKeep, oeRestore };
+
+  explicit TVLTSavedPosition(TVLTCursor& Cursor, TOnExit OnExit = oeKeep)
+      : FCursor(&Cursor), FPos(Cursor.SavePosition()), FOnExit(OnExit) {}
+  ~TVLTSavedPosition() {
+    if (!FPos) return;
+    if (FOnExit == oeRestore) FCursor->RestorePosition(FPos);
+    FCursor->FreePosition(FPos);
+  }
+  TVLTSavedPosition(const TVLTSavedPosition&) = delete;
+  TVLTSavedPosition& operator=(const TVLTSavedPosition&) = delete;
+  TVLTSavedPosition(TVLTSavedPosition&& Other) noexcept
+      : FCursor(Other.FCursor), FPos(std::exchange(Other.FPos, nullptr)), FOnExit(Other.FOnExit) {}
+  TVLTSavedPosition& operator=(TVLTSavedPosition&&) = delete;
+
+  void Restore() const { FCursor->RestorePosition(FPos); }
+
+ private:
+  TVLTCursor* FCursor;
+  uint8_t* FPos;
+  TOnExit FOnExit;
 };
 
 }  // namespace vlt

@@ -7,6 +7,7 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTableAdvDefs.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTScopeGuard.h"
 
 namespace vlt {
 
@@ -71,9 +72,8 @@ TVLTBLOBStream::TVLTBLOBStream(TVLTField& Field, TBlobStreamMode Mode)
     throw EVLTException(10111, "Dataset not in edit or insert mode");
   TVLTCursor& C = *D.FHandle;
   uint8_t* Buf = D.CurrentBuffer();
-  C.FCurrentRecordBuffer = Buf;
-  C.CurrentRecordID = C.GetBufferRecordID(Buf);
-  C.FirstPosition = C.LastPosition = false;
+  C.SetCurrentRecordBuffer(Buf);
+  C.PositionOnRecord(C.GetBufferRecordID(Buf));
   const TVLTBLOBOpenMode OpenMode = Mode == bmRead ? bomRead : Mode == bmWrite ? bomWrite : bomReadWrite;
   FEngineStream = C.InternalCreateBlobStream(S == dsInsert, S == dsEdit, Field.FieldNo() - 1,
                                              OpenMode, S == dsBrowse);
@@ -454,8 +454,8 @@ void TVLTDataSet::SetCalcFieldValue(const TVLTField& Field, const TVLTVariant& V
 
 void TVLTDataSet::ClearBuffers() {
   if (!FHandle) return;
-  FHandle->FCurrentRecordBuffer = nullptr;
-  FHandle->FEditRecordBuffer = nullptr;
+  FHandle->SetCurrentRecordBuffer(nullptr);
+  FHandle->SetEditRecordBuffer(nullptr);
   if (FEditRecordBuffer) FHandle->FreeRecordBuffer(FEditRecordBuffer);
   if (FActiveBuffer) FHandle->FreeRecordBuffer(FActiveBuffer);
 }
@@ -464,7 +464,7 @@ void TVLTDataSet::Close() {
   if (!Active()) return;
   if (BeforeClose) BeforeClose(*this);
   if (FHandle && (FState == dsEdit || FState == dsInsert)) {
-    FHandle->FCurrentRecordBuffer = FActiveBuffer;
+    FHandle->SetCurrentRecordBuffer(FActiveBuffer);
     try {
       FHandle->InternalCancel(FState == dsInsert);
     } catch (...) {
@@ -510,38 +510,35 @@ uint8_t* TVLTDataSet::CurrentBuffer() const {
 
 bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   TVLTCursor& C = *FHandle;
-  uint8_t* Scratch = C.AllocateRecordBuffer();
-  // The table data may take the current key from the buffer it is given.
-  // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
-  if (FActiveBuffer && FHasRecord) {
-    std::memcpy(Scratch, FActiveBuffer, static_cast<size_t>(C.FRecordSize));
-    for (int32_t I = 0; I < C.FieldCount(); ++I) {
-      const TVLTFieldDef& D = (*C.FFieldDefs)[I];
-      if (D.FBaseFieldType == bftBlob || D.FBaseFieldType == bftClob ||
-          D.FBaseFieldType == bftWideClob) {
-        std::memset(Scratch + D.FMemoryOffset, 0, static_cast<size_t>(D.FMemoryDataSize));
-        Scratch[I / 8] = static_cast<uint8_t>(Scratch[I / 8] | (1u << (I % 8)));
+  TVLTGetRecordResult R = grrError;
+  {
+    TVLTRecordBuffer Scratch(C);
+    // The table data may take the current key from the buffer it is given.
+    // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
+    if (FActiveBuffer && FHasRecord) {
+      std::memcpy(Scratch.get(), FActiveBuffer, static_cast<size_t>(C.FRecordSize));
+      for (int32_t I = 0; I < C.FieldCount(); ++I) {
+        const TVLTFieldDef& D = (*C.FFieldDefs)[I];
+        if (D.FBaseFieldType == bftBlob || D.FBaseFieldType == bftClob ||
+            D.FBaseFieldType == bftWideClob) {
+          std::memset(Scratch.get() + D.FMemoryOffset, 0, static_cast<size_t>(D.FMemoryDataSize));
+          Scratch.get()[I / 8] = static_cast<uint8_t>(Scratch.get()[I / 8] | (1u << (I % 8)));
+        }
       }
     }
-  }
-  C.FCurrentRecordBuffer = Scratch;
-  TVLTGetRecordResult R = grrError;
-  try {
+    // The cursor must never keep a pointer to a freed buffer.
+    TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
+    C.SetCurrentRecordBuffer(Scratch.get());
     R = C.GetRecordBuffer(Mode);
-  } catch (...) {
-    C.FreeRecordBuffer(Scratch);
-    C.FCurrentRecordBuffer = FActiveBuffer;
-    throw;
+    if (R == grrOK) {
+      C.SetBufferRecordID(Scratch.get(), C.GetCurrentRecordID());
+      C.SetBookmarkFlag(Scratch.get(), kBookmarkCurrent);
+      uint8_t* Shown = FActiveBuffer;
+      FActiveBuffer = Scratch.Detach();
+      Scratch.Adopt(Shown);
+      FHasRecord = true;
+    }
   }
-  if (R == grrOK) {
-    C.SetBufferRecordID(Scratch, C.CurrentRecordID);
-    C.SetBookmarkFlag(Scratch, kBookmarkCurrent);
-    std::swap(Scratch, FActiveBuffer);
-    FHasRecord = true;
-  }
-  C.FreeRecordBuffer(Scratch);
-  // The cursor must never keep a pointer to a freed buffer.
-  C.FCurrentRecordBuffer = FActiveBuffer;
   if (R == grrOK) CalculateFields(FActiveBuffer);
   if (R == grrError && Mode == grmCurrent) return false;
   return R == grrOK;
@@ -549,14 +546,12 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
 
 void TVLTDataSet::PositionCursorOnActive() {
   TVLTCursor& C = *FHandle;
-  C.CurrentRecordID = C.GetBufferRecordID(FActiveBuffer);
-  C.FirstPosition = C.LastPosition = false;
+  C.PositionOnRecord(C.GetBufferRecordID(FActiveBuffer));
 }
 
 void TVLTDataSet::ReadAround(const TVLTPageItemID& RecordID) {
   TVLTCursor& C = *FHandle;
-  C.CurrentRecordID = RecordID;
-  C.FirstPosition = C.LastPosition = false;
+  C.PositionOnRecord(RecordID);
   FBof = FEof = false;
   if (RecordID.PageNo >= 0 && ReadRecord(grmCurrent)) return;
   C.InternalLast();
@@ -646,19 +641,9 @@ int32_t TVLTDataSet::RecordCount() {
 
 int32_t TVLTDataSet::RecNo() {
   if (!Active() || FState == dsInsert || !FHasRecord) return -1;
-  uint8_t* Pos = FHandle->SavePosition();
+  TVLTSavedPosition Pos(*FHandle, TVLTSavedPosition::oeRestore);
   PositionCursorOnActive();
-  int64_t N = -1;
-  try {
-    N = FHandle->GetRecNo();
-  } catch (...) {
-    FHandle->RestorePosition(Pos);
-    FHandle->FreePosition(Pos);
-    throw;
-  }
-  FHandle->RestorePosition(Pos);
-  FHandle->FreePosition(Pos);
-  return static_cast<int32_t>(N);
+  return static_cast<int32_t>(FHandle->GetRecNo());
 }
 
 void TVLTDataSet::SetRecNo(int32_t Value) {
@@ -666,7 +651,7 @@ void TVLTDataSet::SetRecNo(int32_t Value) {
   CheckBrowseMode();
   FireScroll(BeforeScroll);
   FHandle->SetRecNo(Value);
-  FHandle->FirstPosition = FHandle->LastPosition = false;
+  FHandle->PositionOnCurrentRecord();
   ReadRecord(grmCurrent);
   FBof = FEof = false;
   AfterScrolled();
@@ -677,25 +662,25 @@ void TVLTDataSet::Insert() {
   CheckBrowseMode();
   if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
   if (BeforeInsert) BeforeInsert(*this);
-  uint8_t* Buf = FHandle->AllocateRecordBuffer();
-  FHandle->InternalInitRecord(Buf, true);
-  FHandle->SetBookmarkFlag(Buf, kBookmarkInserted);
-  FHandle->SetBufferRecordID(Buf, TVLTPageItemID{-1, 0xFFFF});
+  TVLTRecordBuffer New(*FHandle);
+  FHandle->InternalInitRecord(New.get(), true);
+  FHandle->SetBookmarkFlag(New.get(), kBookmarkInserted);
+  FHandle->SetBufferRecordID(New.get(), TVLTPageItemID{-1, 0xFFFF});
   // The shown record is kept as the edit copy slot until post or cancel brings it back.
   if (FEditRecordBuffer) FHandle->FreeRecordBuffer(FEditRecordBuffer);
   FEditRecordBuffer = FActiveBuffer;
-  FActiveBuffer = Buf;
+  FActiveBuffer = New.get();
   FState = dsInsert;
   FModified = false;
   try {
     DoOnNewRecord();
   } catch (...) {
-    FHandle->FreeRecordBuffer(FActiveBuffer);
-    FActiveBuffer = FEditRecordBuffer;
+    FActiveBuffer = FEditRecordBuffer;  // the new record goes with New
     FEditRecordBuffer = nullptr;
     FState = dsBrowse;
     throw;
   }
+  New.Detach();  // the active buffer from now on
   NotifyDataLinks(false);
   if (AfterInsert) AfterInsert(*this);
 }
@@ -729,21 +714,15 @@ void TVLTDataSet::Edit() {
   CheckOperation(
       [this] {
         TVLTCursor& C = *FHandle;
-        FEditRecordBuffer = C.AllocateRecordBuffer();
-        std::memcpy(FEditRecordBuffer, FActiveBuffer, static_cast<size_t>(C.FRecordSize));
+        TVLTRecordBuffer Shown(C);
+        std::memcpy(Shown.get(), FActiveBuffer, static_cast<size_t>(C.FRecordSize));
         PositionCursorOnActive();
-        C.FCurrentRecordBuffer = FActiveBuffer;
-        try {
-          C.InternalEdit();
-        } catch (...) {
-          C.FreeRecordBuffer(FEditRecordBuffer);
-          throw;
-        }
-        if (C.FErrorCode != 0) {
-          C.FreeRecordBuffer(FEditRecordBuffer);
+        C.SetCurrentRecordBuffer(FActiveBuffer);
+        C.InternalEdit();
+        if (C.FErrorCode != 0)
           throw EVLTEngineError(C.FErrorCode,
                                 C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
-        }
+        FEditRecordBuffer = Shown.Detach();
       },
       OnEditError);
   FState = dsEdit;
@@ -769,10 +748,10 @@ void TVLTDataSet::Post() {
         if (FState != dsEdit && FState != dsInsert)
           throw EVLTException(10030, "Dataset is not in insert or edit mode");
         if (FReadOnly) throw EVLTException(10032, "Dataset is in read only mode");
-        C.FCurrentRecordBuffer = FActiveBuffer;
-        C.FEditRecordBuffer = ToInsert ? nullptr : FEditRecordBuffer;
+        C.SetCurrentRecordBuffer(FActiveBuffer);
+        C.SetEditRecordBuffer(ToInsert ? nullptr : FEditRecordBuffer);
         C.InternalPost(ToInsert);
-        C.FEditRecordBuffer = nullptr;
+        C.SetEditRecordBuffer(nullptr);
         if (C.FErrorCode != 0)
           throw EVLTEngineError(C.FErrorCode,
                                 C.FErrorCode == kCursorConstraintFailed ? C.FErrorMessage : "");
@@ -781,7 +760,7 @@ void TVLTDataSet::Post() {
   if (FEditRecordBuffer) C.FreeRecordBuffer(FEditRecordBuffer);
   FState = dsBrowse;
   FModified = false;
-  ReadAround(ToInsert ? C.CurrentRecordID : C.GetBufferRecordID(FActiveBuffer));
+  ReadAround(ToInsert ? C.GetCurrentRecordID() : C.GetBufferRecordID(FActiveBuffer));
   NotifyDataLinks(false);
   if (AfterPost) AfterPost(*this);
 }
@@ -796,7 +775,7 @@ void TVLTDataSet::Cancel() {
   if (BeforeCancel) BeforeCancel(*this);
   TVLTCursor& C = *FHandle;
   const bool ToInsert = FState == dsInsert;
-  C.FCurrentRecordBuffer = FActiveBuffer;
+  C.SetCurrentRecordBuffer(FActiveBuffer);
   C.InternalCancel(ToInsert);
   if (C.FErrorCode != 0) throw EVLTEngineError(C.FErrorCode);
   TVLTPageItemID Back = C.GetBufferRecordID(FActiveBuffer);
@@ -837,12 +816,10 @@ void TVLTDataSet::Delete() {
         PositionCursorOnActive();
         if (ReadRecord(grmNext)) After = C.GetBufferRecordID(FActiveBuffer);
         // Back to the record to delete: the cursor checks it against the stored one.
-        C.CurrentRecordID = Deleted;
-        C.FirstPosition = C.LastPosition = false;
+        C.PositionOnRecord(Deleted);
         if (!ReadRecord(grmCurrent)) throw EVLTEngineError(kCursorDeleteDeleted);
-        C.CurrentRecordID = Deleted;
-        C.FirstPosition = C.LastPosition = false;
-        C.FCurrentRecordBuffer = FActiveBuffer;
+        C.PositionOnRecord(Deleted);
+        C.SetCurrentRecordBuffer(FActiveBuffer);
         C.InternalDelete();
         if (C.FErrorCode != 0) throw EVLTEngineError(C.FErrorCode);
       },
@@ -912,25 +889,24 @@ void TVLTDataSet::ActivateFilters() {
     FHandle->FilterRecord = [this](const uint8_t* Record) {
       const TDataSetState Saved = FState;
       // With calculated fields the handler sees a copy of the candidate that has them.
-      uint8_t* Copy = nullptr;
+      TVLTRecordBuffer Copy;
       if (FCalcFieldsSize > 0) {
-        Copy = FHandle->AllocateRecordBuffer();
-        std::memcpy(Copy, Record, static_cast<size_t>(FHandle->FBookmarkOffset));
+        Copy = TVLTRecordBuffer(*FHandle);
+        std::memcpy(Copy.get(), Record, static_cast<size_t>(FHandle->FBookmarkOffset));
       }
       bool Accept = true;
       try {
         if (Copy) {
           FState = dsFilter;  // the calculation returns to the filter state
-          CalculateFields(Copy);
+          CalculateFields(Copy.get());
         }
         FState = dsFilter;
-        FFilterBuffer = Copy ? Copy : Record;
+        FFilterBuffer = Copy ? Copy.get() : Record;
         FOnFilterRecord(*this, Accept);
       } catch (...) {
       }
       FState = Saved;
       FFilterBuffer = nullptr;
-      if (Copy) FHandle->FreeRecordBuffer(Copy);
       return Accept;
     };
   } else {
@@ -1035,7 +1011,7 @@ bool TVLTDataSet::Locate(const std::string& KeyFields, const std::vector<TVLTVar
                             (Options & loPartialKey) != 0);
   }
   if (Found) {
-    FHandle->FirstPosition = FHandle->LastPosition = false;
+    FHandle->PositionOnCurrentRecord();
     ReadRecord(grmCurrent);
     FBof = FEof = false;
     AfterScrolled();
@@ -1049,57 +1025,44 @@ std::vector<TVLTVariant> TVLTDataSet::Lookup(const std::string& KeyFields,
   CheckBrowseMode();
   const std::vector<std::string> Names = SplitNames(ResultFields);
   std::vector<TVLTVariant> Result(Names.size());
-  uint8_t* Pos = FHandle->SavePosition();
-  uint8_t* Keep = FActiveBuffer;
+  TVLTSavedPosition Pos(*FHandle, TVLTSavedPosition::oeRestore);
+  // The search reads into a record of its own (ReadRecord replaces and frees it as it goes);
+  // afterwards the shown record is active again and the cursor points at it.
+  uint8_t* const Shown = FActiveBuffer;
+  const bool ShownHas = FHasRecord;
   FActiveBuffer = FHandle->AllocateRecordBuffer();
-  const bool KeepHas = FHasRecord;
-  try {
-    bool Found = false;
-    {
-      TScratchRecord Scratch(*FHandle, FActiveBuffer);
-      Found = FHandle->Locate(KeyFields, KeyValues, false, false);
-    }
-    if (Found) {
-      FHandle->FirstPosition = FHandle->LastPosition = false;
-      if (ReadRecord(grmCurrent))
-        for (size_t I = 0; I < Names.size(); ++I) Result[I] = FieldByName(Names[I]).AsVariant();
-    }
-  } catch (...) {
+  TVLTScopeExit Back([&] {
     FHandle->FreeRecordBuffer(FActiveBuffer);
-    FActiveBuffer = Keep;
-    FHasRecord = KeepHas;
-    FHandle->RestorePosition(Pos);
-    FHandle->FreePosition(Pos);
-    throw;
+    FActiveBuffer = Shown;
+    FHasRecord = ShownHas;
+    FHandle->SetCurrentRecordBuffer(Shown);
+  });
+  bool Found = false;
+  {
+    TScratchRecord Scratch(*FHandle, FActiveBuffer);
+    Found = FHandle->Locate(KeyFields, KeyValues, false, false);
   }
-  FHandle->FreeRecordBuffer(FActiveBuffer);
-  FActiveBuffer = Keep;
-  FHasRecord = KeepHas;
-  FHandle->RestorePosition(Pos);
-  FHandle->FreePosition(Pos);
+  if (Found) {
+    FHandle->PositionOnCurrentRecord();
+    if (ReadRecord(grmCurrent))
+      for (size_t I = 0; I < Names.size(); ++I) Result[I] = FieldByName(Names[I]).AsVariant();
+  }
   return Result;
 }
 
 bool TVLTDataSet::GetCurrentRecord(uint8_t* Buffer) {
   if (!Active() || !Buffer || !FHasRecord || FState == dsInsert) return false;
   TVLTCursor& C = *FHandle;
-  uint8_t* Pos = C.SavePosition();
-  PositionCursorOnActive();
-  C.FCurrentRecordBuffer = Buffer;
   bool Ok = false;
   TVLTPageItemID Id{-1, 0xFFFF};
-  try {
+  {
+    TVLTSavedPosition Pos(C, TVLTSavedPosition::oeRestore);
+    PositionCursorOnActive();
+    TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
+    C.SetCurrentRecordBuffer(Buffer);
     Ok = C.GetRecordBuffer(grmCurrent) == grrOK;
-    Id = C.CurrentRecordID;
-  } catch (...) {
-    C.FCurrentRecordBuffer = FActiveBuffer;
-    C.RestorePosition(Pos);
-    C.FreePosition(Pos);
-    throw;
+    Id = C.GetCurrentRecordID();
   }
-  C.FCurrentRecordBuffer = FActiveBuffer;
-  C.RestorePosition(Pos);
-  C.FreePosition(Pos);
   if (Ok) {
     C.SetBufferRecordID(Buffer, Id);
     C.SetBookmarkFlag(Buffer, kBookmarkCurrent);
@@ -1126,8 +1089,7 @@ void TVLTDataSet::GotoBookmark(const TVLTBookmark& Bookmark) {
   if (Bookmark.size() < 6) return;
   CheckBrowseMode();
   FireScroll(BeforeScroll);
-  FHandle->CurrentRecordID = BookmarkID(Bookmark);
-  FHandle->FirstPosition = FHandle->LastPosition = false;
+  FHandle->PositionOnRecord(BookmarkID(Bookmark));
   if (!ReadRecord(grmCurrent)) throw EVLTException(10026, "Cannot retrieve record");
   FBof = FEof = false;
   AfterScrolled();
@@ -1135,20 +1097,14 @@ void TVLTDataSet::GotoBookmark(const TVLTBookmark& Bookmark) {
 
 bool TVLTDataSet::BookmarkValid(const TVLTBookmark& Bookmark) {
   if (Bookmark.size() < 6 || !Active()) return false;
-  uint8_t* Pos = FHandle->SavePosition();
-  uint8_t* Scratch = FHandle->AllocateRecordBuffer();
-  FHandle->FCurrentRecordBuffer = Scratch;
-  FHandle->CurrentRecordID = BookmarkID(Bookmark);
-  FHandle->FirstPosition = FHandle->LastPosition = false;
+  TVLTSavedPosition Pos(*FHandle, TVLTSavedPosition::oeRestore);
+  TScratchRecord Scratch(*FHandle, FActiveBuffer);
+  FHandle->PositionOnRecord(BookmarkID(Bookmark));
   bool Ok = false;
   try {
     Ok = FHandle->GetRecordBuffer(grmCurrent) == grrOK;
   } catch (...) {
   }
-  FHandle->FreeRecordBuffer(Scratch);
-  FHandle->FCurrentRecordBuffer = FActiveBuffer;
-  FHandle->RestorePosition(Pos);
-  FHandle->FreePosition(Pos);
   return Ok;
 }
 
@@ -1168,7 +1124,7 @@ std::unique_ptr<TVLTBLOBStream> TVLTDataSet::CreateBlobStream(TVLTField& Field, 
 
 void TVLTDataSet::CloseBlobField(TVLTField& Field, bool Modified) {
   if (!FHandle) return;
-  FHandle->FCurrentRecordBuffer = CurrentBuffer();
+  FHandle->SetCurrentRecordBuffer(CurrentBuffer());
   FHandle->InternalCloseBLOB(Field.FieldNo() - 1);
   if (Modified) FModified = true;
 }

@@ -64,20 +64,19 @@ class TVLTDataSet;
 class TScratchRecord {
  public:
   TScratchRecord(TVLTCursor& Cursor, uint8_t* Active)
-      : FCursor(Cursor), FActive(Active), FBuffer(Cursor.AllocateRecordBuffer()) {
-    FCursor.FCurrentRecordBuffer = FBuffer;
+      : FCursor(Cursor), FActive(Active), FBuffer(Cursor) {
+    FCursor.SetCurrentRecordBuffer(FBuffer.get());
   }
-  ~TScratchRecord() {
-    FCursor.FreeRecordBuffer(FBuffer);
-    FCursor.FCurrentRecordBuffer = FActive;
-  }
+  ~TScratchRecord() { FCursor.SetCurrentRecordBuffer(FActive); }
   TScratchRecord(const TScratchRecord&) = delete;
   TScratchRecord& operator=(const TScratchRecord&) = delete;
+
+  uint8_t* get() const { return FBuffer.get(); }
 
  private:
   TVLTCursor& FCursor;
   uint8_t* FActive;
-  uint8_t* FBuffer;
+  TVLTRecordBuffer FBuffer;
 };
 
 // A field's BLOB as a stream; destroying it closes the BLOB into the current record.

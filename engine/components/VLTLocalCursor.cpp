@@ -9,6 +9,7 @@
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "engine/protect/VLTTemporaryStream.h"
@@ -407,18 +408,18 @@ void TVLTLocalCursor::CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int3
   if (D < 0)
     throw EVLTException(10502, "Invalid field number - FieldNo = %d, FieldCount = %d",
                         {int64_t{DestFieldNo}, int64_t{DestCursor.VisibleFieldCount()}});
-  if (!FCurrentRecordBuffer || !DestCursor.FCurrentRecordBuffer) VLTRaiseNilPointer(10503);
+  if (!FCurrentRecordBuffer || !DestCursor.CurrentRecordBuffer()) VLTRaiseNilPointer(10503);
   const TVLTFieldDef& SF = (*FFieldDefs)[S];
   const TVLTFieldDef& DF = (*DestCursor.FFieldDefs)[D];
   if (VLTIsFieldNull(FCurrentRecordBuffer, S)) {
-    VLTSetFieldNull(DestCursor.FCurrentRecordBuffer, D, true);
+    VLTSetFieldNull(DestCursor.CurrentRecordBuffer(), D, true);
     return;
   }
   const bool Blob = SF.FBaseFieldType == bftBlob || SF.FBaseFieldType == bftClob ||
                     SF.FBaseFieldType == bftWideClob;
   if (SF.FBaseFieldType == DF.FBaseFieldType && SF.FMemoryDataSize == DF.FMemoryDataSize && !Blob) {
-    VLTSetFieldNull(DestCursor.FCurrentRecordBuffer, D, false);
-    std::memcpy(DestCursor.FCurrentRecordBuffer + DF.FMemoryOffset,
+    VLTSetFieldNull(DestCursor.CurrentRecordBuffer(), D, false);
+    std::memcpy(DestCursor.CurrentRecordBuffer() + DF.FMemoryOffset,
                 FCurrentRecordBuffer + SF.FMemoryOffset, static_cast<size_t>(SF.FMemoryDataSize));
     return;
   }
@@ -483,48 +484,33 @@ int TVLTLocalCursor::CompareRecordsOrder(const TVLTPageItemID& RecordID1,
   TVLTTableData& T = CheckedTableData(10628);
   if (FIndexID != -1 && T.IndexManager()) {
     TVLTTableDataLatch Latch(T);
-    uint8_t* Pos = SavePosition();
-    uint8_t* Saved = FCurrentRecordBuffer;
-    uint8_t* B1 = AllocateRecordBuffer();
-    uint8_t* B2 = AllocateRecordBuffer();
+    TVLTSavedPosition Pos(*this, TVLTSavedPosition::oeRestore);
+    TVLTRecordBuffer B1(*this);
+    TVLTRecordBuffer B2(*this);
+    TVLTRestore<uint8_t*> KeepBuffer(FCurrentRecordBuffer);
     int Result = 0;
     bool Decided = false;
     auto Read = [&](const TVLTPageItemID& ID, uint8_t* B) {
       FCurrentRecordBuffer = B;
-      CurrentRecordID = ID;
-      FirstPosition = LastPosition = false;
+      PositionOnRecord(ID);
       return T.GetRecordBuffer(*this, grmCurrent) == grrOK;
     };
-    try {
-      if (!Read(RecordID1, B1)) {
-        Result = -1;
+    if (!Read(RecordID1, B1.get())) {
+      Result = -1;
+      Decided = true;
+    } else if (!Read(RecordID2, B2.get())) {
+      Result = 1;
+      Decided = true;
+    } else {
+      TVLTIndex& Index = T.IndexManager()->OpenIndex(FIndexID);
+      const TVLTIndexDef* Def = FIndexDefs ? FIndexDefs->GetByObjectId(FIndexID) : nullptr;
+      const int32_t Cols = Def ? Def->ColumnCount() : 0;
+      const int C = Index.CompareRecordBuffersByIndex(B1.get(), B2.get(), Cols);
+      if (C != 0) {
+        Result = C < 0 ? -1 : 1;
         Decided = true;
-      } else if (!Read(RecordID2, B2)) {
-        Result = 1;
-        Decided = true;
-      } else {
-        TVLTIndex& Index = T.IndexManager()->OpenIndex(FIndexID);
-        const TVLTIndexDef* Def = FIndexDefs ? FIndexDefs->GetByObjectId(FIndexID) : nullptr;
-        const int32_t Cols = Def ? Def->ColumnCount() : 0;
-        const int C = Index.CompareRecordBuffersByIndex(B1, B2, Cols);
-        if (C != 0) {
-          Result = C < 0 ? -1 : 1;
-          Decided = true;
-        }
       }
-    } catch (...) {
-      FCurrentRecordBuffer = Saved;
-      RestorePosition(Pos);
-      FreePosition(Pos);
-      TVLTCursor::FreeRecordBuffer(B1);
-      TVLTCursor::FreeRecordBuffer(B2);
-      throw;
     }
-    FCurrentRecordBuffer = Saved;
-    RestorePosition(Pos);
-    FreePosition(Pos);
-    TVLTCursor::FreeRecordBuffer(B1);
-    TVLTCursor::FreeRecordBuffer(B2);
     if (Decided) return Result;
   }
   if (RecordID1.PageNo != RecordID2.PageNo) return RecordID1.PageNo < RecordID2.PageNo ? -1 : 1;
@@ -651,25 +637,11 @@ bool TVLTLocalCursor::IsAnyRecordMatchCondition(const std::string& FieldName,
   Condition.ParseForIsAnyRecordMatchCondition(this, FieldName, ToDataOperator(Operator), Value);
   // The search must not move this cursor: it runs on a buffer and position of its own.
   TVLTTableDataLatch Latch(T);
-  uint8_t* Pos = SavePosition();
-  uint8_t* Saved = FCurrentRecordBuffer;
-  uint8_t* B = AllocateRecordBuffer();
-  FCurrentRecordBuffer = B;
-  bool Found = false;
-  try {
-    Found = T.Locate(*this, &Condition);
-  } catch (...) {
-    FCurrentRecordBuffer = Saved;
-    RestorePosition(Pos);
-    FreePosition(Pos);
-    TVLTCursor::FreeRecordBuffer(B);
-    throw;
-  }
-  FCurrentRecordBuffer = Saved;
-  RestorePosition(Pos);
-  FreePosition(Pos);
-  TVLTCursor::FreeRecordBuffer(B);
-  return Found;
+  TVLTSavedPosition Pos(*this, TVLTSavedPosition::oeRestore);
+  TVLTRecordBuffer B(*this);
+  TVLTRestore<uint8_t*> KeepBuffer(FCurrentRecordBuffer);
+  FCurrentRecordBuffer = B.get();
+  return T.Locate(*this, &Condition);
 }
 
 void TVLTLocalCursor::ReadExprBlobText(int32_t FieldNo, const uint8_t* RecordBuffer,

@@ -237,7 +237,7 @@ void TVLTTable::AfterHandleOpened() {
 void TVLTTable::BeforeHandleClosed() {
   if (FHandle) {
     if (FRangeApplied) FHandle->ResetRange();
-    FHandle->FKeyBuffer = nullptr;
+    FHandle->SetKeyBuffer(nullptr);
     for (auto& B : FKeyBuffers)
       if (B) FHandle->FreeRecordBuffer(B);
   }
@@ -793,7 +793,7 @@ void TVLTTable::AssignKeyValues(TKeyIndex Which, const std::vector<TVLTVariant>&
 
 void TVLTTable::ShowFoundRecord() {
   TVLTCursor& C = *FHandle;
-  C.FirstPosition = C.LastPosition = false;
+  C.PositionOnCurrentRecord();
   FireScroll(BeforeScroll);
   {
     TSharedReadLock Shared(C);
@@ -807,23 +807,19 @@ bool TVLTTable::GotoKey() {
   CheckBrowseMode();
   TVLTCursor& C = *FHandle;
   uint8_t* Key = FKeyBuffers[kiLookup];
-  C.FKeyBuffer = Key;
+  C.SetKeyBuffer(Key);
   const int32_t Count = C.GetKeyFieldCount(Key);
   C.FKeyFieldCount = Count > 0 ? Count : IndexFieldCount();
-  uint8_t* Pos = C.SavePosition();
+  TVLTSavedPosition Pos(C);
   bool Found = false;
-  try {
+  {
     TScratchRecord Scratch(C, FActiveBuffer);
     Found = C.FindKey(scEqual);
-  } catch (...) {
-    C.FreePosition(Pos);
-    throw;
   }
   if (Found)
     ShowFoundRecord();
   else
-    C.RestorePosition(Pos);
-  C.FreePosition(Pos);
+    Pos.Restore();
   return Found;
 }
 
@@ -831,7 +827,7 @@ void TVLTTable::GotoNearest() {
   CheckBrowseMode();
   TVLTCursor& C = *FHandle;
   uint8_t* Key = FKeyBuffers[kiLookup];
-  C.FKeyBuffer = Key;
+  C.SetKeyBuffer(Key);
   const int32_t Count = C.GetKeyFieldCount(Key);
   C.FKeyFieldCount = Count > 0 ? Count : IndexFieldCount();
   bool Found = false;
@@ -1026,7 +1022,7 @@ int64_t TVLTTable::LastAutoincValue(const std::string& FieldName) {
 
 bool TVLTTable::IsRecordLocked() {
   if (!Active() || !FHasRecord) return false;
-  FHandle->FCurrentRecordBuffer = FActiveBuffer;
+  FHandle->SetCurrentRecordBuffer(FActiveBuffer);
   return FHandle->IsRecordLocked();
 }
 
@@ -1245,9 +1241,9 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
     for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
       if (DestNo[static_cast<size_t>(I)] < 0) continue;
       try {
-        Src.FCurrentRecordBuffer = FActiveBuffer;
-        Dst.FCurrentRecordBuffer = Dest.FActiveBuffer;
-        Src.CurrentRecordID = Src.GetBufferRecordID(FActiveBuffer);
+        Src.SetCurrentRecordBuffer(FActiveBuffer);
+        Dst.SetCurrentRecordBuffer(Dest.FActiveBuffer);
+        Src.PositionOnRecord(Src.GetBufferRecordID(FActiveBuffer));
         Src.CopyFieldValue(I, false, DestNo[static_cast<size_t>(I)], Dst);
         Dest.FModified = true;
       } catch (const std::exception& E) {

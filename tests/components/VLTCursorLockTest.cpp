@@ -90,7 +90,7 @@ class CursorLockTest : public ::testing::Test {
     Cur->Post(1);
     Cur->Post(2);
     ASSERT_TRUE(Cur->GoToValue(1));
-    Held = Cur->C->CurrentRecordID;
+    Held = Cur->C->GetCurrentRecordID();
   }
   void TearDown() override {
     Cur.reset();

@@ -2,8 +2,9 @@
 // record-level results of edit, post and delete, BLOB stream plumbing.
 #include <gtest/gtest.h>
 
-#include "engine/core/VLTScanSearchCondition.h"
+#include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTCursorTestUtil.h"
 
@@ -59,7 +60,7 @@ TEST(CursorTest, PostedRecordsNavigateBothWays) {
   TOpenCursor O(Env);
   for (int32_t V : {3, 1, 2}) ASSERT_EQ(O.Post(V), 0);
   EXPECT_EQ(O.C->GetBookmarkFlag(O.Buf.data()), kBookmarkInserted);
-  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->CurrentRecordID);
+  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->GetCurrentRecordID());
   EXPECT_EQ(O.C->GetRecordCount(), 3);
   EXPECT_EQ(O.Walk(), (std::vector<int32_t>{3, 1, 2}));
   EXPECT_EQ(O.Walk(grmPrior), (std::vector<int32_t>{2, 1, 3}));
@@ -79,7 +80,7 @@ TEST(CursorTest, NavigationWritesTheRecordIdIntoTheBuffer) {
   O.Post(5);
   O.Post(6);
   ASSERT_TRUE(O.GoToValue(6));
-  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->CurrentRecordID);
+  EXPECT_EQ(O.C->GetBufferRecordID(O.Buf.data()), O.C->GetCurrentRecordID());
   EXPECT_EQ(O.C->GetBookmarkFlag(O.Buf.data()), kBookmarkCurrent);
 }
 
@@ -91,15 +92,68 @@ TEST(CursorTest, PositionsAreSavedAndRestored) {
   O.Post(2);
   ASSERT_TRUE(O.GoToValue(1));
   uint8_t* P = O.C->SavePosition();
-  const TVLTPageItemID At = O.C->CurrentRecordID;
+  const TVLTPageItemID At = O.C->GetCurrentRecordID();
   O.C->InternalLast();
   O.C->RestorePosition(P);
   O.C->FreePosition(P);
   EXPECT_EQ(P, nullptr);
-  EXPECT_EQ(O.C->CurrentRecordID, At);
-  EXPECT_FALSE(O.C->FirstPosition || O.C->LastPosition);
+  EXPECT_EQ(O.C->GetCurrentRecordID(), At);
+  EXPECT_FALSE(O.C->IsFirstPosition() || O.C->IsLastPosition());
   ASSERT_EQ(O.C->GetRecordBuffer(grmNext), grrOK);
   EXPECT_EQ(O.V(), 2);
+
+  // The owners give their buffer or position back however the scope ends; a moved-from owner
+  // holds nothing, a detached buffer is the receiver's to free.
+  ASSERT_TRUE(O.GoToValue(1));
+  TVLTLocalCursor& C = *O.C;
+  TVLTMemoryManager& Mem = TVLTMemoryManager::Instance();
+  const int64_t Base = Mem.AllocatedSize();
+  {
+    TVLTRecordBuffer B(C);
+    EXPECT_EQ(C.GetBufferRecordID(B.get()), (TVLTPageItemID{-1, 0xFFFF}));
+    EXPECT_GT(Mem.AllocatedSize(), Base);
+    TVLTRecordBuffer Moved(std::move(B));
+    EXPECT_FALSE(B);
+    EXPECT_TRUE(Moved);
+    B = std::move(Moved);
+    EXPECT_TRUE(B);
+  }
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+
+  EXPECT_THROW(
+      {
+        TVLTRecordBuffer B(C);
+        TVLTSavedPosition P(C, TVLTSavedPosition::oeRestore);
+        C.InternalLast();
+        throw EVLTException(1, "failed in the middle");
+      },
+      EVLTException);
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+  EXPECT_EQ(C.GetCurrentRecordID(), At);
+  EXPECT_FALSE(C.IsLastPosition());
+
+  {
+    TVLTSavedPosition P(C);  // kept unless asked
+    C.InternalLast();
+  }
+  EXPECT_TRUE(C.IsLastPosition());
+  {
+    TVLTSavedPosition P(C);
+    C.PositionOnRecord(At);
+    C.InternalFirst();
+    P.Restore();
+    EXPECT_TRUE(C.IsLastPosition());
+  }
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+
+  TVLTRecordBuffer B(C);
+  uint8_t* Raw = B.Detach();
+  EXPECT_FALSE(B);
+  B.Reset();
+  EXPECT_GT(Mem.AllocatedSize(), Base);
+  B.Adopt(Raw);
+  B.Reset();
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
 }
 
 TEST(CursorTest, FieldValuesThroughVariants) {
@@ -216,11 +270,11 @@ TEST(CursorTest, CompareRecordsOrder) {
   Env.CreateTable();
   TOpenCursor O(Env);
   O.Post(2);
-  const TVLTPageItemID A = O.C->CurrentRecordID;
+  const TVLTPageItemID A = O.C->GetCurrentRecordID();
   O.Post(1);
-  const TVLTPageItemID B = O.C->CurrentRecordID;
+  const TVLTPageItemID B = O.C->GetCurrentRecordID();
   O.Post(1);
-  const TVLTPageItemID C2 = O.C->CurrentRecordID;
+  const TVLTPageItemID C2 = O.C->GetCurrentRecordID();
   EXPECT_EQ(O.C->CompareRecordsOrder(A, B), -1);  // physical order
   EXPECT_EQ(O.C->CompareRecordsOrder({1, 0}, {0, 5}), 1);
   EXPECT_EQ(O.C->CompareRecordsOrder(A, A), 0);
@@ -263,12 +317,12 @@ TEST(CursorTest, FindKeyUsesTheKeyBuffer) {
   O.C->InternalInitKeyBuffer(K);
   int32_t Key = 15;
   O.C->SetFieldData(0, &Key, K);
-  O.C->FKeyBuffer = K;
+  O.C->SetKeyBuffer(K);
   O.C->FKeyFieldCount = 1;
   EXPECT_FALSE(O.C->FindKey(scEqual));
   EXPECT_TRUE(O.C->FindKey(scGreaterEqual));
   EXPECT_EQ(O.V(), 20);
-  O.C->FKeyBuffer = nullptr;
+  O.C->SetKeyBuffer(nullptr);
   TVLTMemoryManager::Instance().FreeMem(K);
 }
 

@@ -78,7 +78,7 @@ struct TOpenCursor {
     C->InternalInitFieldDefs();
     Buf.assign(static_cast<size_t>(C->FRecordBufferSize), 0);
     Edit = Buf;
-    C->FCurrentRecordBuffer = Buf.data();
+    C->SetCurrentRecordBuffer(Buf.data());
   }
   int32_t Post(int32_t V, const char* S = nullptr) {
     C->InternalInitRecord(Buf.data(), true);
@@ -105,7 +105,7 @@ struct TOpenCursor {
   // Edit as the dataset does it: keep the shown record, then ask the cursor.
   int32_t BeginEdit() {
     Edit = Buf;
-    C->FEditRecordBuffer = Edit.data();
+    C->SetEditRecordBuffer(Edit.data());
     C->InternalEdit();
     return C->FErrorCode;
   }

@@ -7,6 +7,7 @@
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTMemory.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tests/VLTTestUtil.h"
 
@@ -216,12 +217,57 @@ TEST_F(DataSetTest, FindScrollsOnlyWhenItFindsAndCurrentRecordIsReadFromTheTable
   TVLTVariant V;
   T->Handle()->GetFieldValue(V, 0, false, Buf);
   EXPECT_EQ(V.AsInteger(), 4);
-  EXPECT_EQ(T->Handle()->GetBufferRecordID(Buf).PageNo, T->Handle()->GetBufferRecordID(
-      T->Handle()->FCurrentRecordBuffer).PageNo);
+  EXPECT_EQ(T->Handle()->GetBufferRecordID(Buf).PageNo,
+            T->Handle()->GetBufferRecordID(T->Handle()->CurrentRecordBuffer()).PageNo);
   T->Append();
   EXPECT_FALSE(T->GetCurrentRecord(Buf));  // a new record is not stored yet
   T->Cancel();
   T->Handle()->FreeRecordBuffer(Buf);
+}
+
+// The searches and reads that work on a record or position of their own give both back,
+// whatever they find, and leave the cursor pointing at the shown record (never at a buffer they
+// freed); a new record whose OnNewRecord fails goes with its buffer.
+TEST_F(DataSetTest, ScratchRecordsAndPositionsAreGivenBack) {
+  auto T = Employees();
+  T->Open();
+  for (int32_t I = 1; I <= 4; ++I) Add(*T, I, "N" + std::to_string(I), I, 0);
+  T->First();
+  T->Next();
+  ASSERT_EQ(T->FieldByName("Num").AsInteger(), 2);
+  const TVLTBookmark Shown = T->GetBookmark();
+  TVLTCursor& C = *T->Handle();
+  auto PointsAtShown = [&] {
+    const TVLTPageItemID Id = C.GetBufferRecordID(C.CurrentRecordBuffer());
+    return Id.PageNo == LoadLE<int32_t>(Shown.data()) &&
+           Id.PageItemNo == LoadLE<uint16_t>(Shown.data() + 4);
+  };
+  TVLTMemoryManager& Mem = TVLTMemoryManager::Instance();
+  const int64_t Base = Mem.AllocatedSize();
+
+  {
+    const std::vector<TVLTVariant> Found = T->Lookup("Num", {Int(3)}, "Name");
+    ASSERT_EQ(Found.size(), 1u);
+    EXPECT_EQ(Found[0].AsAnsiString(), "N3");
+  }
+  EXPECT_TRUE(PointsAtShown());
+  EXPECT_TRUE(T->Lookup("Num", {Int(9)}, "Name")[0].IsNull());
+  EXPECT_TRUE(PointsAtShown());
+  EXPECT_EQ(T->RecNo(), 2);
+  EXPECT_TRUE(T->BookmarkValid(Shown));
+  EXPECT_TRUE(PointsAtShown());
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 2);
+
+  T->OnNewRecord = [](TVLTDataSet&) { throw EVLTException(1, "no new record now"); };
+  EXPECT_THROW(T->Append(), EVLTException);
+  EXPECT_EQ(T->State(), dsBrowse);
+  EXPECT_EQ(T->FieldByName("Num").AsInteger(), 2);
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+  T->OnNewRecord = nullptr;
+  T->Edit();
+  T->Cancel();
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
 }
 
 // ---- persistent fields against the table ----

@@ -16,6 +16,7 @@
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
+#include "tests/disk/VLTFileCheckTestUtil.h"
 
 namespace vlt::test {
 namespace {
@@ -182,6 +183,7 @@ TEST_F(DbToolTest, RepairOfASoundFileLogsNothingAndKeepsRecords) {
   ASSERT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
   EXPECT_NE(Out.find("no problems found"), std::string::npos) << Out;
   EXPECT_EQ(Rows("s3cret"), Before);
+  ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
 
 // Failures leave the file as it was and no temporary file behind.
@@ -351,6 +353,7 @@ TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
   std::filesystem::remove(FileName + ".tmp");
   EXPECT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
   EXPECT_EQ(Rows("s3cret").size(), 20u);
+  ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
 
 }  // namespace

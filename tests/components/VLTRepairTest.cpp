@@ -24,6 +24,7 @@
 #include "engine/disk/VLTDiskRecordManager.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "tests/components/VLTComponentTestUtil.h"
+#include "tests/disk/VLTFileCheckTestUtil.h"
 
 namespace vlt::test {
 namespace {
@@ -34,8 +35,14 @@ class RepairTest : public TComponentTest {
     TComponentTest::SetUp();
     Tool = VltdbPath();
   }
+  // Whatever a test did, the file it ends with and the files its repairs wrote are sound; a test
+  // that keeps a file needing repair on purpose says so.
   void TearDown() override {
     TVLTDatabase::FreeSpaceProbe = SavedProbe;
+    Databases.clear();
+    if (FileExists(FileName)) RepairedFiles.push_back(FileName);
+    for (const std::string& F : RepairedFiles)
+      ExpectSoundDatabaseFile(F, kPassword, !(F == FileName && LeftNeedingRepair));
     TComponentTest::TearDown();
   }
 
@@ -83,7 +90,7 @@ class RepairTest : public TComponentTest {
         const int32_t N = T->FieldByName("Num").AsInteger();
         EXPECT_EQ(T->FieldByName("Name").AsString(), "Member " + std::to_string(N));
         EXPECT_EQ(T->FieldByName("Notes").AsString().size(), 300u);
-        Out.emplace_back(N, T->Handle()->CurrentRecordID.PageNo);
+        Out.emplace_back(N, T->Handle()->GetCurrentRecordID().PageNo);
       }
     }
     Db.Close();
@@ -233,7 +240,10 @@ class RepairTest : public TComponentTest {
     Db.Close();
   }
 
+  static inline const TVLTPassword kPassword{"s3cret", craRijndael_256};
   std::string Tool;
+  std::vector<std::string> RepairedFiles;  // besides FileName, checked at the end
+  bool LeftNeedingRepair = false;          // FileName keeps an interrupted commit on purpose
   int64_t FirstPageOffset = 0;
   int32_t PageSize = 0;
   std::function<uint64_t(const std::string&)> SavedProbe = TVLTDatabase::FreeSpaceProbe;
@@ -286,6 +296,7 @@ TEST_F(RepairTest, InterruptedCommitLeavesTheRepairFlagAndCheckReportsIt) {
   No.Close();
   // The committed pages were all written before the process died: nothing is missing.
   EXPECT_EQ(Nums(), Range(1, 31));
+  LeftNeedingRepair = true;
 }
 
 TEST_F(RepairTest, RepairOnOpenReplacesTheFileWithASoundOne) {
@@ -374,6 +385,7 @@ TEST_F(RepairTest, FailedRepairOnOpenRaises20238AndKeepsTheFile) {
   EXPECT_TRUE(FileBytes() == Bytes) << "the file must stay as it was";
   TVLTDatabase::FreeSpaceProbe = SavedProbe;
   EXPECT_EQ(Nums(), Range(1, 11));
+  LeftNeedingRepair = true;
 }
 
 TEST_F(RepairTest, DamagedRecordPageIsReportedAndRepairKeepsEveryOtherRecord) {
@@ -413,6 +425,7 @@ TEST_F(RepairTest, DamagedRecordPageIsReportedAndRepairKeepsEveryOtherRecord) {
   EXPECT_EQ(Progress.back(), 100);
   EXPECT_TRUE(std::is_sorted(Progress.begin(), Progress.end()));
   EXPECT_EQ(Nums(Copy), Survivors);
+  RepairedFiles.push_back(Copy);
   if (!Tool.empty()) {
     EXPECT_EQ(Check(Out, Copy), 0) << Out;
   }
@@ -651,6 +664,7 @@ TEST_F(RepairTest, CommitCutOffBetweenItsPageWritesIsRepairedToASoundFile) {
       EXPECT_EQ(Check(Out), 0) << Out;
     }
     Databases.clear();
+    ExpectSoundDatabaseFile(FileName, kPassword);
     std::filesystem::remove(FileName);
   }
 }

@@ -292,7 +292,7 @@ TEST_F(SessionTest, CursorOnADatabaseFile) {
     C.OpenTableByFieldDefs(nullptr, nullptr, nullptr);
     C.InternalInitFieldDefs();
     std::vector<uint8_t> Buf(static_cast<size_t>(C.FRecordBufferSize));
-    C.FCurrentRecordBuffer = Buf.data();
+    C.SetCurrentRecordBuffer(Buf.data());
     for (int32_t V : {4, 5}) {
       C.InternalInitRecord(Buf.data(), true);
       C.SetFieldData(0, &V, Buf.data());
@@ -314,7 +314,7 @@ TEST_F(SessionTest, CursorOnADatabaseFile) {
                               }()},
                          false, false));
     std::vector<uint8_t> Edit = Buf;
-    C.FEditRecordBuffer = Edit.data();
+    C.SetEditRecordBuffer(Edit.data());
     C.InternalEdit();
     ASSERT_EQ(C.FErrorCode, 0);
     int32_t Nine = 9;
@@ -353,7 +353,7 @@ TEST_F(SessionTest, TwoMultiUserSessionsMeetThroughTheFileLocks) {
     C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
     C->InternalInitFieldDefs();
     Buf.assign(static_cast<size_t>(C->FRecordBufferSize), 0);
-    C->FCurrentRecordBuffer = Buf.data();
+    C->SetCurrentRecordBuffer(Buf.data());
     return C;
   };
   {
@@ -382,12 +382,12 @@ TEST_F(SessionTest, TwoMultiUserSessionsMeetThroughTheFileLocks) {
   ASSERT_EQ(First(*CB), grrOK);
   // A edits: B cannot lock the record meanwhile.
   EditA = BufA;
-  CA->FEditRecordBuffer = EditA.data();
+  CA->SetEditRecordBuffer(EditA.data());
   CA->InternalEdit();
   ASSERT_EQ(CA->FErrorCode, 0);
   EXPECT_TRUE(CB->IsRecordLocked());
   EditB = BufB;
-  CB->FEditRecordBuffer = EditB.data();
+  CB->SetEditRecordBuffer(EditB.data());
   CB->InternalEdit();
   EXPECT_EQ(CB->FErrorCode, kCursorRecordLocked);
   CB->InternalDelete();

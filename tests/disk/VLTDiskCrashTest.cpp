@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "VLTDiskTestUtil.h"
-#include "engine/disk/VLTPageMapCheck.h"
+#include "VLTFileCheckTestUtil.h"
 
 namespace vlt {
 namespace {
@@ -21,16 +21,7 @@ class Crash : public test::DiskTest {
   // Whatever a test did to the file, its page map must agree with its bitmaps at the end
   // (a cut-off commit without its journal is the repair's business, not the map's).
   void TearDown() override {
-    if (TVLTDatabaseFile::FileExists(Path)) {
-      test::DiskTest::TOpenResult R;
-      R.ReadOnly = true;
-      auto M = NewManager();
-      M->OpenDatabase(Path, {}, R.ReadOnly, R.RepairNeeded, false, R.MultiUser);
-      EXPECT_NO_THROW(M->CheckDiskInvariants());
-      const TVLTPageMapReport Map = CheckPageMap(*M, false);
-      EXPECT_EQ(Map.ProblemCount(), 0) << (Map.Problems.empty() ? "" : Map.Problems[0]);
-      EXPECT_EQ(Map.LeakedPages, 0);
-    }
+    if (TVLTDatabaseFile::FileExists(Path)) test::ExpectSoundDatabaseFile(Path, {}, false);
     test::DiskTest::TearDown();
   }
   // Runs Body in a child process and answers how it ended.

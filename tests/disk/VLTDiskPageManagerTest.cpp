@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "VLTDiskTestUtil.h"
+#include "VLTFileCheckTestUtil.h"
 #include "engine/core/VLTCRC32.h"
 
 namespace vlt {
@@ -368,6 +369,8 @@ TEST_F(DiskPageManager, FailedPageWriteLeavesTheCommitMarkedAndThePagePlain) {
   TVLTPage* P = Back->GetPage(kSys, 3, ptTableRecord);
   EXPECT_EQ(P->PageData()[471], 0x2A);
   Back->PutPage(P);
+  Back->CloseDatabase();
+  test::ExpectSoundDatabaseFile(Path, {"pw", craRijndael_256});
 }
 
 // ---- locks and object ids ----

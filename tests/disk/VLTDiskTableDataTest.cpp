@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "VLTDiskTestUtil.h"
+#include "VLTFileCheckTestUtil.h"
 #include "engine/core/VLTPage.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
 #include "engine/disk/VLTDiskRecordManager.h"
@@ -97,6 +98,11 @@ class DiskTable : public test::DiskTest {
   void Reconnect() {
     Disconnect();
     Connect();
+  }
+  // The end of a repair test: the file, checked on its own, is sound.
+  void ExpectSoundFile() {
+    Disconnect();
+    test::ExpectSoundDatabaseFile(Path);
   }
 
   void CreateTable(const std::string& Name = "People") {
@@ -502,6 +508,7 @@ TEST_F(DiskTable, CheckFindsDamageAndRepairRebuildsTheRecordPageIndex) {
   OpenTable();
   EXPECT_EQ(RM().FRecordCount, Max + 5);
   EXPECT_EQ(static_cast<int32_t>(Ids("PK").size()), Max + 5);
+  ExpectSoundFile();
 }
 
 // A commit cut off after it wrote the record page index and the record count, but before its
@@ -590,6 +597,7 @@ TEST_F(DiskTable, RecordPageIndexListingAStalePageIsRefusedAndRebuiltByRepair) {
     EXPECT_TRUE(Problems().empty());
     CloseTable();
   }
+  ExpectSoundFile();
 }
 
 // An index that agrees with the pages is kept as it is by a repair-mode open; one that leaves
@@ -625,6 +633,7 @@ TEST_F(DiskTable, RepairOpenKeepsASoundIndexAndRebuildsOneThatLeavesAPageOut) {
   EXPECT_NE(RM().RecordPageIndex().RootPageNo(), Root);
   EXPECT_EQ(RM().FRecordCount, N);
   EXPECT_TRUE(Problems().empty());
+  ExpectSoundFile();
 }
 
 TEST_F(DiskTable, RepairKeepsAutoincrementsAboveTheStoredValues) {
@@ -652,6 +661,7 @@ TEST_F(DiskTable, RepairKeepsAutoincrementsAboveTheStoredValues) {
   OpenTable();
   EXPECT_GE(FM().LastAutoIncValue(0), 12);
   EXPECT_EQ(Table->GetRecordCount(*Cursor), 3);
+  ExpectSoundFile();
 }
 
 TEST_F(DiskTable, CheckFindsARecordMissingFromAnIndex) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "VLTDiskTestUtil.h"
+#include "VLTFileCheckTestUtil.h"
 
 namespace vlt {
 namespace {
@@ -200,6 +201,8 @@ TEST_F(FreeSpace, AFailedBitmapWriteIsReadAgain) {
   M->SetWriteHook(nullptr);
   M->ApplyChanges(kSys);
   EXPECT_EQ(DataByte(0, 0), 0x1F);
+  M->CloseDatabase();
+  test::ExpectSoundDatabaseFile(Path);
 }
 
 // Page numbers below the first bitmap position are answered without the general test; the
