@@ -82,6 +82,27 @@ class TVLTBTree {
   // the chain loops (a damaged file).
   static constexpr int64_t kMaxChainSteps = int64_t{1} << 31;
 
+  // Tells a level chain that returns to a page it has passed (a damaged file) long before the
+  // bound above: Brent's cycle detection, one comparison per step, no memory. Walk(PageNo)
+  // answers false once the chain has looped; a loop is seen within twice its length after the
+  // walk enters it.
+  class TChainWalk {
+   public:
+    bool Walk(TVLTPageNo PageNo) {
+      if (PageNo == FMark) return false;
+      if (++FSteps == FPower) {
+        FMark = PageNo;
+        FPower *= 2;
+        FSteps = 0;
+      }
+      return true;
+    }
+
+   private:
+    TVLTPageNo FMark = kNoPage;
+    int64_t FPower = 1, FSteps = 0;
+  };
+
   // The tree does not own the page manager or the key reference.
   TVLTBTree(TVLTPageManager* PageManager, TVLTBTreeKeyRef* KeyRef, TVLTPageNo RootPageNo = kNoPage)
       : LPageManager(PageManager), LKeyRef(KeyRef), FRootPageNo(RootPageNo) {}

@@ -37,7 +37,8 @@ bool TVLTBTree::FirstEntryFrom(TVLTSessionID SessionID, TVLTPageNo PageNo,
   // Down the first entries (at most as many levels as a path holds), then right along the leaf
   // chain past empty leaves; a damaged chain must not make this walk forever.
   int32_t Levels = 0;
-  for (int64_t Steps = 0; Steps < kMaxChainSteps; ++Steps) {
+  TChainWalk Chain;
+  for (int64_t Steps = 0; Steps < kMaxChainSteps && Chain.Walk(PageNo); ++Steps) {
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     CheckNodeNotEmpty(*P);
     if (!P->IsLeaf()) {
@@ -362,8 +363,9 @@ int64_t TVLTBTree::EntryCount(TVLTSessionID SessionID) {
   DescendEdge(SessionID, Path, true);
   int64_t Total = 0;
   TVLTPageNo PageNo = Path.Leaf().PageNo;
+  TChainWalk Chain;
   for (int64_t Steps = 0; PageNo != kNoPage; ++Steps) {
-    if (Steps >= kMaxChainSteps)
+    if (Steps >= kMaxChainSteps || !Chain.Walk(PageNo))
       throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{PageNo}});
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     Total += P->EntryCount();
@@ -380,8 +382,9 @@ int64_t TVLTBTree::GetRecNo(TVLTSessionID SessionID, const TVLTKeyPath& Path) {
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
     PageNo = P->LeftPageNo();
   }
+  TChainWalk Chain;
   for (int64_t Steps = 0; PageNo != kNoPage; ++Steps) {
-    if (Steps >= kMaxChainSteps)
+    if (Steps >= kMaxChainSteps || !Chain.Walk(PageNo))
       throw EVLTException(20302, "Index page is damaged. PageNo=%d", {int64_t{PageNo}});
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, PageNo), LKeyRef);
     RecNo += P->EntryCount();
