@@ -12,26 +12,6 @@ namespace vlt {
 
 namespace {
 
-std::vector<std::string> SplitNames(const std::string& List) {
-  std::vector<std::string> Out;
-  std::string Cur;
-  for (char C : List) {
-    if (C == ';' || C == ',') {
-      Out.push_back(Cur);
-      Cur.clear();
-    } else {
-      Cur += C;
-    }
-  }
-  Out.push_back(Cur);
-  for (auto& S : Out) {
-    const size_t B = S.find_first_not_of(' '), E = S.find_last_not_of(' ');
-    S = B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
-  }
-  std::erase_if(Out, [](const std::string& S) { return S.empty(); });
-  return Out;
-}
-
 std::unique_ptr<TVLTField> MakeDefaultField(TVLTDataSetFieldType T, const std::string& Name,
                                             int32_t Size) {
   switch (T) {
@@ -328,7 +308,7 @@ void TVLTDataSet::BindFields() {
           DatabaseError("Lookup information for field '" + F->FieldName() + "' is incomplete");
         if (F->FLookupDataSet == this)
           DatabaseError("Circular datalinks are not allowed");
-        for (const std::string& K : SplitNames(F->FKeyFields)) FieldByName(K);
+        for (const std::string& K : VLTSplitFieldList(F->FKeyFields)) FieldByName(K);
       }
       F->FFieldNo = 0;
       F->FCalcOffset = FCalcFieldsSize;
@@ -384,7 +364,7 @@ void TVLTDataSet::CalcLookupValue(TVLTField& Field) {
   if (L && L->Active()) {
     std::vector<TVLTVariant> Keys;
     bool AnyNull = false;
-    for (const std::string& K : SplitNames(Field.FKeyFields)) {
+    for (const std::string& K : VLTSplitFieldList(Field.FKeyFields)) {
       Keys.push_back(FieldByName(K).AsVariant());
       AnyNull = AnyNull || Keys.back().IsNull();
     }
@@ -1047,7 +1027,7 @@ std::vector<TVLTVariant> TVLTDataSet::Lookup(const std::string& KeyFields,
                                              const std::vector<TVLTVariant>& KeyValues,
                                              const std::string& ResultFields) {
   CheckBrowseMode();
-  const std::vector<std::string> Names = SplitNames(ResultFields);
+  const std::vector<std::string> Names = VLTSplitFieldList(ResultFields);
   std::vector<TVLTVariant> Result(Names.size());
   uint8_t* Pos = FHandle->SavePosition();
   uint8_t* Keep = FActiveBuffer;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/expr/VLTFieldTypeTable.h"
+#include "engine/core/VLTFieldList.h"
 #include "engine/core/VLTTypes.h"
 #include "engine/expr/VLTVariant.h"
 
@@ -115,8 +116,5 @@ class TVLTAdvIndexDefs {
  private:
   std::vector<std::unique_ptr<TVLTAdvIndexDef>> FItems;
 };
-
-// Splits a field list at ';' (a ',' counts as ';'), trimming blanks and dropping empty entries.
-std::vector<std::string> VLTSplitFieldList(const std::string& List);
 
 }  // namespace vlt

@@ -29,12 +29,6 @@ bool ContainsName(const std::vector<std::string>& List, const std::string& Name)
   return false;
 }
 
-std::string JoinNames(const std::vector<std::string>& L) {
-  std::string Out;
-  for (const auto& S : L) Out += (Out.empty() ? "" : ";") + S;
-  return Out;
-}
-
 }  // namespace
 
 void TVLTTable::ReadDefinitionsBack() {
@@ -86,8 +80,8 @@ void TVLTTable::ReadDefinitionsBack() {
     uint8_t Options = 0;
     if (D.FPrimary) Options |= ixPrimary;
     if (D.FUnique) Options |= ixUnique;
-    FRestructureIndexDefs.Add(D.FName, JoinNames(Names), Options, D.FTemporary, JoinNames(Desc),
-                              JoinNames(CaseIns), JoinNames(Sizes));
+    FRestructureIndexDefs.Add(D.FName, VLTJoinFieldList(Names), Options, D.FTemporary, VLTJoinFieldList(Desc),
+                              VLTJoinFieldList(CaseIns), VLTJoinFieldList(Sizes));
   }
 }
 
@@ -161,9 +155,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
       TVLTAdvIndexDef& A = AdvIdx[I];
       uint8_t Options = A.FOptions;
       auto SameList = [&](const std::string& L) {
-        return !L.empty() && JoinNames(VLTSplitFieldList(L)).size() ==
-                                 JoinNames(VLTSplitFieldList(A.FFields)).size() &&
-               SameText(JoinNames(VLTSplitFieldList(L)), JoinNames(VLTSplitFieldList(A.FFields)));
+        return !L.empty() && VLTJoinFieldList(VLTSplitFieldList(L)).size() ==
+                                 VLTJoinFieldList(VLTSplitFieldList(A.FFields)).size() &&
+               SameText(VLTJoinFieldList(VLTSplitFieldList(L)), VLTJoinFieldList(VLTSplitFieldList(A.FFields)));
       };
       if (SameList(A.FDescFields)) Options |= ixDescending;
       if (SameList(A.FCaseInsFields)) Options |= ixCaseInsensitive;
