@@ -10,19 +10,12 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTTableEngineDefs.h"
 #include "engine/core/VLTExcept.h"
 
 namespace vlt {
 
 namespace {
-
-constexpr int32_t kDefaultMaxIndexedSize = 20;
-
-bool ContainsName(const std::vector<std::string>& List, const std::string& Name) {
-  for (const auto& S : List)
-    if (SameText(S, Name)) return true;
-  return false;
-}
 
 // The shared table lock under which a search re-reads its result or a range goes to its first
 // record, so that no other connection changes the table in between. Taken when it can be
@@ -337,16 +330,12 @@ void TVLTTable::AddIndex(const std::string& Name, const std::string& Fields, uin
     D.SetName(Name);
     D.FUnique = (Options & ixUnique) != 0;
     D.FPrimary = (Options & ixPrimary) != 0;
-    const auto Desc = VLTSplitFieldList(DescFields), CaseIns = VLTSplitFieldList(CaseInsFields);
-    for (const auto& N : VLTSplitFieldList(Fields)) {
+    const TVLTIndexColumnRules Rules(Fields, DescFields, CaseInsFields, Options);
+    for (size_t K = 0; K < Rules.Names().size(); ++K) {
+      const std::string& N = Rules.Names()[K];
       if (!C.FFieldDefs || !C.FFieldDefs->GetDefByName(N))
         throw EVLTException(20050, "Cannot find index field '%s'", {N});
-      TVLTIndexColumn Col;
-      Col.FFieldName = N;
-      Col.FDescending = ContainsName(Desc, N) || ((Options & ixDescending) && Desc.empty());
-      Col.FCaseInsensitive = ContainsName(CaseIns, N) || ((Options & ixCaseInsensitive) && CaseIns.empty());
-      Col.FMaxIndexedSize = kDefaultMaxIndexedSize;
-      D.FIndexColumns.push_back(Col);
+      D.FIndexColumns.push_back(Rules.Column(K));
     }
     if (!C.LockTable(ltX, 50, 100, false))
       throw EVLTException(20228,

@@ -1,17 +1,17 @@
-// The engine definitions of a table component: building the engine's field, index and
-// constraint definitions from the component-level and extended definitions (CreateTable), and
-// reading the extended definitions back from an open table (RestructureFieldDefs,
-// RestructureIndexDefs, the input of copying and restructuring).
-#include "engine/components/VLTTable.h"
+// The engine definitions of a table component: the index-column rules (VLTTableEngineDefs.h),
+// building the engine's field, index and constraint definitions from the component-level and
+// extended definitions (CreateTable), and reading the extended definitions back from an open
+// table (RestructureFieldDefs, RestructureIndexDefs, the input of copying and restructuring).
+#include "engine/components/VLTTableEngineDefs.h"
 
 #include <cstdlib>
 
+#include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 
 namespace vlt {
 
 namespace {
-constexpr int32_t kDefaultMaxIndexedSize = 20;
 
 bool IsSizedType(TVLTAdvancedFieldType T) {
   return T == aftChar || T == aftString || T == aftWideChar || T == aftWideString ||
@@ -30,6 +30,43 @@ bool ContainsName(const std::vector<std::string>& List, const std::string& Name)
 }
 
 }  // namespace
+
+TVLTIndexColumnRules::TVLTIndexColumnRules(const std::string& Fields,
+                                           const std::string& DescFields,
+                                           const std::string& CaseInsFields, uint8_t Options)
+    : FNames(VLTSplitFieldList(Fields)),
+      FDesc(VLTSplitFieldList(DescFields)),
+      FCaseIns(VLTSplitFieldList(CaseInsFields)),
+      FDescGiven(!DescFields.empty()),
+      FCaseInsGiven(!CaseInsFields.empty()),
+      FOptions(Options) {}
+
+bool TVLTIndexColumnRules::Descending(const std::string& FieldName) const {
+  return ContainsName(FDesc, FieldName) || ((FOptions & ixDescending) && FDesc.empty());
+}
+
+bool TVLTIndexColumnRules::CaseInsensitive(const std::string& FieldName) const {
+  return ContainsName(FCaseIns, FieldName) || ((FOptions & ixCaseInsensitive) && FCaseIns.empty());
+}
+
+TVLTIndexColumn TVLTIndexColumnRules::Column(size_t K, int32_t MaxIndexedSize) const {
+  TVLTIndexColumn Col;
+  Col.FFieldName = FNames.at(K);
+  Col.FDescending = Descending(Col.FFieldName);
+  Col.FCaseInsensitive = CaseInsensitive(Col.FFieldName);
+  Col.FMaxIndexedSize = MaxIndexedSize;
+  return Col;
+}
+
+bool TVLTIndexColumnRules::SameList(const std::vector<std::string>& List) const {
+  const std::string A = VLTJoinFieldList(List), B = VLTJoinFieldList(FNames);
+  return A.size() == B.size() && SameText(A, B);
+}
+
+int32_t VLTIndexedSize(const std::string& Given, TVLTAdvancedFieldType T) {
+  const int32_t Size = std::atoi(Given.c_str());
+  return Size > 0 && T != aftGuid && IsSizedType(T) ? Size : kVLTDefaultMaxIndexedSize;
+}
 
 void TVLTTable::ReadDefinitionsBack() {
   TVLTCursor& C = *FHandle;
@@ -154,13 +191,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
     for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
       TVLTAdvIndexDef& A = AdvIdx[I];
       uint8_t Options = A.FOptions;
-      auto SameList = [&](const std::string& L) {
-        return !L.empty() && VLTJoinFieldList(VLTSplitFieldList(L)).size() ==
-                                 VLTJoinFieldList(VLTSplitFieldList(A.FFields)).size() &&
-               SameText(VLTJoinFieldList(VLTSplitFieldList(L)), VLTJoinFieldList(VLTSplitFieldList(A.FFields)));
-      };
-      if (SameList(A.FDescFields)) Options |= ixDescending;
-      if (SameList(A.FCaseInsFields)) Options |= ixCaseInsensitive;
+      const TVLTIndexColumnRules Rules(A.FFields, A.FDescFields, A.FCaseInsFields, A.FOptions);
+      if (Rules.AllDescending()) Options |= ixDescending;
+      if (Rules.AllCaseInsensitive()) Options |= ixCaseInsensitive;
       IndexDefs.push_back({A.FName, A.FFields, A.FDescFields, A.FCaseInsFields, Options});
     }
   }
@@ -194,10 +227,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
   for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
     TVLTAdvIndexDef& A = AdvIdx[I];
     if (A.FName.empty()) throw EVLTException(20048, "Invalid index name '%s'", {A.FName});
-    const std::vector<std::string> Names = VLTSplitFieldList(A.FFields);
+    const TVLTIndexColumnRules Rules(A.FFields, A.FDescFields, A.FCaseInsFields, A.FOptions);
+    const std::vector<std::string>& Names = Rules.Names();
     if (Names.empty()) throw EVLTException(20049, "Cannot find index field '%s'", {A.FFields});
-    const std::vector<std::string> Desc = VLTSplitFieldList(A.FDescFields);
-    const std::vector<std::string> CaseIns = VLTSplitFieldList(A.FCaseInsFields);
     const std::vector<std::string> Sizes = VLTSplitFieldList(A.FMaxIndexedSizes);
     TVLTIndexDef& D = Indexes.AddNew();
     D.SetName(A.FName);
@@ -209,18 +241,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
     for (size_t K = 0; K < Names.size(); ++K) {
       const TVLTAdvFieldDef* F = Adv.Find(Names[K]);
       if (!F) throw EVLTException(20050, "Cannot find index field '%s'", {Names[K]});
-      TVLTIndexColumn Col;
+      const int32_t Size = VLTIndexedSize(K < Sizes.size() ? Sizes[K] : std::string(), F->FDataType);
+      TVLTIndexColumn Col = Rules.Column(K, Size);
       Col.FFieldName = F->FName;
-      Col.FDescending = ContainsName(Desc, Names[K]) || ((A.FOptions & ixDescending) && Desc.empty());
-      Col.FCaseInsensitive =
-          ContainsName(CaseIns, Names[K]) || ((A.FOptions & ixCaseInsensitive) && CaseIns.empty());
-      int32_t Size = kDefaultMaxIndexedSize;
-      if (K < Sizes.size()) {
-        const int32_t Given = std::atoi(Sizes[K].c_str());
-        const TVLTAdvancedFieldType T = F->FDataType;
-        if (Given > 0 && T != aftGuid && IsSizedType(T)) Size = Given;
-      }
-      Col.FMaxIndexedSize = Size;
       SizesOut += (K ? ";" : "") + std::to_string(Size);
       D.FIndexColumns.push_back(Col);
     }

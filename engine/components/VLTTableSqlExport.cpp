@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "engine/components/VLTTable.h"
+#include "engine/components/VLTTableEngineDefs.h"
 #include "engine/components/VLTTableScopes.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
@@ -94,19 +95,14 @@ bool IsSizedSqlType(TVLTAdvancedFieldType T) {
 }
 
 std::string ColumnList(const TVLTAdvIndexDef& D, bool WithOrder) {
-  const auto Names = VLTSplitFieldList(D.FFields);
-  const auto Desc = VLTSplitFieldList(D.FDescFields);
-  const auto CaseIns = VLTSplitFieldList(D.FCaseInsFields);
-  auto Listed = [](const std::vector<std::string>& L, const std::string& N) {
-    return std::any_of(L.begin(), L.end(), [&](const std::string& S) { return SameText(S, N); });
-  };
+  const TVLTIndexColumnRules Rules(D.FFields, D.FDescFields, D.FCaseInsFields, D.FOptions);
   std::string Out;
-  for (const auto& N : Names) {
+  for (const auto& N : Rules.Names()) {
     if (!Out.empty()) Out += ", ";
     Out += QuoteName(N);
     if (!WithOrder) continue;
-    if (Listed(CaseIns, N)) Out += " COLLATE NOCASE";
-    if (Listed(Desc, N)) Out += " DESC";
+    if (Rules.CaseInsensitive(N)) Out += " COLLATE NOCASE";
+    if (Rules.Descending(N)) Out += " DESC";
   }
   return Out;
 }
