@@ -18,6 +18,7 @@
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTRebuildTableCopy.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
@@ -28,11 +29,6 @@
 namespace vlt {
 
 namespace {
-
-TVLTTableCopyFunc& TableCopyFunc() {
-  static TVLTTableCopyFunc Func;
-  return Func;
-}
 
 bool FileExists(const std::string& Name) {
   struct stat St {};
@@ -86,8 +82,6 @@ bool OldFileFormat(TVLTLocalSession& Session) {
 }
 
 }  // namespace
-
-void VLTSetTableCopyFunc(TVLTTableCopyFunc Func) { TableCopyFunc() = std::move(Func); }
 
 std::function<uint64_t(const std::string&)> TVLTDatabase::FreeSpaceProbe = DefaultFreeSpace;
 
@@ -436,15 +430,12 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
     LastPercent = Percent;
     Progress(*this, Percent, Cont);
   };
-  // A local copy: the installed function must not change under a running copy.
-  const TVLTTableCopyFunc CopyTable = TableCopyFunc();
   for (int32_t I = 0; I < N && Continue; ++I) {
     const int32_t Min = I * 100 / N, Max = (I + 1) * 100 / N;
     try {
-      if (!CopyTable) throw EVLTException(20199, "Table copying is not available in this program");
       // A copy that answers false without being stopped did not finish its table.
-      if (!CopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors, Min,
-                     Max, TableProgress) &&
+      if (!VLTRebuildCopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue,
+                               IgnoreErrors, Min, Max, TableProgress) &&
           Continue && !IgnoreErrors)
         throw EVLTException(20199, "The table copy did not complete");
     } catch (const std::exception& E) {

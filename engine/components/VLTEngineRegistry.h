@@ -9,8 +9,7 @@
 // Engine start-up and shutdown (VLTStartEngine / VLTShutdownEngine):
 //
 //   STEP        WHAT
-//   start 0     the table copy of database rebuilding and the expressions' table link
-//               (LASTAUTOINC) installed (once per process)
+//   start 0     the expressions' table link (LASTAUTOINC) installed (once per process)
 //   start 1     registry with its two reserved entries
 //   start 2     session list with the default session "Default"
 //   shutdown 1  session list destroyed (every session closed, last first)
@@ -54,10 +53,8 @@ class TVLTEngineRegistry {
 };
 
 // Builds the registry, the session list and the default session; nothing when already started.
-// Installs the table copy first.
+// Installs the expressions' table link first.
 void VLTStartEngine();
-// Installs the table copy that compaction, repair and changed settings run on (each table
-// copied through a table component). Safe to call any number of times, from any thread.
 void VLTInstallTableCopy();
 // Destroys the session list, then the registry with every entry left in it.
 void VLTShutdownEngine();
