@@ -19,8 +19,9 @@ class TVLTDatabase;
 using TVLTTableCopyProgress = std::function<void(int32_t Percent, bool& Continue)>;
 
 // Copies table TableName of Source (connected) into Dest under the same name, reporting
-// progress between MinProgress and MaxProgress as records are copied. Problems go to Log; without IgnoreErrors they are raised, and so is a copy that delivers fewer records
-// than the table holds (20199). False when the progress handler stopped the copy.
+// progress between MinProgress and MaxProgress as records are copied. Problems go to Log;
+// without IgnoreErrors they are raised, and so is a copy that delivers fewer records than the
+// table holds (20199). False when the progress handler stopped the copy.
 bool VLTRebuildCopyTable(TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest,
                          std::string& Log, bool& Continue, bool IgnoreErrors,
                          int32_t MinProgress, int32_t MaxProgress,
