@@ -37,7 +37,9 @@ class TVLTEngineRegistry {
   std::recursive_mutex& CSect() { return FCSect; }
 
   // First entry whose database name (the file path for disk data) and session name equal the
-  // given ones, compared without regard to case; nullptr when none. Caller holds the lock.
+  // given ones, compared without regard to case; nullptr when none. Takes the lock itself; a
+  // caller that goes on using the entry, or adds one when none was found, holds the lock
+  // across both (CSect()).
   TVLTDatabaseData* Find(const std::string& DatabaseName, const std::string& SessionName);
   // The reserved entry "MEMORY" or "TEMP".
   TVLTDatabaseData* FindReserved(const std::string& Name);
