@@ -5,14 +5,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <random>
 
-#include "engine/core/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
@@ -20,11 +19,12 @@
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTRebuildTableCopy.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTGuid.h"
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskTableData.h"
-#include "engine/core/VLTGuid.h"
 
 namespace vlt {
 

@@ -23,9 +23,8 @@ int64_t CountRecords(TVLTDatabase& Db, const std::string& TableName) {
 }  // namespace
 
 bool VLTRebuildCopyTable(TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest,
-                         std::string& Log, bool& Continue, bool IgnoreErrors,
-                         int32_t MinProgress, int32_t MaxProgress,
-                         const TVLTTableCopyProgress& Progress) {
+                         std::string& Log, bool& Continue, bool IgnoreErrors, int32_t MinProgress,
+                         int32_t MaxProgress, const TVLTTableCopyProgress& Progress) {
   TVLTTable T;
   T.SetDatabaseName(Source.DatabaseName());
   T.FSessionName = Source.SessionName();

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/core/VLTFieldList.h"
 #include "engine/core/VLTTypes.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/expr/VLTVariant.h"
 
 namespace vlt {

@@ -2,11 +2,10 @@
 // another database file) under a new name, which database rebuilding runs for every table.
 // The source is re-opened for the copy and put back afterwards; a record that cannot be read
 // is skipped by number when errors are ignored.
-#include "engine/components/VLTTable.h"
-#include "engine/components/VLTTableScopes.h"
-
 #include <algorithm>
 
+#include "engine/components/VLTTable.h"
+#include "engine/components/VLTTableScopes.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTGuid.h"
 
@@ -21,7 +20,9 @@ std::string Trimmed(const std::string& S) {
 
 // The names the copy uses for the shared guards (VLTTableScopes.h).
 using TAfterEvent = TVLTAfterEvent;
-bool SameDatabaseFile(const std::string& A, const std::string& B) { return VLTSameDatabaseFile(A, B); }
+bool SameDatabaseFile(const std::string& A, const std::string& B) {
+  return VLTSameDatabaseFile(A, B);
+}
 
 // Re-opens a table for a copy and puts it back afterwards: the same record when it was open
 // (pending edits are posted first), closed when it was closed.
@@ -117,6 +118,8 @@ bool TVLTTable::CopyTable(const std::string& NewTableName, const std::string& De
                    false, true, 0, 100);
 }
 
+// The copy keeps the layout it had before the format check until its body next changes.
+// clang-format off
 bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& NewTableName,
                               std::string& Log, bool& Continue, bool IgnoreErrors,
                               bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
@@ -246,5 +249,6 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
   Dest.Close();
   return Completed;
 }
+// clang-format on
 
 }  // namespace vlt

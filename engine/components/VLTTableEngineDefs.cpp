@@ -14,8 +14,8 @@ namespace vlt {
 namespace {
 
 bool IsSizedType(TVLTAdvancedFieldType T) {
-  return T == aftChar || T == aftString || T == aftWideChar || T == aftWideString ||
-         T == aftGuid || T == aftBytes || T == aftVarBytes;
+  return T == aftChar || T == aftString || T == aftWideChar || T == aftWideString || T == aftGuid ||
+         T == aftBytes || T == aftVarBytes;
 }
 
 bool IsBlobType(TVLTAdvancedFieldType T) {
@@ -31,8 +31,7 @@ bool ContainsName(const std::vector<std::string>& List, const std::string& Name)
 
 }  // namespace
 
-TVLTIndexColumnRules::TVLTIndexColumnRules(const std::string& Fields,
-                                           const std::string& DescFields,
+TVLTIndexColumnRules::TVLTIndexColumnRules(const std::string& Fields, const std::string& DescFields,
                                            const std::string& CaseInsFields, uint8_t Options)
     : FNames(VLTSplitFieldList(Fields)),
       FDesc(VLTSplitFieldList(DescFields)),
@@ -117,8 +116,9 @@ void TVLTTable::ReadDefinitionsBack() {
     uint8_t Options = 0;
     if (D.FPrimary) Options |= ixPrimary;
     if (D.FUnique) Options |= ixUnique;
-    FRestructureIndexDefs.Add(D.FName, VLTJoinFieldList(Names), Options, D.FTemporary, VLTJoinFieldList(Desc),
-                              VLTJoinFieldList(CaseIns), VLTJoinFieldList(Sizes));
+    FRestructureIndexDefs.Add(D.FName, VLTJoinFieldList(Names), Options, D.FTemporary,
+                              VLTJoinFieldList(Desc), VLTJoinFieldList(CaseIns),
+                              VLTJoinFieldList(Sizes));
   }
 }
 
@@ -165,9 +165,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
       throw EVLTException(30499, "Missing field name. FieldNo=%d, table '%s'",
                           {int64_t{I}, FTableName});
     if (IsSizedType(A.FDataType) && A.FSize <= 0)
-      throw EVLTException(30453, "Cannot create table '%s' with field: %s %s(%d)",
-                          {FTableName, A.FName, std::string(SqlNameOfAdvanced(A.FDataType)),
-                           int64_t{A.FSize}});
+      throw EVLTException(
+          30453, "Cannot create table '%s' with field: %s %s(%d)",
+          {FTableName, A.FName, std::string(SqlNameOfAdvanced(A.FDataType)), int64_t{A.FSize}});
     if (IsBlobType(A.FDataType) && A.FBLOBCompressionAlgorithm != acaNone &&
         (A.FBLOBCompressionMode == 0 || A.FBLOBCompressionMode > 9))
       throw EVLTException(20257,
@@ -241,7 +241,8 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
     for (size_t K = 0; K < Names.size(); ++K) {
       const TVLTAdvFieldDef* F = Adv.Find(Names[K]);
       if (!F) throw EVLTException(20050, "Cannot find index field '%s'", {Names[K]});
-      const int32_t Size = VLTIndexedSize(K < Sizes.size() ? Sizes[K] : std::string(), F->FDataType);
+      const int32_t Size =
+          VLTIndexedSize(K < Sizes.size() ? Sizes[K] : std::string(), F->FDataType);
       TVLTIndexColumn Col = Rules.Column(K, Size);
       Col.FFieldName = F->FName;
       SizesOut += (K ? ";" : "") + std::to_string(Size);
@@ -249,9 +250,9 @@ void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Ind
     }
     A.FMaxIndexedSizes = SizesOut;
     if (D.FPrimary || D.FUnique) {
-      TVLTConstraintDefUnique& U =
-          D.FPrimary ? static_cast<TVLTConstraintDefUnique&>(Constraints.AddPK())
-                     : Constraints.AddUnique();
+      TVLTConstraintDefUnique& U = D.FPrimary
+                                       ? static_cast<TVLTConstraintDefUnique&>(Constraints.AddPK())
+                                       : Constraints.AddUnique();
       std::string Name = D.FPrimary ? "C_PK" : "C_Unique";
       for (const auto& Col : D.FIndexColumns) {
         Name += "$" + Col.FFieldName;

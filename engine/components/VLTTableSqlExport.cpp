@@ -81,14 +81,20 @@ std::string SqlLiteral(const TVLTVariant& V) {
 
 const char* CompressionName(TVLTCompressionAlgorithm A) {
   switch (A) {
-    case acaZLIB: return "ZLIB";
-    case acaBZIP: return "BZIP";
-    case acaPPM: return "PPM";
-    default: return "NONE";
+    case acaZLIB:
+      return "ZLIB";
+    case acaBZIP:
+      return "BZIP";
+    case acaPPM:
+      return "PPM";
+    default:
+      return "NONE";
   }
 }
 
-bool IsAutoIncType(TVLTAdvancedFieldType T) { return T >= aftAutoInc && T <= aftAutoIncCardinal; }
+bool IsAutoIncType(TVLTAdvancedFieldType T) {
+  return T >= aftAutoInc && T <= aftAutoIncCardinal;
+}
 
 bool IsSizedSqlType(TVLTAdvancedFieldType T) {
   return (T >= aftChar && T <= aftWideString) || T == aftBytes || T == aftVarBytes;
@@ -154,9 +160,9 @@ std::string TVLTTable::SqlText() {
         for (const auto& N : VLTSplitFieldList(D.FFields)) Name += "$" + N;
         Out += ",\n  CONSTRAINT " + QuoteName(Name) + " PRIMARY KEY (" + ColumnList(D, false) + ")";
       }
-      IndexStatements += std::string("CREATE ") + ((D.FOptions & (ixUnique | ixPrimary)) ? "UNIQUE " : "") +
-                         "INDEX " + QuoteName(D.FName) + " ON " + Table + " (" +
-                         ColumnList(D, true) + ");\n";
+      IndexStatements += std::string("CREATE ") +
+                         ((D.FOptions & (ixUnique | ixPrimary)) ? "UNIQUE " : "") + "INDEX " +
+                         QuoteName(D.FName) + " ON " + Table + " (" + ColumnList(D, true) + ");\n";
     }
     Out += "\n);\n";
     if (!IndexStatements.empty()) Out += "\n" + IndexStatements;

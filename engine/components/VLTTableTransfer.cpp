@@ -546,5 +546,4 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
   return Count;
 }
 
-
 }  // namespace vlt

@@ -18,7 +18,7 @@ TEST(IndexColumnRulesTest, OrderAndCaseOfEachColumn) {
     const char* Desc;
     const char* CaseIns;
     uint8_t Options;
-    const char* WantDesc;     // one '1' or '0' per column
+    const char* WantDesc;  // one '1' or '0' per column
     const char* WantCaseIns;
   };
   const TRow Rows[] = {
