@@ -70,6 +70,7 @@ TVLTBLOBStream::~TVLTBLOBStream() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -121,6 +122,7 @@ TVLTDataSet::~TVLTDataSet() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
   for (TVLTDataLink* L : FDataLinks) L->FDataSet = nullptr;
   FDataLinks.clear();
@@ -265,6 +267,7 @@ void TVLTDataSet::Open() {
     try {
       Close();
     } catch (...) {
+      // The open's own error is raised below.
     }
     FState = dsInactive;
     throw;
@@ -448,6 +451,7 @@ void TVLTDataSet::Close() {
     try {
       FHandle->InternalCancel(FState == dsInsert);
     } catch (...) {
+      // Closing goes on whatever the cancel makes of the pending edit: it is dropped either way.
     }
   }
   BeforeHandleClosed();
@@ -456,6 +460,7 @@ void TVLTDataSet::Close() {
     try {
       FHandle->CloseTable();
     } catch (...) {
+      // The dataset is closed whatever the cursor makes of it; its handle goes next.
     }
     FHandle.reset();
   }
@@ -907,6 +912,8 @@ void TVLTDataSet::ActivateFilters() {
         FFilterBuffer = Copy ? Copy : Record;
         FOnFilterRecord(*this, Accept);
       } catch (...) {
+        // This build has no error display to report a failing handler to: the value Accept had
+        // decides.
       }
       FState = Saved;
       FFilterBuffer = nullptr;
@@ -1124,6 +1131,7 @@ bool TVLTDataSet::BookmarkValid(const TVLTBookmark& Bookmark) {
   try {
     Ok = FHandle->GetRecordBuffer(grmCurrent) == grrOK;
   } catch (...) {
+    // A record that cannot be read makes the bookmark invalid: Ok stays false.
   }
   FHandle->FreeRecordBuffer(Scratch);
   FHandle->FCurrentRecordBuffer = FActiveBuffer;

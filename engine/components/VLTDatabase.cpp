@@ -92,6 +92,7 @@ TVLTDatabase::~TVLTDatabase() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
   if (FSession) FSession->RemoveDatabase(this);
 }
@@ -446,6 +447,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
         try {
           FHandle->SetSuppressDBHeaderErrors(false);
         } catch (...) {
+          // The copy's error is raised below.
         }
         Close();
         throw EVLTException(20199, Text);
@@ -632,11 +634,13 @@ void TVLTDatabase::GetTablesList(std::vector<std::string>& List) {
     if (!WasOpen) Open();
     FHandle->GetTablesList(List);
   } catch (...) {
+    // As documented: the list stays as far as filled.
   }
   if (!WasOpen) {
     try {
       Close();
     } catch (...) {
+      // Best effort: the list is what was asked for.
     }
   }
 }

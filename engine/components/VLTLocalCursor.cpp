@@ -43,6 +43,7 @@ TVLTLocalCursor::~TVLTLocalCursor() {
   try {
     CloseTable();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -175,6 +176,7 @@ void TVLTLocalCursor::CloseTableNoLatch() {
       try {
         ClearBLOBStreams(false);
       } catch (...) {
+        // Closing goes on: the streams' data are dropped with the table anyway.
       }
       FTableData = nullptr;
     }

@@ -41,6 +41,7 @@ bool VLTRebuildCopyTable(TVLTDatabase& Source, const std::string& TableName, TVL
       try {
         T.Close();
       } catch (...) {
+        // The repair-mode open failed already; the count stays unknown.
       }
     }
     T.FIsRepairing = false;
@@ -78,6 +79,8 @@ bool VLTRebuildCopyTable(TVLTDatabase& Source, const std::string& TableName, TVL
       try {
         Dest.Rollback();
       } catch (...) {
+        // The error on its way out is the one the caller gets; this clean-up failing adds nothing
+        // to it.
       }
     }
     throw;

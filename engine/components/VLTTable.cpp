@@ -35,6 +35,7 @@ class TSharedReadLock {
     try {
       FCursor.UnlockTable(ltS, true);
     } catch (...) {
+      // A lock that cannot be given back goes with the connection; a destructor cannot raise.
     }
   }
   TSharedReadLock(const TSharedReadLock&) = delete;
@@ -53,6 +54,7 @@ TVLTTable::~TVLTTable() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -109,6 +111,7 @@ void TVLTTable::ChangeIndex(const std::string& OldName, bool OldFieldsIndex) {
     try {
       ApplyIndex();
     } catch (...) {
+      // The new index's error is raised below.
     }
     throw;
   }
@@ -434,6 +437,7 @@ void TVLTTable::RenameField(const std::string& FieldName, const std::string& New
     try {
       Close();
     } catch (...) {
+      // The rename's error is raised below.
     }
     FExclusive = WasExclusive;
     throw;
@@ -687,6 +691,7 @@ TVLTTable::TSuspendedMasterLink::~TSuspendedMasterLink() {
   try {
     FTable.MasterLinkChanged();
   } catch (...) {
+    // A destructor cannot raise; the next move of the master applies the link again.
   }
 }
 
@@ -704,6 +709,7 @@ void TVLTTable::SetMasterSource(TVLTDataSet* Value) {
     try {
       MasterLinkChanged();
     } catch (...) {
+      // The new master's error is raised below.
     }
     throw;
   }
@@ -721,6 +727,7 @@ void TVLTTable::SetMasterFields(const std::string& Value) {
     try {
       MasterLinkChanged();
     } catch (...) {
+      // The new field list's error is raised below.
     }
     throw;
   }

@@ -44,6 +44,7 @@ class TReopenedTable {
         FTable.GotoBookmark(FBookmark);
       }
     } catch (...) {
+      // A destructor cannot raise; nothing is left to undo.
     }
   }
   TReopenedTable(const TReopenedTable&) = delete;
@@ -224,6 +225,7 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
       try {
         Dest.Cancel();
       } catch (...) {
+        // The record's error is raised or logged below.
       }
       if (!IgnoreErrors) throw;
       Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +

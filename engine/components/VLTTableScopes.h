@@ -32,6 +32,7 @@ class TVLTKeepDataSet {
         FDataSet.GotoBookmark(FBookmark);
       }
     } catch (...) {
+      // A destructor cannot raise; nothing is left to undo.
     }
   }
   TVLTKeepDataSet(const TVLTKeepDataSet&) = delete;
@@ -53,6 +54,7 @@ class TVLTAfterEvent {
     try {
       FEvent(FTable);
     } catch (...) {
+      // A destructor cannot raise; the event handler reports its own failures.
     }
   }
   TVLTAfterEvent(const TVLTAfterEvent&) = delete;

@@ -83,6 +83,7 @@ bool AppendRecords(TVLTDataSet& Source, TVLTTable& Dest, const TFieldPairs& Pair
       try {
         Dest.Cancel();
       } catch (...) {
+        // The record's error is raised or logged below.
       }
       if (!Log) throw;
       *Log += "Error " + What + " table \"" + TableName + "\". Record #" + std::to_string(RecNo) +
@@ -538,6 +539,8 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
       if (State() == dsBrowse) RestoreIndex();
       if (!WasActive) Close();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
