@@ -24,45 +24,13 @@ bool SameDatabaseFile(const std::string& A, const std::string& B) {
   return VLTSameDatabaseFile(A, B);
 }
 
-// Re-opens a table for a copy and puts it back afterwards: the same record when it was open
-// (pending edits are posted first), closed when it was closed.
-class TReopenedTable {
- public:
-  explicit TReopenedTable(TVLTTable& Table) : FTable(Table), FWasActive(Table.Active()) {
-    if (FWasActive) {
-      FTable.CheckBrowseMode();
-      if (!FTable.IsEmpty()) FBookmark = FTable.GetBookmark();
-      FTable.Close();
-    }
-    FTable.Open();
-  }
-  ~TReopenedTable() {
-    try {
-      if (!FWasActive) {
-        FTable.Close();
-      } else if (FTable.Active() && !FBookmark.empty() && FTable.BookmarkValid(FBookmark)) {
-        FTable.GotoBookmark(FBookmark);
-      }
-    } catch (...) {
-      // A destructor cannot raise; nothing is left to undo.
-    }
-  }
-  TReopenedTable(const TReopenedTable&) = delete;
-  TReopenedTable& operator=(const TReopenedTable&) = delete;
-
- private:
-  TVLTTable& FTable;
-  bool FWasActive;
-  TVLTBookmark FBookmark;
-};
-
 }  // namespace
 
 bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTableName,
                           std::string& Log, bool& Continue, bool IgnoreErrors,
                           bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
                           int32_t MaxProgress) {
-  TReopenedTable Reopened(*this);
+  TVLTKeepDataSet Reopened(*this, true);  // the same record afterwards, or closed again
   TSuspendedMasterLink WholeTable(*this);
   return CopyTableInto(DestDatabase, NewTableName, Log, Continue, IgnoreErrors,
                        OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
@@ -78,7 +46,7 @@ bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, boo
                         "Cannot copy table '%s' into the in-memory database: in-memory tables "
                         "are not available",
                         {FTableName});
-  TReopenedTable Reopened(*this);
+  TVLTKeepDataSet Reopened(*this, true);  // the same record afterwards, or closed again
   TSuspendedMasterLink WholeTable(*this);
   // Checked before the destination is opened: the source's own connection may keep others out.
   if (SameText(NewTableName, FTableName) &&

@@ -12,13 +12,19 @@
 namespace vlt {
 
 // Opens a dataset for the duration when it was closed; otherwise keeps its record (pending
-// edits are posted first) and returns to it.
+// edits are posted first) and returns to it. With Reopen an open dataset is also closed and
+// opened again, so that it is read afresh (a table copy).
 class TVLTKeepDataSet {
  public:
-  explicit TVLTKeepDataSet(TVLTDataSet& DataSet) : FDataSet(DataSet), FWasActive(DataSet.Active()) {
+  explicit TVLTKeepDataSet(TVLTDataSet& DataSet, bool Reopen = false)
+      : FDataSet(DataSet), FWasActive(DataSet.Active()) {
     if (FWasActive) {
       FDataSet.CheckBrowseMode();
       if (!FDataSet.IsEmpty()) FBookmark = FDataSet.GetBookmark();
+      if (Reopen) {
+        FDataSet.Close();
+        FDataSet.Open();
+      }
     } else {
       FDataSet.Open();
     }
