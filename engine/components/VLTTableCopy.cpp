@@ -193,7 +193,6 @@ bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& New
       try {
         Dest.Cancel();
       } catch (...) {
-        // The record's error is raised or logged below.
       }
       if (!IgnoreErrors) throw;
       Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
