@@ -354,6 +354,7 @@ void TContributionsRun::Contributors() {
         try {
           Current->Cancel();
         } catch (...) {
+          // The record's error is logged above; a cancel that fails leaves nothing to add.
         }
       }
     }
@@ -423,6 +424,7 @@ void TContributionsRun::RenumberContributions(bool Funds, int32_t Old, int32_t N
       FCtbl0.Cancel();
       FCtbl0.SetFiltered(false);
     } catch (...) {
+      // The failure is logged below; a cancel that fails leaves nothing to add.
     }
     Log("Error Changing contribution records to new number: OldN: " + std::to_string(Old) +
         ", NewN: " + std::to_string(New));
@@ -574,6 +576,7 @@ void TContributionsRun::Contributions() {
         try {
           Tbl.Cancel();
         } catch (...) {
+          // The record's error is logged below; a cancel that fails leaves nothing to add.
         }
         Log("Error Writing record:" + SourceValueText(CDate.AsVariant()) + "," + IntText(Num) +
             "," + IntText(Service) + "," + IntText(Fund) + "," +
@@ -610,7 +613,10 @@ void TContributionsRun::Closing() {
   TVLTDatabase& Db = T.Database(kArea);
   try {
     if (Db.Connected()) Db.CloseDataSets();
+  } catch (const std::exception& E) {
+    Log(E.what());
   } catch (...) {
+    Log("The datasets of the area could not be closed");
   }
   FConv.InspectWorkingTables();
   try {

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "engine/core/VLTFieldList.h"
+
 namespace vlt::app {
 
 std::string_view FieldTypeName(TFieldType T) {
@@ -112,18 +114,7 @@ int StoredFieldSize(TParadoxFieldKind K, int Size) {
 }
 
 std::vector<std::string> SplitFieldList(std::string_view Fields) {
-  std::vector<std::string> Out;
-  size_t Start = 0;
-  while (Start <= Fields.size()) {
-    size_t End = Fields.find(';', Start);
-    if (End == std::string_view::npos) End = Fields.size();
-    std::string_view Part = Fields.substr(Start, End - Start);
-    while (!Part.empty() && Part.front() == ' ') Part.remove_prefix(1);
-    while (!Part.empty() && Part.back() == ' ') Part.remove_suffix(1);
-    if (!Part.empty()) Out.emplace_back(Part);
-    Start = End + 1;
-  }
-  return Out;
+  return VLTSplitList(Fields, ";", false);
 }
 
 namespace {

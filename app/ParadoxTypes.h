@@ -80,7 +80,8 @@ struct TParadoxIndexDef {
   uint8_t Options = 0;  // TIndexOption bits
 };
 
-// Splits "A;B;C" into its names (blanks around names removed, empty names dropped).
+// Splits "A;B;C" into its names (blanks around names removed, empty names dropped); only ';'
+// separates here: a ',' stays part of the name.
 std::vector<std::string> SplitFieldList(std::string_view Fields);
 
 // Dates are counted in days with 1 = 1 January of year 1 (proleptic Gregorian calendar).

@@ -147,11 +147,13 @@ void TTargetComponents::CloseQuietly(TArea Area) noexcept {
     try {
       T->Close();
     } catch (...) {
+      // Closing quietly is the point: the caller is cleaning up after a failure.
     }
   }
   try {
     if (A.Database) A.Database->Close();
   } catch (...) {
+    // Closing quietly is the point: the caller is cleaning up after a failure.
   }
 }
 

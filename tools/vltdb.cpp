@@ -399,6 +399,7 @@ struct TTablesAccess {
     try {
       Db->Close();
     } catch (...) {
+      // A destructor cannot raise; nothing is left to undo.
     }
     Db.reset();
     VLTShutdownEngine();

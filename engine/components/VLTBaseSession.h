@@ -38,7 +38,7 @@ class TVLTBaseSession : public TVLTSessionData {
   TVLTBaseSession(const TVLTBaseSession&) = delete;
   TVLTBaseSession& operator=(const TVLTBaseSession&) = delete;
 
-  // Virtual operations, in slot order.
+  // Virtual operations.
   virtual bool GetConnected() const = 0;
   virtual void SetConnected(bool Value) = 0;
   virtual bool GetSuppressDBHeaderErrors() = 0;

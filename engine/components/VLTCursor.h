@@ -88,7 +88,7 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
   TVLTCursor();
   ~TVLTCursor() override;
 
-  // ---- virtual operations, in slot order ----
+  // ---- virtual operations ----
   virtual void CreateTable(const TVLTFieldDefs& FieldDefs, const TVLTIndexDefs& IndexDefs,
                            const TVLTConstraintDefs& ConstraintDefs) = 0;
   virtual void DeleteTable() = 0;

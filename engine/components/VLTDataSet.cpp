@@ -13,26 +13,6 @@ namespace vlt {
 
 namespace {
 
-std::vector<std::string> SplitNames(const std::string& List) {
-  std::vector<std::string> Out;
-  std::string Cur;
-  for (char C : List) {
-    if (C == ';' || C == ',') {
-      Out.push_back(Cur);
-      Cur.clear();
-    } else {
-      Cur += C;
-    }
-  }
-  Out.push_back(Cur);
-  for (auto& S : Out) {
-    const size_t B = S.find_first_not_of(' '), E = S.find_last_not_of(' ');
-    S = B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
-  }
-  std::erase_if(Out, [](const std::string& S) { return S.empty(); });
-  return Out;
-}
-
 std::unique_ptr<TVLTField> MakeDefaultField(TVLTDataSetFieldType T, const std::string& Name,
                                             int32_t Size) {
   switch (T) {
@@ -90,6 +70,7 @@ TVLTBLOBStream::~TVLTBLOBStream() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -141,6 +122,7 @@ TVLTDataSet::~TVLTDataSet() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
   for (TVLTDataLink* L : FDataLinks) L->FDataSet = nullptr;
   FDataLinks.clear();
@@ -285,6 +267,7 @@ void TVLTDataSet::Open() {
     try {
       Close();
     } catch (...) {
+      // The open's own error is raised below.
     }
     FState = dsInactive;
     throw;
@@ -328,7 +311,7 @@ void TVLTDataSet::BindFields() {
           DatabaseError("Lookup information for field '" + F->FieldName() + "' is incomplete");
         if (F->FLookupDataSet == this)
           DatabaseError("Circular datalinks are not allowed");
-        for (const std::string& K : SplitNames(F->FKeyFields)) FieldByName(K);
+        for (const std::string& K : VLTSplitFieldList(F->FKeyFields)) FieldByName(K);
       }
       F->FFieldNo = 0;
       F->FCalcOffset = FCalcFieldsSize;
@@ -384,7 +367,7 @@ void TVLTDataSet::CalcLookupValue(TVLTField& Field) {
   if (L && L->Active()) {
     std::vector<TVLTVariant> Keys;
     bool AnyNull = false;
-    for (const std::string& K : SplitNames(Field.FKeyFields)) {
+    for (const std::string& K : VLTSplitFieldList(Field.FKeyFields)) {
       Keys.push_back(FieldByName(K).AsVariant());
       AnyNull = AnyNull || Keys.back().IsNull();
     }
@@ -468,6 +451,7 @@ void TVLTDataSet::Close() {
     try {
       FHandle->InternalCancel(FState == dsInsert);
     } catch (...) {
+      // Closing goes on whatever the cancel makes of the pending edit: it is dropped either way.
     }
   }
   BeforeHandleClosed();
@@ -476,6 +460,7 @@ void TVLTDataSet::Close() {
     try {
       FHandle->CloseTable();
     } catch (...) {
+      // The dataset is closed whatever the cursor makes of it; its handle goes next.
     }
     FHandle.reset();
   }
@@ -904,6 +889,8 @@ void TVLTDataSet::ActivateFilters() {
         FFilterBuffer = Copy ? Copy.get() : Record;
         FOnFilterRecord(*this, Accept);
       } catch (...) {
+        // This build has no error display to report a failing handler to: the value Accept had
+        // decides.
       }
       FState = Saved;
       FFilterBuffer = nullptr;
@@ -1023,7 +1010,7 @@ std::vector<TVLTVariant> TVLTDataSet::Lookup(const std::string& KeyFields,
                                              const std::vector<TVLTVariant>& KeyValues,
                                              const std::string& ResultFields) {
   CheckBrowseMode();
-  const std::vector<std::string> Names = SplitNames(ResultFields);
+  const std::vector<std::string> Names = VLTSplitFieldList(ResultFields);
   std::vector<TVLTVariant> Result(Names.size());
   TVLTSavedPosition Pos(*FHandle, TVLTSavedPosition::oeRestore);
   // The search reads into a record of its own (ReadRecord replaces and frees it as it goes);
@@ -1104,6 +1091,7 @@ bool TVLTDataSet::BookmarkValid(const TVLTBookmark& Bookmark) {
   try {
     Ok = FHandle->GetRecordBuffer(grmCurrent) == grrOK;
   } catch (...) {
+    // A record that cannot be read makes the bookmark invalid: Ok stays false.
   }
   return Ok;
 }

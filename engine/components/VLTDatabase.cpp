@@ -5,34 +5,30 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <random>
 
-#include "engine/core/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTRebuildTableCopy.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTGuid.h"
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskTableData.h"
-#include "engine/core/VLTGuid.h"
 
 namespace vlt {
 
 namespace {
-
-TVLTTableCopyFunc& TableCopyFunc() {
-  static TVLTTableCopyFunc Func;
-  return Func;
-}
 
 bool FileExists(const std::string& Name) {
   struct stat St {};
@@ -87,8 +83,6 @@ bool OldFileFormat(TVLTLocalSession& Session) {
 
 }  // namespace
 
-void VLTSetTableCopyFunc(TVLTTableCopyFunc Func) { TableCopyFunc() = std::move(Func); }
-
 std::function<uint64_t(const std::string&)> TVLTDatabase::FreeSpaceProbe = DefaultFreeSpace;
 
 TVLTDatabase::TVLTDatabase() = default;
@@ -98,6 +92,7 @@ TVLTDatabase::~TVLTDatabase() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
   if (FSession) FSession->RemoveDatabase(this);
 }
@@ -436,15 +431,12 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
     LastPercent = Percent;
     Progress(*this, Percent, Cont);
   };
-  // A local copy: the installed function must not change under a running copy.
-  const TVLTTableCopyFunc CopyTable = TableCopyFunc();
   for (int32_t I = 0; I < N && Continue; ++I) {
     const int32_t Min = I * 100 / N, Max = (I + 1) * 100 / N;
     try {
-      if (!CopyTable) throw EVLTException(20199, "Table copying is not available in this program");
       // A copy that answers false without being stopped did not finish its table.
-      if (!CopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue, IgnoreErrors, Min,
-                     Max, TableProgress) &&
+      if (!VLTRebuildCopyTable(*this, Tables[static_cast<size_t>(I)], Dest, Log, Continue,
+                               IgnoreErrors, Min, Max, TableProgress) &&
           Continue && !IgnoreErrors)
         throw EVLTException(20199, "The table copy did not complete");
     } catch (const std::exception& E) {
@@ -455,6 +447,7 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
         try {
           FHandle->SetSuppressDBHeaderErrors(false);
         } catch (...) {
+          // The copy's error is raised below.
         }
         Close();
         throw EVLTException(20199, Text);
@@ -641,11 +634,13 @@ void TVLTDatabase::GetTablesList(std::vector<std::string>& List) {
     if (!WasOpen) Open();
     FHandle->GetTablesList(List);
   } catch (...) {
+    // As documented: the list stays as far as filled.
   }
   if (!WasOpen) {
     try {
       Close();
     } catch (...) {
+      // Best effort: the list is what was asked for.
     }
   }
 }

@@ -41,17 +41,6 @@ class TVLTDatabaseDataSet {
   virtual bool IsQueryDataSet() const { return false; }
 };
 
-// Progress of one table copy, in percent of the whole rebuild; clearing Continue stops it.
-using TVLTTableCopyProgress = std::function<void(int32_t Percent, bool& Continue)>;
-// Copies one table of Source into Dest (CopyDatabase step 5), reporting progress between
-// MinProgress and MaxProgress as records are copied. Installed at engine start; returns false
-// when the progress handler stopped the copy.
-using TVLTTableCopyFunc = std::function<bool(
-    TVLTDatabase& Source, const std::string& TableName, TVLTDatabase& Dest, std::string& Log,
-    bool& Continue, bool IgnoreErrors, int32_t MinProgress, int32_t MaxProgress,
-    const TVLTTableCopyProgress& Progress)>;
-void VLTSetTableCopyFunc(TVLTTableCopyFunc Func);
-
 class TVLTDatabase : public TVLTSessionDatabase {
  public:
   using TNotifyEvent = std::function<void(TVLTDatabase& Sender)>;

@@ -9,8 +9,7 @@
 // Engine start-up and shutdown (VLTStartEngine / VLTShutdownEngine):
 //
 //   STEP        WHAT
-//   start 0     the table copy of database rebuilding and the expressions' table link
-//               (LASTAUTOINC) installed (once per process)
+//   start 0     the expressions' table link (LASTAUTOINC) installed (once per process)
 //   start 1     registry with its two reserved entries
 //   start 2     session list with the default session "Default"
 //   shutdown 1  session list destroyed (every session closed, last first)
@@ -38,7 +37,9 @@ class TVLTEngineRegistry {
   std::recursive_mutex& CSect() { return FCSect; }
 
   // First entry whose database name (the file path for disk data) and session name equal the
-  // given ones, compared without regard to case; nullptr when none. Caller holds the lock.
+  // given ones, compared without regard to case; nullptr when none. Takes the lock itself; a
+  // caller that goes on using the entry, or adds one when none was found, holds the lock
+  // across both (CSect()).
   TVLTDatabaseData* Find(const std::string& DatabaseName, const std::string& SessionName);
   // The reserved entry "MEMORY" or "TEMP".
   TVLTDatabaseData* FindReserved(const std::string& Name);
@@ -54,10 +55,8 @@ class TVLTEngineRegistry {
 };
 
 // Builds the registry, the session list and the default session; nothing when already started.
-// Installs the table copy first.
+// Installs the expressions' table link first.
 void VLTStartEngine();
-// Installs the table copy that compaction, repair and changed settings run on (each table
-// copied through a table component). Safe to call any number of times, from any thread.
 void VLTInstallTableCopy();
 // Destroys the session list, then the registry with every entry left in it.
 void VLTShutdownEngine();

@@ -2,22 +2,19 @@
 // temporary stream it owns; reads, writes, seeks and size changes go there. Closing the BLOB
 // (the cursor's InternalCloseBLOB) lets the table data write the data of a stream opened for
 // writing back into the record buffer.
-//
-// TVLTTableBLOBAccess is what a table data with BLOB storage offers the cursor: filling a new
-// stream with a field's value and writing a stream back into a record buffer. Table data
-// without it give empty BLOB streams whose data are not kept.
+// What a table data offers for those streams is TVLTTableBLOBAccess (engine/core).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include "engine/core/VLTTableBLOBAccess.h"
 #include "engine/protect/VLTStream.h"
 
 namespace vlt {
 
 class TVLTCursor;
-class TVLTTableCursor;
 
 enum TVLTBLOBOpenMode : uint8_t { bomWrite, bomRead, bomReadWrite };
 
@@ -46,18 +43,6 @@ class TVLTLocalBLOBStream : public TVLTStream {
   int32_t FFieldNo;
   TVLTCursor* FCursor;
   int64_t FPosition = 0;
-};
-
-class TVLTTableBLOBAccess {
- public:
-  virtual ~TVLTTableBLOBAccess() = default;
-  // Fills Stream with the value of table field FieldNo of the cursor's current record buffer.
-  virtual void ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, TVLTStream& Stream) = 0;
-  // Stores the whole of Stream as the value of FieldNo in the cursor's current record buffer.
-  virtual void WriteBLOBFieldToRecordBuffer(TVLTTableCursor& Cursor, int32_t FieldNo,
-                                            TVLTStream& Stream) = 0;
-  // Drops cached BLOB data of FieldNo held in the buffer.
-  virtual void ClearBLOBFieldCache(TVLTTableCursor& Cursor, int32_t FieldNo) = 0;
 };
 
 }  // namespace vlt

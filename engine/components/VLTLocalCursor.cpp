@@ -8,6 +8,7 @@
 #include "engine/components/VLTTableLockAccess.h"
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTFieldList.h"
 #include "engine/core/VLTMemory.h"
 #include "engine/core/VLTScopeGuard.h"
 #include "engine/disk/VLTDiskTableData.h"
@@ -43,6 +44,7 @@ TVLTLocalCursor::~TVLTLocalCursor() {
   try {
     CloseTable();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -175,6 +177,7 @@ void TVLTLocalCursor::CloseTableNoLatch() {
       try {
         ClearBLOBStreams(false);
       } catch (...) {
+        // Closing goes on: the streams' data are dropped with the table anyway.
       }
       FTableData = nullptr;
     }
@@ -598,16 +601,7 @@ bool TVLTLocalCursor::Locate(const std::string& KeyFields, const std::vector<TVL
                              bool CaseInsensitive, bool PartialKey) {
   TVLTTableData& T = CheckedTableData(10630);
   // Only visible fields can be searched.
-  size_t Start = 0;
-  for (;;) {
-    const size_t End = KeyFields.find(';', Start);
-    std::string Name = KeyFields.substr(Start, End == std::string::npos ? End : End - Start);
-    while (!Name.empty() && Name.front() == ' ') Name.erase(Name.begin());
-    while (!Name.empty() && Name.back() == ' ') Name.pop_back();
-    CheckVisibleField(Name);
-    if (End == std::string::npos) break;
-    Start = End + 1;
-  }
+  for (const std::string& Name : VLTSplitList(KeyFields, ";", true)) CheckVisibleField(Name);
   TVLTExpression Condition;
   Condition.ParseForLocate(this, KeyFields, KeyValues, CaseInsensitive, PartialKey);
   const bool Found = T.Locate(*this, &Condition);

@@ -53,6 +53,7 @@ TVLTSession::~TVLTSession() {
   try {
     SetActive(false);
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
   // Temporary components left (the session was never active) go with it; the others only
   // forget it, so that destroying them later does not reach a freed session.

@@ -1,44 +1,21 @@
+// The table component as a dataset: table name and index selection (by name or by field
+// list), the table-level operations (create, delete, empty, rename, indexes, field renaming,
+// distinct views), keys and ranges on the active index, and the master-detail link. Engine
+// definitions are built in VLTTableEngineDefs.cpp, copying is VLTTableCopy.cpp, transfers
+// VLTTableTransfer.cpp, the SQL text VLTTableSqlExport.cpp.
 #include "engine/components/VLTTable.h"
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <mutex>
-#include <random>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTTableEngineDefs.h"
 #include "engine/core/VLTExcept.h"
-#include "engine/core/VLTGuid.h"
 
 namespace vlt {
 
 namespace {
-
-constexpr int32_t kDefaultMaxIndexedSize = 20;
-
-bool IsSizedType(TVLTAdvancedFieldType T) {
-  return T == aftChar || T == aftString || T == aftWideChar || T == aftWideString ||
-         T == aftGuid || T == aftBytes || T == aftVarBytes;
-}
-
-bool IsBlobType(TVLTAdvancedFieldType T) {
-  return T == aftBlob || T == aftGraphic || T == aftMemo || T == aftFormattedMemo ||
-         T == aftWideMemo;
-}
-
-bool ContainsName(const std::vector<std::string>& List, const std::string& Name) {
-  for (const auto& S : List)
-    if (SameText(S, Name)) return true;
-  return false;
-}
-
-std::string JoinNames(const std::vector<std::string>& L) {
-  std::string Out;
-  for (const auto& S : L) Out += (Out.empty() ? "" : ";") + S;
-  return Out;
-}
 
 // The shared table lock under which a search re-reads its result or a range goes to its first
 // record, so that no other connection changes the table in between. Taken when it can be
@@ -58,6 +35,7 @@ class TSharedReadLock {
     try {
       FCursor.UnlockTable(ltS, true);
     } catch (...) {
+      // A lock that cannot be given back goes with the connection; a destructor cannot raise.
     }
   }
   TSharedReadLock(const TSharedReadLock&) = delete;
@@ -76,6 +54,7 @@ TVLTTable::~TVLTTable() {
   try {
     Close();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -132,6 +111,7 @@ void TVLTTable::ChangeIndex(const std::string& OldName, bool OldFieldsIndex) {
     try {
       ApplyIndex();
     } catch (...) {
+      // The new index's error is raised below.
     }
     throw;
   }
@@ -252,60 +232,6 @@ void TVLTTable::ResetKeyBuffers() {
     if (B) FHandle->InternalInitKeyBuffer(B);
 }
 
-void TVLTTable::ReadDefinitionsBack() {
-  TVLTCursor& C = *FHandle;
-  FRestructureFieldDefs.Clear();
-  for (int32_t I = 0; I < C.FFieldDefs->Count(); ++I) {
-    const TVLTFieldDef& F = (*C.FFieldDefs)[I];
-    TVLTAdvFieldDef& A = FRestructureFieldDefs.AddFieldDef();
-    A.FName = F.FName;
-    A.FObjectID = F.FObjectID;
-    A.FDataType = F.FAdvancedFieldType;
-    A.FSize = F.FFieldSize;
-    A.FDefaultValue = F.DefaultValue();
-    A.FAutoincIncrement = F.FAutoincIncrement;
-    A.FAutoincInitialValue = F.FAutoincInitialValue;
-    A.FAutoincMinValue = F.FAutoincMinValue;
-    A.FAutoincMaxValue = F.FAutoincMaxValue;
-    A.FAutoincCycled = F.FAutoincCycled;
-    A.FBLOBCompressionAlgorithm = F.FBLOBCompressionAlgorithm;
-    A.FBLOBCompressionMode = F.FBLOBCompressionMode;
-    A.FBLOBBlockSize = F.FBLOBBlockSize;
-  }
-  for (int32_t I = 0; I < C.FConstraintDefs->Count(); ++I) {
-    const TVLTConstraintDef& Con = (*C.FConstraintDefs)[I];
-    if (Con.FConstraintType == ctNotNull || Con.FConstraintType == ctCheck) {
-      const auto& N = static_cast<const TVLTConstraintDefNotNull&>(Con);
-      TVLTAdvFieldDef* A = FRestructureFieldDefs.Find(N.FColumnName);
-      if (!A) continue;
-      if (Con.FConstraintType == ctNotNull) {
-        A->FRequired = true;
-      } else {
-        const auto& Chk = static_cast<const TVLTConstraintDefCheck&>(Con);
-        A->FMinValue = Chk.FMinValue;
-        A->FMaxValue = Chk.FMaxValue;
-      }
-    }
-  }
-  FRestructureIndexDefs.Clear();
-  const TVLTIndexDefs& Idx = C.GetIndexDefs();
-  for (int32_t I = 0; I < Idx.Count(); ++I) {
-    const TVLTIndexDef& D = Idx[I];
-    std::vector<std::string> Names, Desc, CaseIns, Sizes;
-    for (const auto& Col : D.FIndexColumns) {
-      Names.push_back(Col.FFieldName);
-      if (Col.FDescending) Desc.push_back(Col.FFieldName);
-      if (Col.FCaseInsensitive) CaseIns.push_back(Col.FFieldName);
-      Sizes.push_back(std::to_string(Col.FMaxIndexedSize));
-    }
-    uint8_t Options = 0;
-    if (D.FPrimary) Options |= ixPrimary;
-    if (D.FUnique) Options |= ixUnique;
-    FRestructureIndexDefs.Add(D.FName, JoinNames(Names), Options, D.FTemporary, JoinNames(Desc),
-                              JoinNames(CaseIns), JoinNames(Sizes));
-  }
-}
-
 void TVLTTable::WithTableCursor(const std::function<void(TVLTCursor&)>& Operation) {
   if (FDatabaseName.empty()) DatabaseError("DatabaseName property is blank");
   OpenDatabase();
@@ -328,162 +254,6 @@ void TVLTTable::CheckNoTransaction(int32_t Code, const char* Operation) {
   if (FDatabase && FDatabase->InTransaction())
     throw EVLTException(Code, "Cannot perform '%s' operation on a database in a transaction",
                         {std::string(Operation)});
-}
-
-void TVLTTable::BuildEngineDefinitions(TVLTFieldDefs& Fields, TVLTIndexDefs& Indexes,
-                                       TVLTConstraintDefs& Constraints) {
-  // Field objects without a definition get one.
-  for (const auto& F : FFields) {
-    if (F->FFieldKind != fkData) continue;
-    bool Known = false;
-    for (const auto& D : FieldDefs) Known = Known || SameText(D.Name, F->FieldName());
-    if (!Known) FieldDefs.push_back({F->FieldName(), F->DataType(), F->Size(), F->FRequired});
-  }
-  TVLTAdvFieldDefs Adv;
-  if (FAdvFieldDefs.Count() == 0) {
-    for (auto& D : FieldDefs) {
-      if (D.DataType == ftGuid) D.Size = 38;
-      Adv.Add(D.Name, AdvancedTypeOfComponentType(D.DataType), D.Size, D.Required);
-    }
-  } else {
-    Adv.Assign(FAdvFieldDefs);
-    for (int32_t I = 0; I < Adv.Count(); ++I) {
-      TVLTAdvFieldDef& A = Adv[I];
-      const TVLTBaseFieldType Base = BaseTypeOfAdvanced(A.FDataType).value_or(bftUnknown);
-      for (TVLTVariant* V : {&A.FDefaultValue, &A.FMinValue, &A.FMaxValue}) {
-        if (V->IsNull()) continue;
-        // A default such as CURRENT_DATE stays text: it is evaluated for every new record.
-        if (V == &A.FDefaultValue && IsDefaultValueExpression(*V)) continue;
-        if (V->AsAnsiString().empty()) {
-          V->Clear(Base);
-        } else {
-          V->Cast(Base);
-        }
-      }
-      const bool Sized = Base == bftChar || Base == bftWideChar || Base == bftVarchar ||
-                         Base == bftWideVarchar || Base == bftBytes || Base == bftVarBytes;
-      if (!Sized) A.FSize = 0;
-      if (A.FDataType == aftGuid) A.FSize = 38;
-    }
-  }
-  // Validation.
-  for (int32_t I = 0; I < Adv.Count(); ++I) {
-    const TVLTAdvFieldDef& A = Adv[I];
-    if (A.FName.empty())
-      throw EVLTException(30499, "Missing field name. FieldNo=%d, table '%s'",
-                          {int64_t{I}, FTableName});
-    if (IsSizedType(A.FDataType) && A.FSize <= 0)
-      throw EVLTException(30453, "Cannot create table '%s' with field: %s %s(%d)",
-                          {FTableName, A.FName, std::string(SqlNameOfAdvanced(A.FDataType)),
-                           int64_t{A.FSize}});
-    if (IsBlobType(A.FDataType) && A.FBLOBCompressionAlgorithm != acaNone &&
-        (A.FBLOBCompressionMode == 0 || A.FBLOBCompressionMode > 9))
-      throw EVLTException(20257,
-                          "Invalid BlobCompressionMode (must be in 1..9 range) for blob field "
-                          "'%s'. Cannot create table '%s'",
-                          {A.FName, FTableName});
-  }
-  if (FAdvFieldDefs.Count() != 0) {
-    FieldDefs.clear();
-    for (int32_t I = 0; I < Adv.Count(); ++I)
-      FieldDefs.push_back(
-          {Adv[I].FName, DataSetTypeOfAdvanced(Adv[I].FDataType), Adv[I].FSize, Adv[I].FRequired});
-  }
-  TVLTAdvIndexDefs AdvIdx;
-  if (FAdvIndexDefs.Count() == 0) {
-    for (const auto& D : IndexDefs)
-      AdvIdx.Add(D.Name, D.Fields, D.Options, false, D.DescFields, D.CaseInsFields);
-  } else {
-    AdvIdx.Assign(FAdvIndexDefs);
-    IndexDefs.clear();
-    for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
-      TVLTAdvIndexDef& A = AdvIdx[I];
-      uint8_t Options = A.FOptions;
-      auto SameList = [&](const std::string& L) {
-        return !L.empty() && JoinNames(VLTSplitFieldList(L)).size() ==
-                                 JoinNames(VLTSplitFieldList(A.FFields)).size() &&
-               SameText(JoinNames(VLTSplitFieldList(L)), JoinNames(VLTSplitFieldList(A.FFields)));
-      };
-      if (SameList(A.FDescFields)) Options |= ixDescending;
-      if (SameList(A.FCaseInsFields)) Options |= ixCaseInsensitive;
-      IndexDefs.push_back({A.FName, A.FFields, A.FDescFields, A.FCaseInsFields, Options});
-    }
-  }
-  // Engine field definitions.
-  for (int32_t I = 0; I < Adv.Count(); ++I) {
-    const TVLTAdvFieldDef& A = Adv[I];
-    TVLTFieldDef& F = Fields.AddNew();
-    F.SetName(A.FName);
-    F.SetFieldDefDataType(A.FDataType, A.FSize);
-    F.FBLOBCompressionAlgorithm = A.FBLOBCompressionAlgorithm;
-    F.FBLOBCompressionMode = A.FBLOBCompressionMode;
-    F.FBLOBBlockSize = A.FBLOBBlockSize > 0 ? A.FBLOBBlockSize : 102400;
-    F.FAutoincIncrement = A.FAutoincIncrement;
-    F.FAutoincInitialValue = A.FAutoincInitialValue;
-    F.FAutoincMinValue = A.FAutoincMinValue;
-    F.FAutoincMaxValue = A.FAutoincMaxValue;
-    F.FAutoincCycled = A.FAutoincCycled;
-    if (!A.FDefaultValue.IsNull()) F.SetDefaultValue(A.FDefaultValue);
-    if (A.FRequired) {
-      TVLTConstraintDefNotNull& N = Constraints.AddNotNull();
-      N.SetNames(A.FName, FTableName, "");
-    }
-    if (!A.FMinValue.IsNull() || !A.FMaxValue.IsNull()) {
-      TVLTConstraintDefCheck& Chk = Constraints.AddCheck();
-      Chk.SetNames(A.FName, FTableName, "");
-      Chk.FMinValue = A.FMinValue;
-      Chk.FMaxValue = A.FMaxValue;
-    }
-  }
-  // Engine index definitions and their key constraints.
-  for (int32_t I = 0; I < AdvIdx.Count(); ++I) {
-    TVLTAdvIndexDef& A = AdvIdx[I];
-    if (A.FName.empty()) throw EVLTException(20048, "Invalid index name '%s'", {A.FName});
-    const std::vector<std::string> Names = VLTSplitFieldList(A.FFields);
-    if (Names.empty()) throw EVLTException(20049, "Cannot find index field '%s'", {A.FFields});
-    const std::vector<std::string> Desc = VLTSplitFieldList(A.FDescFields);
-    const std::vector<std::string> CaseIns = VLTSplitFieldList(A.FCaseInsFields);
-    const std::vector<std::string> Sizes = VLTSplitFieldList(A.FMaxIndexedSizes);
-    TVLTIndexDef& D = Indexes.AddNew();
-    D.SetName(A.FName);
-    D.FIndexType = itBTree;
-    D.FUnique = (A.FOptions & ixUnique) != 0;
-    D.FPrimary = (A.FOptions & ixPrimary) != 0;
-    D.FTemporary = A.FTemporary;
-    std::string SizesOut;
-    for (size_t K = 0; K < Names.size(); ++K) {
-      const TVLTAdvFieldDef* F = Adv.Find(Names[K]);
-      if (!F) throw EVLTException(20050, "Cannot find index field '%s'", {Names[K]});
-      TVLTIndexColumn Col;
-      Col.FFieldName = F->FName;
-      Col.FDescending = ContainsName(Desc, Names[K]) || ((A.FOptions & ixDescending) && Desc.empty());
-      Col.FCaseInsensitive =
-          ContainsName(CaseIns, Names[K]) || ((A.FOptions & ixCaseInsensitive) && CaseIns.empty());
-      int32_t Size = kDefaultMaxIndexedSize;
-      if (K < Sizes.size()) {
-        const int32_t Given = std::atoi(Sizes[K].c_str());
-        const TVLTAdvancedFieldType T = F->FDataType;
-        if (Given > 0 && T != aftGuid && IsSizedType(T)) Size = Given;
-      }
-      Col.FMaxIndexedSize = Size;
-      SizesOut += (K ? ";" : "") + std::to_string(Size);
-      D.FIndexColumns.push_back(Col);
-    }
-    A.FMaxIndexedSizes = SizesOut;
-    if (D.FPrimary || D.FUnique) {
-      TVLTConstraintDefUnique& U =
-          D.FPrimary ? static_cast<TVLTConstraintDefUnique&>(Constraints.AddPK())
-                     : Constraints.AddUnique();
-      std::string Name = D.FPrimary ? "C_PK" : "C_Unique";
-      for (const auto& Col : D.FIndexColumns) {
-        Name += "$" + Col.FFieldName;
-        U.Columns.push_back({Col.FFieldName, kNoObjectID});
-      }
-      U.SetName(Name);
-      U.FTableName = FTableName;
-      U.FIndexName = D.FName;
-    }
-  }
 }
 
 void TVLTTable::CreateTable() {
@@ -563,16 +333,12 @@ void TVLTTable::AddIndex(const std::string& Name, const std::string& Fields, uin
     D.SetName(Name);
     D.FUnique = (Options & ixUnique) != 0;
     D.FPrimary = (Options & ixPrimary) != 0;
-    const auto Desc = VLTSplitFieldList(DescFields), CaseIns = VLTSplitFieldList(CaseInsFields);
-    for (const auto& N : VLTSplitFieldList(Fields)) {
+    const TVLTIndexColumnRules Rules(Fields, DescFields, CaseInsFields, Options);
+    for (size_t K = 0; K < Rules.Names().size(); ++K) {
+      const std::string& N = Rules.Names()[K];
       if (!C.FFieldDefs || !C.FFieldDefs->GetDefByName(N))
         throw EVLTException(20050, "Cannot find index field '%s'", {N});
-      TVLTIndexColumn Col;
-      Col.FFieldName = N;
-      Col.FDescending = ContainsName(Desc, N) || ((Options & ixDescending) && Desc.empty());
-      Col.FCaseInsensitive = ContainsName(CaseIns, N) || ((Options & ixCaseInsensitive) && CaseIns.empty());
-      Col.FMaxIndexedSize = kDefaultMaxIndexedSize;
-      D.FIndexColumns.push_back(Col);
+      D.FIndexColumns.push_back(Rules.Column(K));
     }
     if (!C.LockTable(ltX, 50, 100, false))
       throw EVLTException(20228,
@@ -671,6 +437,7 @@ void TVLTTable::RenameField(const std::string& FieldName, const std::string& New
     try {
       Close();
     } catch (...) {
+      // The rename's error is raised below.
     }
     FExclusive = WasExclusive;
     throw;
@@ -920,6 +687,7 @@ TVLTTable::TSuspendedMasterLink::~TSuspendedMasterLink() {
   try {
     FTable.MasterLinkChanged();
   } catch (...) {
+    // A destructor cannot raise; the next move of the master applies the link again.
   }
 }
 
@@ -937,6 +705,7 @@ void TVLTTable::SetMasterSource(TVLTDataSet* Value) {
     try {
       MasterLinkChanged();
     } catch (...) {
+      // The new master's error is raised below.
     }
     throw;
   }
@@ -954,6 +723,7 @@ void TVLTTable::SetMasterFields(const std::string& Value) {
     try {
       MasterLinkChanged();
     } catch (...) {
+      // The new field list's error is raised below.
     }
     throw;
   }
@@ -1024,268 +794,6 @@ bool TVLTTable::IsRecordLocked() {
   if (!Active() || !FHasRecord) return false;
   FHandle->SetCurrentRecordBuffer(FActiveBuffer);
   return FHandle->IsRecordLocked();
-}
-
-// ---- copying ----
-
-namespace {
-
-std::string Trimmed(const std::string& S) {
-  const size_t B = S.find_first_not_of(" \t"), E = S.find_last_not_of(" \t");
-  return B == std::string::npos ? std::string() : S.substr(B, E - B + 1);
-}
-
-// Two names of one database file (the same path written differently).
-bool SameDatabaseFile(const std::string& A, const std::string& B) {
-  std::error_code E1, E2;
-  const auto CA = std::filesystem::weakly_canonical(A, E1);
-  const auto CB = std::filesystem::weakly_canonical(B, E2);
-  if (!E1 && !E2) return CA == CB;
-  return A == B;
-}
-
-// Re-opens a table for a copy and puts it back afterwards: the same record when it was open
-// (pending edits are posted first), closed when it was closed.
-class TReopenedTable {
- public:
-  explicit TReopenedTable(TVLTTable& Table) : FTable(Table), FWasActive(Table.Active()) {
-    if (FWasActive) {
-      FTable.CheckBrowseMode();
-      if (!FTable.IsEmpty()) FBookmark = FTable.GetBookmark();
-      FTable.Close();
-    }
-    FTable.Open();
-  }
-  ~TReopenedTable() {
-    try {
-      if (!FWasActive) {
-        FTable.Close();
-      } else if (FTable.Active() && !FBookmark.empty() && FTable.BookmarkValid(FBookmark)) {
-        FTable.GotoBookmark(FBookmark);
-      }
-    } catch (...) {
-    }
-  }
-  TReopenedTable(const TReopenedTable&) = delete;
-  TReopenedTable& operator=(const TReopenedTable&) = delete;
-
- private:
-  TVLTTable& FTable;
-  bool FWasActive;
-  TVLTBookmark FBookmark;
-};
-
-// Fires an "after" event when the scope ends, also by error (a wait window must close).
-class TAfterEvent {
- public:
-  TAfterEvent(const TVLTDataSet::TDataSetNotifyEvent& Event, TVLTTable& Table)
-      : FEvent(Event), FTable(Table) {}
-  ~TAfterEvent() {
-    if (!FEvent) return;
-    try {
-      FEvent(FTable);
-    } catch (...) {
-    }
-  }
-  TAfterEvent(const TAfterEvent&) = delete;
-  TAfterEvent& operator=(const TAfterEvent&) = delete;
-
- private:
-  const TVLTDataSet::TDataSetNotifyEvent& FEvent;
-  TVLTTable& FTable;
-};
-
-}  // namespace
-
-bool TVLTTable::CopyTable(TVLTDatabase& DestDatabase, const std::string& NewTableName,
-                          std::string& Log, bool& Continue, bool IgnoreErrors,
-                          bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
-                          int32_t MaxProgress) {
-  TReopenedTable Reopened(*this);
-  TSuspendedMasterLink WholeTable(*this);
-  return CopyTableInto(DestDatabase, NewTableName, Log, Continue, IgnoreErrors,
-                       OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
-}
-
-bool TVLTTable::CopyTable(const std::string& NewTableName, std::string& Log, bool& Continue,
-                          const std::string& DestDatabaseFileName,
-                          const std::string& DestDatabasePassword, bool IgnoreErrors,
-                          bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
-                          int32_t MaxProgress) {
-  if (SameText(Trimmed(DestDatabaseFileName), "MEMORY"))
-    throw EVLTException(30462,
-                        "Cannot copy table '%s' into the in-memory database: in-memory tables "
-                        "are not available",
-                        {FTableName});
-  TReopenedTable Reopened(*this);
-  TSuspendedMasterLink WholeTable(*this);
-  // Checked before the destination is opened: the source's own connection may keep others out.
-  if (SameText(NewTableName, FTableName) &&
-      SameDatabaseFile(DestDatabaseFileName, FDatabase->DatabaseFileName())) {
-    const std::string Text =
-        "Cannot copy table '" + FDatabaseName + "." + FTableName + "' into it self";
-    if (!IgnoreErrors) throw EVLTException(30447, Text);
-    Log += Text + "\n";
-    return false;
-  }
-  TVLTDatabase TempDb;
-  TempDb.FName = "TempDb";
-  TempDb.SetSessionName(FDatabase->SessionName());
-  TempDb.SetDatabaseName("TempDb" + VLTNewGuidText());
-  TempDb.SetDatabaseFileName(DestDatabaseFileName);
-  TempDb.FPassword = DestDatabasePassword;
-  TempDb.FCryptoAlgorithm = FDatabase->FCryptoAlgorithm;  // the file's own cipher wins on open
-  TempDb.FMultiUser = FDatabase->FMultiUser;
-  TempDb.FSilentMode = true;
-  try {
-    TempDb.Open();
-  } catch (const std::exception& E) {
-    if (!IgnoreErrors) throw;
-    Log += std::string(E.what()) + "\n";
-    return false;
-  }
-  const bool Result = CopyTableInto(TempDb, NewTableName, Log, Continue, IgnoreErrors,
-                                    OverwriteExistingTable, CopyIndexes, MinProgress, MaxProgress);
-  TempDb.Close();
-  return Result;
-}
-
-bool TVLTTable::CopyTable(const std::string& NewTableName, const std::string& DestDatabaseFileName,
-                          const std::string& DestDatabasePassword) {
-  std::string Log;
-  bool Continue = true;
-  return CopyTable(NewTableName, Log, Continue, DestDatabaseFileName, DestDatabasePassword, false,
-                   false, true, 0, 100);
-}
-
-bool TVLTTable::CopyTableInto(TVLTDatabase& DestDatabase, const std::string& NewTableName,
-                              std::string& Log, bool& Continue, bool IgnoreErrors,
-                              bool OverwriteExistingTable, bool CopyIndexes, int32_t MinProgress,
-                              int32_t MaxProgress) {
-  auto Fail = [&](const EVLTException& E) {
-    if (!IgnoreErrors) throw E;
-    Log += std::string(E.what()) + "\n";
-    return false;
-  };
-  if (SameText(NewTableName, FTableName) &&
-      (&DestDatabase == FDatabase ||
-       SameDatabaseFile(DestDatabase.DatabaseFileName(), FDatabase->DatabaseFileName())))
-    return Fail(EVLTException(30447, "Cannot copy table '" + FDatabaseName + "." + FTableName +
-                                         "' into it self"));
-  TVLTCursor& Src = *FHandle;
-  for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
-    const std::string& Name = (*Src.FVisibleFieldDefs)[I].FName;
-    if (!FindField(Name))
-      throw EVLTException(20297,
-                          "Cannot copy table \"%s\". Field object for field \"%s\" is not created.",
-                          {FTableName, Name});
-  }
-
-  if (BeforeCopy) BeforeCopy(*this);
-  TAfterEvent FireAfter(AfterCopy, *this);
-  TVLTTable Dest;
-  Dest.FName = NewTableName;
-  Dest.SetDatabaseName(DestDatabase.DatabaseName());
-  Dest.FSessionName = DestDatabase.SessionName();
-  Dest.SetTableName(NewTableName);
-  Dest.AdvFieldDefs().Assign(FRestructureFieldDefs);
-  if (CopyIndexes) Dest.AdvIndexDefs().Assign(FRestructureIndexDefs, true);
-  if (Dest.Exists()) {
-    if (!OverwriteExistingTable)
-      return Fail(EVLTException(30448, "Table '%s.%s' already exists",
-                                {DestDatabase.DatabaseName(), NewTableName}));
-    Dest.DeleteTable();
-  }
-  try {
-    Dest.CreateTable();
-  } catch (const std::exception& E) {
-    return Fail(EVLTException(30450, "Create table '%s.%s' error: '%s'",
-                              {DestDatabase.DatabaseName(), NewTableName, std::string(E.what())}));
-  }
-  Dest.Open();
-
-  // Destination field number of each source field (the same names by construction).
-  TVLTCursor& Dst = *Dest.FHandle;
-  std::vector<int32_t> DestNo(static_cast<size_t>(Src.VisibleFieldCount()), -1);
-  for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I)
-    DestNo[static_cast<size_t>(I)] =
-        Dst.FVisibleFieldDefs->GetDefNumberByName((*Src.FVisibleFieldDefs)[I].FName);
-
-  const int64_t Total = std::max<int64_t>(1, RecordCount());
-  int64_t RecNoCopied = 0;
-  bool Completed = true;
-  // Position: record number (in the table's current order) of the record shown. A record that
-  // cannot be read is skipped by number, so one damaged page costs only its own records.
-  int64_t Position = 1;
-  auto SkipUnreadable = [&](int64_t From) {
-    for (int64_t N = From; N <= Total; ++N) {
-      try {
-        SetRecNo(static_cast<int32_t>(N));
-        Position = N;
-        return true;
-      } catch (const std::exception&) {
-        Log += "Record #" + std::to_string(N) + " corrupted and skipped.\n";
-      }
-    }
-    return false;
-  };
-  try {
-    First();
-  } catch (const std::exception&) {
-    if (!IgnoreErrors) throw;
-    if (!SkipUnreadable(1)) FEof = true;
-  }
-  while (!Eof()) {
-    ++RecNoCopied;
-    Dest.Append();
-    for (int32_t I = 0; I < Src.VisibleFieldCount(); ++I) {
-      if (DestNo[static_cast<size_t>(I)] < 0) continue;
-      try {
-        Src.SetCurrentRecordBuffer(FActiveBuffer);
-        Dst.SetCurrentRecordBuffer(Dest.FActiveBuffer);
-        Src.PositionOnRecord(Src.GetBufferRecordID(FActiveBuffer));
-        Src.CopyFieldValue(I, false, DestNo[static_cast<size_t>(I)], Dst);
-        Dest.FModified = true;
-      } catch (const std::exception& E) {
-        if (!IgnoreErrors) {
-          Dest.Cancel();
-          throw;
-        }
-        Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
-               ", field '" + (*Src.FVisibleFieldDefs)[I].FName +
-               "' was copied with Null value due to error: " + E.what() + "\n";
-      }
-    }
-    try {
-      Dest.Post();
-    } catch (const std::exception& E) {
-      try {
-        Dest.Cancel();
-      } catch (...) {
-      }
-      if (!IgnoreErrors) throw;
-      Log += "Error copying table \"" + FTableName + "\". Record #" + std::to_string(RecNoCopied) +
-             " was not imported due to error: " + E.what() + "\n\n";
-    }
-    const int32_t Percent = MinProgress + static_cast<int32_t>((MaxProgress - MinProgress) *
-                                                               std::min(RecNoCopied, Total) / Total);
-    if (OnCopyProgress) OnCopyProgress(*this, Percent, Continue);
-    if (!Continue) {
-      Log += "Terminated by User.\n";
-      Completed = false;
-      break;
-    }
-    try {
-      Next();
-      ++Position;
-    } catch (const std::exception&) {
-      if (!IgnoreErrors) throw;
-      Log += "Record #" + std::to_string(Position + 1) + " corrupted and skipped.\n";
-      if (!SkipUnreadable(Position + 2)) break;
-    }
-  }
-  Dest.Close();
-  return Completed;
 }
 
 }  // namespace vlt

@@ -1,8 +1,9 @@
 // TVLTTable: the dataset bound to one table of one database component. It adds what is
 // table-specific: creating, deleting, emptying and renaming the table from component-level
 // definitions; choosing the active index by name or by field list; key searches and key ranges
-// on the active index; index maintenance; table copying, import, export, restructuring, batch
-// moves and SQL export.
+// on the active index; index maintenance (VLTTable.cpp); the engine definitions
+// (VLTTableEngineDefs.cpp); table copying (VLTTableCopy.cpp); import, export, restructuring and
+// batch moves (VLTTableTransfer.cpp); SQL export (VLTTableSqlExport.cpp).
 //
 // Table-level operations (create, delete, empty, rename, add or delete an index) run on a
 // short-lived cursor opened exclusively, holding the database open for their duration.
@@ -165,6 +166,7 @@ class TVLTTable : public TVLTDataSet {
   int64_t LastAutoincValue(const std::string& FieldName);
   bool IsRecordLocked();
 
+  // ---- copying (VLTTableCopy.cpp) ----
   // Copies this table with its records into DestDatabase under NewTableName (used by database
   // rebuilding). Problems go to Log; without IgnoreErrors they are raised. False when the
   // progress handler stopped the copy.
@@ -182,7 +184,7 @@ class TVLTTable : public TVLTDataSet {
   bool CopyTable(const std::string& NewTableName, const std::string& DestDatabaseFileName,
                  const std::string& DestDatabasePassword);
 
-  // ---- transfers (VLTTableTransfer.cpp) ----
+  // ---- transfers (VLTTableTransfer.cpp; the SQL text: VLTTableSqlExport.cpp) ----
   // Re-creates this (closed) table from the source dataset's fields (a table source gives its
   // extended definitions and, in the first form, its indexes) and appends the source's records.
   // An existing table of this name is replaced only when the import completes: until then it

@@ -69,25 +69,6 @@ TVLTDataSetFieldType DataSetTypeOfAdvanced(TVLTAdvancedFieldType T) {
   }
 }
 
-std::vector<std::string> VLTSplitFieldList(const std::string& List) {
-  std::vector<std::string> Out;
-  std::string Cur;
-  auto Flush = [&] {
-    const size_t B = Cur.find_first_not_of(' '), E = Cur.find_last_not_of(' ');
-    if (B != std::string::npos) Out.push_back(Cur.substr(B, E - B + 1));
-    Cur.clear();
-  };
-  for (char C : List) {
-    if (C == ';' || C == ',') {
-      Flush();
-    } else {
-      Cur += C;
-    }
-  }
-  Flush();
-  return Out;
-}
-
 TVLTAdvFieldDef& TVLTAdvFieldDefs::Add(const std::string& Name, TVLTAdvancedFieldType DataType,
                                        int32_t Size, bool Required,
                                        TVLTCompressionAlgorithm Compression,

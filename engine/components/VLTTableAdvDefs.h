@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/expr/VLTFieldTypeTable.h"
+#include "engine/core/VLTFieldList.h"
 #include "engine/core/VLTTypes.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/expr/VLTVariant.h"
 
 namespace vlt {
@@ -115,8 +116,5 @@ class TVLTAdvIndexDefs {
  private:
   std::vector<std::unique_ptr<TVLTAdvIndexDef>> FItems;
 };
-
-// Splits a field list at ';' (a ',' counts as ';'), trimming blanks and dropping empty entries.
-std::vector<std::string> VLTSplitFieldList(const std::string& List);
 
 }  // namespace vlt

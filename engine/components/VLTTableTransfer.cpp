@@ -1,22 +1,17 @@
-// Table transfers: import from another dataset, export into another table, restructuring,
-// batch moves and the SQL text of a table.
+// Table transfers: import from another dataset, export into another table, restructuring and
+// batch moves.
 //
 // Records travel between datasets through field objects matched by name (restructuring
 // matches by field object id first, so that a renamed field keeps its values). The source is
 // only read: a source that was closed is closed again, an open one returns to its record.
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
+#include "engine/components/VLTTableScopes.h"
 #include "engine/core/VLTExcept.h"
-#include "engine/expr/VLTLocale.h"
-#include "engine/protect/VLTStream.h"
 
 namespace vlt {
 
@@ -28,58 +23,6 @@ constexpr int32_t kRestructureFailed = 30464;
 constexpr int32_t kBatchMoveIndexError = 30468;
 
 using TFieldPairs = std::vector<std::pair<TVLTField*, TVLTField*>>;  // source, destination
-
-// Opens a dataset for the duration when it was closed; otherwise keeps its record (pending
-// edits are posted first) and returns to it.
-class TKeepDataSet {
- public:
-  explicit TKeepDataSet(TVLTDataSet& DataSet) : FDataSet(DataSet), FWasActive(DataSet.Active()) {
-    if (FWasActive) {
-      FDataSet.CheckBrowseMode();
-      if (!FDataSet.IsEmpty()) FBookmark = FDataSet.GetBookmark();
-    } else {
-      FDataSet.Open();
-    }
-  }
-  ~TKeepDataSet() {
-    try {
-      if (!FWasActive) {
-        FDataSet.Close();
-      } else if (FDataSet.Active() && FDataSet.State() == dsBrowse && !FBookmark.empty() &&
-                 FDataSet.BookmarkValid(FBookmark)) {
-        FDataSet.GotoBookmark(FBookmark);
-      }
-    } catch (...) {
-    }
-  }
-  TKeepDataSet(const TKeepDataSet&) = delete;
-  TKeepDataSet& operator=(const TKeepDataSet&) = delete;
-
- private:
-  TVLTDataSet& FDataSet;
-  bool FWasActive;
-  TVLTBookmark FBookmark;
-};
-
-// Fires an "after" event when the scope ends, also by error.
-class TFireAfter {
- public:
-  TFireAfter(const TVLTDataSet::TDataSetNotifyEvent& Event, TVLTTable& Table)
-      : FEvent(Event), FTable(Table) {}
-  ~TFireAfter() {
-    if (!FEvent) return;
-    try {
-      FEvent(FTable);
-    } catch (...) {
-    }
-  }
-  TFireAfter(const TFireAfter&) = delete;
-  TFireAfter& operator=(const TFireAfter&) = delete;
-
- private:
-  const TVLTDataSet::TDataSetNotifyEvent& FEvent;
-  TVLTTable& FTable;
-};
 
 bool IsDataField(const TVLTField& F) { return F.FFieldKind == fkData; }
 
@@ -140,6 +83,7 @@ bool AppendRecords(TVLTDataSet& Source, TVLTTable& Dest, const TFieldPairs& Pair
       try {
         Dest.Cancel();
       } catch (...) {
+        // The record's error is raised or logged below.
       }
       if (!Log) throw;
       *Log += "Error " + What + " table \"" + TableName + "\". Record #" + std::to_string(RecNo) +
@@ -170,11 +114,7 @@ std::string DatabaseFileOf(const std::string& SessionName, const std::string& Da
 
 // Two names of one existing database file.
 bool SameFile(const std::string& A, const std::string& B) {
-  if (A.empty() || B.empty()) return false;
-  std::error_code E1, E2;
-  const auto CA = std::filesystem::weakly_canonical(A, E1);
-  const auto CB = std::filesystem::weakly_canonical(B, E2);
-  return !E1 && !E2 ? CA == CB : A == B;
+  return !A.empty() && !B.empty() && VLTSameDatabaseFile(A, B);
 }
 
 // A table component on TableName of that database, closed.
@@ -247,102 +187,6 @@ bool ReplaceAllOrNothing(const std::string& SessionName, const std::string& Data
   return true;
 }
 
-// ---- SQL text ----
-
-std::string QuoteName(const std::string& Name) {
-  std::string Out = "\"";
-  for (char C : Name) Out += C == '"' ? std::string("\"\"") : std::string(1, C);
-  return Out + "\"";
-}
-
-std::string QuoteText(const std::string& Text) {
-  std::string Out = "'";
-  for (char C : Text) Out += C == '\'' ? std::string("''") : std::string(1, C);
-  return Out + "'";
-}
-
-std::string FloatText(double V) {
-  char Buf[64];
-  const auto R = std::to_chars(Buf, Buf + sizeof Buf, V);
-  return std::string(Buf, R.ptr);
-}
-
-std::string DateText(int32_t DayNumber) {
-  int Y = 0, M = 0, D = 0;
-  DecodeDayNumber(DayNumber, Y, M, D);
-  char Buf[32];
-  std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
-  return Buf;
-}
-
-std::string TimeText(int32_t MSecs) {
-  char Buf[32];
-  std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d.%03d", MSecs / 3600000, MSecs / 60000 % 60,
-                MSecs / 1000 % 60, MSecs % 1000);
-  return Buf;
-}
-
-std::string HexText(const uint8_t* Data, int32_t Size) {
-  static const char* Digits = "0123456789ABCDEF";
-  std::string Out = "X'";
-  for (int32_t I = 0; I < Size; ++I) {
-    Out += Digits[Data[I] >> 4];
-    Out += Digits[Data[I] & 15];
-  }
-  return Out + "'";
-}
-
-// A value as an SQL literal.
-std::string SqlLiteral(const TVLTVariant& V) {
-  if (V.IsNull()) return "NULL";
-  const TVLTBaseFieldType T = V.DataType();
-  if (T == bftLogical) return V.AsBoolean() ? "TRUE" : "FALSE";
-  if (IsIntegerBaseType(T)) return std::to_string(V.AsInt64());
-  if (IsFloatBaseType(T)) return FloatText(V.AsDouble());
-  if (T == bftDate) return QuoteText(DateText(V.AsVLTDate()));
-  if (T == bftTime) return QuoteText(TimeText(V.AsVLTTime()));
-  if (T == bftDateTime) {
-    const TVLTDateTime DT = V.AsVLTDateTime();
-    return QuoteText(DateText(DT.Date) + " " + TimeText(DT.Time));
-  }
-  if (T == bftBytes || T == bftVarBytes || T == bftBlob || T == bftBFile)
-    return HexText(V.Data(), V.DataSize());
-  return QuoteText(V.AsAnsiString());
-}
-
-const char* CompressionName(TVLTCompressionAlgorithm A) {
-  switch (A) {
-    case acaZLIB: return "ZLIB";
-    case acaBZIP: return "BZIP";
-    case acaPPM: return "PPM";
-    default: return "NONE";
-  }
-}
-
-bool IsAutoIncType(TVLTAdvancedFieldType T) { return T >= aftAutoInc && T <= aftAutoIncCardinal; }
-
-bool IsSizedSqlType(TVLTAdvancedFieldType T) {
-  return (T >= aftChar && T <= aftWideString) || T == aftBytes || T == aftVarBytes;
-}
-
-std::string ColumnList(const TVLTAdvIndexDef& D, bool WithOrder) {
-  const auto Names = VLTSplitFieldList(D.FFields);
-  const auto Desc = VLTSplitFieldList(D.FDescFields);
-  const auto CaseIns = VLTSplitFieldList(D.FCaseInsFields);
-  auto Listed = [](const std::vector<std::string>& L, const std::string& N) {
-    return std::any_of(L.begin(), L.end(), [&](const std::string& S) { return SameText(S, N); });
-  };
-  std::string Out;
-  for (const auto& N : Names) {
-    if (!Out.empty()) Out += ", ";
-    Out += QuoteName(N);
-    if (!WithOrder) continue;
-    if (Listed(CaseIns, N)) Out += " COLLATE NOCASE";
-    if (Listed(Desc, N)) Out += " DESC";
-  }
-  return Out;
-}
-
 }  // namespace
 
 // ---- import and export ----
@@ -368,9 +212,9 @@ bool TVLTTable::DoImport(TVLTDataSet& Source, std::string* Log,
                DatabaseFileOf(FSessionName, FDatabaseName)))
     throw EVLTException(30447, "Cannot copy table '%s.%s' into it self",
                         {FDatabaseName, FTableName});
-  TKeepDataSet KeepSource(Source);
+  TVLTKeepDataSet KeepSource(Source);
   if (BeforeImport) BeforeImport(*this);
-  TFireAfter After(AfterImport, *this);
+  TVLTAfterEvent After(AfterImport, *this);
 
   TVLTAdvFieldDefs Fields;
   for (int32_t I = 0; I < Source.FieldCount(); ++I) {
@@ -440,11 +284,11 @@ bool TVLTTable::DoExport(TVLTTable& Dest, bool CreateDest, std::string* Log) {
                DatabaseFileOf(FSessionName, FDatabaseName)))
     throw EVLTException(30447, "Cannot copy table '%s.%s' into it self",
                         {FDatabaseName, FTableName});
-  TKeepDataSet KeepSelf(*this);
+  TVLTKeepDataSet KeepSelf(*this);
   if (BeforeExport) BeforeExport(*this);
-  TFireAfter After(AfterExport, *this);
+  TVLTAfterEvent After(AfterExport, *this);
   auto Fill = [&] {
-    TKeepDataSet KeepDest(Dest);
+    TVLTKeepDataSet KeepDest(Dest);
     return AppendRecords(*this, Dest, PairByName(*this, Dest), Log, "exporting", FTableName, *this,
                          OnExportProgress);
   };
@@ -499,7 +343,7 @@ bool TVLTTable::DoRestructure(std::string* Log) {
   CloseDatabase();
 
   if (BeforeRestructure) BeforeRestructure(*this);
-  TFireAfter After(AfterRestructure, *this);
+  TVLTAfterEvent After(AfterRestructure, *this);
   auto TableOn = [&](TVLTTable& T, const std::string& TableName) {
     T.FName = FName;
     T.FSessionName = FSessionName;
@@ -587,7 +431,7 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
     const bool WasOpen = Active();
     Close();
     if (BeforeBatchMove) BeforeBatchMove(*this);
-    TFireAfter After(AfterBatchMove, *this);
+    TVLTAfterEvent After(AfterBatchMove, *this);
     const TProgressEvent SavedImport = OnImportProgress;
     OnImportProgress = OnBatchMoveProgress;
     try {
@@ -603,7 +447,7 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
     return Count;
   }
 
-  TKeepDataSet KeepSource(Source);
+  TVLTKeepDataSet KeepSource(Source);
   const bool WasActive = Active();
   if (!WasActive) Open();
   CheckBrowseMode();
@@ -617,7 +461,7 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
     }
   };
   if (BeforeBatchMove) BeforeBatchMove(*this);
-  TFireAfter After(AfterBatchMove, *this);
+  TVLTAfterEvent After(AfterBatchMove, *this);
   try {
     const TFieldPairs Pairs = PairByName(Source, *this);
     if (MoveType == bmtAppend) {
@@ -695,113 +539,14 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
       if (State() == dsBrowse) RestoreIndex();
       if (!WasActive) Close();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
   RestoreIndex();
   if (!WasActive) Close();
   return Count;
-}
-
-// ---- SQL text ----
-
-std::string TVLTTable::SqlText() {
-  const TVLTExportToSqlOptions& O = FExportToSqlOptions;
-  std::string Out;
-  const std::string Table = QuoteName(FTableName);
-  if (O.Structure) {
-    if (O.AddDropTable) Out += "DROP TABLE " + Table + ";\n\n";
-    Out += "CREATE TABLE " + Table + " (";
-    std::string PrimaryKey;
-    for (int32_t I = 0; I < FRestructureFieldDefs.Count(); ++I) {
-      const TVLTAdvFieldDef& F = FRestructureFieldDefs[I];
-      Out += std::string(I ? "," : "") + "\n  " + QuoteName(F.FName) + " " +
-             std::string(SqlNameOfAdvanced(F.FDataType));
-      if (IsSizedSqlType(F.FDataType)) Out += "(" + std::to_string(F.FSize) + ")";
-      if (IsAutoIncType(F.FDataType) &&
-          (F.FAutoincIncrement != 1 || F.FAutoincInitialValue != 0 || F.FAutoincMinValue != 0 ||
-           F.FAutoincMaxValue != INT64_MAX || F.FAutoincCycled))
-        Out += " AUTOINC(INCREMENT " + std::to_string(F.FAutoincIncrement) + ", INITIALVALUE " +
-               std::to_string(F.FAutoincInitialValue) + ", MINVALUE " +
-               std::to_string(F.FAutoincMinValue) + ", MAXVALUE " +
-               std::to_string(F.FAutoincMaxValue) + (F.FAutoincCycled ? ", CYCLED)" : ")");
-      if (O.BlobSettings && IsBlobAdvancedType(F.FDataType)) {
-        Out += " BLOBBLOCKSIZE " + std::to_string(F.FBLOBBlockSize) + " BLOBCOMPRESSIONALGORITHM " +
-               CompressionName(F.FBLOBCompressionAlgorithm);
-        if (F.FBLOBCompressionAlgorithm != acaNone)
-          Out += " BLOBCOMPRESSIONMODE " + std::to_string(F.FBLOBCompressionMode);
-      }
-      if (!F.FDefaultValue.IsNull()) Out += " DEFAULT " + SqlLiteral(F.FDefaultValue);
-      if (F.FRequired) Out += " NOT NULL";
-      if (!F.FMinValue.IsNull() && !F.FMaxValue.IsNull())
-        Out += " CHECK (" + QuoteName(F.FName) + " BETWEEN " + SqlLiteral(F.FMinValue) + " AND " +
-               SqlLiteral(F.FMaxValue) + ")";
-      else if (!F.FMinValue.IsNull())
-        Out += " CHECK (" + QuoteName(F.FName) + " >= " + SqlLiteral(F.FMinValue) + ")";
-      else if (!F.FMaxValue.IsNull())
-        Out += " CHECK (" + QuoteName(F.FName) + " <= " + SqlLiteral(F.FMaxValue) + ")";
-    }
-    std::string IndexStatements;
-    for (int32_t I = 0; I < FRestructureIndexDefs.Count(); ++I) {
-      const TVLTAdvIndexDef& D = FRestructureIndexDefs[I];
-      if (D.FTemporary) continue;
-      if (D.FOptions & ixPrimary) {
-        std::string Name = "C_PK";
-        for (const auto& N : VLTSplitFieldList(D.FFields)) Name += "$" + N;
-        Out += ",\n  CONSTRAINT " + QuoteName(Name) + " PRIMARY KEY (" + ColumnList(D, false) + ")";
-      }
-      IndexStatements += std::string("CREATE ") + ((D.FOptions & (ixUnique | ixPrimary)) ? "UNIQUE " : "") +
-                         "INDEX " + QuoteName(D.FName) + " ON " + Table + " (" +
-                         ColumnList(D, true) + ");\n";
-    }
-    Out += "\n);\n";
-    if (!IndexStatements.empty()) Out += "\n" + IndexStatements;
-  }
-  if (O.Data) {
-    TVLTCursor& C = *FHandle;
-    std::string Prefix = "INSERT INTO " + Table;
-    if (O.FieldNamesInInserts) {
-      Prefix += " (";
-      for (int32_t I = 0; I < C.VisibleFieldCount(); ++I)
-        Prefix += (I ? ", " : "") + QuoteName((*C.FVisibleFieldDefs)[I].FName);
-      Prefix += ")";
-    }
-    Prefix += " VALUES (";
-    if (O.Structure && RecordCount() > 0) Out += "\n";
-    for (First(); !Eof(); Next()) {
-      std::string Line = Prefix;
-      for (int32_t I = 0; I < C.VisibleFieldCount(); ++I) {
-        TVLTVariant V;
-        C.GetFieldValue(V, I, false, FActiveBuffer);
-        Line += (I ? ", " : "") + SqlLiteral(V);
-      }
-      Out += Line + ");\n";
-    }
-  }
-  return Out;
-}
-
-std::string TVLTTable::ExportToSQL() {
-  CheckTableName();
-  TKeepDataSet Keep(*this);
-  return SqlText();
-}
-
-void TVLTTable::ExportToSQL(TVLTStream& Stream) {
-  const std::string Text = ExportToSQL();
-  const int64_t Size = static_cast<int64_t>(Text.size());
-  if (Stream.Write(Text.data(), Size) != Size)
-    throw EVLTException(kTransferError, "Cannot write the SQL text of table '%s'", {FTableName});
-}
-
-void TVLTTable::ExportToSQL(const std::string& FileName) {
-  const std::string Text = ExportToSQL();
-  std::ofstream F(FileName, std::ios::binary | std::ios::trunc);
-  if (F) F.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-  if (F) F.close();
-  if (!F)
-    throw EVLTException(kTransferError, "Cannot write the SQL text of table '%s' to file '%s'",
-                        {FTableName, FileName});
 }
 
 }  // namespace vlt

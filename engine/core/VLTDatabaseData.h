@@ -30,7 +30,6 @@ class TVLTDatabaseData {
   TVLTDatabaseData(const TVLTDatabaseData&) = delete;
   TVLTDatabaseData& operator=(const TVLTDatabaseData&) = delete;
 
-  // Virtual slots, in order.
   // Adds the session and gives it session id 0.
   virtual void ConnectSession(TVLTSessionData& Session);
   virtual void DisconnectSession(TVLTSessionData& Session);

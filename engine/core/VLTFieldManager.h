@@ -53,7 +53,7 @@ class TVLTBaseFieldManager {
   TVLTFieldDefs& FieldDefs() const { return *FFieldDefs; }
   int32_t FieldCount() const { return FFieldDefs->Count(); }
 
-  // ---- autoincrement and defaults (virtual slots in this order) ----
+  // ---- autoincrement and defaults ----
   // The field's next value: last + increment (1 when the increment is 0); past a non-zero
   // maximum either 20160 "Autoinc max value exceeded for field '%s'" or, cycled, the minimum.
   // 30402 / 30403 "Field #%d not found" for a field number out of range.

@@ -39,7 +39,6 @@ class TVLTBaseIndexManager {
   TVLTBaseIndexManager(const TVLTBaseIndexManager&) = delete;
   TVLTBaseIndexManager& operator=(const TVLTBaseIndexManager&) = delete;
 
-  // Virtual slots.
   virtual void LoadMetadata(TVLTStream& Stream);
   virtual void SaveMetadata(TVLTStream& Stream) const;
   // Replaces the list with copies of IndexDefs.

@@ -57,18 +57,17 @@ class TVLTPageManager {
   TVLTPageManager(const TVLTPageManager&) = delete;
   TVLTPageManager& operator=(const TVLTPageManager&) = delete;
 
-  // Slot 0.
   virtual int32_t PageCount();
-  // Slots 1-4: multi-user page-trust hooks and stream persistence of in-memory engines.
+  // Multi-user page-trust hooks and stream persistence of in-memory engines.
   virtual bool IsPageTableStateCurrent(TVLTSessionID SessionID, TVLTPage* Page);
   virtual void SavePageTableState(TVLTSessionID SessionID, TVLTPage* Page);
 
-  // Slot 9: records PageNo to be freed at the session's commit (once, however often asked).
+  // Records PageNo to be freed at the session's commit (once, however often asked).
   virtual void RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo);
-  // Slot 10: the page, in use by the session. PageType 255 (ptAny) accepts any type.
+  // The page, in use by the session. PageType 255 (ptAny) accepts any type.
   virtual TVLTPage* GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo, uint16_t PageType,
                             bool SynchronizeAllowed = true);
-  // Slot 11: frees the removed pages and writes the dirty ones. A failure leaves what was done
+  // Frees the removed pages and writes the dirty ones. A failure leaves what was done
   // done and the rest pending, so that the commit can be retried or cancelled.
   virtual void ApplyChanges(TVLTSessionID SessionID);
 
@@ -102,7 +101,7 @@ class TVLTPageManager {
  protected:
   friend class TVLTPage;
 
-  // Slots 5-8: the physical operations.
+  // The physical operations.
   // Gives the page a free page number and a formatted buffer.
   virtual void InternalAddPage(TVLTPage* Page) = 0;
   // Returns the page number to free space.

@@ -340,6 +340,8 @@ bool TVLTTableData::InsertRecord(TVLTTableCursor& Cursor) {
       DeleteBLOBs(Cursor);
       FRecordManager->DeleteRecord(SessionID, NewID);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     if (Cursor.FRecordBitmap) Cursor.FRecordBitmap->Clear();
     Cursor.CurrentRecordID = OldID;
@@ -386,6 +388,8 @@ bool TVLTTableData::UpdateRecord(TVLTTableCursor& Cursor) {
       try {
         FRecordManager->UpdateRecord(SessionID, Cursor.FEditRecordBuffer, Cursor.CurrentRecordID);
       } catch (...) {
+        // The error on its way out is the one the caller gets; this clean-up failing adds nothing
+        // to it.
       }
       RestoreIndexes();
     }

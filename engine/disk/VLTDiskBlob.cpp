@@ -460,6 +460,7 @@ void TVLTDiskBlobManager::UndoRecordChange(TVLTSessionID SessionID) noexcept {
     try {
       DeleteValue(SessionID, R);
     } catch (...) {
+      // A value that cannot be deleted stays unreferenced; the table check reports it.
     }
   }
 }
@@ -635,6 +636,8 @@ TVLTPageItemID TVLTDiskBlobManager::StoreLarge(TVLTSessionID SessionID, const TV
       try {
         LPageManager->RemovePage(SessionID, No);
       } catch (...) {
+        // The error on its way out is the one the caller gets; this clean-up failing adds nothing
+        // to it.
       }
     }
     throw;

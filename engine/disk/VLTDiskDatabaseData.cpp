@@ -62,6 +62,8 @@ void TVLTDiskDatabaseData::CreateDatabase() {
       try {
         TVLTDatabaseFile::DeleteFile(FDatabaseName);
       } catch (...) {
+        // The error on its way out is the one the caller gets; this clean-up failing adds nothing
+        // to it.
       }
     }
     throw;
@@ -128,6 +130,7 @@ void TVLTDiskDatabaseData::CloseDatabaseFile() noexcept {
       for (TVLTSessionID Id = 0; Id < FMaxSessionCount; ++Id)
         if (FPageManager->HasChanges(Id)) FPageManager->CancelChanges(Id);
     } catch (...) {
+      // Closing must go on; pages not given back are what `vltdb check` counts as leaked.
     }
   }
   FTableLockManager.reset();
@@ -138,6 +141,7 @@ void TVLTDiskDatabaseData::CloseDatabaseFile() noexcept {
     try {
       FPageManager->CloseDatabase();
     } catch (...) {
+      // Closing must go on; the page manager's file object marks the file closed.
     }
     FPageManager.reset();
   }
@@ -237,6 +241,8 @@ void TVLTDiskDatabaseData::AddTable(int32_t TableID, const std::string& TableNam
     try {
       List.Load();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -264,6 +270,8 @@ void TVLTDiskDatabaseData::RemoveTable(const std::string& TableName) {
     try {
       List.Load();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -281,6 +289,8 @@ void TVLTDiskDatabaseData::RenameTable(const std::string& TableName,
     try {
       List.Load();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }

@@ -33,6 +33,7 @@ TVLTDiskPageManager::~TVLTDiskPageManager() {
   try {
     CloseDatabase();
   } catch (...) {
+    // A destructor cannot raise; nothing is left to undo.
   }
 }
 
@@ -290,6 +291,7 @@ void TVLTDiskPageManager::CloseDatabase() {
     try {
       if (!FJournal->Active() && FJournal->MarkerWritten()) FJournal->Finish();
     } catch (...) {
+      // A marker that cannot be removed now is stale at the next open, which removes it.
     }
     FJournal.reset();
   }

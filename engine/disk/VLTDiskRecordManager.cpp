@@ -137,6 +137,7 @@ bool TVLTDiskRecordManager::AddRecord(TVLTSessionID SessionID, const uint8_t* Re
         LPageManager->RemovePage(SessionID, No);
       }
     } catch (...) {
+      // This function answers false and never raises (see the header).
     }
     return false;
   }

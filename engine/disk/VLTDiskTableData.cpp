@@ -48,6 +48,7 @@ class TVLTDiskTableData::TTablesLock {
     try {
       FT.LDiskDatabase->UnlockTables();
     } catch (...) {
+      // The lock goes with the connection at the latest; a destructor cannot raise.
     }
   }
   TTablesLock(const TTablesLock&) = delete;
@@ -97,6 +98,7 @@ class TVLTDiskTableData::TSharedRead {
         FT.LDiskPageManager->TablePagesCacheManager().EndWorkWithTable(FSessionID, FT.FTableID);
       if (FLocked) FT.UnlockTable(FSessionID, ltS);
     } catch (...) {
+      // Release is noexcept: the lock goes with the connection at the latest.
     }
     FWorking = FLocked = false;
   }
@@ -160,6 +162,8 @@ void TVLTDiskTableData::CancelChanges(TVLTSessionID SessionID, bool InTransactio
     try {
       LoadMostUpdated(SessionID);
     } catch (...) {
+      // Cancelling runs while an error is on its way: a reload that fails keeps the count the
+      // cancelled changes left; multi-user reads load it afresh.
     }
   }
 }
@@ -297,6 +301,8 @@ void TVLTDiskTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs
     try {
       LDiskPageManager->CancelChanges(Sys);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -422,6 +428,7 @@ void TVLTDiskTableData::RemoveCursor(TVLTTableCursor& Cursor) {
     try {
       UnlockTable(Cursor.SessionID(), Type);
     } catch (...) {
+      // The cursor goes whatever the lock does: the lock goes with the connection at the latest.
     }
   }
   TVLTTableData::CloseTable(Cursor);
@@ -485,11 +492,15 @@ void TVLTDiskTableData::DeleteTable(TVLTTableCursor& Cursor, bool DesignMode) {
     try {
       RemoveCursor(Cursor);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     FreeTableObjects();
     try {
       LDiskPageManager->CancelChanges(Sys);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -533,6 +544,8 @@ void TVLTDiskTableData::RenameTable(const std::string& NewTableName, TVLTTableCu
     try {
       LDiskPageManager->CancelChanges(kSystemSessionID);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -550,6 +563,8 @@ void TVLTDiskTableData::RenameField(const std::string& FieldName, const std::str
     try {
       TVLTTableData::RenameField(NewFieldName, FieldName);
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -580,6 +595,8 @@ void TVLTDiskTableData::AddIndex(const TVLTIndexDef& IndexDef, TVLTTableCursor* 
           }
         if (FConstraintManager) FConstraintManager->DeleteConstraintForIndexID(Def.FObjectID);
       } catch (...) {
+        // The error on its way out is the one the caller gets; this clean-up failing adds nothing
+        // to it.
       }
     }
     throw;

@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/VLTLocalBLOBStream.h"
 #include "engine/core/VLTDatabaseData.h"
+#include "engine/core/VLTTableBLOBAccess.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {

@@ -133,6 +133,8 @@ TVLTPageNo TVLTDatabaseFreeSpaceManager::GetPage(TVLTPageNo) {
     try {
       SaveHeader();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }
@@ -347,6 +349,8 @@ void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
     try {
       SaveHeader();
     } catch (...) {
+      // The error on its way out is the one the caller gets; this clean-up failing adds nothing to
+      // it.
     }
     throw;
   }

@@ -12,8 +12,11 @@
 //   2. A session's entries other than ltU differ in (LockType, LocksFilePageNo); LockCount >= 1.
 //   3. When a physical entry goes away while weaker non-physical entries of the same table
 //      remain, their bytes are locked first, so the session never loses protection.
-//   4. All bookkeeping happens under FCSect; it is left while sleeping between tries so that
-//      other sessions of the process can release their locks meanwhile.
+//   4. All bookkeeping happens under FCSect. A lock request from outside leaves it while
+//      sleeping between tries, so that other sessions of the process can release their locks
+//      meanwhile; the commit-time requests (AddRWLocksBeforeCommit, ClearTransactionLocks)
+//      keep it for their whole run, sleeps included (their inner LockTable calls pass
+//      NoThreadLock because FCSect is held already).
 #pragma once
 
 #include <cstdint>
@@ -110,7 +113,8 @@ class TVLTDatabaseTableLockManager {
  private:
   TVLTTableLockList& ListOf(TVLTSessionID SessionID);
   bool Exclusive() const;
-  // Sleeps DelayMS, leaving FCSect meanwhile unless NoThreadLock.
+  // Sleeps DelayMS, leaving FCSect meanwhile unless NoThreadLock (the caller holds FCSect and
+  // keeps it).
   void Pause(int32_t DelayMS, bool NoThreadLock);
   // Takes the locks file lock with the release retries; false when it cannot be taken.
   bool LockFileForRelease(TVLTTableLocksFile& File, bool NoThreadLock);

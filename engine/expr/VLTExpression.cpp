@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTFieldList.h"
 #include "engine/expr/VLTExprNodeLogic.h"
 #include "engine/expr/VLTExprParser.h"
 #include "engine/expr/VLTLexer.h"
@@ -121,15 +122,8 @@ void TVLTExpression::ParseForLocate(TVLTExprCursor* Cursor, std::string_view Fie
   Clear();
   LCursor = Cursor;
   F3ValueLogic = false;
-  std::vector<std::string> Names;
-  size_t Start = 0;
-  for (;;) {
-    const size_t End = FieldNames.find(';', Start);
-    Names.push_back(UpperTrim(FieldNames.substr(
-        Start, End == std::string_view::npos ? std::string_view::npos : End - Start)));
-    if (End == std::string_view::npos) break;
-    Start = End + 1;
-  }
+  std::vector<std::string> Names = VLTSplitList(FieldNames, ";", true);
+  for (std::string& Name : Names) Name = UpperTrim(Name);
   if (Names.size() != KeyValues.size())
     throw EVLTException(30112, "Count of FieldNames (%d) does not equal counts of KeyValues (%d)",
                         {int64_t{static_cast<int64_t>(Names.size())},

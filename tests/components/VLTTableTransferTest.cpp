@@ -502,6 +502,20 @@ TEST_F(TransferTest, BatchMoveAppendAndIndexChecks) {
 
 // ---- SQL text ----
 
+TEST_F(TransferTest, ExportToSqlOrdersColumnsAsTheTableWouldBeBuilt) {
+  // An index definition with the order in its options and no field list: every column is
+  // descending, as RestructureTable would build it.
+  auto T = Filled(0);
+  T->RestructureIndexDefs().Add("ByType", "Type;Name", ixDescending | ixCaseInsensitive, false, "",
+                                "Name");
+  T->ExportToSqlOptions().Data = false;
+  EXPECT_NE(T->ExportToSQL().find(
+                "CREATE INDEX \"ByType\" ON \"Employees\" (\"Type\" DESC, \"Name\" COLLATE "
+                "NOCASE DESC);\n"),
+            std::string::npos)
+      << T->ExportToSQL();
+}
+
 TEST_F(TransferTest, ExportToSqlWritesStructureAndData) {
   auto T = Filled(0);
   Add(*T, 2, "");
