@@ -8,8 +8,8 @@
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
-#include "tests/components/VLTComponentTestUtil.h"
 #include "tests/VLTTestUtil.h"
+#include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {
 namespace {

@@ -12,9 +12,9 @@
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
+#include "engine/core/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskPageManager.h"
-#include "engine/core/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tests/disk/VLTFileCheckTestUtil.h"
 

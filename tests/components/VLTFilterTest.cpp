@@ -535,14 +535,14 @@ TEST_F(FilterTest, LastAutoincIsNoDefaultExpression) {
   TVLTTable Bad;
   Bad.SetDatabaseName("Pay");
   Bad.SetTableName("Bad");
-  Bad.AdvFieldDefs().Add("Ref", aftLargeint).FDefaultValue.SetAsAnsiString(
-      "LASTAUTOINC(People, Id)");
+  Bad.AdvFieldDefs()
+      .Add("Ref", aftLargeint)
+      .FDefaultValue.SetAsAnsiString("LASTAUTOINC(People, Id)");
   try {
     Bad.CreateTable();
     FAIL() << "created";
   } catch (const EVLTException& E) {
-    EXPECT_NE(std::string(E.what()).find("LASTAUTOINC(People, Id)"), std::string::npos)
-        << E.what();
+    EXPECT_NE(std::string(E.what()).find("LASTAUTOINC(People, Id)"), std::string::npos) << E.what();
   }
   std::vector<std::string> Tables;
   Databases.front()->GetTablesList(Tables);

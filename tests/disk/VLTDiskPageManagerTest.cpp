@@ -1,8 +1,7 @@
 #include "engine/disk/VLTDiskPageManager.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>

@@ -3,12 +3,11 @@
 #include "engine/disk/VLTDiskTableData.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>

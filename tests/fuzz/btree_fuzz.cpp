@@ -12,8 +12,8 @@
 
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTBTreeKey.h"
-#include "engine/expr/VLTSearchCondition.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/expr/VLTSearchCondition.h"
 #include "tests/core/VLTPageTestUtil.h"
 #include "tests/fuzz/FuzzPatch.h"
 
@@ -51,7 +51,9 @@ const TImage& Image() {
   return I;
 }
 
-void Key(int32_t K, uint8_t* Into) { StoreLE<int32_t>(Into, K); }
+void Key(int32_t K, uint8_t* Into) {
+  StoreLE<int32_t>(Into, K);
+}
 
 // Searches and a bounded walk: what any reader does.
 void Read(TVLTBTree& T) {
@@ -106,12 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     try {
       int64_t Forward = 0, Backward = 0;
       TVLTKeyPath P;
-      if (T.First(kS, P))
-        do ++Forward;
-        while (T.Next(kS, P));
-      if (T.Last(kS, P))
-        do ++Backward;
-        while (T.Prior(kS, P));
+      for (bool On = T.First(kS, P); On; On = T.Next(kS, P)) ++Forward;
+      for (bool On = T.Last(kS, P); On; On = T.Prior(kS, P)) ++Backward;
       if (Forward != Backward || Forward != T.EntryCount(kS)) std::abort();
       uint8_t K[4], Rf[2];
       for (int32_t N = 0; N < 60; ++N) {
