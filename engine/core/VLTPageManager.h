@@ -88,6 +88,10 @@ class TVLTPageManager {
   int32_t CacheCapacity() const { return FCacheCapacity; }
   void SetCacheCapacity(int32_t V) { FCacheCapacity = V; }
   std::recursive_mutex& CSect() { return FCSect; }
+  // Counts the events that may give a page other bytes than its users last saw without a
+  // change through them: a session's changes cancelled, the cache dropped. Whoever remembers
+  // a position in pages compares it.
+  uint64_t ChangeEpoch() const { return FChangeEpoch; }
 
   // Introspection for tests and tools.
   const TVLTSortedPageList& SharedPages() const { return FSharedPages; }
@@ -135,10 +139,10 @@ class TVLTPageManager {
   int32_t FPageCount = 0;
   bool FMultiUser = false;
   bool FIgnoreCRCErrors = false;
+  uint64_t FChangeEpoch = 0;
 
  private:
   std::unordered_set<TVLTPage*> FDetachedPages;  // superseded copies still in use
-
 
   // Frees a page object nobody uses, or detaches one still in use (freed at its last PutPage).
   void DisposePage(TVLTPage* Page, bool Dropped = false);
@@ -149,7 +153,11 @@ class TVLTPageManager {
   void CacheCommittedPage(TVLTPage* Page);
 };
 
-inline uint16_t TVLTPage::PageSize() const { return LPageManager->PageSize(); }
-inline uint16_t TVLTPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
+inline uint16_t TVLTPage::PageSize() const {
+  return LPageManager->PageSize();
+}
+inline uint16_t TVLTPage::PageHeaderSize() const {
+  return LPageManager->PageHeaderSize();
+}
 
 }  // namespace vlt
