@@ -219,7 +219,7 @@ void TVLTPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo) {
   CheckSessionID(SessionID);
   TVLTSessionPageInfo& Info = SessionEntry(SessionID);
   // Freeing a number twice at commit would fail half-way through it.
-  if (!Info.RemovedPageNumbers.IsValueExists(PageNo)) Info.RemovedPageNumbers.Append(PageNo);
+  if (Info.RemovedSet.insert(PageNo).second) Info.RemovedPageNumbers.Append(PageNo);
 }
 
 void TVLTPageManager::CheckSessionPagesReleased(TVLTSessionID SessionID) const {
@@ -267,10 +267,12 @@ void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
       }
     }
   } catch (...) {
+    for (int32_t I = 0; I < Removed; ++I) Info.RemovedSet.erase(Info.RemovedPageNumbers[I]);
     Info.RemovedPageNumbers.DeleteFirst(Removed);
     throw;
   }
   Info.RemovedPageNumbers.Clear();
+  Info.RemovedSet.clear();
   Info.AddedPageNumbers.Clear();
   int32_t Written = 0;
   try {
@@ -323,6 +325,7 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
   }
   Info.AddedPageNumbers.Clear();
   Info.RemovedPageNumbers.Clear();
+  Info.RemovedSet.clear();
 }
 
 }  // namespace vlt

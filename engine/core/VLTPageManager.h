@@ -43,6 +43,8 @@ struct TVLTSessionPageInfo {
   TVLTSortedPageList DirtyPages;
   TVLTIntegerArray AddedPageNumbers;
   TVLTIntegerArray RemovedPageNumbers;
+  // The numbers of RemovedPageNumbers, for the membership test of every RemovePage.
+  std::unordered_set<TVLTPageNo> RemovedSet;
 };
 
 class TVLTPageManager {
