@@ -122,7 +122,7 @@ std::unique_ptr<TVLTDatabase> EngineDatabase(const std::string& File, const TEng
   if (Create) Db->CreateDatabase();
   Db->Open();
   // VLT_CACHE_PAGES=N runs the engine with a shared cache of N pages instead of its default.
-  if (const char* Pages = std::getenv("VLT_CACHE_PAGES"))
+  if (const char* Pages = std::getenv("VLT_CACHE_PAGES"); Pages && std::atoi(Pages) > 0)
     Db->Handle()->DiskLink()->Disk().PageManager()->SetCacheCapacity(std::atoi(Pages));
   return Db;
 }

@@ -30,6 +30,7 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
     Blocks.clear();
     Blocks.shrink_to_fit();
     StartsValid = false;
+    LastFound = nullptr;
     AllocItemCount = 0;
     ItemCount = 0;
     LRUHead = LRUTail = LRUNext = nullptr;
@@ -45,6 +46,7 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
     Blocks.back().Keys.push_back(0);
     Blocks.back().Values.push_back({});
     StartsValid = false;
+    LastFound = nullptr;
     ++ItemCount;
   }
   Account(NewSize);
@@ -107,6 +109,7 @@ void TVLTSortedPageList::InsertAt(size_t Block, size_t Pos, TVLTPageNo Key,
     Blocks.insert(Blocks.begin() + static_cast<std::ptrdiff_t>(Block) + 1, std::move(Upper));
   }
   StartsValid = false;
+  LastFound = nullptr;
 }
 
 void TVLTSortedPageList::EraseAt(size_t Block, size_t Pos) {
@@ -124,6 +127,7 @@ void TVLTSortedPageList::EraseAt(size_t Block, size_t Pos) {
   }
   --ItemCount;
   StartsValid = false;
+  LastFound = nullptr;
 }
 
 void TVLTSortedPageList::LinkAtTail(TVLTPage* Page) {
@@ -179,6 +183,7 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
     B.Values.erase(B.Values.begin(), B.Values.begin() + Left);
   }
   StartsValid = false;
+  LastFound = nullptr;
   // The pages taken off may be chained into another list by now: rebuild from those left.
   Account(ItemCount - N);
   RelinkByStamps();
@@ -187,6 +192,7 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
 void TVLTSortedPageList::Clear() {
   Blocks.clear();
   StartsValid = false;
+  LastFound = nullptr;
   ItemCount = 0;
   LRUHead = LRUTail = LRUNext = nullptr;
 }
@@ -207,9 +213,13 @@ void TVLTSortedPageList::RelinkByStamps() {
 }
 
 TVLTPage* TVLTSortedPageList::Find(TVLTPageNo Key) const {
+  if (LastFound && LastFoundKey == Key) return LastFound;
   if (Blocks.empty()) return nullptr;
   const TWhere W = Search(Key);
-  return W.Found ? Blocks[W.Block].Values[W.Pos].Page : nullptr;
+  if (!W.Found) return nullptr;
+  LastFound = Blocks[W.Block].Values[W.Pos].Page;
+  LastFoundKey = Key;
+  return LastFound;
 }
 
 void TVLTSortedPageList::UpdateLRU(TVLTPage* Page) {

@@ -105,6 +105,10 @@ class TVLTSortedPageList {
   mutable std::vector<int32_t> Starts;
   mutable bool StartsValid = false;
   mutable size_t LastBlock = 0;  // the block Element answered last
+  // The page Find answered last (scans ask for one page many times in a row); nullptr after
+  // any change of the entries.
+  mutable TVLTPage* LastFound = nullptr;
+  mutable TVLTPageNo LastFoundKey = 0;
   int32_t ItemCount = 0;
   int32_t AllocBy = 1000;
   int32_t deAllocBy = 1000;

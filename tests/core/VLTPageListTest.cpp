@@ -244,5 +244,32 @@ TEST(TVLTSortedPageList, ManyBlocksAgainstAModel) {
   EXPECT_EQ(L.Items(0)->PageNo(), 1);
 }
 
+// Find remembers its last answer for repeated look-ups; no change of the entries may leave
+// it answering with a page that left the list.
+TEST(TVLTSortedPageList, RepeatedFindNeverAnswersAPageThatLeft) {
+  Pages P;
+  TVLTSortedPageList L;
+  TVLTPage* A = P.Make(5);
+  L.Insert(A);
+  L.Insert(P.Make(9));
+  EXPECT_EQ(L.Find(5), A);
+  EXPECT_EQ(L.Find(5), A);
+  L.Delete(5);
+  EXPECT_EQ(L.Find(5), nullptr);
+  TVLTPage* B = P.Make(5);
+  L.Insert(B);
+  EXPECT_EQ(L.Find(5), B);
+  L.DeleteFirst(1);
+  EXPECT_EQ(L.Find(5), nullptr);
+  L.Insert(A);
+  EXPECT_EQ(L.Find(5), A);
+  L.Clear();
+  EXPECT_EQ(L.Find(5), nullptr);
+  L.Insert(B);
+  EXPECT_EQ(L.Find(5), B);
+  L.SetSize(0);
+  EXPECT_EQ(L.Find(5), nullptr);
+}
+
 }  // namespace
 }  // namespace vlt
