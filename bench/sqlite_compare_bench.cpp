@@ -5,10 +5,10 @@
 // sizes in bytes.
 //
 //   BM_InsertOneTransaction/<pair>  all rows in one transaction. Pairs:
-//     0 engine plain, page 4096          | SQLite WITHOUT ROWID, page 4096, journal DELETE, sync FULL
-//     1 engine plain, page 4096          | SQLite rowid + unique index, page 4096, DELETE, FULL
-//     2 engine Rijndael-256, page 512    | SQLite WITHOUT ROWID, page 512, DELETE, FULL
-//     3 engine plain, no syncs           | SQLite WITHOUT ROWID, page 4096, journal OFF, sync OFF
+//     0 engine plain, page 4096          | SQLite WITHOUT ROWID, page 4096, journal DELETE, sync
+//     FULL 1 engine plain, page 4096          | SQLite rowid + unique index, page 4096, DELETE,
+//     FULL 2 engine Rijndael-256, page 512    | SQLite WITHOUT ROWID, page 512, DELETE, FULL 3
+//     engine plain, no syncs           | SQLite WITHOUT ROWID, page 4096, journal OFF, sync OFF
 //   BM_InsertAutocommit/<pair>      2,000 rows, a commit each; pair 0 both syncing (engine
 //                                   normal durability, SQLite DELETE + FULL), 1 neither (engine
 //                                   dsOff, SQLite journal OFF + sync OFF)
@@ -17,6 +17,8 @@
 //   BM_ScanPhysical                 every row in storage order
 //   BM_PointLookups                 up to 10,000 look-ups by the whole key (FindKey against a
 //                                   prepared SELECT), each peer stopped after 3 seconds
+//
+// VLT_CACHE_PAGES=N in the environment gives the engine a shared cache of N pages.
 //
 // The engine's part of a run is always measured first, so both peers start with a warm file
 // cache only of their own files.
@@ -36,8 +38,11 @@
 #include <vector>
 
 #include "engine/components/VLTDatabase.h"
+#include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
+#include "engine/disk/VLTDiskPageManager.h"
 
 namespace {
 
@@ -116,6 +121,9 @@ std::unique_ptr<TVLTDatabase> EngineDatabase(const std::string& File, const TEng
   }
   if (Create) Db->CreateDatabase();
   Db->Open();
+  // VLT_CACHE_PAGES=N runs the engine with a shared cache of N pages instead of its default.
+  if (const char* Pages = std::getenv("VLT_CACHE_PAGES"); Pages && std::atoi(Pages) > 0)
+    Db->Handle()->DiskLink()->Disk().PageManager()->SetCacheCapacity(std::atoi(Pages));
   return Db;
 }
 
@@ -141,7 +149,8 @@ void EngineInsert(TVLTTable& T, const TRow& R) {
   T.Post();
 }
 
-double EngineLoad(const std::string& File, const TEngineOptions& O, int Count, bool OneTransaction) {
+double EngineLoad(const std::string& File, const TEngineOptions& O, int Count,
+                  bool OneTransaction) {
   std::filesystem::remove(File);
   auto Db = EngineDatabase(File, O, true);
   auto T = EngineTable(*Db, true);
@@ -192,8 +201,7 @@ double SqliteLoad(const std::string& File, const TSqliteOptions& O, int Count,
       "Year INTEGER, Fund INTEGER, Acct INTEGER, Dept INTEGER, Period INTEGER, Kind INTEGER, "
       "Seq INTEGER, Amount REAL, Memo TEXT";
   if (O.WithoutRowid) {
-    Exec(Db, "CREATE TABLE Ledger (" + Columns + ", PRIMARY KEY (" + kKeyList +
-                 ")) WITHOUT ROWID");
+    Exec(Db, "CREATE TABLE Ledger (" + Columns + ", PRIMARY KEY (" + kKeyList + ")) WITHOUT ROWID");
   } else {
     Exec(Db, "CREATE TABLE Ledger (" + Columns + ")");
     Exec(Db, std::string("CREATE UNIQUE INDEX Main ON Ledger (") + kKeyList + ")");
@@ -235,10 +243,17 @@ void BM_InsertOneTransaction(benchmark::State& State) {
   TEngineOptions E;
   TSqliteOptions Q;
   switch (State.range(0)) {
-    case 1: Q.WithoutRowid = false; break;
-    case 2: E.PageSize = 512, E.Encrypted = true, Q.PageSize = 512; break;
-    case 3: E.Durability = dsOff, Q.Journal = false, Q.Sync = false; break;
-    default: break;
+    case 1:
+      Q.WithoutRowid = false;
+      break;
+    case 2:
+      E.PageSize = 512, E.Encrypted = true, Q.PageSize = 512;
+      break;
+    case 3:
+      E.Durability = dsOff, Q.Journal = false, Q.Sync = false;
+      break;
+    default:
+      break;
   }
   for (auto _ : State) {
     const double Es = EngineLoad(S.Dir + "/e.vlt", E, kRows, true);
@@ -305,8 +320,12 @@ void Scan(benchmark::State& State, bool KeyOrder) {
     Report(State, kRows, Es, Qs);
   }
 }
-void BM_ScanKeyOrder(benchmark::State& State) { Scan(State, true); }
-void BM_ScanPhysical(benchmark::State& State) { Scan(State, false); }
+void BM_ScanKeyOrder(benchmark::State& State) {
+  Scan(State, true);
+}
+void BM_ScanPhysical(benchmark::State& State) {
+  Scan(State, false);
+}
 BENCHMARK(BM_ScanKeyOrder)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanPhysical)->Iterations(1)->Unit(benchmark::kMillisecond);
 

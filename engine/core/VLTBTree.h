@@ -46,7 +46,14 @@ namespace vlt {
 // enumerators are defined with the table data (VLTTableData.h).
 enum TVLTSearchCondition : uint8_t;
 
-enum TVLTKeyPathPosition : uint8_t { kppUnknown, kppOnKey, kppBeforeKey, kppAfterKey, kppBOF, kppEOF };
+enum TVLTKeyPathPosition : uint8_t {
+  kppUnknown,
+  kppOnKey,
+  kppBeforeKey,
+  kppAfterKey,
+  kppBOF,
+  kppEOF
+};
 
 struct TVLTKeyPathItem {
   TVLTPageNo PageNo = kNoPage;
@@ -108,7 +115,10 @@ class TVLTBTree {
       : LPageManager(PageManager), LKeyRef(KeyRef), FRootPageNo(RootPageNo) {}
 
   TVLTPageNo RootPageNo() const { return FRootPageNo; }
-  void SetRootPageNo(TVLTPageNo V) { FRootPageNo = V; }
+  void SetRootPageNo(TVLTPageNo V) {
+    FRootPageNo = V;
+    Changed();
+  }
   TVLTPageManager* PageManager() const { return LPageManager; }
   TVLTBTreeKeyRef* KeyRef() const { return LKeyRef; }
 
@@ -128,6 +138,20 @@ class TVLTBTree {
   bool Delete(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference);
   // Overwrites the reference of the entry Path is on (page indexes update amounts in place).
   void SetReference(TVLTSessionID SessionID, const TVLTKeyPath& Path, const uint8_t* Reference);
+
+  // ---- the unique-key check and the insert that follows it (VLTBTreeModify.cpp) ----
+  // Whether an entry with a key equal to Key exists: the answer of FindByCondition(scEqual),
+  // mostly from one descent. When that descent compared the key unequal to every key it met,
+  // the leaf position it reached is where Insert puts this key whatever its reference; the tree
+  // keeps it for the session's InsertChecked of the same key. Any change to the tree, and any
+  // page-manager event that may replace its pages (a cancel, another process's writes), drops
+  // the position in between.
+  bool ContainsKey(TVLTSessionID SessionID, const uint8_t* Key);
+  // Insert of a key the session's last ContainsKey found absent: at the position kept when it
+  // is still valid, else after a new descent. When the tree changed since the check, the key
+  // is looked for again, and false (nothing inserted) answers that an equal key arrived in
+  // between. Without a matching check it is a plain Insert.
+  bool InsertChecked(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference);
 
   // ---- search and positions (VLTBTreeSearch.cpp) ----
   // First or last entry matching Condition against Key (see TVLTSearchCondition); Path is on
@@ -201,9 +225,13 @@ class TVLTBTree {
   enum class TLeafMode { LowerBound, UpperBound, Exact };
 
   // Descends from the root to the leaf where Key (and Reference) belongs; Path gets one item
-  // per level, the leaf's EntryNo being the position found there.
+  // per level, the leaf's EntryNo being the position found there. Tied (when given) tells
+  // whether some comparison on the way found the key equal: when none did, the path is the
+  // same in every mode.
   void Descend(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
-               TLeafMode Mode, TVLTKeyPath& Path);
+               TLeafMode Mode, TVLTKeyPath& Path, bool* Tied = nullptr);
+  // Every change to the tree's pages or root goes through here: it drops the kept position.
+  void Changed() { ++FChangeCount; }
   // The key and reference of the first entry at or after the leftmost leaf of the subtree
   // of PageNo; false when no entry follows.
   bool FirstEntryFrom(TVLTSessionID SessionID, TVLTPageNo PageNo, std::vector<uint8_t>& Key,
@@ -246,9 +274,23 @@ class TVLTBTree {
   bool EdgeEntry(TVLTSessionID SessionID, TVLTPageNo PageNo, bool FirstEntry,
                  std::vector<uint8_t>& Key, std::vector<uint8_t>& Reference);
 
+  // What the last ContainsKey that found its key absent saw.
+  struct TCheckedKey {
+    bool Checked = false;   // a check is waiting for its insert
+    bool PathKept = false;  // Path is where the key goes (no tie on the way)
+    TVLTSessionID SessionID = kNoSessionID;
+    uint64_t ChangeCount = 0;
+    uint64_t ManagerEpoch = 0;
+    std::vector<uint8_t> Key;
+    TVLTKeyPath Path;
+  };
+  bool CheckedKeyMatches(TVLTSessionID SessionID, const uint8_t* Key) const;
+
   TVLTPageManager* LPageManager;
   TVLTBTreeKeyRef* LKeyRef;
   TVLTPageNo FRootPageNo;
+  uint64_t FChangeCount = 0;
+  TCheckedKey FChecked;
 };
 
 }  // namespace vlt

@@ -5,6 +5,7 @@
 
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {
 
@@ -22,10 +23,11 @@ TVLTPageNo TVLTBTree::CreateRoot(TVLTSessionID SessionID) {
   int32_t NodeEntry = LKeyRef->FShortKeySize + kBTreeChildRefSize;
   // Splits need room for two entries of either kind.
   if (Room < 2 * std::max(LeafEntry, NodeEntry))
-    throw EVLTException(20304,
-                        "Index key too large: key size %d bytes, at most %d bytes fit in a page",
-                        {int64_t{LKeyRef->FShortKeySize},
-                         int64_t{Room / 2 - std::max<int32_t>(LKeyRef->FReferenceSize, kBTreeChildRefSize)}});
+    throw EVLTException(
+        20304, "Index key too large: key size %d bytes, at most %d bytes fit in a page",
+        {int64_t{LKeyRef->FShortKeySize},
+         int64_t{Room / 2 - std::max<int32_t>(LKeyRef->FReferenceSize, kBTreeChildRefSize)}});
+  Changed();
   TVLTBTreePageGuard Root(LPageManager, LPageManager->AddPage(SessionID, ptTableIndex), LKeyRef);
   Root->InitRoot();
   Root.Dirty();
@@ -53,11 +55,13 @@ std::vector<TVLTPageNo> TVLTBTree::CollectPages(TVLTSessionID SessionID) {
 
 void TVLTBTree::Drop(TVLTSessionID SessionID) {
   if (FRootPageNo == kNoPage) return;
+  Changed();
   for (TVLTPageNo No : CollectPages(SessionID)) LPageManager->RemovePage(SessionID, No);
   FRootPageNo = kNoPage;
 }
 
 void TVLTBTree::Empty(TVLTSessionID SessionID) {
+  Changed();
   for (TVLTPageNo No : CollectPages(SessionID))
     if (No != FRootPageNo) LPageManager->RemovePage(SessionID, No);
   TVLTBTreePageGuard Root(LPageManager, GetTreePage(SessionID, FRootPageNo), LKeyRef);
@@ -68,9 +72,64 @@ void TVLTBTree::Empty(TVLTSessionID SessionID) {
 // ---- insertion ----
 
 void TVLTBTree::Insert(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference) {
+  Changed();
+  if (CheckedKeyMatches(SessionID, Key)) FChecked.Checked = false;  // that check is answered
   TVLTKeyPath Path;
   Descend(SessionID, Key, Reference, TLeafMode::Exact, Path);
   InsertAt(SessionID, Path, Path.Count - 1, Key, Reference);
+}
+
+bool TVLTBTree::CheckedKeyMatches(TVLTSessionID SessionID, const uint8_t* Key) const {
+  return FChecked.Checked && FChecked.SessionID == SessionID &&
+         FChecked.Key.size() == static_cast<size_t>(LKeyRef->FShortKeySize) &&
+         std::memcmp(FChecked.Key.data(), Key, FChecked.Key.size()) == 0;
+}
+
+bool TVLTBTree::ContainsKey(TVLTSessionID SessionID, const uint8_t* Key) {
+  FChecked.Checked = false;
+  TVLTKeyPath Path;
+  bool Tied = false;
+  Descend(SessionID, Key, nullptr, TLeafMode::LowerBound, Path, &Tied);
+  // With no key equal on the way, the entries around the leaf position are lower and greater
+  // than the key, and so (by the separators' bounds) is every other leaf's: nothing is equal.
+  // A tie leaves the answer to the search by condition, which resolves it as every look-up does.
+  if (Tied) {
+    TVLTKeyPath Found;
+    if (FindByCondition(SessionID, true, scEqual, Key, Found)) return true;
+  }
+  FChecked.Checked = true;
+  // Another process may rewrite pages behind a multi-user manager: no position is kept there.
+  FChecked.PathKept = !Tied && !LPageManager->MultiUser();
+  FChecked.SessionID = SessionID;
+  FChecked.ChangeCount = FChangeCount;
+  FChecked.ManagerEpoch = LPageManager->ChangeEpoch();
+  FChecked.Key.assign(Key, Key + LKeyRef->FShortKeySize);
+  FChecked.Path = Path;
+  return false;
+}
+
+bool TVLTBTree::InsertChecked(TVLTSessionID SessionID, const uint8_t* Key,
+                              const uint8_t* Reference) {
+  if (!CheckedKeyMatches(SessionID, Key)) {
+    Insert(SessionID, Key, Reference);
+    return true;
+  }
+  FChecked.Checked = false;
+  const bool Unchanged =
+      FChecked.ChangeCount == FChangeCount && FChecked.ManagerEpoch == LPageManager->ChangeEpoch();
+  if (!Unchanged) {
+    // Somebody changed the tree between the check and this insert: check again.
+    if (ContainsKey(SessionID, Key)) return false;
+    FChecked.Checked = false;
+  }
+  if (!FChecked.PathKept) {
+    Insert(SessionID, Key, Reference);
+    return true;
+  }
+  Changed();
+  TVLTKeyPath Path = FChecked.Path;
+  InsertAt(SessionID, Path, Path.Count - 1, Key, Reference);
+  return true;
 }
 
 void TVLTBTree::InsertAt(TVLTSessionID SessionID, TVLTKeyPath& Path, int32_t Level,
@@ -153,12 +212,14 @@ void TVLTBTree::SplitPage(TVLTSessionID SessionID, TVLTKeyPath& Path, int32_t Le
 bool TVLTBTree::Delete(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference) {
   TVLTKeyPath Path;
   if (!FindEntry(SessionID, Key, Reference, Path)) return false;
+  Changed();
   DeleteAt(SessionID, Path, Path.Count - 1);
   return true;
 }
 
 void TVLTBTree::SetReference(TVLTSessionID SessionID, const TVLTKeyPath& Path,
                              const uint8_t* Reference) {
+  Changed();
   const TVLTKeyPathItem& It = Path.Leaf();
   TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
   if (!P->IsLeaf() || It.EntryNo < 0 || It.EntryNo >= P->EntryCount())

@@ -31,7 +31,8 @@ namespace {
 // Restores the number of compared parts on every exit.
 class TCompareCountGuard {
  public:
-  TCompareCountGuard(TVLTBTreeKeyRef& Ref, int32_t Count) : FRef(Ref), FSaved(Ref.FCompareFieldCount) {
+  TCompareCountGuard(TVLTBTreeKeyRef& Ref, int32_t Count)
+      : FRef(Ref), FSaved(Ref.FCompareFieldCount) {
     Ref.FCompareFieldCount = Count <= 0 || Count > Ref.PartCount() ? Ref.PartCount() : Count;
   }
   ~TCompareCountGuard() { FRef.FCompareFieldCount = FSaved; }
@@ -142,7 +143,15 @@ void TVLTBTreeRecordIndex::InsertRecord(TVLTTableCursor& Cursor) {
   uint8_t Ref[TVLTPageItemID::kStoredSize];
   Cursor.CurrentRecordID.SaveTo(Ref);
   FKeyRef.MakeShortKeyFromRecordBuffer(Cursor.FCurrentRecordBuffer, FKeyBuffer.data());
-  FTree->Insert(Cursor.SessionID(), FKeyBuffer.data(), Ref);
+  // After CanInsertRecord the tree still knows where the key goes; a duplicate that another
+  // session slipped in between the check and here is refused, not inserted.
+  if (!FTree->InsertChecked(Cursor.SessionID(), FKeyBuffer.data(), Ref)) {
+    if (FIndexDef->FPrimary)
+      throw EVLTException(30319, "Primary Key constraint '%s' violated. Duplicate found.",
+                          {FIndexDef->FName});
+    throw EVLTException(30320, "Constraint unique '%s' violated. Duplicate found.",
+                        {FIndexDef->FName});
+  }
 }
 
 void TVLTBTreeRecordIndex::DeleteRecord(TVLTTableCursor& Cursor) {
@@ -185,8 +194,7 @@ bool TVLTBTreeRecordIndex::CanInsertRecord(TVLTSessionID SessionID, const uint8_
   if (!FIndexDef->FUnique && !FIndexDef->FPrimary) return true;
   CheckRoot(20124);
   FKeyRef.MakeShortKeyFromRecordBuffer(RecordBuffer, FKeyBuffer.data());
-  TVLTKeyPath Path;
-  return !FTree->FindByCondition(SessionID, true, scEqual, FKeyBuffer.data(), Path);
+  return !FTree->ContainsKey(SessionID, FKeyBuffer.data());
 }
 
 bool TVLTBTreeRecordIndex::CanUpdateRecord(TVLTSessionID SessionID, const uint8_t* OldRecordBuffer,
@@ -218,7 +226,8 @@ const TVLTKeyPath& PathOf(const TVLTIndexPosition& P) {
 }  // namespace
 
 bool TVLTBTreeRecordIndex::GetIndexPosition(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
-                                            TVLTIndexPosition& Position, const uint8_t* RecordBuffer) {
+                                            TVLTIndexPosition& Position,
+                                            const uint8_t* RecordBuffer) {
   CheckRoot(20126);
   if (!RecordBuffer) {
     if (!ReadRecord(SessionID, RecordID, FRecordBuffer.data())) return false;
@@ -247,7 +256,9 @@ void TVLTBTreeRecordIndex::BitNoToIndexPosition(int64_t BitNo, TVLTIndexPosition
   FTree->BitNoToPath(BitNo, PathOf(Position));
 }
 
-int32_t TVLTBTreeRecordIndex::GetMaxEntriesPerPage() { return FTree->GetMaxEntriesPerPage(); }
+int32_t TVLTBTreeRecordIndex::GetMaxEntriesPerPage() {
+  return FTree->GetMaxEntriesPerPage();
+}
 
 int64_t TVLTBTreeRecordIndex::GetRecNoByRecordID(TVLTSessionID SessionID,
                                                  const TVLTPageItemID& RecordID,
@@ -374,18 +385,19 @@ void TVLTBTreeRecordIndex::ApplyDistinctToRecordBitmap(TVLTSessionID SessionID,
   CheckRoot(20127);
   TCompareCountGuard G(FKeyRef, DistinctFieldCount);
   std::vector<uint8_t> GroupKey, GroupRef;
-  FTree->ForEachEntry(SessionID, [&](const uint8_t* Key, const uint8_t* Ref, const TVLTKeyPath& Path) {
-    int64_t BitNo = FTree->PathToBitNo(Path);
-    if (!Bitmap->IsRecordVisible(BitNo)) return true;
-    if (!GroupKey.empty() &&
-        FKeyRef.CompareShortKeys(Key, GroupKey.data(), GroupRef.data(), Ref, SessionID, true) == 0) {
-      Bitmap->SetBitValue(BitNo, false);  // hides the bit itself, not the whole bitmap
-      return true;
-    }
-    GroupKey.assign(Key, Key + FKeyRef.FShortKeySize);
-    GroupRef.assign(Ref, Ref + FKeyRef.FReferenceSize);
-    return true;
-  });
+  FTree->ForEachEntry(
+      SessionID, [&](const uint8_t* Key, const uint8_t* Ref, const TVLTKeyPath& Path) {
+        int64_t BitNo = FTree->PathToBitNo(Path);
+        if (!Bitmap->IsRecordVisible(BitNo)) return true;
+        if (!GroupKey.empty() && FKeyRef.CompareShortKeys(Key, GroupKey.data(), GroupRef.data(),
+                                                          Ref, SessionID, true) == 0) {
+          Bitmap->SetBitValue(BitNo, false);  // hides the bit itself, not the whole bitmap
+          return true;
+        }
+        GroupKey.assign(Key, Key + FKeyRef.FShortKeySize);
+        GroupRef.assign(Ref, Ref + FKeyRef.FReferenceSize);
+        return true;
+      });
 }
 
 bool TVLTBTreeRecordIndex::FindByCondition(TVLTSessionID SessionID, bool First,

@@ -17,7 +17,8 @@ void TVLTKeyPath::Push(TVLTPageNo PageNo, int32_t EntryNo, int32_t EntryCount) {
 }
 
 TVLTPage* TVLTBTree::GetTreePage(TVLTSessionID SessionID, TVLTPageNo PageNo, bool CheckHeader) {
-  if (PageNo < 0) throw EVLTException(20305, "Index error: invalid page number %d", {int64_t{PageNo}});
+  if (PageNo < 0)
+    throw EVLTException(20305, "Index error: invalid page number %d", {int64_t{PageNo}});
   TVLTPageHandle Page(*LPageManager, SessionID, PageNo, ptTableIndex);
   if (CheckHeader) TVLTBTreePage(LKeyRef, Page.get()).CheckHeader();
   return Page.Detach();
@@ -59,7 +60,8 @@ bool TVLTBTree::FirstEntryFrom(TVLTSessionID SessionID, TVLTPageNo PageNo,
 }
 
 void TVLTBTree::Descend(TVLTSessionID SessionID, const uint8_t* Key, const uint8_t* Reference,
-                        TLeafMode Mode, TVLTKeyPath& Path) {
+                        TLeafMode Mode, TVLTKeyPath& Path, bool* Tied) {
+  if (Tied) *Tied = false;
   Path.Clear();
   TVLTPageNo PageNo = FRootPageNo;
   std::vector<uint8_t> FirstKey, FirstRef;
@@ -74,6 +76,7 @@ void TVLTBTree::Descend(TVLTSessionID SessionID, const uint8_t* Key, const uint8
         int32_t Mid = (Lo + Hi) / 2;
         int C = LKeyRef->CompareShortKeys(Key, P->Key(Mid), P->Reference(Mid), nullptr, SessionID,
                                           true);
+        if (C == 0 && Tied) *Tied = true;
         if (C == 0 && Mode == TLeafMode::Exact)
           C = LKeyRef->CompareReferences(Reference, P->Reference(Mid));
         bool GoRight = Mode == TLeafMode::UpperBound ? C >= 0 : C > 0;
@@ -91,6 +94,7 @@ void TVLTBTree::Descend(TVLTSessionID SessionID, const uint8_t* Key, const uint8
     while (Lo <= Hi) {
       int32_t Mid = (Lo + Hi) / 2;
       int C = LKeyRef->CompareShortKeys(Key, P->Key(Mid), nullptr, nullptr, SessionID, false);
+      if (C == 0 && Tied) *Tied = true;
       bool Refine = C == 0 && (Mode == TLeafMode::Exact ||
                                (Mode == TLeafMode::UpperBound && LKeyRef->HasTruncatedParts()));
       if (Refine) {
@@ -227,7 +231,8 @@ void TVLTBTree::ReadEntry(TVLTSessionID SessionID, const TVLTKeyPath& Path, uint
   if (!P->IsLeaf() || It.EntryNo < 0 || It.EntryNo >= P->EntryCount())
     throw EVLTException(20099, "Index error: invalid position");
   if (Key) std::memcpy(Key, P->Key(It.EntryNo), P->KeyPrefixSize());
-  if (Reference) std::memcpy(Reference, P->Reference(It.EntryNo), static_cast<size_t>(P->ReferenceSize()));
+  if (Reference)
+    std::memcpy(Reference, P->Reference(It.EntryNo), static_cast<size_t>(P->ReferenceSize()));
 }
 
 bool TVLTBTree::WalkEntries(
@@ -394,7 +399,8 @@ int64_t TVLTBTree::GetRecNo(TVLTSessionID SessionID, const TVLTKeyPath& Path) {
 }
 
 void TVLTBTree::GetPathByRecNo(TVLTSessionID SessionID, int64_t RecNo, TVLTKeyPath& Path) {
-  if (!First(SessionID, Path)) throw EVLTException(20074, "Cannot retrieve record from empty index");
+  if (!First(SessionID, Path))
+    throw EVLTException(20074, "Cannot retrieve record from empty index");
   if (RecNo < 1) RecNo = 1;
   int64_t Before = 0;
   for (;;) {

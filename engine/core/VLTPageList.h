@@ -2,20 +2,25 @@
 // the shared page cache and a session's dirty list. The list does not own its pages; their
 // manager does. A page is in at most one list at a time (its ParentList).
 //
-// Two orders over the same pages: the sorted arrays answer by page number (binary search, block
-// moves on insert and delete), and a doubly linked chain through the pages themselves answers
-// by use (least recently used at its head), so that eviction never walks the list.
+// Two orders over the same pages: sorted blocks answer by page number, and a doubly linked
+// chain through the pages themselves answers by use (least recently used at its head), so that
+// eviction never walks the list. The blocks hold at most kBlockSize entries each: an insert or
+// delete moves entries within one block (and block handles, a few hundred at most for the
+// largest lists), never the whole list, so that a list of 100,000 pages grows at any position
+// at the cost of a small one.
 //
 // Invariants:
-//   1. KeyItems[0 .. ItemCount) is strictly ascending and KeyItems[i] == ValueItems[i].Page->PageNo.
+//   1. Entries, block by block, are strictly ascending; no block is empty; each entry's key is
+//      its page's number. ItemCount is the sum of the block sizes.
 //   2. Every stamp is unique: each Insert and UpdateLRU hands out LRUCount + 1.
-//   3. AllocItemCount >= ItemCount; storage at least doubles when it grows (from 1000 entries)
-//      and halves only when less than a quarter of it is used, so that inserting and deleting
-//      rarely reallocates.
+//   3. AllocItemCount, the entries the list accounts storage for, is >= ItemCount; it at least
+//      doubles when it grows (from 1000 entries) and halves only when less than a quarter of
+//      it is used, so that a count moving around one size never regrows.
 //   4. The chain from LRUHead holds exactly the listed pages, in ascending stamp order.
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/core/VLTTypes.h"
@@ -33,12 +38,16 @@ class TVLTSortedPageList {
  public:
   explicit TVLTSortedPageList(int32_t Size = 0);
 
+  static constexpr int32_t kBlockSize = 512;
+
   int32_t Count() const { return ItemCount; }
-  TVLTPage* Items(int32_t I) const { return ValueItems[static_cast<size_t>(I)].Page; }
-  int64_t LRUStamp(int32_t I) const { return ValueItems[static_cast<size_t>(I)].LRUCount; }
+  // By position in page-number order; walking I upwards costs O(1) a step.
+  TVLTPage* Items(int32_t I) const { return Element(I).Page; }
+  int64_t LRUStamp(int32_t I) const { return Element(I).LRUCount; }
   int32_t AllocatedCount() const { return AllocItemCount; }
 
-  // 0 clears everything including the storage; see invariant 3 for the steps.
+  // 0 clears everything including the storage; see invariant 3 for the steps. A larger count
+  // appends empty entries, a smaller one drops the last ones.
   void SetSize(int32_t NewSize);
   // Inserts at the page's position with the next LRU stamp. REQUIRES: its number is not listed.
   void Insert(TVLTPage* Page);
@@ -64,14 +73,42 @@ class TVLTSortedPageList {
   void CheckInvariants() const;
 
  private:
-  // Index of Key when present (Found true), else the index it would be inserted at.
-  int32_t Search(TVLTPageNo Key, bool& Found) const;
+  struct TBlock {
+    std::vector<TVLTPageNo> Keys;
+    std::vector<TVLTPageElement> Values;
+    int32_t Size() const { return static_cast<int32_t>(Keys.size()); }
+  };
+  struct TWhere {
+    size_t Block;
+    size_t Pos;  // within the block
+    bool Found;
+  };
+
+  // Where Key is (Found) or would be inserted. REQUIRES: at least one block.
+  TWhere Search(TVLTPageNo Key) const;
+  const TVLTPageElement& Element(int32_t I) const;
+  TVLTPageElement& Element(int32_t I) {
+    return const_cast<TVLTPageElement&>(std::as_const(*this).Element(I));
+  }
+  // Removes the entry (block emptied: dropped; small: merged with its right neighbour).
+  void EraseAt(size_t Block, size_t Pos);
+  void InsertAt(size_t Block, size_t Pos, TVLTPageNo Key, const TVLTPageElement& Value);
+  // Applies invariant 3 to the new count.
+  void Account(int32_t NewCount);
   void LinkAtTail(TVLTPage* Page);
   void Unlink(TVLTPage* Page);
   // Rebuilds the chain from the listed pages' stamps (after a bulk removal).
   void RelinkByStamps();
 
-  std::vector<TVLTPageNo> KeyItems;
+  std::vector<TBlock> Blocks;
+  // First position of each block, rebuilt on demand after the sizes changed.
+  mutable std::vector<int32_t> Starts;
+  mutable bool StartsValid = false;
+  mutable size_t LastBlock = 0;  // the block Element answered last
+  // The page Find answered last (scans ask for one page many times in a row); nullptr after
+  // any change of the entries.
+  mutable TVLTPage* LastFound = nullptr;
+  mutable TVLTPageNo LastFoundKey = 0;
   int32_t ItemCount = 0;
   int32_t AllocBy = 1000;
   int32_t deAllocBy = 1000;
@@ -82,7 +119,6 @@ class TVLTSortedPageList {
   // The page NextByLRU answers; nullptr past the end of a walk (a page chained later is next).
   TVLTPage* LRUNext = nullptr;
   bool LRUWalking = false;
-  std::vector<TVLTPageElement> ValueItems;
 };
 
 }  // namespace vlt

@@ -41,8 +41,7 @@ TVLTPageManager::~TVLTPageManager() {
 
 void TVLTPageManager::CheckNoUncommittedPages() const {
   for (auto& [Id, Info] : FSessions)
-    if (Info->DirtyPages.Count() > 0)
-      throw EVLTException(20097, "Cannot free non-committed pages");
+    if (Info->DirtyPages.Count() > 0) throw EVLTException(20097, "Cannot free non-committed pages");
 }
 
 void TVLTPageManager::SetPageSize(uint16_t PageSize, uint16_t PageHeaderSize) {
@@ -51,10 +50,16 @@ void TVLTPageManager::SetPageSize(uint16_t PageSize, uint16_t PageHeaderSize) {
   FPageDataSize = static_cast<uint16_t>(PageSize - PageHeaderSize);
 }
 
-int32_t TVLTPageManager::PageCount() { return FPageCount; }
-bool TVLTPageManager::IsPageTableStateCurrent(TVLTSessionID, TVLTPage*) { return false; }
+int32_t TVLTPageManager::PageCount() {
+  return FPageCount;
+}
+bool TVLTPageManager::IsPageTableStateCurrent(TVLTSessionID, TVLTPage*) {
+  return false;
+}
 void TVLTPageManager::SavePageTableState(TVLTSessionID, TVLTPage*) {}
-int32_t TVLTPageManager::InternalReadPageState(TVLTPageNo) { return kPageStateFreed; }
+int32_t TVLTPageManager::InternalReadPageState(TVLTPageNo) {
+  return kPageStateFreed;
+}
 
 TVLTSessionPageInfo& TVLTPageManager::SessionEntry(TVLTSessionID SessionID) {
   auto& Entry = FSessions[SessionID];
@@ -99,8 +104,7 @@ TVLTPage* TVLTPageManager::GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo, u
       if (Page->FUseCount > 0 && Page->FSessionID != SessionID)
         throw EVLTException(20090, "Page is used by other session");
       // A page the session already holds is not reread under its feet.
-      if (SynchronizeAllowed && Page->FUseCount == 0 &&
-          !IsPageTableStateCurrent(SessionID, Page)) {
+      if (SynchronizeAllowed && Page->FUseCount == 0 && !IsPageTableStateCurrent(SessionID, Page)) {
         bool Synchronized = false;
         try {
           Synchronized = Page->Synchronize();
@@ -215,7 +219,7 @@ void TVLTPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo) {
   CheckSessionID(SessionID);
   TVLTSessionPageInfo& Info = SessionEntry(SessionID);
   // Freeing a number twice at commit would fail half-way through it.
-  if (!Info.RemovedPageNumbers.IsValueExists(PageNo)) Info.RemovedPageNumbers.Append(PageNo);
+  if (Info.RemovedSet.insert(PageNo).second) Info.RemovedPageNumbers.Append(PageNo);
 }
 
 void TVLTPageManager::CheckSessionPagesReleased(TVLTSessionID SessionID) const {
@@ -263,10 +267,12 @@ void TVLTPageManager::DoApplyChanges(TVLTSessionPageInfo& Info) {
       }
     }
   } catch (...) {
+    for (int32_t I = 0; I < Removed; ++I) Info.RemovedSet.erase(Info.RemovedPageNumbers[I]);
     Info.RemovedPageNumbers.DeleteFirst(Removed);
     throw;
   }
   Info.RemovedPageNumbers.Clear();
+  Info.RemovedSet.clear();
   Info.AddedPageNumbers.Clear();
   int32_t Written = 0;
   try {
@@ -301,6 +307,7 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
   auto It = FSessions.find(SessionID);
   if (It == FSessions.end()) return;
   TVLTSessionPageInfo& Info = *It->second;
+  ++FChangeEpoch;
   for (int32_t I = 0; I < Info.DirtyPages.Count(); ++I) {
     const TVLTPage* P = Info.DirtyPages.Items(I);
     if (!P->FIsDirty) throw EVLTException(20087, "Invalid index page");
@@ -318,6 +325,7 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
   }
   Info.AddedPageNumbers.Clear();
   Info.RemovedPageNumbers.Clear();
+  Info.RemovedSet.clear();
 }
 
 }  // namespace vlt
@@ -325,6 +333,7 @@ void TVLTPageManager::CancelChanges(TVLTSessionID SessionID) {
 namespace vlt {
 
 void TVLTPageManager::DropCachedPages() {
+  ++FChangeEpoch;
   for (int32_t I = FSharedPages.Count() - 1; I >= 0; --I) {
     TVLTPage* P = FSharedPages.Items(I);
     if (P->FUseCount > 0) continue;

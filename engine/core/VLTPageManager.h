@@ -43,6 +43,8 @@ struct TVLTSessionPageInfo {
   TVLTSortedPageList DirtyPages;
   TVLTIntegerArray AddedPageNumbers;
   TVLTIntegerArray RemovedPageNumbers;
+  // The numbers of RemovedPageNumbers, for the membership test of every RemovePage.
+  std::unordered_set<TVLTPageNo> RemovedSet;
 };
 
 class TVLTPageManager {
@@ -87,6 +89,10 @@ class TVLTPageManager {
   int32_t CacheCapacity() const { return FCacheCapacity; }
   void SetCacheCapacity(int32_t V) { FCacheCapacity = V; }
   std::recursive_mutex& CSect() { return FCSect; }
+  // Counts the events that may give a page other bytes than its users last saw without a
+  // change through them: a session's changes cancelled, the cache dropped. Whoever remembers
+  // a position in pages compares it.
+  uint64_t ChangeEpoch() const { return FChangeEpoch; }
 
   // Introspection for tests and tools.
   const TVLTSortedPageList& SharedPages() const { return FSharedPages; }
@@ -134,10 +140,10 @@ class TVLTPageManager {
   int32_t FPageCount = 0;
   bool FMultiUser = false;
   bool FIgnoreCRCErrors = false;
+  uint64_t FChangeEpoch = 0;
 
  private:
   std::unordered_set<TVLTPage*> FDetachedPages;  // superseded copies still in use
-
 
   // Frees a page object nobody uses, or detaches one still in use (freed at its last PutPage).
   void DisposePage(TVLTPage* Page, bool Dropped = false);
@@ -148,7 +154,11 @@ class TVLTPageManager {
   void CacheCommittedPage(TVLTPage* Page);
 };
 
-inline uint16_t TVLTPage::PageSize() const { return LPageManager->PageSize(); }
-inline uint16_t TVLTPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
+inline uint16_t TVLTPage::PageSize() const {
+  return LPageManager->PageSize();
+}
+inline uint16_t TVLTPage::PageHeaderSize() const {
+  return LPageManager->PageHeaderSize();
+}
 
 }  // namespace vlt

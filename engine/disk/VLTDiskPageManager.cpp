@@ -6,8 +6,8 @@
 #include <random>
 #include <thread>
 
-#include "engine/core/VLTScopeGuard.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTScopeGuard.h"
 #include "engine/disk/VLTFreeSpaceManager.h"
 #include "engine/protect/VLTSecurity.h"
 
@@ -54,8 +54,7 @@ void TVLTDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
                                                 const TVLTPassword& Password, uint16_t PageSize,
                                                 uint16_t ExtentPageCount) {
   if (IsOpened())
-    throw EVLTException(10461, "Error - database file %s is in use.",
-                        {FDatabaseFile->FileName()});
+    throw EVLTException(10461, "Error - database file %s is in use.", {FDatabaseFile->FileName()});
   if (PageSize <= kPageHeaderSize || ExtentPageCount == 0)
     throw EVLTException(20237, "Invalid database format");
   SetPageSize(PageSize, kPageHeaderSize);
@@ -85,8 +84,7 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
                                        const TVLTPassword& Password, bool& ReadOnly,
                                        bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
   if (IsOpened())
-    throw EVLTException(10462, "Error - database file %s is in use.",
-                        {FDatabaseFile->FileName()});
+    throw EVLTException(10462, "Error - database file %s is in use.", {FDatabaseFile->FileName()});
   FPassword = Password;
   RepairNeeded = false;
   bool MultiUser = aMultiUser;
@@ -270,8 +268,7 @@ int64_t TVLTDiskPageManager::ReclaimLeakedPages() {
 
 void TVLTDiskPageManager::ProtectPage(TVLTPageNo PageNo) {
   if (!FJournal || !(FJournal->Active() || FJournal->MarkerWritten())) return;
-  if (FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile) &&
-      FDurability == dsNormal)
+  if (FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile) && FDurability == dsNormal)
     FJournal->Sync();
 }
 
@@ -289,7 +286,9 @@ void TVLTDiskPageManager::CloseDatabase() {
   // open to put back. A marker has served its purpose once nothing is left uncommitted.
   if (FJournal) {
     try {
+      FJournal->SetKeepOpen(false);
       if (!FJournal->Active() && FJournal->MarkerWritten()) FJournal->Finish();
+      FJournal->Release();  // an emptied journal kept open between commits
     } catch (...) {
       // A marker that cannot be removed now is stale at the next open, which removes it.
     }
@@ -450,7 +449,8 @@ void TVLTDiskPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo)
 void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
   if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
   // An exclusive writer journals what allocations overwrite outside commits (see the header).
-  if (FExclusive && !FMultiUser && !(FJournal && (FJournal->Active() || FJournal->MarkerWritten()))) {
+  if (FExclusive && !FMultiUser &&
+      !(FJournal && (FJournal->Active() || FJournal->MarkerWritten()))) {
     TVLTDBHeader Stored;
     FDatabaseFile->ReadBuffer(&Stored, sizeof Stored, FOffsetToDBHeader, 10464);
     Journal().MarkAllocations(Stored, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize());
@@ -494,8 +494,7 @@ void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
   const int64_t Position = PagePosition(PageNo);
   uint8_t* Buffer = Page->PageBuffer();
   Page->PageHeader()->State = NextPageState(Page->PageHeader()->State);
-  const bool Encrypt =
-      FCipher && Encrypted() && Page->EncryptionEnabled() && !IsSystemPage(PageNo);
+  const bool Encrypt = FCipher && Encrypted() && Page->EncryptionEnabled() && !IsSystemPage(PageNo);
   if (Encrypt) FCipher->EncryptPage(Buffer, PageSize());
   // The cached page is plain again afterwards, also when the write failed.
   TVLTScopeExit Restore([&] {
@@ -636,6 +635,9 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   WriteDBHeader(false);
   if (FIncompleteCommits.empty()) {
     if (FDurability == dsNormal) FDatabaseFile->FlushFileBuffers();
+    // Nobody else can open an exclusive file, and without syncs creating and removing the
+    // journal would cost more than the commit's own writes: it stays open, emptied.
+    J.SetKeepOpen(FExclusive && !FMultiUser && FDurability == dsOff);
     J.Finish();
   }
 }

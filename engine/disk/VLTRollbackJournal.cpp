@@ -144,10 +144,11 @@ TVLTRollbackJournal::~TVLTRollbackJournal() = default;
 
 void TVLTRollbackJournal::Create() {
   if (FFile.IsOpened()) {
-    FFile.SetSize(0);
+    if (!FEmpty) FFile.SetSize(0);
   } else {
     FFile.CreateAndOpenFile(FPath);
   }
+  FEmpty = false;
   FEnd = 0;
 }
 
@@ -216,10 +217,29 @@ void TVLTRollbackJournal::Finish() {
   FActive = false;
   FMarker = false;
   FCovered.clear();
+  if (FKeepOpen && FFile.IsOpened()) {
+    // Emptied, not removed: a journal without its fixed part saves nothing (rule 4). Should
+    // the cut fail, the file is closed and removed as without keeping.
+    try {
+      FFile.SetSize(0);
+      FEmpty = true;
+      FEnd = 0;
+      return;
+    } catch (const EVLTException&) {
+      FEmpty = false;
+    }
+  }
+  FEmpty = false;
   if (FFile.IsOpened())
     FFile.CloseAndDeleteFile();
   else
     TVLTDatabaseFile::DeleteFile(FPath);
+}
+
+void TVLTRollbackJournal::Release() {
+  if (FActive || FMarker || !FFile.IsOpened()) return;
+  FEmpty = false;
+  FFile.CloseAndDeleteFile();
 }
 
 }  // namespace vlt

@@ -26,7 +26,11 @@
 //      keeping: rollback cuts the file back to FileSize and stamps the allocated pages freed.
 //   3. The owner keeps the journal open exclusively (share modes of TVLTDatabaseFile) while it
 //      uses it; a journal that can be opened exclusively has no live owner and may be recovered.
-//   4. A kind-2 journal is written when a session of an exclusive database first allocates
+//   4. An owner that keeps the file between commits (SetKeepOpen) empties it when a commit
+//      completes instead of removing it: an empty journal saves nothing and is removed by the
+//      next open, exactly like no journal. Such an owner still holds it exclusively, so nobody
+//      takes it for a dead owner's; Release removes it when the owner lets go.
+//   5. A kind-2 journal is written when a session of an exclusive database first allocates
 //      pages outside a commit. It saves the bitmap pages that allocations (and the freeing of a
 //      cancelled transaction's pages) overwrite in place, with the header as it was before:
 //      putting them back gives the file its state before those allocations, which no commit
@@ -66,8 +70,8 @@ class TVLTRollbackJournal {
   // Applies every complete record of the journal to Db, restores the header image, cuts or
   // grows the file back to its size and syncs it; Added receives the pages to stamp freed.
   // False (nothing done) when the journal is not a valid journal of this page size.
-  static bool RollBack(const std::string& DatabaseFileName, TVLTDatabaseFile& Db,
-                       uint16_t PageSize, std::vector<TVLTPageNo>& Added, int64_t& Records);
+  static bool RollBack(const std::string& DatabaseFileName, TVLTDatabaseFile& Db, uint16_t PageSize,
+                       std::vector<TVLTPageNo>& Added, int64_t& Records);
   // Removes the journal file (no error when it is not there).
   static void Remove(const std::string& DatabaseFileName);
 
@@ -92,8 +96,13 @@ class TVLTRollbackJournal {
   // Answers whether a record was written (the caller syncs before overwriting it).
   bool Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db);
   void Sync();
-  // The commit completed: closes the file and removes it.
+  // The commit completed: closes the file and removes it, or (kept open) empties it.
   void Finish();
+  // Whether Finish keeps the file open and empty for the next commit (rule 4): worth it where
+  // commits are not synced, so that creating and removing the file is most of their cost.
+  void SetKeepOpen(bool V) { FKeepOpen = V; }
+  // Closes and removes a file kept open while no journal is in use; a journal in use stays.
+  void Release();
 
  private:
   void Create();
@@ -107,6 +116,8 @@ class TVLTRollbackJournal {
   TVLTDatabaseFile FFile;
   bool FActive = false;
   bool FMarker = false;
+  bool FKeepOpen = false;
+  bool FEmpty = false;  // the open file holds nothing
   uint16_t FPageSize = 0;
   int64_t FFileSize = 0;
   int64_t FEnd = 0;  // where the next record goes

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 #include <set>
@@ -73,7 +74,9 @@ struct TTree {
 };
 
 // Leaf entries of page-key trees are 6 bytes, node entries 8.
-int32_t LeafCapacity(uint16_t PageSize) { return (PageSize - kPageHeaderSize - 18) / 6; }
+int32_t LeafCapacity(uint16_t PageSize) {
+  return (PageSize - kPageHeaderSize - 18) / 6;
+}
 
 TEST(BTree, RootPageLayout) {
   TTree X;
@@ -269,6 +272,82 @@ TEST(BTree, RandomizedAgainstModel) {
   }
 }
 
+// The unique-key check keeps where the key goes for the insert that follows; whatever happens
+// in between (another session's splits or the same key, a cancel), the insert lands right and
+// never makes a duplicate.
+TEST(BTree, CheckedInsertSharesTheDescentAndSurvivesChangesInBetween) {
+  constexpr TVLTSessionID kOther = 1;
+  TTree X;
+  std::set<TEntry> M;
+  auto KeyOf = [](int32_t K) {
+    std::array<uint8_t, 4> B;
+    StoreLE<int32_t>(B.data(), K);
+    return B;
+  };
+  auto RefOf = [](uint16_t R) {
+    std::array<uint8_t, 2> B;
+    StoreLE<uint16_t>(B.data(), R);
+    return B;
+  };
+  // Check then insert, the answers against the model, in a random order over a deep tree.
+  std::mt19937 Rng(5);
+  for (int I = 0; I < 600; ++I) {
+    const int32_t K = static_cast<int32_t>(Rng() % 900);
+    const bool Present = M.count({K, 0}) > 0;
+    ASSERT_EQ(X.T.ContainsKey(kS, KeyOf(K).data()), Present) << K;
+    if (Present) continue;
+    ASSERT_TRUE(X.T.InsertChecked(kS, KeyOf(K).data(), RefOf(0).data()));
+    M.insert({K, 0});
+  }
+  X.T.CheckIntegrity(kS);
+  ASSERT_EQ(X.Entries(), std::vector<TEntry>(M.begin(), M.end()));
+  ASSERT_GE(X.Depth(), 3);
+  X.PM.ApplyChanges(kS);
+
+  // Another session splits the leaf the check found, and commits, before the insert.
+  ASSERT_FALSE(X.T.ContainsKey(kS, KeyOf(1000).data()));
+  for (int32_t K = 1001; K < 1100; ++K) X.T.Insert(kOther, KeyOf(K).data(), RefOf(1).data());
+  X.PM.ApplyChanges(kOther);
+  EXPECT_TRUE(X.T.InsertChecked(kS, KeyOf(1000).data(), RefOf(0).data()));
+  X.T.CheckIntegrity(kS);
+  for (int32_t K = 1000; K < 1100; ++K) M.insert({K, K == 1000 ? 0 : 1});
+  ASSERT_EQ(X.Entries(), std::vector<TEntry>(M.begin(), M.end()));
+  X.PM.ApplyChanges(kS);
+
+  // Another session inserts the very key between the check and the insert: refused.
+  ASSERT_FALSE(X.T.ContainsKey(kS, KeyOf(2000).data()));
+  X.T.Insert(kOther, KeyOf(2000).data(), RefOf(7).data());
+  X.PM.ApplyChanges(kOther);
+  EXPECT_FALSE(X.T.InsertChecked(kS, KeyOf(2000).data(), RefOf(8).data()));
+  M.insert({2000, 7});
+  ASSERT_EQ(X.Entries(), std::vector<TEntry>(M.begin(), M.end()));
+  // The refusal answered that check: the next insert of the key without one is a plain insert.
+  X.T.Insert(kS, KeyOf(2001).data(), RefOf(0).data());
+  M.insert({2001, 0});
+
+  // The session's own uncommitted splits are cancelled between the check and the insert: the
+  // position kept in the dropped pages is not used.
+  X.PM.ApplyChanges(kS);
+  for (int32_t K = 3000; K < 3200; ++K) X.T.Insert(kS, KeyOf(K).data(), RefOf(0).data());
+  ASSERT_FALSE(X.T.ContainsKey(kS, KeyOf(3500).data()));
+  X.PM.CancelChanges(kS);
+  EXPECT_TRUE(X.T.InsertChecked(kS, KeyOf(3500).data(), RefOf(0).data()));
+  M.insert({3500, 0});
+  X.T.CheckIntegrity(kS);
+  ASSERT_EQ(X.Entries(), std::vector<TEntry>(M.begin(), M.end()));
+
+  // A check by one session is not the other's: its insert is a plain one.
+  X.PM.ApplyChanges(kS);
+  ASSERT_FALSE(X.T.ContainsKey(kS, KeyOf(4000).data()));
+  EXPECT_TRUE(X.T.InsertChecked(kOther, KeyOf(4001).data(), RefOf(0).data()));
+  X.PM.ApplyChanges(kOther);
+  EXPECT_TRUE(X.T.InsertChecked(kS, KeyOf(4000).data(), RefOf(0).data()));
+  M.insert({4000, 0});
+  M.insert({4001, 0});
+  X.T.CheckIntegrity(kS);
+  EXPECT_EQ(X.Entries(), std::vector<TEntry>(M.begin(), M.end()));
+}
+
 TEST(BTree, NavigationRecordNumbersAndPositions) {
   TTree X;
   const int32_t N = 150;
@@ -365,9 +444,10 @@ TEST(BTree, IntegrityCheckFindsDamage) {
          StoreLE<uint16_t>(L.Reference(1), LoadLE<uint16_t>(L.Reference(0)));
        }},
       {"left link", 20033,
-       [](TTree& X, TVLTBTreePage& R, TVLTBTreePage&) { X.Page(R.ChildPageNo(1)).SetLeftPageNo(77); }},
-      {"right link", 20034,
-       [](TTree&, TVLTBTreePage&, TVLTBTreePage& L) { L.SetRightPageNo(77); }},
+       [](TTree& X, TVLTBTreePage& R, TVLTBTreePage&) {
+         X.Page(R.ChildPageNo(1)).SetLeftPageNo(77);
+       }},
+      {"right link", 20034, [](TTree&, TVLTBTreePage&, TVLTBTreePage& L) { L.SetRightPageNo(77); }},
       {"circular link", 20032,
        [](TTree&, TVLTBTreePage& R, TVLTBTreePage&) { R.SetChildPageNo(0, R.PageNo()); }},
       {"separators out of order", 20029,

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "VLTPageTestUtil.h"
@@ -175,6 +178,97 @@ TEST(TVLTSortedPageList, DeleteFirstKeepsTheRestInUseOrder) {
   L.DeleteFirst(99);
   EXPECT_EQ(L.Count(), 0);
   EXPECT_EQ(L.FirstByLRU(), nullptr);
+}
+
+// Lists of many blocks against a model: inserts and deletes at random positions, positions
+// walked forwards and backwards, the prefix of a commit dropped across block boundaries, and
+// an empty list answering every question.
+TEST(TVLTSortedPageList, ManyBlocksAgainstAModel) {
+  Pages P;
+  TVLTSortedPageList L;
+  EXPECT_EQ(L.Find(3), nullptr);
+  EXPECT_EQ(L.FirstByLRU(), nullptr);
+  L.DeleteFirst(5);
+  L.CheckInvariants();
+  EXPECT_EQ(CodeOf([&] { L.UpdateLRU(P.Make(3)); }), 20167);
+
+  std::map<TVLTPageNo, TVLTPage*> M;
+  std::mt19937 Rng(11);
+  for (int Step = 0; Step < 30000; ++Step) {
+    const TVLTPageNo No = static_cast<TVLTPageNo>(Rng() % 20000);
+    if (Step < 20000 || Rng() % 3 != 0) {
+      if (M.count(No)) continue;
+      M[No] = P.Make(No);
+      L.Insert(M[No]);
+    } else if (auto It = M.lower_bound(No); It != M.end()) {
+      L.Delete(It->first);
+      M.erase(It);
+    }
+  }
+  L.CheckInvariants();
+  ASSERT_EQ(L.Count(), static_cast<int32_t>(M.size()));
+  ASSERT_GT(L.Count(), 3 * TVLTSortedPageList::kBlockSize);
+  int32_t I = 0;
+  for (const auto& [No, Page] : M) {
+    ASSERT_EQ(L.Items(I++), Page);
+    ASSERT_EQ(L.Find(No), Page);
+  }
+  for (I = L.Count() - 1; I >= 0; I -= 7) ASSERT_EQ(L.Items(I), std::next(M.begin(), I)->second);
+  EXPECT_EQ(L.Find(20001), nullptr);
+  EXPECT_EQ(L.Find(-5), nullptr);
+
+  // The walk by use sees every page once, oldest first, after uses moved some to the end.
+  std::vector<TVLTPage*> Used;
+  for (auto It = M.begin(); It != M.end();
+       std::advance(It, std::min<ptrdiff_t>(97, std::distance(It, M.end()))))
+    Used.push_back(It->second);
+  for (TVLTPage* U : Used) L.UpdateLRU(U);
+  std::vector<TVLTPage*> Walk;
+  for (TVLTPage* X = L.FirstByLRU(); X; X = L.NextByLRU()) Walk.push_back(X);
+  ASSERT_EQ(Walk.size(), M.size());
+  EXPECT_TRUE(
+      std::equal(Used.begin(), Used.end(), Walk.end() - static_cast<ptrdiff_t>(Used.size())));
+
+  // A commit's written prefix, ending inside a block.
+  const int32_t Drop = TVLTSortedPageList::kBlockSize * 2 + 17;
+  L.DeleteFirst(Drop);
+  M.erase(M.begin(), std::next(M.begin(), Drop));
+  L.CheckInvariants();
+  I = 0;
+  for (const auto& [No, Page] : M) ASSERT_EQ(L.Items(I++), Page);
+  L.DeleteFirst(L.Count());
+  EXPECT_EQ(L.Count(), 0);
+  EXPECT_EQ(L.Find(M.begin()->first), nullptr);
+  L.CheckInvariants();
+  L.Insert(P.Make(1));
+  EXPECT_EQ(L.Items(0)->PageNo(), 1);
+}
+
+// Find remembers its last answer for repeated look-ups; no change of the entries may leave
+// it answering with a page that left the list.
+TEST(TVLTSortedPageList, RepeatedFindNeverAnswersAPageThatLeft) {
+  Pages P;
+  TVLTSortedPageList L;
+  TVLTPage* A = P.Make(5);
+  L.Insert(A);
+  L.Insert(P.Make(9));
+  EXPECT_EQ(L.Find(5), A);
+  EXPECT_EQ(L.Find(5), A);
+  L.Delete(5);
+  EXPECT_EQ(L.Find(5), nullptr);
+  TVLTPage* B = P.Make(5);
+  L.Insert(B);
+  EXPECT_EQ(L.Find(5), B);
+  L.DeleteFirst(1);
+  EXPECT_EQ(L.Find(5), nullptr);
+  L.Insert(A);
+  EXPECT_EQ(L.Find(5), A);
+  L.Clear();
+  EXPECT_EQ(L.Find(5), nullptr);
+  L.Insert(B);
+  EXPECT_EQ(L.Find(5), B);
+  L.SetSize(0);
+  EXPECT_EQ(L.Find(5), nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-#include "engine/core/VLTPageManager.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "VLTPageTestUtil.h"
+#include "engine/core/VLTPageManager.h"
 
 namespace vlt {
 namespace {
@@ -223,6 +225,75 @@ TEST(TVLTPageManager, CopyOfARemovedPageNeverReachesStorage) {
   EXPECT_FALSE(M.HasChanges(S2));
   M.ApplyChanges(S2);
   EXPECT_EQ(M.StoredByte(3, 40), 0x01);
+  M.CheckInvariants();
+}
+
+// A manager that hands out page numbers in order without searching, for commits of many pages.
+class TCountingPageManager : public TMemPageManager {
+ protected:
+  void InternalAddPage(TVLTPage* Page) override {
+    Used.insert(Next);
+    Page->SetPageNo(Next++);
+    Page->AllocPageBuffer();
+  }
+  TVLTPageNo Next = 0;
+};
+
+// A commit of 100,000 pages: written once each in page order, the numbers removed (each asked
+// twice) freed once; a failure half-way leaves exactly the rest, and the retry finishes it.
+TEST(TVLTPageManager, CommitOfAHundredThousandPagesInOnePass) {
+  constexpr int32_t kPages = 100000;
+  TCountingPageManager M;
+  M.SetCacheCapacity(100);
+  for (int32_t I = 0; I < kPages; ++I) M.PutPage(M.AddPage(S1, ptTableRecord));
+  M.ApplyChanges(S1);
+  ASSERT_EQ(M.Writes.size(), static_cast<size_t>(kPages));
+  EXPECT_TRUE(std::is_sorted(M.Writes.begin(), M.Writes.end()));
+  EXPECT_EQ(M.SharedPages().Count(), 100);  // the cache took what it holds, no more
+  M.Writes.clear();
+
+  // Every page again, dirtied in descending order (each lands at the front of the list), and
+  // a tenth of them removed, each number twice.
+  for (int32_t No = kPages - 1; No >= 0; --No) {
+    TVLTPage* P = M.GetPage(S1, No, ptTableRecord);
+    P->SetIsDirty(true);
+    M.PutPage(P);
+  }
+  for (int Twice = 0; Twice < 2; ++Twice)
+    for (int32_t No = 0; No < kPages; No += 10) M.RemovePage(S1, No);
+  EXPECT_EQ(M.SessionInfo(S1)->RemovedPageNumbers.ItemCount(), kPages / 10);
+  M.FailWriteAt = kPages / 2;
+  EXPECT_EQ(CodeOf([&] { M.ApplyChanges(S1); }), 10469);
+  EXPECT_EQ(M.Removes.size(), static_cast<size_t>(kPages / 10));
+  EXPECT_EQ(M.SessionInfo(S1)->DirtyPages.Count(), kPages - kPages / 10 - kPages / 2);
+  M.ApplyChanges(S1);
+  EXPECT_EQ(M.Removes.size(), static_cast<size_t>(kPages / 10));
+  ASSERT_EQ(M.Writes.size(), static_cast<size_t>(kPages - kPages / 10));
+  EXPECT_TRUE(std::is_sorted(M.Writes.begin(), M.Writes.end()));
+  EXPECT_FALSE(M.HasChanges(S1));
+  M.CheckInvariants();
+}
+
+// A cache of several blocks at its capacity while hundreds of pages are in use: releases evict
+// only unused pages, least recently used first, and the pages in use stay whatever their age.
+TEST(TVLTPageManager, EvictionAtCapacityWhilePagesAreInUse) {
+  TMemPageManager M;
+  M.SetCacheCapacity(1500);
+  for (TVLTPageNo No = 0; No < 4000; ++No) M.Store(No, ptTableRecord, 0);
+  std::vector<TVLTPage*> Held;
+  for (TVLTPageNo No = 0; No < 4000; No += 5) Held.push_back(M.GetPage(S1, No, ptTableRecord));
+  for (TVLTPageNo No = 0; No < 4000; ++No)
+    if (No % 5 != 0) M.PutPage(M.GetPage(S1, No, ptTableRecord));
+  // All 800 in use, though the oldest of all, and the 700 most recent others.
+  EXPECT_EQ(M.SharedPages().Count(), 1500);
+  for (TVLTPage* P : Held) EXPECT_EQ(M.SharedPages().Find(P->PageNo()), P);
+  EXPECT_NE(M.SharedPages().Find(3999), nullptr);
+  EXPECT_EQ(M.SharedPages().Find(1), nullptr);
+  M.CheckInvariants();
+  for (TVLTPage* P : Held) M.PutPage(P);
+  EXPECT_EQ(M.SharedPages().Count(), 1500);
+  // The held pages were used last: they stay, the oldest unused ones went.
+  for (TVLTPage* P : Held) EXPECT_EQ(M.SharedPages().Find(P->PageNo()), P);
   M.CheckInvariants();
 }
 

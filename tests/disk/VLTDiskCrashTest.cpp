@@ -213,3 +213,78 @@ TEST_F(Crash, FailedBitmapWriteDuringGrowthTakesTheGrowthBack) {
 
 }  // namespace
 }  // namespace vlt
+
+namespace vlt {
+namespace {
+
+// Without syncs an exclusive owner keeps its journal open between commits, emptied. The file
+// must then mean exactly what a removed one meant: a death after a commit loses nothing and
+// puts nothing back, a death inside a later commit rolls back to the commit before, and a
+// close leaves no journal behind.
+TEST_F(Crash, AJournalKeptOpenBetweenUnsyncedCommitsRecoversLikeARemovedOne) {
+  const std::string Journal = TVLTRollbackJournal::PathFor(Path);
+  auto CommitByte = [](TVLTDiskPageManager& M, uint8_t Value) {
+    TVLTPage* P = M.GetPage(kSys, 2, ptTableRecord);
+    P->PageData()[0] = Value;
+    P->SetIsDirty(true);
+    M.PutPage(P);
+    M.ApplyChanges(kSys);
+  };
+  {
+    auto M = Create(512);
+    M->SetDurability(dsOff);
+    M->PutPage(M->AddPage(kSys, ptTableRecord));  // page 2
+    M->ApplyChanges(kSys);
+    EXPECT_TRUE(TVLTDatabaseFile::FileExists(Journal));
+    EXPECT_EQ(std::filesystem::file_size(Journal), 0u);
+    CommitByte(*M, 0x11);
+    CommitByte(*M, 0x22);
+    EXPECT_EQ(std::filesystem::file_size(Journal), 0u);
+    M->CloseDatabase();
+    EXPECT_FALSE(TVLTDatabaseFile::FileExists(Journal));
+  }
+  // Dies right after a commit, the emptied journal still open.
+  int Status = RunChild([&] {
+    auto M = Open();
+    M->SetDurability(dsOff);
+    CommitByte(*M, 0x33);
+    raise(SIGKILL);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status));
+  ASSERT_TRUE(TVLTDatabaseFile::FileExists(Journal));
+  {
+    test::DiskTest::TOpenResult R;
+    auto M = Open({}, &R);
+    EXPECT_FALSE(R.RepairNeeded);
+    EXPECT_EQ(M->RolledBackPages(), 0);
+    EXPECT_FALSE(TVLTDatabaseFile::FileExists(Journal));
+    TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+    EXPECT_EQ(P->PageData()[0], 0x33);
+    M->PutPage(P);
+  }
+  // Dies inside the second commit after the kept journal was emptied, between its header
+  // writes: the first commit stays, the second goes.
+  Status = RunChild([&] {
+    auto M = Open();
+    M->SetDurability(dsOff);
+    CommitByte(*M, 0x44);
+    int HeaderWrites = 0;
+    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+      if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
+    });
+    CommitByte(*M, 0x55);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status));
+  EXPECT_EQ(+StoredHeader().WriteChangesState, 1);
+  test::DiskTest::TOpenResult R;
+  auto M = Open({}, &R);
+  EXPECT_FALSE(R.RepairNeeded);
+  EXPECT_EQ(M->RolledBackPages(), 1);
+  EXPECT_FALSE(TVLTDatabaseFile::FileExists(Journal));
+  TVLTPage* P = M->GetPage(kSys, 2, ptTableRecord);
+  EXPECT_EQ(P->PageData()[0], 0x44);
+  M->PutPage(P);
+}
+
+}  // namespace
+}  // namespace vlt
