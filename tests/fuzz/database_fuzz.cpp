@@ -6,8 +6,7 @@
 // back a journal tried. Any input must end in a result or an engine error: no crash, no hang,
 // no sanitizer report.
 //
-// Patch list: repeated (offset: 3 bytes, little-endian, taken modulo the file size; length: 1
-// byte, 1..16; the bytes).
+// The input format is FuzzPatch.h's.
 #include <unistd.h>
 
 #include <cstddef>
@@ -23,6 +22,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTTable.h"
+#include "tests/fuzz/FuzzPatch.h"
 
 namespace {
 
@@ -122,20 +122,9 @@ void Walk(TVLTDatabase& Db) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  std::string Bytes = Template();
-  if (Size > 0 && (Data[0] & 1)) {
-    // The start of the file as given.
-    Bytes.replace(0, std::min(Size - 1, Bytes.size()), reinterpret_cast<const char*>(Data + 1),
-                  std::min(Size - 1, Bytes.size()));
-  } else {
-    for (size_t P = Size > 0 ? 1 : 0; P + 4 <= Size;) {
-      const size_t Offset = (Data[P] | Data[P + 1] << 8 | Data[P + 2] << 16) % Bytes.size();
-      const size_t Length = 1 + Data[P + 3] % 16;
-      P += 4;
-      for (size_t K = 0; K < Length && P < Size && Offset + K < Bytes.size(); ++K, ++P)
-        Bytes[Offset + K] = static_cast<char>(Data[P]);
-    }
-  }
+  static const std::vector<uint8_t> Image(Template().begin(), Template().end());
+  const std::vector<uint8_t> Damaged = fuzz::Damaged(Image, Data, Size);
+  const std::string Bytes(Damaged.begin(), Damaged.end());
   const std::string Path = Dir() + "/damaged.vlt";
   std::remove((Path + "-journal").c_str());
   WriteAll(Path, Bytes);
