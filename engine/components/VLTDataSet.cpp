@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTableAdvDefs.h"
@@ -441,6 +442,7 @@ void TVLTDataSet::ClearBuffers() {
   FHandle->SetEditRecordBuffer(nullptr);
   if (FEditRecordBuffer) FHandle->FreeRecordBuffer(FEditRecordBuffer);
   if (FActiveBuffer) FHandle->FreeRecordBuffer(FActiveBuffer);
+  if (FSpareBuffer) FHandle->FreeRecordBuffer(FSpareBuffer);
 }
 
 void TVLTDataSet::Close() {
@@ -497,7 +499,8 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   TVLTCursor& C = *FHandle;
   TVLTGetRecordResult R = grrError;
   {
-    TVLTRecordBuffer Scratch(C);
+    TVLTRecordBuffer Scratch = FSpareBuffer ? TVLTRecordBuffer(C, std::exchange(FSpareBuffer, nullptr))
+                                            : TVLTRecordBuffer(C);
     // The table data may take the current key from the buffer it is given.
     // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
     if (FActiveBuffer && FHasRecord) {
@@ -511,17 +514,24 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
         }
       }
     }
-    // The cursor must never keep a pointer to a freed buffer.
-    TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
-    C.SetCurrentRecordBuffer(Scratch.get());
-    R = C.GetRecordBuffer(Mode);
-    if (R == grrOK) {
-      C.SetBufferRecordID(Scratch.get(), C.GetCurrentRecordID());
-      C.SetBookmarkFlag(Scratch.get(), kBookmarkCurrent);
-      uint8_t* Shown = FActiveBuffer;
-      FActiveBuffer = Scratch.Detach();
-      Scratch.Adopt(Shown);
-      FHasRecord = true;
+    {
+      // The cursor must never keep a pointer to a freed buffer.
+      TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
+      C.SetCurrentRecordBuffer(Scratch.get());
+      R = C.GetRecordBuffer(Mode);
+      if (R == grrOK) {
+        C.SetBufferRecordID(Scratch.get(), C.GetCurrentRecordID());
+        C.SetBookmarkFlag(Scratch.get(), kBookmarkCurrent);
+        uint8_t* Shown = FActiveBuffer;
+        FActiveBuffer = Scratch.Detach();
+        Scratch.Adopt(Shown);
+        FHasRecord = true;
+      }
+    }
+    // The buffer left over (the one replaced, or the unused scratch) serves the next read.
+    if (Scratch) {
+      C.RecycleRecordBuffer(Scratch.get());
+      FSpareBuffer = Scratch.Detach();
     }
   }
   if (R == grrOK) CalculateFields(FActiveBuffer);
