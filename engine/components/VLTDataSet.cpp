@@ -501,11 +501,23 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   {
     TVLTRecordBuffer Scratch = FSpareBuffer ? TVLTRecordBuffer(C, std::exchange(FSpareBuffer, nullptr))
                                             : TVLTRecordBuffer(C);
+    // The buffer left over on every path (the one replaced, or the unused scratch) serves the
+    // next read instead of a new allocation.
+    TVLTScopeExit KeepSpare([&] {
+      if (!Scratch) return;
+      try {
+        C.RecycleRecordBuffer(Scratch.get());
+        FSpareBuffer = Scratch.Detach();
+      } catch (...) {
+        // Not recycled: Scratch frees it.
+      }
+    });
     // The table data may take the current key from the buffer it is given.
     // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
     if (FActiveBuffer && FHasRecord) {
       std::memcpy(Scratch.get(), FActiveBuffer, static_cast<size_t>(C.FRecordSize));
-      for (int32_t I = 0; I < C.FieldCount(); ++I) {
+      const int32_t Fields = C.FieldCount();
+      for (int32_t I = 0; I < Fields; ++I) {
         const TVLTFieldDef& D = (*C.FFieldDefs)[I];
         if (D.FBaseFieldType == bftBlob || D.FBaseFieldType == bftClob ||
             D.FBaseFieldType == bftWideClob) {
@@ -514,24 +526,17 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
         }
       }
     }
-    {
-      // The cursor must never keep a pointer to a freed buffer.
-      TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
-      C.SetCurrentRecordBuffer(Scratch.get());
-      R = C.GetRecordBuffer(Mode);
-      if (R == grrOK) {
-        C.SetBufferRecordID(Scratch.get(), C.GetCurrentRecordID());
-        C.SetBookmarkFlag(Scratch.get(), kBookmarkCurrent);
-        uint8_t* Shown = FActiveBuffer;
-        FActiveBuffer = Scratch.Detach();
-        Scratch.Adopt(Shown);
-        FHasRecord = true;
-      }
-    }
-    // The buffer left over (the one replaced, or the unused scratch) serves the next read.
-    if (Scratch) {
-      C.RecycleRecordBuffer(Scratch.get());
-      FSpareBuffer = Scratch.Detach();
+    // The cursor must never keep a pointer to a freed buffer.
+    TVLTScopeExit PointBack([&] { C.SetCurrentRecordBuffer(FActiveBuffer); });
+    C.SetCurrentRecordBuffer(Scratch.get());
+    R = C.GetRecordBuffer(Mode);
+    if (R == grrOK) {
+      C.SetBufferRecordID(Scratch.get(), C.GetCurrentRecordID());
+      C.SetBookmarkFlag(Scratch.get(), kBookmarkCurrent);
+      uint8_t* Shown = FActiveBuffer;
+      FActiveBuffer = Scratch.Detach();
+      Scratch.Adopt(Shown);
+      FHasRecord = true;
     }
   }
   if (R == grrOK) CalculateFields(FActiveBuffer);
