@@ -499,8 +499,9 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   TVLTCursor& C = *FHandle;
   TVLTGetRecordResult R = grrError;
   {
-    TVLTRecordBuffer Scratch = FSpareBuffer ? TVLTRecordBuffer(C, std::exchange(FSpareBuffer, nullptr))
-                                            : TVLTRecordBuffer(C);
+    TVLTRecordBuffer Scratch = FSpareBuffer
+                                   ? TVLTRecordBuffer(C, std::exchange(FSpareBuffer, nullptr))
+                                   : TVLTRecordBuffer(C);
     // The buffer left over on every path (the one replaced, or the unused scratch) serves the
     // next read instead of a new allocation.
     TVLTScopeExit KeepSpare([&] {
