@@ -48,6 +48,12 @@ void TVLTCursor::FreeRecordBuffer(uint8_t*& Buffer) {
   Buffer = nullptr;
 }
 
+void TVLTCursor::RecycleRecordBuffer(uint8_t* Buffer) {
+  if (!Buffer) return;
+  std::memset(Buffer, 0, static_cast<size_t>(FRecordBufferSize > 0 ? FRecordBufferSize : 7));
+  SetBufferRecordID(Buffer, TVLTPageItemID{-1, 0xFFFF});
+}
+
 bool TVLTCursor::FilterExpressionsAccept(const uint8_t* RecordBuffer) {
   for (TVLTExpression* E : {FFilterExpression.get(), FSQLFilterExpression}) {
     if (!E) continue;

@@ -120,6 +120,9 @@ class TVLTCursor : public TVLTTableCursor, public TVLTExprCursor {
                               TVLTCursor& DestCursor) = 0;
   virtual void InternalInitRecord(uint8_t* RecordBuffer, bool InsertMode) = 0;
   virtual void FreeRecordBuffer(uint8_t*& Buffer);
+  // Gives up what FreeRecordBuffer gives up with the buffer, but keeps it: it is then as
+  // AllocateRecordBuffer made it, for its owner's next use.
+  virtual void RecycleRecordBuffer(uint8_t* Buffer);
   virtual int64_t GetRecordCount() = 0;
   virtual TVLTGetRecordResult GetRecordBuffer(TVLTGetRecordMode GetRecordMode) = 0;
   virtual void SetRecNo(int64_t Value) = 0;
@@ -315,6 +318,8 @@ class TVLTRecordBuffer {
   TVLTRecordBuffer() = default;
   explicit TVLTRecordBuffer(TVLTCursor& Cursor)
       : FCursor(&Cursor), FBuffer(Cursor.AllocateRecordBuffer()) {}
+  // Takes over Buffer, allocated by Cursor.
+  TVLTRecordBuffer(TVLTCursor& Cursor, uint8_t* Buffer) : FCursor(&Cursor), FBuffer(Buffer) {}
   ~TVLTRecordBuffer() { Reset(); }
   TVLTRecordBuffer(const TVLTRecordBuffer&) = delete;
   TVLTRecordBuffer& operator=(const TVLTRecordBuffer&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTableAdvDefs.h"
@@ -441,6 +442,7 @@ void TVLTDataSet::ClearBuffers() {
   FHandle->SetEditRecordBuffer(nullptr);
   if (FEditRecordBuffer) FHandle->FreeRecordBuffer(FEditRecordBuffer);
   if (FActiveBuffer) FHandle->FreeRecordBuffer(FActiveBuffer);
+  if (FSpareBuffer) FHandle->FreeRecordBuffer(FSpareBuffer);
 }
 
 void TVLTDataSet::Close() {
@@ -497,12 +499,26 @@ bool TVLTDataSet::ReadRecord(TVLTGetRecordMode Mode) {
   TVLTCursor& C = *FHandle;
   TVLTGetRecordResult R = grrError;
   {
-    TVLTRecordBuffer Scratch(C);
+    TVLTRecordBuffer Scratch = FSpareBuffer
+                                   ? TVLTRecordBuffer(C, std::exchange(FSpareBuffer, nullptr))
+                                   : TVLTRecordBuffer(C);
+    // The buffer left over on every path (the one replaced, or the unused scratch) serves the
+    // next read instead of a new allocation.
+    TVLTScopeExit KeepSpare([&] {
+      if (!Scratch) return;
+      try {
+        C.RecycleRecordBuffer(Scratch.get());
+        FSpareBuffer = Scratch.Detach();
+      } catch (...) {
+        // Not recycled: Scratch frees it.
+      }
+    });
     // The table data may take the current key from the buffer it is given.
     // BLOB slots are not copied: they may hold cached data that belongs to the active buffer.
     if (FActiveBuffer && FHasRecord) {
       std::memcpy(Scratch.get(), FActiveBuffer, static_cast<size_t>(C.FRecordSize));
-      for (int32_t I = 0; I < C.FieldCount(); ++I) {
+      const int32_t Fields = C.FieldCount();
+      for (int32_t I = 0; I < Fields; ++I) {
         const TVLTFieldDef& D = (*C.FFieldDefs)[I];
         if (D.FBaseFieldType == bftBlob || D.FBaseFieldType == bftClob ||
             D.FBaseFieldType == bftWideClob) {

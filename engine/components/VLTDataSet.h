@@ -308,6 +308,8 @@ class TVLTDataSet : public TVLTDatabaseDataSet {
   std::string FDatabaseName;
   uint8_t* FActiveBuffer = nullptr;
   uint8_t* FEditRecordBuffer = nullptr;
+  // The buffer a read replaced, recycled for the next read instead of a new allocation.
+  uint8_t* FSpareBuffer = nullptr;
   uint8_t* FKeyBuffer = nullptr;  // buffer edited in the set-key state
   bool FHasRecord = false;
   bool FBof = true;

@@ -461,6 +461,11 @@ void TVLTLocalCursor::FreeRecordBuffer(uint8_t*& Buffer) {
   TVLTCursor::FreeRecordBuffer(Buffer);
 }
 
+void TVLTLocalCursor::RecycleRecordBuffer(uint8_t* Buffer) {
+  if (Buffer && FTableData) FTableData->ClearBlobsCacheInRecordBuffer(Buffer);
+  TVLTCursor::RecycleRecordBuffer(Buffer);
+}
+
 // ---- navigation ----
 
 int64_t TVLTLocalCursor::GetRecordCount() {

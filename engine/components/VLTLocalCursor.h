@@ -69,6 +69,7 @@ class TVLTLocalCursor : public TVLTCursor {
                       TVLTCursor& DestCursor) override;
   void InternalInitRecord(uint8_t* RecordBuffer, bool InsertMode) override;
   void FreeRecordBuffer(uint8_t*& Buffer) override;
+  void RecycleRecordBuffer(uint8_t* Buffer) override;
   int64_t GetRecordCount() override;
   TVLTGetRecordResult GetRecordBuffer(TVLTGetRecordMode GetRecordMode) override;
   void SetRecNo(int64_t Value) override;

@@ -169,6 +169,9 @@ class TVLTBTree {
   // Moves to the next / prior entry in index order; false (Path unchanged) at the end.
   bool Next(TVLTSessionID SessionID, TVLTKeyPath& Path);
   bool Prior(TVLTSessionID SessionID, TVLTKeyPath& Path);
+  // Next (Backwards false) or Prior that also copies the reference of the entry reached
+  // (nullptr: skipped), reading the leaf once when the move stays on it.
+  bool Step(TVLTSessionID SessionID, TVLTKeyPath& Path, bool Backwards, uint8_t* Reference);
   // Copies the short key and / or the reference of the entry Path is on (nullptr: skipped).
   void ReadEntry(TVLTSessionID SessionID, const TVLTKeyPath& Path, uint8_t* Key,
                  uint8_t* Reference);
@@ -240,6 +243,8 @@ class TVLTBTree {
   // skipping empty leaves. False, Path unchanged, when there is none.
   bool NextLeaf(TVLTSessionID SessionID, TVLTKeyPath& Path);
   bool PriorLeaf(TVLTSessionID SessionID, TVLTKeyPath& Path);
+  // The reference of a leaf entry; 20099 when the page is no leaf or has no such entry.
+  static void CopyReference(const TVLTBTreePage& Page, int32_t EntryNo, uint8_t* Reference);
   // Moves the item at Level (and the items below it) to the neighbouring page of that level
   // through the path; the items below are positioned on the first (Right) or last entry.
   bool SiblingPath(TVLTSessionID SessionID, TVLTKeyPath& Path, int32_t Level, bool Right);

@@ -281,7 +281,8 @@ TVLTPageItemID TVLTBTreeRecordIndex::GetRecordIDByRecNo(TVLTSessionID SessionID,
 
 void TVLTBTreeRecordIndex::FinishNavigation(TVLTSessionID SessionID, TVLTNavigationInfo& Nav,
                                             TVLTKeyPath& Path, bool Found, int32_t TableState,
-                                            TVLTIndexPositionCache* Cache) {
+                                            TVLTIndexPositionCache* Cache,
+                                            const uint8_t* Reference) {
   if (!Found) {
     if (Nav.GetRecordMode == grmNext) {
       Nav.GetRecordResult = grrEOF;
@@ -295,8 +296,11 @@ void TVLTBTreeRecordIndex::FinishNavigation(TVLTSessionID SessionID, TVLTNavigat
     return;
   }
   uint8_t Ref[TVLTPageItemID::kStoredSize];
-  FTree->ReadEntry(SessionID, Path, nullptr, Ref);
-  TVLTPageItemID RecordID = TVLTPageItemID::LoadFrom(Ref);
+  if (!Reference) {
+    FTree->ReadEntry(SessionID, Path, nullptr, Ref);
+    Reference = Ref;
+  }
+  TVLTPageItemID RecordID = TVLTPageItemID::LoadFrom(Reference);
   if (Nav.RecordBuffer && !ReadRecord(SessionID, RecordID, Nav.RecordBuffer)) {
     Nav.GetRecordResult = grrError;
     return;
@@ -344,8 +348,9 @@ void TVLTBTreeRecordIndex::GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigati
     }
     Path = P.Path;
   }
-  Found = Forward ? FTree->Next(SessionID, Path) : FTree->Prior(SessionID, Path);
-  FinishNavigation(SessionID, Nav, Path, Found, TableState, Cache);
+  uint8_t Ref[TVLTPageItemID::kStoredSize];
+  Found = FTree->Step(SessionID, Path, !Forward, Ref);
+  FinishNavigation(SessionID, Nav, Path, Found, TableState, Cache, Ref);
 }
 
 void TVLTBTreeRecordIndex::GetClosestRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& Nav,

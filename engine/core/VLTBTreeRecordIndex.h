@@ -126,9 +126,11 @@ class TVLTBTreeRecordIndex : public TVLTIndex {
   // Reads a record through the record manager; false when it cannot be read.
   bool ReadRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID, uint8_t* Buffer);
   // Moves from Path (on an entry, or OnEntry false: before the entry Path is on / past the end
-  // when Path is empty) and finishes the navigation request.
+  // when Path is empty) and finishes the navigation request. Reference, when given, is the
+  // reference of the entry Path is on, already read by the move.
   void FinishNavigation(TVLTSessionID SessionID, TVLTNavigationInfo& Nav, TVLTKeyPath& Path,
-                        bool Found, int32_t TableState, TVLTIndexPositionCache* Cache);
+                        bool Found, int32_t TableState, TVLTIndexPositionCache* Cache,
+                        const uint8_t* Reference = nullptr);
 
   TVLTRecordKeyRef FKeyRef;
   std::unique_ptr<TRecordReader> FReader;

@@ -197,31 +197,38 @@ bool TVLTBTree::Last(TVLTSessionID SessionID, TVLTKeyPath& Path) {
 }
 
 bool TVLTBTree::Next(TVLTSessionID SessionID, TVLTKeyPath& Path) {
-  if (Path.Count == 0) return false;
-  TVLTKeyPathItem& It = Path.Leaf();
-  {
-    TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
-    It.EntryCount = P->EntryCount();
-  }
-  if (It.EntryNo + 1 < It.EntryCount) {
-    ++It.EntryNo;
-    return true;
-  }
-  return NextLeaf(SessionID, Path);
+  return Step(SessionID, Path, false, nullptr);
 }
 
 bool TVLTBTree::Prior(TVLTSessionID SessionID, TVLTKeyPath& Path) {
+  return Step(SessionID, Path, true, nullptr);
+}
+
+bool TVLTBTree::Step(TVLTSessionID SessionID, TVLTKeyPath& Path, bool Backwards,
+                     uint8_t* Reference) {
   if (Path.Count == 0) return false;
   TVLTKeyPathItem& It = Path.Leaf();
   {
     TVLTBTreePageGuard P(LPageManager, GetTreePage(SessionID, It.PageNo), LKeyRef);
     It.EntryCount = P->EntryCount();
+    const bool OnLeaf = Backwards ? It.EntryNo > 0 && It.EntryNo - 1 < It.EntryCount
+                                  : It.EntryNo + 1 < It.EntryCount;
+    if (OnLeaf) {
+      It.EntryNo += Backwards ? -1 : 1;
+      // The entry reached is on the page at hand: no second read for its reference.
+      if (Reference) CopyReference(*P, It.EntryNo, Reference);
+      return true;
+    }
   }
-  if (It.EntryNo > 0 && It.EntryNo - 1 < It.EntryCount) {
-    --It.EntryNo;
-    return true;
-  }
-  return PriorLeaf(SessionID, Path);
+  if (!(Backwards ? PriorLeaf(SessionID, Path) : NextLeaf(SessionID, Path))) return false;
+  if (Reference) ReadEntry(SessionID, Path, nullptr, Reference);
+  return true;
+}
+
+void TVLTBTree::CopyReference(const TVLTBTreePage& Page, int32_t EntryNo, uint8_t* Reference) {
+  if (!Page.IsLeaf() || EntryNo < 0 || EntryNo >= Page.EntryCount())
+    throw EVLTException(20099, "Index error: invalid position");
+  std::memcpy(Reference, Page.Reference(EntryNo), static_cast<size_t>(Page.ReferenceSize()));
 }
 
 void TVLTBTree::ReadEntry(TVLTSessionID SessionID, const TVLTKeyPath& Path, uint8_t* Key,

@@ -207,10 +207,12 @@ void TVLTBaseFieldManager::InitRecordBuffer(uint8_t* RecordBuffer) const {
 }
 
 void TVLTBaseFieldManager::DiskRecordBufferToMemRecordBuffer(const uint8_t* Disk, uint8_t* Mem) const {
-  std::memset(Mem, 0, static_cast<size_t>(FFieldDefs->GetMemoryRecordBufferSize()));
-  std::memcpy(Mem, Disk, static_cast<size_t>(FFieldDefs->NullBitmapSize()));
-  for (int32_t I = 0; I < FieldCount(); ++I) {
-    const TVLTFieldDef& F = (*FFieldDefs)[I];
+  const TVLTFieldDefs& Defs = *FFieldDefs;
+  std::memset(Mem, 0, static_cast<size_t>(Defs.GetMemoryRecordBufferSize()));
+  std::memcpy(Mem, Disk, static_cast<size_t>(Defs.NullBitmapSize()));
+  const int32_t Count = Defs.Count();
+  for (int32_t I = 0; I < Count; ++I) {
+    const TVLTFieldDef& F = Defs[I];
     std::memcpy(Mem + F.FMemoryOffset, Disk + F.FDiskOffset, static_cast<size_t>(F.FDiskDataSize));
   }
 }

@@ -196,15 +196,14 @@ void TVLTBaseIndexManager::GetRecordBuffer(TVLTSessionID SessionID,
     Index.GetRecordBuffer(SessionID, NavigationInfo, TableState, Cache);
     return;
   }
-  // Is the current record still there? Read into scratch space: the navigation buffer keeps
-  // the old key values that the closest-record search needs.
+  // Is the current record still there? Asked without a buffer: nothing is copied or decoded,
+  // and the navigation buffer keeps the old key values that the closest-record search needs.
   TVLTBaseRecordManager* RM = FTableData->RecordManager();
   if (!RM) VLTRaiseNilPointer(10380);
-  TVLTBuffer Scratch(static_cast<size_t>(std::max(RM->FRecordBufferSize, 1)));
   TVLTNavigationInfo Probe;
   Probe.GetRecordMode = grmCurrent;
   Probe.RecordID = NavigationInfo.RecordID;
-  Probe.RecordBuffer = Scratch.data();
+  Probe.RecordBuffer = nullptr;
   RM->GetRecordBuffer(SessionID, Probe);
   if (Probe.GetRecordResult == grrOK)
     Index.GetRecordBuffer(SessionID, NavigationInfo, TableState, Cache);

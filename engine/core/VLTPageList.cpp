@@ -30,7 +30,7 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
     Blocks.clear();
     Blocks.shrink_to_fit();
     StartsValid = false;
-    LastFound = nullptr;
+    ForgetFound();
     AllocItemCount = 0;
     ItemCount = 0;
     LRUHead = LRUTail = LRUNext = nullptr;
@@ -46,7 +46,7 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
     Blocks.back().Keys.push_back(0);
     Blocks.back().Values.push_back({});
     StartsValid = false;
-    LastFound = nullptr;
+    ForgetFound();
     ++ItemCount;
   }
   Account(NewSize);
@@ -109,7 +109,7 @@ void TVLTSortedPageList::InsertAt(size_t Block, size_t Pos, TVLTPageNo Key,
     Blocks.insert(Blocks.begin() + static_cast<std::ptrdiff_t>(Block) + 1, std::move(Upper));
   }
   StartsValid = false;
-  LastFound = nullptr;
+  ForgetFound();
 }
 
 void TVLTSortedPageList::EraseAt(size_t Block, size_t Pos) {
@@ -127,7 +127,7 @@ void TVLTSortedPageList::EraseAt(size_t Block, size_t Pos) {
   }
   --ItemCount;
   StartsValid = false;
-  LastFound = nullptr;
+  ForgetFound();
 }
 
 void TVLTSortedPageList::LinkAtTail(TVLTPage* Page) {
@@ -183,7 +183,7 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
     B.Values.erase(B.Values.begin(), B.Values.begin() + Left);
   }
   StartsValid = false;
-  LastFound = nullptr;
+  ForgetFound();
   // The pages taken off may be chained into another list by now: rebuild from those left.
   Account(ItemCount - N);
   RelinkByStamps();
@@ -192,7 +192,7 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
 void TVLTSortedPageList::Clear() {
   Blocks.clear();
   StartsValid = false;
-  LastFound = nullptr;
+  ForgetFound();
   ItemCount = 0;
   LRUHead = LRUTail = LRUNext = nullptr;
 }
@@ -214,17 +214,34 @@ void TVLTSortedPageList::RelinkByStamps() {
 
 TVLTPage* TVLTSortedPageList::Find(TVLTPageNo Key) const {
   if (LastFound && LastFoundKey == Key) return LastFound;
+  if (PriorFound && PriorFoundKey == Key) {
+    // A scan alternates between a leaf and the record pages it names.
+    std::swap(LastFound, PriorFound);
+    std::swap(LastFoundKey, PriorFoundKey);
+    std::swap(LastFoundAt, PriorFoundAt);
+    return LastFound;
+  }
   if (Blocks.empty()) return nullptr;
   const TWhere W = Search(Key);
   if (!W.Found) return nullptr;
+  if (LastFound) {
+    PriorFound = LastFound;
+    PriorFoundKey = LastFoundKey;
+    PriorFoundAt = LastFoundAt;
+  }
   LastFound = Blocks[W.Block].Values[W.Pos].Page;
   LastFoundKey = Key;
+  LastFoundAt = W;
   return LastFound;
 }
 
 void TVLTSortedPageList::UpdateLRU(TVLTPage* Page) {
   TWhere W{0, 0, false};
-  if (!Blocks.empty()) W = Search(Page->PageNo());
+  // A page is mostly given back right after Find answered it: its place is known.
+  if (LastFound && LastFound == Page && LastFoundKey == Page->PageNo())
+    W = LastFoundAt;
+  else if (!Blocks.empty())
+    W = Search(Page->PageNo());
   if (!W.Found || Blocks[W.Block].Values[W.Pos].Page != Page)
     throw EVLTException(20167, "Page not found");
   Blocks[W.Block].Values[W.Pos].LRUCount = ++LRUCount;

@@ -105,10 +105,15 @@ class TVLTSortedPageList {
   mutable std::vector<int32_t> Starts;
   mutable bool StartsValid = false;
   mutable size_t LastBlock = 0;  // the block Element answered last
-  // The page Find answered last (scans ask for one page many times in a row); nullptr after
-  // any change of the entries.
+  // The two pages Find answered last, with their places (scans ask for one leaf and one
+  // record page many times in a row); both nullptr after any change of the entries.
   mutable TVLTPage* LastFound = nullptr;
   mutable TVLTPageNo LastFoundKey = 0;
+  mutable TWhere LastFoundAt{0, 0, false};
+  mutable TVLTPage* PriorFound = nullptr;
+  mutable TVLTPageNo PriorFoundKey = 0;
+  mutable TWhere PriorFoundAt{0, 0, false};
+  void ForgetFound() const { LastFound = PriorFound = nullptr; }
   int32_t ItemCount = 0;
   int32_t AllocBy = 1000;
   int32_t deAllocBy = 1000;

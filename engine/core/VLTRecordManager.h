@@ -46,6 +46,7 @@ class TVLTBaseRecordManager {
                             const TVLTPageItemID& RecordID) = 0;
   virtual bool DeleteRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) = 0;
   // Physical navigation; the mode current reads the record RecordID (grrError when it is gone).
+  // A RecordBuffer of nullptr asks only where the record is (or whether it is there).
   virtual void GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigationInfo& NavigationInfo) = 0;
   // -1, 0 or 1 in physical order.
   virtual int CompareRecordID(const TVLTPageItemID& RecordID1,

@@ -351,7 +351,9 @@ void TVLTDiskRecordManager::GetRecordBuffer(TVLTSessionID SessionID, TVLTNavigat
       return;
     }
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-    if (!View.GetRecordBuffer(Info.RecordID, FTempDiskRecordBuffer.data())) {
+    // Without a buffer the answer is only whether the record is there.
+    if (!View.GetRecordBuffer(Info.RecordID,
+                              Info.RecordBuffer ? FTempDiskRecordBuffer.data() : nullptr)) {
       Info.GetRecordResult = grrError;
       return;
     }

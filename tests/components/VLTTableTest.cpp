@@ -4,6 +4,7 @@
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/core/VLTExcept.h"
+#include "engine/core/VLTMemory.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {
@@ -659,6 +660,63 @@ TEST_F(TableTest, TablesWithAMemoColumnCopyExportAndRestructure) {
   EXPECT_EQ(T->FieldByName("Rate").AsFloat(), 1.25);
   EXPECT_NE(T->RestructureFieldDefs().Find("Extra"), nullptr);  // persistent fields: no object
   EXPECT_EQ(T->RecordCount(), 3);
+}
+
+}  // namespace
+}  // namespace vlt::test
+
+namespace vlt::test {
+namespace {
+
+// A scan in key order re-uses the record buffer each read replaces: every row must show its
+// own values (its memo included, never the one of the row before), in both directions, also
+// across records deleted under the scan, and the scan must not grow the memory in use.
+TEST_F(TableTest, KeyOrderScanShowsEachRowsOwnValuesAndMemos) {
+  auto T = NewTable(true);
+  constexpr int32_t kRows = 600;  // several index leaves and record pages
+  for (int32_t I = kRows; I >= 1; --I) {
+    AppendRow(*T, I);
+    if (I % 4 == 0) {
+      T->Edit();
+      T->FieldByName("Notes").SetAsString("memo " + std::to_string(I));
+      T->Post();
+    }
+  }
+  auto Check = [&](int32_t Num) {
+    EXPECT_EQ(T->FieldByName("Name").AsString(), "Name " + std::to_string(Num));
+    EXPECT_EQ(T->FieldByName("Notes").AsString(),
+              Num % 4 == 0 ? "memo " + std::to_string(Num) : "");
+  };
+  TVLTMemoryManager& Mem = TVLTMemoryManager::Instance();
+  T->First();
+  T->Next();
+  const int64_t Base = Mem.AllocatedSize();
+  int32_t Num = 0;
+  for (T->First(); !T->Eof(); T->Next()) {
+    ASSERT_EQ(T->FieldByName("Num").AsInteger(), ++Num);
+    Check(Num);
+  }
+  EXPECT_EQ(Num, kRows);
+  EXPECT_EQ(Mem.AllocatedSize(), Base);
+  for (T->Last(); !T->Bof(); T->Prior()) {
+    ASSERT_EQ(T->FieldByName("Num").AsInteger(), Num);
+    Check(Num--);
+  }
+  EXPECT_EQ(Num, 0);
+  // Delete every third row while walking: the next row read is still the right one.
+  std::vector<int32_t> Left;
+  for (T->First(); !T->Eof();) {
+    const int32_t Num = T->FieldByName("Num").AsInteger();
+    Check(Num);
+    if (Num % 3 == 0) {
+      T->Delete();
+    } else {
+      Left.push_back(Num);
+      T->Next();
+    }
+  }
+  EXPECT_EQ(Left.size(), static_cast<size_t>(kRows - kRows / 3));
+  EXPECT_EQ(Nums(*T), Left);
 }
 
 }  // namespace

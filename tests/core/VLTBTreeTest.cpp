@@ -392,6 +392,48 @@ TEST(BTree, NavigationRecordNumbersAndPositions) {
   EXPECT_EQ(CodeOf([&] { Empty.T.GetPathByRecNo(kS, 1, P); }), 20074);
 }
 
+TEST(BTree, StepReadsTheReferenceOfTheEntryReachedInBothDirections) {
+  TTree X;
+  for (int32_t I = 0; I < 400; ++I) X.Insert(I, static_cast<uint16_t>(I + 1000));
+  for (int32_t I = 100; I < 180; ++I) ASSERT_TRUE(X.Delete(I, static_cast<uint16_t>(I + 1000)));
+  X.T.CheckIntegrity(kS);
+  ASSERT_GE(X.Depth(), 3);
+  const std::vector<TEntry> Model = X.Entries();
+  for (bool Backwards : {false, true}) {
+    SCOPED_TRACE(Backwards ? "backwards" : "forwards");
+    TVLTKeyPath P;
+    ASSERT_TRUE(Backwards ? X.T.Last(kS, P) : X.T.First(kS, P));
+    uint8_t Key[4], Ref[2] = {0, 0};
+    std::vector<TEntry> Seen;
+    X.T.ReadEntry(kS, P, Key, Ref);
+    Seen.emplace_back(LoadLE<int32_t>(Key), LoadLE<uint16_t>(Ref));
+    while (X.T.Step(kS, P, Backwards, Ref)) {
+      // The reference handed out is the one of the entry the path is now on.
+      uint8_t Here[2];
+      X.T.ReadEntry(kS, P, Key, Here);
+      ASSERT_EQ(LoadLE<uint16_t>(Here), LoadLE<uint16_t>(Ref));
+      Seen.emplace_back(LoadLE<int32_t>(Key), LoadLE<uint16_t>(Ref));
+    }
+    if (Backwards) std::reverse(Seen.begin(), Seen.end());
+    EXPECT_EQ(Seen, Model);
+    // At the end the path stays on the last entry reached and no reference is written.
+    const TVLTKeyPathItem End = P.Leaf();
+    Ref[0] = Ref[1] = 0xAB;
+    EXPECT_FALSE(X.T.Step(kS, P, Backwards, Ref));
+    EXPECT_EQ(P.Leaf().PageNo, End.PageNo);
+    EXPECT_EQ(P.Leaf().EntryNo, End.EntryNo);
+    EXPECT_EQ(Ref[0], 0xAB);
+    EXPECT_FALSE(X.T.Step(kS, P, Backwards, nullptr));
+  }
+  // A path that names a node page as its leaf is refused, not read as entries.
+  TVLTKeyPath P;
+  ASSERT_TRUE(X.T.First(kS, P));
+  P.Leaf().PageNo = X.T.RootPageNo();
+  P.Leaf().EntryNo = 0;
+  uint8_t Ref[2];
+  EXPECT_EQ(CodeOf([&] { X.T.Step(kS, P, false, Ref); }), 20099);
+}
+
 TEST(BTree, BitNumberDigits) {
   TTree X;
   int64_t B = X.T.GetMaxEntriesPerPage() + 1;

@@ -271,5 +271,53 @@ TEST(TVLTSortedPageList, RepeatedFindNeverAnswersAPageThatLeft) {
   EXPECT_EQ(L.Find(5), nullptr);
 }
 
+TEST(TVLTSortedPageList, TwoRememberedPagesAndTheirPlacesFollowEveryChange) {
+  Pages P;
+  TVLTSortedPageList L;
+  TVLTPage* Leaf = P.Make(100);
+  TVLTPage* Rec = P.Make(700);
+  L.Insert(Leaf);
+  L.Insert(Rec);
+  for (TVLTPageNo No = 1; No < 1200; No += 3) L.Insert(P.Make(No * 2));  // several blocks
+  // Alternating look-ups, each followed by the use stamp a release gives.
+  for (int Round = 0; Round < 3; ++Round) {
+    EXPECT_EQ(L.Find(100), Leaf);
+    L.UpdateLRU(Leaf);
+    EXPECT_EQ(L.Find(700), Rec);
+    L.UpdateLRU(Rec);
+  }
+  L.CheckInvariants();
+  // An insert in front of both moves them: a stamp must land on the page itself, not on the
+  // entry now at a remembered place.
+  EXPECT_EQ(L.Find(100), Leaf);
+  EXPECT_EQ(L.Find(700), Rec);
+  L.Insert(P.Make(1));
+  L.UpdateLRU(Rec);
+  L.UpdateLRU(Leaf);
+  L.CheckInvariants();
+  int32_t LeafAt = -1, RecAt = -1;
+  for (int32_t I = 0; I < L.Count(); ++I) {
+    if (L.Items(I) == Leaf) LeafAt = I;
+    if (L.Items(I) == Rec) RecAt = I;
+  }
+  ASSERT_GE(LeafAt, 0);
+  ASSERT_GE(RecAt, 0);
+  EXPECT_GT(L.LRUStamp(LeafAt), L.LRUStamp(RecAt));
+  for (int32_t I = 0; I < L.Count(); ++I)
+    if (I != LeafAt) {
+      EXPECT_LT(L.LRUStamp(I), L.LRUStamp(LeafAt));
+    }
+  EXPECT_EQ(L.FirstByLRU()->PageNo(), 2);  // the first of the bulk, never used since
+  // A page deleted while remembered second is never answered again.
+  EXPECT_EQ(L.Find(100), Leaf);
+  EXPECT_EQ(L.Find(700), Rec);
+  L.Delete(100);
+  EXPECT_EQ(L.Find(100), nullptr);
+  EXPECT_EQ(L.Find(700), Rec);
+  // A page that is not listed is still refused, whatever was found before.
+  TVLTPage* Stranger = P.Make(100);
+  EXPECT_EQ(CodeOf([&] { L.UpdateLRU(Stranger); }), 20167);
+}
+
 }  // namespace
 }  // namespace vlt
