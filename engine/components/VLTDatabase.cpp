@@ -668,6 +668,10 @@ void TVLTDatabase::Rollback() {
 
 bool TVLTDatabase::InTransaction() const { return FHandle && FHandle->InTransaction; }
 
+int64_t TVLTDatabase::PendingChangeBytes() const {
+  return FHandle ? FHandle->PendingChangeBytes() : 0;
+}
+
 void TVLTDatabase::AddDataSet(TVLTDatabaseDataSet* DataSet) {
   if (std::find(FDataSets.begin(), FDataSets.end(), DataSet) == FDataSets.end())
     FDataSets.push_back(DataSet);

@@ -97,6 +97,9 @@ class TVLTDatabase : public TVLTSessionDatabase {
   void Commit(bool DoFlushBuffers = true);
   void Rollback();
   bool InTransaction() const;
+  // The bytes of pages the open transaction changed so far (what its commit writes); 0 when not
+  // connected or the database is not a file.
+  int64_t PendingChangeBytes() const;
   void CloseDataSets();
   int32_t GetDBFileConnectionsCount();
   // Writes the stub file followed by the database file into ExeDbFileName.

@@ -156,6 +156,11 @@ void TVLTLocalSession::Rollback() {
   InTransaction = false;
 }
 
+int64_t TVLTLocalSession::PendingChangeBytes() const {
+  TVLTDiskDatabaseEntry* L = DiskLink();
+  return L && GetConnected() ? L->Disk().PendingChangeBytes(SessionID) : 0;
+}
+
 void TVLTLocalSession::FlushBuffers() {
   if (FDatabaseData) FDatabaseData->FlushBuffers();
 }

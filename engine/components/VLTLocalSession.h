@@ -37,6 +37,9 @@ class TVLTLocalSession : public TVLTBaseSession {
   void Commit(bool DoFlushBuffers) override;
   void Rollback() override;
   void FlushBuffers() override;
+  // The bytes of the database file's pages this session changed and has not committed yet; 0
+  // for the reserved databases and when not connected.
+  int64_t PendingChangeBytes() const;
 
   TVLTPassword& GetPassword() { return FPassword; }
   void TruncateDatabase();

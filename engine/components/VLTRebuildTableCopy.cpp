@@ -51,19 +51,20 @@ bool VLTRebuildCopyTable(TVLTDatabase& Source, const std::string& TableName, TVL
   T.Close();
   // One commit per copied record re-encrypts and rewrites every page the record touched. When
   // any failure abandons the whole new file anyway (errors not ignored), the records are
-  // committed in batches instead. A repair keeps one commit per record, so that a record that
-  // fails half-way is cancelled alone.
-  constexpr int32_t kRecordsPerCommit = 2000;
+  // committed in batches instead: once the pages changed since the last commit reach
+  // kCommitBytes, which bounds the memory the uncommitted pages take. A count of records would
+  // not: the index pages a batch touches grow with the table, and each commit rewrites them all.
+  // A repair keeps one commit per record, so that a record that fails half-way is cancelled
+  // alone.
+  constexpr int64_t kCommitBytes = int64_t{32} << 20;
   const bool Batched = !IgnoreErrors && Dest.Connected() && !Dest.InTransaction();
-  int32_t Pending = 0;
   // Called after each copied record.
   T.OnCopyProgress = [&](TVLTTable&, int32_t Percent, bool& Cont) {
     if (Batched) {
       if (!Dest.InTransaction()) {
         Dest.StartTransaction();
-      } else if (++Pending >= kRecordsPerCommit) {
+      } else if (Dest.PendingChangeBytes() >= kCommitBytes) {
         Dest.Commit(false);
-        Pending = 0;
         Dest.StartTransaction();
       }
     }

@@ -81,6 +81,11 @@ bool TVLTPageManager::HasChanges(TVLTSessionID SessionID) const {
                   Info->RemovedPageNumbers.ItemCount() > 0);
 }
 
+int32_t TVLTPageManager::ChangedPageCount(TVLTSessionID SessionID) const {
+  const TVLTSessionPageInfo* Info = SessionInfo(SessionID);
+  return Info ? Info->DirtyPages.Count() : 0;
+}
+
 void TVLTPageManager::DisposePage(TVLTPage* Page, bool Dropped) {
   if (Page->FUseCount > 0) {
     Page->FDropped = Page->FDropped || Dropped;

@@ -100,6 +100,8 @@ class TVLTPageManager {
   const TVLTSessionPageInfo* SessionInfo(TVLTSessionID SessionID) const;
   // True when the session has something to commit.
   bool HasChanges(TVLTSessionID SessionID) const;
+  // The pages the session changed and has not committed yet (0 for a session never seen).
+  int32_t ChangedPageCount(TVLTSessionID SessionID) const;
   // Verifies invariants 1-3 over every list (a debug aid for tests and tools); raises
   // "Nil pointer occured" (20981) at the first violation.
   void CheckInvariants() const;

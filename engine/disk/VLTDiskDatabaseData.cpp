@@ -345,6 +345,12 @@ void TVLTDiskDatabaseData::FlushBuffers() {
   OpenPageManager().DatabaseFile().FlushFileBuffers();
 }
 
+int64_t TVLTDiskDatabaseData::PendingChangeBytes(TVLTSessionID SessionID) {
+  std::lock_guard Guard(FCSect);
+  if (!FPageManager) return 0;
+  return int64_t{FPageManager->ChangedPageCount(SessionID)} * FPageManager->PageSize();
+}
+
 int32_t TVLTDiskDatabaseData::GetNewObjectId() {
   std::lock_guard Guard(FCSect);
   return OpenPageManager().GetNextObjectID();

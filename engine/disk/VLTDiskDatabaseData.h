@@ -94,6 +94,9 @@ class TVLTDiskDatabaseData {
   void Commit(TVLTSessionID SessionID, bool DoFlushBuffers);
   void Rollback(TVLTSessionID SessionID);
   void FlushBuffers();
+  // The bytes of the pages the session changed and has not committed yet (what its next commit
+  // writes, not counting the journal); 0 when the file is not open.
+  int64_t PendingChangeBytes(TVLTSessionID SessionID);
   int32_t GetNewObjectId();
   // 200 tries 20 ms apart; 20210 / 20211.
   void LockTables();
