@@ -1152,6 +1152,9 @@ void TVLTDataSet::GetFieldVariant(const TVLTField& Field, TVLTVariant& Value) {
     }
     if (Data.empty()) {
       Value.Clear(Field.BaseType());
+    } else if (Data.find('\0') != std::string::npos) {
+      // Content with zero bytes stays whole: a text value would end at the first of them.
+      Value.SetData(Data.data(), static_cast<int32_t>(Data.size()), true, bftClob);
     } else {
       Value.SetAsAnsiString(Data);
     }
@@ -1183,7 +1186,9 @@ void TVLTDataSet::SetFieldVariant(TVLTField& Field, const TVLTVariant& Value) {
   if (Field.FieldNo() <= 0) return;
   if (Field.IsBlob()) {
     TVLTBLOBStream S(Field, bmWrite);
-    if (!Value.IsNull()) {
+    if (!Value.IsNull() && Value.IsBlobDataType()) {
+      S.Write(Value.Data(), static_cast<int64_t>(Value.DataSize()));  // the bytes as they are
+    } else if (!Value.IsNull()) {
       const std::string Data = Value.AsAnsiString();
       S.Write(Data.data(), static_cast<int64_t>(Data.size()));
     }

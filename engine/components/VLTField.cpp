@@ -101,6 +101,9 @@ void TVLTField::SetAsString(const std::string& Value) {
   TVLTVariant V;
   if (Value.empty()) {
     V.Clear(BaseType());  // an empty string is NULL throughout the engine
+  } else if (IsBlobBaseType(BaseType())) {
+    // A BLOB or memo takes the bytes as they are: a text would end at its first zero byte.
+    V.SetData(Value.data(), static_cast<int32_t>(Value.size()), true, bftClob);
   } else {
     V.SetAsAnsiString(Value);
   }

@@ -310,6 +310,15 @@ TEST_F(TableTest, MemoRoundTrip) {
   EXPECT_EQ(T->FieldByName("Notes").AsString(), "hello memo");
   T->First();
   EXPECT_EQ(T->FieldByName("Notes").AsString(), "hello memo");
+
+  // The whole text, zero bytes included: a memo or BLOB is bytes, not a zero-terminated string.
+  const std::string Binary("ab\0cd\0", 6);
+  T->Edit();
+  T->FieldByName("Notes").SetAsString(Binary);
+  EXPECT_EQ(T->FieldByName("Notes").AsString(), Binary);
+  T->Post();
+  T->First();
+  EXPECT_EQ(T->FieldByName("Notes").AsString(), Binary);
 }
 }  // namespace
 }  // namespace vlt::test
