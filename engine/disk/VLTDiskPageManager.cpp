@@ -533,8 +533,13 @@ void TVLTDiskPageManager::ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16
 }
 
 void TVLTDiskPageManager::ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Headers) {
-  const int32_t Count = PageCount();
-  Headers.assign(static_cast<size_t>(std::max(Count, 0)), TVLTDiskPageHeader{});
+  // A damaged header may count far more pages than the file holds: only the pages whose first
+  // byte lies inside the file have a header to read.
+  const int64_t InFile =
+      (FDatabaseFile->GetSize() - FOffsetToFirstPage + PageSize() - 1) / PageSize();
+  const auto Count =
+      static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(InFile, PageCount())));
+  Headers.assign(static_cast<size_t>(Count), TVLTDiskPageHeader{});
   const int32_t PerBlock = std::max(1, (1 << 20) / PageSize());
   std::vector<uint8_t> Block(static_cast<size_t>(PerBlock) * PageSize());
   for (int32_t First = 0; First < Count; First += PerBlock) {

@@ -111,7 +111,8 @@ class TVLTDiskPageManager : public TVLTPageManager {
   void ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
   // The stored header of every page [0, PageCount()) as the file holds it (headers are never
   // encrypted), read in large blocks past the cache: what checks scan instead of reading and
-  // decrypting every page. A page that cannot be read gets a zeroed header (no signature).
+  // decrypting every page. A page that cannot be read gets a zeroed header (no signature); the
+  // list ends with the file, also when a damaged header counts more pages.
   void ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Headers);
   void WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset, uint16_t Count);
   // Multi-user only: the State stored for the page; MaxInt on any failure or in single-user mode.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "VLTDiskTestUtil.h"
 #include "VLTFileCheckTestUtil.h"
@@ -501,6 +502,29 @@ TEST(TVLTDiskTablePagesCacheManager, LockCountsResetTheLoadedState) {
   EXPECT_TRUE(C.GetWorkTableState(3, S));
   EXPECT_EQ(S, 1);
   EXPECT_FALSE(C.GetWorkTableState(-2, S));  // the system session has an entry of its own
+}
+
+}  // namespace
+}  // namespace vlt
+
+namespace vlt {
+namespace {
+
+// The header list a check scans ends with the file, however many pages a (damaged) header
+// counts: a cut file gives the pages it still holds, and no list the size of the count.
+TEST_F(DiskPageManager, PageHeadersEndWithTheFile) {
+  auto M = Create(512);
+  for (int I = 0; I < 6; ++I) M->PutPage(M->AddPage(test::kSys, ptTableRecord));
+  M->ApplyChanges(test::kSys);
+  std::vector<TVLTDiskPageHeader> Headers;
+  M->ReadPageHeaders(Headers);
+  const auto Count = static_cast<size_t>(M->PageCount());
+  ASSERT_EQ(Headers.size(), Count);
+  std::filesystem::resize_file(
+      Path, static_cast<uintmax_t>(PageOffset(static_cast<TVLTPageNo>(Count) - 2)));
+  M->ReadPageHeaders(Headers);
+  EXPECT_EQ(Headers.size(), Count - 2);
+  EXPECT_EQ(static_cast<size_t>(M->PageCount()), Count);  // what the header still says
 }
 
 }  // namespace
