@@ -5,7 +5,8 @@
 //
 // The copy reads and writes 1 MiB blocks and ends with fdatasync, as the compaction's commits
 // reach the disk. The environment variable VLT_COMPACT_BENCH_MB changes the source size (for a
-// quick trial); the file is built before the first timed iteration.
+// quick trial), VLT_COMPACT_BENCH_PAGE_SIZE its page size; the file is built before the first
+// timed iteration.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -26,7 +27,12 @@ namespace {
 
 using namespace vlt;
 
-constexpr int32_t kPageSize = 8192;
+// VLT_COMPACT_BENCH_PAGE_SIZE=512 measures the page size of the conversions' databases.
+int32_t PageSize() {
+  const char* V = std::getenv("VLT_COMPACT_BENCH_PAGE_SIZE");
+  const long N = V ? std::strtol(V, nullptr, 10) : 0;
+  return N >= 512 && N <= 65536 ? static_cast<int32_t>(N) : 8192;
+}
 constexpr TVLTCryptoAlgorithm kCrypto = craRijndael_256;
 const char* const kPassword = "bench-password";
 const char* const kDatabaseName = "CompactBench";
@@ -44,7 +50,7 @@ std::unique_ptr<TVLTDatabase> NewDatabase(const std::string& FileName) {
   Db->SetDatabaseFileName(FileName);
   Db->FPassword = kPassword;
   Db->FCryptoAlgorithm = kCrypto;
-  Db->FPageSize = kPageSize;
+  Db->FPageSize = static_cast<uint16_t>(PageSize());
   Db->FSilentMode = true;
   Db->FMaxConnections = 4;
   return Db;

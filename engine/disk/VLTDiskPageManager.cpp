@@ -39,6 +39,7 @@ TVLTDiskPageManager::~TVLTDiskPageManager() {
 
 void TVLTDiskPageManager::ResetProlog() {
   FDBHeader = NewDBHeader(PageSize(), kDefaultPageCountInExtent);
+  FDBHeaderCurrent = false;
   FCryptoHeader = NewCryptoHeader();
   FLockedBytes = NewLockedBytes();
   FOffsetToDBHeader = 0;
@@ -302,6 +303,7 @@ void TVLTDiskPageManager::CloseDatabase() {
     }
   }
   FLockDBHeaderCount = 0;  // byte locks vanish with the close
+  FDBHeaderCurrent = false;
   DropCachedPages();       // a later open may be of another file
   FDatabaseFreeSpaceManager.reset();
   FCipher.reset();
@@ -311,8 +313,16 @@ void TVLTDiskPageManager::CloseDatabase() {
 
 void TVLTDiskPageManager::ReadDBHeader() {
   if (!IsOpened()) throw EVLTException(10459, kNotOpened);
+  FDBHeaderCurrent = false;
   std::memset(&FDBHeader, 0, sizeof FDBHeader);
   FDatabaseFile->ReadBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10464);
+  FDBHeaderCurrent = true;
+}
+
+bool TVLTDiskPageManager::RefreshDBHeader() {
+  if (FDBHeaderCurrent && SoleOwner()) return true;
+  ReadDBHeader();
+  return false;
 }
 
 void TVLTDiskPageManager::WriteDBHeader(bool CheckExternalChanges) {
@@ -324,8 +334,10 @@ void TVLTDiskPageManager::WriteDBHeader(bool CheckExternalChanges) {
       throw EVLTException(
           20196, "Cannot write changes. Database file was modified by an external application");
   }
+  FDBHeaderCurrent = false;
   Hook(TVLTDiskWrite::DBHeader, kNoPage);
   FDatabaseFile->WriteBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10462);
+  FDBHeaderCurrent = true;
 }
 
 void TVLTDiskPageManager::ReadCryptoHeader() {
@@ -369,6 +381,12 @@ bool TVLTDiskPageManager::LockDBHeader() {
     return true;
   }
   if (!IsOpened()) return false;
+  if (SoleOwner()) {
+    // Nobody else can open the file: two system calls per allocation saved.
+    FLockedDBHeaderByte = -1;
+    FLockDBHeaderCount = 1;
+    return true;
+  }
   int64_t Byte = FOffsetToLockedBytes + kDBHeaderByteOffset;
   if (!FDatabaseFile->LockByte(Byte, 1)) return false;
   FLockedDBHeaderByte = Byte;
@@ -379,6 +397,7 @@ bool TVLTDiskPageManager::LockDBHeader() {
 bool TVLTDiskPageManager::UnlockDBHeader() {
   if (FLockDBHeaderCount <= 0) return false;
   if (--FLockDBHeaderCount > 0) return true;
+  if (FLockedDBHeaderByte < 0) return IsOpened();
   return IsOpened() && FDatabaseFile->UnlockByte(FLockedDBHeaderByte, 1);
 }
 
@@ -590,7 +609,7 @@ void TVLTDiskPageManager::SavePageTableState(TVLTSessionID SessionID, TVLTPage* 
 int32_t TVLTDiskPageManager::PageCount() {
   if (!LockDBHeader()) throw EVLTException(20236, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
-  ReadDBHeader();
+  RefreshDBHeader();
   return FDBHeader.TotalPageCount;
 }
 
@@ -603,7 +622,7 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   if (!LockDBHeaderWithRetry()) throw EVLTException(20213, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
 
-  ReadDBHeader();
+  RefreshDBHeader();
   TVLTRollbackJournal& J = Journal();
   // A commit cut off in another process (which died holding the header lock) is put back
   // first. What this session read may have come from it, so its transaction cannot go on.
@@ -686,6 +705,7 @@ void TVLTDiskPageManager::ExtendFile(int32_t PageCount) {
   FDatabaseFile->SetSize(FOffsetToFirstPage +
                          (int64_t{FDBHeader.TotalPageCount} + PageCount) * PageSize());
   FDBHeader.TotalPageCount += PageCount;
+  FDBHeaderCurrent = false;  // counted in memory only until the header is written
 }
 
 void TVLTDiskPageManager::TruncateFile(int32_t PageCount) {
@@ -698,7 +718,7 @@ void TVLTDiskPageManager::TruncateFile(int32_t PageCount) {
 void TVLTDiskPageManager::TruncateDatabase() {
   if (!LockDBHeaderWithRetry()) throw EVLTException(20231, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
-  ReadDBHeader();
+  RefreshDBHeader();
   int32_t Tail = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;
   if (Tail > 0) TruncateFile(Tail);
 }

@@ -17,7 +17,8 @@
 //      bitmaps) are never handed out by GetPage, RemovePage or AddPage, and never encrypted.
 //   4. A page in memory is always plain: a write encrypts a copy of the data in place, writes
 //      it, and decrypts it again whether or not the write succeeded.
-//   5. The header lock byte is held by this manager iff FLockDBHeaderCount > 0.
+//   5. The header lock byte is held by this manager iff FLockDBHeaderCount > 0, except by the
+//      sole owner (below), which counts without taking the byte: nobody else can open its file.
 //   6. The crypto header is written only at creation; opening writes nothing but the write
 //      probe's unchanged first byte.
 //
@@ -43,6 +44,12 @@
 // commit of another process) puts the saved pages back, and the database is in its last
 // committed state with no repair needed. Without a journal (deleted, or an older writer) the
 // file reports RepairNeeded as it always did.
+//
+// The sole owner: a writer that opened the file exclusively in single-user mode. Nobody else
+// can open the file while it is open, so what this manager last read or wrote of the header is
+// what the file holds; it then takes the header from memory instead of rereading it
+// (RefreshDBHeader) until a read or write of it fails. Every write still goes to the file at
+// once and in the same order, so the file's bytes are the same at every step.
 //
 // Pages a session allocated but never committed stay marked used (allocation writes the bitmaps
 // at once). An exclusive writer leaves a marker journal while it has allocated pages; an
@@ -123,6 +130,16 @@ class TVLTDiskPageManager : public TVLTPageManager {
 
   // ---- prolog ----
   void ReadDBHeader();  // 10459 closed, 10464 read failure
+  // ReadDBHeader, unless this is the sole owner and the in-memory header is what the file holds;
+  // answers true when it kept the in-memory header (nothing was read).
+  bool RefreshDBHeader();
+  // The in-memory header may differ from the file (a failed step): the next refresh rereads it.
+  void ForgetDBHeader() { FDBHeaderCurrent = false; }
+  // A writer that opened the file exclusively in single-user mode (see the header).
+  bool SoleOwner() const {
+    return FExclusive && !FMultiUser && FDatabaseFile->IsOpened() &&
+           FDatabaseFile->AccessMode() == amReadWrite && FDatabaseFile->ShareMode() == smExclusive;
+  }
   // 10460 closed, 10462 write failure; CheckExternalChanges applies the design-mode check 20196.
   void WriteDBHeader(bool CheckExternalChanges = false);
   void ReadCryptoHeader();   // 30436, 30439
@@ -241,7 +258,8 @@ class TVLTDiskPageManager : public TVLTPageManager {
   TVLTPassword FPassword;
   TVLTLockedBytes FLockedBytes;
   int32_t FLockDBHeaderCount = 0;
-  int64_t FLockedDBHeaderByte = 0;  // the byte the current header lock is on
+  int64_t FLockedDBHeaderByte = 0;  // the byte the current header lock is on (-1: none taken)
+  bool FDBHeaderCurrent = false;    // FDBHeader is what the file holds (last read or written)
   bool FExclusive = false;
   TVLTDiskTablePagesCacheManager FTablePagesCacheManager;
   int64_t FOffsetToDBHeader = 0;

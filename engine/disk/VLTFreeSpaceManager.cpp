@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <exception>
 
 #include "engine/core/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
@@ -40,9 +41,24 @@ void TVLTDatabaseFreeSpaceManager::CheckPageNoForSystemPages(TVLTPageNo PageNo) 
 }
 
 void TVLTDatabaseFreeSpaceManager::ReadHeader() {
-  LPageManager->ReadDBHeader();
-  FLastUsedPageNo = LPageManager->DBHeader().LastUsedPageNo;
-  FTotalPageCount = LPageManager->DBHeader().TotalPageCount;
+  const bool Kept = LPageManager->RefreshDBHeader();
+  const TVLTDBHeader& H = LPageManager->DBHeader();
+  if (!Kept || H.LastUsedPageNo != FLastUsedPageNo || H.TotalPageCount != FTotalPageCount)
+    ForgetBitmapPages();
+  FLastUsedPageNo = H.LastUsedPageNo;
+  FTotalPageCount = H.TotalPageCount;
+}
+
+void TVLTDatabaseFreeSpaceManager::ForgetBitmapPages() {
+  for (auto& [No, Page] : FBitmapPages) Page.Current = false;
+}
+
+void TVLTDatabaseFreeSpaceManager::EndOperation(bool KeepCurrent) {
+  if (FBitmapPages.size() > (KeepCurrent ? kKeptBitmapPagesSoleOwner : kKeptBitmapPages)) {
+    FBitmapPages.clear();
+    return;
+  }
+  if (!KeepCurrent) ForgetBitmapPages();
 }
 
 void TVLTDatabaseFreeSpaceManager::SaveHeader() {
@@ -56,24 +72,28 @@ void TVLTDatabaseFreeSpaceManager::SaveHeader() {
 // One allocation reads the same EAM and PFS pages up to three times (search, PFS bit, EAM
 // state). While the header lock is held nobody else may change them, so within one operation a
 // page read once is reused; every operation reads them from the file again (into the buffers of
-// the last one: allocating and freeing two page buffers per allocated page showed in profiles).
+// the last one: allocating and freeing two page buffers per allocated page showed in profiles),
+// except for the sole owner after an operation that succeeded (invariant 6): its allocations
+// read nothing, where otherwise each read the header and two bitmap pages.
 class TVLTDatabaseFreeSpaceManager::TBitmapScope {
  public:
-  explicit TBitmapScope(TVLTDatabaseFreeSpaceManager* M) : FManager(M) { ++M->FBitmapScopeDepth; }
+  explicit TBitmapScope(TVLTDatabaseFreeSpaceManager* M)
+      : FManager(M), FUncaught(std::uncaught_exceptions()) {
+    ++M->FBitmapScopeDepth;
+  }
   ~TBitmapScope() {
     if (--FManager->FBitmapScopeDepth > 0) return;
-    auto& Pages = FManager->FBitmapPages;
-    if (Pages.size() > kKeptBitmapPages) {
-      Pages.clear();
-      return;
-    }
-    for (auto& [No, Page] : Pages) Page.Current = false;
+    // A failure may have left the file, the header in memory or a page buffer half-changed.
+    const bool Failed = std::uncaught_exceptions() > FUncaught;
+    if (Failed) FManager->LPageManager->ForgetDBHeader();
+    FManager->EndOperation(!Failed && FManager->LPageManager->SoleOwner());
   }
   TBitmapScope(const TBitmapScope&) = delete;
   TBitmapScope& operator=(const TBitmapScope&) = delete;
 
  private:
   TVLTDatabaseFreeSpaceManager* FManager;
+  int FUncaught;
 };
 
 TVLTPage* TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo, uint16_t Type,

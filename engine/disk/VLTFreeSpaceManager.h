@@ -23,6 +23,12 @@
 //      LastUsedPageNo and TotalPageCount from the file under the header lock and writes them
 //      back before releasing it (also when the step failed - with the page count of a failed
 //      growth taken back).
+//   6. The one exception is the page manager's sole owner (an exclusive single-user writer,
+//      which nobody else can open): what it last read or wrote is what the file holds, so after
+//      an operation that succeeded the header and the bitmap pages stay in memory and the next
+//      operation starts from them. Writes go to the file exactly as otherwise. A failed
+//      operation, or a header that changed outside this manager, makes the next one read both
+//      from the file again.
 #pragma once
 
 #include <cstdint>
@@ -77,8 +83,13 @@ class TVLTDatabaseFreeSpaceManager {
   class THeaderLock;
   class TBitmapScope;
 
+  // Refreshes the header (invariant 6) and takes LastUsedPageNo and TotalPageCount from it.
   void ReadHeader();
   void SaveHeader();
+  // The end of the outermost operation: keeps the pages read in it for the next one only when
+  // KeepCurrent (the sole owner, no failure).
+  void EndOperation(bool KeepCurrent);
+  void ForgetBitmapPages();
   bool FindFreePage(TVLTPageNo& Result);
   bool SearchEAMPage(int64_t K, TVLTPageNo& Result);
   TVLTPageNo AppendPages();
@@ -89,7 +100,7 @@ class TVLTDatabaseFreeSpaceManager {
   void UpdateEAM(TVLTPageNo PageNo);
   TVLTPageNo FindLastUsedPage();
   // The bitmap page, read from the file at its first use in the current operation (GetPage,
-  // FreePage, GetPageUsageFromPFS) and owned by the manager until that operation ends.
+  // FreePage, GetPageUsageFromPFS) or kept from the last one (invariant 6).
   TVLTPage* ReadBitmapPage(int64_t PageNo, uint16_t Type, int32_t ErrorCode);
   void WriteBitmapPage(TVLTPage& Page);
   void FormatBitmapPage(int64_t PageNo, uint16_t Type);
@@ -103,9 +114,10 @@ class TVLTDatabaseFreeSpaceManager {
   bool FSuppressDBHeaderErrors = false;
   struct TBitmapPage {
     std::unique_ptr<TVLTPage> Page;
-    bool Current = false;  // read in the current operation; else only its buffer is reused
+    bool Current = false;  // what the file holds; else only its buffer is reused
   };
   static constexpr size_t kKeptBitmapPages = 8;  // buffers kept between operations
+  static constexpr size_t kKeptBitmapPagesSoleOwner = 1024;
   std::map<int64_t, TBitmapPage> FBitmapPages;
   int32_t FBitmapScopeDepth = 0;
 };

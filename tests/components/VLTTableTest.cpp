@@ -5,6 +5,7 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTMemory.h"
+#include "engine/disk/VLTDatabaseFile.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {
@@ -247,8 +248,21 @@ TEST_F(TableTest, CompactReplacesFileAndKeepsRecords) {
   // One table of 30 records: progress moves while it is copied, never backwards, each value
   // reported once (100 comes again when the new file is complete).
   std::vector<int32_t> Progress;
-  Db->OnCompactProgress = [&](TVLTDatabase&, int32_t P, bool&) { Progress.push_back(P); };
+  bool CopyWasPrivate = false;
+  Db->OnCompactProgress = [&](TVLTDatabase&, int32_t P, bool&) {
+    Progress.push_back(P);
+    if (Progress.size() != 1) return;
+    // The copy being written is its writer's alone: nobody else opens it, not even to read.
+    TVLTDatabaseFile Other;
+    try {
+      Other.OpenFile(FileName + ".tmp", amReadOnly, smShareDenyNone);
+      Other.CloseFile();
+    } catch (const EVLTException&) {
+      CopyWasPrivate = true;
+    }
+  };
   EXPECT_TRUE(Db->CompactDatabase());
+  EXPECT_TRUE(CopyWasPrivate);
   ASSERT_FALSE(Progress.empty());
   EXPECT_EQ(Progress.back(), 100);
   EXPECT_GE(Progress.size(), 20u);
