@@ -269,8 +269,11 @@ int64_t TVLTDiskPageManager::ReclaimLeakedPages() {
 
 void TVLTDiskPageManager::ProtectPage(TVLTPageNo PageNo) {
   if (!FJournal || !(FJournal->Active() || FJournal->MarkerWritten())) return;
-  if (FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile) && FDurability == dsNormal)
+  if (!FJournal->Protect(PageNo, PagePosition(PageNo), *FDatabaseFile)) return;
+  if (FDurability == dsNormal)
     FJournal->Sync();
+  else
+    FJournal->Flush();
 }
 
 void TVLTDiskPageManager::CheckHeaderValues() const {
@@ -645,7 +648,11 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
     const TVLTPageNo No = Info.DirtyPages.Items(I)->PageNo();
     J.Protect(No, PagePosition(No), *FDatabaseFile);
   }
-  if (FDurability == dsNormal) J.Sync();
+  // One write for the fixed part and every record, before the header says a commit is on.
+  if (FDurability == dsNormal)
+    J.Sync();
+  else
+    J.Flush();
 
   FDBHeader.WriteChangesState = kWriteChangesInProgress;
   WriteDBHeader(true);

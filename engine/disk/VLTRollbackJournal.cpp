@@ -150,12 +150,39 @@ void TVLTRollbackJournal::Create() {
   }
   FEmpty = false;
   FEnd = 0;
+  FQueued.clear();
+  FQueuedPages.clear();
+  FFixedQueued = false;
 }
 
 void TVLTRollbackJournal::Write(const void* Data, size_t Count) {
-  if (FWriteHook) FWriteHook();
-  FFile.WriteBuffer(Data, Count, FEnd, kWriteError);
-  FEnd += static_cast<int64_t>(Count);
+  const auto* B = static_cast<const uint8_t*>(Data);
+  FQueued.insert(FQueued.end(), B, B + Count);
+}
+
+void TVLTRollbackJournal::Flush() {
+  if (FQueued.empty()) return;
+  try {
+    if (FWriteHook) FWriteHook();
+    FFile.WriteBuffer(FQueued.data(), FQueued.size(), FEnd, kWriteError);
+  } catch (...) {
+    // Nothing of it counts: the pages are saved again by the next Protect, and a fixed part
+    // that did not get there is a journal that never began. A torn tail is overwritten by the
+    // next write (records are read up to the first that fails its checksum).
+    for (TVLTPageNo No : FQueuedPages) FCovered.erase(No);
+    if (FFixedQueued) {
+      FActive = FMarker = false;
+      FCovered.clear();
+    }
+    FQueued.clear();
+    FQueuedPages.clear();
+    FFixedQueued = false;
+    throw;
+  }
+  FEnd += static_cast<int64_t>(FQueued.size());
+  FQueued.clear();
+  FQueuedPages.clear();
+  FFixedQueued = false;
 }
 
 void TVLTRollbackJournal::Start(TKind Kind, const TVLTDBHeader& Header, int64_t OffsetToDBHeader,
@@ -172,6 +199,7 @@ void TVLTRollbackJournal::Start(TKind Kind, const TVLTDBHeader& Header, int64_t 
   F.Added = Added;
   const std::vector<uint8_t> B = EncodeFixed(F);
   Write(B.data(), B.size());
+  FFixedQueued = true;
   FPageSize = PageSize;
   FFileSize = FileSize;
   FCovered.clear();
@@ -190,26 +218,32 @@ void TVLTRollbackJournal::MarkAllocations(const TVLTDBHeader& Header, int64_t Of
                                           uint16_t PageSize, int64_t FileSize) {
   if (FActive || FMarker) return;
   Start(TKind::Allocations, Header, OffsetToDBHeader, PageSize, FileSize, {});
+  Flush();  // allocations overwrite bitmap pages at once
 }
 
 bool TVLTRollbackJournal::Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db) {
   if (!(FActive || FMarker) || PageNo < 0 || Position + FPageSize > FFileSize) return false;
   if (!FCovered.insert(PageNo).second) return false;
-  FScratch.resize(kRecordHeaderSize + FPageSize);
-  uint8_t* H = FScratch.data();
+  const size_t At = FQueued.size();
+  FQueued.resize(At + kRecordHeaderSize + FPageSize);
+  uint8_t* H = FQueued.data() + At;
   uint8_t* Data = H + kRecordHeaderSize;
   // A page the file does not hold whole (an interrupted growth) has nothing to save.
-  if (!Db.ReadBuffer(Data, FPageSize, Position)) return false;
+  if (!Db.ReadBuffer(Data, FPageSize, Position)) {
+    FQueued.resize(At);
+    return false;
+  }
   StoreLE<int64_t>(H, Position);
   StoreLE<uint32_t>(H + 8, FPageSize);
   uint32_t CRC = CalcCRC32(0, H, 12);
   CRC = CalcCRC32(CRC, Data, FPageSize);
   StoreLE<uint32_t>(H + 12, CRC);
-  Write(FScratch.data(), FScratch.size());
+  FQueuedPages.push_back(PageNo);
   return true;
 }
 
 void TVLTRollbackJournal::Sync() {
+  Flush();
   if (FFile.IsOpened()) FFile.FlushFileBuffers();
 }
 
@@ -217,6 +251,9 @@ void TVLTRollbackJournal::Finish() {
   FActive = false;
   FMarker = false;
   FCovered.clear();
+  FQueued.clear();
+  FQueuedPages.clear();
+  FFixedQueued = false;
   if (FKeepOpen && FFile.IsOpened()) {
     // Emptied, not removed: a journal without its fixed part saves nothing (rule 4). Should
     // the cut fail, the file is closed and removed as without keeping.

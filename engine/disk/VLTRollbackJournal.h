@@ -21,7 +21,11 @@
 //
 // Rules that make the order of writes safe:
 //   1. A record is complete in the journal (and synced, in normal durability) before the bytes
-//      it saves are overwritten; so a record that is torn or missing saved nothing yet.
+//      it saves are overwritten; so a record that is torn or missing saved nothing yet. A
+//      commit's fixed part and records are queued and reach the file in one write (Flush,
+//      also done by Sync) before its first in-place write; a write that fails takes its
+//      queued records back, so their pages count as not saved (and a fixed part that never
+//      reached the file as a journal not begun).
 //   2. Pages beyond FileSize and pages the session allocated have no previous image worth
 //      keeping: rollback cuts the file back to FileSize and stamps the allocated pages freed.
 //   3. The owner keeps the journal open exclusively (share modes of TVLTDatabaseFile) while it
@@ -92,10 +96,13 @@ class TVLTRollbackJournal {
   void SetWriteHook(std::function<void()> Hook) { FWriteHook = std::move(Hook); }
   bool MarkerWritten() const { return FMarker; }
 
-  // Saves the page's current bytes from Db unless the journal already covers the page.
-  // Answers whether a record was written (the caller syncs before overwriting it).
+  // Queues the page's current bytes from Db unless the journal already covers the page.
+  // Answers whether a record was queued (the caller flushes, and syncs in normal durability,
+  // before overwriting the page).
   bool Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatabaseFile& Db);
-  void Sync();
+  // Writes what is queued in one write.
+  void Flush();
+  void Sync();  // Flush, then sync the file
   // The commit completed: closes the file and removes it, or (kept open) empties it.
   void Finish();
   // Whether Finish keeps the file open and empty for the next commit (rule 4): worth it where
@@ -120,9 +127,11 @@ class TVLTRollbackJournal {
   bool FEmpty = false;  // the open file holds nothing
   uint16_t FPageSize = 0;
   int64_t FFileSize = 0;
-  int64_t FEnd = 0;  // where the next record goes
+  int64_t FEnd = 0;  // where the queued bytes go
   std::unordered_set<TVLTPageNo> FCovered;
-  std::vector<uint8_t> FScratch;
+  std::vector<uint8_t> FQueued;          // bytes not written yet, from FEnd on
+  std::vector<TVLTPageNo> FQueuedPages;  // the pages whose records are among them
+  bool FFixedQueued = false;             // the fixed part is among them
   std::function<void()> FWriteHook;
 };
 

@@ -221,6 +221,53 @@ namespace {
 // must then mean exactly what a removed one meant: a death after a commit loses nothing and
 // puts nothing back, a death inside a later commit rolls back to the commit before, and a
 // close leaves no journal behind.
+// A commit's journal reaches the file in one write. When that write fails, nothing of it
+// counts: the retried commit journals every page again, so a crash in the middle of the retry
+// still gets every page back.
+TEST_F(Crash, ACommitRetriedAfterAFailedJournalWriteSavesEveryPageAgain) {
+  {
+    auto M = Create(512);
+    for (int I = 0; I < 3; ++I) M->PutPage(M->AddPage(kSys, ptTableRecord));  // pages 2..4
+    M->ApplyChanges(kSys);
+  }
+  int Status = RunChild([&] {
+    auto M = Open();
+    for (TVLTPageNo No : {2, 4}) {
+      TVLTPage* P = M->GetPage(kSys, No, ptTableRecord);
+      P->PageData()[0] = 0xEE;
+      P->SetIsDirty(true);
+      M->PutPage(P);
+    }
+    bool Failed = false;
+    int HeaderWrites = 0;
+    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+      if (W == TVLTDiskWrite::Journal && !Failed) {
+        Failed = true;
+        throw EVLTException(30540, "injected");
+      }
+      if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) raise(SIGKILL);
+    });
+    try {
+      M->ApplyChanges(kSys);
+      _exit(4);  // the failed write went unnoticed
+    } catch (const EVLTException& E) {
+      if (E.NativeError() != 30540) _exit(5);
+    }
+    M->ApplyChanges(kSys);  // killed between its header writes
+    _exit(6);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status)) << WEXITSTATUS(Status);
+  test::DiskTest::TOpenResult R;
+  auto M = Open({}, &R);
+  EXPECT_FALSE(R.RepairNeeded);
+  EXPECT_EQ(M->RolledBackPages(), 2);
+  for (TVLTPageNo No : {2, 4}) {
+    TVLTPage* P = M->GetPage(kSys, No, ptTableRecord);
+    EXPECT_EQ(P->PageData()[0], 0) << "page " << No;
+    M->PutPage(P);
+  }
+}
+
 TEST_F(Crash, AJournalKeptOpenBetweenUnsyncedCommitsRecoversLikeARemovedOne) {
   const std::string Journal = TVLTRollbackJournal::PathFor(Path);
   auto CommitByte = [](TVLTDiskPageManager& M, uint8_t Value) {
