@@ -525,8 +525,11 @@ int64_t TVLTDatabaseFile::GetPosition() {
 void TVLTDatabaseFile::SetSize(int64_t NewSize) {
   CheckOpened("SetSize");
   FPendingPosition = -1;
+  // The position moves to the new end as with every read and write: when it is asked for.
   auto Try = [&]() {
-    return ftruncate(FHandle, NewSize) == 0 && lseek(FHandle, NewSize, SEEK_SET) >= 0;
+    if (ftruncate(FHandle, NewSize) != 0) return false;
+    FPendingPosition = NewSize;
+    return true;
   };
   if (Try()) return;
   int Error = errno;
