@@ -13,6 +13,7 @@ constexpr char kMagic[7] = {'V', 'L', 'T', 'J', 'R', 'N', 'L'};
 constexpr size_t kFixedSize = 40;
 constexpr size_t kRecordHeaderSize = 16;
 constexpr int32_t kWriteError = 30540;  // the journal could not be written
+constexpr size_t kQueueLimit = size_t{1} << 20;  // queued bytes that are written at once
 
 struct TFixed {
   TVLTRollbackJournal::TKind Kind = TVLTRollbackJournal::TKind::None;
@@ -239,6 +240,8 @@ bool TVLTRollbackJournal::Protect(TVLTPageNo PageNo, int64_t Position, TVLTDatab
   CRC = CalcCRC32(CRC, Data, FPageSize);
   StoreLE<uint32_t>(H + 12, CRC);
   FQueuedPages.push_back(PageNo);
+  // A large commit's images go in pieces, so that the queue never holds more than a piece.
+  if (FQueued.size() >= kQueueLimit) Flush();
   return true;
 }
 

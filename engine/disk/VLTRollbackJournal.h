@@ -22,10 +22,10 @@
 // Rules that make the order of writes safe:
 //   1. A record is complete in the journal (and synced, in normal durability) before the bytes
 //      it saves are overwritten; so a record that is torn or missing saved nothing yet. A
-//      commit's fixed part and records are queued and reach the file in one write (Flush,
-//      also done by Sync) before its first in-place write; a write that fails takes its
-//      queued records back, so their pages count as not saved (and a fixed part that never
-//      reached the file as a journal not begun).
+//      commit's fixed part and records are queued and reach the file in one write (Flush, also
+//      done by Sync; a queue of 1 MiB is written at once) before its first in-place write; a
+//      write that fails takes its queued records back, so their pages count as not saved (and
+//      a fixed part that never reached the file as a journal not begun).
 //   2. Pages beyond FileSize and pages the session allocated have no previous image worth
 //      keeping: rollback cuts the file back to FileSize and stamps the allocated pages freed.
 //   3. The owner keeps the journal open exclusively (share modes of TVLTDatabaseFile) while it

@@ -268,6 +268,48 @@ TEST_F(Crash, ACommitRetriedAfterAFailedJournalWriteSavesEveryPageAgain) {
   }
 }
 
+// A commit whose previous images outgrow one journal write (1 MiB) writes them in pieces; every
+// piece is in the file before the first page is overwritten.
+TEST_F(Crash, ALargeCommitsJournalInPiecesPutsEveryPageBack) {
+  constexpr int kPages = 400;  // 400 x 4 KiB
+  {
+    auto M = Create(4096);
+    for (int I = 0; I < kPages; ++I) M->PutPage(M->AddPage(kSys, ptTableRecord));
+    M->ApplyChanges(kSys);
+  }
+  int Status = RunChild([&] {
+    auto M = Open();
+    M->SetDurability(dsOff);
+    for (TVLTPageNo No = 2; No < 2 + kPages; ++No) {
+      TVLTPage* P = M->GetPage(kSys, No, ptTableRecord);
+      P->PageData()[0] = 0xEE;
+      P->SetIsDirty(true);
+      M->PutPage(P);
+    }
+    int HeaderWrites = 0, JournalWrites = 0;
+    M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
+      if (W == TVLTDiskWrite::Journal) ++JournalWrites;
+      if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) {
+        if (JournalWrites < 2) _exit(7);  // not in pieces
+        raise(SIGKILL);
+      }
+    });
+    M->ApplyChanges(kSys);
+  });
+  ASSERT_TRUE(WIFSIGNALED(Status)) << WEXITSTATUS(Status);
+  test::DiskTest::TOpenResult R;
+  auto M = Open({}, &R);
+  EXPECT_FALSE(R.RepairNeeded);
+  EXPECT_EQ(M->RolledBackPages(), kPages);
+  int Changed = 0;
+  for (TVLTPageNo No = 2; No < 2 + kPages; ++No) {
+    TVLTPage* P = M->GetPage(kSys, No, ptTableRecord);
+    Changed += P->PageData()[0] != 0;
+    M->PutPage(P);
+  }
+  EXPECT_EQ(Changed, 0);
+}
+
 TEST_F(Crash, AJournalKeptOpenBetweenUnsyncedCommitsRecoversLikeARemovedOne) {
   const std::string Journal = TVLTRollbackJournal::PathFor(Path);
   auto CommitByte = [](TVLTDiskPageManager& M, uint8_t Value) {
