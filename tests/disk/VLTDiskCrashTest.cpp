@@ -269,7 +269,8 @@ TEST_F(Crash, ACommitRetriedAfterAFailedJournalWriteSavesEveryPageAgain) {
 }
 
 // A commit whose previous images outgrow one journal write (1 MiB) writes them in pieces; every
-// piece is in the file before the first page is overwritten.
+// piece is in the file before the first page is overwritten. A piece that failed to reach the
+// file is written again by the retried commit.
 TEST_F(Crash, ALargeCommitsJournalInPiecesPutsEveryPageBack) {
   constexpr int kPages = 400;  // 400 x 4 KiB
   {
@@ -288,13 +289,15 @@ TEST_F(Crash, ALargeCommitsJournalInPiecesPutsEveryPageBack) {
     }
     int HeaderWrites = 0, JournalWrites = 0;
     M->SetWriteHook([&](TVLTDiskWrite W, TVLTPageNo) {
-      if (W == TVLTDiskWrite::Journal) ++JournalWrites;
+      if (W == TVLTDiskWrite::Journal && ++JournalWrites == 2)
+        throw EVLTException(30540, "injected");  // the second piece, once
       if (W == TVLTDiskWrite::DBHeader && ++HeaderWrites == 2) {
-        if (JournalWrites < 2) _exit(7);  // not in pieces
+        if (JournalWrites < 3) _exit(7);  // not in pieces
         raise(SIGKILL);
       }
     });
-    M->ApplyChanges(kSys);
+    if (test::CodeOf([&] { M->ApplyChanges(kSys); }) != 30540) _exit(8);
+    M->ApplyChanges(kSys);  // killed between its header writes
   });
   ASSERT_TRUE(WIFSIGNALED(Status)) << WEXITSTATUS(Status);
   test::DiskTest::TOpenResult R;
