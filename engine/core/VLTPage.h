@@ -95,9 +95,10 @@ class TVLTPage {
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
   bool FDropped = false;  // its page number was freed while somebody still used it
-  // The use chain of the list the page is in (see TVLTSortedPageList).
+  // The use chain of the list the page is in and its stamp there (see TVLTSortedPageList).
   TVLTPage* FLRUPrev = nullptr;
   TVLTPage* FLRUNext = nullptr;
+  int64_t FLRUStamp = 0;
   std::vector<TVLTPageTableStateInfo> FTableStates;  // indexed by session id + 2
 };
 

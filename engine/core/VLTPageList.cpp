@@ -1,6 +1,7 @@
 #include "engine/core/VLTPageList.h"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
 
 #include "engine/core/VLTExcept.h"
@@ -8,8 +9,77 @@
 
 namespace vlt {
 
+// ---- TVLTPageNoIndex ----
+
+void TVLTPageNoIndex::Rehash(size_t Capacity) {
+  std::vector<TSlot> Old = std::move(FSlots);
+  FSlots.assign(Capacity, TSlot{});
+  FMask = Capacity - 1;
+  FShift = 64 - std::countr_zero(Capacity);
+  FCount = 0;
+  for (const TSlot& S : Old)
+    if (S.Page) Insert(S.Key, S.Page);
+}
+
+void TVLTPageNoIndex::Insert(TVLTPageNo Key, TVLTPage* Page) {
+  if ((FCount + 1) * 2 > FSlots.size()) Rehash(std::max<size_t>(16, FSlots.size() * 2));
+  size_t I = Home(Key);
+  while (FSlots[I].Page) I = (I + 1) & FMask;
+  FSlots[I] = {Key, Page};
+  ++FCount;
+}
+
+void TVLTPageNoIndex::Erase(TVLTPageNo Key) {
+  if (FCount == 0) return;
+  size_t I = Home(Key);
+  for (;; I = (I + 1) & FMask) {
+    if (!FSlots[I].Page) return;
+    if (FSlots[I].Key == Key) break;
+  }
+  // Backward shift: an entry further along the run moves into the hole unless its home lies
+  // cyclically after the hole (then it would no longer be found from its home).
+  for (size_t J = I;;) {
+    FSlots[I].Page = nullptr;
+    for (;;) {
+      J = (J + 1) & FMask;
+      if (!FSlots[J].Page) {
+        --FCount;
+        return;
+      }
+      const size_t H = Home(FSlots[J].Key);
+      const bool Stays = I <= J ? (I < H && H <= J) : (I < H || H <= J);
+      if (!Stays) break;
+    }
+    FSlots[I] = FSlots[J];
+    I = J;
+  }
+}
+
+void TVLTPageNoIndex::Clear() {
+  FSlots.clear();
+  FSlots.shrink_to_fit();
+  FMask = 0;
+  FShift = 64;
+  FCount = 0;
+}
+
+void TVLTPageNoIndex::Fit() {
+  size_t Capacity = 16;
+  while (Capacity < FCount * 2) Capacity *= 2;
+  if (FCount == 0)
+    Clear();
+  else if (Capacity < FSlots.size())
+    Rehash(Capacity);
+}
+
+// ---- TVLTSortedPageList ----
+
 TVLTSortedPageList::TVLTSortedPageList(int32_t Size) {
   SetSize(Size);
+}
+
+int64_t TVLTSortedPageList::PageStamp(const TVLTPage* Page) {
+  return Page->FLRUStamp;
 }
 
 void TVLTSortedPageList::Account(int32_t NewCount) {
@@ -29,6 +99,7 @@ void TVLTSortedPageList::SetSize(int32_t NewSize) {
   if (NewSize <= 0) {
     Blocks.clear();
     Blocks.shrink_to_fit();
+    Index.Clear();
     StartsValid = false;
     ForgetFound();
     AllocItemCount = 0;
@@ -95,6 +166,7 @@ const TVLTPageElement& TVLTSortedPageList::Element(int32_t I) const {
 void TVLTSortedPageList::InsertAt(size_t Block, size_t Pos, TVLTPageNo Key,
                                   const TVLTPageElement& Value) {
   if (Blocks.empty()) Blocks.emplace_back();
+  if (Value.Page) Index.Insert(Key, Value.Page);
   TBlock& B = Blocks[Block];
   B.Keys.insert(B.Keys.begin() + static_cast<std::ptrdiff_t>(Pos), Key);
   B.Values.insert(B.Values.begin() + static_cast<std::ptrdiff_t>(Pos), Value);
@@ -114,6 +186,7 @@ void TVLTSortedPageList::InsertAt(size_t Block, size_t Pos, TVLTPageNo Key,
 
 void TVLTSortedPageList::EraseAt(size_t Block, size_t Pos) {
   TBlock& B = Blocks[Block];
+  if (TVLTPage* P = B.Values[Pos].Page; P && Index.Find(B.Keys[Pos]) == P) Index.Erase(B.Keys[Pos]);
   B.Keys.erase(B.Keys.begin() + static_cast<std::ptrdiff_t>(Pos));
   B.Values.erase(B.Values.begin() + static_cast<std::ptrdiff_t>(Pos));
   if (B.Keys.empty()) {
@@ -150,7 +223,8 @@ void TVLTSortedPageList::Insert(TVLTPage* Page) {
   TWhere W{0, 0, false};
   if (!Blocks.empty()) W = Search(Page->PageNo());
   if (W.Found) VLTRaiseNilPointer(20980);  // a page number is listed once; callers ensure it
-  InsertAt(W.Block, W.Pos, Page->PageNo(), {Page, ++LRUCount});
+  InsertAt(W.Block, W.Pos, Page->PageNo(), {Page});
+  Page->FLRUStamp = ++LRUCount;
   Account(ItemCount + 1);
   LinkAtTail(Page);
 }
@@ -174,6 +248,13 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
   N = std::clamp(N, 0, ItemCount);
   if (N == 0) return;
   int32_t Left = N;
+  for (const TBlock& B : Blocks) {
+    for (size_t I = 0; I < B.Keys.size() && Left > 0; ++I, --Left)
+      if (B.Values[I].Page && Index.Find(B.Keys[I]) == B.Values[I].Page) Index.Erase(B.Keys[I]);
+    if (Left == 0) break;
+  }
+  Index.Fit();
+  Left = N;
   size_t Whole = 0;
   while (Whole < Blocks.size() && Blocks[Whole].Size() <= Left) Left -= Blocks[Whole++].Size();
   Blocks.erase(Blocks.begin(), Blocks.begin() + static_cast<std::ptrdiff_t>(Whole));
@@ -191,6 +272,7 @@ void TVLTSortedPageList::DeleteFirst(int32_t N) {
 
 void TVLTSortedPageList::Clear() {
   Blocks.clear();
+  Index.Clear();
   StartsValid = false;
   ForgetFound();
   ItemCount = 0;
@@ -200,9 +282,11 @@ void TVLTSortedPageList::Clear() {
 void TVLTSortedPageList::RelinkByStamps() {
   std::vector<TVLTPageElement> Order;
   Order.reserve(static_cast<size_t>(ItemCount));
-  for (const TBlock& B : Blocks) Order.insert(Order.end(), B.Values.begin(), B.Values.end());
+  for (const TBlock& B : Blocks)
+    for (const TVLTPageElement& E : B.Values)
+      if (E.Page) Order.push_back(E);
   std::sort(Order.begin(), Order.end(), [](const TVLTPageElement& A, const TVLTPageElement& B) {
-    return A.LRUCount < B.LRUCount;
+    return PageStamp(A.Page) < PageStamp(B.Page);
   });
   LRUHead = LRUTail = LRUNext = nullptr;
   const bool Walking = LRUWalking;
@@ -218,33 +302,22 @@ TVLTPage* TVLTSortedPageList::Find(TVLTPageNo Key) const {
     // A scan alternates between a leaf and the record pages it names.
     std::swap(LastFound, PriorFound);
     std::swap(LastFoundKey, PriorFoundKey);
-    std::swap(LastFoundAt, PriorFoundAt);
     return LastFound;
   }
-  if (Blocks.empty()) return nullptr;
-  const TWhere W = Search(Key);
-  if (!W.Found) return nullptr;
+  TVLTPage* Page = Index.Find(Key);
+  if (!Page) return nullptr;
   if (LastFound) {
     PriorFound = LastFound;
     PriorFoundKey = LastFoundKey;
-    PriorFoundAt = LastFoundAt;
   }
-  LastFound = Blocks[W.Block].Values[W.Pos].Page;
+  LastFound = Page;
   LastFoundKey = Key;
-  LastFoundAt = W;
   return LastFound;
 }
 
 void TVLTSortedPageList::UpdateLRU(TVLTPage* Page) {
-  TWhere W{0, 0, false};
-  // A page is mostly given back right after Find answered it: its place is known.
-  if (LastFound && LastFound == Page && LastFoundKey == Page->PageNo())
-    W = LastFoundAt;
-  else if (!Blocks.empty())
-    W = Search(Page->PageNo());
-  if (!W.Found || Blocks[W.Block].Values[W.Pos].Page != Page)
-    throw EVLTException(20167, "Page not found");
-  Blocks[W.Block].Values[W.Pos].LRUCount = ++LRUCount;
+  if (!Page || Index.Find(Page->PageNo()) != Page) throw EVLTException(20167, "Page not found");
+  Page->FLRUStamp = ++LRUCount;
   Unlink(Page);
   LinkAtTail(Page);
 }
@@ -268,7 +341,7 @@ void TVLTSortedPageList::CheckInvariants() const {
     if (++Chained > ItemCount || Blocks.empty()) VLTRaiseNilPointer(20980);
     const TWhere W = Search(P->PageNo());
     if (!W.Found || Blocks[W.Block].Values[W.Pos].Page != P) VLTRaiseNilPointer(20980);
-    const int64_t Stamp = Blocks[W.Block].Values[W.Pos].LRUCount;
+    const int64_t Stamp = P->FLRUStamp;
     if (Stamp <= Last) VLTRaiseNilPointer(20980);
     Last = Stamp;
   }
@@ -288,6 +361,11 @@ void TVLTSortedPageList::CheckInvariants() const {
     }
   }
   if (Listed != ItemCount) VLTRaiseNilPointer(20980);
+  // Every entry holds a page (checked above), so the index holds exactly one per entry.
+  for (const TBlock& B : Blocks)
+    for (size_t I = 0; I < B.Keys.size(); ++I)
+      if (Index.Find(B.Keys[I]) != B.Values[I].Page) VLTRaiseNilPointer(20980);
+  if (Index.Count() != static_cast<size_t>(ItemCount)) VLTRaiseNilPointer(20980);
 }
 
 }  // namespace vlt

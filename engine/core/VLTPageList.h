@@ -7,7 +7,9 @@
 // eviction never walks the list. The blocks hold at most kBlockSize entries each: an insert or
 // delete moves entries within one block (and block handles, a few hundred at most for the
 // largest lists), never the whole list, so that a list of 100,000 pages grows at any position
-// at the cost of a small one.
+// at the cost of a small one. A hash index beside the blocks answers Find and UpdateLRU without
+// a search (the binary search over a session's tens of thousands of pages was a tenth of an
+// insert's time); each page carries its own stamp.
 //
 // Invariants:
 //   1. Entries, block by block, are strictly ascending; no block is empty; each entry's key is
@@ -17,6 +19,7 @@
 //      doubles when it grows (from 1000 entries) and halves only when less than a quarter of
 //      it is used, so that a count moving around one size never regrows.
 //   4. The chain from LRUHead holds exactly the listed pages, in ascending stamp order.
+//   5. The index maps the number of every listed page to the page, and holds nothing else.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +34,45 @@ class TVLTPage;
 
 struct TVLTPageElement {
   TVLTPage* Page = nullptr;
-  int64_t LRUCount = 0;
+};
+
+// Page number -> page: open addressing with linear probing over a power-of-two table at most
+// half full; an erase moves the rest of its run back, so no tombstones pile up.
+class TVLTPageNoIndex {
+ public:
+  TVLTPage* Find(TVLTPageNo Key) const {
+    if (FCount == 0) return nullptr;
+    for (size_t I = Home(Key);; I = (I + 1) & FMask) {
+      const TSlot& S = FSlots[I];
+      if (!S.Page) return nullptr;
+      if (S.Key == Key) return S.Page;
+    }
+  }
+  // REQUIRES: Key absent, Page not nullptr.
+  void Insert(TVLTPageNo Key, TVLTPage* Page);
+  // Nothing when absent.
+  void Erase(TVLTPageNo Key);
+  // Empties the table; its storage goes back down to the smallest size.
+  void Clear();
+  // Rehashes into the smallest table that keeps it at most half full (after bulk removals).
+  void Fit();
+  size_t Count() const { return FCount; }
+
+ private:
+  struct TSlot {
+    TVLTPageNo Key = 0;
+    TVLTPage* Page = nullptr;  // nullptr: empty
+  };
+  size_t Home(TVLTPageNo Key) const {
+    return static_cast<size_t>((uint64_t{static_cast<uint32_t>(Key)} * 0x9E3779B97F4A7C15ull) >>
+                               FShift);
+  }
+  void Rehash(size_t Capacity);
+
+  std::vector<TSlot> FSlots;
+  size_t FMask = 0;
+  int FShift = 64;
+  size_t FCount = 0;
 };
 
 class TVLTSortedPageList {
@@ -43,7 +84,10 @@ class TVLTSortedPageList {
   int32_t Count() const { return ItemCount; }
   // By position in page-number order; walking I upwards costs O(1) a step.
   TVLTPage* Items(int32_t I) const { return Element(I).Page; }
-  int64_t LRUStamp(int32_t I) const { return Element(I).LRUCount; }
+  int64_t LRUStamp(int32_t I) const {
+    const TVLTPage* P = Element(I).Page;
+    return P ? PageStamp(P) : 0;
+  }
   int32_t AllocatedCount() const { return AllocItemCount; }
 
   // 0 clears everything including the storage; see invariant 3 for the steps. A larger count
@@ -69,7 +113,7 @@ class TVLTSortedPageList {
   TVLTPage* FirstByLRU();
   TVLTPage* NextByLRU();
 
-  // Checks invariants 1, 2 and 4; 20980 when one is broken.
+  // Checks invariants 1, 2, 4 and 5; 20980 when one is broken.
   void CheckInvariants() const;
 
  private:
@@ -95,6 +139,7 @@ class TVLTSortedPageList {
   void InsertAt(size_t Block, size_t Pos, TVLTPageNo Key, const TVLTPageElement& Value);
   // Applies invariant 3 to the new count.
   void Account(int32_t NewCount);
+  static int64_t PageStamp(const TVLTPage* Page);
   void LinkAtTail(TVLTPage* Page);
   void Unlink(TVLTPage* Page);
   // Rebuilds the chain from the listed pages' stamps (after a bulk removal).
@@ -105,14 +150,13 @@ class TVLTSortedPageList {
   mutable std::vector<int32_t> Starts;
   mutable bool StartsValid = false;
   mutable size_t LastBlock = 0;  // the block Element answered last
-  // The two pages Find answered last, with their places (scans ask for one leaf and one
-  // record page many times in a row); both nullptr after any change of the entries.
+  TVLTPageNoIndex Index;
+  // The two pages Find answered last (scans ask for one leaf and one record page many times in
+  // a row); both nullptr after any change of the entries.
   mutable TVLTPage* LastFound = nullptr;
   mutable TVLTPageNo LastFoundKey = 0;
-  mutable TWhere LastFoundAt{0, 0, false};
   mutable TVLTPage* PriorFound = nullptr;
   mutable TVLTPageNo PriorFoundKey = 0;
-  mutable TWhere PriorFoundAt{0, 0, false};
   void ForgetFound() const { LastFound = PriorFound = nullptr; }
   int32_t ItemCount = 0;
   int32_t AllocBy = 1000;

@@ -321,3 +321,53 @@ TEST(TVLTSortedPageList, TwoRememberedPagesAndTheirPlacesFollowEveryChange) {
 
 }  // namespace
 }  // namespace vlt
+
+namespace vlt {
+namespace {
+
+// The page-number index alone, against a model: runs of probes through wrap-around, erases
+// from the middle of runs (the backward shift must keep every other key reachable), negative
+// numbers, refits after bulk erases.
+TEST(TVLTPageNoIndex, FindsEveryKeyThroughInsertsErasesAndRefits) {
+  Pages P;
+  TVLTPageNoIndex Index;
+  EXPECT_EQ(Index.Find(0), nullptr);
+  Index.Erase(5);  // nothing to erase
+  std::map<TVLTPageNo, TVLTPage*> M;
+  std::mt19937 Rng(5);
+  auto CheckAll = [&] {
+    ASSERT_EQ(Index.Count(), M.size());
+    for (const auto& [No, Page] : M) ASSERT_EQ(Index.Find(No), Page) << No;
+  };
+  for (int Round = 0; Round < 4; ++Round) {
+    // Dense, sparse and negative numbers: the table grows through several sizes.
+    for (TVLTPageNo No = 0; No < 3000; ++No) {
+      const TVLTPageNo Key = Round % 2 ? No * 4099 : No - 1500;
+      if (M.count(Key)) continue;
+      M[Key] = P.Make(Key);
+      Index.Insert(Key, M[Key]);
+    }
+    CheckAll();
+    // Erase two thirds in random order; absent keys are ignored.
+    std::vector<TVLTPageNo> Keys;
+    for (const auto& [No, Page] : M) Keys.push_back(No);
+    std::shuffle(Keys.begin(), Keys.end(), Rng);
+    for (size_t I = 0; I < Keys.size() * 2 / 3; ++I) {
+      Index.Erase(Keys[I]);
+      Index.Erase(Keys[I]);
+      M.erase(Keys[I]);
+      if (I % 500 == 0) CheckAll();
+    }
+    EXPECT_EQ(Index.Find(1 << 30), nullptr);
+    Index.Fit();
+    CheckAll();
+  }
+  Index.Clear();
+  M.clear();
+  CheckAll();
+  Index.Insert(7, P.Make(7));
+  EXPECT_NE(Index.Find(7), nullptr);
+}
+
+}  // namespace
+}  // namespace vlt
