@@ -4,11 +4,11 @@
 // sqlite_rows_per_s and ratio (engine / SQLite; above 1 the engine is faster), plus the files'
 // sizes in bytes.
 //
-//   BM_InsertOneTransaction/<pair>  all rows in one transaction. Pairs:
-//     0 engine plain, page 4096          | SQLite WITHOUT ROWID, page 4096, journal DELETE, sync
-//     FULL 1 engine plain, page 4096          | SQLite rowid + unique index, page 4096, DELETE,
-//     FULL 2 engine Rijndael-256, page 512    | SQLite WITHOUT ROWID, page 512, DELETE, FULL 3
-//     engine plain, no syncs           | SQLite WITHOUT ROWID, page 4096, journal OFF, sync OFF
+//   BM_InsertOneTransaction/<pair>  all rows in one transaction. Pairs (engine | SQLite):
+//     0  plain, page 4096       | WITHOUT ROWID, page 4096, journal DELETE, synchronous FULL
+//     1  plain, page 4096       | rowid + unique index, page 4096, journal DELETE, sync FULL
+//     2  Rijndael-256, page 512 | WITHOUT ROWID, page 512, journal DELETE, synchronous FULL
+//     3  plain, no syncs        | WITHOUT ROWID, page 4096, journal OFF, synchronous OFF
 //   BM_InsertAutocommit/<pair>      2,000 rows, a commit each; pair 0 both syncing (engine
 //                                   normal durability, SQLite DELETE + FULL), 1 neither (engine
 //                                   dsOff, SQLite journal OFF + sync OFF)

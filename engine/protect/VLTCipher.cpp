@@ -6,8 +6,10 @@
 #include <cryptopp/ripemd.h>
 #include <cryptopp/square.h>
 #include <cryptopp/twofish.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -65,7 +67,7 @@ struct TVLTCipher::TCoder {
     for (size_t I = 0; I < BlockSize; ++I) T[I] = In[I] ^ X[I];
     Enc(T, Out);
   }
-  // Count whole blocks without chaining; In and Out may be the same. Ciphers that can work on
+  // Count whole blocks without chaining; In and Out do not overlap. Ciphers that can work on
   // several independent blocks at once (AES with hardware support) do so here.
   virtual void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const {
     for (size_t I = 0; I < Count; ++I) Dec(In + I * BlockSize, Out + I * BlockSize);
@@ -142,12 +144,59 @@ struct TTripleDESCoder final : TVLTCipher::TCoder {
   }
 };
 
+// AES. Enciphering chains every block to the one before, so blocks go one at a time, and
+// Crypto++'s single-block call costs less than OpenSSL's. The whole blocks of a page being
+// deciphered are independent of each other: they go to OpenSSL's ECB decryption in one call,
+// which keeps more blocks in flight than Crypto++ does (about 1.3-2x faster on the same bytes,
+// bench/cipher_bench). Both are the bare AES of the same key. Should OpenSSL fail to set up or
+// to decipher, Crypto++ does the work.
+struct TAESCoder final : TVLTCipher::TCoder {
+  TLibraryCoder<CryptoPP::Rijndael> Library;
+  EVP_CIPHER_CTX* Ecb = nullptr;
+
+  TAESCoder(const uint8_t* Key, size_t KeySize) : Library(Key, KeySize) {
+    const EVP_CIPHER* Cipher = KeySize == 16   ? EVP_aes_128_ecb()
+                               : KeySize == 24 ? EVP_aes_192_ecb()
+                                               : EVP_aes_256_ecb();
+    Ecb = EVP_CIPHER_CTX_new();
+    if (Ecb && (EVP_DecryptInit_ex(Ecb, Cipher, nullptr, Key, nullptr) != 1 ||
+                EVP_CIPHER_CTX_set_padding(Ecb, 0) != 1)) {
+      EVP_CIPHER_CTX_free(Ecb);
+      Ecb = nullptr;
+    }
+  }
+  ~TAESCoder() override { EVP_CIPHER_CTX_free(Ecb); }
+  TAESCoder(const TAESCoder&) = delete;
+  TAESCoder& operator=(const TAESCoder&) = delete;
+
+  void Enc(const uint8_t* In, uint8_t* Out) const override { Library.Enc(In, Out); }
+  void Dec(const uint8_t* In, uint8_t* Out) const override { Library.Dec(In, Out); }
+  void EncXor(const uint8_t* In, const uint8_t* X, uint8_t* Out, size_t BlockSize) const override {
+    Library.EncXor(In, X, Out, BlockSize);
+  }
+  // REQUIRES: In and Out do not overlap, so that a failed OpenSSL call can be done again from In.
+  void DecBlocks(const uint8_t* In, uint8_t* Out, size_t Count, size_t BlockSize) const override {
+    const size_t Bytes = Count * BlockSize;
+    int Written = 0;
+    if (Ecb && Bytes <= INT_MAX &&
+        EVP_DecryptUpdate(Ecb, Out, &Written, In, static_cast<int>(Bytes)) == 1 &&
+        static_cast<size_t>(Written) == Bytes)
+      return;
+    Library.DecBlocks(In, Out, Count, BlockSize);
+  }
+};
+
 template <class C>
-std::unique_ptr<TVLTCipher::TCoder> MakeLibraryCoder(const uint8_t* Key, size_t KeySize) {
+void CheckKeySize(size_t KeySize) {
   if (!C::Encryption::StaticGetValidKeyLength(KeySize) ||
       C::Encryption::StaticGetValidKeyLength(KeySize) != KeySize)
     throw std::invalid_argument("key size not accepted by the cipher");
-  return std::make_unique<TLibraryCoder<C>>(Key, KeySize);
+}
+
+template <class C, class Coder = TLibraryCoder<C>>
+std::unique_ptr<TVLTCipher::TCoder> MakeLibraryCoder(const uint8_t* Key, size_t KeySize) {
+  CheckKeySize<C>(KeySize);
+  return std::make_unique<Coder>(Key, KeySize);
 }
 
 }  // namespace
@@ -188,7 +237,7 @@ TVLTCipher::TVLTCipher(TVLTCryptoAlgorithm Algorithm, const uint8_t* Key, size_t
   switch (Algorithm) {
     case craRijndael_128:
     case craRijndael_256:
-      FCoder = MakeLibraryCoder<CryptoPP::Rijndael>(Key, KeySize);
+      FCoder = MakeLibraryCoder<CryptoPP::Rijndael, TAESCoder>(Key, KeySize);
       break;
     case craDES_Single:
       FCoder = MakeLibraryCoder<CryptoPP::DES>(Key, KeySize);
@@ -242,27 +291,37 @@ void EncodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
 
 template <size_t B>
 void DecodeChain(const TVLTCipher::TCoder& Coder, uint8_t* P, size_t Size) {
-  uint8_t F[B];
-  std::memset(F, 0xFF, B);
+  // The feedback lives in words of its own whose address never leaves this function, so that
+  // it stays in registers: kept in memory, each block's update waited on the store before.
+  constexpr size_t kWords = B / 8;
+  uint64_t F[kWords];
+  for (uint64_t& W : F) W = ~uint64_t{0};
   // The feedback depends only on cipher blocks, so whole blocks are deciphered a chunk at a
   // time without chaining (in parallel where the cipher can) and the feedback is applied
   // afterwards from a copy of the chunk.
-  constexpr size_t kPerChunk = 384 / B;
+  constexpr size_t kPerChunk = 1536 / B;
   uint8_t Saved[kPerChunk * B];
   for (size_t Whole = Size / B; Whole > 0;) {
     const size_t N = std::min(Whole, kPerChunk);
     std::memcpy(Saved, P, N * B);
-    Coder.DecBlocks(P, P, N, B);
-    for (size_t I = 0; I < N; ++I) {
-      XorBlock<B>(P + I * B, F);      // P = D(C) xor F
-      XorBlock<B>(F, Saved + I * B);  // F = C xor F
+    Coder.DecBlocks(Saved, P, N, B);
+    for (size_t I = 0; I < N * B; I += B) {
+      for (size_t W = 0; W < kWords; ++W) {
+        uint64_t Plain, Cipher;
+        std::memcpy(&Plain, P + I + 8 * W, 8);
+        std::memcpy(&Cipher, Saved + I + 8 * W, 8);
+        Plain ^= F[W];   // P = D(C) xor F
+        F[W] ^= Cipher;  // F = C xor F
+        std::memcpy(P + I + 8 * W, &Plain, 8);
+      }
     }
     P += N * B;
     Whole -= N;
   }
   if (size_t Rest = Size % B) {
-    uint8_t K[B];
-    Coder.Enc(F, K);
+    uint8_t FB[B], K[B];
+    std::memcpy(FB, F, B);
+    Coder.Enc(FB, K);
     XorInto(P, K, Rest);
   }
 }

@@ -294,6 +294,34 @@ INSTANTIATE_TEST_SUITE_P(AllAlgorithms, Chaining, ::testing::ValuesIn(kAll),
                            return std::string(CryptoAlgorithmName(Info.param));
                          });
 
+// AES deciphers a page's whole blocks through another library than the one that enciphers
+// them, a run of blocks at a time: every key size, and lengths at the edges of the runs, must
+// give back what the block-by-block definition gives.
+TEST(Chaining, AesDecodingMatchesTheBlockByBlockDefinitionForEveryKeySize) {
+  for (size_t KeySize : {16u, 24u, 32u}) {
+    const auto Key = Pattern(KeySize, static_cast<uint8_t>(KeySize));
+    TVLTCipher C(KeySize == 16 ? craRijndael_128 : craRijndael_256, Key.data(), KeySize);
+    for (size_t Size : {16u, 95u * 16, 96u * 16, 96u * 16 + 1, 97u * 16 + 5, 4056u}) {
+      SCOPED_TRACE(testing::Message() << KeySize << "-byte key, " << Size << " bytes");
+      const auto Stored = Pattern(Size, 0x3D);
+      std::vector<uint8_t> Expected = Stored, F(16, 0xFF), T(16);
+      size_t I = 0;
+      for (; I + 16 <= Size; I += 16) {
+        C.DecryptBlock(&Stored[I], T.data());
+        for (size_t J = 0; J < 16; ++J) {
+          Expected[I + J] = T[J] ^ F[J];
+          F[J] ^= Stored[I + J];
+        }
+      }
+      C.EncryptBlock(F.data(), T.data());
+      for (size_t J = 0; I + J < Size; ++J) Expected[I + J] = Stored[I + J] ^ T[J];
+      auto Buf = Stored;
+      C.Decode(Buf.data(), Buf.size());
+      EXPECT_EQ(Buf, Expected);
+    }
+  }
+}
+
 TEST(Chaining, PartialFinalBlockOfAnAesPage) {
   // 472 data bytes of a 512-byte page: 29 whole AES blocks and 8 trailing bytes, which are the
   // plain bytes xor the enciphered feedback block.
