@@ -20,11 +20,16 @@
 //   BM_PointLookups                 up to 10,000 look-ups by the whole key (FindKey against a
 //                                   prepared SELECT), each peer stopped after 3 seconds
 //
+// Each benchmark also reports engine_peak_MB and sqlite_peak_MB: the resident memory each
+// peer's part adds at its peak over what the process held when the part began (free heap given
+// back first, so that one peer's freed memory does not hide the other's growth).
+//
 // VLT_CACHE_PAGES=N in the environment gives the engine a shared cache of N pages.
 //
 // The engine's part of a run is always measured first, so both peers start with a warm file
 // cache only of their own files.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -32,6 +37,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <numeric>
@@ -228,11 +234,40 @@ double SqliteLoad(const std::string& File, const TSqliteOptions& O, int Count,
   return S;
 }
 
+// The resident memory added since construction at its peak (Linux: VmHWM, reset through
+// clear_refs), in MB.
+class TPeakMemory {
+ public:
+  TPeakMemory() {
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    FBaseKB = StatusKB("VmRSS:");
+  }
+  double AddedMB() const {
+    return static_cast<double>(std::max<int64_t>(StatusKB("VmHWM:") - FBaseKB, 0)) / 1024;
+  }
+
+ private:
+  static int64_t StatusKB(const std::string& Field) {
+    std::ifstream Status("/proc/self/status");
+    for (std::string Line; std::getline(Status, Line);)
+      if (Line.compare(0, Field.size(), Field) == 0) return std::atoll(Line.c_str() + Field.size());
+    return 0;
+  }
+  int64_t FBaseKB;
+};
+
+struct TPeaks {
+  double EngineMB, SqliteMB;
+};
+
 void Report(benchmark::State& State, int Rows, double EngineSeconds, double SqliteSeconds,
-            int64_t EngineBytes = 0, int64_t SqliteBytes = 0) {
+            TPeaks Peaks, int64_t EngineBytes = 0, int64_t SqliteBytes = 0) {
   State.counters["engine_rows_per_s"] = Rows / EngineSeconds;
   State.counters["sqlite_rows_per_s"] = Rows / SqliteSeconds;
   State.counters["ratio"] = SqliteSeconds / EngineSeconds;
+  State.counters["engine_peak_MB"] = Peaks.EngineMB;
+  State.counters["sqlite_peak_MB"] = Peaks.SqliteMB;
   if (EngineBytes) State.counters["engine_bytes"] = static_cast<double>(EngineBytes);
   if (SqliteBytes) State.counters["sqlite_bytes"] = static_cast<double>(SqliteBytes);
 }
@@ -241,6 +276,7 @@ void Report(benchmark::State& State, int Rows, double EngineSeconds, double Sqli
 
 void BM_InsertOneTransaction(benchmark::State& State) {
   VLTStartEngine();
+  Rows();  // made before the peaks are measured
   TScratch S;
   TEngineOptions E;
   TSqliteOptions Q;
@@ -258,15 +294,21 @@ void BM_InsertOneTransaction(benchmark::State& State) {
       break;
   }
   for (auto _ : State) {
+    TPeaks Peaks;
+    TPeakMemory EM;
     const double Es = EngineLoad(S.Dir + "/e.vlt", E, kRows, true);
+    Peaks.EngineMB = EM.AddedMB();
+    TPeakMemory QM;
     const double Qs = SqliteLoad(S.Dir + "/q.db", Q, kRows, true);
-    Report(State, kRows, Es, Qs, FileSize(S.Dir + "/e.vlt"), FileSize(S.Dir + "/q.db"));
+    Peaks.SqliteMB = QM.AddedMB();
+    Report(State, kRows, Es, Qs, Peaks, FileSize(S.Dir + "/e.vlt"), FileSize(S.Dir + "/q.db"));
   }
 }
 BENCHMARK(BM_InsertOneTransaction)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_InsertAutocommit(benchmark::State& State) {
   VLTStartEngine();
+  Rows();
   TScratch S;
   TEngineOptions E;
   TSqliteOptions Q;
@@ -274,9 +316,14 @@ void BM_InsertAutocommit(benchmark::State& State) {
   if (State.range(0) == 1) Q.Journal = false;
   constexpr int kCount = 2000;
   for (auto _ : State) {
+    TPeaks Peaks;
+    TPeakMemory EM;
     const double Es = EngineLoad(S.Dir + "/e.vlt", E, kCount, false);
+    Peaks.EngineMB = EM.AddedMB();
+    TPeakMemory QM;
     const double Qs = SqliteLoad(S.Dir + "/q.db", Q, kCount, false);
-    Report(State, kCount, Es, Qs);
+    Peaks.SqliteMB = QM.AddedMB();
+    Report(State, kCount, Es, Qs, Peaks);
   }
 }
 BENCHMARK(BM_InsertAutocommit)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kSecond);
@@ -298,6 +345,8 @@ TLoaded& Loaded() {
 void Scan(benchmark::State& State, bool KeyOrder) {
   TLoaded& L = Loaded();
   for (auto _ : State) {
+    TPeaks Peaks;
+    auto EM = std::make_unique<TPeakMemory>();
     auto Db = EngineDatabase(L.S.Dir + "/e.vlt", TEngineOptions{4096, false, dsOff}, false);
     auto T = EngineTable(*Db, false);
     if (KeyOrder) T->SetIndexName("Main");
@@ -305,8 +354,10 @@ void Scan(benchmark::State& State, bool KeyOrder) {
     auto Start = Clock::now();
     for (T->First(); !T->Eof(); T->Next()) Sum += T->Fields(6).AsInteger();
     const double Es = Seconds(Start);
+    Peaks.EngineMB = EM->AddedMB();
     T.reset();
     Db->Close();
+    TPeakMemory QM;
     sqlite3* Q = SqliteOpen(L.S.Dir + "/q.db", TSqliteOptions{4096, true, false, false});
     sqlite3_stmt* Select = nullptr;
     sqlite3_prepare_v2(Q,
@@ -317,10 +368,11 @@ void Scan(benchmark::State& State, bool KeyOrder) {
     Start = Clock::now();
     while (sqlite3_step(Select) == SQLITE_ROW) Sum -= sqlite3_column_int(Select, 0);
     const double Qs = Seconds(Start);
+    Peaks.SqliteMB = QM.AddedMB();
     sqlite3_finalize(Select);
     sqlite3_close(Q);
     benchmark::DoNotOptimize(Sum);
-    Report(State, kRows, Es, Qs);
+    Report(State, kRows, Es, Qs, Peaks);
   }
 }
 void BM_ScanKeyOrder(benchmark::State& State) {
@@ -340,6 +392,8 @@ void BM_PointLookups(benchmark::State& State) {
   std::vector<const TRow*> Probes;
   for (int I = 0; I < kMax; ++I) Probes.push_back(&Rows()[G() % kRows]);
   for (auto _ : State) {
+    TPeaks Peaks;
+    auto EM = std::make_unique<TPeakMemory>();
     auto Db = EngineDatabase(L.S.Dir + "/e.vlt", TEngineOptions{4096, false, dsOff}, false);
     auto T = EngineTable(*Db, false);
     T->SetIndexName("Main");
@@ -351,8 +405,10 @@ void BM_PointLookups(benchmark::State& State) {
       Found += T->FindKey(Key);
     }
     const double Es = Seconds(Start) / Done;
+    Peaks.EngineMB = EM->AddedMB();
     T.reset();
     Db->Close();
+    TPeakMemory QM;
     sqlite3* Q = SqliteOpen(L.S.Dir + "/q.db", TSqliteOptions{4096, true, false, false});
     sqlite3_stmt* Select = nullptr;
     sqlite3_prepare_v2(Q,
@@ -367,11 +423,12 @@ void BM_PointLookups(benchmark::State& State) {
       sqlite3_reset(Select);
     }
     const double Qs = Seconds(Start) / QDone;
+    Peaks.SqliteMB = QM.AddedMB();
     sqlite3_finalize(Select);
     sqlite3_close(Q);
     benchmark::DoNotOptimize(Found);
     State.counters["engine_lookups"] = Done;
-    Report(State, 1, Es, Qs);
+    Report(State, 1, Es, Qs, Peaks);
   }
 }
 BENCHMARK(BM_PointLookups)->Iterations(1)->Unit(benchmark::kMillisecond);
