@@ -346,7 +346,7 @@ void Scan(benchmark::State& State, bool KeyOrder) {
   TLoaded& L = Loaded();
   for (auto _ : State) {
     TPeaks Peaks;
-    auto EM = std::make_unique<TPeakMemory>();
+    TPeakMemory EM;
     auto Db = EngineDatabase(L.S.Dir + "/e.vlt", TEngineOptions{4096, false, dsOff}, false);
     auto T = EngineTable(*Db, false);
     if (KeyOrder) T->SetIndexName("Main");
@@ -354,7 +354,7 @@ void Scan(benchmark::State& State, bool KeyOrder) {
     auto Start = Clock::now();
     for (T->First(); !T->Eof(); T->Next()) Sum += T->Fields(6).AsInteger();
     const double Es = Seconds(Start);
-    Peaks.EngineMB = EM->AddedMB();
+    Peaks.EngineMB = EM.AddedMB();
     T.reset();
     Db->Close();
     TPeakMemory QM;
@@ -393,7 +393,7 @@ void BM_PointLookups(benchmark::State& State) {
   for (int I = 0; I < kMax; ++I) Probes.push_back(&Rows()[G() % kRows]);
   for (auto _ : State) {
     TPeaks Peaks;
-    auto EM = std::make_unique<TPeakMemory>();
+    TPeakMemory EM;
     auto Db = EngineDatabase(L.S.Dir + "/e.vlt", TEngineOptions{4096, false, dsOff}, false);
     auto T = EngineTable(*Db, false);
     T->SetIndexName("Main");
@@ -405,7 +405,7 @@ void BM_PointLookups(benchmark::State& State) {
       Found += T->FindKey(Key);
     }
     const double Es = Seconds(Start) / Done;
-    Peaks.EngineMB = EM->AddedMB();
+    Peaks.EngineMB = EM.AddedMB();
     T.reset();
     Db->Close();
     TPeakMemory QM;
