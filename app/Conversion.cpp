@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/FileUtil.h"
+#include "app/SourceTables.h"
 #include "app/TargetComponents.h"
 #include "app/Verification.h"
 
@@ -129,8 +130,12 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   GetBkpDirs(SearchDir, Backups);
   if (Backups.empty()) FUI.ShowInformation(kMsgNoBackups);
   std::map<std::string, TFolderHashes> Before;
+  std::map<std::string, TSourceTables> BeforeTables;
   if (FVerify)
-    for (const std::string& Folder : Backups) Before[Folder] = HashFolder(Folder);
+    for (const std::string& Folder : Backups) {
+      Before[Folder] = HashFolder(Folder);
+      BeforeTables[Folder] = SnapshotSourceTables(Folder);
+    }
 
   FConversionError = 0;
   for (const std::string& Folder : Backups) {
@@ -156,8 +161,11 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
       Count(TArea::Ledger, [&] { return ConvertLedger(); });
     }
   }
-  for (const auto& [Folder, Hashes] : Before)
-    FReport->Folders[Folder] = CompareFolderHashes(Hashes, HashFolder(Folder));
+  for (const auto& [Folder, Hashes] : Before) {
+    TFolderChanges& C = FReport->Folders[Folder] = CompareFolderHashes(Hashes, HashFolder(Folder));
+    for (std::string& Problem : CompareSourceTables(Folder, BeforeTables[Folder]))
+      C.Unexpected.push_back(std::move(Problem));
+  }
 
   if (FVerify) FUI.SetDetails(FormatRunReport(*FReport));
   TRunOutcome Outcome = TRunOutcome::NoBackups;

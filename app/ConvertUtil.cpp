@@ -358,7 +358,10 @@ class TPreparer {
           return;
         }
       }
-      DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
+      // The new index replaces the old one in a single rename, and a file whose rebuilt bytes
+      // equal what it holds is not written at all; a table whose index cannot be rebuilt is
+      // left without one.
+      if (L.KeyCount == 0) DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
       FOld.SetDatabaseName(FPath);
       FOld.SetTableName(TableFile);
       FOld.IndexDefs().clear();
@@ -368,6 +371,7 @@ class TPreparer {
         DeleteSecondaryIndexes(FPath, TableFile);
       }
     } catch (const EParadoxError&) {
+      DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
       FResult = false;
     }
   }

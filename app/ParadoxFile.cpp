@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -32,6 +33,8 @@ void WriteAll(int Fd, const std::string& Bytes, const std::string& Path) {
   }
 }
 
+std::atomic<TParadoxWriteObserver> WriteObserver{nullptr};
+
 std::string TempNameFor(const std::string& Path) { return Path + ".vlt-new"; }
 
 void WriteTemp(const std::string& Temp, const std::string& Bytes) {
@@ -48,6 +51,17 @@ void WriteTemp(const std::string& Temp, const std::string& Bytes) {
   if (::close(Fd) != 0) {
     ::unlink(Temp.c_str());
     throw EParadoxError("Cannot write file \"" + Temp + "\": " + std::strerror(errno) + ".");
+  }
+}
+
+// Whether Path is a file holding exactly Bytes (read only when the sizes agree).
+bool FileHolds(const std::string& Path, const std::string& Bytes) {
+  struct stat St;
+  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode) || static_cast<uint64_t>(St.st_size) != Bytes.size()) return false;
+  try {
+    return ReadWholeFile(Path) == Bytes;
+  } catch (const EParadoxError&) {
+    return false;
   }
 }
 
@@ -160,6 +174,7 @@ TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& 
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * static_cast<uint64_t>(H.RecordSize);
     if (Used > static_cast<uint64_t>(H.BlockSize)) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " claims more records than it can hold.");
     if (Used > Present) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
+    Img.Blocks.push_back({static_cast<int>(Block), Img.Records.size(), Count});
     for (int I = 0; I < Count; ++I)
       Img.Records.emplace_back(reinterpret_cast<const char*>(B) + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize,
                                static_cast<size_t>(H.RecordSize));
@@ -267,20 +282,26 @@ void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vec
   if (PxPath.empty()) PxPath = SiblingFile(Path, ".px");
   if (H.KeyFields > 0) {
     std::string Px = BuildParadoxIndex(H, Leaves);
+    // A file that already holds these bytes is left as it is: rebuilding a sound table
+    // changes nothing on disk.
+    const bool WriteDb = !FileHolds(Path, Out), WritePx = !FileHolds(PxPath, Px);
     std::string DbTemp = TempNameFor(Path), PxTemp = TempNameFor(PxPath);
-    WriteTemp(DbTemp, Out);
+    if (WriteDb) WriteTemp(DbTemp, Out);
     try {
-      WriteTemp(PxTemp, Px);
+      if (WritePx) WriteTemp(PxTemp, Px);
     } catch (...) {
-      ::unlink(DbTemp.c_str());
+      if (WriteDb) ::unlink(DbTemp.c_str());
       throw;
     }
-    RenameInto(DbTemp, Path);
-    RenameInto(PxTemp, PxPath);
+    if (WriteDb) RenameInto(DbTemp, Path);
+    if (WritePx) RenameInto(PxTemp, PxPath);
   } else {
-    WriteFileAtomically(Path, Out);
+    if (!FileHolds(Path, Out)) WriteFileAtomically(Path, Out);
     if (PathIsFile(PxPath)) ::unlink(PxPath.c_str());
   }
+  if (TParadoxWriteObserver O = WriteObserver.load()) O(Path);
 }
+
+void SetParadoxWriteObserver(TParadoxWriteObserver Observer) { WriteObserver.store(Observer); }
 
 }  // namespace vlt::app

@@ -12,9 +12,17 @@
 
 namespace vlt::app {
 
+// A data block as the chain holds it: its number, its first record in Records and its count.
+struct TParadoxBlockRef {
+  int Block = 0;
+  size_t FirstRecord = 0;
+  int Count = 0;
+};
+
 struct TParadoxFileImage {
   TParadoxHeader Header;
-  std::vector<std::string> Records;  // in the order of the block chain
+  std::vector<std::string> Records;      // in the order of the block chain
+  std::vector<TParadoxBlockRef> Blocks;  // the chain's blocks, in order
 };
 
 // Reads and checks a data file; an encrypted one is decrypted with the checksum in its header.
@@ -32,6 +40,11 @@ TParadoxHeader ReadParadoxHeader(const std::string& Path);
 // stale .px is removed. H's counts and sizes are filled in. When H.Encryption is set, both
 // files are encrypted with it.
 void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vector<const std::string*>& Records);
+
+// Called with the data file's path after WriteParadoxFile has put a table in place (tests read
+// every table written back with another reader). Null: none.
+using TParadoxWriteObserver = void (*)(const std::string& DataPath);
+void SetParadoxWriteObserver(TParadoxWriteObserver Observer);
 
 // File helpers.
 std::string ReadWholeFile(const std::string& Path);  // raises EParadoxError
