@@ -57,7 +57,9 @@ void WriteTemp(const std::string& Temp, const std::string& Bytes) {
 // Whether Path is a file holding exactly Bytes (read only when the sizes agree).
 bool FileHolds(const std::string& Path, const std::string& Bytes) {
   struct stat St;
-  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode) || static_cast<uint64_t>(St.st_size) != Bytes.size()) return false;
+  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode) ||
+      static_cast<uint64_t>(St.st_size) != Bytes.size())
+    return false;
   try {
     return ReadWholeFile(Path) == Bytes;
   } catch (const EParadoxError&) {
@@ -302,6 +304,8 @@ void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vec
   if (TParadoxWriteObserver O = WriteObserver.load()) O(Path);
 }
 
-void SetParadoxWriteObserver(TParadoxWriteObserver Observer) { WriteObserver.store(Observer); }
+void SetParadoxWriteObserver(TParadoxWriteObserver Observer) {
+  WriteObserver.store(Observer);
+}
 
 }  // namespace vlt::app

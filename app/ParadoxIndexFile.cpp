@@ -68,7 +68,8 @@ std::string BuildParadoxIndex(const TParadoxHeader& Data, const std::vector<TPar
   int Next = 1;
   for (size_t L = Levels.size(); L-- > 0;)
     for (size_t I = 0; I < Levels[L].size(); ++I) Numbers[L].push_back(Next++);
-  if (Next - 1 > 65535) throw EParadoxError("Table \"" + Data.TableName + "\" is too large for its primary index.");
+  if (Next - 1 > 65535)
+    throw EParadoxError("Table \"" + Data.TableName + "\" is too large for its primary index.");
   for (size_t L = 1; L < Levels.size(); ++L)
     for (size_t I = 0, Child = 0; I < Levels[L].size(); ++I)
       for (TParadoxIndexEntry& E : Levels[L][I]) E.Block = Numbers[L - 1][Child++];
@@ -125,7 +126,8 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
   const int KeyWidth = H.RecordSize - 6;
   Img.Levels = H.IndexLevels;
   if (H.FileBlocks == 0 || H.IndexLevels == 0) {
-    if (H.NumRecords != 0) Bad("the header counts " + std::to_string(H.NumRecords) + " entries but no index blocks");
+    if (H.NumRecords != 0)
+      Bad("the header counts " + std::to_string(H.NumRecords) + " entries but no index blocks");
     return Img;
   }
   if (H.IndexLevels > 8) Bad("too many levels");
@@ -143,7 +145,8 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
   int Prev = 0;
   uint64_t ChainBlocks = 0, ChainEntries = 0;
   for (int Block = H.FirstBlock; Block != 0;) {
-    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile) Bad(Name(Block) + " lies outside the file");
+    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile)
+      Bad(Name(Block) + " lies outside the file");
     if (Blocks[Block]) Bad("its block chain runs in a circle at " + Name(Block));
     uint64_t Start = static_cast<uint64_t>(H.HeaderSize) + static_cast<uint64_t>(Block - 1) * H.BlockSize;
     if (Start + kPxBlockHeaderSize > Bytes.size()) Bad(Name(Block) + " is cut off");
@@ -159,19 +162,22 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
     }
     const int Next = LoadLE<uint16_t>(B), Back = LoadLE<uint16_t>(B + 2);
     if (Back != Prev)
-      Bad(Name(Block) + " names block " + std::to_string(Back) + " as the one before it, the chain comes from " +
+      Bad(Name(Block) + " names block " + std::to_string(Back) +
+          " as the one before it, the chain comes from " +
           (Prev ? Name(Prev) : std::string("the header")));
     int16_t Last = LoadLE<int16_t>(B + 4);
     int Count = Last < 0 ? 0 : Last / H.RecordSize + 1;
     if (Last >= 0 && Last % H.RecordSize != 0) Bad("bad entry count in " + Name(Block));
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * H.RecordSize;
-    if (Used > static_cast<uint64_t>(H.BlockSize) || Used > Present) Bad(Name(Block) + " is cut off");
+    if (Used > static_cast<uint64_t>(H.BlockSize) || Used > Present)
+      Bad(Name(Block) + " is cut off");
     auto& T = Blocks[Block] = std::make_unique<TBlock>();
     T->Entries.reserve(static_cast<size_t>(Count));
     for (int I = 0; I < Count; ++I) {
       const uint8_t* R = B + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize;
-      T->Entries.push_back({std::string(reinterpret_cast<const char*>(R), static_cast<size_t>(KeyWidth)),
-                            DecodeShort(R + KeyWidth), DecodeShort(R + KeyWidth + 2)});
+      T->Entries.push_back(
+          {std::string(reinterpret_cast<const char*>(R), static_cast<size_t>(KeyWidth)),
+           DecodeShort(R + KeyWidth), DecodeShort(R + KeyWidth + 2)});
     }
     ++ChainBlocks;
     ChainEntries += static_cast<uint64_t>(Count);
@@ -179,19 +185,23 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
     Block = Next;
   }
   if (Prev != H.LastBlock)
-    Bad("its block chain ends at " + Name(Prev) + ", the header names block " + std::to_string(H.LastBlock) + " as the last");
+    Bad("its block chain ends at " + Name(Prev) + ", the header names block " +
+        std::to_string(H.LastBlock) + " as the last");
   if (ChainBlocks != H.FileBlocks)
-    Bad(std::to_string(ChainBlocks) + " blocks lie on its chain, the header counts " + std::to_string(H.FileBlocks));
+    Bad(std::to_string(ChainBlocks) + " blocks lie on its chain, the header counts " +
+        std::to_string(H.FileBlocks));
   if (ChainEntries != H.NumRecords)
-    Bad(std::to_string(ChainEntries) + " entries lie on its chain, the header counts " + std::to_string(H.NumRecords));
+    Bad(std::to_string(ChainEntries) + " entries lie on its chain, the header counts " +
+        std::to_string(H.NumRecords));
 
   // The tree from the root: each block of the chain once, levels as the header counts them.
   std::vector<std::pair<int, int>> Stack{{H.IndexRoot, H.IndexLevels}};  // block, level
-  std::vector<int> Order;                                                 // leaf blocks, in key order
+  std::vector<int> Order;  // leaf blocks, in key order
   while (!Stack.empty()) {
     auto [Block, Level] = Stack.back();
     Stack.pop_back();
-    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile) Bad(Name(Block) + " lies outside the file");
+    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile)
+      Bad(Name(Block) + " lies outside the file");
     TBlock* T = Blocks[Block].get();
     if (!T) Bad(Name(Block) + " of the tree is not on the block chain");
     if (T->Reached) Bad(Name(Block) + " is reached twice");
@@ -204,26 +214,31 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
     for (size_t I = T->Entries.size(); I-- > 0;) Stack.push_back({T->Entries[I].Block, Level - 1});
   }
   for (uint64_t B = 1; B <= BlocksInFile; ++B)
-    if (Blocks[B] && !Blocks[B]->Reached) Bad(Name(static_cast<int>(B)) + " is on the block chain but not in the tree");
+    if (Blocks[B] && !Blocks[B]->Reached)
+      Bad(Name(static_cast<int>(B)) + " is on the block chain but not in the tree");
   for (int B : Order)
     for (TParadoxIndexEntry& E : Blocks[B]->Entries) Img.Leaves.push_back(std::move(E));
   return Img;
 }
 
-std::string CheckParadoxIndexAgainstData(const TParadoxIndexImage& Index, const TParadoxFileImage& Data) {
+std::string CheckParadoxIndexAgainstData(const TParadoxIndexImage& Index,
+                                         const TParadoxFileImage& Data) {
   std::vector<const TParadoxBlockRef*> Used;
   for (const TParadoxBlockRef& B : Data.Blocks)
     if (B.Count > 0) Used.push_back(&B);
   if (Used.size() != Index.Leaves.size())
-    return "its leaves name " + std::to_string(Index.Leaves.size()) + " data blocks, the table has " + std::to_string(Used.size());
+    return "its leaves name " + std::to_string(Index.Leaves.size()) +
+           " data blocks, the table has " + std::to_string(Used.size());
   for (size_t I = 0; I < Used.size(); ++I) {
     const TParadoxIndexEntry& E = Index.Leaves[I];
     const TParadoxBlockRef& B = *Used[I];
     const std::string Place = "leaf entry " + std::to_string(I + 1);
     if (E.Block != B.Block)
-      return Place + " names data block " + std::to_string(E.Block) + ", the table's chain has block " + std::to_string(B.Block) + " there";
+      return Place + " names data block " + std::to_string(E.Block) +
+             ", the table's chain has block " + std::to_string(B.Block) + " there";
     if (E.Count != B.Count)
-      return Place + " counts " + std::to_string(E.Count) + " records, data block " + std::to_string(B.Block) + " holds " + std::to_string(B.Count);
+      return Place + " counts " + std::to_string(E.Count) + " records, data block " +
+             std::to_string(B.Block) + " holds " + std::to_string(B.Count);
     if (Data.Records[B.FirstRecord].compare(0, E.Key.size(), E.Key) != 0)
       return Place + " does not hold the first key of data block " + std::to_string(B.Block);
   }

@@ -57,7 +57,8 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
 // Whether the index describes the data file: its leaves name the data file's non-empty blocks
 // in chain order, with their record counts and first keys. Empty when it does; otherwise what
 // differs.
-std::string CheckParadoxIndexAgainstData(const TParadoxIndexImage& Index, const TParadoxFileImage& Data);
+std::string CheckParadoxIndexAgainstData(const TParadoxIndexImage& Index,
+                                         const TParadoxFileImage& Data);
 
 // Builds the bytes of a .px for a data file whose blocks are Leaves (first key, block number,
 // record count), with the given data file header (block size, version, sort order, key fields,

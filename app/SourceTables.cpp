@@ -46,7 +46,8 @@ TSourceTables SnapshotSourceTables(const std::string& Folder) {
   return Out;
 }
 
-std::vector<std::string> CompareSourceTables(const std::string& Folder, const TSourceTables& Before) {
+std::vector<std::string> CompareSourceTables(const std::string& Folder,
+                                             const TSourceTables& Before) {
   std::vector<std::string> Out;
   for (const TSourceTable& T : Before) {
     const std::string Db = FindParadoxFile(Folder, T.File);
@@ -69,15 +70,17 @@ std::vector<std::string> CompareSourceTables(const std::string& Folder, const TS
       Same = Sorted == T.Records;
     }
     if (!Same)
-      Out.push_back(T.File + " (its records differ from before: " + std::to_string(T.Records.size()) + " then, " +
-                    std::to_string(Now) + " now)");
+      Out.push_back(T.File + " (its records differ from before: " +
+                    std::to_string(T.Records.size()) + " then, " + std::to_string(Now) + " now)");
     if (Img.Header.KeyFields <= 0) continue;
     const std::string Px = FindSiblingFile(Db, ".px");
     if (Px.empty()) continue;  // a table whose key its records break is left without an index
     try {
-      std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + Img.Header.KeyFields);
+      std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(),
+                                          Img.Header.Fields.begin() + Img.Header.KeyFields);
       const std::string Diff = CheckParadoxIndexAgainstData(ReadParadoxIndex(Px, Keys), Img);
-      if (!Diff.empty()) Out.push_back(BaseName(Px) + " (the index does not describe its table: " + Diff + ")");
+      if (!Diff.empty())
+        Out.push_back(BaseName(Px) + " (the index does not describe its table: " + Diff + ")");
     } catch (const EParadoxError& E) {
       Out.push_back(BaseName(Px) + " (" + E.what() + ")");
     }

@@ -21,6 +21,7 @@ TSourceTables SnapshotSourceTables(const std::string& Folder);
 
 // What differs from Before, one text per table: "tranfile.db (its records differ from before:
 // 10000 then, 9999 now)", "tranfile.px (Index ... is damaged: ...)". Empty when nothing does.
-std::vector<std::string> CompareSourceTables(const std::string& Folder, const TSourceTables& Before);
+std::vector<std::string> CompareSourceTables(const std::string& Folder,
+                                             const TSourceTables& Before);
 
 }  // namespace vlt::app

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <ostream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/ParadoxCrypt.h"
@@ -30,7 +30,9 @@ struct TShape {
   std::vector<int> KeyWidths;
 };
 
-void PrintTo(const TShape& S, std::ostream* Os) { *Os << S.BlockKB << " KB blocks"; }
+void PrintTo(const TShape& S, std::ostream* Os) {
+  *Os << S.BlockKB << " KB blocks";
+}
 
 TParadoxHeader ShapeHeader(const TShape& S, uint32_t Key) {
   TParadoxHeader H;
@@ -54,11 +56,12 @@ std::vector<std::string> ShapeRecords(const TParadoxHeader& H, size_t N) {
     std::string R(static_cast<size_t>(H.RecordSize), '\0');
     char Text[24];
     std::snprintf(Text, sizeof Text, "K%08zu", I + 1);
-    for (size_t F = 0; F + 1 < H.Fields.size(); ++F) R.replace(static_cast<size_t>(H.Fields[F].Offset), 9, Text);
+    for (size_t F = 0; F + 1 < H.Fields.size(); ++F)
+      R.replace(static_cast<size_t>(H.Fields[F].Offset), 9, Text);
     const uint32_t V = static_cast<uint32_t>(I) ^ 0x80000000u;
     uint8_t* P = reinterpret_cast<uint8_t*>(R.data()) + H.Fields.back().Offset;
-    P[0] = static_cast<uint8_t>(V >> 24), P[1] = static_cast<uint8_t>(V >> 16), P[2] = static_cast<uint8_t>(V >> 8),
-    P[3] = static_cast<uint8_t>(V);
+    P[0] = static_cast<uint8_t>(V >> 24), P[1] = static_cast<uint8_t>(V >> 16),
+    P[2] = static_cast<uint8_t>(V >> 8), P[3] = static_cast<uint8_t>(V);
     Out.push_back(std::move(R));
   }
   return Out;
@@ -69,7 +72,8 @@ std::vector<std::string> ShapeRecords(const TParadoxHeader& H, size_t N) {
 size_t RecordsForLevels(const TParadoxHeader& H, int Levels) {
   const size_t PerData = (static_cast<size_t>(H.BlockSize) - 6) / static_cast<size_t>(H.RecordSize);
   size_t KeyWidth = 0;
-  for (int I = 0; I < H.KeyFields; ++I) KeyWidth += static_cast<size_t>(H.Fields[static_cast<size_t>(I)].Width);
+  for (int I = 0; I < H.KeyFields; ++I)
+    KeyWidth += static_cast<size_t>(H.Fields[static_cast<size_t>(I)].Width);
   const size_t PerIndex = (static_cast<size_t>(H.BlockSize) - 6) / (KeyWidth + 6);
   size_t Blocks = 2;
   for (int L = 1; L < Levels; ++L) Blocks = (L == 1 ? PerIndex : Blocks * PerIndex);
@@ -91,12 +95,16 @@ struct TBlockHead {
 
 // The index file's header and the head of each of its blocks (decrypted).
 TBlockHead BlockHead(const std::string& Bytes, const TParadoxHeader& H, int Block) {
-  std::string B = Bytes.substr(static_cast<size_t>(H.HeaderSize) + static_cast<size_t>(Block - 1) * H.BlockSize,
-                               static_cast<size_t>(H.BlockSize));
-  if (H.Encryption) DecryptParadoxBlock(reinterpret_cast<uint8_t*>(B.data()), B.size(), H.Encryption, static_cast<uint32_t>(Block));
+  std::string B =
+      Bytes.substr(static_cast<size_t>(H.HeaderSize) + static_cast<size_t>(Block - 1) * H.BlockSize,
+                   static_cast<size_t>(H.BlockSize));
+  if (H.Encryption)
+    DecryptParadoxBlock(reinterpret_cast<uint8_t*>(B.data()), B.size(), H.Encryption,
+                        static_cast<uint32_t>(Block));
   const uint8_t* P = reinterpret_cast<const uint8_t*>(B.data());
   const int16_t Last = vlt::LoadLE<int16_t>(P + 4);
-  return {vlt::LoadLE<uint16_t>(P), vlt::LoadLE<uint16_t>(P + 2), Last < 0 ? 0 : Last / H.RecordSize + 1};
+  return {vlt::LoadLE<uint16_t>(P), vlt::LoadLE<uint16_t>(P + 2),
+          Last < 0 ? 0 : Last / H.RecordSize + 1};
 }
 
 class ParadoxIndexLevels : public ::testing::TestWithParam<std::tuple<TShape, int, bool>> {};
@@ -107,7 +115,8 @@ TEST_P(ParadoxIndexLevels, OneChainThatPxlibAndTheTreeAgreeOn) {
   const std::string Db = Dir / "keyed.db";
   WriteShape(Db, Shape, Encrypted ? 0x5A17C3E1u : 0u, Levels);
   TParadoxFileImage Img = ReadParadoxFile(Db);
-  std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + Img.Header.KeyFields);
+  std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(),
+                                      Img.Header.Fields.begin() + Img.Header.KeyFields);
   TParadoxIndexImage Ix = ReadParadoxIndex(Dir / "keyed.px", Keys);
   ASSERT_EQ(Ix.Levels, Levels);
   EXPECT_EQ(CheckParadoxIndexAgainstData(Ix, Img), "");
@@ -136,12 +145,14 @@ TEST_P(ParadoxIndexLevels, OneChainThatPxlibAndTheTreeAgreeOn) {
 }
 
 std::string ShapeName(const ::testing::TestParamInfo<std::tuple<TShape, int, bool>>& I) {
-  return std::to_string(std::get<0>(I.param).BlockKB) + "KB_" + std::to_string(std::get<1>(I.param)) + "levels" +
+  return std::to_string(std::get<0>(I.param).BlockKB) + "KB_" +
+         std::to_string(std::get<1>(I.param)) + "levels" +
          (std::get<2>(I.param) ? "_encrypted" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockSizes, ParadoxIndexLevels,
-                         ::testing::Combine(::testing::Values(TShape{1, {100}}, TShape{2, {200}}, TShape{4, {255}},
+                         ::testing::Combine(::testing::Values(TShape{1, {100}}, TShape{2, {200}},
+                                                              TShape{4, {255}},
                                                               TShape{16, {255, 255}}),
                                             ::testing::Values(1, 2, 3), ::testing::Bool()),
                          ShapeName);
@@ -156,7 +167,10 @@ class ParadoxIndexDamage : public ::testing::Test {
     Bytes = vlt::test::ReadFile(Dir / "keyed.px");
     H = ParseParadoxIndex(Bytes, "keyed.px", Keys).Header;
   }
-  uint8_t* Block(int B) { return reinterpret_cast<uint8_t*>(Bytes.data()) + H.HeaderSize + static_cast<size_t>(B - 1) * H.BlockSize; }
+  uint8_t* Block(int B) {
+    return reinterpret_cast<uint8_t*>(Bytes.data()) + H.HeaderSize +
+           static_cast<size_t>(B - 1) * H.BlockSize;
+  }
   std::string Error() {
     try {
       ParseParadoxIndex(Bytes, "keyed.px", Keys);
@@ -219,7 +233,8 @@ TEST(ParadoxIndexRewrite, ASoundTableRebuiltUnchangedKeepsItsFiles) {
   WriteShape(Db, TShape{2, {200}}, 0, 2);
   struct stat Before {};
   ASSERT_EQ(::stat((Dir / "keyed.px").c_str(), &Before), 0);
-  const std::string DbBytes = vlt::test::ReadFile(Db), PxBytes = vlt::test::ReadFile(Dir / "keyed.px");
+  const std::string DbBytes = vlt::test::ReadFile(Db),
+                    PxBytes = vlt::test::ReadFile(Dir / "keyed.px");
   WriteShape(Db, TShape{2, {200}}, 0, 2);
   struct stat After {};
   ASSERT_EQ(::stat((Dir / "keyed.px").c_str(), &After), 0);

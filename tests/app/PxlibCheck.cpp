@@ -19,7 +19,8 @@ namespace vlt::test {
 namespace {
 
 void CollectMessage(pxdoc_t*, int Type, const char* Msg, void* Data) {
-  static_cast<std::vector<std::string>*>(Data)->push_back(std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
+  static_cast<std::vector<std::string>*>(Data)->push_back(
+      std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
 }
 
 struct TPxDoc {
@@ -56,7 +57,8 @@ TPxlibTable ReadWithPxlib(const std::string& Db, const std::string& Px) {
     R.ChainRead = true;
     for (int I = 0; I < R.NumRecords; ++I) {
       if (!PX_get_record(D.Doc, I, Buf.data())) {
-        R.Messages.push_back("error: record " + std::to_string(I) + " cannot be read along the chain");
+        R.Messages.push_back("error: record " + std::to_string(I) +
+                             " cannot be read along the chain");
         break;
       }
       R.Records.push_back(Buf);
@@ -78,7 +80,8 @@ TPxlibTable ReadWithPxlib(const std::string& Db, const std::string& Px) {
   R.IndexAttached = true;
   for (int I = 0; I < R.NumRecords; ++I) {
     if (!PX_get_record(D.Doc, I, Buf.data())) {
-      R.Messages.push_back("error: record " + std::to_string(I) + " cannot be read through the index");
+      R.Messages.push_back("error: record " + std::to_string(I) +
+                           " cannot be read through the index");
       break;
     }
     R.IndexedRecords.push_back(Buf);
@@ -103,7 +106,8 @@ std::string CheckWithPxlib(const std::string& Db) {
   int OurLevels = 0;
   if (!Px.empty()) {
     try {
-      std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(), Img.Header.Fields.begin() + Img.Header.KeyFields);
+      std::vector<TParadoxFieldDesc> Keys(Img.Header.Fields.begin(),
+                                          Img.Header.Fields.begin() + Img.Header.KeyFields);
       TParadoxIndexImage Ix = ReadParadoxIndex(Px, Keys);
       OurLevels = Ix.Levels;
       std::string Diff = CheckParadoxIndexAgainstData(Ix, Img);
@@ -116,11 +120,14 @@ std::string CheckWithPxlib(const std::string& Db) {
   for (const std::string& M : P.Messages) {
     // pxlib compares the sum of its first block's counts with all the others', which holds for
     // two levels only.
-    if (OurLevels > 2 && M == "warning: The number of records coverd by index level 2 is unequal to level 1.") continue;
+    if (OurLevels > 2 &&
+        M == "warning: The number of records coverd by index level 2 is unequal to level 1.")
+      continue;
     return "pxlib: " + M;
   }
   if (P.NumRecords != static_cast<int>(Img.Records.size()))
-    return "pxlib counts " + std::to_string(P.NumRecords) + " records, our reader " + std::to_string(Img.Records.size());
+    return "pxlib counts " + std::to_string(P.NumRecords) + " records, our reader " +
+           std::to_string(Img.Records.size());
   if (P.ChainRead && P.Records != Img.Records) return "pxlib reads other records along the chain";
   if (!Px.empty()) {
     if (P.IndexEntries < 0) return "pxlib does not load the index";
@@ -137,12 +144,15 @@ namespace {
 
 void CheckWrite(const std::string& Db) {
   const std::string Problem = CheckWithPxlib(Db);
-  if (!Problem.empty()) ADD_FAILURE() << "Paradox table " << Db << " written by the project: " << Problem;
+  if (!Problem.empty())
+    ADD_FAILURE() << "Paradox table " << Db << " written by the project: " << Problem;
 }
 
 }  // namespace
 
-void CheckEveryParadoxWrite() { vlt::app::SetParadoxWriteObserver(&CheckWrite); }
+void CheckEveryParadoxWrite() {
+  vlt::app::SetParadoxWriteObserver(&CheckWrite);
+}
 
 namespace {
 

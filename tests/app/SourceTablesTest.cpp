@@ -1,6 +1,8 @@
 // The user's source tables after a run: what the preparation rewrites still reads, in pxlib as
 // in our reader, at a church's size; an unchanged table is not rewritten by the next run; and
 // a table that lost a record or whose index no longer describes it is reported.
+#include "app/SourceTables.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +11,6 @@
 
 #include "app/Conversion.h"
 #include "app/ParadoxFile.h"
-#include "app/SourceTables.h"
 #include "app/Verification.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/PxlibCheck.h"
@@ -111,7 +112,8 @@ TEST(SourceTables, ALostRecordAndAStaleIndexAreReported) {
 
   // tranfile without its last record; payees without its first, beside the index of the
   // whole table.
-  const std::string Tran = FindParadoxFile(J, "tranfile.db"), Payees = FindParadoxFile(J, "payees.db");
+  const std::string Tran = FindParadoxFile(J, "tranfile.db"),
+                    Payees = FindParadoxFile(J, "payees.db");
   ASSERT_FALSE(Tran.empty());
   ASSERT_FALSE(Payees.empty());
   TParadoxFileImage T = ReadParadoxFile(Tran);
@@ -128,7 +130,8 @@ TEST(SourceTables, ALostRecordAndAStaleIndexAreReported) {
   const std::vector<std::string> Problems = CompareSourceTables(J, Before);
   ASSERT_EQ(Problems.size(), 3u) << ::testing::PrintToString(Problems);
   EXPECT_NE(Problems[0].find("(its records differ from before"), std::string::npos) << Problems[0];
-  EXPECT_NE(Problems[1].find("the index does not describe its table"), std::string::npos) << Problems[1];
+  EXPECT_NE(Problems[1].find("the index does not describe its table"), std::string::npos)
+      << Problems[1];
   EXPECT_NE(Problems[2].find("(its records differ from before"), std::string::npos) << Problems[2];
 }
 
