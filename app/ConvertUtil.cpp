@@ -371,8 +371,21 @@ class TPreparer {
         DeleteSecondaryIndexes(FPath, TableFile);
       }
     } catch (const EParadoxError&) {
-      DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
+      // A table whose records break the key is left without an index; a table that does not
+      // read at all keeps the one it has, which may be all that is left of it.
+      if (TableReads(TableFile)) DeleteNoCase(FPath, std::string(L.BaseName) + ".px");
       FResult = false;
+    }
+  }
+
+  bool TableReads(const std::string& TableFile) const {
+    const std::string Db = FindParadoxFile(FPath, TableFile);
+    if (Db.empty()) return false;
+    try {
+      ReadParadoxFile(Db);
+      return true;
+    } catch (const EParadoxError&) {
+      return false;
     }
   }
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <utility>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -37,10 +39,27 @@ std::atomic<TParadoxWriteObserver> WriteObserver{nullptr};
 
 std::string TempNameFor(const std::string& Path) { return Path + ".vlt-new"; }
 
-void WriteTemp(const std::string& Temp, const std::string& Bytes) {
-  int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+std::mutex BrokenLinksLock;
+std::vector<std::string> BrokenLinks;
+
+// Writes Bytes to Temp, a new file that is to replace Like (or stand beside it, when Like is a
+// sibling of another name): it takes Like's permissions, owner and group where Like exists, so
+// that a table readable by its owner alone stays so. Replacing a file with more than one name
+// breaks the link; that is recorded for the run's report.
+void WriteTemp(const std::string& Temp, const std::string& Bytes, const std::string& Like) {
+  struct stat Orig {};
+  const bool HasOrig = !Like.empty() && ::stat(Like.c_str(), &Orig) == 0 && S_ISREG(Orig.st_mode);
+  int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, HasOrig ? (Orig.st_mode & 0777) : 0644);
   if (Fd < 0) throw EParadoxError("Cannot create file \"" + Temp + "\": " + std::strerror(errno) + ".");
   try {
+    if (HasOrig) {
+      // The owner first: changing it may clear set-id bits, which the mode then restores. A
+      // caller that may not give the file away keeps it as its own.
+      if (::fchown(Fd, Orig.st_uid, Orig.st_gid) != 0 && errno != EPERM)
+        throw EParadoxError("Cannot write file \"" + Temp + "\": " + std::strerror(errno) + ".");
+      if (::fchmod(Fd, Orig.st_mode & 07777) != 0)
+        throw EParadoxError("Cannot write file \"" + Temp + "\": " + std::strerror(errno) + ".");
+    }
     WriteAll(Fd, Bytes, Temp);
     if (::fsync(Fd) != 0) throw EParadoxError("Cannot write file \"" + Temp + "\": " + std::strerror(errno) + ".");
   } catch (...) {
@@ -51,6 +70,15 @@ void WriteTemp(const std::string& Temp, const std::string& Bytes) {
   if (::close(Fd) != 0) {
     ::unlink(Temp.c_str());
     throw EParadoxError("Cannot write file \"" + Temp + "\": " + std::strerror(errno) + ".");
+  }
+}
+
+// Records that replacing Path breaks its other names.
+void NoteReplacing(const std::string& Path) {
+  struct stat St {};
+  if (::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode) && St.st_nlink > 1) {
+    std::lock_guard<std::mutex> G(BrokenLinksLock);
+    BrokenLinks.push_back(Path);
   }
 }
 
@@ -88,8 +116,14 @@ std::string ReadWholeFile(const std::string& Path) {
 
 void WriteFileAtomically(const std::string& Path, const std::string& Bytes) {
   std::string Temp = TempNameFor(Path);
-  WriteTemp(Temp, Bytes);
+  WriteTemp(Temp, Bytes, Path);
+  NoteReplacing(Path);
   RenameInto(Temp, Path);
+}
+
+std::vector<std::string> TakeBrokenLinks() {
+  std::lock_guard<std::mutex> G(BrokenLinksLock);
+  return std::exchange(BrokenLinks, {});
 }
 
 bool PathIsFile(const std::string& Path) {
@@ -288,15 +322,22 @@ void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vec
     // changes nothing on disk.
     const bool WriteDb = !FileHolds(Path, Out), WritePx = !FileHolds(PxPath, Px);
     std::string DbTemp = TempNameFor(Path), PxTemp = TempNameFor(PxPath);
-    if (WriteDb) WriteTemp(DbTemp, Out);
+    if (WriteDb) WriteTemp(DbTemp, Out, Path);
     try {
-      if (WritePx) WriteTemp(PxTemp, Px);
+      // A new index takes its table's permissions.
+      if (WritePx) WriteTemp(PxTemp, Px, PathIsFile(PxPath) ? PxPath : Path);
     } catch (...) {
       if (WriteDb) ::unlink(DbTemp.c_str());
       throw;
     }
-    if (WriteDb) RenameInto(DbTemp, Path);
-    if (WritePx) RenameInto(PxTemp, PxPath);
+    if (WriteDb) {
+      NoteReplacing(Path);
+      RenameInto(DbTemp, Path);
+    }
+    if (WritePx) {
+      NoteReplacing(PxPath);
+      RenameInto(PxTemp, PxPath);
+    }
   } else {
     if (!FileHolds(Path, Out)) WriteFileAtomically(Path, Out);
     if (PathIsFile(PxPath)) ::unlink(PxPath.c_str());

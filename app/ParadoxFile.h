@@ -46,10 +46,12 @@ void WriteParadoxFile(const std::string& Path, TParadoxHeader& H, const std::vec
 using TParadoxWriteObserver = void (*)(const std::string& DataPath);
 void SetParadoxWriteObserver(TParadoxWriteObserver Observer);
 
-// File helpers.
+// File helpers. A file written over an existing one keeps its permissions, owner and group.
 std::string ReadWholeFile(const std::string& Path);  // raises EParadoxError
 void WriteFileAtomically(const std::string& Path, const std::string& Bytes);
 bool PathIsFile(const std::string& Path);
+// The files whose other hard links were broken by replacing them, since the last call.
+std::vector<std::string> TakeBrokenLinks();
 // The file in Dir named Name without regard to case (the exact name first); empty when none.
 std::string FindParadoxFile(const std::string& Dir, const std::string& Name);
 // Path with its extension replaced by Ext (".px", ".mb"), keeping the case style of the name:

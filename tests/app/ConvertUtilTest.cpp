@@ -145,6 +145,23 @@ TEST(PrepareParadoxTables, KeyViolationKeepsDataWithoutIndex) {
   EXPECT_EQ(FindParadoxFile(Dir.Path(), "servs0.db"), "");  // never moved
 }
 
+TEST(PrepareParadoxTables, ADamagedTableKeepsItsIndexFile) {
+  TTempDir Dir;
+  const TParadoxLayout& L = ParadoxLayouts()[12];
+  std::vector<TParadoxFieldDef> F;
+  for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
+  MakeTable(Dir.Path(), "servs.db", F, "Pos;Name;Num", {{I(0), S("A"), I(1)}, {I(1), S("B"), I(2)}});
+  const std::string Px = vlt::test::ReadFile(Dir / "servs.px");
+  // Cut the data file off inside its first record.
+  std::string Db = vlt::test::ReadFile(Dir / "servs.db");
+  Db.resize(2048 + 10);
+  vlt::test::WriteFile(Dir / "servs.db", Db);
+  TFakeUI UI;
+  EXPECT_FALSE(PrepareParadoxTables(Dir.Path(), TPrepareMode::Contributions, UI));
+  EXPECT_TRUE(vlt::test::ReadFile(Dir / "servs.db") == Db);
+  EXPECT_TRUE(vlt::test::ReadFile(Dir / "servs.px") == Px);
+}
+
 TEST(PrepareParadoxTables, LedgerUpgradesAndReindexes) {
   TTempDir Dir;
   // Old three-field expense groups: Pos numbered in read order.

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -241,6 +244,40 @@ TEST(ParadoxIndexRewrite, ASoundTableRebuiltUnchangedKeepsItsFiles) {
   EXPECT_EQ(Before.st_ino, After.st_ino);  // not replaced
   EXPECT_EQ(vlt::test::ReadFile(Db), DbBytes);
   EXPECT_EQ(vlt::test::ReadFile(Dir / "keyed.px"), PxBytes);
+}
+
+TEST(ParadoxIndexRewrite, AReplacedTableKeepsItsPermissionsAndOwnerAndTellsOfABrokenLink) {
+  TTempDir Dir;
+  const std::string Db = Dir / "keyed.db", Px = Dir / "keyed.px";
+  WriteShape(Db, TShape{2, {200}}, 0, 1);
+  ASSERT_EQ(::chmod(Db.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(Px.c_str(), 0640), 0);
+  const bool Root = ::geteuid() == 0;
+  if (Root) {
+    ASSERT_EQ(::chown(Db.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(::chown(Px.c_str(), 1234, 5678), 0);
+  }
+  ASSERT_EQ(::link(Db.c_str(), (Dir / "other-name.db").c_str()), 0);
+  (void)TakeBrokenLinks();
+  WriteShape(Db, TShape{2, {200}}, 0, 2);  // other records: both files are replaced
+  struct stat D {}, P {};
+  ASSERT_EQ(::stat(Db.c_str(), &D), 0);
+  ASSERT_EQ(::stat(Px.c_str(), &P), 0);
+  EXPECT_EQ(D.st_mode & 0777, 0600u);
+  EXPECT_EQ(P.st_mode & 0777, 0640u);
+  if (Root) {
+    EXPECT_EQ(D.st_uid, 1234u);
+    EXPECT_EQ(D.st_gid, 5678u);
+    EXPECT_EQ(P.st_uid, 1234u);
+  }
+  EXPECT_EQ(TakeBrokenLinks(), std::vector<std::string>{Db});
+  EXPECT_TRUE(TakeBrokenLinks().empty());
+
+  // A table that gets its first index: the index takes the table's permissions.
+  std::filesystem::remove(Px);
+  WriteShape(Db, TShape{2, {200}}, 0, 1);
+  ASSERT_EQ(::stat(Px.c_str(), &P), 0);
+  EXPECT_EQ(P.st_mode & 0777, 0600u);
 }
 
 }  // namespace
