@@ -63,6 +63,7 @@ inline constexpr const char* kMsgErrors =
     "Errors occured during the conversion.\r\nContact XLQ support for further assistance.";
 inline constexpr const char* kMsgInvalidFolder = "Folder selected is invalid or not accessible.";
 inline constexpr const char* kSelectCaption = "Select Backup to Convert";
+inline constexpr const char* kMsgStopConversion = "A conversion is in progress. Stop it?";
 
 // How a run ended, for front ends that need more than the message boxes.
 // Cancelled: a stop request ended the run at a record boundary (no final message box).
