@@ -159,7 +159,9 @@ TParadoxFileImage ParseParadoxFile(const std::string& Bytes, const std::string& 
     }
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * static_cast<uint64_t>(H.RecordSize);
     if (Used > static_cast<uint64_t>(H.BlockSize)) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " claims more records than it can hold.");
-    if (Used > Present) throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) + " is cut off.");
+    if (Used > Present)
+      throw EParadoxError("Table \"" + Name + "\" is damaged: block " + std::to_string(Block) +
+                          " is cut off.");
     for (int I = 0; I < Count; ++I)
       Img.Records.emplace_back(reinterpret_cast<const char*>(B) + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize,
                                static_cast<size_t>(H.RecordSize));

@@ -113,7 +113,9 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
   TParadoxIndexImage Img;
   Img.Header = ParseParadoxHeader(D, Bytes.size(), Path);
   const TParadoxHeader& H = Img.Header;
-  auto Bad = [&](const std::string& What) { throw EParadoxError("Index \"" + Path + "\" is damaged: " + What + "."); };
+  auto Bad = [&](const std::string& What) {
+    throw EParadoxError("Index \"" + Path + "\" is damaged: " + What + ".");
+  };
   if (H.FileType != pxtPrimaryIndex) Bad("not a primary index file");
   if (H.Fields.size() != KeyFields.size()) Bad("its key does not match the table");
   for (size_t I = 0; I < KeyFields.size(); ++I)
@@ -125,11 +127,13 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
   const uint64_t BlocksInFile = (Bytes.size() - H.HeaderSize + H.BlockSize - 1) / static_cast<uint64_t>(H.BlockSize);
   std::vector<bool> Seen(BlocksInFile + 1, false);
   std::function<void(int, int)> Visit = [&](int Block, int Level) {
-    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile) Bad("block " + std::to_string(Block) + " lies outside the file");
+    if (Block < 1 || static_cast<uint64_t>(Block) > BlocksInFile)
+      Bad("block " + std::to_string(Block) + " lies outside the file");
     if (Seen[Block]) Bad("block " + std::to_string(Block) + " is reached twice");
     Seen[Block] = true;
     uint64_t Start = static_cast<uint64_t>(H.HeaderSize) + static_cast<uint64_t>(Block - 1) * H.BlockSize;
-    if (Start + kPxBlockHeaderSize > Bytes.size()) Bad("block " + std::to_string(Block) + " is cut off");
+    if (Start + kPxBlockHeaderSize > Bytes.size())
+      Bad("block " + std::to_string(Block) + " is cut off");
     // Only the used part of a last block need be present; an encrypted block in whole pieces.
     uint64_t Present = std::min<uint64_t>(H.BlockSize, Bytes.size() - Start);
     const uint8_t* B = D + Start;
@@ -145,11 +149,13 @@ TParadoxIndexImage ParseParadoxIndex(const std::string& Bytes, const std::string
     int Count = Last < 0 ? 0 : Last / H.RecordSize + 1;
     if (Last >= 0 && Last % H.RecordSize != 0) Bad("bad entry count");
     uint64_t Used = kPxBlockHeaderSize + static_cast<uint64_t>(Count) * H.RecordSize;
-    if (Used > static_cast<uint64_t>(H.BlockSize) || Used > Present) Bad("block " + std::to_string(Block) + " is cut off");
+    if (Used > static_cast<uint64_t>(H.BlockSize) || Used > Present)
+      Bad("block " + std::to_string(Block) + " is cut off");
     for (int I = 0; I < Count; ++I) {
       const uint8_t* R = B + kPxBlockHeaderSize + static_cast<uint64_t>(I) * H.RecordSize;
-      TParadoxIndexEntry E{std::string(reinterpret_cast<const char*>(R), static_cast<size_t>(KeyWidth)),
-                           DecodeShort(R + KeyWidth), DecodeShort(R + KeyWidth + 2)};
+      TParadoxIndexEntry E{
+          std::string(reinterpret_cast<const char*>(R), static_cast<size_t>(KeyWidth)),
+          DecodeShort(R + KeyWidth), DecodeShort(R + KeyWidth + 2)};
       ++Img.EntriesTotal;
       if (Level > 1)
         Visit(E.Block, Level - 1);

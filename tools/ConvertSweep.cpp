@@ -274,8 +274,7 @@ std::vector<TConvertSweep::TTableRows> TConvertSweep::Rows(const std::string& Ro
   std::vector<TTableRows> Out;
   const app::TRunReport R = app::VerifyExisting(Root);
   for (const app::TAreaCheck& A : R.Areas) {
-    if (!A.Clean())
-      Problem += app::ExtractFileName(A.Database) + " does not verify; ";
+    if (!A.Clean()) Problem += app::ExtractFileName(A.Database) + " does not verify; ";
     for (const app::TTableCheck& T : A.Tables)
       Out.push_back({fs::relative(A.Database, Root).string() + ":" + T.Table, T.Written});
   }
@@ -296,7 +295,10 @@ TConvertOutcome TConvertSweep::Run(const TConvertCase& Case) {
   } else {
     Status = RunInChild(Folder, Case.AtWrite, Term, nullptr);
   }
-  if (Term) {
+  if (Term && WIFSIGNALED(Status) && WTERMSIG(Status) == SIGTERM) {
+    // Sent before the program had installed its handlers: it died as if killed.
+    O.Interrupted = true;
+  } else if (Term) {
     O.Interrupted = Exited(Status, 130);
     if (!O.Interrupted && !Exited(Status, 0))
       O.Problem = "the stopped run ended with status " + std::to_string(Status);

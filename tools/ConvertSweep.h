@@ -27,8 +27,8 @@ struct TConvertCase {
 };
 
 struct TConvertOutcome {
-  bool Interrupted = false;  // the run died, or stopped with 130 (else it had finished)
-  int64_t LostRows = 0;      // rows of the reference databases missing after the rerun
+  bool Interrupted = false;          // the run died, or stopped with 130 (else it had finished)
+  int64_t LostRows = 0;              // rows of the reference databases missing after the rerun
   std::vector<std::string> Stale;    // temporary files left (after a stop request, or at the end)
   std::vector<std::string> Changed;  // sources that differ from the reference run's
   std::string Problem;               // a run failed, a database did not verify, ...

@@ -104,8 +104,8 @@ int ConvertSweep(int argc, char** argv) {
     vlt::tools::TConvertCase C;
     C.Kind = static_cast<vlt::tools::TConvertKill>(R() % 4);
     C.AtSeconds = Sweep->CleanSeconds() * static_cast<double>(R() % 10000) / 10000.0;
-    C.AtWrite = 1 + static_cast<int64_t>(R() % static_cast<uint64_t>(
-                                                 std::max<int64_t>(1, Sweep->CleanWrites())));
+    C.AtWrite = 1 + static_cast<int64_t>(
+                        R() % static_cast<uint64_t>(std::max<int64_t>(1, Sweep->CleanWrites())));
     const bool Timed = C.Kind == vlt::tools::TConvertKill::TimedKill ||
                        C.Kind == vlt::tools::TConvertKill::TimedTerm;
     vlt::tools::TConvertOutcome O;
@@ -115,7 +115,8 @@ int ConvertSweep(int argc, char** argv) {
       O.Problem = E.what();
     }
     ++Done;
-    std::string At = Timed ? std::to_string(C.AtSeconds) + "s" : "write " + std::to_string(C.AtWrite);
+    std::string At =
+        Timed ? std::to_string(C.AtSeconds) + "s" : "write " + std::to_string(C.AtWrite);
     std::printf("%s,%s,%d,%lld,%zu,%zu,%s\n", vlt::tools::ConvertKillName(C.Kind), At.c_str(),
                 O.Interrupted ? 1 : 0, static_cast<long long>(O.LostRows), O.Stale.size(),
                 O.Changed.size(), O.Problem.c_str());
@@ -141,11 +142,11 @@ int ConvertSweep(int argc, char** argv) {
       std::fprintf(stderr, "\n");
     }
   }
-  std::printf("\n%lld kill points, %lld runs wrong, %lld rows lost, %lld changed sources, %lld "
-              "stale files\n",
-              static_cast<long long>(Done), static_cast<long long>(Bad),
-              static_cast<long long>(Lost), static_cast<long long>(Changed),
-              static_cast<long long>(Stale));
+  std::printf(
+      "\n%lld kill points, %lld runs wrong, %lld rows lost, %lld changed sources, %lld "
+      "stale files\n",
+      static_cast<long long>(Done), static_cast<long long>(Bad), static_cast<long long>(Lost),
+      static_cast<long long>(Changed), static_cast<long long>(Stale));
   for (const auto& [Outcome, N] : Outcomes)
     std::printf("  %-62s %lld\n", Outcome.c_str(), static_cast<long long>(N));
   return Bad ? 1 : 0;

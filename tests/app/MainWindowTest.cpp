@@ -1,3 +1,5 @@
+#include "app/MainWindow.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,7 +13,6 @@
 #include <filesystem>
 
 #include "app/FileUtil.h"
-#include "app/MainWindow.h"
 #include "tests/app/TestDirs.h"
 #include "tools/BackupGenerator.h"
 
