@@ -7,6 +7,7 @@
 
 #include "app/ConvertUtil.h"
 #include "app/FileUtil.h"
+#include "app/Interruption.h"
 #include "app/TableCopy.h"
 #include "app/TargetComponents.h"
 #include "engine/expr/VLTLocale.h"
@@ -40,6 +41,28 @@ std::string IntText(const TParadoxField& F) {
 }
 
 }  // namespace
+
+std::vector<std::string> RestoreLeftoverSafetyCopies(const std::string& Folder) {
+  std::vector<std::string> Lines;
+  for (const char* Name : kSources) {
+    for (const char* Ext : {".db", ".px"}) {
+      const std::string Copy = FindFileNoCase(Folder, std::string(Name) + "-bkp" + Ext);
+      if (!Copy.empty()) {
+        std::string Original = FindFileNoCase(Folder, std::string(Name) + Ext);
+        if (Original.empty()) Original = JoinPath(Folder, std::string(Name) + Ext);
+        if (::rename(Copy.c_str(), Original.c_str()) == 0)
+          Lines.push_back("Restored " + ExtractFileName(Original) + " from " +
+                          ExtractFileName(Copy) + " left by an interrupted conversion");
+      }
+      const std::string Half =
+          FindFileNoCase(Folder, std::string(Name) + "-bkp" + Ext + ".copy-tmp");
+      if (!Half.empty() && DeleteFileIfExists(Half))
+        Lines.push_back("Removed " + ExtractFileName(Half) + " left by an interrupted conversion");
+    }
+  }
+  if (!Lines.empty()) SyncFolder(Folder);
+  return Lines;
+}
 
 int32_t SplitChkNum(int32_t SourceEntrynum) {
   return static_cast<int32_t>((static_cast<uint32_t>(SourceEntrynum) >> 8) & 0xFFFFFu);
@@ -155,6 +178,10 @@ bool TContributionsRun::Run() {
   if (FileExists(Target)) return false;
   FConv.Targets().Database(kArea).SetDatabaseFileName(Target);
   if (FConv.Targets().Database(kArea).Exists()) return false;
+  // Built under a temporary name, published by the closing step; a temporary file the recovery
+  // kept belongs to another process converting this folder now.
+  if (FileExists(PartialNameOf(Target))) return false;
+  FConv.Targets().Database(kArea).SetDatabaseFileName(PartialNameOf(Target));
   // 2-4.
   PrepareParadoxTables(F, TPrepareMode::Contributions, UI);
   FYear = BackupYear(F);
@@ -194,7 +221,7 @@ bool TContributionsRun::Run() {
       Fail(2);
       Log(E.what());
       T.CloseQuietly(kArea);
-      DeleteFileIfExists(Target);
+      DeleteFileIfExists(PartialNameOf(Target));
     }
   }
   // 10.
@@ -210,6 +237,7 @@ bool TContributionsRun::Run() {
   UI.SetProgressPosition(10);
   if (FConv.ConversionError() == 0) {
     try {
+      FConv.CheckCancelled();
       Contributors();
       UI.SetProgressPosition(40);
       PointLookupAt("Servs.db");
@@ -221,6 +249,9 @@ bool TContributionsRun::Run() {
     } catch (const std::exception& E) {
       // The renumbered sources must not stay: go on to the closing step, which restores them.
       Log(E.what());
+    } catch (const TConversionCancelled&) {
+      Cancelled();
+      throw;
     }
   }
   // 17.
@@ -308,6 +339,7 @@ void TContributionsRun::Contributors() {
   };
   TBatchCommit Batch(Names.Database());
   for (FContNames.First(); !FContNames.Eof(); FContNames.Next()) {
+    FConv.CheckCancelled();
     TVLTTable* Current = nullptr;
     try {
       const int32_t N = FContNames.FieldByName("Num").AsInteger();
@@ -554,6 +586,7 @@ void TContributionsRun::Contributions() {
   TBatchCommit Batch(Tbl.Database());
   {
     for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.Next()) {
+      FConv.CheckCancelled();
       const TParadoxField &CDate = FCtbl0.FieldByName("CDate"), &Num = FCtbl0.FieldByName("Num"),
                           &Service = FCtbl0.FieldByName("Service"),
                           &Fund = FCtbl0.FieldByName("Fund"),
@@ -630,8 +663,39 @@ void TContributionsRun::Closing() {
   } catch (const std::exception& E) {
     Log(E.what());
   }
+  Publish();
   UI.SetProgressPosition(100);
   Log("Conversion Complete");
+}
+
+void TContributionsRun::Publish() {
+  const std::string Target = JoinPath(F, kTargetFile), Partial = PartialNameOf(Target);
+  if (!FileExists(Partial)) return;
+  if (FConv.UI().CancelRequested()) {
+    // The sources are already restored; only the database is left to discard.
+    DeleteFileIfExists(Partial);
+    throw TConversionCancelled();
+  }
+  try {
+    PublishDatabase(Partial, Target);
+  } catch (const std::exception& E) {
+    Log(E.what());
+  }
+}
+
+void TContributionsRun::Cancelled() {
+  for (TParadoxTable* S : {&FContNames, &FCtbl0, &FServTbl0, &FFundTbl0, &FT01}) {
+    try {
+      S->Close();
+    } catch (...) {
+      // Closing before the restore; the restore replaces the files whatever state they are in.
+    }
+  }
+  RestoreSafetyCopies();
+  FConv.Targets().CloseQuietly(kArea);
+  const std::string Partial = PartialNameOf(JoinPath(F, kTargetFile));
+  DeleteFileIfExists(Partial);
+  DeleteFileIfExists(Partial + ".tmp");
 }
 
 // ---- the converter's hooks ----

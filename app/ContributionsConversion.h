@@ -44,6 +44,11 @@ std::string TrimBlanks(const std::string& S);
 
 inline constexpr const char* kMsgConversionFailed = "Conversion Failed.";
 
+// Puts back the safety copies (name-bkp.db / name-bkp.px) an interrupted run left in Folder,
+// exactly as the closing step restores them: each one renamed over its original, then the
+// folder synced. A half-written copy (".copy-tmp") is removed. Answers a log line per file.
+std::vector<std::string> RestoreLeftoverSafetyCopies(const std::string& Folder);
+
 class TContributionsRun {
  public:
   explicit TContributionsRun(TConverter& Converter);
@@ -75,6 +80,10 @@ class TContributionsRun {
   void ServicesOrFunds(bool Funds);
   void Contributions();
   void Closing();
+  // Renames the finished database to its target name (a stop request discards it instead).
+  void Publish();
+  // A stop request during steps 11-15: sources closed and restored, the database discarded.
+  void Cancelled();
 
   // Helpers of the renumbering.
   int32_t NextFreeNum(int32_t Start, TNumTable& Table);

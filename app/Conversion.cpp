@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/FileUtil.h"
+#include "app/Interruption.h"
 #include "app/SourceTables.h"
 #include "app/TargetComponents.h"
 #include "app/Verification.h"
@@ -93,10 +94,37 @@ void TConverter::WriteLog(const std::string& FileName) {
   WriteLogFile(JoinPath(FBackupDir, FileName), FLog);
 }
 
+void TConverter::CheckCancelled() {
+  if (FUI.CancelRequested()) throw TConversionCancelled();
+}
+
+void TConverter::RecoverFolders(const std::vector<std::string>& Backups) {
+  FRecoveryNotes.clear();
+  for (const std::string& Dir : Backups) {
+    const std::string Folder = ExcludeTrailingPathDelimiter(Dir);
+    for (TRecoveryNote& N : RecoverInterruptedRun(Folder)) {
+      FReport->Recovered[Folder].push_back(N.Text);
+      FRecoveryNotes[{Folder, N.Area}].push_back(std::move(N.Text));
+    }
+  }
+}
+
+void TConverter::TakeRecoveryNotes(TArea Area) {
+  auto It = FRecoveryNotes.find({FBackupDir, Area});
+  if (It == FRecoveryNotes.end()) return;
+  FLog.insert(FLog.begin(), It->second.begin(), It->second.end());
+  FRecoveryNotes.erase(It);
+}
+
 TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
   FUI.SetConverting(true);
   try {
     return RunFolders(FolderText);
+  } catch (const TConversionCancelled&) {
+    // The area that was working has cleaned up after itself and written its log.
+    FUI.SetDetails("");
+    FUI.SetConverting(false);
+    return TRunOutcome::Cancelled;
   } catch (...) {
     // An error escaping an area ends the run; the window still goes back to idle and the
     // front end reports the error.
@@ -129,6 +157,8 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
       ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
   GetBkpDirs(SearchDir, Backups);
   if (Backups.empty()) FUI.ShowInformation(kMsgNoBackups);
+  // Before anything looks at a folder (the hashes included): what interrupted runs left.
+  RecoverFolders(Backups);
   std::map<std::string, TFolderHashes> Before;
   std::map<std::string, TSourceTables> BeforeTables;
   if (FVerify)
@@ -142,7 +172,16 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     if (FConversionError > 0) break;
     FBackupDir = ExcludeTrailingPathDelimiter(Folder);
     const TStopwatch Watch;
-    const bool Counted = ConvertContributions();
+    TakeRecoveryNotes(TArea::Contributions);
+    bool Counted = false;
+    try {
+      Counted = ConvertContributions();
+    } catch (const TConversionCancelled&) {
+      AddLog(kLogCancelled);
+      WriteLog(AreaInfo(TArea::Contributions).LogFile);
+      FLog.clear();
+      throw;
+    }
     const double Seconds = Watch.Seconds();
     if (Counted) ++FConvertedCount;
     WriteLog(AreaInfo(TArea::Contributions).LogFile);
@@ -160,6 +199,7 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
       Count(TArea::Loans, [&] { return ConvertLoans(); });
       Count(TArea::Ledger, [&] { return ConvertLedger(); });
     }
+    CheckCancelled();
   }
   for (const auto& [Folder, Hashes] : Before) {
     TFolderChanges& C = FReport->Folders[Folder] = CompareFolderHashes(Hashes, HashFolder(Folder));

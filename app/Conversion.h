@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,9 +63,11 @@ inline constexpr const char* kMsgErrors =
     "Errors occured during the conversion.\r\nContact XLQ support for further assistance.";
 inline constexpr const char* kMsgInvalidFolder = "Folder selected is invalid or not accessible.";
 inline constexpr const char* kSelectCaption = "Select Backup to Convert";
+inline constexpr const char* kMsgStopConversion = "A conversion is in progress. Stop it?";
 
 // How a run ended, for front ends that need more than the message boxes.
-enum class TRunOutcome { NoBackups, Complete, Errors };
+// Cancelled: a stop request ended the run at a record boundary (no final message box).
+enum class TRunOutcome { NoBackups, Complete, Errors, Cancelled };
 
 class TConverter {
  public:
@@ -114,6 +117,9 @@ class TConverter {
   // Writes the log buffer (8-bit text, CR LF) to FileName inside BackupDir when it holds a line.
   void WriteLog(const std::string& FileName);
 
+  // At a record boundary: raises TConversionCancelled when the user asked to stop.
+  void CheckCancelled();
+
  protected:
   // Once per run, before any folder: gives the contributions database component its settings.
   virtual void PrepareContributionsDatabase();
@@ -148,8 +154,13 @@ class TConverter {
   // One pair with per-record progress (check schedule, loans); a source that cannot be opened
   // ends the area with an error.
   void CopyWithRecordProgress(TArea Area, const TCopyPair& Pair);
-  // Closes the area's tables and database, then compacts the file.
+  // Closes the area's tables and database, compacts the file, and publishes it under the
+  // target's name (the database component names the temporary file).
   void CloseAndCompact(TArea Area);
+  // Clears what interrupted runs left in every backup folder of the run; the notes go to the
+  // report and, through TakeRecoveryNotes, to the start of the area's log.
+  void RecoverFolders(const std::vector<std::string>& Backups);
+  void TakeRecoveryNotes(TArea Area);
   // The payroll database without sources: ten empty tables.
   void MakeEmptyPayroll(const std::string& TargetFile);
 
@@ -162,6 +173,8 @@ class TConverter {
   bool FVerify = true;
   bool FCheckTables = true;
   std::unique_ptr<TRunReport> FReport;
+  // Recovery notes waiting for their area's log, by backup folder and area.
+  std::map<std::pair<std::string, TArea>, std::vector<std::string>> FRecoveryNotes;
 };
 
 }  // namespace vlt::app

@@ -405,6 +405,78 @@ class TPreparer {
 
 }  // namespace
 
+namespace {
+
+// Opens Path's table and answers its record count, or -1 when it cannot be opened; Old tells
+// whether its fields are in one of table T's old layouts.
+int64_t CountRecords(const std::string& Path, int T, bool& Old) {
+  Old = false;
+  try {
+    TParadoxTable Table;
+    Table.SetDatabaseName(Path.substr(0, Path.rfind('/')));
+    Table.SetTableName(Path.substr(Path.rfind('/') + 1));
+    Table.SetTableType(ttParadox);
+    Table.SetReadOnly(true);
+    Table.UpdateFieldDefs();
+    int Form = 0;
+    Old = IsOldLayout(T, Table.FieldDefs(), Form);
+    Table.Open();
+    const int64_t N = Table.RecordCount();
+    Table.Close();
+    return N;
+  } catch (const EParadoxError&) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> RecoverUpgradeLeftovers(const std::string& Folder, TPrepareMode Mode) {
+  std::vector<std::string> Lines;
+  const int First = Mode == TPrepareMode::Contributions ? 10 : 0;
+  const int Last = Mode == TPrepareMode::Contributions ? 13 : 7;
+  for (int T = First; T <= Last; ++T) {
+    const std::string Base = ParadoxLayouts()[static_cast<size_t>(T)].BaseName;
+    std::string Temp;
+    int64_t TempCount = -1;
+    for (int K = 9; K >= 0 && Temp.empty(); --K) {
+      const std::string P =
+          FindParadoxFile(Folder, Base.substr(0, Base.size() - 1) + std::to_string(K) + ".db");
+      bool Old = false;
+      if (P.empty()) continue;
+      const int64_t N = CountRecords(P, T, Old);
+      if (N >= 0 && Old) {
+        Temp = P;
+        TempCount = N;
+      }
+    }
+    if (Temp.empty()) continue;
+    const std::string TempName = Temp.substr(Temp.rfind('/') + 1);
+    std::string Table = FindParadoxFile(Folder, Base + ".db");
+    bool TableOld = false;
+    const int64_t TableCount = Table.empty() ? -1 : CountRecords(Table, T, TableOld);
+    if (Table.empty()) Table = Folder + "/" + Base + ".db";
+    if (TableCount < 0 || (!TableOld && TableCount < TempCount)) {
+      DeleteNoCase(Folder, Base + ".px");
+      if (::rename(Temp.c_str(), Table.c_str()) != 0) continue;
+      Lines.push_back("Restored " + Table.substr(Table.rfind('/') + 1) + " from " + TempName +
+                      " left by an interrupted table upgrade");
+    } else if (!TableOld && TableCount == TempCount) {
+      if (::unlink(Temp.c_str()) != 0) continue;
+      Lines.push_back("Removed " + TempName + " left by an interrupted table upgrade: " +
+                      Table.substr(Table.rfind('/') + 1) + " holds all of its records");
+    } else {
+      continue;
+    }
+    const int Fd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd >= 0) {
+      ::fsync(Fd);
+      ::close(Fd);
+    }
+  }
+  return Lines;
+}
+
 bool PrepareParadoxTables(const std::string& Folder, TPrepareMode Mode, TConversionUI& UI) {
   // Look the folder up in its parent; the path used is the parent plus the entry's name with
   // surrounding blanks removed.

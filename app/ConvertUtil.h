@@ -56,6 +56,20 @@ enum class TPrepareMode {
 // and an unexpected error as "<type name>: <message>".
 bool PrepareParadoxTables(const std::string& Folder, TPrepareMode Mode, TConversionUI& UI);
 
+// Makes good what an upgrade cut off by a killed run left in Folder for Mode's tables: the table
+// moved aside under a temporary name (contfil0.db ...) always holds every record, in the old
+// layout, while the table under its own name may be missing or hold only part of them. The most
+// recent temporary of an old layout (the highest digit) is compared with the table:
+//   - the table is missing, cannot be opened, or is in the current layout with fewer records:
+//     its index file goes and the temporary is renamed over it (atomically), so the next
+//     preparation upgrades it again from the whole table;
+//   - the table is in the current layout with as many records: the copy had finished, and the
+//     temporary is deleted as the upgrade would have done;
+//   - otherwise (the table itself is in an old layout, or holds more records) nothing is touched,
+//     and the upgrade's own rule picks the next free temporary name.
+// The folder is synced after a change. Answers a log line per action.
+std::vector<std::string> RecoverUpgradeLeftovers(const std::string& Folder, TPrepareMode Mode);
+
 // Message texts.
 inline constexpr const char* kMsgRestructure1 = "While trying to restructure files in ";
 inline constexpr const char* kMsgRestructure2 = ", could not";

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +71,12 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent) {
     move(Area.center() - rect().center());
   }
 
+  ConfirmStop = [this] {
+    return QMessageBox::question(this, windowTitle(), kMsgStopConversion,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+  };
+
   FConverter = std::make_unique<TConverter>(*this);
   FormCreate();
 }
@@ -87,11 +94,33 @@ void TForm1::SelectBtnClick() {
 }
 
 void TForm1::ConvertBtnClick() {
+  FStopRequested = false;
+  TRunOutcome Outcome = TRunOutcome::NoBackups;
   try {
-    FConverter->ConvertData(FEdit->text().toStdString());
+    Outcome = FConverter->ConvertData(FEdit->text().toStdString());
   } catch (const std::exception& E) {
     ShowError(E.what());
   }
+  // Asked to stop on the way out: the run has cleaned up after itself.
+  if (Outcome == TRunOutcome::Cancelled || FStopRequested) close();
+}
+
+bool TForm1::CancelRequested() {
+  if (!FStopRequested && (!FSinceEvents.isValid() || FSinceEvents.elapsed() >= 100)) {
+    QApplication::processEvents();
+    FSinceEvents.start();
+  }
+  return FStopRequested;
+}
+
+void TForm1::closeEvent(QCloseEvent* Event) {
+  if (!FConverting) {
+    Event->accept();
+    return;
+  }
+  // Closing would hide the window while the run goes on: stop it first, or stay.
+  Event->ignore();
+  if (!FStopRequested && ConfirmStop && ConfirmStop()) FStopRequested = true;
 }
 
 void TForm1::ExBtnClick() {
@@ -115,6 +144,7 @@ void TForm1::ShowInformation(const std::string& Text) {
 }
 
 void TForm1::SetConverting(bool Converting) {
+  FConverting = Converting;
   ConvertBtn->setVisible(!Converting);
   SelectBtn->setVisible(!Converting);
   FEdit->setVisible(!Converting);

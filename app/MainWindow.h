@@ -3,7 +3,9 @@
 // conversion driver (TConversionUI).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "app/ConversionUI.h"
@@ -41,6 +43,13 @@ class TForm1 : public QWidget, public TConversionUI {
   void StepProgress() override;
   void ProcessPendingEvents() override;
   void SetDetails(const std::string& Text) override { FDetails = Text; }
+  // Lets the window answer (a close, Exit) every tenth of a second; true once the user chose to
+  // stop the run.
+  bool CancelRequested() override;
+
+  // Closing during a run asks "A conversion is in progress. Stop it?"; a yes stops the run at
+  // its next record boundary and closes the window afterwards. Tests may replace the question.
+  std::function<bool()> ConfirmStop;
 
   // The message box ShowError / ShowInformation run: the text, and the details of the run when
   // there are any ("Show Details").
@@ -57,7 +66,12 @@ class TForm1 : public QWidget, public TConversionUI {
   QPlainTextEdit* Memo1;  // never shown; mirrors the log buffer
 
  private:
+  void closeEvent(QCloseEvent* Event) override;
+
   TProgressState FProgress;
+  bool FConverting = false;
+  bool FStopRequested = false;
+  QElapsedTimer FSinceEvents;
   std::string FDetails;
   std::unique_ptr<TConverter> FConverter;
 };

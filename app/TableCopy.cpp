@@ -204,6 +204,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
 
   std::vector<TParadoxValue> Values(From.size());
   for (Source.First(); !Source.Eof(); Source.Next()) {
+    if (Progress.Boundary) Progress.Boundary();
     std::string Failure;
     try {
       for (size_t I = 0; I < From.size(); ++I) Values[I] = From[I]->AsVariant();
@@ -252,6 +253,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
     }
     if (Progress.Record) Progress.Record();
   }
+  if (Progress.Boundary) Progress.Boundary();
   Batch.Finish();
   return true;
 }

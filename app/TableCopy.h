@@ -83,6 +83,8 @@ struct TCopyCounts {
 struct TCopyProgress {
   std::function<void(int32_t RecordCount)> Started;
   std::function<void()> Record;
+  // Before each record (and after the last): where a stop request may end the copy by raising.
+  std::function<void()> Boundary;
 };
 
 // Copies every record of Pair's source table in Dir into Target (a closed table component of

@@ -7,6 +7,7 @@
 #include "app/Conversion.h"
 #include "app/ConvertUtil.h"
 #include "app/FileUtil.h"
+#include "app/Interruption.h"
 #include "app/TableCopy.h"
 #include "app/TargetComponents.h"
 
@@ -103,26 +104,41 @@ int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile,
                                 const std::string& LogFile, int Step, const char* ClosingLine,
                                 const std::function<int32_t()>& Body,
                                 const std::function<void()>& BeforeLog) {
-  const std::string Target = JoinPath(FBackupDir, TargetFile);
-  const std::string Compaction = Target + ".tmp";
-  const bool CompactionFileWasThere = FileExists(Compaction);
+  // The database is built under a temporary name and takes the target's name only when complete.
+  const std::string Partial = PartialNameOf(JoinPath(FBackupDir, TargetFile));
+  TakeRecoveryNotes(Area);
+  if (FileExists(Partial)) {
+    // Another process is building this area now (the recovery kept its file): leave it be.
+    WriteLog(LogFile);
+    FLog.clear();
+    return 0;
+  }
 
   FUI.SetProgressRange(0, 100);
   FUI.SetProgressStep(Step);
-  Targets().PrepareDatabase(Area, Target);
+  Targets().PrepareDatabase(Area, Partial);
   int32_t Result = 0;
+  bool Cancelled = false;
   try {
     Result = Body();
+  } catch (const TConversionCancelled&) {
+    Cancelled = true;
   } catch (const std::exception& E) {
     AddLog(E.what());
   } catch (...) {
     AddLog("Unknown error");
   }
   if (Result == 0) {
-    // The area did not finish: leave nothing behind that would make a later run skip it.
+    // The area did not finish: its temporary database (and compaction copy) goes.
     Targets().CloseQuietly(Area);
-    DeleteFileIfExists(Target);
-    if (!CompactionFileWasThere) DeleteFileIfExists(Compaction);
+    DeleteFileIfExists(Partial);
+    DeleteFileIfExists(Partial + ".tmp");
+  }
+  if (Cancelled) {
+    AddLog(kLogCancelled);
+    WriteLog(LogFile);
+    FLog.clear();
+    throw TConversionCancelled();
   }
   AddLog(ClosingLine);
   if (BeforeLog) BeforeLog();
@@ -133,8 +149,10 @@ int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile,
 
 void TConverter::CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs,
                            bool EventsBetweenTables) {
+  TCopyProgress Progress;
+  Progress.Boundary = [this] { CheckCancelled(); };
   for (const TCopyPair& Pair : Pairs) {
-    if (CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog))
+    if (CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog, Progress))
       FUI.StepProgress();
     if (EventsBetweenTables) FUI.ProcessPendingEvents();
   }
@@ -160,6 +178,7 @@ void TConverter::CopyWithRecordProgress(TArea Area, const TCopyPair& Pair) {
     ++Count;
     if (Every <= 1 || Count % Every == 0) FUI.StepProgress();
   };
+  Progress.Boundary = [this] { CheckCancelled(); };
   if (!CopyRecords(Targets().Table(Area, Pair.TargetTable), Pair, FBackupDir, FLog, Progress)) {
     // Counting the records of a table that never opened fails, which ends the area.
     throw EParadoxError(std::string(Pair.Component) +
@@ -172,19 +191,27 @@ void TConverter::CloseAndCompact(TArea Area) {
   TVLTDatabase& Db = Targets().Database(Area);
   Db.Close();
   Db.CompactDatabase();
+  // A stop request during the compaction still discards the area.
+  CheckCancelled();
+  const std::string Partial = Db.DatabaseFileName();
+  PublishDatabase(Partial, Partial.substr(0, Partial.size() - std::string(kPartialSuffix).size()));
 }
 
 void TConverter::MakeEmptyPayroll(const std::string& TargetFile) {
   const std::string Target = JoinPath(FBackupDir, TargetFile);
-  Targets().PrepareDatabase(TArea::Payroll, Target);
+  const std::string Partial = PartialNameOf(Target);
+  FRecoveryNotes.erase({FBackupDir, TArea::Payroll});  // the report keeps them
+  if (FileExists(Partial)) return;                     // being made by another process
+  Targets().PrepareDatabase(TArea::Payroll, Partial);
   try {
     Targets().CreateDatabaseAndTables(TArea::Payroll);
     Targets().CloseQuietly(TArea::Payroll);
     Targets().Database(TArea::Payroll).Close();
+    PublishDatabase(Partial, Target);
   } catch (...) {
     // Nothing is logged for the empty database; a half-made one is not left behind.
     Targets().CloseQuietly(TArea::Payroll);
-    DeleteFileIfExists(Target);
+    DeleteFileIfExists(Partial);
   }
 }
 

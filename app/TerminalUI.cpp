@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/Interruption.h"
+
 namespace vlt::app {
 
 namespace {
@@ -13,6 +15,10 @@ std::string ForTerminal(const std::string& Text) {
   return R;
 }
 }  // namespace
+
+bool TTerminalUI::CancelRequested() {
+  return CancelSignalled();
+}
 
 void TTerminalUI::ClearBar() {
   if (!FBarShown) return;

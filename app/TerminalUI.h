@@ -22,6 +22,8 @@ class TTerminalUI : public TConversionUI {
   int ProgressPosition() const override { return FProgress.Position(); }
   void StepProgress() override;
   void ProcessPendingEvents() override {}
+  // SIGINT, SIGTERM or SIGHUP arrived (InstallCancelSignalHandlers).
+  bool CancelRequested() override;
 
  private:
   void Draw();

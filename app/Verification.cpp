@@ -420,6 +420,18 @@ bool TRunReport::Clean() const {
   return true;
 }
 
+namespace {
+
+// The recovery's notes, one line each.
+std::string FormatRecovered(const TRunReport& Report) {
+  std::string Out;
+  for (const auto& [Folder, Notes] : Report.Recovered)
+    for (const std::string& N : Notes) Out += Folder + ": RECOVERED " + N + "\n";
+  return Out;
+}
+
+}  // namespace
+
 std::string FormatRunReport(const TRunReport& Report) {
   static const char* const kAreaNames[] = {"contributions", "payroll", "check schedule", "loans",
                                            "ledger"};
@@ -453,6 +465,7 @@ std::string FormatRunReport(const TRunReport& Report) {
   }
   for (const auto& [Folder, C] : Report.Folders)
     for (const std::string& N : C.Unexpected) Out += Folder + ": UNEXPECTED CHANGE " + N + "\n";
+  Out += FormatRecovered(Report);
   return Out;
 }
 
@@ -827,6 +840,21 @@ std::string JsonList(const std::vector<std::string>& Items) {
 
 }  // namespace
 
+namespace {
+
+// ",\n  "recovered": [...]" when the run cleared up after an interrupted one; nothing otherwise.
+std::string RecoveredJson(const TRunReport& R) {
+  if (R.Recovered.empty()) return {};
+  std::string Out = ",\n  \"recovered\": [";
+  size_t F = 0;
+  for (const auto& [Folder, Notes] : R.Recovered)
+    Out += std::string(F++ ? "," : "") + "\n    {\"folder\": " + Json(Folder) +
+           ", \"notes\": " + JsonList(Notes) + "}";
+  return Out + "\n  ]";
+}
+
+}  // namespace
+
 std::string RunReportJson(const TRunReport& R) {
   std::string Out =
       "{\n  \"version\": 1,\n  \"clean\": " + std::string(R.Clean() ? "true" : "false") +
@@ -858,8 +886,9 @@ std::string RunReportJson(const TRunReport& R) {
            ", \"vanished\": " + JsonList(C.Vanished) +
            ", \"unexpected\": " + JsonList(C.Unexpected) + "}";
   }
-  Out += R.Folders.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return Out;
+  Out += R.Folders.empty() ? "]" : "\n  ]";
+  Out += RecoveredJson(R);
+  return Out + "\n}\n";
 }
 
 TRunReport VerifyExisting(const std::string& FolderText) {

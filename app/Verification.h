@@ -83,6 +83,9 @@ TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHas
 struct TRunReport {
   std::vector<TAreaCheck> Areas;
   std::map<std::string, TFolderChanges> Folders;  // by backup folder
+  // What the run cleared up before it started, left by interrupted runs: one line per action
+  // (a stale temporary database removed, safety copies restored), by backup folder.
+  std::map<std::string, std::vector<std::string>> Recovered;
   // No mismatch, no unreadable target, no change the conversions do not call for.
   bool Clean() const;
 };

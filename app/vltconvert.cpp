@@ -3,7 +3,9 @@
 // is 0 after "Conversion Complete." or "No backups found to convert.", 1 after the error message,
 // an error that ended the run, a folder that does not exist, a converted record that does not
 // match its source or a change to a backup folder that the conversion does not call for; 2 for
-// a wrong command line.
+// a wrong command line. SIGINT, SIGTERM and SIGHUP stop the run at the next record boundary
+// (the area's temporary database removed, renumbered sources restored, its log written): exit
+// 130 after "Conversion cancelled." on standard error.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "app/Conversion.h"
 #include "app/DryRun.h"
 #include "app/FileUtil.h"
+#include "app/Interruption.h"
 #include "app/TerminalUI.h"
 #include "app/Verification.h"
 #include "engine/components/VLTEngineRegistry.h"
@@ -98,12 +101,17 @@ int main(int argc, char** argv) {
       if (!ReportFile.empty()) WriteReport(ReportFile, vlt::app::RunReportJson(Report));
       return Report.Clean() ? 0 : 1;
     }
+    vlt::app::InstallCancelSignalHandlers();
     vlt::app::TTerminalUI UI(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     vlt::app::TConverter Converter(UI);
     Converter.SetVerify(Verify);
     Converter.SetCheckTables(CheckTables);
     Converter.FormCreate();
     const vlt::app::TRunOutcome Outcome = Converter.ConvertData(Folder);
+    if (Outcome == vlt::app::TRunOutcome::Cancelled) {
+      std::fprintf(stderr, "%s\n", vlt::app::kMsgCancelled);
+      return 130;
+    }
     const std::string Summary = vlt::app::FormatRunReport(Converter.Report());
     if (!Summary.empty()) std::fputs(("\n" + Summary).c_str(), stdout);
     if (!ReportFile.empty()) WriteReport(ReportFile, vlt::app::RunReportJson(Converter.Report()));

@@ -1,3 +1,5 @@
+#include "app/MainWindow.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,8 +9,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <filesystem>
 
-#include "app/MainWindow.h"
+#include "app/FileUtil.h"
+#include "tests/app/TestDirs.h"
+#include "tools/BackupGenerator.h"
 
 namespace vlt::app {
 namespace {
@@ -84,6 +90,61 @@ TEST(TForm1, TheFinalBoxKeepsItsTextAndOffersTheRunSummaryAsDetails) {
   EXPECT_EQ(Box->text(), "Errors occured during the conversion.");
   EXPECT_EQ(Box->icon(), QMessageBox::Critical);
   EXPECT_EQ(Box->detailedText(), "folder: payroll -> Payroll.vlt\n  DedTEx 5 5\n");
+}
+
+TEST(TForm1, ClosingDuringARunAsksAndOnlyAYesStopsIt) {
+  App();
+  TForm1 F;
+  F.show();
+  int Asked = 0;
+  bool Answer = false;
+  F.ConfirmStop = [&] {
+    ++Asked;
+    return Answer;
+  };
+  EXPECT_FALSE(F.CancelRequested());
+  F.SetConverting(true);
+  EXPECT_FALSE(F.close());
+  EXPECT_EQ(Asked, 1);
+  EXPECT_TRUE(F.isVisible());
+  EXPECT_FALSE(F.CancelRequested());
+  Answer = true;
+  EXPECT_FALSE(F.close());  // the window waits for the run to wind down
+  EXPECT_EQ(Asked, 2);
+  EXPECT_TRUE(F.CancelRequested());
+  F.SetConverting(false);
+  EXPECT_TRUE(F.close());  // idle: no question
+  EXPECT_EQ(Asked, 2);
+}
+
+// A close while converting stops the run at a record boundary: no half database, no leftover
+// temporary file or safety copy, and the window closes once the run has wound down.
+TEST(TForm1, ClosingDuringARunStopsItCleanlyAndClosesTheWindow) {
+  App();
+  test::TTempDir Dir;
+  tools::TBackupGenOptions O;
+  O.Records = 3000;
+  tools::GenerateBackups(Dir.Path(), O);
+  TForm1 F;
+  F.show();
+  int Asked = 0;
+  F.ConfirmStop = [&] {
+    ++Asked;
+    return true;
+  };
+  F.FEdit->setText(QString::fromStdString(Dir.Path()));
+  QTimer::singleShot(0, &F, [&] { F.close(); });
+  F.ConvertBtnClick();
+  EXPECT_EQ(Asked, 1);
+  EXPECT_FALSE(F.isVisible());
+  int Databases = 0;
+  for (const auto& E : std::filesystem::recursive_directory_iterator(Dir.Path())) {
+    const std::string Name = E.path().filename().string();
+    EXPECT_EQ(Name.find(".partial"), std::string::npos) << Name;
+    EXPECT_EQ(Name.find("-bkp."), std::string::npos) << Name;
+    if (app::EndsWith(Name, ".vlt")) ++Databases;
+  }
+  EXPECT_LT(Databases, 5);  // the run did not go on to its end
 }
 
 }  // namespace
