@@ -610,8 +610,7 @@ std::string WrongName(const char* Kind, int64_t SourceNum, const std::vector<std
 }
 
 // The notice for a number several source services (funds) share: where its gifts went.
-std::string SharedNumberNotice(const char* Kind, int64_t Num,
-                               const std::vector<std::string>& Names,
+std::string SharedNumberNotice(const char* Kind, int64_t Num, const std::vector<std::string>& Names,
                                const std::map<std::string, int64_t>& Under) {
   std::string Out = std::string(Kind) + " " + std::to_string(Num) + " is " +
                     NamesText(Names, Kind, "and") + " in the source: ";
@@ -621,8 +620,10 @@ std::string SharedNumberNotice(const char* Kind, int64_t Num,
   Out += Total == 1 ? "its gift is under " : "its " + std::to_string(Total) + " gifts are under ";
   size_t I = 0;
   for (const auto& [Name, Count] : Under) {
-    if (I) Out += ++I == Under.size() ? " and " : ", ";
-    else ++I;
+    if (I)
+      Out += ++I == Under.size() ? " and " : ", ";
+    else
+      ++I;
     Out += Name;
     if (Under.size() > 1) Out += " (" + std::to_string(Count) + ")";
   }
@@ -655,7 +656,8 @@ TTableCheck CheckNamedTable(TVLTDatabase& Db, const char* Table, const TSourceNa
   for (const std::string& N : Wanted) {
     if (Found.count(N)) continue;
     ++C.Mismatched;
-    C.Mismatches.push_back(std::string(Kind) + " " + N + " of the source is missing from the target");
+    C.Mismatches.push_back(std::string(Kind) + " " + N +
+                           " of the source is missing from the target");
   }
   return C;
 }
@@ -891,7 +893,8 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
         if (!NameMatches(SNames, T.Service, "Service "))
           Problem = WrongName("service", H, SNames, T.ServiceNum, T.Service);
         if (!NameMatches(FNames, T.Fund, "Fund "))
-          Problem += (Problem.empty() ? "" : "; ") + WrongName("fund", Fd, FNames, T.FundNum, T.Fund);
+          Problem +=
+              (Problem.empty() ? "" : "; ") + WrongName("fund", Fd, FNames, T.FundNum, T.Fund);
         ++Gifts.Mismatched;
         Gifts.Mismatches.push_back("gift " + Shown(Key + "|") + ": " + Problem);
         Target.erase(Range.first);
@@ -915,10 +918,10 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
               SharedNumberNotice(Kind, Num, List, It == Shared->end() ? kNoGifts : It->second));
         }
       for (const auto& [Num, Count] : *Loose)
-        Gifts.Notices.push_back(std::string(Kind) + " " + std::to_string(Num) +
-                                " is not in the source: its " +
-                                (Count == 1 ? std::string("gift has") : std::to_string(Count) + " gifts have") +
-                                " no " + Kind + " in the target either");
+        Gifts.Notices.push_back(
+            std::string(Kind) + " " + std::to_string(Num) + " is not in the source: its " +
+            (Count == 1 ? std::string("gift has") : std::to_string(Count) + " gifts have") +
+            " no " + Kind + " in the target either");
     }
     const int64_t Lines = std::count_if(Log.begin(), Log.end(), [](const std::string& L) {
       return L.rfind("Error Writing record:", 0) == 0;
