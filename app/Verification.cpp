@@ -620,10 +620,7 @@ std::string SharedNumberNotice(const char* Kind, int64_t Num, const std::vector<
   Out += Total == 1 ? "its gift is under " : "its " + std::to_string(Total) + " gifts are under ";
   size_t I = 0;
   for (const auto& [Name, Count] : Under) {
-    if (I)
-      Out += ++I == Under.size() ? " and " : ", ";
-    else
-      ++I;
+    if (I++) Out += I == Under.size() ? " and " : ", ";
     Out += Name;
     if (Under.size() > 1) Out += " (" + std::to_string(Count) + ")";
   }
@@ -640,7 +637,12 @@ TTableCheck CheckNamedTable(TVLTDatabase& Db, const char* Table, const TSourceNa
   std::set<std::string> Wanted, Found;
   bool Unnamed = false;
   for (const auto& [Num, Names] : Source.Names)
-    for (const std::string& N : Names) N.empty() ? void(Unnamed = true) : void(Wanted.insert(N));
+    for (const std::string& N : Names) {
+      if (N.empty())
+        Unnamed = true;
+      else
+        Wanted.insert(N);
+    }
   for (auto& Row : TargetRows(Db, Table)) {
     ++C.Written;
     const std::string& Name = Row["Name"];

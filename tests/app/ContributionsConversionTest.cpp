@@ -442,7 +442,8 @@ TEST_F(ContributionsConversionTest, AServiceMovedOutOfTheWayLeavesTheGiftsOthers
   B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
   B.Names = {Name("Smith", "Ann", 1)};
   B.Gifts = {Gift(1, 1, 2, 1, 10, 0 << 8), Gift(2, 1, 2, 1, 11, 1 << 8),
-             Gift(3, 1, 4, 1, 12, 2 << 8), Gift(4, 1, 7, 1, 13, 3 << 8)};
+             Gift(3, 1, 4, 1, 12, 2 << 8), Gift(4, 1, 7, 1, 13, 3 << 8),
+             Gift(5, 1, 7, 8, 14, 4 << 8)};  // fund 8 is not in the source
   WriteBackup(F, B);
   const auto Before = PreparedSnapshot(F);
   TFakeUI UI;
@@ -455,12 +456,14 @@ TEST_F(ContributionsConversionTest, AServiceMovedOutOfTheWayLeavesTheGiftsOthers
   EXPECT_EQ(Conv->ServiceChanges,
             (std::vector<std::string>{"2|Service 0|1", "4|Service 0|1", "51|Youth|7"}));
   EXPECT_EQ(Rows(Db, "2012cont", {"ChkNum", "Service"}),
-            (std::vector<std::string>{"0|1", "1|1", "2|1", "3|7"}));
+            (std::vector<std::string>{"0|1", "1|1", "2|1", "3|7", "4|7"}));
   const TRunReport& Report = Conv->Report();
   EXPECT_TRUE(Report.Clean()) << FormatRunReport(Report);
   EXPECT_EQ(TableOf(Report.Areas.at(0), "2012cont").Notices,
-            (std::vector<std::string>{"service 1 is an unnamed service, Youth and Service 0 in "
-                                      "the source: no gift carries it"}));
+            (std::vector<std::string>{
+                "service 1 is an unnamed service, Youth and Service 0 in the source: no gift "
+                "carries it",
+                "fund 8 is not in the source: its gift has no fund in the target either"}));
   auto After = Snapshot(F);
   After.erase("XLQCont.bkp.vlt");
   After.erase("Conversion_Log.txt");
