@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <exception>
 
 #include "app/ConvertUtil.h"
@@ -438,23 +439,46 @@ bool TContributionsRun::SourceHasNum(int32_t N) {
   return Has;
 }
 
-void TContributionsRun::RenumberContributions(bool Funds, int32_t Old, int32_t New) {
+void TContributionsRun::IndexGifts(bool Funds) {
+  TGiftOwners& G = Funds ? FFundGifts : FServiceGifts;
+  G = {};
+  TParadoxTable& Src = Funds ? FFundTbl0 : FServTbl0;
+  for (Src.First(); !Src.Eof(); Src.Next())
+    G.SourceNum[Src.GetBookmark()] = Src.FieldByName("Num").AsInteger();
+  // A gift without a number matches no "Field=n" filter: no renumbering moves it.
+  const TParadoxField& Field = FCtbl0.FieldByName(Funds ? "Fund" : "Service");
+  for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.Next())
+    if (!Field.IsNull()) G.Buckets[{Field.AsInteger(), 0}].push_back(FCtbl0.GetBookmark());
+}
+
+void TContributionsRun::RenumberContributions(bool Funds, TParadoxBookmark Record, int32_t Old,
+                                              int32_t New) {
   const char* Field = Funds ? "Fund" : "Service";
+  TGiftOwners& G = Funds ? FFundGifts : FServiceGifts;
+  std::vector<TParadoxBookmark>& Into = G.Buckets[{New, Record}];
+  std::vector<std::vector<TParadoxBookmark>*> Moving = {&G.Buckets[{Old, Record}]};
+  const auto Num = G.SourceNum.find(Record);
+  if (Num != G.SourceNum.end() && Num->second == Old) Moving.push_back(&G.Buckets[{Old, 0}]);
   try {
-    FCtbl0.SetFilter(std::string(Field) + "=" + std::to_string(Old));
-    FCtbl0.SetFiltered(true);
-    // Each post moves the edited record out of the filter, so the first shown is always the
-    // next to change: one pass over the gifts that carry the old number.
-    for (FCtbl0.First(); !FCtbl0.Eof(); FCtbl0.First()) {
-      FCtbl0.Edit();
-      FCtbl0.FieldByName(Field).SetAsInteger(New);
-      FCtbl0.Post();
+    for (std::vector<TParadoxBookmark>* Gifts : Moving) {
+      size_t Done = 0;
+      try {
+        for (; Done < Gifts->size(); ++Done) {
+          FCtbl0.GotoBookmark((*Gifts)[Done]);
+          FCtbl0.Edit();
+          FCtbl0.FieldByName(Field).SetAsInteger(New);
+          FCtbl0.Post();
+          Into.push_back((*Gifts)[Done]);
+        }
+      } catch (...) {
+        Gifts->erase(Gifts->begin(), Gifts->begin() + static_cast<std::ptrdiff_t>(Done));
+        throw;
+      }
+      Gifts->clear();
     }
-    FCtbl0.SetFiltered(false);
   } catch (const std::exception&) {
     try {
       FCtbl0.Cancel();
-      FCtbl0.SetFiltered(false);
     } catch (...) {
       // The failure is logged below; a cancel that fails leaves nothing to add.
     }
@@ -472,10 +496,11 @@ void TContributionsRun::MoveSourceOutOfTheWay(bool Funds, int32_t P, const std::
   if (!FT01.Eof() && TrimBlanks(FT01.FieldByName("Name").AsString()) != S) {
     TSourceNums Lookup(FT01);
     const int32_t M = NextFreeNum(P, Lookup);
+    const TParadoxBookmark Moved = FT01.GetBookmark();
     FT01.Edit();
     FT01.FieldByName("Num").SetAsInteger(M);
     FT01.Post();
-    RenumberContributions(Funds, P, M);
+    RenumberContributions(Funds, Moved, P, M);
   }
   FT01.SetFiltered(false);
 }
@@ -532,6 +557,7 @@ void TContributionsRun::ServicesOrFunds(bool Funds) {
   TVLTTable& Tgt = FConv.Targets().Table(kArea, Funds ? "Funds" : "Servs");
   TTargetNums TargetNums(Tgt);
   TSourceNums SourceNums(Src);
+  IndexGifts(Funds);
   Tgt.SetFiltered(true);
   for (Src.First(); !Src.Eof(); Src.Next()) {
     const int32_t H = Src.FieldByName("Num").AsInteger();
@@ -564,8 +590,8 @@ void TContributionsRun::ServicesOrFunds(bool Funds) {
     }
     if (Added && P != H) AppendChange(Funds, H, S, P);
     if (P != H) {
-      RenumberContributions(Funds, H, P);
       const TParadoxBookmark Here = Src.GetBookmark();
+      RenumberContributions(Funds, Here, H, P);
       Src.SetFilter("Num=" + std::to_string(P) + " and Name=" + QuotedFilterString(S));
       Src.SetFiltered(true);
       const bool Shown = Src.RecordCount() > 0;

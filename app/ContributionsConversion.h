@@ -18,8 +18,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "app/Conversion.h"
@@ -66,6 +69,19 @@ class TContributionsRun {
   class TTargetNums;
   class TSourceNums;
 
+  // Which gifts a renumbering of a service (fund) moves. A gift moves with the source record
+  // that last moved it; until its first move it belongs to every source record that carries its
+  // number in the source, and the first of them to be renumbered takes it. So a gift that one
+  // record moved to a number is not taken along when another record of that number moves on.
+  // The gifts are kept in buckets by current number and owner: a renumbering touches only the
+  // gifts it moves.
+  struct TGiftOwners {
+    // (current number, source record that last moved them; 0 = none yet) -> gifts
+    std::map<std::pair<int32_t, TParadoxBookmark>, std::vector<TParadoxBookmark>> Buckets;
+    // source record -> its number in the source, before any renumbering
+    std::unordered_map<TParadoxBookmark, int32_t> SourceNum;
+  };
+
   struct TSafetyCopy {
     std::string Original;  // the table file as found
     std::string Copy;      // name-bkp.db beside it
@@ -88,7 +104,9 @@ class TContributionsRun {
   // Helpers of the renumbering.
   int32_t NextFreeNum(int32_t Start, TNumTable& Table);
   bool SourceHasNum(int32_t N);
-  void RenumberContributions(bool Funds, int32_t Old, int32_t New);
+  void IndexGifts(bool Funds);
+  // Moves the gifts of source record Record from Old to New.
+  void RenumberContributions(bool Funds, TParadoxBookmark Record, int32_t Old, int32_t New);
   void MoveSourceOutOfTheWay(bool Funds, int32_t P, const std::string& S);
   void AddServiceOrFund(bool Funds, int32_t P, std::string& S);
   void AppendChange(bool Funds, int32_t OldNum, const std::string& Name, int32_t NewNum);
@@ -105,6 +123,8 @@ class TContributionsRun {
   std::vector<TSafetyCopy> FCopies;
 
   TParadoxTable FContNames, FCtbl0, FServTbl0, FFundTbl0, FT01;
+
+  TGiftOwners FServiceGifts, FFundGifts;
 
   int32_t FServicePos = 0, FFundPos = 0, FServiceSerial = 0, FFundSerial = 0;
 };

@@ -14,6 +14,7 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "app/ContributionsConversion.h"
@@ -288,6 +289,35 @@ bool ChangeExpected(const std::string& Name) {
   return false;
 }
 
+// Lists the tables of Db that R has no check for: tables the conversion creates without a
+// source (payroll's TimeOff, the contributions settings), with their record count.
+void ListTablesWithoutSource(TVLTDatabase& Db, TAreaCheck& R) {
+  std::vector<std::string> Tables;
+  Db.GetTablesList(Tables);
+  for (const std::string& Name : Tables) {
+    if (std::any_of(R.Tables.begin(), R.Tables.end(),
+                    [&](const TTableCheck& C) { return SameText(C.Table, Name); }))
+      continue;
+    TTableCheck C;
+    C.Table = Name;
+    try {
+      TVLTTable T;
+      T.SetDatabaseName(Db.DatabaseName());
+      T.SetTableName(Name);
+      T.Open();
+      C.Written = T.RecordCount();
+      T.Close();
+    } catch (const std::exception& E) {
+      R.Problems.push_back(Name + ": " + E.what());
+      continue;
+    }
+    C.Notices.push_back(C.Written == 0 ? "created empty, no source"
+                                       : std::to_string(C.Written) +
+                                             " records, no source to compare them with");
+    R.Tables.push_back(std::move(C));
+  }
+}
+
 }  // namespace
 
 bool TAreaCheck::Clean() const {
@@ -380,6 +410,11 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
     R.Tables.push_back(std::move(C));
   }
   try {
+    ListTablesWithoutSource(*Db, R);
+  } catch (const std::exception& E) {
+    R.Problems.push_back(File + ": " + E.what());
+  }
+  try {
     Db->Close();
   } catch (...) {
     // The comparison is complete; a read-only database that does not close changes nothing.
@@ -460,6 +495,7 @@ std::string FormatRunReport(const TRunReport& Report) {
                     static_cast<long long>(T.Mismatched));
       Out += Line;
       for (const std::string& M : T.Mismatches) Out += "    MISMATCH " + T.Table + " " + M + "\n";
+      for (const std::string& N : T.Notices) Out += "    NOTICE " + T.Table + " " + N + "\n";
     }
     for (const std::string& P : A.Problems) Out += "  PROBLEM " + P + "\n";
   }
@@ -523,25 +559,122 @@ std::vector<std::map<std::string, std::string>> TargetRows(TVLTDatabase& Db,
   return Rows;
 }
 
-// Source services or funds: number -> the names they had (blank ones stand for any generated
-// "Service n" / "Fund n").
-std::map<int64_t, std::set<std::string>> SourceNames(const std::string& Folder, const char* Table) {
-  std::map<int64_t, std::set<std::string>> Out;
+// Source services or funds by number: the distinct trimmed names, with a blank entry for each
+// unnamed record (it stands for any generated "Service n" / "Fund n").
+struct TSourceNamed {
+  std::map<int64_t, std::vector<std::string>> Names;
+  int64_t Records = 0;
+  const std::vector<std::string>& Of(int64_t Num) const {
+    static const std::vector<std::string> kNone;
+    auto It = Names.find(Num);
+    return It == Names.end() ? kNone : It->second;
+  }
+};
+
+TSourceNamed SourceNames(const std::string& Folder, const char* Table) {
+  TSourceNamed Out;
   TParadoxTable S;
   S.SetDatabaseName(Folder);
   S.SetTableName(Table);
   S.SetReadOnly(true);
   S.Open();
-  for (S.First(); !S.Eof(); S.Next())
-    Out[S.FieldByName("Num").AsInteger()].insert(TrimBlanks(S.FieldByName("Name").AsString()));
+  for (S.First(); !S.Eof(); S.Next()) {
+    ++Out.Records;
+    const std::string Name = TrimBlanks(S.FieldByName("Name").AsString());
+    std::vector<std::string>& Names = Out.Names[S.FieldByName("Num").AsInteger()];
+    if (Name.empty() || std::find(Names.begin(), Names.end(), Name) == Names.end())
+      Names.push_back(Name);
+  }
   S.Close();
   return Out;
 }
 
-bool NameMatches(const std::set<std::string>& Names, const std::string& Target,
+// Whether a gift whose source number has Names may carry the target name Target: one of the
+// names (a blank one: any generated name); no name at all when the number names nothing.
+bool NameMatches(const std::vector<std::string>& Names, const std::string& Target,
                  const std::string& Generated) {
-  if (Names.count(Target)) return true;
-  return Names.count("") && Target.rfind(Generated, 0) == 0;
+  if (Names.empty()) return Target.empty();
+  return std::any_of(Names.begin(), Names.end(), [&](const std::string& N) {
+    return N.empty() ? !Target.empty() && Target.rfind(Generated, 0) == 0 : N == Target;
+  });
+}
+
+// "Morning", "Morning and Evening", "Morning, Vespers or an unnamed service".
+std::string NamesText(const std::vector<std::string>& Names, const char* Kind,
+                      const char* Conjunction) {
+  std::string Out;
+  for (size_t I = 0; I < Names.size(); ++I) {
+    if (I) Out += I + 1 == Names.size() ? std::string(" ") + Conjunction + " " : ", ";
+    Out += Names[I].empty() ? std::string("an unnamed ") + Kind : Names[I];
+  }
+  return Out;
+}
+
+// A gift's service or fund that is not what its source number names: both sides, names and
+// numbers.
+std::string WrongName(const char* Kind, int64_t SourceNum, const std::vector<std::string>& Names,
+                      const std::string& TargetNum, const std::string& TargetName) {
+  std::string Out = std::string(Kind) + " " + std::to_string(SourceNum) +
+                    (Names.empty() ? " is not in the source"
+                                   : " is " + NamesText(Names, Kind, "or") + " in the source");
+  if (TargetName.empty())
+    return Out + ", the target gives it " + Kind + " " + TargetNum + ", which has no name";
+  return Out + ", the target puts it under " + TargetName + " (" + Kind + " " + TargetNum + ")";
+}
+
+// The notice for a number several source services (funds) share: where its gifts went.
+std::string SharedNumberNotice(const char* Kind, int64_t Num, const std::vector<std::string>& Names,
+                               const std::map<std::string, int64_t>& Under) {
+  std::string Out = std::string(Kind) + " " + std::to_string(Num) + " is " +
+                    NamesText(Names, Kind, "and") + " in the source: ";
+  int64_t Total = 0;
+  for (const auto& [Name, Count] : Under) Total += Count;
+  if (Total == 0) return Out + "no gift carries it";
+  Out += Total == 1 ? "its gift is under " : "its " + std::to_string(Total) + " gifts are under ";
+  size_t I = 0;
+  for (const auto& [Name, Count] : Under) {
+    if (I++) Out += I == Under.size() ? " and " : ", ";
+    Out += Name;
+    if (Under.size() > 1) Out += " (" + std::to_string(Count) + ")";
+  }
+  return Out;
+}
+
+// Target services or funds: every name is a source name (or a generated one for an unnamed
+// source record) and every source name is there.
+TTableCheck CheckNamedTable(TVLTDatabase& Db, const char* Table, const TSourceNamed& Source,
+                            const char* Kind, const std::string& Generated) {
+  TTableCheck C;
+  C.Table = Table;
+  C.Read = Source.Records;
+  std::set<std::string> Wanted, Found;
+  bool Unnamed = false;
+  for (const auto& [Num, Names] : Source.Names)
+    for (const std::string& N : Names) {
+      if (N.empty())
+        Unnamed = true;
+      else
+        Wanted.insert(N);
+    }
+  for (auto& Row : TargetRows(Db, Table)) {
+    ++C.Written;
+    const std::string& Name = Row["Name"];
+    if (Wanted.count(Name) || (Unnamed && Name.rfind(Generated, 0) == 0)) {
+      ++C.Verified;
+      Found.insert(Name);
+      continue;
+    }
+    ++C.Mismatched;
+    C.Mismatches.push_back("record (" + Row["Num"] + "): " + Name + " is no " + Kind +
+                           " of the source");
+  }
+  for (const std::string& N : Wanted) {
+    if (Found.count(N)) continue;
+    ++C.Mismatched;
+    C.Mismatches.push_back(std::string(Kind) + " " + N +
+                           " of the source is missing from the target");
+  }
+  return C;
 }
 
 }  // namespace
@@ -703,18 +836,26 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
       R.Tables.push_back(std::move(C));
     }
 
+    const auto SourceServices = SourceNames(Folder, "servs.db"),
+               SourceFunds = SourceNames(Folder, "funds.db");
+    R.Tables.push_back(CheckNamedTable(*Db, "Servs", SourceServices, "service", "Service "));
+    R.Tables.push_back(CheckNamedTable(*Db, "Funds", SourceFunds, "fund", "Fund "));
+
     // Gifts: matched by date, contributor, amount and the split entry number; the service and
-    // fund by the name they had in the source.
+    // fund by the name they had in the source. A number that names one source service must
+    // bring its gifts to that name; the gifts of a number several share cannot tell them apart
+    // and may be under any of them, which the notices show.
     std::map<std::string, std::string> ServiceName, FundName;
     for (auto& Row : TargetRows(*Db, "Servs")) ServiceName[Row["Num"]] = Row["Name"];
     for (auto& Row : TargetRows(*Db, "Funds")) FundName[Row["Num"]] = Row["Name"];
-    const auto SourceServices = SourceNames(Folder, "servs.db"),
-               SourceFunds = SourceNames(Folder, "funds.db");
     const std::string GiftTable = std::to_string(BackupYear(Folder)) + "cont";
     TTableCheck Gifts;
     Gifts.Table = GiftTable;
+    struct TTargetGift {
+      std::string ServiceNum, Service, FundNum, Fund;
+    };
     // Read by field position: a map per row would cost more than the conversion itself.
-    std::unordered_multimap<std::string, std::pair<std::string, std::string>> Target;
+    std::unordered_multimap<std::string, TTargetGift> Target;
     {
       TVLTTable T;
       T.SetDatabaseName(Db->DatabaseName());
@@ -730,12 +871,19 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
       };
       for (T.First(); !T.Eof(); T.Next()) {
         ++Gifts.Written;
+        std::string S = Text(Service), F = Text(Fund);
+        auto SN = ServiceName.find(S), FN = FundName.find(F);
         Target.emplace(Text(CDate) + "|" + Text(Num) + "|" + Text(Amount) + "|" + Text(Entry) +
                            "|" + Text(Chk),
-                       std::make_pair(ServiceName[Text(Service)], FundName[Text(Fund)]));
+                       TTargetGift{S, SN == ServiceName.end() ? "" : SN->second, F,
+                                   FN == FundName.end() ? "" : FN->second});
       }
       T.Close();
     }
+    // Gifts of shared numbers by the target name they went to, and gifts whose number names
+    // nothing in the source.
+    std::map<int64_t, std::map<std::string, int64_t>> SharedServices, SharedFunds;
+    std::map<int64_t, int64_t> LooseServices, LooseFunds;
     int64_t Missing = 0;
     TSourceGifts Source = SourceGifts.get();
     if (!Source.Error.empty()) R.Problems.push_back("contfile.db: " + Source.Error);
@@ -748,24 +896,47 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
         ++Missing;
         continue;
       }
-      static const std::set<std::string> kNone;
-      const auto& SNames = SourceServices.count(H) ? SourceServices.at(H) : kNone;
-      const auto& FNames = SourceFunds.count(Fd) ? SourceFunds.at(Fd) : kNone;
+      const auto& SNames = SourceServices.Of(H);
+      const auto& FNames = SourceFunds.Of(Fd);
       auto Match = std::find_if(Range.first, Range.second, [&](const auto& T) {
-        return NameMatches(SNames, T.second.first, "Service ") &&
-               NameMatches(FNames, T.second.second, "Fund ");
+        return NameMatches(SNames, T.second.Service, "Service ") &&
+               NameMatches(FNames, T.second.Fund, "Fund ");
       });
       if (Match == Range.second) {
+        const TTargetGift& T = Range.first->second;
+        std::string Problem;
+        if (!NameMatches(SNames, T.Service, "Service "))
+          Problem = WrongName("service", H, SNames, T.ServiceNum, T.Service);
+        if (!NameMatches(FNames, T.Fund, "Fund "))
+          Problem +=
+              (Problem.empty() ? "" : "; ") + WrongName("fund", Fd, FNames, T.FundNum, T.Fund);
         ++Gifts.Mismatched;
-        Gifts.Mismatches.push_back("record (" + Key + "): service " + Range.first->second.first +
-                                   " / fund " + Range.first->second.second +
-                                   " is not the source's service " + std::to_string(H) +
-                                   " / fund " + std::to_string(Fd));
+        Gifts.Mismatches.push_back("gift " + Shown(Key + "|") + ": " + Problem);
         Target.erase(Range.first);
         continue;
       }
+      if (SNames.size() > 1) ++SharedServices[H][Match->second.Service];
+      if (FNames.size() > 1) ++SharedFunds[Fd][Match->second.Fund];
+      if (SNames.empty()) ++LooseServices[H];
+      if (FNames.empty()) ++LooseFunds[Fd];
       ++Gifts.Verified;
       Target.erase(Match);
+    }
+    for (auto [Kind, Names, Shared, Loose] :
+         {std::tuple{"service", &SourceServices, &SharedServices, &LooseServices},
+          std::tuple{"fund", &SourceFunds, &SharedFunds, &LooseFunds}}) {
+      for (const auto& [Num, List] : Names->Names)
+        if (List.size() > 1) {
+          static const std::map<std::string, int64_t> kNoGifts;
+          auto It = Shared->find(Num);
+          Gifts.Notices.push_back(
+              SharedNumberNotice(Kind, Num, List, It == Shared->end() ? kNoGifts : It->second));
+        }
+      for (const auto& [Num, Count] : *Loose)
+        Gifts.Notices.push_back(
+            std::string(Kind) + " " + std::to_string(Num) + " is not in the source: its " +
+            (Count == 1 ? std::string("gift has") : std::to_string(Count) + " gifts have") +
+            " no " + Kind + " in the target either");
     }
     const int64_t Lines = std::count_if(Log.begin(), Log.end(), [](const std::string& L) {
       return L.rfind("Error Writing record:", 0) == 0;
@@ -777,6 +948,7 @@ TAreaCheck VerifyContributions(const std::string& Folder, const std::string& Fil
                                  " gifts missing from the target");
     }
     R.Tables.push_back(std::move(Gifts));
+    ListTablesWithoutSource(*Db, R);
     if (CheckEngine) Db->CheckTables(R.Problems);
     Db->Close();
   } catch (const std::exception& E) {
@@ -874,7 +1046,8 @@ std::string RunReportJson(const TRunReport& R) {
              ", \"written\": " + std::to_string(X.Written) +
              ", \"verified\": " + std::to_string(X.Verified) +
              ", \"mismatched\": " + std::to_string(X.Mismatched) +
-             ", \"mismatches\": " + JsonList(X.Mismatches) + "}";
+             ", \"mismatches\": " + JsonList(X.Mismatches) +
+             ", \"notices\": " + JsonList(X.Notices) + "}";
     }
     Out += C.Tables.empty() ? "]}" : "\n    ]}";
   }

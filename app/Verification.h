@@ -28,6 +28,9 @@ struct TTableCheck {
   int64_t Verified = 0;                 // target records equal to their source record
   int64_t Mismatched = 0;               // records that differ or are missing
   std::vector<std::string> Mismatches;  // "record <key>: <field> is <x>, the source gives <y>"
+  // What the reader should know that is no fault (the exit status ignores them): a number
+  // several source services share, a table created empty.
+  std::vector<std::string> Notices;
 };
 
 // Wall time since construction.
@@ -52,7 +55,8 @@ struct TAreaCheck {
 };
 
 // Verifies the table-copy database File of Area against the sources in Folder; Log is the
-// area's log lines (for the rejected records).
+// area's log lines (for the rejected records). Tables the conversion creates without a source
+// are listed with their record count.
 // With CheckEngine the engine's own consistency check of every table (record pages, counts,
 // indexes) runs as well; its problems are the area's problems.
 TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::string& File,
@@ -60,7 +64,10 @@ TAreaCheck VerifyCopyArea(TArea Area, const std::string& Folder, const std::stri
 
 // Verifies a contributions database: every contributor by number and name, every gift by date,
 // contributor, amount and split entry number, its service and fund by the name they had in the
-// source (the numbers may have changed).
+// source (the numbers may have changed): the one name of its source number, or one of the names
+// when several source services (funds) share the number, which the report then lists as a
+// notice. Services and funds are checked against the source names, and every other table of
+// the database is listed.
 TAreaCheck VerifyContributions(const std::string& Folder, const std::string& File,
                                const std::vector<std::string>& Log, bool CheckEngine = true);
 

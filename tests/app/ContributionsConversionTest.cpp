@@ -2,13 +2,17 @@
 // service and fund numbers, the change records, unnamed services and funds, the entry-number
 // split, rejected gifts, the error paths with their messages and logs, and the sources
 // byte-identical afterwards whatever happened.
+#include "app/ContributionsConversion.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
+#include <stdexcept>
+#include <tuple>
 
-#include "app/ContributionsConversion.h"
 #include "app/Conversion.h"
 #include "app/ConvertUtil.h"
 #include "app/FileUtil.h"
@@ -155,6 +159,12 @@ std::vector<std::string> Rows(const std::string& File, const std::string& Table,
   return Out;
 }
 
+const TTableCheck& TableOf(const TAreaCheck& R, const std::string& Table) {
+  for (const TTableCheck& T : R.Tables)
+    if (T.Table == Table) return T;
+  throw std::invalid_argument("no check for " + Table);
+}
+
 // Keeps the change records the step writes before it deletes them.
 class TWatchingConverter : public TConverter {
  public:
@@ -237,6 +247,17 @@ TEST_F(ContributionsConversionTest, SharedNumbersAreRenumberedAndGiftsFollow) {
   EXPECT_EQ(SplitChkNum(0x12345678), 0x23456);
   EXPECT_EQ(SplitEntrynum(0x12345678), 0x1000078);
 
+  // The gifts of the shared numbers are under the service and fund renumbered first.
+  ASSERT_EQ(Conv->Report().Areas.size(), 1u);
+  const TAreaCheck& Area = Conv->Report().Areas[0];
+  EXPECT_EQ(TableOf(Area, "2012cont").Notices,
+            (std::vector<std::string>{
+                "service 1 is Morning and Evening in the source: its gift is under Evening",
+                "fund 1 is General and Building in the source: its 2 gifts are under Building"}));
+  EXPECT_EQ(TableOf(Area, "Settings").Notices,
+            (std::vector<std::string>{"created empty, no source"}));
+  EXPECT_EQ(TableOf(Area, "Servs").Verified, 5);
+
   EXPECT_EQ(Rows(Db, "Names", {"LName", "FName", "Num", "ENum", "Active", "Rem", "Ys", "Ye"}),
             (std::vector<std::string>{"O'Brien|Pat|2|E2|True|False|2012|2012",
                                       "Smith|Ann|1|E1|True|False|2012|2012"}));
@@ -294,12 +315,233 @@ TEST_F(ContributionsConversionTest, VerificationFindsAGiftWhoseServiceLostItsNam
   }
   const TAreaCheck R = VerifyContributions(F, File, ReadLogLines(F + "/Conversion_Log.txt"));
   EXPECT_FALSE(R.Clean());
-  ASSERT_EQ(R.Tables.size(), 5u);  // Names, Addr, Phone, Email, the gifts
-  EXPECT_EQ(R.Tables[4].Mismatched, 2);
-  EXPECT_NE(R.Tables[4].Mismatches.at(0).find(
-                "service Night / fund General is not the source's service 1"),
+  const TTableCheck& Gifts = TableOf(R, "2012cont");
+  EXPECT_EQ(Gifts.Mismatched, 2);
+  EXPECT_EQ(Gifts.Mismatches.at(0).find("gift ("), 0u) << Gifts.Mismatches.at(0);
+  EXPECT_NE(Gifts.Mismatches.at(0).find("service 1 is Morning or Evening in the source, the "
+                                        "target puts it under Night (service 50)"),
             std::string::npos)
-      << R.Tables[4].Mismatches.at(0);
+      << Gifts.Mismatches.at(0);
+  // The services table shows the renamed service from both sides.
+  EXPECT_EQ(TableOf(R, "Servs").Mismatches,
+            (std::vector<std::string>{"record (50): Night is no service of the source",
+                                      "service Evening of the source is missing from the target"}));
+}
+
+// Funds in key order: General Fund 1, General Fund 3, Benevolence 3, Missions 4, Missions 5,
+// Youth Ministry 4. Missions 5 joins Missions 4, then Youth Ministry leaves 4 for 50: the gifts
+// that came from Missions 5 stay with Missions.
+TBackup FundChainBackup() {
+  TBackup B;
+  B.Servs = {{I(0), S("Sunday"), I(1)}};
+  B.Funds = {
+      {I(0), S("General Fund"), I(1), Bool(true)}, {I(1), S("General Fund"), I(3), Bool(true)},
+      {I(2), S("Benevolence"), I(3), Bool(true)},  {I(3), S("Missions"), I(4), Bool(true)},
+      {I(4), S("Missions"), I(5), Bool(true)},     {I(5), S("Youth Ministry"), I(4), Bool(false)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  // Gift K carries check number K, so it can be told apart in the target.
+  const int Funds[] = {1, 3, 3, 4, 5, 5, 5, 4};
+  for (int K = 0; K < 8; ++K) B.Gifts.push_back(Gift(1 + K, 1, 1, Funds[K], 10 + K, K << 8));
+  return B;
+}
+
+TEST_F(ContributionsConversionTest, AGiftMovedWithOneFundStaysWhenAnotherFundOfItsNumberMoves) {
+  const std::string F = Root / "2012cont.bkp";
+  WriteBackup(F, FundChainBackup());
+  TFakeUI UI;
+  TWatchingConverter* Conv = nullptr;
+  EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
+  const std::string Db = F + "/XLQCont.bkp.vlt";
+  const auto Funds = Rows(Db, "Funds", {"Name", "Num"});
+  EXPECT_EQ(std::set<std::string>(Funds.begin(), Funds.end()),
+            (std::set<std::string>{"General Fund|1", "Benevolence|3", "Missions|4",
+                                   "Youth Ministry|50"}));
+  // The change records are those the renumbering always wrote.
+  EXPECT_EQ(Conv->FundChanges,
+            (std::vector<std::string>{"3|General Fund|1", "4|Youth Ministry|50", "5|Missions|4"}));
+  std::map<std::string, std::string> FundOf;  // check number -> fund
+  for (const std::string& R : Rows(Db, "2012cont", {"ChkNum", "Fund"}))
+    FundOf[R.substr(0, R.find('|'))] = R.substr(R.find('|') + 1);
+  // Fund 3 went with General Fund (renumbered first), fund 4 with Youth Ministry, fund 5 with
+  // Missions: under 4, not under 50.
+  EXPECT_EQ(FundOf, (std::map<std::string, std::string>{{"0", "1"},
+                                                        {"1", "1"},
+                                                        {"2", "1"},
+                                                        {"3", "50"},
+                                                        {"4", "4"},
+                                                        {"5", "4"},
+                                                        {"6", "4"},
+                                                        {"7", "50"}}));
+  const TRunReport& Report = Conv->Report();
+  EXPECT_TRUE(Report.Clean()) << FormatRunReport(Report);
+  EXPECT_EQ(TableOf(Report.Areas.at(0), "2012cont").Notices,
+            (std::vector<std::string>{
+                "fund 3 is General Fund and Benevolence in the source: its 2 gifts are under "
+                "General Fund",
+                "fund 4 is Missions and Youth Ministry in the source: its 2 gifts are under Youth "
+                "Ministry"}));
+  EXPECT_NE(FormatRunReport(Report).find("    NOTICE 2012cont fund 3 is General Fund and "),
+            std::string::npos);
+  EXPECT_NE(RunReportJson(Report).find("\"notices\": [\"fund 3 is General Fund and Benevolence"),
+            std::string::npos);
+}
+
+TEST_F(ContributionsConversionTest, OneUnambiguousGiftUnderTheWrongFundIsExactlyOneMismatch) {
+  const std::string F = Root / "2012cont.bkp";
+  WriteBackup(F, FundChainBackup());
+  {
+    TFakeUI UI;
+    EXPECT_EQ(Convert(UI), TRunOutcome::Complete);
+    EXPECT_TRUE(FConverter->Report().Clean()) << FormatRunReport(FConverter->Report());
+    FConverter.reset();
+  }
+  // Check number 5 is a Missions 5 gift: put it under Youth Ministry.
+  {
+    auto Db = test::OpenTarget(TArea::Contributions, F + "/XLQCont.bkp.vlt", false);
+    TVLTTable T;
+    T.SetDatabaseName(Db->DatabaseName());
+    T.SetTableName("2012cont");
+    T.Open();
+    for (T.First(); !T.Eof(); T.Next())
+      if (T.FieldByName("ChkNum").AsInteger() == 5) {
+        T.Edit();
+        T.FieldByName("Fund").SetAsInteger(50);
+        T.Post();
+        break;
+      }
+    T.Close();
+    Db->Close();
+  }
+  const TRunReport Report = VerifyExisting(Root.Path());
+  EXPECT_FALSE(Report.Clean());  // vltconvert exits 1
+  ASSERT_EQ(Report.Areas.size(), 1u);
+  int64_t Mismatched = 0;
+  for (const TTableCheck& T : Report.Areas[0].Tables) Mismatched += T.Mismatched;
+  EXPECT_EQ(Mismatched, 1);
+  const TTableCheck& Gifts = TableOf(Report.Areas[0], "2012cont");
+  ASSERT_EQ(Gifts.Mismatches.size(), 1u);
+  EXPECT_NE(
+      Gifts.Mismatches[0].find(
+          "fund 5 is Missions in the source, the target puts it under Youth Ministry (fund 50)"),
+      std::string::npos)
+      << Gifts.Mismatches[0];
+  // The shared numbers are still notices, not mismatches.
+  EXPECT_EQ(Gifts.Notices.size(), 2u);
+}
+
+TEST_F(ContributionsConversionTest, AServiceMovedOutOfTheWayLeavesTheGiftsOthersMovedToItsNumber) {
+  // "Service 0" is the unnamed first service's generated name; a source service of that name
+  // joins it under 1 and moves the unnamed one out of the way (to 50). Service 0's own record
+  // stays at 2 (W holds 1 under that name), so Youth becomes the first source record of 1 and the
+  // next "Service 0" moves it out of the way (to 51). Youth, renumbered again from 51 to join
+  // Youth 7, takes only its own gifts: those moved to 1 with "Service 0" stay there.
+  const std::string F = Root / "2012cont.bkp";
+  TBackup B;
+  B.Servs = {{I(0), S(""), I(1)},          {I(1), S("Youth"), I(7)}, {I(2), S("Service 0"), I(2)},
+             {I(3), S("Service 0"), I(4)}, {I(4), S("Youth"), I(1)}, {I(9), S("Service 0"), I(1)}};
+  B.Funds = {{I(0), S("General"), I(1), Bool(true)}};
+  B.Names = {Name("Smith", "Ann", 1)};
+  B.Gifts = {Gift(1, 1, 2, 1, 10, 0 << 8), Gift(2, 1, 2, 1, 11, 1 << 8),
+             Gift(3, 1, 4, 1, 12, 2 << 8), Gift(4, 1, 7, 1, 13, 3 << 8),
+             Gift(5, 1, 7, 8, 14, 4 << 8)};  // fund 8 is not in the source
+  WriteBackup(F, B);
+  const auto Before = PreparedSnapshot(F);
+  TFakeUI UI;
+  TWatchingConverter* Conv = nullptr;
+  EXPECT_EQ(Convert(UI, &Conv), TRunOutcome::Complete);
+  const std::string Db = F + "/XLQCont.bkp.vlt";
+  const auto Servs = Rows(Db, "Servs", {"Name", "Num"});
+  EXPECT_EQ(std::set<std::string>(Servs.begin(), Servs.end()),
+            (std::set<std::string>{"Service 0|1", "Youth|7"}));
+  EXPECT_EQ(Conv->ServiceChanges,
+            (std::vector<std::string>{"2|Service 0|1", "4|Service 0|1", "51|Youth|7"}));
+  EXPECT_EQ(Rows(Db, "2012cont", {"ChkNum", "Service"}),
+            (std::vector<std::string>{"0|1", "1|1", "2|1", "3|7", "4|7"}));
+  const TRunReport& Report = Conv->Report();
+  EXPECT_TRUE(Report.Clean()) << FormatRunReport(Report);
+  EXPECT_EQ(TableOf(Report.Areas.at(0), "2012cont").Notices,
+            (std::vector<std::string>{
+                "service 1 is an unnamed service, Youth and Service 0 in the source: no gift "
+                "carries it",
+                "fund 8 is not in the source: its gift has no fund in the target either"}));
+  auto After = Snapshot(F);
+  After.erase("XLQCont.bkp.vlt");
+  After.erase("Conversion_Log.txt");
+  EXPECT_EQ(After, Before);
+}
+
+// Random services and funds that share numbers and names, random gifts: every gift ends under
+// one of the names its source number had, the only one when the number was unique, and the
+// verification agrees.
+TEST_F(ContributionsConversionTest, RandomSharedNumbersKeepEveryGiftWithANameOfItsNumber) {
+  std::mt19937 Rng(30);
+  auto Rand = [&](int Lo, int Hi) { return std::uniform_int_distribution<int>(Lo, Hi)(Rng); };
+  const char* const kNames[] = {"Alms", "Bells", "Choir", "Deacons", "Easter", ""};
+  for (int Round = 0; Round < 12; ++Round) {
+    SCOPED_TRACE("round " + std::to_string(Round));
+    const std::string F = Root / (std::to_string(2000 + Round) + "cont.bkp");
+    TBackup B;
+    // number -> source names (blank: a generated one)
+    std::map<int, std::set<std::string>> ServiceNames, FundNames;
+    for (auto [Rows, Names, Funds] :
+         {std::tuple{&B.Servs, &ServiceNames, false}, std::tuple{&B.Funds, &FundNames, true}}) {
+      const int Count = Rand(2, 9);
+      for (int K = 0; K < Count; ++K) {
+        const std::string Name = kNames[Rand(0, 5)];
+        const int Num = Rand(1, 5);
+        TRow R = {I(K), S(Name), I(Num)};
+        if (Funds) R.push_back(Bool(K % 2 == 0));
+        Rows->push_back(R);
+        (*Names)[Num].insert(Name);
+      }
+    }
+    B.Names = {Name("Smith", "Ann", 1)};
+    std::vector<std::pair<int, int>> Given;  // by check number: source service and fund
+    for (int K = 0; K < 60; ++K) {
+      auto Pick = [&](const std::map<int, std::set<std::string>>& M) {
+        auto It = M.begin();
+        std::advance(It, Rand(0, static_cast<int>(M.size()) - 1));
+        return It->first;
+      };
+      Given.emplace_back(Pick(ServiceNames), Pick(FundNames));
+      B.Gifts.push_back(Gift(1 + K % 28, 1, Given.back().first, Given.back().second, 5, K << 8));
+    }
+    WriteBackup(F, B);
+    TFakeUI UI;
+    ASSERT_EQ(Convert(UI), TRunOutcome::Complete);
+    const std::string Db = F + "/XLQCont.bkp.vlt";
+    auto NameByNum = [&](const char* Table) {
+      std::map<std::string, std::string> Out;
+      for (const std::string& R : Rows(Db, Table, {"Num", "Name"}))
+        Out[R.substr(0, R.find('|'))] = R.substr(R.find('|') + 1);
+      return Out;
+    };
+    const auto Services = NameByNum("Servs"), Funds = NameByNum("Funds");
+    auto Allowed = [](const std::set<std::string>& Names, const std::string& Got,
+                      const std::string& Generated) {
+      if (Names.count(Got)) return true;
+      return Names.count("") && Got.rfind(Generated, 0) == 0;
+    };
+    const auto Gifts =
+        Rows(Db, std::to_string(2000 + Round) + "cont", {"ChkNum", "Service", "Fund"});
+    ASSERT_EQ(Gifts.size(), Given.size());
+    for (const std::string& G : Gifts) {
+      const size_t A = G.find('|'), Bar = G.rfind('|');
+      const auto [Service, Fund] = Given.at(std::stoul(G.substr(0, A)));
+      const std::string GotService = Services.count(G.substr(A + 1, Bar - A - 1))
+                                         ? Services.at(G.substr(A + 1, Bar - A - 1))
+                                         : "(none)";
+      const std::string GotFund =
+          Funds.count(G.substr(Bar + 1)) ? Funds.at(G.substr(Bar + 1)) : "(none)";
+      EXPECT_TRUE(Allowed(ServiceNames[Service], GotService, "Service "))
+          << "gift " << G << ": service " << Service << " under " << GotService;
+      EXPECT_TRUE(Allowed(FundNames[Fund], GotFund, "Fund "))
+          << "gift " << G << ": fund " << Fund << " under " << GotFund;
+    }
+    const TAreaCheck& Check = FConverter->Report().Areas.at(0);
+    EXPECT_TRUE(Check.Clean()) << FormatRunReport(FConverter->Report());
+    std::filesystem::remove_all(F);
+  }
 }
 
 TEST_F(ContributionsConversionTest, ANumberTakenByAnotherNameGetsTheFirstFreeBlockNumber) {

@@ -639,6 +639,24 @@ TEST(TableCopyVerification, FindsChangedMissingAndExtraRows) {
     EXPECT_EQ(C.ConvertData(Dir.Path()), TRunOutcome::Complete);
     EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
     EXPECT_EQ(C.Report().Areas.size(), 5u);  // every area
+    // Every table of every target is listed, those created without a source included.
+    for (const TAreaCheck& A : C.Report().Areas) {
+      std::set<std::string> Listed;
+      for (const TTableCheck& T : A.Tables) Listed.insert(T.Table);
+      for (const TTargetTable& T : TargetDatabase(A.Area).Tables) {
+        // The year table has its own name; Alloc may lack its source; working tables are
+        // dropped.
+        static const std::set<std::string> kNotListed = {"#cont", "Alloc", "cchng", "Schng",
+                                                         "Fchng"};
+        if (kNotListed.count(T.Name)) continue;
+        EXPECT_TRUE(Listed.count(T.Name)) << T.Name;
+      }
+      if (A.Area != TArea::Payroll) continue;
+      const auto TimeOff = std::find_if(A.Tables.begin(), A.Tables.end(),
+                                        [](const TTableCheck& T) { return T.Table == "TimeOff"; });
+      ASSERT_NE(TimeOff, A.Tables.end());
+      EXPECT_EQ(TimeOff->Notices, (std::vector<std::string>{"created empty, no source"}));
+    }
   }
   const std::string Chk = Dir / "2ChkSc.bkp", File = Chk + "/Schedule.vlt";
   const std::vector<std::string> Log = ReadLogLines(Chk + "/Conversion_Log_ChkSch.txt");
