@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
@@ -15,10 +16,21 @@ TParadoxBlobFile::TParadoxBlobFile(const std::string& Path, uint32_t Key) : FPat
   std::stringstream S;
   S << F.rdbuf();
   FData = S.str();
-  if (Key != 0) {
-    FDecrypted = FData;
-    DecryptParadoxBlobData(reinterpret_cast<uint8_t*>(FDecrypted.data()), FDecrypted.size(), Key);
-  }
+  Decrypt(Key);
+}
+
+TParadoxBlobFile TParadoxBlobFile::FromBytes(std::string Bytes, const std::string& Name, uint32_t Key) {
+  TParadoxBlobFile F;
+  F.FPath = Name;
+  F.FData = std::move(Bytes);
+  F.Decrypt(Key);
+  return F;
+}
+
+void TParadoxBlobFile::Decrypt(uint32_t Key) {
+  if (Key == 0) return;
+  FDecrypted = FData;
+  DecryptParadoxBlobData(reinterpret_cast<uint8_t*>(FDecrypted.data()), FDecrypted.size(), Key);
 }
 
 std::string TParadoxBlobFile::Read(uint32_t Offset, uint32_t Length, const std::string& FieldName) const {

@@ -30,12 +30,16 @@ class TParadoxBlobFile {
   // Reads the whole file; raises EParadoxError when it cannot be read.
   // Key: the table's password checksum (0 = not encrypted).
   explicit TParadoxBlobFile(const std::string& Path, uint32_t Key = 0);
+  // The same over bytes in memory (Name is used in messages).
+  static TParadoxBlobFile FromBytes(std::string Bytes, const std::string& Name, uint32_t Key = 0);
 
   // The value of a pointer; raises EParadoxError naming the field when the pointer leads
   // outside the file or to a block of the wrong kind.
   std::string Read(uint32_t Offset, uint32_t Length, const std::string& FieldName) const;
 
  private:
+  TParadoxBlobFile() = default;
+  void Decrypt(uint32_t Key);
   std::string ReadFrom(const std::string& Data, uint32_t Offset, uint32_t Length, const std::string& FieldName) const;
 
   std::string FPath;
