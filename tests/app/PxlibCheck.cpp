@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <unordered_set>
 
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
@@ -18,15 +20,48 @@ namespace vlt::test {
 
 namespace {
 
+// What a read shares between its documents: pxlib's messages, and every block pxlib allocated
+// and has not freed (it keeps some of a loaded index to the end of the process; they are freed
+// with the read).
+struct TPxlibState {
+  std::vector<std::string>* Messages;
+  std::unordered_set<void*> Live;
+  ~TPxlibState() {
+    for (void* M : Live) std::free(M);
+  }
+};
+
+TPxlibState* StateOf(pxdoc_t* P) { return P ? static_cast<TPxlibState*>(P->errorhandler_user_data) : nullptr; }
+
 void CollectMessage(pxdoc_t*, int Type, const char* Msg, void* Data) {
-  static_cast<std::vector<std::string>*>(Data)->push_back(
-      std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
+  static_cast<TPxlibState*>(Data)->Messages->push_back(std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
+}
+
+void* Allocate(pxdoc_t* P, size_t Size, const char*) {
+  void* M = std::malloc(Size ? Size : 1);
+  if (TPxlibState* S = StateOf(P); S && M) S->Live.insert(M);
+  return M;
+}
+
+void* Reallocate(pxdoc_t* P, void* Old, size_t Size, const char*) {
+  TPxlibState* S = StateOf(P);
+  void* M = std::realloc(Old, Size ? Size : 1);
+  if (S && M) {
+    S->Live.erase(Old);
+    S->Live.insert(M);
+  }
+  return M;
+}
+
+void Release(pxdoc_t* P, void* M) {
+  // A document frees itself last, with itself as P: forget the block before it goes.
+  if (TPxlibState* S = StateOf(P)) S->Live.erase(M);
+  std::free(M);
 }
 
 struct TPxDoc {
   pxdoc_t* Doc = nullptr;
-  explicit TPxDoc(std::vector<std::string>* Messages)
-      : Doc(PX_new3(CollectMessage, nullptr, nullptr, nullptr, Messages)) {}
+  explicit TPxDoc(TPxlibState* State) : Doc(PX_new3(CollectMessage, Allocate, Reallocate, Release, State)) {}
   ~TPxDoc() {
     if (Doc) {
       PX_close(Doc);
@@ -44,7 +79,8 @@ constexpr long long kChainReadWork = 20'000'000;
 
 TPxlibTable ReadWithPxlib(const std::string& Db, const std::string& Px) {
   TPxlibTable R;
-  TPxDoc D(&R.Messages);
+  TPxlibState State{&R.Messages, {}};
+  TPxDoc D(&State);
   if (!D.Doc || PX_open_file(D.Doc, Db.c_str()) < 0) {
     R.Messages.push_back("error: cannot open " + Db);
     return R;
@@ -67,7 +103,7 @@ TPxlibTable ReadWithPxlib(const std::string& Db, const std::string& Px) {
   if (Px.empty()) return R;
 
   // The index document belongs to the data document once attached; until then to us.
-  auto Ix = std::make_unique<TPxDoc>(&R.Messages);
+  auto Ix = std::make_unique<TPxDoc>(&State);
   if (!Ix->Doc || PX_open_file(Ix->Doc, Px.c_str()) < 0) {
     R.Messages.push_back("error: cannot open " + Px);
     return R;
