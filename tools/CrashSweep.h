@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vlt::tools {
 
@@ -17,10 +18,14 @@ struct TCrashCase {
   bool Tear = false;        // that write reaches the file half done (a torn page write)
   uint64_t Seed = 1;        // of the transactions
   int32_t Transactions = 24;
+  // Writers open the file shared (as the conversions do) instead of exclusively; the open after
+  // the crash is then shared too.
+  bool Shared = false;
 };
 
 struct TCrashOutcome {
   bool Killed = false;       // the child died at the kill point (else it finished the run)
+  std::string KilledBefore;  // the kind of write it died before ("bitmap page", "journal", ...)
   int64_t Committed = 0;     // transactions the child reported committed
   int64_t Writes = 0;        // writes the child made (when it was not killed)
   bool RepairNeeded = false; // the open after the crash asked for repair
@@ -31,15 +36,18 @@ struct TCrashOutcome {
   int64_t CheckProblems = 0;       // the engine's table check after the open
   int64_t PageMapProblems = 0;     // the page map against the bitmaps after the open
   int64_t LeakedPages = 0;         // pages left marked used that hold no committed page
+  std::vector<std::string> Findings;  // the check's problems and warnings, the open's changes
   std::string Problem;             // set when the database could not be opened or read
   bool Good() const {
-    return Problem.empty() && !RepairNeeded && CommittedRowsLost == 0 &&
+    return Problem.empty() && (Killed || Writes > 0) && !RepairNeeded && CommittedRowsLost == 0 &&
            UncommittedVisible == 0 && CheckProblems == 0 && PageMapProblems == 0 &&
            LeakedPages == 0;
   }
 };
 
-// Runs one case in Dir (which it empties first). REQUIRES: the engine started.
+// Runs one case in Dir (which it empties first). A writer that dies of anything but the planned
+// kill (a signal, an exception, a row the engine lost) sets Problem. REQUIRES: the engine
+// started.
 TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& Case);
 
 }  // namespace vlt::tools
