@@ -192,7 +192,7 @@ bool Find(TVLTTable& T, int32_t Id) {
 // The child: runs the plan, reporting each committed transaction on Report.
 [[noreturn]] void RunChild(const std::string& File, const TCrashCase& C,
                            const std::vector<TTransaction>& P, int Report) {
-  TKillPoint Kill(C.KillAtWrite, C.Tear, C.PageSize, Report);
+  TKillPoint Kill(C.KillAtWrite, C.Tear && !C.Shared, C.PageSize, Report);
   TVLTDatabaseFile::SetFaultInjector(&Kill);
   try {
     auto Db = NewDatabase(File, C, "CrashChild");
@@ -288,6 +288,7 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
   // Only a SIGKILL after the kill point's announcement is the planned kill.
   O.Killed = WIFSIGNALED(Status) && WTERMSIG(Status) == SIGKILL && !O.KilledBefore.empty();
   if (!O.Killed && !(WIFEXITED(Status) && WEXITSTATUS(Status) == 0)) {
+    O.WriterFailed = true;
     if (WIFSIGNALED(Status))
       O.Problem = std::string("the writer died of signal ") + ::strsignal(WTERMSIG(Status));
     else if (WIFEXITED(Status) && WEXITSTATUS(Status) == 4)

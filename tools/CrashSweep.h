@@ -15,7 +15,11 @@ struct TCrashCase {
   uint16_t PageSize = 4096;
   bool Compact = false;     // compact after every fifth transaction
   int64_t KillAtWrite = 1;  // the write (1-based) the child dies before; beyond the run: none
-  bool Tear = false;        // that write reaches the file half done (a torn page write)
+  // That write reaches the file half done (a torn page write, as a system crash leaves it; a
+  // killed process never tears a write). Not for shared writers: their allocations cannot be
+  // journalled by page images (putting a bitmap page back would undo other writers' allocations),
+  // so only a kill, not a torn bitmap page, is theirs to survive.
+  bool Tear = false;
   uint64_t Seed = 1;        // of the transactions
   int32_t Transactions = 24;
   // Writers open the file shared (as the conversions do) instead of exclusively; the open after
@@ -37,7 +41,8 @@ struct TCrashOutcome {
   int64_t PageMapProblems = 0;     // the page map against the bitmaps after the open
   int64_t LeakedPages = 0;         // pages left marked used that hold no committed page
   std::vector<std::string> Findings;  // the check's problems and warnings, the open's changes
-  std::string Problem;             // set when the database could not be opened or read
+  bool WriterFailed = false;       // the writer died of something else than the planned kill
+  std::string Problem;             // why the writer failed, or the database could not be read
   bool Good() const {
     return Problem.empty() && (Killed || Writes > 0) && !RepairNeeded && CommittedRowsLost == 0 &&
            UncommittedVisible == 0 && CheckProblems == 0 && PageMapProblems == 0 &&

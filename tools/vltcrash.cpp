@@ -48,7 +48,8 @@ std::string CaseCommand(const TCrashCase& C) {
 
 // What the case shows: the failure first, then the outcome.
 std::string OutcomeOf(const TCrashOutcome& O) {
-  if (!O.Problem.empty()) return "FAILED: " + O.Problem;
+  if (O.WriterFailed) return "FAILED: " + O.Problem;
+  if (!O.Problem.empty()) return "FAILED: the reopen: " + O.Problem;
   if (O.CommittedRowsLost > 0) return "FAILED: committed rows lost";
   if (O.UncommittedVisible > 0) return "FAILED: uncommitted rows visible";
   if (O.RepairNeeded) return "FAILED: repair asked for";
@@ -142,8 +143,8 @@ int main(int argc, char** argv) {
     C.PageSize = (R() & 1) ? 4096 : 512;
     C.Compact = (R() & 1) != 0;
     C.Seed = R();
-    C.Tear = R() % 8 == 0;
     C.Shared = (R() & 1) != 0;
+    C.Tear = !C.Shared && R() % 8 == 0;
     // The length of an uninterrupted run bounds the kill points.
     int64_t& Total = WritesOf[C.PageSize + (C.Compact ? 1 : 0) + (C.Shared ? 2 : 0)];
     if (Total == 0) {
@@ -166,8 +167,9 @@ int main(int argc, char** argv) {
     if (O.Killed) ++Kinds[(C.Shared ? "shared, " : "exclusive, ") + O.KilledBefore];
     Lost += O.CommittedRowsLost;
     Visible += O.UncommittedVisible;
-    Unclean += O.Problem.empty() && (O.CheckProblems > 0 || O.PageMapProblems > 0);
-    WriterFailures += !O.Problem.empty();
+    Unclean += !O.WriterFailed && (!O.Problem.empty() || O.RepairNeeded ||
+                                   O.CheckProblems > 0 || O.PageMapProblems > 0);
+    WriterFailures += O.WriterFailed;
     if (!O.Good()) {
       ++Bad;
       std::fprintf(stderr, "vltcrash: %s: %s\n", CaseCommand(C).c_str(), OutcomeOf(O).c_str());

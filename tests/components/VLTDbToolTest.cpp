@@ -179,9 +179,11 @@ TEST_F(DbToolTest, PasswdRequiresTheNewPasswordAfterwards) {
 TEST_F(DbToolTest, RepairOfASoundFileLogsNothingAndKeepsRecords) {
   Build(60);
   const auto Before = Rows("s3cret");
+  const std::string Bytes = FileBytes();
   std::string Out;
   ASSERT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
   EXPECT_NE(Out.find("no problems found"), std::string::npos) << Out;
+  EXPECT_TRUE(FileBytes() == Bytes);  // "no problems found": nothing was changed
   EXPECT_EQ(Rows("s3cret"), Before);
   ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
