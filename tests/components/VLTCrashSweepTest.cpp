@@ -18,6 +18,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
+#include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
@@ -94,7 +95,9 @@ TEST_P(CrashSweep, EveryKillPointLeavesTheLastCommittedState) {
     }
   }
   EXPECT_GT(RolledBack, 0);  // some kills fell inside a commit's in-place writes
-  if (C.Shared) EXPECT_GT(Reclaimed, 0);  // and some between a shared writer's allocations
+  if (C.Shared) {
+    EXPECT_GT(Reclaimed, 0);  // and some between a shared writer's allocations
+  }
   for (const char* Kind : {"bitmap page", "header", "record page", "index page", "journal"})
     EXPECT_TRUE(Kinds.count(Kind)) << "no kill point before a write of a " << Kind;
 }
