@@ -344,7 +344,8 @@ TEST_F(DbToolTest, ReadingCommandsRefuseWhatIsNotThere) {
 
 // A repair that cannot write its new file says so and fails; the file stays as it was.
 TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
-  Build(30);
+  Build(300);
+  DamageLastRecordPage();  // a sound file has nothing to rebuild
   const std::string Bytes = FileBytes();
   std::filesystem::create_directory(FileName + ".tmp");  // where the new file would go
   std::string Out;
@@ -354,7 +355,8 @@ TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
   EXPECT_TRUE(FileBytes() == Bytes);
   std::filesystem::remove(FileName + ".tmp");
   EXPECT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
-  EXPECT_EQ(Rows("s3cret").size(), 20u);
+  const size_t Kept = Rows("s3cret").size();
+  EXPECT_TRUE(Kept > 150 && Kept < 200) << Kept;  // the damaged page's records are gone
   ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
 
