@@ -43,10 +43,8 @@ struct TOp {
 using TTransaction = std::vector<TOp>;
 
 // The transactions of a seed, planned against the model they build up.
-std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count) {
+std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count, TModel M = {}, int32_t NextId = 1) {
   std::mt19937_64 R(Seed);
-  TModel M;
-  int32_t NextId = 1;
   std::vector<TTransaction> Out;
   for (int32_t T = 0; T < Count; ++T) {
     TTransaction Tx;
@@ -75,8 +73,7 @@ std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count) {
   return Out;
 }
 
-TModel ModelAfter(const std::vector<TTransaction>& P, int64_t Committed) {
-  TModel M;
+TModel ModelAfter(const std::vector<TTransaction>& P, int64_t Committed, TModel M = {}) {
   for (int64_t T = 0; T < Committed && T < static_cast<int64_t>(P.size()); ++T)
     for (const TOp& Op : P[static_cast<size_t>(T)]) {
       if (Op.Kind == 'd')
@@ -243,22 +240,13 @@ bool Find(TVLTTable& T, int32_t Id) {
   _exit(0);
 }
 
-}  // namespace
 
-TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
-  std::error_code Ec;
-  std::filesystem::remove_all(Dir, Ec);
-  std::filesystem::create_directories(Dir);
-  const std::string File = Dir + "/crash.vlt";
-  const std::vector<TTransaction> P = Plan(C.Seed, C.Transactions);
+// One writer run on File from the committed state Start, its kill and the reopen's checks; Start
+// becomes the state the reopen must have found.
+TCrashOutcome RunRound(const std::string& File, const TCrashCase& C, TModel& Start) {
+  int32_t NextId = Start.empty() ? 1 : Start.rbegin()->first + 1;
+  const std::vector<TTransaction> P = Plan(C.Seed, C.Transactions, Start, NextId);
   TCrashOutcome O;
-  {
-    auto Db = NewDatabase(File, C, "CrashSetup");
-    Db->CreateDatabase();
-    Db->Open();
-    NewTable(*Db)->CreateTable();
-    Db->Close();
-  }
   int Pipe[2];
   if (::pipe(Pipe) != 0) {
     O.Problem = "no pipe";
@@ -314,7 +302,8 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
         Got[T->FieldByName("Id").AsInteger()] = {T->FieldByName("Val").AsInteger(),
                                                   T->FieldByName("Txt").AsString()};
     }
-    const TModel Want = ModelAfter(P, O.Committed);
+    const TModel Want = ModelAfter(P, O.Committed, Start);
+    Start = Want;
     for (const auto& [Id, Row] : Want) {
       auto It = Got.find(Id);
       if (It == Got.end() || !(It->second == Row)) ++O.CommittedRowsLost;
@@ -338,6 +327,35 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
     Db->Close();
   } catch (const std::exception& E) {
     O.Problem = E.what();
+  }
+  return O;
+}
+
+}  // namespace
+
+TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
+  std::error_code Ec;
+  std::filesystem::remove_all(Dir, Ec);
+  std::filesystem::create_directories(Dir);
+  const std::string File = Dir + "/crash.vlt";
+  {
+    auto Db = NewDatabase(File, C, "CrashSetup");
+    Db->CreateDatabase();
+    Db->Open();
+    NewTable(*Db)->CreateTable();
+    Db->Close();
+  }
+  TModel State;
+  TCrashOutcome O = RunRound(File, C, State);
+  // Further rounds start from what the last reopen found, killed at points of their own.
+  std::mt19937_64 R(C.Seed);
+  for (int32_t Round = 1; Round < C.Rounds && O.Good() && O.Killed; ++Round) {
+    TCrashCase Next = C;
+    Next.Seed = R();
+    Next.KillAtWrite = 1 + static_cast<int64_t>(R() % static_cast<uint64_t>(2 * C.KillAtWrite));
+    const int64_t Before = O.Committed;
+    O = RunRound(File, Next, State);
+    O.Committed += Before;
   }
   return O;
 }

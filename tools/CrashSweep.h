@@ -25,6 +25,10 @@ struct TCrashCase {
   // Writers open the file shared (as the conversions do) instead of exclusively; the open after
   // the crash is then shared too.
   bool Shared = false;
+  // Kills in a row on the same database, each run starting from what the reopen before it found
+  // (its kill point and transactions drawn from Seed); the outcome is the last round's, which
+  // ends the case early when it is not good.
+  int32_t Rounds = 1;
 };
 
 struct TCrashOutcome {

@@ -4,8 +4,8 @@
 // index agreeing with the records, the page map clean.
 //
 //   vltcrash sweep [--seconds N] [--seed N] [--dir DIR]
-//   vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] --case-seed N
-//                 [--dir DIR]
+//   vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] [--rounds N]
+//                 --case-seed N [--dir DIR]
 //
 // sweep prints one CSV line per case (page size, compacting, shared, kill point, the write it
 // came before, torn, committed transactions, repair asked, pages rolled back, pages reclaimed,
@@ -31,8 +31,8 @@ namespace {
 
 const char* const kUsage =
     "usage: vltcrash sweep [--seconds N] [--seed N] [--dir DIR]\n"
-    "       vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] --case-seed N "
-    "[--dir DIR]\n"
+    "       vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] [--rounds N]\n"
+    "                     --case-seed N [--dir DIR]\n"
     "sweep kills a writer at random writes for N seconds (default 60) and checks every outcome;\n"
     "case replays one kill point and prints what the next open found.\n";
 
@@ -42,7 +42,8 @@ using vlt::tools::TCrashOutcome;
 std::string CaseCommand(const TCrashCase& C) {
   return "vltcrash case --page-size " + std::to_string(C.PageSize) +
          (C.Compact ? " --compact" : "") + (C.Shared ? " --shared" : "") + " --kill-at " +
-         std::to_string(C.KillAtWrite) + (C.Tear ? " --tear" : "") + " --case-seed " +
+         std::to_string(C.KillAtWrite) + (C.Tear ? " --tear" : "") +
+         (C.Rounds > 1 ? " --rounds " + std::to_string(C.Rounds) : "") + " --case-seed " +
          std::to_string(C.Seed);
 }
 
@@ -120,6 +121,8 @@ int main(int argc, char** argv) {
       One.PageSize = static_cast<uint16_t>(std::atoi(argv[++A]));
     else if (Arg == "--kill-at")
       One.KillAtWrite = std::strtoll(argv[++A], nullptr, 10);
+    else if (Arg == "--rounds")
+      One.Rounds = std::max(1, std::atoi(argv[++A]));
     else if (Arg == "--case-seed")
       One.Seed = std::strtoull(argv[++A], nullptr, 10);
     else {
@@ -145,6 +148,9 @@ int main(int argc, char** argv) {
     C.Seed = R();
     C.Shared = (R() & 1) != 0;
     C.Tear = !C.Shared && R() % 8 == 0;
+    // A quarter of the cases kill writers again and again on one database, as a user whose
+    // machine keeps failing would.
+    C.Rounds = R() % 4 == 0 ? 5 : 1;
     // The length of an uninterrupted run bounds the kill points.
     int64_t& Total = WritesOf[C.PageSize + (C.Compact ? 1 : 0) + (C.Shared ? 2 : 0)];
     if (Total == 0) {

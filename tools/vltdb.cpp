@@ -999,7 +999,8 @@ const TCommand kCommands[] = {
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
     {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
     {"compact", "rebuilds the file without free space", CmdCompact},
-    {"repair", "rebuilds the file skipping what cannot be read; prints the repair log", CmdRepair},
+    {"repair", "checks, then rebuilds the file skipping what cannot be read; one line per change",
+     CmdRepair},
     {"passwd", "rebuilds the file under a new password (--new-password NEW [--cipher NAME])",
      CmdPasswd},
 };

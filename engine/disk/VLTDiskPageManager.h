@@ -256,7 +256,8 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // back when the header says its commit was cut off. Answers whether it was.
   bool RecoverJournal();
   // At a writable open: a rolled-back or stale journal is dealt with and removed; exclusive
-  // opens also give back leaked pages and a compaction's stale ".tmp".
+  // opens also give back leaked pages and a compaction's stale ".tmp"; shared writers' markers
+  // lead to ReclaimWhenAlone.
   void TidyAfterOpen(bool& RepairNeeded);
   TVLTRollbackJournal& Journal();
   // A shared writer's allocation marker, made once per open before its first allocation.

@@ -145,7 +145,8 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
     R.Warnings.push_back(std::to_string(R.LeakedPages) + " leaked page" +
                          (R.LeakedPages == 1 ? "" : "s") +
                          ": allocated by a transaction that never committed (free space, not "
-                         "damage; the next exclusive open or a compaction gives them back)");
+                         "damage; the next writable open that has the file to itself or a "
+                         "compaction gives them back)");
   if (R.FileSize < Expected)
     R.Problems.push_back("the file holds " + std::to_string(R.FileSize) +
                          " bytes, the header counts " + std::to_string(H.TotalPageCount) +
