@@ -19,8 +19,8 @@
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDatabaseFile.h"
-#include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
+#include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTPageMapCheck.h"
 
@@ -239,7 +239,6 @@ bool Find(TVLTTable& T, int32_t Id) {
   if (::write(Report, &Writes, sizeof Writes) != sizeof Writes) _exit(5);
   _exit(0);
 }
-
 
 // One writer run on File from the committed state Start, its kill and the reopen's checks; Start
 // becomes the state the reopen must have found.

@@ -45,8 +45,8 @@ struct TCrashOutcome {
   int64_t PageMapProblems = 0;     // the page map against the bitmaps after the open
   int64_t LeakedPages = 0;         // pages left marked used that hold no committed page
   std::vector<std::string> Findings;  // the check's problems and warnings, the open's changes
-  bool WriterFailed = false;       // the writer died of something else than the planned kill
-  std::string Problem;             // why the writer failed, or the database could not be read
+  bool WriterFailed = false;          // the writer died of something else than the planned kill
+  std::string Problem;                // why the writer failed, or the database could not be read
   bool Good() const {
     return Problem.empty() && (Killed || Writes > 0) && !RepairNeeded && CommittedRowsLost == 0 &&
            UncommittedVisible == 0 && CheckProblems == 0 && PageMapProblems == 0 &&

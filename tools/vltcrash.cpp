@@ -138,8 +138,9 @@ int main(int argc, char** argv) {
   int64_t Cases = 0, Bad = 0, Lost = 0, Visible = 0, Unclean = 0, WriterFailures = 0;
   std::map<int, int64_t> WritesOf;  // writes of an uninterrupted run, per kind of run
   const auto Start = std::chrono::steady_clock::now();
-  std::printf("page_size,compact,shared,kill_at,kill_before,torn,committed,repair,rolled_back,"
-              "reclaimed,lost,visible,check_problems,page_map_problems,leaked\n");
+  std::printf(
+      "page_size,compact,shared,kill_at,kill_before,torn,committed,repair,rolled_back,"
+      "reclaimed,lost,visible,check_problems,page_map_problems,leaked\n");
   while (std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count() <
          Seconds) {
     TCrashCase C;
@@ -173,8 +174,8 @@ int main(int argc, char** argv) {
     if (O.Killed) ++Kinds[(C.Shared ? "shared, " : "exclusive, ") + O.KilledBefore];
     Lost += O.CommittedRowsLost;
     Visible += O.UncommittedVisible;
-    Unclean += !O.WriterFailed && (!O.Problem.empty() || O.RepairNeeded ||
-                                   O.CheckProblems > 0 || O.PageMapProblems > 0);
+    Unclean += !O.WriterFailed && (!O.Problem.empty() || O.RepairNeeded || O.CheckProblems > 0 ||
+                                   O.PageMapProblems > 0);
     WriterFailures += O.WriterFailed;
     if (!O.Good()) {
       ++Bad;
@@ -183,11 +184,11 @@ int main(int argc, char** argv) {
         if (F.rfind("warning: ", 0) != 0) std::fprintf(stderr, "  %s\n", F.c_str());
     }
   }
-  std::printf("\n%lld kill points, %lld committed rows lost, %lld uncommitted rows visible, "
-              "%lld unclean checks after reopen, %lld writers failed otherwise\n",
-              static_cast<long long>(Cases), static_cast<long long>(Lost),
-              static_cast<long long>(Visible), static_cast<long long>(Unclean),
-              static_cast<long long>(WriterFailures));
+  std::printf(
+      "\n%lld kill points, %lld committed rows lost, %lld uncommitted rows visible, "
+      "%lld unclean checks after reopen, %lld writers failed otherwise\n",
+      static_cast<long long>(Cases), static_cast<long long>(Lost), static_cast<long long>(Visible),
+      static_cast<long long>(Unclean), static_cast<long long>(WriterFailures));
   std::printf("outcomes:\n");
   for (const auto& [Outcome, N] : Outcomes)
     std::printf("  %-45s %lld\n", Outcome.c_str(), static_cast<long long>(N));

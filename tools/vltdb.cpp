@@ -887,7 +887,8 @@ std::vector<std::string> Findings(const TOptions& O) {
     bool RepairNeeded = false;
     auto M = OpenEngine(O, RepairNeeded);
     const TVLTPageMapReport R = CheckPageMap(*M, RepairNeeded);
-    for (const TVLTPageMapEntry& E : R.Pages) Out.insert(Out.end(), E.Problems.begin(), E.Problems.end());
+    for (const TVLTPageMapEntry& E : R.Pages)
+      Out.insert(Out.end(), E.Problems.begin(), E.Problems.end());
     Out.insert(Out.end(), R.Problems.begin(), R.Problems.end());
     Out.insert(Out.end(), R.Warnings.begin(), R.Warnings.end());
   }
@@ -988,12 +989,16 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"header", "database header, crypto header, lock bytes and LastObjectID", CmdHeader},
     {"pages", "every page and a consistency verdict", CmdPages},
-    {"create", "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
-               "           [--password PW --cipher NAME])", CmdCreate},
+    {"create",
+     "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
+     "           [--password PW --cipher NAME])",
+     CmdCreate},
     {"system", "system directory, session slots held now and the table list", CmdSystem},
     {"tables", "each table's fields, indexes, constraints and record count", CmdTables},
-    {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
-             "           [--case-insensitive] [--no-partial-key])", CmdDump},
+    {"dump",
+     "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
+     "           [--case-insensitive] [--no-partial-key])",
+     CmdDump},
     {"count", "the records a table shows (vltdb count FILE TABLE [--filter TEXT] [--explain] ...)",
      CmdCount},
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},

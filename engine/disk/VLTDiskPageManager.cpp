@@ -1,13 +1,13 @@
 #include "engine/disk/VLTDiskPageManager.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <thread>
-
-#include <unistd.h>
 
 #include "engine/core/VLTExcept.h"
 #include "engine/core/VLTScopeGuard.h"
@@ -249,8 +249,8 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
   }
   if (FRolledBackPages > 0)
     FOpenChanges.insert(FOpenChanges.begin(),
-                        "put back " + std::to_string(FRolledBackPages) +
-                            " page image" + (FRolledBackPages == 1 ? "" : "s") +
+                        "put back " + std::to_string(FRolledBackPages) + " page image" +
+                            (FRolledBackPages == 1 ? "" : "s") +
                             " from the rollback journal (a commit or allocation cut off)");
   // Shared writers that died leave their markers; a live one keeps the file open, so an open
   // that finds the file open nowhere else may give their pages back.

@@ -112,8 +112,9 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
         ++R.LeakedPages;
       else
         HighestLive = No;
-      if (E.Signed && PH->State != kPageStateFreed && (PH->PageType < ptEAM || PH->PageType > kLastPageType || PH->PageType == ptPFS ||
-               PH->PageType == ptEAM))
+      if (E.Signed && PH->State != kPageStateFreed &&
+          (PH->PageType < ptEAM || PH->PageType > kLastPageType || PH->PageType == ptPFS ||
+           PH->PageType == ptEAM))
         Problem("marked used but has page type " + PageTypeText(PH->PageType));
     } else if (E.Bit == 0 && E.Signed && PH->State != kPageStateFreed &&
                PH->PageType != ptUnknown) {
@@ -164,8 +165,9 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
     // Below the highest live page it would hand out a page in use: damage.
     const bool Harmless = H.LastUsedPageNo >= HighestLive;
     if (Harmless)
-      R.Warnings.push_back(Text + " (an allocation or freeing cut off before its header write; "
-                                  "the pages between hold nothing committed)");
+      R.Warnings.push_back(Text +
+                           " (an allocation or freeing cut off before its header write; "
+                           "the pages between hold nothing committed)");
     else
       R.Problems.push_back(Text);
   }
