@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -15,8 +17,10 @@
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
+#include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskDatabaseData.h"
+#include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTPageMapCheck.h"
 
@@ -39,10 +43,8 @@ struct TOp {
 using TTransaction = std::vector<TOp>;
 
 // The transactions of a seed, planned against the model they build up.
-std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count) {
+std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count, TModel M = {}, int32_t NextId = 1) {
   std::mt19937_64 R(Seed);
-  TModel M;
-  int32_t NextId = 1;
   std::vector<TTransaction> Out;
   for (int32_t T = 0; T < Count; ++T) {
     TTransaction Tx;
@@ -71,8 +73,7 @@ std::vector<TTransaction> Plan(uint64_t Seed, int32_t Count) {
   return Out;
 }
 
-TModel ModelAfter(const std::vector<TTransaction>& P, int64_t Committed) {
-  TModel M;
+TModel ModelAfter(const std::vector<TTransaction>& P, int64_t Committed, TModel M = {}) {
   for (int64_t T = 0; T < Committed && T < static_cast<int64_t>(P.size()); ++T)
     for (const TOp& Op : P[static_cast<size_t>(T)]) {
       if (Op.Kind == 'd')
@@ -93,7 +94,8 @@ std::unique_ptr<TVLTDatabase> NewDatabase(const std::string& File, const TCrashC
   Db->FPassword = kPassword;
   Db->FCryptoAlgorithm = craRijndael_256;
   Db->FPageSize = C.PageSize;
-  Db->FExclusive = true;
+  Db->FExclusive = !C.Shared;
+  Db->FMultiUser = false;
   Db->FSilentMode = true;
   Db->FDurability = (C.Seed & 1) ? dsNormal : dsOff;
   return Db;
@@ -111,13 +113,50 @@ std::unique_ptr<TVLTTable> NewTable(TVLTDatabase& Db) {
   return T;
 }
 
-// Dies before the N-th write to any file; a torn write first puts half of its bytes (as zeros)
-// where it was going.
+// What a write at Position of File is, told from its file, place and bytes.
+std::string WriteKind(const std::string& File, int64_t Position, const void* Data, size_t Count,
+                      uint16_t PageSize) {
+  auto EndsWith = [&](const char* Tail) {
+    const size_t N = std::strlen(Tail);
+    return File.size() >= N && File.compare(File.size() - N, N, Tail) == 0;
+  };
+  if (EndsWith("-journal")) return "journal";
+  if (EndsWith(".tmp")) return "compaction copy";
+  if (Position < kDefaultOffsetToLastObjectID) return "header";
+  if (Position < kDefaultOffsetToFirstPage) return "object id";
+  if ((Position - kDefaultOffsetToFirstPage) % PageSize != 0) return "page state or region";
+  if (Count < sizeof(TVLTDiskPageHeader)) return "page region";
+  TVLTDiskPageHeader H;
+  std::memcpy(&H, Data, sizeof H);
+  switch (H.PageType) {
+    case ptPFS:
+    case ptEAM:
+      return "bitmap page";
+    case ptTableRecord:
+      return "record page";
+    case ptTableIndex:
+      return "index page";
+    case ptTableBlob:
+      return "BLOB page";
+    default:
+      return "page (" + PageTypeText(H.PageType) + ")";
+  }
+}
+
+// Dies before the N-th write to any file, first telling Report what it was about to write; a
+// torn write first puts half of its bytes (as zeros) where it was going.
 class TKillPoint : public TVLTFileFaultInjector {
  public:
-  TKillPoint(int64_t At, bool Tear) : FAt(At), FTear(Tear) {}
-  int BeforeWrite(const std::string& FileName, int64_t Position, size_t Count) override {
+  TKillPoint(int64_t At, bool Tear, uint16_t PageSize, int Report)
+      : FAt(At), FTear(Tear), FPageSize(PageSize), FReport(Report) {}
+  int BeforeWriteOf(const std::string& FileName, int64_t Position, const void* Data,
+                    size_t Count) override {
     if (++FCount != FAt) return 0;
+    const std::string Kind = WriteKind(FileName, Position, Data, Count, FPageSize);
+    const int64_t Tag = kKindTag + static_cast<int64_t>(Kind.size());
+    if (::write(FReport, &Tag, sizeof Tag) != sizeof Tag ||
+        ::write(FReport, Kind.data(), Kind.size()) != static_cast<ssize_t>(Kind.size()))
+      _exit(5);
     if (FTear && Count >= 512) {
       const int Fd = ::open(FileName.c_str(), O_WRONLY);
       if (Fd >= 0) {
@@ -130,10 +169,14 @@ class TKillPoint : public TVLTFileFaultInjector {
     return 0;
   }
   int64_t Count() const { return FCount; }
+  // Report values at or above it announce the kind of the kill point's write (its length).
+  static constexpr int64_t kKindTag = INT64_C(1) << 40;
 
  private:
   int64_t FAt;
   bool FTear;
+  uint16_t FPageSize;
+  int FReport;
   int64_t FCount = 0;
 };
 
@@ -146,7 +189,7 @@ bool Find(TVLTTable& T, int32_t Id) {
 // The child: runs the plan, reporting each committed transaction on Report.
 [[noreturn]] void RunChild(const std::string& File, const TCrashCase& C,
                            const std::vector<TTransaction>& P, int Report) {
-  TKillPoint Kill(C.KillAtWrite, C.Tear);
+  TKillPoint Kill(C.KillAtWrite, C.Tear && !C.Shared, C.PageSize, Report);
   TVLTDatabaseFile::SetFaultInjector(&Kill);
   try {
     auto Db = NewDatabase(File, C, "CrashChild");
@@ -185,6 +228,10 @@ bool Find(TVLTTable& T, int32_t Id) {
     }
     T->Close();
     Db->Close();
+  } catch (const std::exception& E) {
+    // The parent tells the planned kill from this exit; the message goes to its error output.
+    std::fprintf(stderr, "crash writer: %s\n", E.what());
+    _exit(3);
   } catch (...) {
     _exit(3);
   }
@@ -193,22 +240,12 @@ bool Find(TVLTTable& T, int32_t Id) {
   _exit(0);
 }
 
-}  // namespace
-
-TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
-  std::error_code Ec;
-  std::filesystem::remove_all(Dir, Ec);
-  std::filesystem::create_directories(Dir);
-  const std::string File = Dir + "/crash.vlt";
-  const std::vector<TTransaction> P = Plan(C.Seed, C.Transactions);
+// One writer run on File from the committed state Start, its kill and the reopen's checks; Start
+// becomes the state the reopen must have found.
+TCrashOutcome RunRound(const std::string& File, const TCrashCase& C, TModel& Start) {
+  int32_t NextId = Start.empty() ? 1 : Start.rbegin()->first + 1;
+  const std::vector<TTransaction> P = Plan(C.Seed, C.Transactions, Start, NextId);
   TCrashOutcome O;
-  {
-    auto Db = NewDatabase(File, C, "CrashSetup");
-    Db->CreateDatabase();
-    Db->Open();
-    NewTable(*Db)->CreateTable();
-    Db->Close();
-  }
   int Pipe[2];
   if (::pipe(Pipe) != 0) {
     O.Problem = "no pipe";
@@ -222,17 +259,30 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
   ::close(Pipe[1]);
   int64_t Value = 0;
   while (::read(Pipe[0], &Value, sizeof Value) == sizeof Value) {
-    if (Value >= 0)
+    if (Value >= TKillPoint::kKindTag) {
+      std::string Kind(static_cast<size_t>(Value - TKillPoint::kKindTag), ' ');
+      if (::read(Pipe[0], Kind.data(), Kind.size()) == static_cast<ssize_t>(Kind.size()))
+        O.KilledBefore = Kind;
+    } else if (Value >= 0) {
       O.Committed = Value;
-    else
+    } else {
       O.Writes = -Value;
+    }
   }
   ::close(Pipe[0]);
   int Status = 0;
   ::waitpid(Pid, &Status, 0);
-  O.Killed = WIFSIGNALED(Status) && WTERMSIG(Status) == SIGKILL;
+  // Only a SIGKILL after the kill point's announcement is the planned kill.
+  O.Killed = WIFSIGNALED(Status) && WTERMSIG(Status) == SIGKILL && !O.KilledBefore.empty();
   if (!O.Killed && !(WIFEXITED(Status) && WEXITSTATUS(Status) == 0)) {
-    O.Problem = "the writer failed (status " + std::to_string(Status) + ")";
+    O.WriterFailed = true;
+    if (WIFSIGNALED(Status))
+      O.Problem = std::string("the writer died of signal ") + ::strsignal(WTERMSIG(Status));
+    else if (WIFEXITED(Status) && WEXITSTATUS(Status) == 4)
+      O.Problem = "the writer did not find a row it had committed";
+    else
+      O.Problem = "the writer failed (exit status " +
+                  std::to_string(WIFEXITED(Status) ? WEXITSTATUS(Status) : Status) + ")";
     return O;
   }
 
@@ -251,7 +301,8 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
         Got[T->FieldByName("Id").AsInteger()] = {T->FieldByName("Val").AsInteger(),
                                                   T->FieldByName("Txt").AsString()};
     }
-    const TModel Want = ModelAfter(P, O.Committed);
+    const TModel Want = ModelAfter(P, O.Committed, Start);
+    Start = Want;
     for (const auto& [Id, Row] : Want) {
       auto It = Got.find(Id);
       if (It == Got.end() || !(It->second == Row)) ++O.CommittedRowsLost;
@@ -263,12 +314,47 @@ TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
     std::vector<std::string> Problems;
     Db->CheckTables(Problems);
     O.CheckProblems = static_cast<int64_t>(Problems.size());
+    for (const std::string& C : PM.OpenChanges()) O.Findings.push_back("open: " + C);
+    for (const std::string& P : Problems) O.Findings.push_back("problem: " + P);
     const TVLTPageMapReport Map = CheckPageMap(PM, O.RepairNeeded);
+    for (const TVLTPageMapEntry& E : Map.Pages)
+      for (const std::string& P : E.Problems) O.Findings.push_back("problem: " + P);
+    for (const std::string& P : Map.Problems) O.Findings.push_back("problem: " + P);
+    for (const std::string& W : Map.Warnings) O.Findings.push_back("warning: " + W);
     O.PageMapProblems = Map.ProblemCount();
     O.LeakedPages = Map.LeakedPages;
     Db->Close();
   } catch (const std::exception& E) {
     O.Problem = E.what();
+  }
+  return O;
+}
+
+}  // namespace
+
+TCrashOutcome RunCrashCase(const std::string& Dir, const TCrashCase& C) {
+  std::error_code Ec;
+  std::filesystem::remove_all(Dir, Ec);
+  std::filesystem::create_directories(Dir);
+  const std::string File = Dir + "/crash.vlt";
+  {
+    auto Db = NewDatabase(File, C, "CrashSetup");
+    Db->CreateDatabase();
+    Db->Open();
+    NewTable(*Db)->CreateTable();
+    Db->Close();
+  }
+  TModel State;
+  TCrashOutcome O = RunRound(File, C, State);
+  // Further rounds start from what the last reopen found, killed at points of their own.
+  std::mt19937_64 R(C.Seed);
+  for (int32_t Round = 1; Round < C.Rounds && O.Good() && O.Killed; ++Round) {
+    TCrashCase Next = C;
+    Next.Seed = R();
+    Next.KillAtWrite = 1 + static_cast<int64_t>(R() % static_cast<uint64_t>(2 * C.KillAtWrite));
+    const int64_t Before = O.Committed;
+    O = RunRound(File, Next, State);
+    O.Committed += Before;
   }
   return O;
 }

@@ -1,21 +1,27 @@
 // vltcrash: kill-point sweeps of a database writer. Each case kills a writer process just before
 // one of its writes (to the database, its journal or a compaction's copy) and checks what the
 // next user of the file finds: exactly the last committed state, no repair asked for, every
-// index agreeing with the records.
+// index agreeing with the records, the page map clean.
 //
 //   vltcrash sweep [--seconds N] [--seed N] [--dir DIR]
 //   vltcrash convert [--seconds N | --cases N] [--records N] [--seed N] [--dir DIR]
+//   vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] [--rounds N]
+//                 --case-seed N [--dir DIR]
+//
+// sweep prints one CSV line per case (page size, compacting, shared, kill point, the write it
+// came before, torn, committed transactions, repair asked, pages rolled back, pages reclaimed,
+// rows lost, uncommitted rows visible, check problems, page map problems, leaked pages) and
+// tables of outcomes at the end. Writers are exclusive or shared (as the conversions open their
+// databases), page sizes 512 or 4096. Exit 1 when any case lost a committed row, showed an
+// uncommitted one, needed repair, failed a check after the reopen or when a writer died of
+// anything but the planned kill; each such case is printed as the case command that replays it.
+// case runs one of them and prints what the reopen found.
 //
 // convert: generated backups of every area are converted to the end once for reference; each
 // case then converts a fresh copy, interrupts it (SIGKILL or SIGTERM to vltconvert at a random
 // instant, or in a forked converter just before a random write to a database file) and runs
 // vltconvert again to the end. Prints one CSV line per case and a table of outcomes; exit 1 when
 // any case lost a row, left a temporary file or a changed source, or failed to verify.
-//
-// Prints one CSV line per case (page size, compacting, kill point, torn, committed
-// transactions, repair asked, pages rolled back, pages reclaimed, rows lost, uncommitted rows
-// visible, check problems) and a table of outcomes at the end. Exit 1 when any case lost a
-// committed row, showed an uncommitted one, needed repair or failed its check.
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,9 +43,12 @@ namespace {
 const char* const kUsage =
     "usage: vltcrash sweep [--seconds N] [--seed N] [--dir DIR]\n"
     "       vltcrash convert [--seconds N | --cases N] [--records N] [--seed N] [--dir DIR]\n"
-    "sweep kills a database writer at random writes for N seconds (default 60); convert\n"
-    "interrupts vltconvert at random instants and writes for N seconds (or N cases) and runs it\n"
-    "again to the end. Both check every outcome.\n";
+    "       vltcrash case --page-size N [--compact] [--shared] --kill-at N [--tear] [--rounds N]\n"
+    "                     --case-seed N [--dir DIR]\n"
+    "sweep kills a writer at random writes for N seconds (default 60) and checks every outcome;\n"
+    "case replays one kill point and prints what the next open found; convert interrupts\n"
+    "vltconvert at random instants and writes for N seconds (or N cases) and runs it again to\n"
+    "the end, checking every outcome.\n";
 
 // vltconvert beside this program's folder: build/release/tools/vltcrash -> ../app/vltconvert.
 std::string FindVltconvert() {
@@ -152,6 +161,47 @@ int ConvertSweep(int argc, char** argv) {
   return Bad ? 1 : 0;
 }
 
+using vlt::tools::TCrashCase;
+using vlt::tools::TCrashOutcome;
+
+std::string CaseCommand(const TCrashCase& C) {
+  return "vltcrash case --page-size " + std::to_string(C.PageSize) +
+         (C.Compact ? " --compact" : "") + (C.Shared ? " --shared" : "") + " --kill-at " +
+         std::to_string(C.KillAtWrite) + (C.Tear ? " --tear" : "") +
+         (C.Rounds > 1 ? " --rounds " + std::to_string(C.Rounds) : "") + " --case-seed " +
+         std::to_string(C.Seed);
+}
+
+// What the case shows: the failure first, then the outcome.
+std::string OutcomeOf(const TCrashOutcome& O) {
+  if (O.WriterFailed) return "FAILED: " + O.Problem;
+  if (!O.Problem.empty()) return "FAILED: the reopen: " + O.Problem;
+  if (O.CommittedRowsLost > 0) return "FAILED: committed rows lost";
+  if (O.UncommittedVisible > 0) return "FAILED: uncommitted rows visible";
+  if (O.RepairNeeded) return "FAILED: repair asked for";
+  if (O.CheckProblems > 0 || O.PageMapProblems > 0) return "FAILED: check not clean";
+  if (O.LeakedPages > 0) return "FAILED: leaked pages left";
+  if (!O.Killed) return "finished before the kill point";
+  if (O.RolledBack > 0) return "rolled back from the journal";
+  if (O.Reclaimed > 0) return "leaked pages given back";
+  return "committed state, nothing to roll back";
+}
+
+int RunCase(const TCrashCase& C, const std::string& Dir) {
+  const TCrashOutcome O = vlt::tools::RunCrashCase(Dir, C);
+  std::printf("%s\n", CaseCommand(C).c_str());
+  std::printf("  killed before: %s\n", O.Killed ? O.KilledBefore.c_str() : "(not killed)");
+  std::printf("  committed transactions %lld, pages rolled back %lld, pages reclaimed %lld\n",
+              static_cast<long long>(O.Committed), static_cast<long long>(O.RolledBack),
+              static_cast<long long>(O.Reclaimed));
+  std::printf("  rows lost %lld, uncommitted rows visible %lld, repair asked %s\n",
+              static_cast<long long>(O.CommittedRowsLost),
+              static_cast<long long>(O.UncommittedVisible), O.RepairNeeded ? "yes" : "no");
+  for (const std::string& F : O.Findings) std::printf("  %s\n", F.c_str());
+  std::printf("  outcome: %s\n", OutcomeOf(O).c_str());
+  return O.Good() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,16 +209,30 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
-  if (std::string(argv[1]) == "convert") return ConvertSweep(argc, argv);
-  if (std::string(argv[1]) != "sweep") {
+  const std::string Command = argv[1];
+  if (Command == "convert") return ConvertSweep(argc, argv);
+  if (Command != "sweep" && Command != "case") {
     std::fputs(kUsage, stderr);
     return 2;
   }
   double Seconds = 60;
   uint64_t Seed = 1;
   std::string Dir = "/tmp/vltcrash";
+  TCrashCase One;
   for (int A = 2; A < argc; ++A) {
     const std::string Arg = argv[A];
+    if (Arg == "--compact") {
+      One.Compact = true;
+      continue;
+    }
+    if (Arg == "--shared") {
+      One.Shared = true;
+      continue;
+    }
+    if (Arg == "--tear") {
+      One.Tear = true;
+      continue;
+    }
     if (A + 1 >= argc) {
       std::fputs(kUsage, stderr);
       return 2;
@@ -179,70 +243,83 @@ int main(int argc, char** argv) {
       Seed = std::strtoull(argv[++A], nullptr, 10);
     else if (Arg == "--dir")
       Dir = argv[++A];
+    else if (Arg == "--page-size")
+      One.PageSize = static_cast<uint16_t>(std::atoi(argv[++A]));
+    else if (Arg == "--kill-at")
+      One.KillAtWrite = std::strtoll(argv[++A], nullptr, 10);
+    else if (Arg == "--rounds")
+      One.Rounds = std::max(1, std::atoi(argv[++A]));
+    else if (Arg == "--case-seed")
+      One.Seed = std::strtoull(argv[++A], nullptr, 10);
     else {
       std::fputs(kUsage, stderr);
       return 2;
     }
   }
   vlt::VLTStartEngine();
+  if (Command == "case") return RunCase(One, Dir);
+
   std::mt19937_64 R(Seed);
-  std::map<std::string, int64_t> Outcomes;
-  int64_t Cases = 0, Bad = 0, Lost = 0, Visible = 0;
-  std::map<uint16_t, int64_t> WritesOf;  // writes of an uninterrupted run, per page size
+  std::map<std::string, int64_t> Outcomes, Kinds;
+  int64_t Cases = 0, Bad = 0, Lost = 0, Visible = 0, Unclean = 0, WriterFailures = 0;
+  std::map<int, int64_t> WritesOf;  // writes of an uninterrupted run, per kind of run
   const auto Start = std::chrono::steady_clock::now();
-  std::printf("page_size,compact,kill_at,torn,committed,repair,rolled_back,reclaimed,lost,"
-              "visible,check_problems\n");
+  std::printf(
+      "page_size,compact,shared,kill_at,kill_before,torn,committed,repair,rolled_back,"
+      "reclaimed,lost,visible,check_problems,page_map_problems,leaked\n");
   while (std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count() <
          Seconds) {
-    vlt::tools::TCrashCase C;
+    TCrashCase C;
     C.PageSize = (R() & 1) ? 4096 : 512;
     C.Compact = (R() & 1) != 0;
     C.Seed = R();
-    C.Tear = R() % 8 == 0;
+    C.Shared = (R() & 1) != 0;
+    C.Tear = !C.Shared && R() % 8 == 0;
+    // A quarter of the cases kill writers again and again on one database, as a user whose
+    // machine keeps failing would.
+    C.Rounds = R() % 4 == 0 ? 5 : 1;
     // The length of an uninterrupted run bounds the kill points.
-    int64_t& Total = WritesOf[static_cast<uint16_t>(C.PageSize + (C.Compact ? 1 : 0))];
+    int64_t& Total = WritesOf[C.PageSize + (C.Compact ? 1 : 0) + (C.Shared ? 2 : 0)];
     if (Total == 0) {
-      vlt::tools::TCrashCase Whole = C;
+      TCrashCase Whole = C;
       Whole.KillAtWrite = INT64_MAX;
       Total = std::max<int64_t>(1, vlt::tools::RunCrashCase(Dir, Whole).Writes);
     }
     C.KillAtWrite = 1 + static_cast<int64_t>(R() % static_cast<uint64_t>(Total));
-    const vlt::tools::TCrashOutcome O = vlt::tools::RunCrashCase(Dir, C);
+    const TCrashOutcome O = vlt::tools::RunCrashCase(Dir, C);
     ++Cases;
-    std::printf("%d,%d,%lld,%d,%lld,%d,%lld,%lld,%lld,%lld,%lld\n", C.PageSize, C.Compact ? 1 : 0,
-                static_cast<long long>(C.KillAtWrite), C.Tear ? 1 : 0,
-                static_cast<long long>(O.Committed), O.RepairNeeded ? 1 : 0,
-                static_cast<long long>(O.RolledBack), static_cast<long long>(O.Reclaimed),
-                static_cast<long long>(O.CommittedRowsLost),
+    std::printf("%d,%d,%d,%lld,%s,%d,%lld,%d,%lld,%lld,%lld,%lld,%lld,%lld,%lld\n", C.PageSize,
+                C.Compact ? 1 : 0, C.Shared ? 1 : 0, static_cast<long long>(C.KillAtWrite),
+                O.KilledBefore.c_str(), C.Tear ? 1 : 0, static_cast<long long>(O.Committed),
+                O.RepairNeeded ? 1 : 0, static_cast<long long>(O.RolledBack),
+                static_cast<long long>(O.Reclaimed), static_cast<long long>(O.CommittedRowsLost),
                 static_cast<long long>(O.UncommittedVisible),
-                static_cast<long long>(O.CheckProblems));
-    std::string Outcome;
-    if (!O.Problem.empty())
-      Outcome = "error: " + O.Problem;
-    else if (!O.Killed)
-      Outcome = "finished before the kill point";
-    else if (!O.Good())
-      Outcome = "WRONG";
-    else if (O.RolledBack > 0)
-      Outcome = "rolled back from the journal";
-    else
-      Outcome = "committed state, nothing to roll back";
-    ++Outcomes[Outcome];
+                static_cast<long long>(O.CheckProblems), static_cast<long long>(O.PageMapProblems),
+                static_cast<long long>(O.LeakedPages));
+    ++Outcomes[OutcomeOf(O)];
+    if (O.Killed) ++Kinds[(C.Shared ? "shared, " : "exclusive, ") + O.KilledBefore];
     Lost += O.CommittedRowsLost;
     Visible += O.UncommittedVisible;
+    Unclean += !O.WriterFailed && (!O.Problem.empty() || O.RepairNeeded || O.CheckProblems > 0 ||
+                                   O.PageMapProblems > 0);
+    WriterFailures += O.WriterFailed;
     if (!O.Good()) {
       ++Bad;
-      std::fprintf(stderr, "vltcrash: case --page-size %d%s --kill-at %lld%s --case-seed %llu: %s\n",
-                   C.PageSize, C.Compact ? " --compact" : "", static_cast<long long>(C.KillAtWrite),
-                   C.Tear ? " --tear" : "", static_cast<unsigned long long>(C.Seed),
-                   O.Problem.empty() ? "wrong outcome" : O.Problem.c_str());
+      std::fprintf(stderr, "vltcrash: %s: %s\n", CaseCommand(C).c_str(), OutcomeOf(O).c_str());
+      for (const std::string& F : O.Findings)
+        if (F.rfind("warning: ", 0) != 0) std::fprintf(stderr, "  %s\n", F.c_str());
     }
   }
-  std::fprintf(stdout, "\n%lld kill points, %lld committed rows lost, %lld uncommitted rows "
-                       "visible\n",
-               static_cast<long long>(Cases), static_cast<long long>(Lost),
-               static_cast<long long>(Visible));
+  std::printf(
+      "\n%lld kill points, %lld committed rows lost, %lld uncommitted rows visible, "
+      "%lld unclean checks after reopen, %lld writers failed otherwise\n",
+      static_cast<long long>(Cases), static_cast<long long>(Lost), static_cast<long long>(Visible),
+      static_cast<long long>(Unclean), static_cast<long long>(WriterFailures));
+  std::printf("outcomes:\n");
   for (const auto& [Outcome, N] : Outcomes)
     std::printf("  %-45s %lld\n", Outcome.c_str(), static_cast<long long>(N));
+  std::printf("killed before:\n");
+  for (const auto& [Kind, N] : Kinds)
+    std::printf("  %-45s %lld\n", Kind.c_str(), static_cast<long long>(N));
   return Bad ? 1 : 0;
 }

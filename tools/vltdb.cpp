@@ -880,7 +880,44 @@ std::pair<dev_t, ino_t> FileIdentity(const std::string& Name) {
   return {St.st_dev, St.st_ino};
 }
 
+// What the check finds in the file (its problems and warnings), read only. A repair mends each.
+std::vector<std::string> Findings(const TOptions& O) {
+  std::vector<std::string> Out;
+  {
+    bool RepairNeeded = false;
+    auto M = OpenEngine(O, RepairNeeded);
+    const TVLTPageMapReport R = CheckPageMap(*M, RepairNeeded);
+    for (const TVLTPageMapEntry& E : R.Pages)
+      Out.insert(Out.end(), E.Problems.begin(), E.Problems.end());
+    Out.insert(Out.end(), R.Problems.begin(), R.Problems.end());
+    Out.insert(Out.end(), R.Warnings.begin(), R.Warnings.end());
+  }
+  TTablesAccess A(O);
+  for (const std::string& Name : A.TableNames()) {
+    std::vector<std::string> List;
+    try {
+      TOpenTable T(A, Name);
+      T.Table->CheckTable(A.SessionID(), List);
+    } catch (const std::exception& E) {
+      List.push_back(Name + ": cannot be opened: " + E.what());
+    }
+    for (const std::string& P : List) Out.push_back(Win1252ToUtf8(P));
+  }
+  return Out;
+}
+
 int CmdRepair(const TOptions& O) {
+  // A file the check finds nothing in is left as it is: "no problems found" means unchanged.
+  std::vector<std::string> Found;
+  try {
+    Found = Findings(O);
+  } catch (const std::exception& E) {
+    Found.push_back(std::string("the file cannot be checked: ") + E.what());
+  }
+  if (Found.empty()) {
+    std::printf("Repaired %s: no problems found\n", O.FileName.c_str());
+    return 0;
+  }
   std::string Log;
   const auto Before = FileIdentity(O.FileName);
   {
@@ -895,11 +932,16 @@ int CmdRepair(const TOptions& O) {
                  Log.empty() ? "unknown error" : Win1252ToUtf8(Log).c_str());
     return 1;
   }
-  if (Log.empty()) {
-    std::printf("Repaired %s: no problems found\n", O.FileName.c_str());
-  } else {
-    std::printf("Repaired %s; repair log:\n%s%s", O.FileName.c_str(), Win1252ToUtf8(Log).c_str(),
-                Log.back() == '\n' ? "" : "\n");
+  // The new file holds every table rebuilt record by record: each finding of the old one is
+  // mended by that, and the log names what the rebuild itself had to leave out.
+  std::printf("Repaired %s; what it changed:\n", O.FileName.c_str());
+  for (const std::string& F : Found) std::printf("  mended: %s\n", F.c_str());
+  std::string Line;
+  for (size_t At = 0; At < Log.size(); At = Log.find('\n', At) + 1) {
+    const size_t End = Log.find('\n', At);
+    Line = Log.substr(At, End == std::string::npos ? std::string::npos : End - At);
+    if (!Line.empty()) std::printf("  %s\n", Win1252ToUtf8(Line).c_str());
+    if (End == std::string::npos) break;
   }
   return 0;
 }
@@ -947,18 +989,23 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"header", "database header, crypto header, lock bytes and LastObjectID", CmdHeader},
     {"pages", "every page and a consistency verdict", CmdPages},
-    {"create", "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
-               "           [--password PW --cipher NAME])", CmdCreate},
+    {"create",
+     "a new empty database ([--page-size N] [--extent N] [--max-connections N]\n"
+     "           [--password PW --cipher NAME])",
+     CmdCreate},
     {"system", "system directory, session slots held now and the table list", CmdSystem},
     {"tables", "each table's fields, indexes, constraints and record count", CmdTables},
-    {"dump", "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
-             "           [--case-insensitive] [--no-partial-key])", CmdDump},
+    {"dump",
+     "a table's records as CSV (vltdb dump FILE TABLE [--index NAME] [--filter TEXT]\n"
+     "           [--case-insensitive] [--no-partial-key])",
+     CmdDump},
     {"count", "the records a table shows (vltdb count FILE TABLE [--filter TEXT] [--explain] ...)",
      CmdCount},
     {"meta", "a table's metadata stream as text (vltdb meta FILE TABLE)", CmdMeta},
     {"check", "the pages verdict, then every table's record pages, counts and indexes", CmdCheck},
     {"compact", "rebuilds the file without free space", CmdCompact},
-    {"repair", "rebuilds the file skipping what cannot be read; prints the repair log", CmdRepair},
+    {"repair", "checks, then rebuilds the file skipping what cannot be read; one line per change",
+     CmdRepair},
     {"passwd", "rebuilds the file under a new password (--new-password NEW [--cipher NAME])",
      CmdPasswd},
 };

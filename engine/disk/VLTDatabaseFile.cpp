@@ -402,7 +402,7 @@ bool TVLTDatabaseFile::TryRead(void* Buffer, size_t Count, int64_t Position, int
 
 bool TVLTDatabaseFile::TryWrite(const void* Buffer, size_t Count, int64_t Position, int& Error) {
   if (auto* I = GFaultInjector.load())
-    if ((Error = I->BeforeWrite(FFileName, Position, Count)) != 0) return false;
+    if ((Error = I->BeforeWriteOf(FFileName, Position, Buffer, Count)) != 0) return false;
   if (FHandle < 0) {
     Error = FReopenError ? FReopenError : EBADF;
     return false;
@@ -649,6 +649,14 @@ bool TVLTDatabaseFile::UnlockByte(int64_t Offset, int64_t Count) {
 bool TVLTDatabaseFile::IsByteLocked(int64_t Offset) {
   CheckOpened("IsByteLocked");
   return IsRegionLocked(Offset, 1);
+}
+
+bool TVLTDatabaseFile::OpenedElsewhere() {
+  CheckOpened("OpenedElsewhere");
+  bool Conflict = true;
+  // A probe that fails cannot prove the file is ours alone.
+  if (FHandle < 0 || OfdTest(FHandle, kMarkRead, 1, Conflict) != 0) return true;
+  return Conflict;
 }
 
 bool TVLTDatabaseFile::IsRegionLocked(int64_t Offset, int64_t Count) {

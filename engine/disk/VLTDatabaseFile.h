@@ -65,6 +65,11 @@ class TVLTFileFaultInjector {
                           size_t /*Count*/) {
     return 0;
   }
+  // The same with the bytes about to be written; the default asks BeforeWrite.
+  virtual int BeforeWriteOf(const std::string& FileName, int64_t Position, const void* /*Data*/,
+                            size_t Count) {
+    return BeforeWrite(FileName, Position, Count);
+  }
   virtual int BeforeFlush(const std::string& /*FileName*/) { return 0; }
 };
 
@@ -125,6 +130,9 @@ class TVLTDatabaseFile {
   // or overlapping a lock of this object. Never changes any lock.
   bool IsByteLocked(int64_t Offset);
   bool IsRegionLocked(int64_t Offset, int64_t Count);
+  // True when another open of the file (in any process, or through another object of this
+  // one) has it open: every open holds the reading marker. REQUIRES an open file (30376).
+  bool OpenedElsewhere();
 
   // Locates the database header by its signature ("VAULTR1XDATABASE" followed by the SmallInt
   // 76): offset 0 when it is there, else the first such place in the file. The file position is

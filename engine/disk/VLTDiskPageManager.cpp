@@ -1,8 +1,11 @@
 #include "engine/disk/VLTDiskPageManager.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -151,6 +154,9 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   CheckHeaderValues();
   FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
   FRolledBackPages = FReclaimedPages = 0;
+  FOpenChanges.clear();
+  FAllocationMarker.clear();
+  FAllocationMarkerTried = false;
   if (!ReadOnly) TidyAfterOpen(RepairNeeded);
 }
 
@@ -232,9 +238,24 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
       TVLTRollbackJournal::Remove(Name);
     }
     // A cut-off commit without a usable journal keeps the journal and asks for repair.
-    if (FExclusive && FDBHeader.WriteChangesState == kWriteChangesComplete)
-      FReclaimedPages += ReclaimLeakedPages();
+    if (FExclusive && FDBHeader.WriteChangesState == kWriteChangesComplete) {
+      const int64_t Freed = ReclaimLeakedPages();
+      FReclaimedPages += Freed;
+      if (Freed > 0)
+        FOpenChanges.push_back("freed " + std::to_string(Freed) + " leaked page" +
+                               (Freed == 1 ? "" : "s") +
+                               " (allocated by a transaction that never committed)");
+    }
   }
+  if (FRolledBackPages > 0)
+    FOpenChanges.insert(FOpenChanges.begin(),
+                        "put back " + std::to_string(FRolledBackPages) + " page image" +
+                            (FRolledBackPages == 1 ? "" : "s") +
+                            " from the rollback journal (a commit or allocation cut off)");
+  // Shared writers that died leave their markers; a live one keeps the file open, so an open
+  // that finds the file open nowhere else may give their pages back.
+  const std::vector<std::string> Markers = AllocationMarkers(Name);
+  if (!Markers.empty()) ReclaimWhenAlone(Markers);
   if (FExclusive) {
     // A compaction's copy that nobody has open is what an interrupted compaction left.
     const std::string Temp = Name + ".tmp";
@@ -297,6 +318,20 @@ void TVLTDiskPageManager::CloseDatabase() {
       // A marker that cannot be removed now is stale at the next open, which removes it.
     }
     FJournal.reset();
+  }
+  if (!FAllocationMarker.empty()) {
+    // Pages a session still holds uncommitted are leaked by this close: the marker stays.
+    bool Uncommitted = false;
+    for (const auto& [Id, Info] : FSessions)
+      if (Info && Info->AddedPageNumbers.ItemCount() > 0) Uncommitted = true;
+    if (!Uncommitted) {
+      try {
+        TVLTDatabaseFile::DeleteFile(FAllocationMarker);
+      } catch (...) {
+        // Left behind, it only makes a later open look for leaked pages.
+      }
+    }
+    FAllocationMarker.clear();
   }
   if (FDatabaseFile->IsOpened()) {
     try {
@@ -478,8 +513,70 @@ void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
     Journal().MarkAllocations(Stored, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize());
     if (FDurability == dsNormal) FJournal->Sync();
   }
+  if (!FExclusive && !FAllocationMarkerTried) MakeAllocationMarker();
   Page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(kNoPage));
   Page->AllocPageBuffer();
+}
+
+std::vector<std::string> TVLTDiskPageManager::AllocationMarkers(
+    const std::string& DatabaseFileName) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> Found;
+  const fs::path File(DatabaseFileName);
+  const std::string Prefix = File.filename().string() + "-alloc-";
+  const fs::path Dir = File.has_parent_path() ? File.parent_path() : fs::path(".");
+  std::error_code Ec;
+  for (fs::directory_iterator It(Dir, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    const std::string Name = It->path().filename().string();
+    if (Name.size() > Prefix.size() && Name.compare(0, Prefix.size(), Prefix) == 0)
+      Found.push_back((Dir / Name).string());
+  }
+  return Found;
+}
+
+void TVLTDiskPageManager::MakeAllocationMarker() {
+  FAllocationMarkerTried = true;
+  char Suffix[40];
+  std::snprintf(Suffix, sizeof Suffix, "-alloc-%ld-%08x", static_cast<long>(::getpid()),
+                static_cast<unsigned>(RandomBelow(INT32_MAX)));
+  const std::string Name = FDatabaseFile->FileName() + Suffix;
+  try {
+    TVLTDatabaseFile Marker;
+    Marker.CreateAndOpenFile(Name);
+    Marker.CloseFile();
+    FAllocationMarker = Name;
+  } catch (const EVLTException&) {
+    // Without a marker (a directory nobody may write to) a crash leaves leaked pages that the
+    // check reports and a compaction gives back: nothing is lost.
+  }
+}
+
+void TVLTDiskPageManager::ReclaimWhenAlone(const std::vector<std::string>& Markers) {
+  if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+  TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
+  ReadDBHeader();
+  // Another open may hold uncommitted pages that look exactly like a dead writer's.
+  if (FDBHeader.WriteChangesState != kWriteChangesComplete || FDatabaseFile->OpenedElsewhere())
+    return;
+  FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
+  const int64_t Freed = ReclaimLeakedPages();
+  FReclaimedPages += Freed;
+  if (Freed > 0)
+    FOpenChanges.push_back("freed " + std::to_string(Freed) + " leaked page" +
+                           (Freed == 1 ? "" : "s") +
+                           " (allocated by a transaction that never committed)");
+  TVLTPageNo Was = kNoPage, Now = kNoPage;
+  if (FDatabaseFreeSpaceManager->FixLastUsedPageNo(Was, Now))
+    FOpenChanges.push_back("set LastUsedPageNo from " + std::to_string(Was) + " to " +
+                           std::to_string(Now) + " (the highest page the bitmaps mark used)");
+  if (FDurability == dsNormal && (Freed > 0 || Was != Now)) FDatabaseFile->FlushFileBuffers();
+  for (const std::string& M : Markers) {
+    try {
+      TVLTDatabaseFile::DeleteFile(M);
+    } catch (const EVLTException&) {
+      // One left behind only makes a later open look again.
+    }
+  }
 }
 
 void TVLTDiskPageManager::InternalRemovePage(TVLTPageNo PageNo) {

@@ -53,7 +53,14 @@
 //
 // Pages a session allocated but never committed stay marked used (allocation writes the bitmaps
 // at once). An exclusive writer leaves a marker journal while it has allocated pages; an
-// exclusive open that finds one gives back the used pages that hold no committed page.
+// exclusive open that finds one gives back the used pages that hold no committed page. A shared
+// writer makes an allocation marker of its own ("<file>-alloc-<pid>-<random>", empty) before its
+// first allocation and removes it at a close that leaves nothing uncommitted; nobody else
+// removes a marker except a writable open that finds the file open nowhere else: it gives back
+// the leaked pages and sets LastUsedPageNo from the bitmaps, under the header lock (so nobody
+// can allocate meanwhile), and then removes every marker. While others have the file open their
+// uncommitted pages cannot be told from a dead writer's: the pages stay leaked (a warning of the
+// check) until such an open.
 #pragma once
 
 #include <cstdint>
@@ -206,6 +213,10 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // and leaked pages given back.
   int64_t RolledBackPages() const { return FRolledBackPages; }
   int64_t ReclaimedPages() const { return FReclaimedPages; }
+  // What the last OpenDatabase changed in the file, one line each (empty: nothing).
+  const std::vector<std::string>& OpenChanges() const { return FOpenChanges; }
+  // The allocation markers of shared writers beside the database file (see the header).
+  static std::vector<std::string> AllocationMarkers(const std::string& DatabaseFileName);
   // Gives back the pages marked used that hold no committed page (never written, or stamped
   // freed): what a session that died before its commit left. REQUIRES that no session of any
   // process has uncommitted pages (an exclusive open). Answers how many.
@@ -245,9 +256,15 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // back when the header says its commit was cut off. Answers whether it was.
   bool RecoverJournal();
   // At a writable open: a rolled-back or stale journal is dealt with and removed; exclusive
-  // opens also give back leaked pages and a compaction's stale ".tmp".
+  // opens also give back leaked pages and a compaction's stale ".tmp"; shared writers' markers
+  // lead to ReclaimWhenAlone.
   void TidyAfterOpen(bool& RepairNeeded);
   TVLTRollbackJournal& Journal();
+  // A shared writer's allocation marker, made once per open before its first allocation.
+  void MakeAllocationMarker();
+  // Under the header lock at a writable open: when nobody else has the file open, gives back
+  // leaked pages, sets LastUsedPageNo from the bitmaps and removes the allocation markers.
+  void ReclaimWhenAlone(const std::vector<std::string>& Markers);
   // Saves the page's previous image when a commit is under way (see the commit protocol).
   void ProtectPage(TVLTPageNo PageNo);
 
@@ -278,6 +295,9 @@ class TVLTDiskPageManager : public TVLTPageManager {
   std::unique_ptr<TVLTRollbackJournal> FJournal;
   int64_t FRolledBackPages = 0;
   int64_t FReclaimedPages = 0;
+  std::vector<std::string> FOpenChanges;
+  std::string FAllocationMarker;        // this open's marker once made
+  bool FAllocationMarkerTried = false;  // made, or making it failed (not retried)
 };
 
 }  // namespace vlt

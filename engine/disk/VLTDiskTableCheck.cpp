@@ -64,7 +64,10 @@ void TVLTDiskTableData::CheckTable(TVLTSessionID SessionID, std::vector<std::str
           std::memcmp(Stored.Signature, kPageSignature, sizeof Stored.Signature) == 0 &&
           Stored.ObjectID == FTableID &&
           (Stored.PageType == ptTableRecord || Stored.PageType == ptTableBlob);
-      if (!Changed && !Ours) continue;
+      // A page stamped freed is no page of the table, whatever its bytes: a transaction that
+      // never committed took it up again (the bitmaps mark it used, the page map counts it
+      // leaked) and had not written it yet.
+      if (!Changed && (!Ours || Stored.State == kPageStateFreed)) continue;
       if (!LDiskPageManager->FreeSpaceManager()->GetPageUsageFromPFS(No)) continue;
       TVLTPageHandle Handle(*LDiskPageManager);
       try {

@@ -345,6 +345,18 @@ TVLTPageNo TVLTDatabaseFreeSpaceManager::FindLastUsedPage() {
   return kNoPage;
 }
 
+bool TVLTDatabaseFreeSpaceManager::FixLastUsedPageNo(TVLTPageNo& Was, TVLTPageNo& Now) {
+  THeaderLock Lock(LPageManager, 20232);
+  TBitmapScope Scope(this);
+  ReadHeader();
+  Was = FLastUsedPageNo;
+  Now = FindLastUsedPage();
+  if (Now == Was) return false;
+  FLastUsedPageNo = Now;
+  SaveHeader();
+  return true;
+}
+
 void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
   THeaderLock Lock(LPageManager, 20232);
   TBitmapScope Scope(this);

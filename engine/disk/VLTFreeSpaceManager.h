@@ -53,6 +53,10 @@ class TVLTDatabaseFreeSpaceManager {
   // Returns a page to free space and shrinks the file by whole steps when its free tail allows.
   // 20232 when the header lock is not had; 30427 when the page is already free.
   void FreePage(TVLTPageNo PageNo);
+  // Sets the header's LastUsedPageNo to the highest page the bitmaps mark used when the two
+  // differ (an allocation or a freeing cut off between its bitmap and header writes). Answers
+  // whether it changed the header; Was and Now receive the value before and after.
+  bool FixLastUsedPageNo(TVLTPageNo& Was, TVLTPageNo& Now);
   // Whether the PFS bit of the page is set (pages whose PFS page lies beyond LastUsedPageNo are
   // free without reading anything).
   bool GetPageUsageFromPFS(TVLTPageNo PageNo);

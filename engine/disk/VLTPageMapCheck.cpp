@@ -59,7 +59,8 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
     return ((*B)[kPageHeaderSize + Local / 8] >> (Local % 8)) & 1;
   };
 
-  int64_t HighestUsed = -1;
+  int64_t HighestUsed = -1;  // the highest page marked used
+  int64_t HighestLive = -1;  // the highest page marked used that is not leaked
   std::vector<uint8_t> Buf;
   R.Pages.reserve(H.TotalPageCount > 0 ? static_cast<size_t>(H.TotalPageCount) : 0);
   for (int64_t No = 0; No < H.TotalPageCount; ++No) {
@@ -109,8 +110,11 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
       // never written or stamped freed. No committed data can refer to such a page.
       if (!E.Signed || PH->State == kPageStateFreed)
         ++R.LeakedPages;
-      else if (PH->PageType < ptEAM || PH->PageType > kLastPageType || PH->PageType == ptPFS ||
-               PH->PageType == ptEAM)
+      else
+        HighestLive = No;
+      if (E.Signed && PH->State != kPageStateFreed &&
+          (PH->PageType < ptEAM || PH->PageType > kLastPageType || PH->PageType == ptPFS ||
+           PH->PageType == ptEAM))
         Problem("marked used but has page type " + PageTypeText(PH->PageType));
     } else if (E.Bit == 0 && E.Signed && PH->State != kPageStateFreed &&
                PH->PageType != ptUnknown) {
@@ -142,7 +146,8 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
     R.Warnings.push_back(std::to_string(R.LeakedPages) + " leaked page" +
                          (R.LeakedPages == 1 ? "" : "s") +
                          ": allocated by a transaction that never committed (free space, not "
-                         "damage; the next exclusive open or a compaction gives them back)");
+                         "damage; the next writable open that has the file to itself or a "
+                         "compaction gives them back)");
   if (R.FileSize < Expected)
     R.Problems.push_back("the file holds " + std::to_string(R.FileSize) +
                          " bytes, the header counts " + std::to_string(H.TotalPageCount) +
@@ -150,9 +155,22 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
   else if (R.FileSize > Expected)
     R.Warnings.push_back("the file holds " + std::to_string(R.FileSize - Expected) +
                          " bytes beyond its last counted page (an interrupted growth)");
-  if (H.LastUsedPageNo != HighestUsed)
-    R.Problems.push_back("LastUsedPageNo is " + std::to_string(H.LastUsedPageNo) +
-                         ", the bitmaps say " + std::to_string(HighestUsed));
+  // Allocation marks the page used before the header counts it, freeing clears the bit before
+  // the header drops it: a writer that died between the two left a LastUsedPageNo that differs
+  // from the bitmaps only by pages no committed structure holds (leaked or free), which every
+  // allocation and freeing tolerates and the next lone writable open sets right.
+  if (H.LastUsedPageNo != HighestUsed) {
+    const std::string Text = "LastUsedPageNo is " + std::to_string(H.LastUsedPageNo) +
+                             ", the bitmaps say " + std::to_string(HighestUsed);
+    // Below the highest live page it would hand out a page in use: damage.
+    const bool Harmless = H.LastUsedPageNo >= HighestLive;
+    if (Harmless)
+      R.Warnings.push_back(Text +
+                           " (an allocation or freeing cut off before its header write; "
+                           "the pages between hold nothing committed)");
+    else
+      R.Problems.push_back(Text);
+  }
   if (RepairNeeded)
     R.Problems.push_back("the last commit did not complete: the database needs repair");
   if (H.TotalPageCount > 0 && G.IsSystemPage(H.TotalPageCount - 1))

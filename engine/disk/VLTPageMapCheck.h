@@ -5,9 +5,12 @@
 // Problems (damage): unreadable pages, checksums that fail, bitmap pages of the wrong type or not
 // marked used, used pages of a type no page may have, live pages marked free, extents marked
 // full with a free page, a file shorter than its header says, LastUsedPageNo against the
-// bitmaps, a file ending on a bitmap page, a cut-off commit. Warnings: leaked pages (marked used
-// but never written or stamped freed: what a transaction that never committed leaves, given
-// back by the next exclusive open or a compaction) and bytes beyond the last counted page.
+// bitmaps (below the highest live page), a file ending on a bitmap page, a cut-off commit.
+// Warnings: leaked pages (marked used but never written or stamped freed: what a transaction
+// that never committed leaves, given back by the next writable open that has the file to itself
+// or a compaction), a LastUsedPageNo off the bitmaps only by such pages or free ones (a writer
+// that died between an allocation's bitmap and header writes) and bytes beyond the last counted
+// page.
 #pragma once
 
 #include <cstdint>

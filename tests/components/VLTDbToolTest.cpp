@@ -179,9 +179,11 @@ TEST_F(DbToolTest, PasswdRequiresTheNewPasswordAfterwards) {
 TEST_F(DbToolTest, RepairOfASoundFileLogsNothingAndKeepsRecords) {
   Build(60);
   const auto Before = Rows("s3cret");
+  const std::string Bytes = FileBytes();
   std::string Out;
   ASSERT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
   EXPECT_NE(Out.find("no problems found"), std::string::npos) << Out;
+  EXPECT_TRUE(FileBytes() == Bytes);  // "no problems found": nothing was changed
   EXPECT_EQ(Rows("s3cret"), Before);
   ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
@@ -342,7 +344,8 @@ TEST_F(DbToolTest, ReadingCommandsRefuseWhatIsNotThere) {
 
 // A repair that cannot write its new file says so and fails; the file stays as it was.
 TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
-  Build(30);
+  Build(300);
+  DamageLastRecordPage();  // a sound file has nothing to rebuild
   const std::string Bytes = FileBytes();
   std::filesystem::create_directory(FileName + ".tmp");  // where the new file would go
   std::string Out;
@@ -352,7 +355,8 @@ TEST_F(DbToolTest, RepairThatCannotWriteItsNewFileFails) {
   EXPECT_TRUE(FileBytes() == Bytes);
   std::filesystem::remove(FileName + ".tmp");
   EXPECT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
-  EXPECT_EQ(Rows("s3cret").size(), 20u);
+  const size_t Kept = Rows("s3cret").size();
+  EXPECT_TRUE(Kept > 150 && Kept < 200) << Kept;  // the damaged page's records are gone
   ExpectSoundDatabaseFile(FileName, {"s3cret", craRijndael_256});
 }
 

@@ -479,8 +479,13 @@ TEST_F(RepairTest, ToolRepairsADamagedFileAndPrintsTheLog) {
   DamagePage(Damaged);
   std::string Out;
   ASSERT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
-  EXPECT_NE(Out.find("repair log:"), std::string::npos) << Out;
+  // Every change on a line of its own: what the check found, then the records left out.
+  EXPECT_NE(Out.find("what it changed:\n  mended: "), std::string::npos) << Out;
+  EXPECT_NE(Out.find("\n  mended: page " + std::to_string(Damaged) + ": checksum"),
+            std::string::npos)
+      << Out;
   EXPECT_NE(Out.find("corrupted and skipped"), std::string::npos) << Out;
+  EXPECT_EQ(Out.find("no problems found"), std::string::npos) << Out;
   EXPECT_FALSE(FileExists(FileName + ".tmp"));
   EXPECT_EQ(Check(Out), 0) << Out;
   EXPECT_EQ(Nums(), Survivors);
@@ -488,6 +493,7 @@ TEST_F(RepairTest, ToolRepairsADamagedFileAndPrintsTheLog) {
   // An interrupted commit: the tool repairs without asking, nothing is lost.
   KillDuringCommit(1000);
   ASSERT_EQ(RunTool(Tool + " repair " + FileName + " --password s3cret", Out), 0) << Out;
+  EXPECT_NE(Out.find("mended: the last commit did not complete"), std::string::npos) << Out;
   EXPECT_EQ(Check(Out), 0) << Out;
   Survivors.push_back(1000);
   EXPECT_EQ(Nums(), Survivors);
