@@ -9,6 +9,13 @@
 // renumbering shows. Counters gifts_per_s and peak_rss_MB.
 // Every run verifies what it wrote (the default): convert_s and verify_s are the seconds of
 // both per run, verify_share_pct what the verification adds to the conversion.
+// BM_ConvertVsPipeline: the conversion set against what a user would do instead, in the same
+// run and on the same files: export every table of the backup folder with the project's Paradox
+// reader and import it into SQLite (tables with the same primary keys, WITHOUT ROWID, page 4096,
+// synchronous off, one transaction), in a child process. Arg(0) the journal above, Arg(1) the
+// contributions year (200,000 gifts). Counters convert_s and verify_s (the conversion with its
+// verification), pipeline_s, pipeline_ratio (pipeline_s / convert_s: 1.0 means as fast as the
+// pipeline), verify_share_pct, peak_rss_MB and pipeline_peak_rss_MB.
 // BM_SqliteJournalPeer: the peer. The same journal's payroll and ledger source rows loaded into
 // SQLite (tables with the same primary keys, WITHOUT ROWID, the areas' page sizes, 4096 rows
 // per transaction, no encryption), read from the same Paradox reader, in a child process.
@@ -17,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +36,7 @@
 #include "app/Conversion.h"
 #include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
+#include "app/ParadoxValue.h"
 #include "app/TableCopy.h"
 #include "app/TargetCatalogue.h"
 #include "app/Verification.h"
@@ -350,6 +359,142 @@ int64_t LoadIntoSqlite(TArea Area, const std::string& Folder, const std::string&
   sqlite3_close(Db);
   return Rows;
 }
+
+// Every table of Folder, read with the Paradox reader, into one new SQLite database File: the
+// source's own fields and primary key, one transaction. Returns the rows loaded.
+int64_t ExportImport(const std::string& Folder, const std::string& File) {
+  sqlite3* Db = nullptr;
+  if (sqlite3_open(File.c_str(), &Db) != SQLITE_OK) std::abort();
+  sqlite3_exec(Db, "PRAGMA page_size=4096; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr,
+               nullptr);
+  int64_t Rows = 0;
+  for (const auto& E : std::filesystem::directory_iterator(Folder)) {
+    std::string Ext = E.path().extension().string();
+    for (char& C : Ext) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    if (!E.is_regular_file() || Ext != ".db") continue;
+    TParadoxTable S;
+    S.SetDatabaseName(Folder);
+    S.SetTableName(E.path().filename().string());
+    S.SetReadOnly(true);
+    try {
+      S.Open();
+    } catch (const std::exception&) {
+      continue;
+    }
+    const std::string Name = E.path().stem().string();
+    std::string Create = "CREATE TABLE \"" + Name + "\" (", Insert =
+                             "INSERT OR IGNORE INTO \"" + Name + "\" VALUES (", Key;
+    for (int I = 0; I < S.FieldCount(); ++I) {
+      const TParadoxField& F = S.Fields(I);
+      const TFieldType T = F.DataType();
+      const char* Type = T == ftString || T == ftBytes ? "TEXT"
+                         : T == ftFloat || T == ftCurrency || T == ftBCD || T == ftDate ||
+                                 T == ftTime || T == ftDateTime
+                             ? "REAL"
+                             : "INTEGER";
+      Create += (I ? ", \"" : "\"") + F.FieldName() + "\" " + Type;
+      Insert += I ? ", ?" : "?";
+      if (I < S.Header().KeyFields) Key += (I ? ", \"" : "\"") + F.FieldName() + "\"";
+    }
+    Create += Key.empty() ? ")" : ", PRIMARY KEY (" + Key + ")) WITHOUT ROWID";
+    if (sqlite3_exec(Db, Create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+    sqlite3_stmt* Stmt = nullptr;
+    sqlite3_prepare_v2(Db, (Insert + ")").c_str(), -1, &Stmt, nullptr);
+    for (S.First(); !S.Eof(); S.Next()) {
+      for (int I = 0; I < S.FieldCount(); ++I) {
+        const TParadoxValue V = S.Fields(I).AsVariant();
+        switch (V.Kind) {
+          case TParadoxValue::vkNull: sqlite3_bind_null(Stmt, I + 1); break;
+          case TParadoxValue::vkFloat:
+          case TParadoxValue::vkCurrency:
+          case TParadoxValue::vkDateTime: sqlite3_bind_double(Stmt, I + 1, V.Float); break;
+          case TParadoxValue::vkString:
+          case TParadoxValue::vkBytes:
+            sqlite3_bind_text(Stmt, I + 1, V.Str.data(), static_cast<int>(V.Str.size()),
+                              SQLITE_TRANSIENT);
+            break;
+          default: sqlite3_bind_int64(Stmt, I + 1, V.Int); break;
+        }
+      }
+      sqlite3_step(Stmt);
+      sqlite3_reset(Stmt);
+      ++Rows;
+    }
+    sqlite3_finalize(Stmt);
+    S.Close();
+  }
+  sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(Db);
+  return Rows;
+}
+
+// Runs the export and import of Folder into File in a child process: its wall seconds, and its
+// peak memory into PeakMB.
+double TimedExportImport(const std::string& Folder, const std::string& File, double& PeakMB) {
+  std::filesystem::remove(File);
+  const auto Start = std::chrono::steady_clock::now();
+  const pid_t Child = ::fork();
+  if (Child == 0) ::_exit(ExportImport(Folder, File) > 0 ? 0 : 1);
+  rusage Usage{};
+  int Status = 0;
+  ::wait4(Child, &Status, 0, &Usage);
+  const double Seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) std::abort();
+  PeakMB = std::max(PeakMB, Usage.ru_maxrss / 1024.0);
+  std::filesystem::remove(File);
+  return Seconds;
+}
+
+void BM_ConvertVsPipeline(benchmark::State& State) {
+  const bool Contributions = State.range(0) != 0;
+  vlt::tools::TBackupGenOptions O;
+  if (Contributions) {
+    O.Contributors = 8000;
+    O.Gifts = 200000;
+    O.Services = 40;
+    O.Funds = 20;
+  } else {
+    O.Employees = 150;
+    O.Periods = 52;
+    O.Transactions = 100000;
+    O.Payees = 2000;
+  }
+  const char* Keep = Contributions ? "2012cont.bkp" : "2012jrnl.bkp";
+  std::vector<int64_t> Unused;
+  const std::string Template = Generate(
+      Contributions ? "pipe_cont" : "pipe_jrnl", O, Keep,
+      [](const std::string&) { return std::vector<int64_t>{0}; }, Unused);
+  TRunFigures F;
+  double Pipeline = 0, PipelinePeakMB = 0;
+  for (auto _ : State) {
+    State.PauseTiming();
+    if (!ConvertCopy(State, Template, F)) {
+      State.SkipWithError("the conversion did not complete");
+      break;
+    }
+    Pipeline += TimedExportImport(Template + "/" + Keep, Template + "/pipeline.sqlite",
+                                  PipelinePeakMB);
+    State.ResumeTiming();
+  }
+  std::filesystem::remove_all(Template);
+  const double N = static_cast<double>(State.iterations());
+  if (N > 0 && F.Convert > 0) {
+    State.counters["convert_s"] = F.Convert / N;
+    State.counters["verify_s"] = F.Verify / N;
+    State.counters["verify_share_pct"] = 100.0 * F.Verify / F.Convert;
+    State.counters["pipeline_s"] = Pipeline / N;
+    State.counters["pipeline_ratio"] = Pipeline / F.Convert;
+    State.counters["peak_rss_MB"] = F.PeakMB;
+    State.counters["pipeline_peak_rss_MB"] = PipelinePeakMB;
+  }
+}
+BENCHMARK(BM_ConvertVsPipeline)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 void BM_SqliteJournalPeer(benchmark::State& State) {
   vlt::tools::TBackupGenOptions O;
