@@ -1,5 +1,6 @@
 #include "app/Conversion.h"
 
+#include <algorithm>
 #include <array>
 
 #include "app/FileUtil.h"
@@ -134,10 +135,12 @@ TRunOutcome TConverter::ConvertData(const std::string& FolderText) {
 }
 
 void TConverter::Count(TArea Area, const std::function<int32_t()>& Convert) {
+  const bool Existed = FileExists(JoinPath(FBackupDir, AreaTargetFile(Area, FBackupDir)));
   const TStopwatch Watch;
   const int32_t Result = Convert();
   const double Seconds = Watch.Seconds();
   FConvertedCount += Result;
+  FReport->Outcomes.push_back(AreaOutcomeAfter(Area, FBackupDir, Existed));
   if (Result != 1 || !FVerify) return;
   const std::string Target = AreaTargetFile(Area, FBackupDir), Log = AreaLogFile(Area, FBackupDir);
   FReport->Areas.push_back(VerifyCopyArea(Area, FBackupDir, JoinPath(FBackupDir, Target),
@@ -173,6 +176,8 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     FBackupDir = ExcludeTrailingPathDelimiter(Folder);
     const TStopwatch Watch;
     TakeRecoveryNotes(TArea::Contributions);
+    const std::string ContTarget = JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile);
+    const bool ContExisted = FileExists(ContTarget);
     bool Counted = false;
     try {
       Counted = ConvertContributions();
@@ -185,6 +190,7 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     const double Seconds = Watch.Seconds();
     if (Counted) ++FConvertedCount;
     WriteLog(AreaInfo(TArea::Contributions).LogFile);
+    FReport->Outcomes.push_back(AreaOutcomeAfter(TArea::Contributions, FBackupDir, ContExisted));
     if (Counted && FVerify &&
         FileExists(JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile))) {
       FReport->Areas.push_back(VerifyContributions(
@@ -207,7 +213,12 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
       C.Unexpected.push_back(std::move(Problem));
   }
 
-  if (FVerify) FUI.SetDetails(FormatRunReport(*FReport));
+  // Failed areas are told even when nothing is verified, and the window shows them at once.
+  const bool Failures = std::any_of(FReport->Outcomes.begin(), FReport->Outcomes.end(), [](const TAreaOutcome& O) {
+    return O.Kind == TAreaOutcomeKind::Failed;
+  });
+  if (FVerify || Failures) FUI.SetDetails(FormatRunReport(*FReport));
+  FUI.SetDetailsOpen(Failures);
   TRunOutcome Outcome = TRunOutcome::NoBackups;
   if (FConvertedCount == 0) {
     FUI.ShowInformation(kMsgNoBackups);
@@ -220,6 +231,7 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   }
 
   FUI.SetDetails("");
+  FUI.SetDetailsOpen(false);
   FUI.SetConverting(false);
   return Outcome;
 }

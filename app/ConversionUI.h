@@ -32,6 +32,8 @@ class TConversionUI {
   // Details for the run's final message box (the verification summary); "" clears them. A front
   // end may show them on request beside the box's text, which stays as it is.
   virtual void SetDetails(const std::string& Text) { (void)Text; }
+  // Whether those details hold failures, so that a window shows them open with the box.
+  virtual void SetDetailsOpen(bool Open) { (void)Open; }
 
   // Asked at every record boundary: whether the user wants the run stopped (Ctrl-C, the window
   // closed). Cheap enough to call per record; a window may process its events here now and then.

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -131,7 +132,13 @@ std::unique_ptr<QMessageBox> TForm1::MakeMessageBox(bool Error, const std::strin
   auto Box = std::make_unique<QMessageBox>(Error ? QMessageBox::Critical : QMessageBox::Information,
                                            windowTitle(), QString::fromStdString(Text),
                                            QMessageBox::Ok, this);
-  if (!FDetails.empty()) Box->setDetailedText(QString::fromStdString(FDetails));
+  if (!FDetails.empty()) {
+    Box->setDetailedText(QString::fromStdString(FDetails));
+    // The box's own "Show Details..." button is its only action button.
+    if (FDetailsOpen)
+      for (QAbstractButton* B : Box->buttons())
+        if (Box->buttonRole(B) == QMessageBox::ActionRole) B->click();
+  }
   return Box;
 }
 

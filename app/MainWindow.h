@@ -43,6 +43,7 @@ class TForm1 : public QWidget, public TConversionUI {
   void StepProgress() override;
   void ProcessPendingEvents() override;
   void SetDetails(const std::string& Text) override { FDetails = Text; }
+  void SetDetailsOpen(bool Open) override { FDetailsOpen = Open; }
   // Lets the window answer (a close, Exit) every tenth of a second; true once the user chose to
   // stop the run.
   bool CancelRequested() override;
@@ -52,7 +53,7 @@ class TForm1 : public QWidget, public TConversionUI {
   std::function<bool()> ConfirmStop;
 
   // The message box ShowError / ShowInformation run: the text, and the details of the run when
-  // there are any ("Show Details").
+  // there are any ("Show Details"), shown open when they hold failures.
   std::unique_ptr<QMessageBox> MakeMessageBox(bool Error, const std::string& Text);
 
   // Controls, named as the window's design names them.
@@ -73,6 +74,7 @@ class TForm1 : public QWidget, public TConversionUI {
   bool FStopRequested = false;
   QElapsedTimer FSinceEvents;
   std::string FDetails;
+  bool FDetailsOpen = false;
   std::unique_ptr<TConverter> FConverter;
 };
 

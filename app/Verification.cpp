@@ -450,12 +450,55 @@ TFolderHashes HashFolder(const std::string& Dir) {
 bool TRunReport::Clean() const {
   for (const TAreaCheck& A : Areas)
     if (!A.Clean()) return false;
+  for (const TAreaOutcome& O : Outcomes)
+    if (O.Kind == TAreaOutcomeKind::Failed || O.Kind == TAreaOutcomeKind::NotConverted)
+      return false;
   for (const auto& [Folder, C] : Folders)
     if (!C.Unexpected.empty()) return false;
   return true;
 }
 
 namespace {
+
+const char* const kOutcomeKeys[] = {"converted", "skipped", "not_applicable", "failed",
+                                    "not_converted"};
+
+// Whether Folder holds any of Area's source tables.
+bool HasSources(TArea Area, const std::string& Folder) {
+  const TAreaSources& S = AreaSourcesOf(Area);
+  for (const auto* List : {&S.Required, &S.Optional})
+    for (const char* Name : *List)
+      if (!FindFileNoCase(Folder, Name).empty()) return true;
+  return false;
+}
+
+// The lines of an outcome the database blocks do not already tell: skipped, failed and not
+// converted areas, and converted ones that were not verified.
+std::string FormatOutcomes(const TRunReport& Report, const char* const* Names) {
+  std::string Out;
+  for (const TAreaOutcome& O : Report.Outcomes) {
+    const std::string Head = O.Folder + ": " + Names[static_cast<size_t>(O.Area)];
+    const std::string Target = AreaTargetFile(O.Area, O.Folder);
+    switch (O.Kind) {
+      case TAreaOutcomeKind::Converted: {
+        const bool Shown = std::any_of(Report.Areas.begin(), Report.Areas.end(), [&](const TAreaCheck& A) {
+          return A.Area == O.Area && A.Folder == O.Folder;
+        });
+        if (!Shown) Out += Head + " -> " + Target + " converted\n";
+        break;
+      }
+      case TAreaOutcomeKind::Skipped: Out += Head + " skipped: " + Target + " exists\n"; break;
+      case TAreaOutcomeKind::NotApplicable: break;
+      case TAreaOutcomeKind::Failed:
+        Out += Head + " FAILED: " + O.Error + " (see " + O.LogFile + ")\n";
+        break;
+      case TAreaOutcomeKind::NotConverted:
+        Out += Head + " NOT CONVERTED: its tables are there, " + Target + " is not\n";
+        break;
+    }
+  }
+  return Out;
+}
 
 // The recovery's notes, one line each.
 std::string FormatRecovered(const TRunReport& Report) {
@@ -499,10 +542,37 @@ std::string FormatRunReport(const TRunReport& Report) {
     }
     for (const std::string& P : A.Problems) Out += "  PROBLEM " + P + "\n";
   }
+  Out += FormatOutcomes(Report, kAreaNames);
   for (const auto& [Folder, C] : Report.Folders)
     for (const std::string& N : C.Unexpected) Out += Folder + ": UNEXPECTED CHANGE " + N + "\n";
   Out += FormatRecovered(Report);
   return Out;
+}
+
+TAreaOutcome AreaOutcomeAfter(TArea Area, const std::string& Folder, bool Existed) {
+  TAreaOutcome O;
+  O.Folder = Folder;
+  O.Area = Area;
+  O.LogFile = AreaLogFile(Area, Folder);
+  if (!IsAreaFolder(Area, Folder)) return O;
+  if (Existed) {
+    O.Kind = TAreaOutcomeKind::Skipped;
+  } else if (FileExists(JoinPath(Folder, AreaTargetFile(Area, Folder)))) {
+    O.Kind = TAreaOutcomeKind::Converted;
+  } else if (HasSources(Area, Folder)) {
+    O.Kind = TAreaOutcomeKind::Failed;
+    // The first line of the log after its heading that is not one of the closing lines.
+    const std::vector<std::string> Lines = ReadLogLines(JoinPath(Folder, O.LogFile));
+    for (size_t I = 0; I < Lines.size() && O.Error.empty(); ++I) {
+      const std::string& L = Lines[I];
+      if (L.empty() || L.rfind("Convert ", 0) == 0 || L == "Conversion Complete" ||
+          L == "Conversion Process Finished")
+        continue;
+      O.Error = L;
+    }
+    if (O.Error.empty()) O.Error = "no database was written";
+  }
+  return O;
 }
 
 std::vector<std::string> ReadLogLines(const std::string& Path) {
@@ -1060,6 +1130,15 @@ std::string RunReportJson(const TRunReport& R) {
            ", \"unexpected\": " + JsonList(C.Unexpected) + "}";
   }
   Out += R.Folders.empty() ? "]" : "\n  ]";
+  Out += ",\n  \"outcomes\": [";
+  for (size_t I = 0; I < R.Outcomes.size(); ++I) {
+    const TAreaOutcome& O = R.Outcomes[I];
+    Out += std::string(I ? "," : "") + "\n    {\"folder\": " + Json(O.Folder) + ", \"area\": \"" +
+           kAreaKeys[static_cast<size_t>(O.Area)] + "\", \"outcome\": \"" +
+           kOutcomeKeys[static_cast<size_t>(O.Kind)] + "\", \"error\": " + Json(O.Error) +
+           ", \"log\": " + Json(O.LogFile) + "}";
+  }
+  Out += R.Outcomes.empty() ? "]" : "\n  ]";
   Out += RecoveredJson(R);
   return Out + "\n}\n";
 }
@@ -1076,7 +1155,13 @@ TRunReport VerifyExisting(const std::string& FolderText) {
          {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
       if (!IsAreaFolder(Area, Folder)) continue;
       const std::string File = JoinPath(Folder, AreaTargetFile(Area, Folder));
-      if (!FileExists(File)) continue;
+      if (!FileExists(File)) {
+        // An area whose tables are there but whose database is not was never converted.
+        if (HasSources(Area, Folder))
+          R.Outcomes.push_back({Folder, Area, TAreaOutcomeKind::NotConverted, "",
+                                AreaLogFile(Area, Folder)});
+        continue;
+      }
       const std::vector<std::string> Lines =
           ReadLogLines(JoinPath(Folder, AreaLogFile(Area, Folder)));
       R.Areas.push_back(Area == TArea::Contributions ? VerifyContributions(Folder, File, Lines)

@@ -87,13 +87,35 @@ TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHas
 
 // What a run proved: the verification of every area it converted and the changes found in each
 // backup folder.
+// How one data area of one backup folder ended.
+enum class TAreaOutcomeKind {
+  Converted,      // its database was written by this run
+  Skipped,        // its database was there already
+  NotApplicable,  // the folder is not the area's, or holds none of its tables
+  Failed,         // it was the area's business and no database came of it
+  NotConverted,   // (verifying only) the sources are there, the database is not
+};
+struct TAreaOutcome {
+  std::string Folder;
+  TArea Area = TArea::Payroll;
+  TAreaOutcomeKind Kind = TAreaOutcomeKind::NotApplicable;
+  std::string Error;    // what failed: the area's first error line
+  std::string LogFile;  // the log that tells the rest
+};
+
+// The outcome of Area in Folder after an attempt: Existed tells whether its database was there
+// before, Log is the area's log as it now stands.
+TAreaOutcome AreaOutcomeAfter(TArea Area, const std::string& Folder, bool Existed);
+
 struct TRunReport {
   std::vector<TAreaCheck> Areas;
+  std::vector<TAreaOutcome> Outcomes;  // every area of every backup folder, in run order
   std::map<std::string, TFolderChanges> Folders;  // by backup folder
   // What the run cleared up before it started, left by interrupted runs: one line per action
   // (a stale temporary database removed, safety copies restored), by backup folder.
   std::map<std::string, std::vector<std::string>> Recovered;
-  // No mismatch, no unreadable target, no change the conversions do not call for.
+  // No mismatch, no unreadable target, no change the conversions do not call for, no area that
+  // failed or was not converted.
   bool Clean() const;
 };
 

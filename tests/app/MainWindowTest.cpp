@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTextEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -90,6 +91,26 @@ TEST(TForm1, TheFinalBoxKeepsItsTextAndOffersTheRunSummaryAsDetails) {
   EXPECT_EQ(Box->text(), "Errors occured during the conversion.");
   EXPECT_EQ(Box->icon(), QMessageBox::Critical);
   EXPECT_EQ(Box->detailedText(), "folder: payroll -> Payroll.vlt\n  DedTEx 5 5\n");
+}
+
+TEST(TForm1, FailuresOpenTheDetailsOfTheFinalBox) {
+  App();
+  TForm1 F;
+  auto DetailsShown = [](QMessageBox& Box) {
+    Box.show();
+    QApplication::processEvents();
+    for (QTextEdit* T : Box.findChildren<QTextEdit*>())
+      if (T->isVisible()) return true;
+    return false;
+  };
+  F.SetDetails("folder: loans FAILED: Error Opening Table: LOAN.DB (see Conversion_Log_Loan.txt)\n");
+  auto Closed = F.MakeMessageBox(false, "Conversion Complete.");
+  EXPECT_FALSE(DetailsShown(*Closed));
+  F.SetDetailsOpen(true);
+  auto Open = F.MakeMessageBox(false, "Conversion Complete.");
+  EXPECT_EQ(Open->text(), "Conversion Complete.");
+  EXPECT_EQ(Open->icon(), QMessageBox::Information);
+  EXPECT_TRUE(DetailsShown(*Open));
 }
 
 TEST(TForm1, ClosingDuringARunAsksAndOnlyAYesStopsIt) {

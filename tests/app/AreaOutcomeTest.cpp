@@ -1,0 +1,88 @@
+// Every area's outcome is told: a damaged or foreign source table makes its area FAILED in the
+// summary, the JSON and the exit status, the other areas convert, and a rerun converts the
+// area once its table is mended; verifying alone calls a missing database not converted.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/Conversion.h"
+#include "app/FileUtil.h"
+#include "app/Verification.h"
+#include "tests/app/FakeUI.h"
+#include "tests/app/TestDirs.h"
+#include "tools/BackupGenerator.h"
+
+namespace vlt::app {
+namespace {
+
+using test::TFakeUI;
+using test::TTempDir;
+
+const TAreaOutcome* OutcomeOf(const TRunReport& R, TArea Area, const std::string& Folder) {
+  for (const TAreaOutcome& O : R.Outcomes)
+    if (O.Area == Area && O.Folder == Folder) return &O;
+  return nullptr;
+}
+
+TEST(AreaOutcomes, DamagedSourcesFailTheirAreaAloneAndARerunConvertsThemOnceMended) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string J = Dir / "2012jrnl.bkp", L = Dir / "2Loans.bkp";
+  const std::string Tran = FindFileNoCase(J, "tranfile.db"), Loan = FindFileNoCase(L, "loan.db");
+  ASSERT_FALSE(Tran.empty());
+  ASSERT_FALSE(Loan.empty());
+  const std::string TranBytes = test::ReadFile(Tran), LoanBytes = test::ReadFile(Loan);
+  std::filesystem::resize_file(Tran, 3000);  // cut off in its first block
+  test::WriteFile(Loan, "not a table\n");
+  {
+    TFakeUI UI;
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Dir.Path());
+    // The final box keeps the conversion's own text.
+    ASSERT_FALSE(UI.Boxes.empty());
+    EXPECT_EQ(UI.Boxes.back().Text, kMsgComplete);
+    const TRunReport& R = C.Report();
+    EXPECT_FALSE(R.Clean());
+    const TAreaOutcome* Ledger = OutcomeOf(R, TArea::Ledger, J);
+    const TAreaOutcome* Loans = OutcomeOf(R, TArea::Loans, L);
+    ASSERT_TRUE(Ledger && Loans);
+    EXPECT_EQ(Ledger->Kind, TAreaOutcomeKind::Failed);
+    EXPECT_NE(Ledger->Error.find("is damaged"), std::string::npos) << Ledger->Error;
+    EXPECT_EQ(Ledger->LogFile, "2012_Conversion_Log.txt");
+    EXPECT_EQ(Loans->Kind, TAreaOutcomeKind::Failed);
+    EXPECT_EQ(OutcomeOf(R, TArea::Payroll, J)->Kind, TAreaOutcomeKind::Converted);
+    EXPECT_EQ(OutcomeOf(R, TArea::ChkSch, Dir / "2ChkSc.bkp")->Kind, TAreaOutcomeKind::Converted);
+    EXPECT_EQ(OutcomeOf(R, TArea::Loans, J)->Kind, TAreaOutcomeKind::NotApplicable);
+    const std::string Summary = FormatRunReport(R);
+    EXPECT_NE(Summary.find(J + ": ledger FAILED: "), std::string::npos) << Summary;
+    EXPECT_NE(Summary.find("(see Conversion_Log_Loan.txt)"), std::string::npos) << Summary;
+    const std::string Json = RunReportJson(R);
+    EXPECT_NE(Json.find("\"outcome\": \"failed\""), std::string::npos);
+    EXPECT_NE(Json.find("\"clean\": false"), std::string::npos);
+
+    // Verifying alone: the two areas were never converted.
+    const TRunReport V = VerifyExisting(Dir.Path());
+    EXPECT_FALSE(V.Clean());
+    ASSERT_TRUE(OutcomeOf(V, TArea::Ledger, J));
+    EXPECT_EQ(OutcomeOf(V, TArea::Ledger, J)->Kind, TAreaOutcomeKind::NotConverted);
+    EXPECT_NE(FormatRunReport(V).find("ledger NOT CONVERTED"), std::string::npos);
+  }
+  // Mended, the next run converts the two areas and skips the others.
+  test::WriteFile(Tran, TranBytes);
+  test::WriteFile(Loan, LoanBytes);
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Loans, L)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Payroll, J)->Kind, TAreaOutcomeKind::Skipped);
+  EXPECT_NE(FormatRunReport(C.Report()).find("payroll skipped: Payroll.vlt exists"), std::string::npos);
+  EXPECT_TRUE(VerifyExisting(Dir.Path()).Clean());
+}
+
+}  // namespace
+}  // namespace vlt::app
