@@ -160,6 +160,26 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
       ExtractFileExt(FolderText) == ".bkp" ? ExtractFilePath(FolderText) : FolderText;
   GetBkpDirs(SearchDir, Backups);
   if (Backups.empty()) FUI.ShowInformation(kMsgNoBackups);
+  // One conversion per backup folder, from the first look to the last write: a folder another
+  // run holds is left alone, and each of its areas counts as failed.
+  std::vector<TFolderLock> Locks;
+  std::vector<std::string> Mine;
+  for (const std::string& Folder : Backups) {
+    TFolderLock Lock(Folder);
+    if (!Lock.Held()) {
+      FUI.ShowError(kMsgFolderBusy);
+      const std::string Dir = ExcludeTrailingPathDelimiter(Folder);
+      for (TArea Area :
+           {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger})
+        if (IsAreaFolder(Area, Dir))
+          FReport->Outcomes.push_back(
+              {Dir, Area, TAreaOutcomeKind::Failed, kMsgFolderBusy, AreaLogFile(Area, Dir)});
+      continue;
+    }
+    Locks.push_back(std::move(Lock));
+    Mine.push_back(Folder);
+  }
+  Backups = std::move(Mine);
   // Before anything looks at a folder (the hashes included): what interrupted runs left.
   RecoverFolders(Backups);
   std::map<std::string, TFolderHashes> Before;

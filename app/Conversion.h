@@ -61,6 +61,7 @@ inline constexpr const char* kMsgNoBackups = "No backups found to convert.";
 inline constexpr const char* kMsgComplete = "Conversion Complete.";
 inline constexpr const char* kMsgErrors =
     "Errors occured during the conversion.\r\nContact XLQ support for further assistance.";
+inline constexpr const char* kMsgFolderBusy = "This backup is being converted by another program.";
 inline constexpr const char* kMsgInvalidFolder = "Folder selected is invalid or not accessible.";
 inline constexpr const char* kSelectCaption = "Select Backup to Convert";
 inline constexpr const char* kMsgStopConversion = "A conversion is in progress. Stop it?";

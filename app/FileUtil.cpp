@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,6 +186,18 @@ void WriteLogFile(const std::string& Path, const std::vector<std::string>& Lines
   }
   if (::close(Fd) != 0)
     throw std::system_error(errno, std::generic_category(), "Cannot write file \"" + Path + "\"");
+}
+
+TFolderLock::TFolderLock(const std::string& Dir) {
+  FFd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(FFd);
+    FFd = -1;
+  }
+}
+
+TFolderLock::~TFolderLock() {
+  if (FFd >= 0) ::close(FFd);  // closing the only descriptor releases the lock
 }
 
 }  // namespace vlt::app

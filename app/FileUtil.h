@@ -42,6 +42,23 @@ std::string FindFileNoCase(const std::string& Dir, std::string_view Name);
 // when there is none.
 std::string FindDirNoCase(const std::string& Dir, std::string_view Name);
 
+// An exclusive lock on a folder, held from construction to destruction, that keeps a second
+// conversion out of a backup folder: flock on the folder's own descriptor, so nothing is added
+// to the folder. Held() is false when another process holds it (or the folder cannot be opened).
+class TFolderLock {
+ public:
+  explicit TFolderLock(const std::string& Dir);
+  ~TFolderLock();
+  TFolderLock(TFolderLock&& Other) noexcept : FFd(Other.FFd) { Other.FFd = -1; }
+  TFolderLock(const TFolderLock&) = delete;
+  TFolderLock& operator=(const TFolderLock&) = delete;
+  TFolderLock& operator=(TFolderLock&&) = delete;
+  bool Held() const { return FFd >= 0; }
+
+ private:
+  int FFd = -1;
+};
+
 // Removes a file; false when it could not be removed (a missing file counts as removed).
 bool DeleteFileIfExists(const std::string& Path);
 

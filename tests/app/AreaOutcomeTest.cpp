@@ -84,5 +84,27 @@ TEST(AreaOutcomes, DamagedSourcesFailTheirAreaAloneAndARerunConvertsThemOnceMend
   EXPECT_TRUE(VerifyExisting(Dir.Path()).Clean());
 }
 
+TEST(AreaOutcomes, AFolderAnotherRunHoldsIsLeftAlone) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string L = Dir / "2Loans.bkp";
+  TFolderLock Other(L);  // as another conversion would hold it
+  ASSERT_TRUE(Other.Held());
+  EXPECT_FALSE(TFolderLock(L).Held());
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  ASSERT_FALSE(UI.Boxes.empty());
+  EXPECT_EQ(UI.Boxes.front(), (TFakeUI::TBox{true, kMsgFolderBusy}));
+  EXPECT_FALSE(FileExists(L + "/Loan.vlt"));
+  EXPECT_TRUE(FileExists(Dir / "2ChkSc.bkp/Schedule.vlt"));
+  const TAreaOutcome* Loans = OutcomeOf(C.Report(), TArea::Loans, L);
+  ASSERT_TRUE(Loans);
+  EXPECT_EQ(Loans->Kind, TAreaOutcomeKind::Failed);
+  EXPECT_EQ(Loans->Error, kMsgFolderBusy);
+  EXPECT_FALSE(C.Report().Clean());
+}
+
 }  // namespace
 }  // namespace vlt::app

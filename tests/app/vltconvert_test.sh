@@ -65,5 +65,17 @@ if [ -n "$gen" ]; then
   grep -q '"convert_seconds"' "$dir/verify.json" && fail "verify-only report: conversion times"
   after=$(cd "$dir/b" && find . -type f | sort | xargs sha256sum)
   [ "$before" = "$after" ] || fail "verify-only changed the backups"
+
+  # A backup folder another program holds is left alone: the message on stderr, exit 1.
+  if command -v flock >/dev/null 2>&1; then
+    rm -rf "$dir/c" && "$gen" "$dir/c" >/dev/null || fail "generator"
+    out=$(flock "$dir/c/2Loans.bkp" "$bin" --report "$dir/busy.json" "$dir/c" 2>"$dir/err"); rc=$?
+    [ $rc -eq 1 ] || fail "busy folder: exit $rc"
+    grep -q '^This backup is being converted by another program\.$' "$dir/err" ||
+      fail "busy folder: stderr: $(cat "$dir/err")"
+    [ ! -e "$dir/c/2Loans.bkp/Loan.vlt" ] || fail "busy folder: converted anyway"
+    [ -e "$dir/c/2ChkSc.bkp/Schedule.vlt" ] || fail "busy folder: the others not converted"
+    validate "$dir/busy.json"
+  fi
 fi
 echo "vltconvert: all cases passed"
