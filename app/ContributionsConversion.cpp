@@ -222,7 +222,7 @@ bool TContributionsRun::Run() {
       Fail(2);
       Log(E.what());
       T.CloseQuietly(kArea);
-      DeleteFileIfExists(PartialNameOf(Target));
+      DiscardPartial(PartialNameOf(Target));
     }
   }
   // 10.
@@ -699,7 +699,7 @@ void TContributionsRun::Publish() {
   if (!FileExists(Partial)) return;
   if (FConv.UI().CancelRequested()) {
     // The sources are already restored; only the database is left to discard.
-    DeleteFileIfExists(Partial);
+    DiscardPartial(Partial);
     throw TConversionCancelled();
   }
   try {
@@ -720,8 +720,7 @@ void TContributionsRun::Cancelled() {
   RestoreSafetyCopies();
   FConv.Targets().CloseQuietly(kArea);
   const std::string Partial = PartialNameOf(JoinPath(F, kTargetFile));
-  DeleteFileIfExists(Partial);
-  DeleteFileIfExists(Partial + ".tmp");
+  DiscardPartial(Partial);
 }
 
 // ---- the converter's hooks ----

@@ -107,6 +107,8 @@ class TConverter {
   void SetVerify(bool On) { FVerify = On; }
   // The engine's own table check as part of the verification (off: it reads every page again).
   void SetCheckTables(bool On) { FCheckTables = On; }
+  // The free bytes of the file system a folder lies on (tests give their own).
+  std::function<uint64_t(const std::string&)> FreeSpaceOf;
   const TRunReport& Report() const { return *FReport; }
 
   // Run state.
@@ -141,6 +143,10 @@ class TConverter {
   // Adds an area to the converted count; a table-copy area that converted is verified.
   // Runs one area's conversion, counts it and verifies what it wrote.
   void Count(TArea Area, const std::function<int32_t()>& Convert);
+  // Refuses Area when the backup folder's file system has less room than the area needs while
+  // it converts: the message goes to the area's log and the area counts as failed. True when
+  // the area may go on.
+  bool RoomFor(TArea Area);
 
   // The skeleton of the table-copy areas (after the folder and source conditions held): the
   // bar's range and step, the database component's settings, Body inside one error handler,

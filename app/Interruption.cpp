@@ -68,6 +68,22 @@ bool RemoveUnlessHeld(const std::string& Path) {
   return Removed;
 }
 
+std::vector<std::string> CompanionsOf(const std::string& Db) {
+  std::vector<std::string> Out;
+  const std::string Dir = ExtractFilePath(Db), Name = ExtractFileName(Db);
+  for (const TDirEntry& E : ListDirectory(Dir.empty() ? "." : Dir))
+    if (!E.IsDirectory && (E.Name == Name + "-journal" || E.Name.rfind(Name + "-alloc-", 0) == 0))
+      Out.push_back(JoinPath(Dir, E.Name));
+  return Out;
+}
+
+void DiscardPartial(const std::string& Partial) {
+  for (const std::string& Db : {Partial + ".tmp", Partial}) {
+    DeleteFileIfExists(Db);
+    for (const std::string& C : CompanionsOf(Db)) DeleteFileIfExists(C);
+  }
+}
+
 std::vector<TRecoveryNote> RecoverInterruptedRun(const std::string& Folder) {
   std::vector<TRecoveryNote> Notes;
   for (TArea Area :
@@ -80,8 +96,11 @@ std::vector<TRecoveryNote> RecoverInterruptedRun(const std::string& Folder) {
     for (const std::string& Stale : {Partial + ".tmp", Partial}) {
       if (!FileExists(Stale)) continue;
       const std::string Name = ExtractFileName(Stale);
-      if (RemoveUnlessHeld(Stale))
+      if (RemoveUnlessHeld(Stale)) {
+        // What the engine kept beside it goes with it.
+        for (const std::string& C : CompanionsOf(Stale)) DeleteFileIfExists(C);
         Notes.push_back({Area, "Removed " + Name + " left by an interrupted conversion"});
+      }
       else
         Notes.push_back({Area, "Kept " + Name + ": another process has it open"});
     }

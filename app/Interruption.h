@@ -45,6 +45,14 @@ void PublishDatabase(const std::string& Partial, const std::string& Target);
 // another process holds it.
 bool RemoveUnlessHeld(const std::string& Path);
 
+// The files the engine keeps beside a database while it writes: its rollback journal
+// (Db + "-journal") and the allocation markers of its shared writers (Db + "-alloc-...").
+std::vector<std::string> CompanionsOf(const std::string& Db);
+
+// Removes an area's unfinished database: Partial, its compaction copy (Partial + ".tmp") and
+// the companions of both.
+void DiscardPartial(const std::string& Partial);
+
 // One thing the recovery did (or left alone) in a backup folder.
 struct TRecoveryNote {
   TArea Area;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 #include "app/ParadoxTypes.h"
 #include "engine/components/VLTDatabase.h"
@@ -33,6 +34,16 @@ class TCloseOnExit {
 
 std::string ErrorText(const std::exception& E) {
   return E.what();
+}
+
+// Whether a record's failure is the database file refusing a write (a full disk, an I/O
+// error) rather than the record being refused: then every later record would fail the same
+// way, and the area stops at the first.
+bool IsStorageFailure(const std::string& Text) {
+  for (const char* Sign : {"Cannot Write to file", "Cannot Truncate File", "Cannot Flush",
+                           "No space left on device", "Input/output error", "Disk quota exceeded"})
+    if (Text.find(Sign) != std::string::npos) return true;
+  return false;
 }
 
 int64_t IntegerOf(const TParadoxValue& V) {
@@ -236,6 +247,7 @@ bool CopyRecords(TVLTTable& Target, const TCopyPair& Pair, const std::string& Di
         } catch (...) {
           // The record's failure is reported below; a cancel that fails adds nothing.
         }
+        if (IsStorageFailure(Failure)) throw std::runtime_error(Failure);
       }
     }
     if (!Failure.empty()) {

@@ -131,8 +131,7 @@ int32_t TConverter::RunCopyArea(TArea Area, const std::string& TargetFile,
   if (Result == 0) {
     // The area did not finish: its temporary database (and compaction copy) goes.
     Targets().CloseQuietly(Area);
-    DeleteFileIfExists(Partial);
-    DeleteFileIfExists(Partial + ".tmp");
+    DiscardPartial(Partial);
   }
   if (Cancelled) {
     AddLog(kLogCancelled);
@@ -211,7 +210,7 @@ void TConverter::MakeEmptyPayroll(const std::string& TargetFile) {
   } catch (...) {
     // Nothing is logged for the empty database; a half-made one is not left behind.
     Targets().CloseQuietly(TArea::Payroll);
-    DeleteFileIfExists(Partial);
+    DiscardPartial(Partial);
   }
 }
 

@@ -267,6 +267,19 @@ bool SameTextPath(const std::string& A, const std::string& B) {
 
 // Whether Name (a path relative to the backup folder) is a file a conversion may create,
 // change or remove there.
+// A table the preparation moved aside for an upgrade ("contfil0.db" ...).
+bool IsUpgradeTemporary(const std::string& Name) {
+  for (const TParadoxLayout& L : ParadoxLayouts()) {
+    const std::string Base = L.BaseName;
+    const std::string Stem = Base.substr(0, Base.size() - 1);
+    if (Name.size() == Stem.size() + 4 && SameText(Name.substr(0, Stem.size()), Stem) &&
+        std::isdigit(static_cast<unsigned char>(Name[Stem.size()])) &&
+        SameText(Name.substr(Stem.size() + 1), ".db"))
+      return true;
+  }
+  return false;
+}
+
 bool ChangeExpected(const std::string& Name) {
   static const std::regex kAllowed(
       "(XLQCont\\.bkp\\.vlt|Payroll\\.vlt|Schedule\\.vlt|Loan\\.vlt|[0-9]{4}Ledger\\.vlt|"
@@ -280,13 +293,8 @@ bool ChangeExpected(const std::string& Name) {
   for (const TParadoxLayout& L : ParadoxLayouts()) {
     const std::string Base = L.BaseName;
     if (SameTextPath(Name, Base + ".db") || SameTextPath(Name, Base + ".px")) return true;
-    const std::string Stem = Base.substr(0, Base.size() - 1);
-    if (Name.size() == Stem.size() + 4 && SameText(Name.substr(0, Stem.size()), Stem) &&
-        std::isdigit(static_cast<unsigned char>(Name[Stem.size()])) &&
-        SameText(Name.substr(Stem.size() + 1), ".db"))
-      return true;
   }
-  return false;
+  return IsUpgradeTemporary(Name);
 }
 
 // Lists the tables of Db that R has no check for: tables the conversion creates without a
@@ -545,6 +553,8 @@ std::string FormatRunReport(const TRunReport& Report) {
   Out += FormatOutcomes(Report, kAreaNames);
   for (const auto& [Folder, C] : Report.Folders)
     for (const std::string& N : C.Unexpected) Out += Folder + ": UNEXPECTED CHANGE " + N + "\n";
+  for (const auto& [Folder, C] : Report.Folders)
+    for (const std::string& N : C.Notices) Out += Folder + ": NOTICE " + N + "\n";
   Out += FormatRecovered(Report);
   return Out;
 }
@@ -597,9 +607,14 @@ TFolderChanges CompareFolderHashes(const TFolderHashes& Before, const TFolderHas
   }
   for (const auto& [Name, Hash] : Before)
     if (!After.count(Name)) C.Vanished.push_back(Name);
-  for (const auto* List : {&C.Changed, &C.Appeared, &C.Vanished})
+  for (const auto* List : {&C.Changed, &C.Appeared})
     for (const std::string& N : *List)
       if (!ChangeExpected(N)) C.Unexpected.push_back(N);
+  // A file no conversion moves away is never expected to vanish: the user's tables and their
+  // indexes included, whatever the preparation does to them.
+  static const std::regex kMayVanish("backup\\.fl", std::regex::icase);
+  for (const std::string& N : C.Vanished)
+    if (!std::regex_match(N, kMayVanish) && !IsUpgradeTemporary(N)) C.Unexpected.push_back(N);
   return C;
 }
 
@@ -1127,7 +1142,8 @@ std::string RunReportJson(const TRunReport& R) {
     Out += std::string(F++ ? "," : "") + "\n    {\"folder\": " + Json(Folder) +
            ", \"changed\": " + JsonList(C.Changed) + ", \"appeared\": " + JsonList(C.Appeared) +
            ", \"vanished\": " + JsonList(C.Vanished) +
-           ", \"unexpected\": " + JsonList(C.Unexpected) + "}";
+           ", \"unexpected\": " + JsonList(C.Unexpected) + ", \"notices\": " + JsonList(C.Notices) +
+           "}";
   }
   Out += R.Folders.empty() ? "]" : "\n  ]";
   Out += ",\n  \"outcomes\": [";

@@ -79,6 +79,8 @@ struct TFolderChanges {
   std::vector<std::string> Changed, Appeared, Vanished;
   // Those of the above that no conversion rule calls for.
   std::vector<std::string> Unexpected;
+  // What the user should know but that is no fault: a rewritten table's broken hard links.
+  std::vector<std::string> Notices;
 };
 // The differences between two hashings of one backup folder. Expected are the targets, the
 // logs, the preparation's upgrades of the tables it covers, the pdfile.txt copy and the

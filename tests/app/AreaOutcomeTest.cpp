@@ -3,12 +3,15 @@
 // area once its table is mended; verifying alone calls a missing database not converted.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "app/Conversion.h"
 #include "app/FileUtil.h"
 #include "app/Verification.h"
+#include "engine/disk/VLTDatabaseFile.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/TestDirs.h"
 #include "tools/BackupGenerator.h"
@@ -104,6 +107,78 @@ TEST(AreaOutcomes, AFolderAnotherRunHoldsIsLeftAlone) {
   EXPECT_EQ(Loans->Kind, TAreaOutcomeKind::Failed);
   EXPECT_EQ(Loans->Error, kMsgFolderBusy);
   EXPECT_FALSE(C.Report().Clean());
+}
+
+TEST(AreaOutcomes, TooLittleRoomRefusesTheAreaAndTheOthersGoOn) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string J = Dir / "2012jrnl.bkp";
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.FreeSpaceOf = [&](const std::string& Folder) -> uint64_t {
+    return Folder == J ? 1u << 20 : UINT64_MAX;  // 1 MB where the journal lies
+  };
+  C.ConvertData(Dir.Path());
+  const TAreaOutcome* Ledger = OutcomeOf(C.Report(), TArea::Ledger, J);
+  ASSERT_TRUE(Ledger);
+  EXPECT_EQ(Ledger->Kind, TAreaOutcomeKind::Failed);
+  EXPECT_EQ(Ledger->Error.rfind("Not enough free space on the drive of " + J + ": about ", 0), 0u)
+      << Ledger->Error;
+  EXPECT_NE(Ledger->Error.find(" MB needed, 1 MB free."), std::string::npos) << Ledger->Error;
+  EXPECT_EQ(test::ReadFile(J + "/2012_Conversion_Log.txt"), Ledger->Error + "\r\n");
+  EXPECT_FALSE(FileExists(J + "/2012Ledger.vlt"));
+  // The journal's payroll needs room on the same drive; the other folders go on.
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Payroll, J)->Kind, TAreaOutcomeKind::Failed);
+  EXPECT_TRUE(FileExists(Dir / "2Loans.bkp/Loan.vlt"));
+  EXPECT_TRUE(FileExists(Dir / "2012cont.bkp/XLQCont.bkp.vlt"));
+}
+
+// Fails every write to the ledger's database with ENOSPC once it has written Allowed times.
+class TDiskFull : public TVLTFileFaultInjector {
+ public:
+  explicit TDiskFull(int Allowed) : FAllowed(Allowed) {}
+  int BeforeWrite(const std::string& FileName, int64_t, size_t) override {
+    if (FileName.find("Ledger.vlt") == std::string::npos) return 0;
+    return ++FWrites > FAllowed ? ENOSPC : 0;
+  }
+
+ private:
+  int FAllowed, FWrites = 0;
+};
+
+TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
+  TTempDir Dir;
+  tools::TBackupGenOptions O;
+  O.Transactions = 3000;
+  tools::GenerateBackups(Dir.Path(), O);
+  const std::string J = Dir / "2012jrnl.bkp";
+  {
+    TDiskFull Full(40);
+    TVLTDatabaseFile::SetFaultInjector(&Full);
+    TFakeUI UI;
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Dir.Path());
+    TVLTDatabaseFile::SetFaultInjector(nullptr);
+    const TAreaOutcome* Ledger = OutcomeOf(C.Report(), TArea::Ledger, J);
+    ASSERT_TRUE(Ledger);
+    EXPECT_EQ(Ledger->Kind, TAreaOutcomeKind::Failed);
+    EXPECT_NE(Ledger->Error.find("No space left on device"), std::string::npos) << Ledger->Error;
+  }
+  const std::string Log = test::ReadFile(J + "/2012_Conversion_Log.txt");
+  EXPECT_EQ(Log.find("Error Writing Record"), std::string::npos) << Log;
+  for (const auto& E : std::filesystem::directory_iterator(J)) {
+    const std::string Name = E.path().filename().string();
+    EXPECT_EQ(Name.find("Ledger.vlt"), std::string::npos) << Name << " left behind";
+  }
+  // With room again, the next run converts the area.
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
 }
 
 }  // namespace

@@ -135,5 +135,38 @@ TEST(SourceTables, ALostRecordAndAStaleIndexAreReported) {
   EXPECT_NE(Problems[2].find("(its records differ from before"), std::string::npos) << Problems[2];
 }
 
+TEST(SourceTables, ARewrittenTableThatHadOtherNamesIsANotice) {
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string J = Dir / "2012jrnl.bkp";
+  const std::string Tran = FindParadoxFile(J, "tranfile.db");
+  ASSERT_FALSE(Tran.empty());
+  // A change count the old release kept in the header: the re-index writes the table anew.
+  std::string Bytes = test::ReadFile(Tran);
+  Bytes[0x2D] = 7;
+  test::WriteFile(Tran, Bytes);
+  std::filesystem::create_hard_link(Tran, Dir / "tranfile-link.db");
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+  ASSERT_TRUE(C.Report().Folders.count(J));
+  const std::vector<std::string>& Notices = C.Report().Folders.at(J).Notices;
+  ASSERT_EQ(Notices.size(), 1u) << FormatRunReport(C.Report());
+  EXPECT_EQ(Notices[0], std::filesystem::path(Tran).filename().string() +
+                            " had other hard links; the rewritten file no longer shares them");
+  EXPECT_NE(FormatRunReport(C.Report()).find(J + ": NOTICE "), std::string::npos);
+}
+
+TEST(SourceTables, ASourceFileThatVanishedIsAlwaysUnexpected) {
+  const TFolderHashes Before = {{"tranfile.db", "a"}, {"tranfile.px", "b"}, {"backup.fl", "c"},
+                                {"contfil0.db", "d"}, {"notes.txt", "e"}};
+  const TFolderHashes After = {{"tranfile.db", "x"}, {"backup_2012.fl", "c"}, {"notes.txt", "e"}};
+  const TFolderChanges C = CompareFolderHashes(Before, After);
+  // The rewritten table is the preparation's; its index gone, never.
+  EXPECT_EQ(C.Unexpected, (std::vector<std::string>{"tranfile.px"}));
+}
+
 }  // namespace
 }  // namespace vlt::app
