@@ -8,7 +8,9 @@
 // 130 after "Conversion cancelled." on standard error.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -74,14 +76,44 @@ int main(int argc, char** argv) {
     } else if (!Arg.empty() && Arg[0] != '-' && Folder.empty()) {
       Folder = Arg;
     } else {
-      Folder.clear();
-      break;
+      // Say what is at fault before the usage.
+      if (Arg == "--report")
+        std::fprintf(stderr, "vltconvert: --report needs a file name\n");
+      else if (!Arg.empty() && Arg[0] == '-')
+        std::fprintf(stderr, "vltconvert: unknown option %s\n", Arg.c_str());
+      else
+        std::fprintf(stderr, "vltconvert: one folder only: %s\n", Arg.c_str());
+      std::fputs(kUsage, stderr);
+      return 2;
     }
   }
   if (Folder.empty() || (VerifyOnly && !Verify) ||
       (DryRun && (VerifyOnly || !ReportFile.empty()))) {
+    if (Folder.empty())
+      std::fprintf(stderr, "vltconvert: no folder given\n");
+    else if (VerifyOnly && !Verify)
+      std::fprintf(stderr, "vltconvert: --verify-only and --no-verify exclude each other\n");
+    else
+      std::fprintf(stderr, "vltconvert: --dry-run takes neither --verify-only nor --report\n");
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  // The report is checked before the run, so that a long run does not end in a file that
+  // cannot be written.
+  if (!ReportFile.empty()) {
+    const bool Existed = ::access(ReportFile.c_str(), F_OK) == 0;
+    std::FILE* F = std::fopen(ReportFile.c_str(), "ab");
+    if (!F) {
+      std::fprintf(stderr, "vltconvert: cannot write the report %s: %s\n", ReportFile.c_str(),
+                   std::strerror(errno));
+      return 2;
+    }
+    std::fclose(F);
+    if (!Existed) std::remove(ReportFile.c_str());
+  }
+  if (vlt::app::FileExists(Folder)) {
+    std::fprintf(stderr, "vltconvert: not a folder: %s\n", Folder.c_str());
+    return 1;
   }
   // The window lets the user type any text; here a folder that is not there is a typing error
   // worth saying so, instead of a run that finds nothing.

@@ -45,6 +45,17 @@ out=$("$bin" "$dir/2012cont.bkp" 2>/dev/null); rc=$?
 [ $rc -eq 0 ] || fail "--version: exit $rc"
 "$bin" --frobnicate "$dir" >/dev/null 2>&1; rc=$?
 [ $rc -eq 2 ] || fail "unknown option: exit $rc"
+"$bin" --frobnicate "$dir" 2>&1 >/dev/null | grep -q '^vltconvert: unknown option --frobnicate$' ||
+  fail "unknown option: not named"
+"$bin" --report "$dir/no/such/dir/r.json" "$dir" >/dev/null 2>"$dir/err"; rc=$?
+[ $rc -eq 2 ] || fail "unwritable report: exit $rc"
+grep -q '^vltconvert: cannot write the report .*: No such file or directory$' "$dir/err" ||
+  fail "unwritable report: $(cat "$dir/err")"
+touch "$dir/plain.txt"
+"$bin" "$dir/plain.txt" >/dev/null 2>"$dir/err"; rc=$?
+[ $rc -eq 1 ] || fail "file as folder: exit $rc"
+grep -q '^vltconvert: not a folder: ' "$dir/err" || fail "file as folder: $(cat "$dir/err")"
+rm -f "$dir/plain.txt"
 
 # Generated backups: converted and verified, the summary on stdout, nothing else on stderr; a
 # verify-only run afterwards writes nothing at all.
