@@ -3,14 +3,14 @@
 // pages prints and what the crash, fault and repair tests assert at their end.
 //
 // Problems (damage): unreadable pages, checksums that fail, bitmap pages of the wrong type or not
-// marked used, used pages of a type no page may have, live pages marked free, extents marked
-// full with a free page, a file shorter than its header says, LastUsedPageNo against the
+// marked used, used pages of a type no page may have, live pages marked free, a file shorter
+// than its header says, LastUsedPageNo against the
 // bitmaps (below the highest live page), a file ending on a bitmap page, a cut-off commit.
 // Warnings: leaked pages (marked used but never written or stamped freed: what a transaction
 // that never committed leaves, given back by the next writable open that has the file to itself
 // or a compaction), a LastUsedPageNo off the bitmaps only by such pages or free ones (a writer
-// that died between an allocation's bitmap and header writes) and bytes beyond the last counted
-// page.
+// that died between an allocation's bitmap and header writes), extents marked full with a free
+// page (space the allocator skips) and bytes beyond the last counted page.
 #pragma once
 
 #include <cstdint>
