@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -204,6 +205,16 @@ class TPreparer {
     return Old;
   }
 
+  // Gives Path the permissions, owner and group of Like (the owner only where the process may).
+  static void TakeAccessOf(const std::string& Like, const std::string& Path) {
+    struct stat St {};
+    if (Path.empty() || ::stat(Like.c_str(), &St) != 0) return;
+    if (::chown(Path.c_str(), St.st_uid, St.st_gid) != 0) {
+      // Not allowed to give the file away: it stays the converting user's.
+    }
+    ::chmod(Path.c_str(), St.st_mode & 07777);
+  }
+
   void Upgrade(int T, int R, int Form) {
     const TParadoxLayout& L = Layout(T);
     const std::string Base = L.BaseName;
@@ -236,6 +247,10 @@ class TPreparer {
       // A password-protected table stays protected with the same password.
       FNew.SetEncryptionKey(FOldKey);
       FNew.CreateTable();
+      // The new table stands in for the one moved aside: its permissions, owner and group.
+      const std::string Moved = FindParadoxFile(FPath, TempName), Created = FindParadoxFile(FPath, TableFile);
+      TakeAccessOf(Moved, Created);
+      TakeAccessOf(Moved, FindSiblingFile(Created, ".px"));
       DeleteSecondaryIndexes(FPath, TableFile);
       FNew.Open();
     } catch (const EParadoxError&) {

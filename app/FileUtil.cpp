@@ -136,6 +136,13 @@ void CopyFileReplacing(const std::string& From, const std::string& To) {
     errno = Err;
     FailOn(What, Path);
   };
+  // The copy is the original's stand-in (a safety copy renamed back over it later): it takes
+  // the original's permissions, owner and group. A caller that may not give files away keeps
+  // the copy as its own.
+  struct stat St {};
+  if (::fstat(In, &St) != 0) Abandon("Cannot read file", From);
+  if (::fchown(Out, St.st_uid, St.st_gid) != 0 && errno != EPERM) Abandon("Cannot write file", Temp);
+  if (::fchmod(Out, St.st_mode & 07777) != 0) Abandon("Cannot write file", Temp);
   char Buf[65536];
   for (;;) {
     ssize_t N = ::read(In, Buf, sizeof Buf);

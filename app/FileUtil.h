@@ -66,7 +66,8 @@ bool DeleteFileIfExists(const std::string& Path);
 bool RenameNoReplace(const std::string& From, const std::string& To);
 
 // Copies From to To byte for byte, replacing To: the copy is written to a temporary file beside
-// To, synced, and renamed over it, so To is always either the old or the whole new file.
+// To, synced, and renamed over it, so To is always either the old or the whole new file. The
+// copy takes From's permissions, owner and group.
 // Throws std::system_error naming the file on failure (and leaves no temporary file behind).
 void CopyFileReplacing(const std::string& From, const std::string& To);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -157,6 +158,39 @@ TEST(SourceTables, ARewrittenTableThatHadOtherNamesIsANotice) {
   EXPECT_EQ(Notices[0], std::filesystem::path(Tran).filename().string() +
                             " had other hard links; the rewritten file no longer shares them");
   EXPECT_NE(FormatRunReport(C.Report()).find(J + ": NOTICE "), std::string::npos);
+}
+
+TEST(SourceTables, SourcesKeepTheirPermissionsAndOwnerThroughARun) {
+  TTempDir Dir;
+  tools::TBackupGenOptions O;
+  O.SharedNumbers = true;  // the contributions sources are renumbered and put back
+  O.WithOld = true;        // and some tables upgraded
+  tools::GenerateBackups(Dir.Path(), O);
+  const bool Root = ::geteuid() == 0;
+  const auto Before = TableFiles(Dir.Path());
+  for (const auto& [Path, File] : Before) {
+    ASSERT_EQ(::chmod(Path.c_str(), 0600), 0);
+    if (Root) {
+      ASSERT_EQ(::chown(Path.c_str(), 1234, 5678), 0);
+    }
+  }
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+  int Checked = 0;
+  for (const auto& [Path, File] : TableFiles(Dir.Path())) {
+    struct stat St {};
+    ASSERT_EQ(::stat(Path.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0600u) << Path;
+    if (Root) {
+      EXPECT_EQ(St.st_uid, 1234u) << Path;
+      EXPECT_EQ(St.st_gid, 5678u) << Path;
+    }
+    ++Checked;
+  }
+  EXPECT_GT(Checked, 20);
 }
 
 TEST(SourceTables, ASourceFileThatVanishedIsAlwaysUnexpected) {
