@@ -1,5 +1,9 @@
 #include "app/DryRun.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "app/Conversion.h"
@@ -79,6 +83,10 @@ std::string PlanRun(const std::string& FolderText) {
   std::string Out;
   for (std::string Folder : Backups) {
     Folder = ExcludeTrailingPathDelimiter(Folder);
+    // A run writes its databases and logs into the folder (and rewrites tables in it).
+    if (::access(Folder.c_str(), W_OK) != 0)
+      Out += Folder + ": not writable: a run could write nothing here (" + std::strerror(errno) +
+             ")\n";
     for (TArea Area :
          {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
       const TAreaSources& Set = AreaSourcesOf(Area);

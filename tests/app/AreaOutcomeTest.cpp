@@ -2,6 +2,8 @@
 // summary, the JSON and the exit status, the other areas convert, and a rerun converts the
 // area once its table is mended; verifying alone calls a missing database not converted.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "app/Conversion.h"
+#include "app/DryRun.h"
 #include "app/FileUtil.h"
 #include "app/Verification.h"
 #include "engine/disk/VLTDatabaseFile.h"
@@ -179,6 +182,18 @@ TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
   C.ConvertData(Dir.Path());
   EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
   EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+}
+
+TEST(AreaOutcomes, TheDryRunSaysWhenAFolderIsNotWritable) {
+  if (::geteuid() == 0) GTEST_SKIP() << "every folder is writable for root";
+  TTempDir Dir;
+  tools::GenerateBackups(Dir.Path(), {});
+  const std::string L = Dir / "2Loans.bkp";
+  ASSERT_EQ(::chmod(L.c_str(), 0555), 0);
+  const std::string Plan = PlanRun(Dir.Path());
+  ::chmod(L.c_str(), 0755);
+  EXPECT_NE(Plan.find(L + ": not writable: "), std::string::npos) << Plan;
+  EXPECT_EQ(Plan.find(Dir / "2ChkSc.bkp: not writable"), std::string::npos) << Plan;
 }
 
 }  // namespace
