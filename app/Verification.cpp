@@ -1052,7 +1052,38 @@ namespace {
 const char* const kAreaKeys[] = {"contributions", "payroll", "check_schedule", "loans", "ledger"};
 
 // A JSON string of 8-bit (Windows-1252) text.
+// Whether S is well-formed UTF-8 (ASCII included).
+bool IsUtf8(const std::string& S) {
+  for (size_t I = 0; I < S.size();) {
+    const unsigned char C = static_cast<unsigned char>(S[I]);
+    const size_t N = C < 0x80 ? 1 : (C >> 5) == 0x6 ? 2 : (C >> 4) == 0xE ? 3 : (C >> 3) == 0x1E ? 4 : 0;
+    if (N == 0 || I + N > S.size() || (N == 2 && C < 0xC2)) return false;
+    for (size_t K = 1; K < N; ++K)
+      if ((static_cast<unsigned char>(S[I + K]) & 0xC0) != 0x80) return false;
+    I += N;
+  }
+  return true;
+}
+
+// A report string as JSON. Paths come from the file system as UTF-8 and go out as they are;
+// the engine's and the tables' 8-bit text (Windows-1252) is converted once.
 std::string Json(const std::string& S) {
+  if (IsUtf8(S)) {
+    std::string Out = "\"";
+    for (unsigned char C : S) {
+      if (C == '"' || C == '\\') {
+        Out += '\\';
+        Out += static_cast<char>(C);
+      } else if (C < 0x20) {
+        char Buf[8];
+        std::snprintf(Buf, sizeof Buf, "\\u%04x", C);
+        Out += Buf;
+      } else {
+        Out += static_cast<char>(C);
+      }
+    }
+    return Out + "\"";
+  }
   std::string Out = "\"";
   for (unsigned char C : S) {
     const char16_t U = Win1252ToUnicode(C);

@@ -184,6 +184,16 @@ TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
   EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
 }
 
+TEST(AreaOutcomes, ReportStringsAreUtf8Once) {
+  TRunReport R;
+  // A folder name from the file system (UTF-8) and a table's text (Windows-1252).
+  R.Outcomes.push_back({"/b/Th\xC3\xA9r\xC3\xA8se 2012cont.bkp", TArea::Contributions,
+                        TAreaOutcomeKind::Failed, "Fund \"Caf\xE9\" is damaged", "Conversion_Log.txt"});
+  const std::string J = RunReportJson(R);
+  EXPECT_NE(J.find("\"folder\": \"/b/Th\xC3\xA9r\xC3\xA8se 2012cont.bkp\""), std::string::npos) << J;
+  EXPECT_NE(J.find("\"error\": \"Fund \\\"Caf\xC3\xA9\\\" is damaged\""), std::string::npos) << J;
+}
+
 TEST(AreaOutcomes, TheDryRunSaysWhenAFolderIsNotWritable) {
   if (::geteuid() == 0) GTEST_SKIP() << "every folder is writable for root";
   TTempDir Dir;
