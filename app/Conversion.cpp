@@ -290,9 +290,9 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   }
 
   // Failed areas are told even when nothing is verified, and the window shows them at once.
-  const bool Failures = std::any_of(FReport->Outcomes.begin(), FReport->Outcomes.end(), [](const TAreaOutcome& O) {
-    return O.Kind == TAreaOutcomeKind::Failed;
-  });
+  const bool Failures =
+      std::any_of(FReport->Outcomes.begin(), FReport->Outcomes.end(),
+                  [](const TAreaOutcome& O) { return O.Kind == TAreaOutcomeKind::Failed; });
   if (FVerify || Failures) FUI.SetDetails(FormatRunReport(*FReport));
   FUI.SetDetailsOpen(Failures);
   TRunOutcome Outcome = TRunOutcome::NoBackups;

@@ -248,7 +248,8 @@ class TPreparer {
       FNew.SetEncryptionKey(FOldKey);
       FNew.CreateTable();
       // The new table stands in for the one moved aside: its permissions, owner and group.
-      const std::string Moved = FindParadoxFile(FPath, TempName), Created = FindParadoxFile(FPath, TableFile);
+      const std::string Moved = FindParadoxFile(FPath, TempName),
+                        Created = FindParadoxFile(FPath, TableFile);
       TakeAccessOf(Moved, Created);
       TakeAccessOf(Moved, FindSiblingFile(Created, ".px"));
       DeleteSecondaryIndexes(FPath, TableFile);

@@ -2,11 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <stdio.h>
 
 #include <cerrno>
 #include <system_error>
@@ -141,7 +140,8 @@ void CopyFileReplacing(const std::string& From, const std::string& To) {
   // the copy as its own.
   struct stat St {};
   if (::fstat(In, &St) != 0) Abandon("Cannot read file", From);
-  if (::fchown(Out, St.st_uid, St.st_gid) != 0 && errno != EPERM) Abandon("Cannot write file", Temp);
+  if (::fchown(Out, St.st_uid, St.st_gid) != 0 && errno != EPERM)
+    Abandon("Cannot write file", Temp);
   if (::fchmod(Out, St.st_mode & 07777) != 0) Abandon("Cannot write file", Temp);
   char Buf[65536];
   for (;;) {

@@ -100,8 +100,7 @@ std::vector<TRecoveryNote> RecoverInterruptedRun(const std::string& Folder) {
         // What the engine kept beside it goes with it.
         for (const std::string& C : CompanionsOf(Stale)) DeleteFileIfExists(C);
         Notes.push_back({Area, "Removed " + Name + " left by an interrupted conversion"});
-      }
-      else
+      } else
         Notes.push_back({Area, "Kept " + Name + ": another process has it open"});
     }
     // Sources: the safety copies are taken after the upgrade, so they are put back first.

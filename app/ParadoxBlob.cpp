@@ -19,7 +19,8 @@ TParadoxBlobFile::TParadoxBlobFile(const std::string& Path, uint32_t Key) : FPat
   Decrypt(Key);
 }
 
-TParadoxBlobFile TParadoxBlobFile::FromBytes(std::string Bytes, const std::string& Name, uint32_t Key) {
+TParadoxBlobFile TParadoxBlobFile::FromBytes(std::string Bytes, const std::string& Name,
+                                             uint32_t Key) {
   TParadoxBlobFile F;
   F.FPath = Name;
   F.FData = std::move(Bytes);

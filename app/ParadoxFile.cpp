@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
-#include <utility>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "app/ParadoxCrypt.h"
@@ -49,7 +49,8 @@ std::vector<std::string> BrokenLinks;
 void WriteTemp(const std::string& Temp, const std::string& Bytes, const std::string& Like) {
   struct stat Orig {};
   const bool HasOrig = !Like.empty() && ::stat(Like.c_str(), &Orig) == 0 && S_ISREG(Orig.st_mode);
-  int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, HasOrig ? (Orig.st_mode & 0777) : 0644);
+  int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                  HasOrig ? (Orig.st_mode & 0777) : 0644);
   if (Fd < 0) throw EParadoxError("Cannot create file \"" + Temp + "\": " + std::strerror(errno) + ".");
   try {
     if (HasOrig) {

@@ -489,14 +489,17 @@ std::string FormatOutcomes(const TRunReport& Report, const char* const* Names) {
     const std::string Target = AreaTargetFile(O.Area, O.Folder);
     switch (O.Kind) {
       case TAreaOutcomeKind::Converted: {
-        const bool Shown = std::any_of(Report.Areas.begin(), Report.Areas.end(), [&](const TAreaCheck& A) {
-          return A.Area == O.Area && A.Folder == O.Folder;
-        });
+        const bool Shown = std::any_of(
+            Report.Areas.begin(), Report.Areas.end(),
+            [&](const TAreaCheck& A) { return A.Area == O.Area && A.Folder == O.Folder; });
         if (!Shown) Out += Head + " -> " + Target + " converted\n";
         break;
       }
-      case TAreaOutcomeKind::Skipped: Out += Head + " skipped: " + Target + " exists\n"; break;
-      case TAreaOutcomeKind::NotApplicable: break;
+      case TAreaOutcomeKind::Skipped:
+        Out += Head + " skipped: " + Target + " exists\n";
+        break;
+      case TAreaOutcomeKind::NotApplicable:
+        break;
       case TAreaOutcomeKind::Failed:
         Out += Head + " FAILED: " + O.Error + " (see " + O.LogFile + ")\n";
         break;
@@ -1056,7 +1059,11 @@ const char* const kAreaKeys[] = {"contributions", "payroll", "check_schedule", "
 bool IsUtf8(const std::string& S) {
   for (size_t I = 0; I < S.size();) {
     const unsigned char C = static_cast<unsigned char>(S[I]);
-    const size_t N = C < 0x80 ? 1 : (C >> 5) == 0x6 ? 2 : (C >> 4) == 0xE ? 3 : (C >> 3) == 0x1E ? 4 : 0;
+    const size_t N = C < 0x80           ? 1
+                     : (C >> 5) == 0x6  ? 2
+                     : (C >> 4) == 0xE  ? 3
+                     : (C >> 3) == 0x1E ? 4
+                                        : 0;
     if (N == 0 || I + N > S.size() || (N == 2 && C < 0xC2)) return false;
     for (size_t K = 1; K < N; ++K)
       if ((static_cast<unsigned char>(S[I + K]) & 0xC0) != 0x80) return false;
@@ -1205,8 +1212,8 @@ TRunReport VerifyExisting(const std::string& FolderText) {
       if (!FileExists(File)) {
         // An area whose tables are there but whose database is not was never converted.
         if (HasSources(Area, Folder))
-          R.Outcomes.push_back({Folder, Area, TAreaOutcomeKind::NotConverted, "",
-                                AreaLogFile(Area, Folder)});
+          R.Outcomes.push_back(
+              {Folder, Area, TAreaOutcomeKind::NotConverted, "", AreaLogFile(Area, Folder)});
         continue;
       }
       const std::vector<std::string> Lines =

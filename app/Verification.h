@@ -111,7 +111,7 @@ TAreaOutcome AreaOutcomeAfter(TArea Area, const std::string& Folder, bool Existe
 
 struct TRunReport {
   std::vector<TAreaCheck> Areas;
-  std::vector<TAreaOutcome> Outcomes;  // every area of every backup folder, in run order
+  std::vector<TAreaOutcome> Outcomes;             // every area of every backup folder, in run order
   std::map<std::string, TFolderChanges> Folders;  // by backup folder
   // What the run cleared up before it started, left by interrupted runs: one line per action
   // (a stale temporary database removed, safety copies restored), by backup folder.

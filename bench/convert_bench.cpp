@@ -382,8 +382,8 @@ int64_t ExportImport(const std::string& Folder, const std::string& File) {
       continue;
     }
     const std::string Name = E.path().stem().string();
-    std::string Create = "CREATE TABLE \"" + Name + "\" (", Insert =
-                             "INSERT OR IGNORE INTO \"" + Name + "\" VALUES (", Key;
+    std::string Create = "CREATE TABLE \"" + Name + "\" (",
+                Insert = "INSERT OR IGNORE INTO \"" + Name + "\" VALUES (", Key;
     for (int I = 0; I < S.FieldCount(); ++I) {
       const TParadoxField& F = S.Fields(I);
       const TFieldType T = F.DataType();
@@ -404,16 +404,22 @@ int64_t ExportImport(const std::string& Folder, const std::string& File) {
       for (int I = 0; I < S.FieldCount(); ++I) {
         const TParadoxValue V = S.Fields(I).AsVariant();
         switch (V.Kind) {
-          case TParadoxValue::vkNull: sqlite3_bind_null(Stmt, I + 1); break;
+          case TParadoxValue::vkNull:
+            sqlite3_bind_null(Stmt, I + 1);
+            break;
           case TParadoxValue::vkFloat:
           case TParadoxValue::vkCurrency:
-          case TParadoxValue::vkDateTime: sqlite3_bind_double(Stmt, I + 1, V.Float); break;
+          case TParadoxValue::vkDateTime:
+            sqlite3_bind_double(Stmt, I + 1, V.Float);
+            break;
           case TParadoxValue::vkString:
           case TParadoxValue::vkBytes:
             sqlite3_bind_text(Stmt, I + 1, V.Str.data(), static_cast<int>(V.Str.size()),
                               SQLITE_TRANSIENT);
             break;
-          default: sqlite3_bind_int64(Stmt, I + 1, V.Int); break;
+          default:
+            sqlite3_bind_int64(Stmt, I + 1, V.Int);
+            break;
         }
       }
       sqlite3_step(Stmt);
@@ -473,8 +479,8 @@ void BM_ConvertVsPipeline(benchmark::State& State) {
       State.SkipWithError("the conversion did not complete");
       break;
     }
-    Pipeline += TimedExportImport(Template + "/" + Keep, Template + "/pipeline.sqlite",
-                                  PipelinePeakMB);
+    Pipeline +=
+        TimedExportImport(Template + "/" + Keep, Template + "/pipeline.sqlite", PipelinePeakMB);
     State.ResumeTiming();
   }
   std::filesystem::remove_all(Template);

@@ -137,8 +137,8 @@ TVLTPageMapReport CheckPageMap(TVLTDiskPageManager& M, bool RepairNeeded) {
         for (int64_t Q = Extent * G.PageCountInExtent; Q < (Extent + 1) * G.PageCountInExtent;
              ++Q)
           if (Q >= H.TotalPageCount || PFSBit(Q) != 1) {
-            R.Warnings.push_back("extent " + std::to_string(Extent) +
-                                 " is marked full but page " + std::to_string(Q) +
+            R.Warnings.push_back("extent " + std::to_string(Extent) + " is marked full but page " +
+                                 std::to_string(Q) +
                                  " is free (space the allocator skips, not damage)");
             break;
           }

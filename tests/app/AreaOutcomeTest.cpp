@@ -86,7 +86,8 @@ TEST(AreaOutcomes, DamagedSourcesFailTheirAreaAloneAndARerunConvertsThemOnceMend
   EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
   EXPECT_EQ(OutcomeOf(C.Report(), TArea::Loans, L)->Kind, TAreaOutcomeKind::Converted);
   EXPECT_EQ(OutcomeOf(C.Report(), TArea::Payroll, J)->Kind, TAreaOutcomeKind::Skipped);
-  EXPECT_NE(FormatRunReport(C.Report()).find("payroll skipped: Payroll.vlt exists"), std::string::npos);
+  EXPECT_NE(FormatRunReport(C.Report()).find("payroll skipped: Payroll.vlt exists"),
+            std::string::npos);
   EXPECT_TRUE(VerifyExisting(Dir.Path()).Clean());
 }
 
@@ -188,9 +189,11 @@ TEST(AreaOutcomes, ReportStringsAreUtf8Once) {
   TRunReport R;
   // A folder name from the file system (UTF-8) and a table's text (Windows-1252).
   R.Outcomes.push_back({"/b/Th\xC3\xA9r\xC3\xA8se 2012cont.bkp", TArea::Contributions,
-                        TAreaOutcomeKind::Failed, "Fund \"Caf\xE9\" is damaged", "Conversion_Log.txt"});
+                        TAreaOutcomeKind::Failed, "Fund \"Caf\xE9\" is damaged",
+                        "Conversion_Log.txt"});
   const std::string J = RunReportJson(R);
-  EXPECT_NE(J.find("\"folder\": \"/b/Th\xC3\xA9r\xC3\xA8se 2012cont.bkp\""), std::string::npos) << J;
+  EXPECT_NE(J.find("\"folder\": \"/b/Th\xC3\xA9r\xC3\xA8se 2012cont.bkp\""), std::string::npos)
+      << J;
   EXPECT_NE(J.find("\"error\": \"Fund \\\"Caf\xC3\xA9\\\" is damaged\""), std::string::npos) << J;
 }
 

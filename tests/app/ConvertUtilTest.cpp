@@ -150,7 +150,8 @@ TEST(PrepareParadoxTables, ADamagedTableKeepsItsIndexFile) {
   const TParadoxLayout& L = ParadoxLayouts()[12];
   std::vector<TParadoxFieldDef> F;
   for (const auto& X : L.Fields) F.push_back({X.Name, X.Type, X.Size, false});
-  MakeTable(Dir.Path(), "servs.db", F, "Pos;Name;Num", {{I(0), S("A"), I(1)}, {I(1), S("B"), I(2)}});
+  MakeTable(Dir.Path(), "servs.db", F, "Pos;Name;Num",
+            {{I(0), S("A"), I(1)}, {I(1), S("B"), I(2)}});
   const std::string Px = vlt::test::ReadFile(Dir / "servs.px");
   // Cut the data file off inside its first record.
   std::string Db = vlt::test::ReadFile(Dir / "servs.db");

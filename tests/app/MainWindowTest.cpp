@@ -6,10 +6,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QTextEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QTimer>
 #include <filesystem>
 
@@ -103,7 +103,8 @@ TEST(TForm1, FailuresOpenTheDetailsOfTheFinalBox) {
       if (T->isVisible()) return true;
     return false;
   };
-  F.SetDetails("folder: loans FAILED: Error Opening Table: LOAN.DB (see Conversion_Log_Loan.txt)\n");
+  F.SetDetails(
+      "folder: loans FAILED: Error Opening Table: LOAN.DB (see Conversion_Log_Loan.txt)\n");
   auto Closed = F.MakeMessageBox(false, "Conversion Complete.");
   EXPECT_FALSE(DetailsShown(*Closed));
   F.SetDetailsOpen(true);

@@ -3,7 +3,6 @@
 // damage the reader must refuse.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -260,7 +259,8 @@ TEST(ParadoxIndexRewrite, AReplacedTableKeepsItsPermissionsAndOwnerAndTellsOfABr
   ASSERT_EQ(::link(Db.c_str(), (Dir / "other-name.db").c_str()), 0);
   (void)TakeBrokenLinks();
   WriteShape(Db, TShape{2, {200}}, 0, 2);  // other records: both files are replaced
-  struct stat D {}, P {};
+  struct stat D {
+  }, P{};
   ASSERT_EQ(::stat(Db.c_str(), &D), 0);
   ASSERT_EQ(::stat(Px.c_str(), &P), 0);
   EXPECT_EQ(D.st_mode & 0777, 0600u);

@@ -31,10 +31,13 @@ struct TPxlibState {
   }
 };
 
-TPxlibState* StateOf(pxdoc_t* P) { return P ? static_cast<TPxlibState*>(P->errorhandler_user_data) : nullptr; }
+TPxlibState* StateOf(pxdoc_t* P) {
+  return P ? static_cast<TPxlibState*>(P->errorhandler_user_data) : nullptr;
+}
 
 void CollectMessage(pxdoc_t*, int Type, const char* Msg, void* Data) {
-  static_cast<TPxlibState*>(Data)->Messages->push_back(std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
+  static_cast<TPxlibState*>(Data)->Messages->push_back(
+      std::string(Type == PX_Warning ? "warning: " : "error: ") + Msg);
 }
 
 void* Allocate(pxdoc_t* P, size_t Size, const char*) {
@@ -61,7 +64,8 @@ void Release(pxdoc_t* P, void* M) {
 
 struct TPxDoc {
   pxdoc_t* Doc = nullptr;
-  explicit TPxDoc(TPxlibState* State) : Doc(PX_new3(CollectMessage, Allocate, Reallocate, Release, State)) {}
+  explicit TPxDoc(TPxlibState* State)
+      : Doc(PX_new3(CollectMessage, Allocate, Reallocate, Release, State)) {}
   ~TPxDoc() {
     if (Doc) {
       PX_close(Doc);

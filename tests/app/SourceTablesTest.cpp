@@ -194,8 +194,11 @@ TEST(SourceTables, SourcesKeepTheirPermissionsAndOwnerThroughARun) {
 }
 
 TEST(SourceTables, ASourceFileThatVanishedIsAlwaysUnexpected) {
-  const TFolderHashes Before = {{"tranfile.db", "a"}, {"tranfile.px", "b"}, {"backup.fl", "c"},
-                                {"contfil0.db", "d"}, {"notes.txt", "e"}};
+  const TFolderHashes Before = {{"tranfile.db", "a"},
+                                {"tranfile.px", "b"},
+                                {"backup.fl", "c"},
+                                {"contfil0.db", "d"},
+                                {"notes.txt", "e"}};
   const TFolderHashes After = {{"tranfile.db", "x"}, {"backup_2012.fl", "c"}, {"notes.txt", "e"}};
   const TFolderChanges C = CompareFolderHashes(Before, After);
   // The rewritten table is the preparation's; its index gone, never.

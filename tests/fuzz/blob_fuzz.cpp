@@ -15,7 +15,8 @@ namespace {
 constexpr size_t kPointers = 4;
 
 void ReadValues(const uint8_t* Data, const std::string& File, uint32_t Key) {
-  const vlt::app::TParadoxBlobFile Blobs = vlt::app::TParadoxBlobFile::FromBytes(File, "fuzz.mb", Key);
+  const vlt::app::TParadoxBlobFile Blobs =
+      vlt::app::TParadoxBlobFile::FromBytes(File, "fuzz.mb", Key);
   for (size_t I = 0; I < kPointers; ++I) {
     const uint32_t Offset = vlt::LoadLE<uint32_t>(Data + I * 8);
     const uint32_t Length = vlt::LoadLE<uint32_t>(Data + I * 8 + 4) % (1u << 20);
