@@ -22,6 +22,7 @@
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTTable.h"
+#include "tests/fuzz/FuzzDatabase.h"
 #include "tests/fuzz/FuzzPatch.h"
 
 namespace {
@@ -29,22 +30,8 @@ namespace {
 using namespace vlt;
 
 std::string Dir() {
-  static const std::string D = [] {
-    char T[] = "/tmp/vlt_dbfuzz_XXXXXX";
-    const char* P = mkdtemp(T);
-    return std::string(P ? P : "/tmp");
-  }();
+  static const std::string D = fuzz::ScratchDir("vlt_dbfuzz");
   return D;
-}
-
-std::string ReadAll(const std::string& Path) {
-  std::ifstream F(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& Path, const std::string& Bytes) {
-  std::ofstream F(Path, std::ios::binary | std::ios::trunc);
-  F.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
 }
 
 std::unique_ptr<TVLTTable> MakeTable(const std::string& Db) {
@@ -85,38 +72,9 @@ const std::string& Template() {
     }
     T.reset();
     Db.Close();
-    return ReadAll(Path);
+    return fuzz::ReadAll(Path);
   }();
   return Bytes;
-}
-
-void Walk(TVLTDatabase& Db) {
-  std::vector<std::string> Tables;
-  Db.GetTablesList(Tables);
-  for (const std::string& Name : Tables) {
-    try {
-      TVLTTable T;
-      T.SetDatabaseName(Db.DatabaseName());
-      T.SetTableName(Name);
-      T.Open();
-      int64_t Guard = 0;
-      for (const char* Index : {"", "Main", "ByName"}) {
-        try {
-          if (*Index) T.SetIndexName(Index);
-          for (T.First(); !T.Eof() && ++Guard < 5000; T.Next())
-            for (int32_t F = 0; F < T.FieldCount(); ++F) (void)T.Fields(F).AsString();
-          for (T.Last(); !T.Bof() && ++Guard < 10000; T.Prior()) (void)T.Fields(0).AsString();
-        } catch (const std::exception&) {
-        }
-      }
-    } catch (const std::exception&) {
-    }
-  }
-  std::vector<std::string> Problems;
-  try {
-    Db.CheckTables(Problems);
-  } catch (const std::exception&) {
-  }
 }
 
 }  // namespace
@@ -127,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Bytes(Damaged.begin(), Damaged.end());
   const std::string Path = Dir() + "/damaged.vlt";
   std::remove((Path + "-journal").c_str());
-  WriteAll(Path, Bytes);
+  fuzz::WriteAll(Path, Bytes);
   for (bool ReadOnly : {true, false}) {
     TVLTDatabase Db;
     Db.SetDatabaseName(ReadOnly ? "FuzzRead" : "FuzzWrite");
@@ -137,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     Db.FDurability = dsOff;
     try {
       Db.Open();
-      Walk(Db);
+      fuzz::WalkDatabase(Db);
       Db.Close();
     } catch (const std::exception&) {
     }

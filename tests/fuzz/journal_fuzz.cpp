@@ -22,6 +22,7 @@
 #include "engine/components/VLTTable.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTRollbackJournal.h"
+#include "tests/fuzz/FuzzDatabase.h"
 #include "tests/fuzz/FuzzPatch.h"
 
 namespace {
@@ -29,22 +30,8 @@ namespace {
 using namespace vlt;
 
 std::string Dir() {
-  static const std::string D = [] {
-    char T[] = "/tmp/vlt_jrnlfuzz_XXXXXX";
-    const char* P = mkdtemp(T);
-    return std::string(P ? P : "/tmp");
-  }();
+  static const std::string D = fuzz::ScratchDir("vlt_jrnlfuzz");
   return D;
-}
-
-std::string ReadAll(const std::string& Path) {
-  std::ifstream F(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(F), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& Path, const std::string& Bytes) {
-  std::ofstream F(Path, std::ios::binary | std::ios::trunc);
-  F.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
 }
 
 // Fails the third write to the database file once its commit's journal holds something, after
@@ -54,10 +41,10 @@ class TCutOff : public TVLTFileFaultInjector {
   explicit TCutOff(std::string Db) : FDb(std::move(Db)) {}
   int BeforeWrite(const std::string& FileName, int64_t, size_t) override {
     if (Taken || FileName != FDb) return 0;
-    const std::string Journal = ReadAll(TVLTRollbackJournal::PathFor(FDb));
+    const std::string Journal = fuzz::ReadAll(TVLTRollbackJournal::PathFor(FDb));
     if (Journal.empty() || ++FWrites < 3) return 0;
     Taken = true;
-    DbBytes = ReadAll(FDb);
+    DbBytes = fuzz::ReadAll(FDb);
     JournalBytes = Journal;
     return EIO;
   }
@@ -141,34 +128,6 @@ const TCutOffImage& Image() {
   return Img;
 }
 
-void Walk(TVLTDatabase& Db) {
-  std::vector<std::string> Tables;
-  Db.GetTablesList(Tables);
-  for (const std::string& Name : Tables) {
-    try {
-      TVLTTable T;
-      T.SetDatabaseName(Db.DatabaseName());
-      T.SetTableName(Name);
-      T.Open();
-      int64_t Guard = 0;
-      for (const char* Index : {"", "Main", "ByName"}) {
-        try {
-          if (*Index) T.SetIndexName(Index);
-          for (T.First(); !T.Eof() && ++Guard < 5000; T.Next())
-            for (int32_t F = 0; F < T.FieldCount(); ++F) (void)T.Fields(F).AsString();
-        } catch (const std::exception&) {
-        }
-      }
-    } catch (const std::exception&) {
-    }
-  }
-  std::vector<std::string> Problems;
-  try {
-    Db.CheckTables(Problems);
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -176,8 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const std::vector<uint8_t> Journal(Img.Journal.begin(), Img.Journal.end());
   const std::vector<uint8_t> Damaged = fuzz::Damaged(Journal, Data, Size);
   const std::string Path = Dir() + "/damaged.vlt";
-  WriteAll(Path, Img.Db);
-  WriteAll(TVLTRollbackJournal::PathFor(Path), std::string(Damaged.begin(), Damaged.end()));
+  fuzz::WriteAll(Path, Img.Db);
+  fuzz::WriteAll(TVLTRollbackJournal::PathFor(Path), std::string(Damaged.begin(), Damaged.end()));
   TVLTDatabase Db;
   Db.SetDatabaseName("FuzzJournal");
   Db.SetDatabaseFileName(Path);
@@ -185,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   Db.FDurability = dsOff;
   try {
     Db.Open();
-    Walk(Db);
+    fuzz::WalkDatabase(Db);
     Db.Close();
   } catch (const std::exception&) {
   }
