@@ -239,12 +239,7 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
     }
     // A cut-off commit without a usable journal keeps the journal and asks for repair.
     if (FExclusive && FDBHeader.WriteChangesState == kWriteChangesComplete) {
-      const int64_t Freed = ReclaimLeakedPages();
-      FReclaimedPages += Freed;
-      if (Freed > 0)
-        FOpenChanges.push_back("freed " + std::to_string(Freed) + " leaked page" +
-                               (Freed == 1 ? "" : "s") +
-                               " (allocated by a transaction that never committed)");
+      ReclaimAndReport();
     }
   }
   if (FRolledBackPages > 0)
@@ -270,6 +265,16 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
       }
     }
   }
+}
+
+int64_t TVLTDiskPageManager::ReclaimAndReport() {
+  const int64_t Freed = ReclaimLeakedPages();
+  FReclaimedPages += Freed;
+  if (Freed > 0)
+    FOpenChanges.push_back("freed " + std::to_string(Freed) + " leaked page" +
+                           (Freed == 1 ? "" : "s") +
+                           " (allocated by a transaction that never committed)");
+  return Freed;
 }
 
 int64_t TVLTDiskPageManager::ReclaimLeakedPages() {
@@ -559,12 +564,7 @@ void TVLTDiskPageManager::ReclaimWhenAlone(const std::vector<std::string>& Marke
   if (FDBHeader.WriteChangesState != kWriteChangesComplete || FDatabaseFile->OpenedElsewhere())
     return;
   FDatabaseFreeSpaceManager = std::make_unique<TVLTDatabaseFreeSpaceManager>(this);
-  const int64_t Freed = ReclaimLeakedPages();
-  FReclaimedPages += Freed;
-  if (Freed > 0)
-    FOpenChanges.push_back("freed " + std::to_string(Freed) + " leaked page" +
-                           (Freed == 1 ? "" : "s") +
-                           " (allocated by a transaction that never committed)");
+  const int64_t Freed = ReclaimAndReport();
   TVLTPageNo Was = kNoPage, Now = kNoPage;
   if (FDatabaseFreeSpaceManager->FixLastUsedPageNo(Was, Now))
     FOpenChanges.push_back("set LastUsedPageNo from " + std::to_string(Was) + " to " +

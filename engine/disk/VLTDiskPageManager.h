@@ -221,6 +221,9 @@ class TVLTDiskPageManager : public TVLTPageManager {
   // freed): what a session that died before its commit left. REQUIRES that no session of any
   // process has uncommitted pages (an exclusive open). Answers how many.
   int64_t ReclaimLeakedPages();
+  // ReclaimLeakedPages, counted in FReclaimedPages and told in the open's changes; the pages
+  // freed.
+  int64_t ReclaimAndReport();
 
   // The process-wide designer flag (an application never sets it).
   bool DesignMode() const { return FDesignMode; }
