@@ -209,6 +209,7 @@ bool TContributionsRun::Run() {
     T.Table(kArea, "#cont").SetTableName(std::to_string(FYear) + "cont");
     T.CreateDatabaseAndTables(kArea);
   } catch (const std::exception& E) {
+    StorageFailed(E);
     UI.ShowError(E.what());
     Fail(1);
     Log(E.what());
@@ -230,6 +231,7 @@ bool TContributionsRun::Run() {
     try {
       OpenTargets();
     } catch (const std::exception& E) {
+      StorageFailed(E);
       Fail(3);
       Log(E.what());
     }
@@ -249,6 +251,7 @@ bool TContributionsRun::Run() {
       Contributions();
     } catch (const std::exception& E) {
       // The renumbered sources must not stay: go on to the closing step, which restores them.
+      StorageFailed(E);
       Log(E.what());
     } catch (const TConversionCancelled&) {
       Cancelled();
@@ -382,6 +385,8 @@ void TContributionsRun::Contributors() {
       Email.Post();
       Batch.Written();
     } catch (const std::exception& E) {
+      // A disk that refuses this write refuses every later one: the area ends here.
+      if (IsStorageFailure(E.what())) throw;
       Log(E.what());
       if (Current) {
         try {
@@ -631,7 +636,8 @@ void TContributionsRun::Contributions() {
         Tbl.FieldByName("ChkNum").SetAsInteger(ChkNum);
         Tbl.Post();
         Batch.Written();
-      } catch (const std::exception&) {
+      } catch (const std::exception& E) {
+        if (IsStorageFailure(E.what())) throw;
         try {
           Tbl.Cancel();
         } catch (...) {
@@ -677,21 +683,35 @@ void TContributionsRun::Closing() {
   } catch (...) {
     Log("The datasets of the area could not be closed");
   }
-  FConv.InspectWorkingTables();
-  try {
-    for (const char* Name : {"Fchng", "cchng", "Schng"}) T.Table(kArea, Name).DeleteTable();
-  } catch (...) {
-    // The first failure ends the deletions.
+  if (!FStorageFailed) {
+    FConv.InspectWorkingTables();
+    try {
+      for (const char* Name : {"Fchng", "cchng", "Schng"}) T.Table(kArea, Name).DeleteTable();
+    } catch (...) {
+      // The first failure ends the deletions.
+    }
+    try {
+      Db.Close();
+      if (FileExists(Db.DatabaseFileName())) Db.CompactDatabase();
+    } catch (const std::exception& E) {
+      StorageFailed(E);
+      Log(E.what());
+    }
   }
-  try {
-    Db.Close();
-    if (FileExists(Db.DatabaseFileName())) Db.CompactDatabase();
-  } catch (const std::exception& E) {
-    Log(E.what());
+  if (FStorageFailed) {
+    // A database the disk stopped half-way is not whole: none is published, and the next run
+    // converts the area again.
+    T.CloseQuietly(kArea);
+    DiscardPartial(PartialNameOf(JoinPath(F, kTargetFile)));
   }
   Publish();
   UI.SetProgressPosition(100);
   Log("Conversion Complete");
+}
+
+bool TContributionsRun::StorageFailed(const std::exception& E) {
+  if (IsStorageFailure(E.what())) FStorageFailed = true;
+  return FStorageFailed;
 }
 
 void TContributionsRun::Publish() {

@@ -115,12 +115,16 @@ class TContributionsRun {
 
   void Log(std::string Line);
   void Fail(int32_t Code);
+  // Notes E when it is the database file refusing a write (a full disk, an I/O error); true
+  // then. The area stops at the first such failure, and its database is discarded.
+  bool StorageFailed(const std::exception& E);
   std::string Source(const char* Name) const;
 
   TConverter& FConv;
   std::string F;
   int32_t FYear = -1;
   std::vector<TSafetyCopy> FCopies;
+  bool FStorageFailed = false;
 
   TParadoxTable FContNames, FCtbl0, FServTbl0, FFundTbl0, FT01;
 

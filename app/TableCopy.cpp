@@ -36,16 +36,6 @@ std::string ErrorText(const std::exception& E) {
   return E.what();
 }
 
-// Whether a record's failure is the database file refusing a write (a full disk, an I/O
-// error) rather than the record being refused: then every later record would fail the same
-// way, and the area stops at the first.
-bool IsStorageFailure(const std::string& Text) {
-  for (const char* Sign : {"Cannot Write to file", "Cannot Truncate File", "Cannot Flush",
-                           "No space left on device", "Input/output error", "Disk quota exceeded"})
-    if (Text.find(Sign) != std::string::npos) return true;
-  return false;
-}
-
 int64_t IntegerOf(const TParadoxValue& V) {
   if (V.Kind == TParadoxValue::vkFloat || V.Kind == TParadoxValue::vkCurrency)
     return static_cast<int64_t>(V.Float);
@@ -53,6 +43,13 @@ int64_t IntegerOf(const TParadoxValue& V) {
 }
 
 }  // namespace
+
+bool IsStorageFailure(const std::string& Text) {
+  for (const char* Sign : {"Cannot Write to file", "Cannot Truncate File", "Cannot Flush",
+                           "No space left on device", "Input/output error", "Disk quota exceeded"})
+    if (Text.find(Sign) != std::string::npos) return true;
+  return false;
+}
 
 TBatchCommit::TBatchCommit(TVLTDatabase* Db, int32_t Size)
     : FDb(Db), FSize(Size), FOwn(Db && !Db->InTransaction()) {

@@ -67,6 +67,11 @@ struct TAreaSources {
 };
 const TAreaSources& AreaSourcesOf(TArea Area);
 
+// Whether an error's text is the database file refusing a write (a full disk, an I/O error)
+// rather than a record being refused: then every later write would fail the same way, and an
+// area stops at the first.
+bool IsStorageFailure(const std::string& Text);
+
 // Log lines.
 inline constexpr const char* kLogErrorWritingRecord = "Error Writing Record: ";
 inline constexpr const char* kLogErrorOpeningTable = "Error Opening Table: ";

@@ -90,7 +90,16 @@ void TVLTLocalSession::Disconnect() {
   FConnected = false;
   FDatabaseData = nullptr;
   if (!Data) return;
-  Data->DisconnectSession(*this);
+  try {
+    Data->DisconnectSession(*this);
+  } catch (...) {
+    // The session has left even when its rollback or its slot's release failed (a full disk):
+    // the database must not stay registered as open, or this process could never open or
+    // create the file again.
+    InTransaction = false;
+    ReleaseIfUnused(Data);
+    throw;
+  }
   InTransaction = false;
   ReleaseIfUnused(Data);
 }

@@ -138,17 +138,22 @@ TEST(AreaOutcomes, TooLittleRoomRefusesTheAreaAndTheOthersGoOn) {
   EXPECT_TRUE(FileExists(Dir / "2012cont.bkp/XLQCont.bkp.vlt"));
 }
 
-// Fails every write to the ledger's database with ENOSPC once it has written Allowed times.
+// Fails every write to the files of one database (its name contains Name: the database, its
+// temporary names, journal and compaction copy) with ENOSPC once it has written Allowed times.
+// Allowed < 0 counts the writes and fails none.
 class TDiskFull : public TVLTFileFaultInjector {
  public:
-  explicit TDiskFull(int Allowed) : FAllowed(Allowed) {}
+  explicit TDiskFull(int Allowed, std::string Name = "Ledger.vlt")
+      : FAllowed(Allowed), FName(std::move(Name)) {}
   int BeforeWrite(const std::string& FileName, int64_t, size_t) override {
-    if (FileName.find("Ledger.vlt") == std::string::npos) return 0;
-    return ++FWrites > FAllowed ? ENOSPC : 0;
+    if (FileName.find(FName) == std::string::npos) return 0;
+    return ++FWrites > FAllowed && FAllowed >= 0 ? ENOSPC : 0;
   }
+  int Writes() const { return FWrites; }
 
  private:
   int FAllowed, FWrites = 0;
+  std::string FName;
 };
 
 TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
@@ -182,6 +187,66 @@ TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
   C.FormCreate();
   C.ConvertData(Dir.Path());
   EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+}
+
+// The contributions area renumbers its sources before it copies them: a disk that fills while
+// it converts contributors, while it copies the gifts, or while its database is closed and
+// compacted fails the area with one line, puts every source back as it was, publishes nothing
+// and leaves no temporary file; the next run converts it.
+TEST(AreaOutcomes, AFullDiskFailsTheContributionsAndPutsTheirSourcesBack) {
+  TTempDir Dir;
+  tools::TBackupGenOptions O;
+  O.Records = 3000;
+  O.SharedNumbers = true;
+  tools::GenerateBackups(Dir.Path(), O);
+  const std::string F = Dir / "2012cont.bkp";
+  const TFolderHashes Before = HashFolder(F);
+  int Total = 0;
+  {
+    // How many writes a whole conversion of the area takes, in a copy of the folder.
+    TTempDir Copy;
+    std::filesystem::copy(F, Copy / "2012cont.bkp");
+    TDiskFull Count(-1, "XLQCont.bkp.vlt");
+    TVLTDatabaseFile::SetFaultInjector(&Count);
+    TFakeUI UI;
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Copy.Path());
+    TVLTDatabaseFile::SetFaultInjector(nullptr);
+    Total = Count.Writes();
+  }
+  ASSERT_GT(Total, 20);
+  for (const int Allowed : {Total / 20, Total / 2, Total - 2}) {
+    SCOPED_TRACE("writes allowed: " + std::to_string(Allowed) + " of " + std::to_string(Total));
+    TDiskFull Full(Allowed, "XLQCont.bkp.vlt");
+    TVLTDatabaseFile::SetFaultInjector(&Full);
+    TFakeUI UI;
+    TConverter C(UI);
+    C.FormCreate();
+    C.ConvertData(Dir.Path());
+    TVLTDatabaseFile::SetFaultInjector(nullptr);
+    const TAreaOutcome* Cont = OutcomeOf(C.Report(), TArea::Contributions, F);
+    ASSERT_TRUE(Cont);
+    const std::string Log = test::ReadFile(F + "/" + Cont->LogFile);
+    EXPECT_EQ(Cont->Kind, TAreaOutcomeKind::Failed) << Log.substr(0, 3000);
+    EXPECT_NE(Cont->Error.find("No space left on device"), std::string::npos) << Cont->Error;
+    EXPECT_EQ(Log.find("Error Writing"), std::string::npos) << Log.substr(0, 3000);
+    for (const auto& E : std::filesystem::directory_iterator(F)) {
+      const std::string Name = E.path().filename().string();
+      EXPECT_EQ(Name.find("XLQCont.bkp.vlt"), std::string::npos) << Name << " left behind";
+    }
+    // Only the area's log is new; every source is as it was.
+    TFolderHashes After = HashFolder(F);
+    After.erase(Cont->LogFile);
+    EXPECT_EQ(After, Before);
+    std::filesystem::remove(F + "/" + Cont->LogFile);
+  }
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir.Path());
+  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Contributions, F)->Kind, TAreaOutcomeKind::Converted);
   EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
 }
 
