@@ -578,8 +578,8 @@ TAreaOutcome AreaOutcomeAfter(TArea Area, const std::string& Folder, bool Existe
     const std::vector<std::string> Lines = ReadLogLines(JoinPath(Folder, O.LogFile));
     for (size_t I = 0; I < Lines.size() && O.Error.empty(); ++I) {
       const std::string& L = Lines[I];
-      if (L.empty() || L.rfind("Convert ", 0) == 0 || L == "Conversion Complete" ||
-          L == "Conversion Process Finished")
+      if (L.empty() || L.rfind("Convert ", 0) == 0 || L.rfind("Convert: ", 0) == 0 ||
+          L == "Conversion Complete" || L == "Conversion Process Finished")
         continue;
       O.Error = L;
     }

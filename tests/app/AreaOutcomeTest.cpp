@@ -91,6 +91,84 @@ TEST(AreaOutcomes, DamagedSourcesFailTheirAreaAloneAndARerunConvertsThemOnceMend
   EXPECT_TRUE(VerifyExisting(Dir.Path()).Clean());
 }
 
+// Each area with one of its tables damaged in each of the ways a backup is found damaged: cut
+// off, a block overwritten, or another file under the table's name. The area is FAILED with
+// its error (payroll: converted without that table, which is a problem), the damaged file
+// keeps its bytes and its index, and the run is not clean.
+TEST(AreaOutcomes, EachAreaFailsOnEachKindOfDamage) {
+  struct TCase {
+    TArea Area;
+    const char* Folder;
+    const char* Table;
+  };
+  const TCase Cases[] = {{TArea::Ledger, "2012jrnl.bkp", "tranfile"},
+                         {TArea::Payroll, "2012jrnl.bkp", "EmpData"},
+                         {TArea::ChkSch, "2ChkSc.bkp", "chksc"},
+                         {TArea::Loans, "2Loans.bkp", "loan"},
+                         {TArea::Contributions, "2012cont.bkp", "contfile"}};
+  enum TDamage { Truncated, ScrambledBlock, TextFile };
+  for (const TCase& Case : Cases) {
+    for (const TDamage Damage : {Truncated, ScrambledBlock, TextFile}) {
+      SCOPED_TRACE(std::string(Case.Table) + " damage " + std::to_string(Damage));
+      TTempDir Dir;
+      tools::TBackupGenOptions Sizes;
+      Sizes.Records = 2000;  // every table of more than one block
+      tools::GenerateBackups(Dir.Path(), Sizes);
+      const std::string F = Dir / Case.Folder;
+      const std::string Db = FindFileNoCase(F, std::string(Case.Table) + ".db");
+      const std::string Px = FindFileNoCase(F, std::string(Case.Table) + ".px");
+      ASSERT_FALSE(Db.empty());
+      std::string Bytes = test::ReadFile(Db);
+      ASSERT_GT(Bytes.size(), 4096u);
+      switch (Damage) {
+        case Truncated:
+          Bytes.resize(Bytes.size() / 2 + 100);
+          break;
+        case ScrambledBlock: {
+          // The second block, header and records, overwritten with noise.
+          const size_t BlockSize = size_t{static_cast<unsigned char>(Bytes[5])} * 1024;
+          const size_t Header = static_cast<unsigned char>(Bytes[2]) |
+                                size_t{static_cast<unsigned char>(Bytes[3])} << 8;
+          uint32_t X = 12345;
+          for (size_t I = Header + BlockSize; I < Header + 2 * BlockSize && I < Bytes.size(); ++I) {
+            X = X * 1664525u + 1013904223u;
+            Bytes[I] = static_cast<char>(X >> 24);
+          }
+          break;
+        }
+        case TextFile:
+          Bytes = "Pastor's notes for Sunday\r\n";
+          break;
+      }
+      test::WriteFile(Db, Bytes);
+      const std::string PxBytes = Px.empty() ? "" : test::ReadFile(Px);
+      TFakeUI UI;
+      TConverter C(UI);
+      C.FormCreate();
+      C.ConvertData(Dir.Path());
+      const TRunReport& R = C.Report();
+      EXPECT_FALSE(R.Clean());
+      const TAreaOutcome* O = OutcomeOf(R, Case.Area, F);
+      ASSERT_TRUE(O);
+      const std::string Summary = FormatRunReport(R);
+      if (Case.Area == TArea::Payroll) {
+        // A payroll table that does not open is left empty and the others are copied; the
+        // table is a problem of the converted area.
+        EXPECT_EQ(O->Kind, TAreaOutcomeKind::Converted) << Summary;
+        EXPECT_NE(Summary.find("  PROBLEM " + std::string(Case.Table) + ": "), std::string::npos)
+            << Summary;
+      } else {
+        EXPECT_EQ(O->Kind, TAreaOutcomeKind::Failed) << Summary;
+        // The error itself, not the log's heading.
+        EXPECT_EQ(O->Error.find("Convert"), std::string::npos) << O->Error;
+        EXPECT_NE(Summary.find(" FAILED: " + O->Error), std::string::npos) << Summary;
+      }
+      EXPECT_EQ(test::ReadFile(Db), Bytes);
+      if (!Px.empty()) EXPECT_EQ(test::ReadFile(Px), PxBytes);
+    }
+  }
+}
+
 TEST(AreaOutcomes, AFolderAnotherRunHoldsIsLeftAlone) {
   TTempDir Dir;
   tools::GenerateBackups(Dir.Path(), {});
