@@ -16,7 +16,7 @@
 #include "app/ParadoxFile.h"
 #include "app/ParadoxSortOrder.h"
 #include "app/ParadoxTable.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

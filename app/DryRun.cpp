@@ -11,7 +11,7 @@
 #include "app/FileUtil.h"
 #include "app/ParadoxTable.h"
 #include "app/TableCopy.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

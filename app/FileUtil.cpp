@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

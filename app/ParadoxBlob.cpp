@@ -6,7 +6,7 @@
 
 #include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

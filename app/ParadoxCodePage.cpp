@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/core/VLTCodePage.h"
+#include "engine/base/VLTCodePage.h"
 
 namespace vlt::app {
 

@@ -19,7 +19,7 @@
 #include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxIndexFile.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

@@ -5,7 +5,7 @@
 
 #include "app/ParadoxError.h"
 #include "app/ParadoxValue.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

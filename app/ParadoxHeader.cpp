@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/ParadoxError.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

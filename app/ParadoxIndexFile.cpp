@@ -8,7 +8,7 @@
 #include "app/ParadoxCrypt.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

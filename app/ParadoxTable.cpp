@@ -9,7 +9,7 @@
 
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/core/VLTFieldList.h"
+#include "engine/base/VLTFieldList.h"
 
 namespace vlt::app {
 

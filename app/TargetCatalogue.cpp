@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "engine/components/VLTTableAdvDefs.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt::app {
 

@@ -27,7 +27,7 @@
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/expr/VLTLocale.h"

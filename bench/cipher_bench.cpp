@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 #include "engine/protect/VLTSecurity.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 
 static void BM_CalcCRC32(benchmark::State& State) {
   std::vector<uint8_t> Page(static_cast<size_t>(State.range(0)), 0x5A);

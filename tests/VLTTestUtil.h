@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt::test {
 

@@ -24,7 +24,7 @@
 #include "app/TableCopy.h"
 #include "app/TerminalUI.h"
 #include "app/Verification.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "tools/BackupGenerator.h"
 

@@ -60,7 +60,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
@@ -74,7 +74,7 @@
 #include "engine/protect/VLTSecurity.h"
 #include "app/ParadoxDump.h"
 #include "app/ParadoxValue.h"
-#include "engine/core/VLTCodePage.h"
+#include "engine/base/VLTCodePage.h"
 #include "engine/disk/VLTDiskRecordManager.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/components/VLTDatabase.h"

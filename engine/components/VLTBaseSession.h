@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/core/VLTSessionData.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

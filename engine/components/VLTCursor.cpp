@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/components/VLTBaseSession.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 
 namespace vlt {
 

@@ -7,8 +7,8 @@
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTableAdvDefs.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTScopeGuard.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTScopeGuard.h"
 
 namespace vlt {
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/components/VLTSession.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -7,7 +7,7 @@
 #include "engine/components/VLTExprTableLink.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

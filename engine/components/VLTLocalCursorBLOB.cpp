@@ -4,7 +4,7 @@
 
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTableLockAccess.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTTemporaryStream.h"
 
 namespace vlt {

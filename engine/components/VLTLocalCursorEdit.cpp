@@ -6,7 +6,7 @@
 
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTableLockAccess.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -3,7 +3,7 @@
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTReservedDatabaseData.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

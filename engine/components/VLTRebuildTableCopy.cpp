@@ -2,7 +2,7 @@
 
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -1,6 +1,6 @@
 #include "engine/components/VLTReservedDatabaseData.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {

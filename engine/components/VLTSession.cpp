@@ -5,8 +5,8 @@
 
 #include "engine/components/VLTBaseSession.h"
 #include "engine/components/VLTDatabase.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -11,7 +11,7 @@
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTableEngineDefs.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

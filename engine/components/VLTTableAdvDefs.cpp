@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

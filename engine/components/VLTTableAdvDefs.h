@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTFieldList.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTFieldList.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/expr/VLTVariant.h"
 

@@ -6,8 +6,8 @@
 
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableScopes.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTGuid.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTGuid.h"
 
 namespace vlt {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

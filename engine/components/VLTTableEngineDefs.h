@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/core/VLTIndexDef.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTFieldTypes.h"
 
 namespace vlt {

@@ -1,6 +1,6 @@
 #include "engine/components/VLTTableLockAccess.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/disk/VLTTableLockManager.h"
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -8,7 +8,7 @@
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableEngineDefs.h"
 #include "engine/components/VLTTableScopes.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/protect/VLTStream.h"
 

@@ -11,7 +11,7 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableScopes.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

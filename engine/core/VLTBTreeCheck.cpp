@@ -3,7 +3,7 @@
 #include <unordered_set>
 
 #include "engine/core/VLTBTree.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

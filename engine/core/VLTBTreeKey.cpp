@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldDef.h"
 #include "engine/core/VLTIndexDef.h"
 #include "engine/expr/VLTLocale.h"

@@ -29,8 +29,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/VLTMemory.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTMemory.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTFieldTypes.h"
 
 namespace vlt {

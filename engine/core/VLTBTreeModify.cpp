@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "engine/core/VLTBTree.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine/core/VLTBTreeKey.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

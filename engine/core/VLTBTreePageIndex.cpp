@@ -1,6 +1,6 @@
 #include "engine/core/VLTBTreePageIndex.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {

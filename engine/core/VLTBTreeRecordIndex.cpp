@@ -4,8 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTIndexManager.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTRecordBitmap.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableCursor.h"
@@ -44,23 +43,23 @@ class TCompareCountGuard {
 
 }  // namespace
 
-TVLTBTreeRecordIndex::TVLTBTreeRecordIndex(TVLTBaseIndexManager* IndexManager)
-    : TVLTIndex(IndexManager), FReader(std::make_unique<TRecordReader>(this)) {}
+TVLTBTreeRecordIndex::TVLTBTreeRecordIndex(const TVLTIndexSite& Site)
+    : TVLTIndex(Site), FReader(std::make_unique<TRecordReader>(this)) {}
 
 TVLTBTreeRecordIndex::~TVLTBTreeRecordIndex() = default;
 
-std::unique_ptr<TVLTIndex> CreateBTreeRecordIndex(TVLTBaseIndexManager& IndexManager) {
-  return std::make_unique<TVLTBTreeRecordIndex>(&IndexManager);
+std::unique_ptr<TVLTIndex> CreateBTreeRecordIndex(const TVLTIndexSite& Site) {
+  return std::make_unique<TVLTBTreeRecordIndex>(Site);
 }
 
 void TVLTBTreeRecordIndex::Prepare() {
-  if (!FIndexManager || !FIndexDef) VLTRaiseNilPointer(20044);
-  TVLTTableData* TableData = FIndexManager->TableData();
+  if (!FIndexDef) VLTRaiseNilPointer(20044);
+  TVLTTableData* TableData = FSite->TableData;
   if (!TableData || !TableData->FieldManager()) throw EVLTException(20044, "Pointer is nil");
   const TVLTFieldDefs& Fields = TableData->FieldManager()->FieldDefs();
   FKeyRef.Assign(*FIndexDef, &Fields);
   FKeyRef.SetRecordReader(FReader.get());
-  FTree = std::make_unique<TVLTBTree>(FIndexManager->GetPageManager(*this), &FKeyRef,
+  FTree = std::make_unique<TVLTBTree>(FSite->PageManagerFor(FIndexDef.get()), &FKeyRef,
                                       FIndexDef->FRootPageNo);
   FKeyBuffer = TVLTBuffer(std::max<size_t>(FKeyRef.FShortKeySize, 1));
   FRecordBuffer = TVLTBuffer(static_cast<size_t>(std::max(Fields.GetMemoryRecordBufferSize(), 1)));
@@ -72,7 +71,7 @@ void TVLTBTreeRecordIndex::CheckRoot(int32_t Code) const {
 
 bool TVLTBTreeRecordIndex::ReadRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
                                       uint8_t* Buffer) {
-  TVLTBaseRecordManager* RM = FIndexManager->TableData()->RecordManager();
+  TVLTBaseRecordManager* RM = FSite->TableData->RecordManager();
   if (!RM) return false;
   TVLTNavigationInfo Nav;
   Nav.GetRecordMode = grmCurrent;
@@ -92,7 +91,7 @@ void TVLTBTreeRecordIndex::CreateIndex(TVLTTableCursor* Cursor, TVLTIndexDef& In
   IndexDef.FRootPageNo = Root;
   FIndexDef->FRootPageNo = Root;
   if (!Cursor) return;
-  TVLTBaseRecordManager* RM = FIndexManager->TableData()->RecordManager();
+  TVLTBaseRecordManager* RM = FSite->TableData->RecordManager();
   if (!RM) return;
   // Every record in physical order, read into the index's own buffer.
   TVLTBuffer Record(FRecordBuffer.size());

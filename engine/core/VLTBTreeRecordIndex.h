@@ -14,7 +14,7 @@
 #include "engine/core/VLTBTreeKey.h"
 #include "engine/core/VLTIndex.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 
 namespace vlt {
 
@@ -28,7 +28,7 @@ class TVLTBTreeIndexPosition : public TVLTIndexPosition {
 
 class TVLTBTreeRecordIndex : public TVLTIndex {
  public:
-  explicit TVLTBTreeRecordIndex(TVLTBaseIndexManager* IndexManager);
+  explicit TVLTBTreeRecordIndex(const TVLTIndexSite& Site);
   ~TVLTBTreeRecordIndex() override;
 
   // A new root page (its number stored in IndexDef and in the index's copy); with a cursor,
@@ -140,6 +140,6 @@ class TVLTBTreeRecordIndex : public TVLTIndex {
 };
 
 // The index factory of the index manager for B-tree indexes.
-std::unique_ptr<TVLTIndex> CreateBTreeRecordIndex(TVLTBaseIndexManager& IndexManager);
+std::unique_ptr<TVLTIndex> CreateBTreeRecordIndex(const TVLTIndexSite& Site);
 
 }  // namespace vlt

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine/core/VLTBTree.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTStream.h"
 
 namespace vlt {

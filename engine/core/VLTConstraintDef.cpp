@@ -1,6 +1,6 @@
 #include "engine/core/VLTConstraintDef.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTStream.h"
 
 namespace vlt {

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "engine/core/VLTDatabaseData.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/core/VLTConstraintDef.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -16,7 +16,7 @@
 
 #include "engine/core/VLTPageManager.h"
 #include "engine/core/VLTSessionData.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

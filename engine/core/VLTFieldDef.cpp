@@ -1,6 +1,6 @@
 #include "engine/core/VLTFieldDef.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/protect/VLTStream.h"
 

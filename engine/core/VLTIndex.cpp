@@ -1,6 +1,6 @@
 #include "engine/core/VLTIndex.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

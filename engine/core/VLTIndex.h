@@ -33,10 +33,11 @@
 
 namespace vlt {
 
-class TVLTBaseIndexManager;
+class TVLTPageManager;
 class TVLTRecordBitmap;
 class TVLTScanSearchCondition;
 class TVLTTableCursor;
+class TVLTTableData;
 
 // A position in an index (the B-tree's key path). Opaque to the storage core.
 class TVLTIndexPosition {
@@ -66,9 +67,25 @@ struct TVLTIndexPositionCache {
   }
 };
 
+// What an index works in: the table whose records it orders and the page managers of its pages
+// (a temporary index keeps its pages apart when the table has a temporary page manager). The
+// index manager owns it; an index reads it and never calls back into the manager.
+struct TVLTIndexSite {
+  TVLTTableData* TableData = nullptr;
+  TVLTPageManager* PageManager = nullptr;
+  const std::unique_ptr<TVLTPageManager>* TemporaryPageManager = nullptr;  // the manager's slot
+
+  // The page manager of the pages of an index defined by Def.
+  TVLTPageManager* PageManagerFor(const TVLTIndexDef* Def) const {
+    if (Def && Def->FTemporary && TemporaryPageManager && *TemporaryPageManager)
+      return TemporaryPageManager->get();
+    return PageManager;
+  }
+};
+
 class TVLTIndex {
  public:
-  explicit TVLTIndex(TVLTBaseIndexManager* IndexManager) : FIndexManager(IndexManager) {}
+  explicit TVLTIndex(const TVLTIndexSite& Site) : FSite(&Site) {}
   virtual ~TVLTIndex() = default;
   TVLTIndex(const TVLTIndex&) = delete;
   TVLTIndex& operator=(const TVLTIndex&) = delete;
@@ -154,14 +171,14 @@ class TVLTIndex {
   virtual void UpdateRecord(TVLTTableCursor& Cursor, bool BeforeNewRecordIsStored) = 0;
 
   TVLTIndexDef* IndexDef() const { return FIndexDef.get(); }
-  TVLTBaseIndexManager* IndexManager() const { return FIndexManager; }
+  const TVLTIndexSite& Site() const { return *FSite; }
 
  protected:
   // Replaces FIndexDef with a copy of Def unless Def is FIndexDef itself.
   void AssignIndexDef(const TVLTIndexDef& Def);
 
   std::unique_ptr<TVLTIndexDef> FIndexDef;
-  TVLTBaseIndexManager* FIndexManager;
+  const TVLTIndexSite* FSite;
 };
 
 }  // namespace vlt

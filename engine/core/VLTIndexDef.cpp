@@ -1,6 +1,6 @@
 #include "engine/core/VLTIndexDef.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldDef.h"
 #include "engine/protect/VLTStream.h"
 

@@ -5,10 +5,10 @@
 #include <random>
 
 #include "engine/core/VLTDatabaseData.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTTableData.h"
-#include "engine/core/VLTGuid.h"
+#include "engine/base/VLTGuid.h"
 
 namespace vlt {
 
@@ -35,7 +35,8 @@ TVLTBaseIndexManager::TVLTBaseIndexManager(TVLTTableData* TableData, TVLTPageMan
     : FTableData(TableData),
       FIndexDefs(std::make_unique<TVLTIndexDefs>()),
       FPageManager(PageManager),
-      FIndexFactory(std::move(IndexFactory)) {}
+      FIndexFactory(std::move(IndexFactory)),
+      FSite{TableData, PageManager, &FTemporaryPageManager} {}
 
 TVLTBaseIndexManager::~TVLTBaseIndexManager() {
   FOpenIndexList.clear();  // indexes first: they may use the temporary page manager
@@ -72,7 +73,7 @@ void TVLTBaseIndexManager::CreateIndexesByIndexDefs(TVLTTableCursor* Cursor) {
   for (int32_t I = 0; I < FIndexDefs->Count(); ++I) {
     TVLTIndexDef& Def = (*FIndexDefs)[I];
     if (!FIndexFactory) VLTRaiseNilPointer(20141);
-    std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+    std::unique_ptr<TVLTIndex> Index = FIndexFactory(FSite);
     Index->CreateIndex(Cursor, Def);
     FOpenIndexList.push_back(std::move(Index));
   }
@@ -86,7 +87,7 @@ int32_t TVLTBaseIndexManager::CreateIndex(TVLTTableCursor* Cursor, const TVLTInd
     Copy->FObjectID = FTableData->DatabaseData()->GetNewObjectId();
   TVLTIndexDef& Def = static_cast<TVLTIndexDef&>(FIndexDefs->Add(std::move(Copy)));
   try {
-    std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+    std::unique_ptr<TVLTIndex> Index = FIndexFactory(FSite);
     Index->CreateIndex(Cursor, Def);
     FOpenIndexList.push_back(std::move(Index));
   } catch (...) {
@@ -144,7 +145,7 @@ TVLTIndex& TVLTBaseIndexManager::OpenIndex(int32_t IndexID) {
   TVLTIndexDef* Def = IndexDefByID(IndexID);
   if (!Def) throw EVLTException(20018, "Index not found");
   if (!FIndexFactory) VLTRaiseNilPointer(20141);
-  std::unique_ptr<TVLTIndex> Index = FIndexFactory(*this);
+  std::unique_ptr<TVLTIndex> Index = FIndexFactory(FSite);
   Index->OpenIndex(*Def);
   FOpenIndexList.push_back(std::move(Index));
   return *FOpenIndexList.back();
@@ -180,12 +181,6 @@ void TVLTBaseIndexManager::EmptyIndex(TVLTSessionID SessionID, int32_t IndexID) 
 
 void TVLTBaseIndexManager::EmptyAllIndexes(TVLTSessionID SessionID) {
   for (int32_t I = 0; I < FIndexDefs->Count(); ++I) EmptyIndex(SessionID, (*FIndexDefs)[I].FObjectID);
-}
-
-TVLTPageManager* TVLTBaseIndexManager::GetPageManager(const TVLTIndex& Index) const {
-  if (Index.IndexDef() && Index.IndexDef()->FTemporary && FTemporaryPageManager)
-    return FTemporaryPageManager.get();
-  return FPageManager;
 }
 
 void TVLTBaseIndexManager::GetRecordBuffer(TVLTSessionID SessionID,

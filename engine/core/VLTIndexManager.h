@@ -29,7 +29,7 @@ class TVLTStream;
 class TVLTTableData;
 class TVLTTableCursor;
 
-using TVLTIndexFactory = std::function<std::unique_ptr<TVLTIndex>(TVLTBaseIndexManager&)>;
+using TVLTIndexFactory = std::function<std::unique_ptr<TVLTIndex>(const TVLTIndexSite&)>;
 
 class TVLTBaseIndexManager {
  public:
@@ -75,7 +75,6 @@ class TVLTBaseIndexManager {
   void EmptyAllIndexes(TVLTSessionID SessionID);
   // The temporary page manager for temporary indexes (when there is one), the database's
   // otherwise.
-  TVLTPageManager* GetPageManager(const TVLTIndex& Index) const;
 
   // Index navigation: reads the current record first; when it is gone, asks the index for the
   // record closest to the key values in the navigation buffer.
@@ -116,6 +115,7 @@ class TVLTBaseIndexManager {
   std::unique_ptr<TVLTPageManager> FTemporaryPageManager;
   bool FSynchronizingTemporaryIndexes = false;
   TVLTIndexFactory FIndexFactory;
+  TVLTIndexSite FSite;  // what the open indexes work in
 };
 
 }  // namespace vlt

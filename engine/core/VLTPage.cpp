@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageManager.h"
 
 namespace vlt {

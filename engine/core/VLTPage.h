@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/core/VLTPageHeader.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

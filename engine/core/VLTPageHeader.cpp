@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -4,7 +4,7 @@
 #include <bit>
 #include <numeric>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPage.h"
 
 namespace vlt {

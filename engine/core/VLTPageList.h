@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

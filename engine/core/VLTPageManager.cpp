@@ -6,7 +6,7 @@
 #include <random>
 #include <set>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

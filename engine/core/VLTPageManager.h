@@ -32,7 +32,7 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "engine/core/VLTIntegerArray.h"
+#include "engine/base/VLTIntegerArray.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageList.h"
 

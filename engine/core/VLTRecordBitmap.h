@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "engine/core/VLTBitsArray.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/core/VLTTableCursor.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTIndexDef.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/expr/VLTExpression.h"
 
 namespace vlt {

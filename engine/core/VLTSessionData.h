@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "engine/core/VLTDatabaseData.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageManager.h"
 
 namespace vlt {
@@ -84,7 +84,7 @@ void TVLTTableData::CreateFieldManager(const TVLTFieldDefs& FieldDefs) {
 
 void TVLTTableData::CreateIndexManager(const TVLTIndexDefs& IndexDefs) {
   FIndexManager = std::make_unique<TVLTBaseIndexManager>(
-      this, FPageManager, [this](TVLTBaseIndexManager& IM) { return NewIndex(IM); });
+      this, FPageManager, [this](const TVLTIndexSite& Site) { return NewIndex(Site); });
   FIndexManager->CreateIndexDefs(IndexDefs);
 }
 

@@ -75,7 +75,7 @@ class TVLTTableData {
   virtual void CreateConstraintManager(const TVLTConstraintDefs& ConstraintDefs);
   virtual void InitCursorRecordSizes(TVLTTableCursor& /*Cursor*/) {}
   // A new index object of the storage variant's kind.
-  virtual std::unique_ptr<TVLTIndex> NewIndex(TVLTBaseIndexManager& IndexManager) = 0;
+  virtual std::unique_ptr<TVLTIndex> NewIndex(const TVLTIndexSite& Site) = 0;
   void FreeManagers();
 
   // ---- changes ----

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "engine/core/VLTDatabaseData.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableData.h"
 

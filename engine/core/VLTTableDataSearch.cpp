@@ -18,8 +18,8 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageManager.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableData.h"

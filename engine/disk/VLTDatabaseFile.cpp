@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -47,7 +47,7 @@
 #include <map>
 #include <string>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"

@@ -61,8 +61,8 @@
 #include <vector>
 
 #include "engine/core/VLTBTreePageIndex.h"
-#include "engine/core/VLTMemory.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTMemory.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

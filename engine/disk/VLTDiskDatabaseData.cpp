@@ -5,7 +5,7 @@
 #include <exception>
 #include <thread>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskPageManager.h"

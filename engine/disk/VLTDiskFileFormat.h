@@ -59,7 +59,7 @@
 #include <string_view>
 
 #include "engine/core/VLTPageHeader.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

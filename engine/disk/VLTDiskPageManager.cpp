@@ -9,8 +9,8 @@
 #include <random>
 #include <thread>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTScopeGuard.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/disk/VLTFreeSpaceManager.h"
 #include "engine/protect/VLTSecurity.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"

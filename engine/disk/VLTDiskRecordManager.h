@@ -25,7 +25,7 @@
 #include <memory>
 
 #include "engine/core/VLTBTreePageIndex.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTRecordManager.h"
 
 namespace vlt {

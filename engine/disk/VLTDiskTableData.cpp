@@ -6,8 +6,8 @@
 #include <set>
 
 #include "engine/core/VLTBTreeRecordIndex.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
@@ -137,8 +137,8 @@ void TVLTDiskTableData::CreateBlobManager() {
   FBlobManager->FOnIndexCreated = [this](TVLTSessionID SessionID) { SaveMetadataFile(SessionID); };
 }
 
-std::unique_ptr<TVLTIndex> TVLTDiskTableData::NewIndex(TVLTBaseIndexManager& IndexManager) {
-  return CreateBTreeRecordIndex(IndexManager);
+std::unique_ptr<TVLTIndex> TVLTDiskTableData::NewIndex(const TVLTIndexSite& Site) {
+  return CreateBTreeRecordIndex(Site);
 }
 
 void TVLTDiskTableData::FreeTableObjects() noexcept {

@@ -62,7 +62,7 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
   ~TVLTDiskTableData() override;
 
   void CreateRecordManager() override;
-  std::unique_ptr<TVLTIndex> NewIndex(TVLTBaseIndexManager& IndexManager) override;
+  std::unique_ptr<TVLTIndex> NewIndex(const TVLTIndexSite& Site) override;
   void CancelChanges(TVLTSessionID SessionID, bool InTransaction) override;
 
   // ---- table level ----

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

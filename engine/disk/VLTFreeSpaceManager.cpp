@@ -4,7 +4,7 @@
 #include <cassert>
 #include <exception>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTPageMapCheck.h"
 

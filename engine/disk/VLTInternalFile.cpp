@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_set>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTDiskPageManager.h"

@@ -47,8 +47,8 @@
 
 #include <cstdint>
 
-#include "engine/core/VLTIntegerArray.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTIntegerArray.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

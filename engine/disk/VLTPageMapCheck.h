@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

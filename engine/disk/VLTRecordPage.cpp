@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPage.h"
 
 namespace vlt {

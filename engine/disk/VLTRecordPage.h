@@ -25,7 +25,7 @@
 
 #include <cstdint>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

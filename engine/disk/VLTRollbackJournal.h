@@ -47,7 +47,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 

@@ -1,7 +1,7 @@
 #include "engine/disk/VLTSystemDirectory.h"
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageHeader.h"
 
 namespace vlt {

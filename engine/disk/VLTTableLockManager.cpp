@@ -4,7 +4,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
 
 namespace vlt {

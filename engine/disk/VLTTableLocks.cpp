@@ -1,6 +1,6 @@
 #include "engine/disk/VLTTableLocks.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 
 namespace vlt {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cctype>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/expr/VLTVariant.h"
 

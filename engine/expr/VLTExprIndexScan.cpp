@@ -5,7 +5,7 @@
 // condition's key range shows the same records as a full scan.
 #include <algorithm>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTExprNodeFunctions.h"
 #include "engine/expr/VLTExprNodeLogic.h"
 #include "engine/expr/VLTExpression.h"

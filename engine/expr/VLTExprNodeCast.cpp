@@ -1,6 +1,6 @@
 #include "engine/expr/VLTExprNodeCast.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTFieldTypeTable.h"
 
 namespace vlt {

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
 
 namespace vlt {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
 
 namespace vlt {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <random>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTExprNodeFunctions.h"
 
 namespace vlt {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTExprNodeFunctions.h"
 #include "engine/expr/VLTExprNodeLogic.h"
 #include "engine/expr/VLTExpression.h"

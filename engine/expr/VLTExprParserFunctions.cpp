@@ -34,7 +34,7 @@
 //   20284 / 20286 / 20288 one whose text does not read
 #include <string>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTExprNodeBlob.h"
 #include "engine/expr/VLTExprNodeCase.h"
 #include "engine/expr/VLTExprNodeCast.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTFieldList.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTFieldList.h"
 #include "engine/expr/VLTExprNodeLogic.h"
 #include "engine/expr/VLTExprParser.h"
 #include "engine/expr/VLTLexer.h"

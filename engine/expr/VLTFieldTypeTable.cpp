@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

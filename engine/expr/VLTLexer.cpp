@@ -1,7 +1,7 @@
 #include "engine/expr/VLTLexer.h"
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

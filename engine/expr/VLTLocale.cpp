@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

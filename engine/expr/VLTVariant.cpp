@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/VLTMemory.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTMemory.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/expr/VLTVariantInternal.h"
 #include "engine/protect/VLTStream.h"

@@ -52,7 +52,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTFieldTypes.h"
 
 namespace vlt {

@@ -17,7 +17,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/expr/VLTVariant.h"
 #include "engine/expr/VLTVariantInternal.h"

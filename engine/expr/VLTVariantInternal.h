@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/expr/VLTVariant.h"
 
 namespace vlt {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/VLTCRC32.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

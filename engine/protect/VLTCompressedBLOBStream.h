@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/protect/VLTCompression.h"
 #include "engine/protect/VLTStream.h"
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 #include "engine/protect/VLTPPM.h"
 
 namespace vlt {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 
 namespace vlt {
 

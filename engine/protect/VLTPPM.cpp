@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/protect/VLTPPMModel.h"
 
 namespace vlt {

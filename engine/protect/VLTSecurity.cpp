@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "engine/core/VLTCRC32.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -21,7 +21,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "engine/protect/VLTCipher.h"
 
 namespace vlt {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTFileStream.h"
 
 namespace vlt {

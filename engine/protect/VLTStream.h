@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

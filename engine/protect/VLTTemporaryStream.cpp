@@ -1,6 +1,6 @@
 #include "engine/protect/VLTTemporaryStream.h"
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

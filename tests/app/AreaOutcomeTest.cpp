@@ -164,7 +164,9 @@ TEST(AreaOutcomes, EachAreaFailsOnEachKindOfDamage) {
         EXPECT_NE(Summary.find(" FAILED: " + O->Error), std::string::npos) << Summary;
       }
       EXPECT_EQ(test::ReadFile(Db), Bytes);
-      if (!Px.empty()) EXPECT_EQ(test::ReadFile(Px), PxBytes);
+      if (!Px.empty()) {
+        EXPECT_EQ(test::ReadFile(Px), PxBytes);
+      }
     }
   }
 }

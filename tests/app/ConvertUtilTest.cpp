@@ -5,7 +5,7 @@
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxTable.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/TestDirs.h"
 

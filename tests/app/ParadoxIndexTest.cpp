@@ -16,7 +16,7 @@
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "tests/app/PxlibCheck.h"
 #include "tests/app/TestDirs.h"
 

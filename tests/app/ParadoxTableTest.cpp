@@ -15,7 +15,7 @@
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
 #include "app/ParadoxTable.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 #include "tests/app/TestDirs.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // record-level results of edit, post and delete, BLOB stream plumbing.
 #include <gtest/gtest.h>
 
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTCursorTestUtil.h"

@@ -6,8 +6,8 @@
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

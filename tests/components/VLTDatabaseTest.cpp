@@ -2,7 +2,7 @@
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tests/disk/VLTFileCheckTestUtil.h"

@@ -12,7 +12,7 @@
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "tests/components/VLTComponentTestUtil.h"

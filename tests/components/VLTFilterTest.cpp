@@ -7,7 +7,7 @@
 
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTExpression.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

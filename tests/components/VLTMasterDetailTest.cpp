@@ -7,7 +7,7 @@
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {

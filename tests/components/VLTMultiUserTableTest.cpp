@@ -13,7 +13,7 @@
 
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {

@@ -11,7 +11,7 @@
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
 
 namespace vlt {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "engine/components/VLTDatabaseError.h"
-#include "engine/core/VLTExcept.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

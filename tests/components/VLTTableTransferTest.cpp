@@ -9,7 +9,7 @@
 
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tests/VLTTestUtil.h"

@@ -22,8 +22,8 @@ using test::CodeOf;
 class TBTreeTableData : public test::TTestTableData {
  public:
   using TTestTableData::TTestTableData;
-  std::unique_ptr<TVLTIndex> NewIndex(TVLTBaseIndexManager& IM) override {
-    return CreateBTreeRecordIndex(IM);
+  std::unique_ptr<TVLTIndex> NewIndex(const TVLTIndexSite& Site) override {
+    return CreateBTreeRecordIndex(Site);
   }
   TVLTBTreeRecordIndex& BTree(const std::string& Name) {
     const TVLTIndexDef* Def = FIndexManager->IndexDefs().GetIndexDefByName(Name);
@@ -253,7 +253,8 @@ TEST(BTreeRecordIndex, RefusedOperations) {
   EXPECT_EQ(CodeOf([&] { ById.GetRecordIDByRecNo(T.S(), 1); }), 20074);
   TVLTIndexDef NoRoot;
   NoRoot.AssignByNames({"Id"}, {"ASC"}, {"CASE"});
-  TVLTBTreeRecordIndex Other(nullptr);
+  const TVLTIndexSite Nowhere;
+  TVLTBTreeRecordIndex Other(Nowhere);
   EXPECT_EQ(CodeOf([&] { Other.OpenIndex(NoRoot); }), 20119);
 }
 

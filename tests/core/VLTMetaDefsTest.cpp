@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/core/VLTTableMetadata.h"
 #include "engine/protect/VLTMemoryStream.h"

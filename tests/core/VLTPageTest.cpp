@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "VLTPageTestUtil.h"
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageController.h"
 
 namespace vlt {

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageManager.h"
 
 namespace vlt::test {

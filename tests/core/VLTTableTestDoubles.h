@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/core/VLTDatabaseData.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt::test {
@@ -138,7 +138,7 @@ class TTestIndex : public TVLTIndex {
     TVLTPageItemID ID;
   };
 
-  TTestIndex(TVLTBaseIndexManager& IM, TLog* Log) : TVLTIndex(&IM), FLog(Log) {}
+  TTestIndex(const TVLTIndexSite& Site, TLog* Log) : TVLTIndex(Site), FLog(Log) {}
 
   static inline std::string FailInsertFor;  // index name whose InsertRecord throws
   static inline std::string FailUpdateAfterFor;
@@ -146,7 +146,7 @@ class TTestIndex : public TVLTIndex {
   const std::vector<TEntry>& Entries() const { return FEntries; }
   std::string Name() const { return FIndexDef ? FIndexDef->FName : std::string(); }
 
-  TVLTTableData& Table() const { return *FIndexManager->TableData(); }
+  TVLTTableData& Table() const { return *FSite->TableData; }
   TVLTBaseRecordManager& RM() const { return *Table().RecordManager(); }
 
   int CompareColumns(const uint8_t* A, const uint8_t* B, int32_t Count) const {
@@ -331,8 +331,8 @@ class TTestTableData : public TVLTTableData {
       : TVLTTableData(DB, std::move(Name)), FLog(Log) {}
 
   void CreateRecordManager() override { FRecordManager = std::make_unique<TTestRecordManager>(FLog); }
-  std::unique_ptr<TVLTIndex> NewIndex(TVLTBaseIndexManager& IM) override {
-    return std::make_unique<TTestIndex>(IM, FLog);
+  std::unique_ptr<TVLTIndex> NewIndex(const TVLTIndexSite& Site) override {
+    return std::make_unique<TTestIndex>(Site, FLog);
   }
   int64_t GetRecordBitmapSize() override { return static_cast<int64_t>(Records().SlotCount()); }
   int64_t RecordIDToBitNo(const TVLTPageItemID& ID) override { return ID.PageNo * 4 + ID.PageItemNo; }

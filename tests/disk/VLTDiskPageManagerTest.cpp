@@ -9,7 +9,7 @@
 
 #include "VLTDiskTestUtil.h"
 #include "VLTFileCheckTestUtil.h"
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 
 namespace vlt {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTFreeSpaceManager.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTDateFormater.h"
 #include "engine/expr/VLTLocale.h"
 

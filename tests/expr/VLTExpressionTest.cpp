@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/expr/VLTExprNodeLogic.h"
 #include "engine/expr/VLTExpression.h"
 #include "tests/VLTTestUtil.h"

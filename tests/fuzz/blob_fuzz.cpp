@@ -8,7 +8,7 @@
 
 #include "app/ParadoxBlob.h"
 #include "app/ParadoxError.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace {
 

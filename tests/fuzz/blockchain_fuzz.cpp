@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTCompressedBLOBStream.h"
 #include "engine/protect/VLTMemoryStream.h"
 

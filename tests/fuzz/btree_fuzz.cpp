@@ -12,7 +12,7 @@
 
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTBTreeKey.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTSearchCondition.h"
 #include "tests/core/VLTPageTestUtil.h"
 #include "tests/fuzz/FuzzPatch.h"

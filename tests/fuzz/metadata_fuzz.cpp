@@ -8,7 +8,7 @@
 #include <exception>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTTableMetadata.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/fuzz/FuzzPatch.h"

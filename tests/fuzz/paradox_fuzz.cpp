@@ -16,7 +16,7 @@
 #include "app/ParadoxIndexFile.h"
 #include "app/ParadoxSortOrder.h"
 #include "app/ParadoxValue.h"
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 namespace {
 

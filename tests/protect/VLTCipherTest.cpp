@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 
 namespace vlt {
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTCompressedBLOBStream.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/VLTTestUtil.h"

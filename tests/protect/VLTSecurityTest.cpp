@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 namespace {

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTFileStream.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "engine/protect/VLTTemporaryStream.h"

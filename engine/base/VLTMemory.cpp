@@ -1,9 +1,9 @@
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

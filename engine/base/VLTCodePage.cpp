@@ -1,4 +1,4 @@
-#include "engine/core/VLTCodePage.h"
+#include "engine/base/VLTCodePage.h"
 
 #include <array>
 #include <cstdint>

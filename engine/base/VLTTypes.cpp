@@ -1,4 +1,4 @@
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 #include <array>
 

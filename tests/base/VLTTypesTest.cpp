@@ -1,13 +1,13 @@
-#include "engine/core/VLTTypes.h"
+#include "engine/base/VLTTypes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "engine/core/VLTCRC32.h"
-#include "engine/core/VLTCodePage.h"
-#include "engine/core/VLTIntegerArray.h"
+#include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTCodePage.h"
+#include "engine/base/VLTIntegerArray.h"
 
 namespace vlt {
 namespace {

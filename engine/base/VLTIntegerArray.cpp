@@ -1,4 +1,4 @@
-#include "engine/core/VLTIntegerArray.h"
+#include "engine/base/VLTIntegerArray.h"
 
 #include <algorithm>
 #include <stdexcept>

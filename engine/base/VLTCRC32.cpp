@@ -1,4 +1,4 @@
-#include "engine/core/VLTCRC32.h"
+#include "engine/base/VLTCRC32.h"
 
 #include <zlib.h>
 

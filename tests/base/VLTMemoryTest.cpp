@@ -1,11 +1,11 @@
-#include "engine/core/VLTMemory.h"
+#include "engine/base/VLTMemory.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
 
 namespace vlt {

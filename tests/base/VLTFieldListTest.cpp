@@ -1,4 +1,4 @@
-#include "engine/core/VLTFieldList.h"
+#include "engine/base/VLTFieldList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/core/VLTExcept.h"
+#include "engine/base/VLTExcept.h"
 
 #include <gtest/gtest.h>
 
