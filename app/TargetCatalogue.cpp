@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "engine/components/VLTTableAdvDefs.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/components/VLTTableAdvDefs.h"
 
 namespace vlt::app {
 

@@ -140,19 +140,32 @@ void EVLTException::PrefixWithComponentName(std::string_view Name) {
 
 std::string_view EVLTEngineError::TextOf(int32_t ErrorCode) noexcept {
   switch (ErrorCode) {
-    case -1: return "Error adding record";
-    case -2: return "Error updating record";
-    case -3: return "Error deleting record";
-    case -4: return "Error updating record - record was modified by another process";
-    case -5: return "Error deleting record - record was modified by another process";
-    case -6: return "Error updating record - record was deleted by another process";
-    case -7: return "Error deleting record - record was deleted by another process";
-    case -9: return "Cannot update record in temporary mode";
-    case -10: return "Cannot delete record in temporary mode";
-    case -11: return "Cannot cancel operation in temporary mode";
-    case -12: return "Record is locked";
-    case -13: return "Table is locked";
-    default: return {};
+    case -1:
+      return "Error adding record";
+    case -2:
+      return "Error updating record";
+    case -3:
+      return "Error deleting record";
+    case -4:
+      return "Error updating record - record was modified by another process";
+    case -5:
+      return "Error deleting record - record was modified by another process";
+    case -6:
+      return "Error updating record - record was deleted by another process";
+    case -7:
+      return "Error deleting record - record was deleted by another process";
+    case -9:
+      return "Cannot update record in temporary mode";
+    case -10:
+      return "Cannot delete record in temporary mode";
+    case -11:
+      return "Cannot cancel operation in temporary mode";
+    case -12:
+      return "Record is locked";
+    case -13:
+      return "Table is locked";
+    default:
+      return {};
   }
 }
 

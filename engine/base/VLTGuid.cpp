@@ -1,4 +1,4 @@
-#include "engine/core/VLTGuid.h"
+#include "engine/base/VLTGuid.h"
 
 #include <cstdint>
 #include <cstdio>

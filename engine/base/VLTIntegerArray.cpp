@@ -16,7 +16,9 @@ size_t TVLTIntegerArray::Check(int32_t I) const {
   return static_cast<size_t>(I);
 }
 
-void TVLTIntegerArray::SetSize(int32_t NewSize) { FItems.resize(static_cast<size_t>(std::max(NewSize, 0))); }
+void TVLTIntegerArray::SetSize(int32_t NewSize) {
+  FItems.resize(static_cast<size_t>(std::max(NewSize, 0)));
+}
 
 void TVLTIntegerArray::Insert(int32_t ItemNo, int32_t Value) {
   if (ItemNo < 0 || static_cast<size_t>(ItemNo) > FItems.size())
@@ -24,7 +26,9 @@ void TVLTIntegerArray::Insert(int32_t ItemNo, int32_t Value) {
   FItems.insert(FItems.begin() + ItemNo, Value);
 }
 
-void TVLTIntegerArray::Delete(int32_t ItemNo) { FItems.erase(FItems.begin() + static_cast<ptrdiff_t>(Check(ItemNo))); }
+void TVLTIntegerArray::Delete(int32_t ItemNo) {
+  FItems.erase(FItems.begin() + static_cast<ptrdiff_t>(Check(ItemNo)));
+}
 
 void TVLTIntegerArray::MoveTo(int32_t ItemNo, int32_t NewItemNo) {
   size_t From = Check(ItemNo), To = Check(NewItemNo);

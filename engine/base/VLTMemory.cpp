@@ -30,7 +30,8 @@ TVLTMemoryManager& TVLTMemoryManager::Instance() {
 }
 
 TBlockHeader* TVLTMemoryManager::HeaderOf(const void* Ptr) {
-  auto* H = reinterpret_cast<TBlockHeader*>(const_cast<uint8_t*>(static_cast<const uint8_t*>(Ptr))) - 1;
+  auto* H =
+      reinterpret_cast<TBlockHeader*>(const_cast<uint8_t*>(static_cast<const uint8_t*>(Ptr))) - 1;
   if (H->Guard != kHeadGuard) throw EVLTException(30005, "Invalid pointer");
   uint32_t Tail;
   std::memcpy(&Tail, reinterpret_cast<uint8_t*>(H + 1) + H->Size, sizeof Tail);
@@ -48,7 +49,8 @@ void TVLTMemoryManager::Reserve(size_t Size) {
 void* TVLTMemoryManager::GetMem(size_t Size) {
   if (Size == 0) throw EVLTException(30286, "Cannot allocate 0 bytes");
   Reserve(Size);
-  auto* H = static_cast<TBlockHeader*>(std::malloc(sizeof(TBlockHeader) + Size + sizeof kTailGuard));
+  auto* H =
+      static_cast<TBlockHeader*>(std::malloc(sizeof(TBlockHeader) + Size + sizeof kTailGuard));
   if (!H) {
     std::lock_guard<std::mutex> Guard(FLock);
     FAllocated -= static_cast<int64_t>(Size);
@@ -87,7 +89,8 @@ void* TVLTMemoryManager::ReallocMem(void* Ptr, size_t NewSize) {
     FAllocated -= static_cast<int64_t>(OldSize - NewSize);
   }
   N->Size = NewSize;
-  if (NewSize > OldSize) std::memset(reinterpret_cast<uint8_t*>(N + 1) + OldSize, 0, NewSize - OldSize);
+  if (NewSize > OldSize)
+    std::memset(reinterpret_cast<uint8_t*>(N + 1) + OldSize, 0, NewSize - OldSize);
   WriteTail(N);
   return N + 1;
 }
@@ -103,7 +106,9 @@ void TVLTMemoryManager::FreeMem(void* Ptr) {
   std::free(H);
 }
 
-size_t TVLTMemoryManager::BlockSize(const void* Ptr) const { return HeaderOf(Ptr)->Size; }
+size_t TVLTMemoryManager::BlockSize(const void* Ptr) const {
+  return HeaderOf(Ptr)->Size;
+}
 
 int64_t TVLTMemoryManager::AllocatedSize() const {
   std::lock_guard<std::mutex> Guard(FLock);

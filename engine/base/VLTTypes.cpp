@@ -6,7 +6,7 @@ namespace vlt {
 
 namespace {
 constexpr std::array<std::string_view, kCryptoAlgorithmCount> kCryptoNames = {
-    "Rijndael_128", "Rijndael_256", "DES_Single", "DES_Triple",
+    "Rijndael_128", "Rijndael_256", "DES_Single",  "DES_Triple",
     "Blowfish",     "Twofish_128",  "Twofish_256", "Square"};
 
 constexpr std::array<std::string_view, 4> kCompressionNames = {"NONE", "ZLIB", "BZIP", "PPM"};
@@ -17,11 +17,16 @@ constexpr uint8_t Upper1252(uint8_t C) {
   if (C >= 'a' && C <= 'z') return static_cast<uint8_t>(C - 32);
   if (C >= 0xE0 && C <= 0xFE && C != 0xF7) return static_cast<uint8_t>(C - 32);
   switch (C) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return C;
+    case 0x9A:
+      return 0x8A;
+    case 0x9C:
+      return 0x8C;
+    case 0x9E:
+      return 0x8E;
+    case 0xFF:
+      return 0x9F;
+    default:
+      return C;
   }
 }
 }  // namespace

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTSessionData.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTSessionData.h"
 
 namespace vlt {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/VLTBaseSession.h"
 #include "engine/base/VLTExcept.h"
-#include "engine/core/VLTFieldManager.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/components/VLTBaseSession.h"
+#include "engine/core/VLTFieldManager.h"
 
 namespace vlt {
 

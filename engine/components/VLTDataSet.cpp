@@ -5,10 +5,10 @@
 #include <exception>
 #include <utility>
 
-#include "engine/components/VLTDatabaseError.h"
-#include "engine/components/VLTTableAdvDefs.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTScopeGuard.h"
+#include "engine/components/VLTDatabaseError.h"
+#include "engine/components/VLTTableAdvDefs.h"
 
 namespace vlt {
 

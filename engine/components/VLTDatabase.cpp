@@ -12,15 +12,15 @@
 #include <fstream>
 #include <random>
 
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTGuid.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTRebuildTableCopy.h"
-#include "engine/base/VLTExcept.h"
-#include "engine/base/VLTGuid.h"
-#include "engine/base/VLTScopeGuard.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/VLTSession.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/components/VLTSession.h"
 
 namespace vlt {
 

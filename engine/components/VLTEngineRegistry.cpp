@@ -4,10 +4,10 @@
 #include <mutex>
 #include <string>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTExprTableLink.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 #include "engine/components/VLTSession.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

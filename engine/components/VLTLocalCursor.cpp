@@ -3,14 +3,14 @@
 #include <cstring>
 #include <mutex>
 
-#include "engine/components/VLTDiskDatabaseLink.h"
-#include "engine/components/VLTLocalSession.h"
-#include "engine/components/VLTTableLockAccess.h"
-#include "engine/core/VLTDatabaseData.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTFieldList.h"
 #include "engine/base/VLTMemory.h"
 #include "engine/base/VLTScopeGuard.h"
+#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTLocalSession.h"
+#include "engine/components/VLTTableLockAccess.h"
+#include "engine/core/VLTDatabaseData.h"
 #include "engine/disk/VLTDiskTableData.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "engine/protect/VLTTemporaryStream.h"

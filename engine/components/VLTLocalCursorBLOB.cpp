@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTableLockAccess.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTTemporaryStream.h"
 
 namespace vlt {

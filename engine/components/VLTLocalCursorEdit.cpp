@@ -4,9 +4,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTableLockAccess.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

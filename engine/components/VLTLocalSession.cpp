@@ -1,9 +1,9 @@
 #include "engine/components/VLTLocalSession.h"
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTReservedDatabaseData.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

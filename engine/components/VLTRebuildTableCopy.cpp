@@ -1,8 +1,8 @@
 #include "engine/components/VLTRebuildTableCopy.h"
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabase.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
-#include "engine/components/VLTBaseSession.h"
-#include "engine/components/VLTDatabase.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/components/VLTBaseSession.h"
+#include "engine/components/VLTDatabase.h"
 
 namespace vlt {
 

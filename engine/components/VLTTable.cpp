@@ -7,11 +7,11 @@
 
 #include <cstring>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTableEngineDefs.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -4,10 +4,10 @@
 // is skipped by number when errors are ignored.
 #include <algorithm>
 
-#include "engine/components/VLTTable.h"
-#include "engine/components/VLTTableScopes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTGuid.h"
+#include "engine/components/VLTTable.h"
+#include "engine/components/VLTTableScopes.h"
 
 namespace vlt {
 

@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "engine/components/VLTTable.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/components/VLTTable.h"
 
 namespace vlt {
 

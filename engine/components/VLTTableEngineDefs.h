@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTIndexDef.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTIndexDef.h"
 #include "engine/expr/VLTFieldTypes.h"
 
 namespace vlt {

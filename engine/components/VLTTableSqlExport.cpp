@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <fstream>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableEngineDefs.h"
 #include "engine/components/VLTTableScopes.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTLocale.h"
 #include "engine/protect/VLTStream.h"
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <set>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableScopes.h"
-#include "engine/base/VLTExcept.h"
 
 namespace vlt {
 

@@ -2,8 +2,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/core/VLTBTree.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTBTree.h"
 
 namespace vlt {
 

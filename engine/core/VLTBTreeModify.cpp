@@ -3,8 +3,8 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/core/VLTBTree.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTBTree.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {

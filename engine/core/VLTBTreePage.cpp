@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/core/VLTBTreeKey.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTBTreeKey.h"
 
 namespace vlt {
 

@@ -10,11 +10,11 @@
 
 #include <memory>
 
+#include "engine/base/VLTMemory.h"
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTBTreeKey.h"
 #include "engine/core/VLTIndex.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
-#include "engine/base/VLTMemory.h"
 
 namespace vlt {
 

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/VLTBTree.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTBTree.h"
 #include "engine/core/VLTTableData.h"  // the search condition enumerators
 
 namespace vlt {

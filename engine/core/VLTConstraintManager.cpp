@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "engine/core/VLTDatabaseData.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt {

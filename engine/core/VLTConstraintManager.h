@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/core/VLTConstraintDef.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTConstraintDef.h"
 
 namespace vlt {
 

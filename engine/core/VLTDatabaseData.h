@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/VLTTypes.h"
 #include "engine/core/VLTPageManager.h"
 #include "engine/core/VLTSessionData.h"
-#include "engine/base/VLTTypes.h"
 
 namespace vlt {
 

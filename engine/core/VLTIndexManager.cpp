@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <random>
 
-#include "engine/core/VLTDatabaseData.h"
 #include "engine/base/VLTExcept.h"
-#include "engine/base/VLTMemory.h"
-#include "engine/core/VLTTableData.h"
 #include "engine/base/VLTGuid.h"
+#include "engine/base/VLTMemory.h"
+#include "engine/core/VLTDatabaseData.h"
+#include "engine/core/VLTTableData.h"
 
 namespace vlt {
 

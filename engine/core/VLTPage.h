@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/VLTPageHeader.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTPageHeader.h"
 
 namespace vlt {
 

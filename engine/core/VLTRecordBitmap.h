@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "engine/core/VLTBitsArray.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTBitsArray.h"
 
 namespace vlt {
 

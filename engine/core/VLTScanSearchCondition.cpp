@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/VLTTableCursor.h"
 #include "engine/base/VLTExcept.h"
-#include "engine/core/VLTIndexDef.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/core/VLTIndexDef.h"
+#include "engine/core/VLTTableCursor.h"
 #include "engine/expr/VLTExpression.h"
 
 namespace vlt {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/core/VLTDatabaseData.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "engine/core/VLTTableData.h"
 

@@ -60,9 +60,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTBTreePageIndex.h"
 #include "engine/base/VLTMemory.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTBTreePageIndex.h"
 
 namespace vlt {
 

@@ -58,8 +58,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/core/VLTPageHeader.h"
 #include "engine/base/VLTTypes.h"
+#include "engine/core/VLTPageHeader.h"
 
 namespace vlt {
 

@@ -24,8 +24,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/core/VLTBTreePageIndex.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/core/VLTBTreePageIndex.h"
 #include "engine/core/VLTRecordManager.h"
 
 namespace vlt {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTBTreeRecordIndex.h"
 #include "engine/base/VLTExcept.h"
-#include "engine/core/VLTIndexManager.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/core/VLTBTreeRecordIndex.h"
+#include "engine/core/VLTIndexManager.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTDiskBlob.h"

@@ -5,9 +5,9 @@
 #include <functional>
 #include <set>
 
-#include "engine/core/VLTBTreeRecordIndex.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/core/VLTBTreeRecordIndex.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTActiveSessionsFile.h"

@@ -1,7 +1,7 @@
 #include "engine/expr/VLTLocale.h"
 
-#include <unicode/ucol.h>
 #include <unicode/uchar.h>
+#include <unicode/ucol.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 

@@ -1,8 +1,7 @@
 #include "engine/protect/VLTCompressedBLOBStream.h"
 
-#include <cstdint>
-
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/base/VLTCRC32.h"

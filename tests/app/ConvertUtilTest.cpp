@@ -1,7 +1,8 @@
 // Preparation of a backup folder's Paradox tables: old layouts upgraded, indexes rebuilt.
+#include "app/ConvertUtil.h"
+
 #include <gtest/gtest.h>
 
-#include "app/ConvertUtil.h"
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxTable.h"

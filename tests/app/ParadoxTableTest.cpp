@@ -1,5 +1,7 @@
 // Tables we write ourselves: create, fill, read back, edit keys, filters, bookmarks, indexes;
 // encrypted tables, sort orders and dumps of binary values.
+#include "app/ParadoxTable.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@
 #include "app/ParadoxError.h"
 #include "app/ParadoxFile.h"
 #include "app/ParadoxIndexFile.h"
-#include "app/ParadoxTable.h"
 #include "engine/base/VLTTypes.h"
 #include "tests/app/TestDirs.h"
 

@@ -32,8 +32,8 @@ TEST(EVLTException, MismatchedArgumentsKeepTheFormat) {
 }
 
 TEST(VLTFormat, FlagsWidthPrecisionAndPercent) {
-  EXPECT_EQ(*VLTFormat("%.5d|%5d|%-3d|%x|%X|%%", {int64_t{7}, int64_t{7}, int64_t{7},
-                                                  int64_t{255}, int64_t{255}}),
+  EXPECT_EQ(*VLTFormat("%.5d|%5d|%-3d|%x|%X|%%",
+                       {int64_t{7}, int64_t{7}, int64_t{7}, int64_t{255}, int64_t{255}}),
             "00007|    7|7  |ff|FF|%");
   EXPECT_EQ(*VLTFormat("%g to %g", {1.5, 100.0}), "1.5 to 100");
   EXPECT_EQ(*VLTFormat("%s", {std::string(1000, 'a')}), std::string(1000, 'a'));

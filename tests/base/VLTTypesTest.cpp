@@ -20,7 +20,8 @@ TEST(CalcCRC32, RawUpdateWithoutInversion) {
   std::vector<uint8_t> Data(10000);
   for (size_t I = 0; I < Data.size(); ++I) Data[I] = static_cast<uint8_t>(I * 7 + 3);
   uint32_t Whole = CalcCRC32(0, Data.data(), Data.size());
-  EXPECT_EQ(CalcCRC32(CalcCRC32(0, Data.data(), 4097), Data.data() + 4097, Data.size() - 4097), Whole);
+  EXPECT_EQ(CalcCRC32(CalcCRC32(0, Data.data(), 4097), Data.data() + 4097, Data.size() - 4097),
+            Whole);
 }
 
 TEST(TVLTPageItemID, OrderAndStoredForm) {
@@ -72,7 +73,7 @@ TEST(CodePage, RoundTripsEveryByteThroughUtf8) {
   std::string All;
   for (int C = 1; C < 256; ++C) All.push_back(static_cast<char>(C));
   EXPECT_EQ(Utf8ToWin1252(Win1252ToUtf8(All)), All);
-  EXPECT_EQ(Win1252ToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+  EXPECT_EQ(Win1252ToUtf8("\x80"), "\xE2\x82\xAC");    // euro sign
   EXPECT_EQ(Utf8ToWin1252("\xE2\x98\x83"), "?");       // a snowman has no byte
   EXPECT_EQ(Utf8ToWin1252("M\xFCller"), "M\xFCller");  // not UTF-8: passes through
 }

@@ -3,11 +3,11 @@
 // errors, and calculated and lookup fields.
 #include "engine/components/VLTDataSet.h"
 
+#include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
-#include "engine/base/VLTMemory.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

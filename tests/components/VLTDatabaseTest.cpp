@@ -1,8 +1,8 @@
 #include "engine/components/VLTDatabase.h"
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"
 #include "tests/disk/VLTFileCheckTestUtil.h"

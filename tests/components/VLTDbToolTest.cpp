@@ -9,10 +9,10 @@
 #include <iterator>
 #include <sstream>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "tests/components/VLTComponentTestUtil.h"

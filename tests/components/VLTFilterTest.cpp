@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "engine/core/VLTScanSearchCondition.h"
-#include "engine/components/VLTTable.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/components/VLTTable.h"
+#include "engine/core/VLTScanSearchCondition.h"
 #include "engine/expr/VLTExpression.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/components/VLTComponentTestUtil.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/VLTTable.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/components/VLTTable.h"
 #include "engine/core/VLTScanSearchCondition.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {

@@ -13,11 +13,11 @@
 #include <iterator>
 #include <numeric>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskFileFormat.h"
 #include "engine/disk/VLTDiskPageManager.h"

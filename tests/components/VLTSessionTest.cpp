@@ -1,17 +1,18 @@
 // Engine registry, engine sessions and session components.
+#include "engine/components/VLTSession.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDiskDatabaseLink.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTReservedDatabaseData.h"
-#include "engine/components/VLTSession.h"
-#include "engine/base/VLTExcept.h"
 #include "tests/VLTTestUtil.h"
 
 namespace vlt {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/components/VLTDatabaseError.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/components/VLTDatabaseError.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "tests/components/VLTComponentTestUtil.h"
 

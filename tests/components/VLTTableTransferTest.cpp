@@ -7,12 +7,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTMemoryStream.h"
-#include "tests/components/VLTComponentTestUtil.h"
 #include "tests/VLTTestUtil.h"
+#include "tests/components/VLTComponentTestUtil.h"
 
 namespace vlt::test {
 namespace {

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "engine/base/VLTExcept.h"
-#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/core/VLTTableMetadata.h"
+#include "engine/expr/VLTFieldTypeTable.h"
 #include "engine/protect/VLTMemoryStream.h"
 #include "tests/VLTTestUtil.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VLTDatabaseData.h"
 #include "engine/base/VLTExcept.h"
+#include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTTableData.h"
 
 namespace vlt::test {

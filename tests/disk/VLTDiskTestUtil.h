@@ -1,9 +1,8 @@
 // Scratch databases for the disk engine tests.
 #pragma once
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,12 @@
 // The date format language: how formats are cut into tokens, the text each element gives, the
 // round trip of reading back what was written, and the size and type a format announces.
+#include "engine/expr/VLTDateFormater.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "engine/base/VLTExcept.h"
-#include "engine/expr/VLTDateFormater.h"
 #include "engine/expr/VLTLocale.h"
 
 namespace vlt::test {

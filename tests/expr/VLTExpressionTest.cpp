@@ -1,6 +1,8 @@
 // Expression trees: the shapes the parser builds (AND flattening, rewritten comparisons), literal
 // types, the index conditions each conjunct yields, taking answered nodes out and back, the
 // default-value rule, LIKE matching, and evaluation without allocations.
+#include "engine/expr/VLTExpression.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 
 #include "engine/base/VLTMemory.h"
 #include "engine/expr/VLTExprNodeLogic.h"
-#include "engine/expr/VLTExpression.h"
 #include "tests/VLTTestUtil.h"
 #include "tests/expr/VLTExprTestCursor.h"
 

@@ -10,9 +10,9 @@
 #include <map>
 #include <vector>
 
+#include "engine/base/VLTExcept.h"
 #include "engine/core/VLTBTree.h"
 #include "engine/core/VLTBTreeKey.h"
-#include "engine/base/VLTExcept.h"
 #include "engine/expr/VLTSearchCondition.h"
 #include "tests/core/VLTPageTestUtil.h"
 #include "tests/fuzz/FuzzPatch.h"
