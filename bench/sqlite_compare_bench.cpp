@@ -46,7 +46,7 @@
 #include <vector>
 
 #include "engine/components/VLTDatabase.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"

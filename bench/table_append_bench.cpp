@@ -115,7 +115,7 @@ void BM_AppendThroughTableData(benchmark::State& State) {
     TVLTSessionData Session;
     Session.SessionID = DS.SessionID;
     Session.MultiUser = DS.MultiUser;
-    auto Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+    auto Link = std::make_unique<TVLTDiskBackedDatabaseData>(Db.get());
 
     TVLTFieldDefs Fields;
     auto Add = [&](const char* FieldName, TVLTAdvancedFieldType Type, int32_t Size = 0) {

@@ -65,7 +65,7 @@
 #include "engine/base/VLTCodePage.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabase.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"

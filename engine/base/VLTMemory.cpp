@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -32,22 +33,22 @@ TVLTMemoryManager& TVLTMemoryManager::Instance() {
 TBlockHeader* TVLTMemoryManager::HeaderOf(const void* Ptr) {
   auto* H =
       reinterpret_cast<TBlockHeader*>(const_cast<uint8_t*>(static_cast<const uint8_t*>(Ptr))) - 1;
-  if (H->Guard != kHeadGuard) throw EVLTException(30005, "Invalid pointer");
+  if (H->Guard != kHeadGuard) throw EVLTException(kErrInvalidPointer, "Invalid pointer");
   uint32_t Tail;
   std::memcpy(&Tail, reinterpret_cast<uint8_t*>(H + 1) + H->Size, sizeof Tail);
-  if (Tail != kTailGuard) throw EVLTException(30005, "Invalid pointer");
+  if (Tail != kTailGuard) throw EVLTException(kErrInvalidPointer, "Invalid pointer");
   return H;
 }
 
 void TVLTMemoryManager::Reserve(size_t Size) {
   std::lock_guard<std::mutex> Guard(FLock);
   if (FLimit > 0 && FAllocated + static_cast<int64_t>(Size) > FLimit)
-    throw EVLTException(30004, "Memory limit exceeded (Limit = %d bytes)", {FLimit});
+    throw EVLTException(kErrMemoryLimit, "Memory limit exceeded (Limit = %d bytes)", {FLimit});
   FAllocated += static_cast<int64_t>(Size);
 }
 
 void* TVLTMemoryManager::GetMem(size_t Size) {
-  if (Size == 0) throw EVLTException(30286, "Cannot allocate 0 bytes");
+  if (Size == 0) throw EVLTException(kErrAllocateZero, "Cannot allocate 0 bytes");
   Reserve(Size);
   auto* H =
       static_cast<TBlockHeader*>(std::malloc(sizeof(TBlockHeader) + Size + sizeof kTailGuard));
@@ -71,7 +72,7 @@ void* TVLTMemoryManager::AllocMem(size_t Size) {
 
 void* TVLTMemoryManager::ReallocMem(void* Ptr, size_t NewSize) {
   if (!Ptr) return AllocMem(NewSize);
-  if (NewSize == 0) throw EVLTException(30286, "Cannot allocate 0 bytes");
+  if (NewSize == 0) throw EVLTException(kErrAllocateZero, "Cannot allocate 0 bytes");
   TBlockHeader* H = HeaderOf(Ptr);
   size_t OldSize = H->Size;
   if (NewSize > OldSize) Reserve(NewSize - OldSize);

@@ -2,6 +2,10 @@
 // undo of one call: an unlock, a flag reset), TVLTRestore puts a variable back to the value it
 // had when the guard was made. Guards that own a resource have their own type (TVLTPageHandle,
 // TVLTTableDataLatch).
+//
+// An undo that runs only when the scope fails, or that can itself raise (a page write, an index
+// delete, a file unlock that reports), stays in a catch block: a guard's destructor runs while
+// an exception unwinds and must not raise then, and it would also run on success.
 #pragma once
 
 #include <utility>

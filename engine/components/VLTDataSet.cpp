@@ -344,19 +344,10 @@ void TVLTDataSet::BindFields() {
 void TVLTDataSet::CalculateFields(uint8_t* Buffer) {
   if (FCalcFieldsSize == 0 || !Buffer) return;
   std::memset(Buffer + FCalcAreaOffset, 0, static_cast<size_t>(FCalcFieldsSize));
-  const TDataSetState SavedState = FState;
-  uint8_t* SavedBuffer = FCalcBuffer;
+  TVLTRestore KeepState(FState);
+  TVLTRestore KeepCalcBuffer(FCalcBuffer);
   FState = dsCalcFields;
   FCalcBuffer = Buffer;
-  struct TRestoreState {
-    TVLTDataSet& D;
-    TDataSetState S;
-    uint8_t* B;
-    ~TRestoreState() {
-      D.FState = S;
-      D.FCalcBuffer = B;
-    }
-  } Restore{*this, SavedState, SavedBuffer};
   for (auto& F : FFields)
     if (F->FFieldKind == fkLookup) CalcLookupValue(*F);
   if (OnCalcFields) OnCalcFields(*this);

@@ -12,11 +12,12 @@
 #include <fstream>
 #include <random>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTGuid.h"
 #include "engine/base/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
@@ -218,7 +219,7 @@ void TVLTDatabase::ConnectEngineSession() {
       break;
     } catch (const EVLTException& E) {
       FOwnHandle.reset();
-      if (E.NativeError() != 30445) throw;
+      if (E.NativeError() != kErrIncorrectPassword) throw;
       bool Continue = false;
       // Without engine windows an unanswered prompt counts as Cancel.
       if (OnPassword) OnPassword(*this, Continue);
@@ -362,13 +363,9 @@ bool TVLTDatabase::CopyDatabase(const std::string& DestFileName, std::string& Lo
   TVLTRestore<bool> KeepSilent(FSilentMode);
   Log.clear();
   if (Before) Before(*this);
-  struct TAfter {
-    const TNotifyEvent& E;
-    TVLTDatabase& D;
-    ~TAfter() {
-      if (E) E(D);
-    }
-  } FireAfter{After, *this};
+  TVLTScopeExit FireAfter([&After, this] {
+    if (After) After(*this);
+  });
 
   if (FreeSpaceProbe(DestFileName) < FileSizeOf(FDatabaseFileName))
     throw EVLTException(20303,

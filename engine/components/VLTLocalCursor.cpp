@@ -7,7 +7,7 @@
 #include "engine/base/VLTFieldList.h"
 #include "engine/base/VLTMemory.h"
 #include "engine/base/VLTScopeGuard.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTableLockAccess.h"
 #include "engine/core/VLTDatabaseData.h"

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "engine/base/VLTExcept.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTTableLockAccess.h"
 #include "engine/protect/VLTTemporaryStream.h"
@@ -138,18 +139,12 @@ void TVLTLocalCursor::ClearBLOBStreams(bool WriteOnly) {
 
 void TVLTLocalCursor::CloseWriteStreams(bool Store) {
   if (!FBLOBStreams) return;
-  const bool Old = FDiscardingBLOBs;
+  TVLTRestore KeepDiscarding(FDiscardingBLOBs);
   FDiscardingBLOBs = !Store;
-  try {
-    std::vector<TVLTLocalBLOBStream*> Streams;
-    for (const auto& S : *FBLOBStreams)
-      if (S->OpenedForWriting()) Streams.push_back(S.get());
-    for (TVLTLocalBLOBStream* S : Streams) CloseStream(S, Store);
-  } catch (...) {
-    FDiscardingBLOBs = Old;
-    throw;
-  }
-  FDiscardingBLOBs = Old;
+  std::vector<TVLTLocalBLOBStream*> Streams;
+  for (const auto& S : *FBLOBStreams)
+    if (S->OpenedForWriting()) Streams.push_back(S.get());
+  for (TVLTLocalBLOBStream* S : Streams) CloseStream(S, Store);
 }
 
 }  // namespace vlt

@@ -16,29 +16,12 @@ void SleepMS(int32_t MS) {
   if (MS > 0) std::this_thread::sleep_for(std::chrono::milliseconds(MS));
 }
 
-// Holds the table data's latch; Sleep leaves it meanwhile.
-class TRecordLatch {
- public:
-  explicit TRecordLatch(TVLTTableData& T) : FT(T) { FT.Lock(); }
-  ~TRecordLatch() { FT.Unlock(); }
-  TRecordLatch(const TRecordLatch&) = delete;
-  TRecordLatch& operator=(const TRecordLatch&) = delete;
-  void Sleep(int32_t MS) {
-    FT.Unlock();
-    SleepMS(MS);
-    FT.Lock();
-  }
-
- private:
-  TVLTTableData& FT;
-};
-
 // Up to Tries single attempts, the latch left while sleeping between them.
-bool LockTableWithSleeps(TVLTTableLockAccess& L, TRecordLatch& Latch, TVLTSessionID SessionID,
-                         TVLTLockType LockType, int32_t Tries, int32_t SleepMS) {
+bool LockTableWithSleeps(TVLTTableLockAccess& L, TVLTTableDataLatch& Latch, TVLTSessionID SessionID,
+                         TVLTLockType LockType, int32_t Tries, int32_t DelayMS) {
   for (int32_t I = 0; I < Tries; ++I) {
     if (L.LockTable(SessionID, LockType, 1, 0, true)) return true;
-    if (I + 1 < Tries) Latch.Sleep(SleepMS);
+    if (I + 1 < Tries) Latch.Released([DelayMS] { SleepMS(DelayMS); });
   }
   return false;
 }
@@ -72,7 +55,7 @@ bool TVLTLocalCursor::ReReadCurrent() {
 
 void TVLTLocalCursor::InternalEdit() {
   TVLTTableData& T = CheckedTableData(10635);
-  TRecordLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   FErrorCode = 0;
   if (FTemporary) {
     FErrorCode = kCursorTemporaryUpdate;
@@ -115,7 +98,7 @@ void TVLTLocalCursor::InternalEdit() {
 
 void TVLTLocalCursor::InternalCancel(bool ToInsert) {
   TVLTTableData& T = CheckedTableData(10637);
-  TRecordLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   FErrorCode = 0;
   CloseWriteStreams(false);
   if (FCurrentRecordBuffer) {
@@ -137,7 +120,7 @@ void TVLTLocalCursor::InternalCancel(bool ToInsert) {
 void TVLTLocalCursor::InternalPost(bool ToInsert) {
   TVLTTableData& T = CheckedTableData(10638);
   if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10639);
-  TRecordLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   FErrorCode = 0;
   FErrorMessage.clear();
   TVLTTableLockAccess* L = MultiUserLocks();
@@ -225,7 +208,7 @@ void TVLTLocalCursor::PostBody(bool ToInsert) {
 void TVLTLocalCursor::InternalDelete() {
   TVLTTableData& T = CheckedTableData(10640);
   if (!FCurrentRecordBuffer) VLTRaiseNilPointer(10641);
-  TRecordLatch Latch(T);
+  TVLTTableDataLatch Latch(T);
   FErrorCode = 0;
   TVLTTableLockAccess* L = MultiUserLocks();
   const TVLTSessionID SID = SessionID();

@@ -1,7 +1,7 @@
 #include "engine/components/VLTLocalSession.h"
 
 #include "engine/base/VLTExcept.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTEngineRegistry.h"
 #include "engine/components/VLTReservedDatabaseData.h"
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/base/VLTExcept.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTLocalCursor.h"
 #include "engine/components/VLTLocalSession.h"
@@ -544,18 +545,12 @@ void TVLTTable::AssignKeyValues(TKeyIndex Which, const std::vector<TVLTVariant>&
   if (FIndexFieldMap.empty()) DatabaseError("No index currently active");
   FHandle->InternalInitKeyBuffer(FKeyBuffers[Which]);
   FKeyBuffer = FKeyBuffers[Which];
-  const TDataSetState Saved = FState;
+  TVLTRestore KeepState(FState);
   FState = dsSetKey;
-  try {
-    const size_t N = std::min(Values.size(), FIndexFieldMap.size());
-    for (size_t I = 0; I < N; ++I) IndexFields(static_cast<int32_t>(I)).SetAsVariant(Values[I]);
-    FHandle->SetKeyFieldCount(FKeyBuffer, static_cast<int32_t>(N));
-    FHandle->SetKeyModified(FKeyBuffer, true);
-  } catch (...) {
-    FState = Saved;
-    throw;
-  }
-  FState = Saved;
+  const size_t N = std::min(Values.size(), FIndexFieldMap.size());
+  for (size_t I = 0; I < N; ++I) IndexFields(static_cast<int32_t>(I)).SetAsVariant(Values[I]);
+  FHandle->SetKeyFieldCount(FKeyBuffer, static_cast<int32_t>(N));
+  FHandle->SetKeyModified(FKeyBuffer, true);
 }
 
 void TVLTTable::ShowFoundRecord() {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "engine/base/VLTExcept.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/components/VLTDatabaseError.h"
 #include "engine/components/VLTTable.h"
 #include "engine/components/VLTTableScopes.h"
@@ -432,15 +433,11 @@ int64_t TVLTTable::BatchMove(TVLTDataSet& Source, TVLTBatchMoveType MoveType,
     Close();
     if (BeforeBatchMove) BeforeBatchMove(*this);
     TVLTAfterEvent After(AfterBatchMove, *this);
-    const TProgressEvent SavedImport = OnImportProgress;
-    OnImportProgress = OnBatchMoveProgress;
-    try {
+    {
+      TVLTRestore KeepImportProgress(OnImportProgress);
+      OnImportProgress = OnBatchMoveProgress;
       DoImport(Source, nullptr, nullptr);
-    } catch (...) {
-      OnImportProgress = SavedImport;
-      throw;
     }
-    OnImportProgress = SavedImport;
     Open();
     Count = RecordCount();
     if (!WasOpen) Close();

@@ -4,31 +4,16 @@
 #include <cstdio>
 #include <random>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTGuid.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/core/VLTDatabaseData.h"
 #include "engine/core/VLTTableData.h"
+#include "engine/protect/VLTMemoryStream.h"
 
 namespace vlt {
-
-namespace {
-
-// Points the cursor's current record buffer at Buffer for the lifetime of the guard.
-class TCurrentBufferSwap {
- public:
-  TCurrentBufferSwap(TVLTTableCursor& Cursor, uint8_t* Buffer)
-      : FCursor(Cursor), FSaved(Cursor.FCurrentRecordBuffer) {
-    Cursor.FCurrentRecordBuffer = Buffer;
-  }
-  ~TCurrentBufferSwap() { FCursor.FCurrentRecordBuffer = FSaved; }
-
- private:
-  TVLTTableCursor& FCursor;
-  uint8_t* FSaved;
-};
-
-}  // namespace
 
 TVLTBaseIndexManager::TVLTBaseIndexManager(TVLTTableData* TableData, TVLTPageManager* PageManager,
                                            TVLTIndexFactory IndexFactory)
@@ -56,6 +41,37 @@ void TVLTBaseIndexManager::CreateIndexDefs(const TVLTIndexDefs& IndexDefs) {
 
 void TVLTBaseIndexManager::SetTemporaryPageManager(std::unique_ptr<TVLTPageManager> PageManager) {
   FTemporaryPageManager = std::move(PageManager);
+}
+
+void TVLTBaseIndexManager::CheckInvariants() const {
+  auto Fail = [](const std::string& What) {
+    throw EVLTException(kErrInvariantCheck, "Index manager check failed: %s", {What});
+  };
+  // 1: every open index has its definition, and one definition has at most one open index.
+  for (size_t I = 0; I < FOpenIndexList.size(); ++I) {
+    const TVLTIndexDef* Own = FOpenIndexList[I]->IndexDef();
+    if (!Own) Fail("open index without a definition");
+    const TVLTIndexDef* Def = IndexDefByID(Own->FObjectID);
+    if (!Def)
+      Fail("open index " + std::to_string(Own->FObjectID) + " has no definition in the list");
+    if (Def->FTemporary != Own->FTemporary)
+      Fail("open index " + std::to_string(Own->FObjectID) + " differs from its definition");
+    for (size_t J = I + 1; J < FOpenIndexList.size(); ++J) {
+      const TVLTIndexDef* Other = FOpenIndexList[J]->IndexDef();
+      if (Other && Other->FObjectID == Own->FObjectID)
+        Fail("index " + std::to_string(Own->FObjectID) + " is open twice");
+    }
+  }
+  // 3: the metadata stream holds exactly the lasting definitions.
+  int32_t Lasting = 0;
+  for (int32_t I = 0; I < FIndexDefs->Count(); ++I)
+    if (!(*FIndexDefs)[I].FTemporary) ++Lasting;
+  TVLTMemoryStream Stream;
+  FIndexDefs->SaveToStream(Stream);
+  Stream.Seek(0, soBeginning);
+  TVLTIndexDefs Stored;
+  Stored.LoadFromStream(Stream);
+  if (Stored.Count() != Lasting) Fail("the metadata stream holds temporary indexes");
 }
 
 TVLTIndex* TVLTBaseIndexManager::FindOpenIndex(int32_t IndexID) const {
@@ -257,7 +273,8 @@ void TVLTBaseIndexManager::UpdateRecord(TVLTTableCursor& Cursor, bool BeforeNewR
                                               Index.IndexDef()->ColumnCount()) == 0)
           continue;  // the index did not change
         if (BeforeNewRecordIsStored) {
-          TCurrentBufferSwap Swap(Cursor, Cursor.FEditRecordBuffer);
+          TVLTRestore KeepCurrent(Cursor.FCurrentRecordBuffer);
+          Cursor.FCurrentRecordBuffer = Cursor.FEditRecordBuffer;
           Index.InsertRecord(Cursor);
         } else {
           Index.DeleteRecord(Cursor);
@@ -277,7 +294,8 @@ void TVLTBaseIndexManager::RestoreOldEntries(TVLTTableCursor& Cursor) {
       if (Index.CompareRecordBuffersByIndex(Cursor.FEditRecordBuffer, Cursor.FCurrentRecordBuffer,
                                             Index.IndexDef()->ColumnCount()) == 0)
         continue;
-      TCurrentBufferSwap Swap(Cursor, Cursor.FEditRecordBuffer);
+      TVLTRestore KeepCurrent(Cursor.FCurrentRecordBuffer);
+      Cursor.FCurrentRecordBuffer = Cursor.FEditRecordBuffer;
       Index.InsertRecord(Cursor);
     } catch (...) {
       (*FIndexDefs)[I].FNeedRebuild = true;
@@ -322,11 +340,8 @@ void TVLTBaseIndexManager::SynchronizeTemporaryIndexes(TVLTTableCursor* Cursor, 
   if (FSynchronizingTemporaryIndexes) return;
   TVLTBaseRecordManager* RM = FTableData->RecordManager();
   if (!RM) return;
-  struct TGuard {
-    bool& Flag;
-    explicit TGuard(bool& F) : Flag(F) { Flag = true; }
-    ~TGuard() { Flag = false; }
-  } Guard(FSynchronizingTemporaryIndexes);
+  TVLTRestore KeepSynchronizing(FSynchronizingTemporaryIndexes);  // false here
+  FSynchronizingTemporaryIndexes = true;
   for (int32_t I = 0; I < FIndexDefs->Count(); ++I) {
     TVLTIndexDef& Def = (*FIndexDefs)[I];
     if (!Def.FTemporary) continue;

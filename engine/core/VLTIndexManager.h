@@ -9,6 +9,8 @@
 //      current iff its FTableState equals the record manager's FTableState.
 //   3. Temporary indexes live in the temporary page manager and are never written to the
 //      metadata stream.
+// CheckInvariants verifies 1 and the metadata part of 3; 2 defines when a temporary index is
+// current (SynchronizeTemporaryIndexes acts on it) rather than a state that could be wrong.
 #pragma once
 
 #include <cstdint>
@@ -103,6 +105,10 @@ class TVLTBaseIndexManager {
   TVLTPageManager* PageManager() const { return FPageManager; }
   TVLTPageManager* TemporaryPageManager() const { return FTemporaryPageManager.get(); }
   void SetTemporaryPageManager(std::unique_ptr<TVLTPageManager> PageManager);
+
+  // Verifies the invariants above that a state can break; raises 20981 at the first violation.
+  // A debug aid for tests and tools.
+  void CheckInvariants() const;
 
  protected:
   TVLTIndex* FindOpenIndex(int32_t IndexID) const;

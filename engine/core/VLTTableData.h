@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/core/VLTConstraintManager.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTIndexManager.h"
@@ -245,6 +246,15 @@ class TVLTTableDataLatch {
   ~TVLTTableDataLatch() { FT.Unlock(); }
   TVLTTableDataLatch(const TVLTTableDataLatch&) = delete;
   TVLTTableDataLatch& operator=(const TVLTTableDataLatch&) = delete;
+
+  // Leaves the latch while Wait runs (a pause between lock tries, so that other cursors of the
+  // table can go on meanwhile) and takes it again afterwards.
+  template <typename F>
+  void Released(F&& Wait) {
+    FT.Unlock();
+    TVLTScopeExit Relock([this] { FT.Lock(); });
+    Wait();
+  }
 
  private:
   TVLTTableData& FT;

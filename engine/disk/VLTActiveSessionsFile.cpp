@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 #include "engine/disk/VLTDiskPageManager.h"
@@ -13,11 +14,6 @@ namespace vlt {
 namespace {
 
 // Codes of the sites that fail to take the sessions-file lock.
-constexpr int32_t kLockFailMultiConnect = 20243;
-constexpr int32_t kLockFailMultiDisconnect = 20244;
-constexpr int32_t kLockFailSingleConnect = 20245;
-constexpr int32_t kLockFailSingleDisconnect = 20246;
-constexpr int32_t kLockFailCount = 20247;
 
 // Releases the sessions-file lock when an operation fails before its own release.
 class TUnlockOnError {
@@ -69,7 +65,7 @@ void TVLTActiveSessionsFile::UnlockSessionsFile(int32_t FailCode) {
 
 int32_t TVLTActiveSessionsFile::MultiUserConnect() {
   if (!LPageManager->MultiUser()) return 0;
-  LockSessionsFile(kLockFailMultiConnect);
+  LockSessionsFile(kErrSessionsLockMultiConnect);
   TUnlockOnError Guard(FHandle);
   int32_t SessionID = kNoSessionID;
   for (int32_t I = 0; I < FMaxSessionCount && SessionID == kNoSessionID; ++I)
@@ -77,10 +73,11 @@ int32_t TVLTActiveSessionsFile::MultiUserConnect() {
   Guard.Disarm();
   if (!FHandle.UnlockFile()) {
     if (SessionID != kNoSessionID) FHandle.UnlockByte(SessionID);
-    throw EVLTException(20093, "Cannot unlock sessions file");
+    throw EVLTException(kErrCannotUnlockSessionsFileInMultiUserConnect,
+                        "Cannot unlock sessions file");
   }
   if (SessionID == kNoSessionID)
-    throw EVLTException(20094,
+    throw EVLTException(kErrCannotConnectSessionMaximum,
                         "Cannot connect session. Maximum connections quantity exceeded or "
                         "database is open in single-user mode");
   return SessionID;
@@ -88,16 +85,16 @@ int32_t TVLTActiveSessionsFile::MultiUserConnect() {
 
 void TVLTActiveSessionsFile::MultiUserDisconnect(TVLTSessionID SessionID) {
   if (!LPageManager->MultiUser()) return;
-  LockSessionsFile(kLockFailMultiDisconnect);
+  LockSessionsFile(kErrSessionsLockMultiDisconnect);
   TUnlockOnError Guard(FHandle);
   const bool Released = FHandle.UnlockByte(SessionID);
   Guard.Disarm();
-  UnlockSessionsFile(20096);
-  if (!Released) throw EVLTException(20095, "Cannot disconnect session");
+  UnlockSessionsFile(kErrSessionsUnlockMultiDisconnect);
+  if (!Released) throw EVLTException(kErrCannotDisconnectSession, "Cannot disconnect session");
 }
 
 bool TVLTActiveSessionsFile::SingleUserConnect() {
-  LockSessionsFile(kLockFailSingleConnect);
+  LockSessionsFile(kErrSessionsLockSingleConnect);
   TUnlockOnError Guard(FHandle);
   bool Connected = false;
   if (FMaxSessionCount > 0 && !FHandle.IsRegionLocked(0, FMaxSessionCount)) {
@@ -111,27 +108,28 @@ bool TVLTActiveSessionsFile::SingleUserConnect() {
   if (!FHandle.UnlockFile()) {
     if (Connected)
       for (int32_t I = 0; I < FMaxSessionCount; ++I) FHandle.UnlockByte(I);
-    throw EVLTException(20240, "Cannot unlock sessions file");
+    throw EVLTException(kErrCannotUnlockSessionsFileInSingleUserConnect,
+                        "Cannot unlock sessions file");
   }
   return Connected;
 }
 
 void TVLTActiveSessionsFile::SingleUserDisconnect() {
-  LockSessionsFile(kLockFailSingleDisconnect);
+  LockSessionsFile(kErrSessionsLockSingleDisconnect);
   TUnlockOnError Guard(FHandle);
   for (int32_t I = 0; I < FMaxSessionCount; ++I) FHandle.UnlockByte(I);
   Guard.Disarm();
-  UnlockSessionsFile(20241);
+  UnlockSessionsFile(kErrSessionsUnlockSingleDisconnect);
 }
 
 int32_t TVLTActiveSessionsFile::GetDBFileConnectionsCount() {
-  LockSessionsFile(kLockFailCount);
+  LockSessionsFile(kErrSessionsLockCount);
   TUnlockOnError Guard(FHandle);
   int32_t Count = 0;
   for (int32_t I = 0; I < FMaxSessionCount; ++I)
     if (FHandle.IsByteLocked(I)) ++Count;
   Guard.Disarm();
-  UnlockSessionsFile(30484);
+  UnlockSessionsFile(kErrSessionsUnlockCount);
   return Count;
 }
 

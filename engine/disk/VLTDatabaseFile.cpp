@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -207,13 +208,15 @@ TVLTDatabaseFile::~TVLTDatabaseFile() { CloseHandle(); }
 
 void TVLTDatabaseFile::CheckOpened(const char* Operation) const {
   if (!FIsOpened)
-    throw EVLTException(30376, "Cannot perform this operation (%s) on a closed file",
+    throw EVLTException(kErrCannotPerformOperationClosedInCheckOpened,
+                        "Cannot perform this operation (%s) on a closed file",
                         {std::string(Operation)});
 }
 
 void TVLTDatabaseFile::CheckClosed(const char* Operation) const {
   if (FIsOpened)
-    throw EVLTException(30377, "Cannot perform this operation (%s) on a opened file",
+    throw EVLTException(kErrCannotPerformOperationOpened,
+                        "Cannot perform this operation (%s) on a opened file",
                         {std::string(Operation)});
 }
 
@@ -256,10 +259,12 @@ int TVLTDatabaseFile::OpenHandle(int& Error) {
 
 void TVLTDatabaseFile::CreateAndOpenFile(const std::string& FileName) {
   CheckClosed("CreateFile");
-  if (IsBlank(FileName)) throw EVLTException(30374, "Cannot create file with blank FileName");
+  if (IsBlank(FileName))
+    throw EVLTException(kErrCannotCreateFileBlank, "Cannot create file with blank FileName");
   const std::string Path = FullPath(FileName);
   auto Fail = [&](int Error) {
-    throw EVLTException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotCreateFileError,
+                        "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
                         {Path, int64_t{Error}, ErrorText(Error)});
   };
   struct stat St;
@@ -290,9 +295,9 @@ void TVLTDatabaseFile::OpenFile(const std::string& FileName, TVLTAccessMode Acce
                                 TVLTShareMode ShareMode) {
   CheckClosed("OpenFile");
   if (AccessMode > amReadWrite)
-    throw EVLTException(30366, "Unknown Access mode: '%d'", {int64_t{AccessMode}});
+    throw EVLTException(kErrUnknownAccessMode, "Unknown Access mode: '%d'", {int64_t{AccessMode}});
   if (ShareMode > smShareDenyWrite)
-    throw EVLTException(30367, "Unknown Share mode: '%d'", {int64_t{ShareMode}});
+    throw EVLTException(kErrUnknownShareMode, "Unknown Share mode: '%d'", {int64_t{ShareMode}});
   const std::string Path = FileName.empty() ? FileName : FullPath(FileName);
   FFileName = Path;
   FAccessMode = AccessMode;
@@ -300,7 +305,8 @@ void TVLTDatabaseFile::OpenFile(const std::string& FileName, TVLTAccessMode Acce
   int Error = ENOENT;
   int Fd = Path.empty() ? -1 : OpenHandle(Error);
   if (Fd < 0)
-    throw EVLTException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotOpenFileError,
+                        "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
                         {Path, int64_t{Error}, ErrorText(Error)});
   FHandle = Fd;
   FIsOpened = true;
@@ -320,20 +326,22 @@ void TVLTDatabaseFile::CloseFile() {
   FOwnLocks.clear();
   // Linux releases the descriptor even when close reports an error; the object is closed.
   if (Result != 0)
-    throw EVLTException(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotCloseFileError,
+                        "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
                         {FFileName, int64_t{Error}, ErrorText(Error)});
 }
 
 void TVLTDatabaseFile::CloseAndDeleteFile() {
   CheckOpened("CloseAndDeleteFile");
   if (FShareMode != smExclusive)
-    throw EVLTException(30376, "Cannot delete file: '%s': it is not open exclusively",
-                        {FFileName});
+    throw EVLTException(kErrCannotDeleteFileNot,
+                        "Cannot delete file: '%s': it is not open exclusively", {FFileName});
   const int Result = unlink(FFileName.c_str());
   const int Error = errno;
   CloseFile();
   if (Result != 0)
-    throw EVLTException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotDeleteFileError,
+                        "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
                         {FFileName, int64_t{Error}, ErrorText(Error)});
 }
 
@@ -491,7 +499,8 @@ int64_t TVLTDatabaseFile::Seek(int64_t Offset, int Origin) {
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, Offset, Origin);
   if (R < 0)
     throw EVLTException(
-        30372, "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, FileSize = %d",
+        kErrCannotSetFilePosition,
+        "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, FileSize = %d",
         {int64_t{Offset}, FFileName, PositionForMessage(), SizeForMessage()});
   return R;
 }
@@ -515,7 +524,7 @@ int64_t TVLTDatabaseFile::GetPosition() {
   if (R < 0 && ReopenDatabaseFile()) R = lseek(FHandle, 0, SEEK_CUR);
   if (R < 0) {
     int Error = HandleError();
-    throw EVLTException(30373,
+    throw EVLTException(kErrCannotGetFilePosition,
                         "Cannot Get File Position. FileName='%s' ErrorCode:%d. ErrorMessage: %s",
                         {FFileName, int64_t{Error}, ErrorText(Error)});
   }
@@ -535,7 +544,8 @@ void TVLTDatabaseFile::SetSize(int64_t NewSize) {
   int Error = errno;
   if (ReopenDatabaseFile() && Try()) return;
   Error = HandleError();
-  throw EVLTException(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
+  throw EVLTException(kErrCannotTruncateFileBytes,
+                      "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{NewSize}, int64_t{Error}, ErrorText(Error)});
 }
 
@@ -546,7 +556,7 @@ int64_t TVLTDatabaseFile::GetSize() {
   int Error = FHandle >= 0 ? errno : EBADF;
   if (ReopenDatabaseFile() && fstat(FHandle, &St) == 0) return St.st_size;
   Error = HandleError();
-  throw EVLTException(30371,
+  throw EVLTException(kErrCannotGetFileSize,
                       "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{Error}, ErrorText(Error)});
 }
@@ -563,7 +573,7 @@ void TVLTDatabaseFile::FlushFileBuffers() {
   };
   if (Try()) return;
   if (ReopenDatabaseFile() && Try()) return;
-  throw EVLTException(30379,
+  throw EVLTException(kErrCannotFlushFileBuffers,
                       "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, int64_t{Error}, ErrorText(Error)});
 }
@@ -768,7 +778,8 @@ bool TVLTDatabaseFile::IsFileWritable(const std::string& FileName, bool MultiUse
 
 void TVLTDatabaseFile::DeleteFile(const std::string& FileName) {
   auto Fail = [&](int Error) {
-    throw EVLTException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotDeleteFileError,
+                        "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",
                         {FileName, int64_t{Error}, ErrorText(Error)});
   };
   TFileInUseProbe Gate(FileName);
@@ -778,7 +789,8 @@ void TVLTDatabaseFile::DeleteFile(const std::string& FileName) {
 
 void TVLTDatabaseFile::RenameFile(const std::string& OldFileName, const std::string& NewFileName) {
   auto Fail = [&](int Error) {
-    throw EVLTException(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
+    throw EVLTException(kErrCannotRenameFileErrorCode,
+                        "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
                         {OldFileName, NewFileName, int64_t{Error}, ErrorText(Error)});
   };
   TFileInUseProbe Gate(OldFileName);

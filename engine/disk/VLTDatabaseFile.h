@@ -47,6 +47,7 @@
 #include <map>
 #include <string>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTTypes.h"
 
 namespace vlt {
@@ -112,7 +113,7 @@ class TVLTDatabaseFile {
   // Origin: SEEK_SET, SEEK_CUR or SEEK_END. Answers the new position. Failure: 30372.
   int64_t Seek(int64_t Offset, int Origin);
   // Failure: ErrorCode "Cannot Set File Position to %d. ...".
-  void SetPosition(int64_t NewPosition, int32_t ErrorCode = 30372);
+  void SetPosition(int64_t NewPosition, int32_t ErrorCode = kErrCannotSetFilePosition);
   int64_t GetPosition();  // failure 30373
   // Sets the end of file (growing fills with zeros); the position moves to NewSize. Failure
   // 30370.

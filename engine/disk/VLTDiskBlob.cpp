@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
@@ -38,7 +39,7 @@ TVLTBuffer CopyBytes(const uint8_t* P, int64_t Size) {
 }
 
 [[noreturn]] void RaiseUnreadable() {
-  throw EVLTException(20162, "Cannot read BLOB field value");
+  throw EVLTException(kErrCannotReadBLOBField, "Cannot read BLOB field value");
 }
 
 }  // namespace
@@ -70,11 +71,13 @@ void TVLTSmallBlobPage::SetBlobCount(uint16_t Count) { StoreLE<uint16_t>(LPage->
 int32_t TVLTSmallBlobPage::EntrySize(int32_t Offset) const {
   const uint8_t* D = LPage->PageData();
   if (Offset + kBlobEntryHeaderSize > FDataSize)
-    throw EVLTException(20291, "Damaged blob page %d: entry header at %d runs past the page",
+    throw EVLTException(kErrDamagedBlobPageEntry,
+                        "Damaged blob page %d: entry header at %d runs past the page",
                         {int64_t{LPage->PageNo()}, int64_t{Offset}});
   const int64_t Size = LoadLE<int64_t>(D + Offset + kDataSizeAt);
   if (Size < 0 || Offset + kBlobEntryHeaderSize + Size > FDataSize)
-    throw EVLTException(20291, "Damaged blob page %d: entry at %d runs past the page",
+    throw EVLTException(kErrDamagedBlobPageEntry,
+                        "Damaged blob page %d: entry at %d runs past the page",
                         {int64_t{LPage->PageNo()}, int64_t{Offset}});
   return kBlobEntryHeaderSize + static_cast<int32_t>(Size);
 }
@@ -112,7 +115,7 @@ void TVLTSmallBlobPage::AddBlob(const TVLTDiskBLOBCache& Cache, uint16_t& ItemNo
   const int32_t Offset = 2 + Used;
   const int64_t Size = static_cast<int64_t>(Cache.BlobData.size());
   if (Offset + kBlobEntryHeaderSize + Size > FDataSize)
-    throw EVLTException(20290,
+    throw EVLTException(kErrCannotAddBlobPage,
                         "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, "
                         "PageDataSize=%d, SizeInBlobPageIndex=%d",
                         {int64_t{Count}, int64_t{Offset}, Size, int64_t{FDataSize}, int64_t{Used}});
@@ -120,7 +123,7 @@ void TVLTSmallBlobPage::AddBlob(const TVLTDiskBLOBCache& Cache, uint16_t& ItemNo
   const std::vector<uint16_t> Taken = ItemNumbers();
   uint16_t No = Count == kBlobLargeItemNo ? 0 : Count;
   for (int32_t Tries = 0; std::find(Taken.begin(), Taken.end(), No) != Taken.end(); ++Tries) {
-    if (Tries >= 65535) throw EVLTException(20172, "Invalid blob field ID");
+    if (Tries >= 65535) throw EVLTException(kErrInvalidBlobFieldID, "Invalid blob field ID");
     No = No >= 65534 ? 0 : static_cast<uint16_t>(No + 1);
   }
   uint8_t* P = LPage->PageData() + Offset;
@@ -164,7 +167,7 @@ TVLTDiskBlobManager::TVLTDiskBlobManager(TVLTPageManager* PageManager,
                                          TVLTBaseRecordManager* RecordManager, int32_t TableID)
     : LPageManager(PageManager), LFieldManager(FieldManager), LRecordManager(RecordManager),
       FTableID(TableID), FBlobPageIndex(PageManager) {
-  if (!LPageManager || !LFieldManager) VLTRaiseNilPointer(20150);
+  if (!LPageManager || !LFieldManager) VLTRaiseNilPointer(kErrNilPageManager);
 }
 
 // Entries still cached belong to record buffers that were dropped without clearing their slots
@@ -181,7 +184,7 @@ bool TVLTDiskBlobManager::BlobFields() const {
 const TVLTFieldDef& TVLTDiskBlobManager::FieldDef(int32_t FieldNo) const {
   if (FieldNo < 0 || FieldNo >= LFieldManager->FieldCount() ||
       !IsBlobBaseType(LFieldManager->FieldDefs()[FieldNo].FBaseFieldType))
-    throw EVLTException(20163, "Field %d is not a BLOB field", {int64_t{FieldNo}});
+    throw EVLTException(kErrFieldNotBLOBField, "Field %d is not a BLOB field", {int64_t{FieldNo}});
   return LFieldManager->FieldDefs()[FieldNo];
 }
 
@@ -214,7 +217,8 @@ TVLTDiskBLOBCache* TVLTDiskBlobManager::FindCache(const uint8_t* RecordBuffer, c
 
 void TVLTDiskBlobManager::Encode(const TVLTFieldDef& F, const uint8_t* Data, int64_t Size,
                                  TVLTDiskBLOBCache& Out) {
-  if (F.FBLOBBlockSize <= 0) throw EVLTException(20149, "Stream block size = 0 is not allowed");
+  if (F.FBLOBBlockSize <= 0)
+    throw EVLTException(kErrStreamBlockSizeNot, "Stream block size = 0 is not allowed");
   Out = TVLTDiskBLOBCache();
   if (Size <= 0) return;
   TVLTBLOBDescriptor D;
@@ -224,7 +228,8 @@ void TVLTDiskBlobManager::Encode(const TVLTFieldDef& F, const uint8_t* Data, int
   TVLTMemoryStream Chain;
   {
     TVLTCompressedBLOBStream S(&Chain, false, true, D);
-    if (S.Write(Data, Size) != Size) throw EVLTException(20165, "Cannot write BLOB field value");
+    if (S.Write(Data, Size) != Size)
+      throw EVLTException(kErrCannotWriteBLOBField, "Cannot write BLOB field value");
     Out.NumBlocks = static_cast<int32_t>(S.BLOBDescriptor().NumBlocks);
     Out.UncompressedSize = S.GetSize();
     if (F.FBLOBCompressionAlgorithm != acaNone) Out.NumBlocks = static_cast<int32_t>(S.Headers().size());
@@ -234,8 +239,10 @@ void TVLTDiskBlobManager::Encode(const TVLTFieldDef& F, const uint8_t* Data, int
 
 void TVLTDiskBlobManager::Decode(const TVLTFieldDef& F, const TVLTDiskBLOBCache& Value,
                                  TVLTStream& Stream) {
-  if (F.FBLOBBlockSize <= 0) throw EVLTException(20149, "Stream block size = 0 is not allowed");
-  if (Value.UncompressedSize < 0) throw EVLTException(20248, "Invalid blob field size");
+  if (F.FBLOBBlockSize <= 0)
+    throw EVLTException(kErrStreamBlockSizeNot, "Stream block size = 0 is not allowed");
+  if (Value.UncompressedSize < 0)
+    throw EVLTException(kErrInvalidBlobFieldSize, "Invalid blob field size");
   if (Value.UncompressedSize == 0) return;
   TVLTBLOBDescriptor D;
   D.BlockSize = static_cast<uint32_t>(F.FBLOBBlockSize);
@@ -255,7 +262,8 @@ void TVLTDiskBlobManager::Decode(const TVLTFieldDef& F, const TVLTDiskBLOBCache&
   while (Left > 0) {
     const int64_t N = S.Read(Piece.data(), std::min<int64_t>(Left, static_cast<int64_t>(Piece.size())));
     if (N <= 0) RaiseUnreadable();
-    if (Stream.Write(Piece.data(), N) != N) throw EVLTException(20165, "Cannot write BLOB field value");
+    if (Stream.Write(Piece.data(), N) != N)
+      throw EVLTException(kErrCannotWriteBLOBField, "Cannot write BLOB field value");
     Left -= N;
   }
 }
@@ -278,7 +286,7 @@ void TVLTDiskBlobManager::ReadValue(TVLTSessionID SessionID, const uint8_t* Reco
 void TVLTDiskBlobManager::SetValue(uint8_t* RecordBuffer, int32_t FieldNo, TVLTStream& Stream) {
   const TVLTFieldDef& F = FieldDef(FieldNo);
   const int64_t Size = Stream.GetSize();
-  if (Size < 0) throw EVLTException(20248, "Invalid blob field size");
+  if (Size < 0) throw EVLTException(kErrInvalidBlobFieldSize, "Invalid blob field size");
   TVLTBuffer Data;
   if (Size > 0) {
     Data = TVLTBuffer(static_cast<size_t>(Size));
@@ -286,7 +294,7 @@ void TVLTDiskBlobManager::SetValue(uint8_t* RecordBuffer, int32_t FieldNo, TVLTS
     int64_t Done = 0;
     while (Done < Size) {
       const int64_t N = Stream.Read(Data.data() + Done, Size - Done);
-      if (N <= 0) throw EVLTException(20165, "Cannot read BLOB stream");
+      if (N <= 0) throw EVLTException(kErrCannotReadBLOBStream, "Cannot read BLOB stream");
       Done += N;
     }
   }
@@ -757,8 +765,9 @@ void TVLTDiskBlobManager::LoadValue(TVLTSessionID SessionID, const TVLTPageItemI
       return;
     }
   } catch (const EVLTException& E) {
-    if (E.NativeError() == 20162) throw;
-    throw EVLTException(20162, "Cannot read BLOB field value (%s)", {std::string(E.what())});
+    if (E.NativeError() == kErrCannotReadBLOBField) throw;
+    throw EVLTException(kErrCannotReadBLOBField, "Cannot read BLOB field value (%s)",
+                        {std::string(E.what())});
   }
   RaiseUnreadable();
 }
@@ -813,7 +822,7 @@ void TVLTDiskBlobManager::DeleteValue(TVLTSessionID SessionID, const TVLTPageIte
       return;
     }
   }
-  throw EVLTException(20171, "Cannot find blob field");
+  throw EVLTException(kErrCannotFindBlobField, "Cannot find blob field");
 }
 
 // ---- check ----

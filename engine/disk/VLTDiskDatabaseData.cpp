@@ -5,6 +5,7 @@
 #include <exception>
 #include <thread>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTActiveSessionsFile.h"
 #include "engine/disk/VLTDatabaseFile.h"
@@ -32,10 +33,10 @@ void TVLTDiskDatabaseData::CreateDatabase() {
   std::lock_guard Guard(FCSect);
   if (FPageSize <= kPageHeaderSize || FPageSize > UINT16_MAX || FPageCountInExtent < 1 ||
       FPageCountInExtent > UINT16_MAX || FMaxSessionCount < 1)
-    throw EVLTException(20237, "Invalid database format");
+    throw EVLTException(kErrInvalidDatabaseFormat, "Invalid database format");
   // An unknown cipher would store plain pages under an encrypted header: a file nobody opens.
   if (!FPassword.Password.empty() && FPassword.CryptoAlgorithm >= kCryptoAlgorithmCount)
-    throw EVLTException(20251, "Unknown crypto algorithm: %d",
+    throw EVLTException(kErrUnknownCryptoAlgorithm, "Unknown crypto algorithm: %d",
                         {int64_t{FPassword.CryptoAlgorithm}});
   auto PM = std::make_unique<TVLTDiskPageManager>();
   PM->SetLockRetry(FLockWaits.Count, FLockWaits.DelayMS);
@@ -94,7 +95,7 @@ void TVLTDiskDatabaseData::OpenDatabaseFile(TVLTDatabaseSession& Session) {
     const TVLTPageNo SessionsPage = FSystemDir->GetFileFirstPageNo(dbftActiveSessionsList);
     const TVLTPageNo TablesPage = FSystemDir->GetFileFirstPageNo(dbftTablesList);
     if (SessionsPage == kNoPage || TablesPage == kNoPage)
-      throw EVLTException(20237, "Invalid database format");
+      throw EVLTException(kErrInvalidDatabaseFormat, "Invalid database format");
     FActiveSessionsFile = std::make_unique<TVLTActiveSessionsFile>(PM.get());
     FActiveSessionsFile->SetLockRetry(FLockWaits.Count, FLockWaits.DelayMS);
     FActiveSessionsFile->OpenFile(SessionsPage);
@@ -153,7 +154,7 @@ void TVLTDiskDatabaseData::ConnectSession(TVLTDatabaseSession& Session) {
   if (!IsOpen()) OpenDatabaseFile(Session);
   try {
     if (Session.MultiUser != FMultiUser)
-      throw EVLTException(20235,
+      throw EVLTException(kErrCannotOpenDatabaseMulti,
                           "Cannot open database in multi-user and signle-user mode at the same "
                           "time");
     if (FMultiUser) {
@@ -210,7 +211,8 @@ void TVLTDiskDatabaseData::DisconnectSession(TVLTDatabaseSession& Session) {
     const bool LocksLeft = FTableLockManager && FTableLockManager->HasLocks();
     CloseDatabaseFile();
     if (LocksLeft && !Error)
-      Error = std::make_exception_ptr(EVLTException(20201, "Some table locks still exist"));
+      Error = std::make_exception_ptr(EVLTException(kErrSomeTableLocksStillInDisconnectSession,
+                                                    "Some table locks still exist"));
   }
   if (Error) std::rethrow_exception(Error);
 }
@@ -231,7 +233,7 @@ void TVLTDiskDatabaseData::AddTable(int32_t TableID, const std::string& TableNam
                                     TVLTPageNo MostUpdatedFilePageNo,
                                     TVLTPageNo LocksFilePageNo) {
   std::lock_guard Guard(FCSect);
-  TVLTTableListFile& List = TableList(20126);
+  TVLTTableListFile& List = TableList(kErrNilTableListAddTable);
   List.Load();
   List.AddTable(TableID, TableName, MetadataFilePageNo, MostUpdatedFilePageNo, LocksFilePageNo);
   try {
@@ -253,7 +255,7 @@ void TVLTDiskDatabaseData::OpenTable(const std::string& TableName, int32_t& Tabl
                                      TVLTPageNo& MostUpdatedFilePageNo,
                                      TVLTPageNo& LocksFilePageNo) {
   std::lock_guard Guard(FCSect);
-  TVLTTableListFile& List = TableList(20129);
+  TVLTTableListFile& List = TableList(kErrNilTableListOpenTable);
   List.Load();
   List.OpenTable(TableName, TableID, MetadataFilePageNo, MostUpdatedFilePageNo,
                              LocksFilePageNo);
@@ -261,7 +263,7 @@ void TVLTDiskDatabaseData::OpenTable(const std::string& TableName, int32_t& Tabl
 
 void TVLTDiskDatabaseData::RemoveTable(const std::string& TableName) {
   std::lock_guard Guard(FCSect);
-  TVLTTableListFile& List = TableList(20130);
+  TVLTTableListFile& List = TableList(kErrNilTableListRemoveTable);
   List.Load();
   List.RemoveTable(TableName);
   try {
@@ -280,7 +282,7 @@ void TVLTDiskDatabaseData::RemoveTable(const std::string& TableName) {
 void TVLTDiskDatabaseData::RenameTable(const std::string& TableName,
                                        const std::string& NewTableName) {
   std::lock_guard Guard(FCSect);
-  TVLTTableListFile& List = TableList(20131);
+  TVLTTableListFile& List = TableList(kErrNilTableListRenameTable);
   List.Load();
   List.RenameTable(TableName, NewTableName);
   try {
@@ -317,7 +319,7 @@ int32_t TVLTDiskDatabaseData::GetDBFileConnectionsCount() {
 // ---- transactions and the rest ----
 
 TVLTDiskPageManager& TVLTDiskDatabaseData::OpenPageManager() const {
-  if (!FPageManager) throw EVLTException(10459, "Error - database file is not opened.");
+  if (!FPageManager) throw EVLTException(kErrFileNotOpened, "Error - database file is not opened.");
   return *FPageManager;
 }
 
@@ -326,7 +328,8 @@ void TVLTDiskDatabaseData::Commit(TVLTSessionID SessionID, bool DoFlushBuffers) 
   TVLTDiskPageManager& PM = OpenPageManager();
   const bool TransactionLocks = FMultiUser && SessionID >= 0 && FTableLockManager;
   if (TransactionLocks && !FTableLockManager->AddRWLocksBeforeCommit(SessionID))
-    throw EVLTException(20233, "Cannot commit changes. Locks of modified tables failed");
+    throw EVLTException(kErrCannotCommitChangesLocks,
+                        "Cannot commit changes. Locks of modified tables failed");
   PM.ApplyChanges(SessionID);
   if (DoFlushBuffers) PM.DatabaseFile().FlushFileBuffers();
   if (TransactionLocks) FTableLockManager->ClearTransactionLocks(SessionID);
@@ -364,13 +367,13 @@ void TVLTDiskDatabaseData::LockTables() {
     if (I + 1 < FLockWaits.TablesCount)
       std::this_thread::sleep_for(std::chrono::milliseconds(FLockWaits.TablesDelayMS));
   }
-  throw EVLTException(20210, "Database tables are locked");
+  throw EVLTException(kErrDatabaseTablesAreLocked, "Database tables are locked");
 }
 
 void TVLTDiskDatabaseData::UnlockTables() {
   std::lock_guard Guard(FCSect);
   if (!OpenPageManager().UnlockTables())
-    throw EVLTException(20211, "Cannot unlock database tables");
+    throw EVLTException(kErrCannotUnlockDatabaseTables, "Cannot unlock database tables");
 }
 
 void TVLTDiskDatabaseData::TruncateDatabase() {

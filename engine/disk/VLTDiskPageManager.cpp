@@ -9,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTScopeGuard.h"
 #include "engine/disk/VLTFreeSpaceManager.h"
@@ -58,9 +59,10 @@ void TVLTDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
                                                 const TVLTPassword& Password, uint16_t PageSize,
                                                 uint16_t ExtentPageCount) {
   if (IsOpened())
-    throw EVLTException(10461, "Error - database file %s is in use.", {FDatabaseFile->FileName()});
+    throw EVLTException(kErrDatabaseFileUseInCreateAndOpenDatabase,
+                        "Error - database file %s is in use.", {FDatabaseFile->FileName()});
   if (PageSize <= kPageHeaderSize || ExtentPageCount == 0)
-    throw EVLTException(20237, "Invalid database format");
+    throw EVLTException(kErrInvalidDatabaseFormat, "Invalid database format");
   SetPageSize(PageSize, kPageHeaderSize);
   FPassword = Password;
   ResetProlog();
@@ -88,7 +90,8 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
                                        const TVLTPassword& Password, bool& ReadOnly,
                                        bool& RepairNeeded, bool Exclusive, bool& aMultiUser) {
   if (IsOpened())
-    throw EVLTException(10462, "Error - database file %s is in use.", {FDatabaseFile->FileName()});
+    throw EVLTException(kErrDatabaseFileUseInOpenDatabase, "Error - database file %s is in use.",
+                        {FDatabaseFile->FileName()});
   FPassword = Password;
   RepairNeeded = false;
   bool MultiUser = aMultiUser;
@@ -113,7 +116,8 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   ResetProlog();
   FDatabaseFile->OpenFile(DatabaseFileName, Access, Share);
 
-  if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+  if (!LockDBHeaderWithRetry())
+    throw EVLTException(kErrDatabaseLockedInOpenDatabase, "Database is locked");
   {
     TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
     int64_t Offset = 0;
@@ -124,7 +128,8 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
                    !(FDBHeader.Version >= kDBMinVersionWithoutRepair);
   }
   if (!HasDBSignature(FDBHeader))
-    throw EVLTException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+    throw EVLTException(kErrInvalidFileFormatFound,
+                        "Invalid file format. Found signature: '%s', expected: '%s'",
                         {std::string(FDBHeader.Signature, sizeof FDBHeader.Signature),
                          std::string(kDBSignature, sizeof kDBSignature)});
   SetPageSize(FDBHeader.PageSize, kPageHeaderSize);
@@ -143,10 +148,11 @@ void TVLTDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
       Valid = Cipher->CheckControlBlock(Block, FCryptoHeader.ControlBlockCRC);
       if (Valid) FCipher = std::move(Cipher);
     }
-    if (!Valid) throw EVLTException(30445, "Cannot open database - incorrect password");
+    if (!Valid)
+      throw EVLTException(kErrIncorrectPassword, "Cannot open database - incorrect password");
   }
   if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != ExpectedLockedBytes)
-    throw EVLTException(20237, "Invalid database format");
+    throw EVLTException(kErrInvalidDatabaseFormat, "Invalid database format");
   FOffsetToLockedBytes = ExpectedLockedBytes;
   ReadLockedBytes();
   FOffsetToLastObjectID = FOffsetToLockedBytes + FLockedBytes.LockedByteSize;
@@ -164,7 +170,7 @@ void TVLTDiskPageManager::CheckDiskInvariants() {
   CheckInvariants();
   if (!IsOpened()) return;
   auto Fail = [](const std::string& What) {
-    throw EVLTException(20981, "Page manager check failed: %s", {What});
+    throw EVLTException(kErrInvariantCheck, "Page manager check failed: %s", {What});
   };
   const int64_t Counted = FOffsetToFirstPage + int64_t{FDBHeader.TotalPageCount} * PageSize();
   if (FDatabaseFile->GetSize() < Counted)
@@ -215,7 +221,8 @@ void TVLTDiskPageManager::TidyAfterOpen(bool& RepairNeeded) {
   const std::string& Name = FDatabaseFile->FileName();
   const TVLTRollbackJournal::TFound Found = TVLTRollbackJournal::Inspect(Name);
   if (Found.Exists && !Found.Live) {
-    if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+    if (!LockDBHeaderWithRetry())
+      throw EVLTException(kErrDatabaseLockedInOpenDatabase, "Database is locked");
     TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
     ReadDBHeader();
     if (RecoverJournal()) {
@@ -308,7 +315,7 @@ void TVLTDiskPageManager::CheckHeaderValues() const {
   if (H.PageSize <= kPageHeaderSize || H.PageCountInExtent == 0 || H.TotalPageCount < 0 ||
       H.LastUsedPageNo < kNoPage || H.LastUsedPageNo >= H.TotalPageCount ||
       FLockedBytes.LockedByteSize < kDBHeaderByteOffset + 1)
-    throw EVLTException(20237, "Invalid database format");
+    throw EVLTException(kErrInvalidDatabaseFormat, "Invalid database format");
 }
 
 void TVLTDiskPageManager::CloseDatabase() {
@@ -355,10 +362,10 @@ void TVLTDiskPageManager::CloseDatabase() {
 // ---- prolog ----
 
 void TVLTDiskPageManager::ReadDBHeader() {
-  if (!IsOpened()) throw EVLTException(10459, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpened, kNotOpened);
   FDBHeaderCurrent = false;
   std::memset(&FDBHeader, 0, sizeof FDBHeader);
-  FDatabaseFile->ReadBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10464);
+  FDatabaseFile->ReadBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, kErrReadDBHeader);
   FDBHeaderCurrent = true;
 }
 
@@ -369,42 +376,46 @@ bool TVLTDiskPageManager::RefreshDBHeader() {
 }
 
 void TVLTDiskPageManager::WriteDBHeader(bool CheckExternalChanges) {
-  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedForWrite, kNotOpened);
   if (CheckExternalChanges && FDesignMode) {
     TVLTDBHeader OnDisk;
-    FDatabaseFile->ReadBuffer(&OnDisk, sizeof OnDisk, FOffsetToDBHeader, 10464);
+    FDatabaseFile->ReadBuffer(&OnDisk, sizeof OnDisk, FOffsetToDBHeader, kErrReadDBHeader);
     if (OnDisk.State != FDBHeader.State && OnDisk.WriteChangesState == kWriteChangesInProgress)
       throw EVLTException(
-          20196, "Cannot write changes. Database file was modified by an external application");
+          kErrCannotWriteChangesDatabase,
+          "Cannot write changes. Database file was modified by an external application");
   }
   FDBHeaderCurrent = false;
   Hook(TVLTDiskWrite::DBHeader, kNoPage);
-  FDatabaseFile->WriteBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10462);
+  FDatabaseFile->WriteBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, kErrWriteDBHeader);
   FDBHeaderCurrent = true;
 }
 
 void TVLTDiskPageManager::ReadCryptoHeader() {
-  if (!IsOpened()) throw EVLTException(30436, kNotOpened);
-  FDatabaseFile->ReadBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30439);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedReadCrypto, kNotOpened);
+  FDatabaseFile->ReadBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader,
+                            kErrReadCryptoHeader);
 }
 
 void TVLTDiskPageManager::WriteCryptoHeader() {
-  if (!IsOpened()) throw EVLTException(30437, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedWriteCrypto, kNotOpened);
   Hook(TVLTDiskWrite::Prolog, kNoPage);
-  FDatabaseFile->WriteBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30438);
+  FDatabaseFile->WriteBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader,
+                             kErrWriteCryptoHeader);
 }
 
 void TVLTDiskPageManager::ReadLockedBytes() {
-  if (!IsOpened()) throw EVLTException(30441, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedReadLockedBytes, kNotOpened);
   FLockedBytes = NewLockedBytes();
   FDatabaseFile->ReadBuffer(&FLockedBytes.LockedByteSize, sizeof FLockedBytes.LockedByteSize,
-                            FOffsetToLockedBytes, 30442);
+                            FOffsetToLockedBytes, kErrReadLockedBytes);
 }
 
 void TVLTDiskPageManager::WriteLockedBytes() {
-  if (!IsOpened()) throw EVLTException(30443, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedWriteLockedBytes, kNotOpened);
   Hook(TVLTDiskWrite::Prolog, kNoPage);
-  FDatabaseFile->WriteBuffer(&FLockedBytes, sizeof FLockedBytes, FOffsetToLockedBytes, 30444);
+  FDatabaseFile->WriteBuffer(&FLockedBytes, sizeof FLockedBytes, FOffsetToLockedBytes,
+                             kErrWriteLockedBytes);
 }
 
 // ---- locks ----
@@ -482,7 +493,7 @@ bool TVLTDiskPageManager::IsPageRegionLocked(TVLTPageNo PageNo, uint16_t Offset,
 // ---- pages ----
 
 int64_t TVLTDiskPageManager::PagePosition(TVLTPageNo PageNo) const {
-  if (PageNo < 0) throw EVLTException(10471, "Invalid PageNo = %d", {int64_t{PageNo}});
+  if (PageNo < 0) throw EVLTException(kErrInvalidPageNo, "Invalid PageNo = %d", {int64_t{PageNo}});
   return FOffsetToFirstPage + int64_t{PageNo} * PageSize();
 }
 
@@ -494,7 +505,8 @@ bool TVLTDiskPageManager::IsSystemPage(TVLTPageNo PageNo) const {
 
 void TVLTDiskPageManager::CheckPageNoForSystemPages(TVLTPageNo PageNo) const {
   if (IsSystemPage(PageNo))
-    throw EVLTException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+    throw EVLTException(kErrCannotDeletePFSEAM, "Cannot delete PFS or EAM page. PageNo=%d",
+                        {int64_t{PageNo}});
 }
 
 TVLTPage* TVLTDiskPageManager::GetPage(TVLTSessionID SessionID, TVLTPageNo PageNo,
@@ -509,12 +521,12 @@ void TVLTDiskPageManager::RemovePage(TVLTSessionID SessionID, TVLTPageNo PageNo)
 }
 
 void TVLTDiskPageManager::InternalAddPage(TVLTPage* Page) {
-  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(kErrFileNotOpened, kNotOpened);
   // An exclusive writer journals what allocations overwrite outside commits (see the header).
   if (FExclusive && !FMultiUser &&
       !(FJournal && (FJournal->Active() || FJournal->MarkerWritten()))) {
     TVLTDBHeader Stored;
-    FDatabaseFile->ReadBuffer(&Stored, sizeof Stored, FOffsetToDBHeader, 10464);
+    FDatabaseFile->ReadBuffer(&Stored, sizeof Stored, FOffsetToDBHeader, kErrReadDBHeader);
     Journal().MarkAllocations(Stored, FOffsetToDBHeader, PageSize(), FDatabaseFile->GetSize());
     if (FDurability == dsNormal) FJournal->Sync();
   }
@@ -557,7 +569,8 @@ void TVLTDiskPageManager::MakeAllocationMarker() {
 }
 
 void TVLTDiskPageManager::ReclaimWhenAlone(const std::vector<std::string>& Markers) {
-  if (!LockDBHeaderWithRetry()) throw EVLTException(20230, "Database is locked");
+  if (!LockDBHeaderWithRetry())
+    throw EVLTException(kErrDatabaseLockedInOpenDatabase, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
   ReadDBHeader();
   // Another open may hold uncommitted pages that look exactly like a dead writer's.
@@ -580,7 +593,7 @@ void TVLTDiskPageManager::ReclaimWhenAlone(const std::vector<std::string>& Marke
 }
 
 void TVLTDiskPageManager::InternalRemovePage(TVLTPageNo PageNo) {
-  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(10459, kNotOpened);
+  if (!FDatabaseFreeSpaceManager || !IsOpened()) throw EVLTException(kErrFileNotOpened, kNotOpened);
   ProtectPage(PageNo);
   InternalWritePageState(PageNo, kPageStateFreed);
   FDatabaseFreeSpaceManager->FreePage(PageNo);
@@ -608,7 +621,7 @@ bool TVLTDiskPageManager::InternalReadPage(TVLTPage* Page) {
 }
 
 void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
-  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedForWrite, kNotOpened);
   const TVLTPageNo PageNo = Page->PageNo();
   const int64_t Position = PagePosition(PageNo);
   uint8_t* Buffer = Page->PageBuffer();
@@ -621,7 +634,7 @@ void TVLTDiskPageManager::InternalWritePage(TVLTPage* Page) {
   });
   ProtectPage(PageNo);
   Hook(TVLTDiskWrite::Page, PageNo);
-  FDatabaseFile->WriteBuffer(Buffer, PageSize(), Position, 10469);
+  FDatabaseFile->WriteBuffer(Buffer, PageSize(), Position, kErrWritePage);
 }
 
 int32_t TVLTDiskPageManager::InternalReadPageState(TVLTPageNo PageNo) {
@@ -637,18 +650,19 @@ int32_t TVLTDiskPageManager::InternalReadPageState(TVLTPageNo PageNo) {
 }
 
 void TVLTDiskPageManager::InternalWritePageState(TVLTPageNo PageNo, int32_t PageState) {
-  if (!IsOpened()) throw EVLTException(10460, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedForWrite, kNotOpened);
   const int64_t Position = PagePosition(PageNo) + 4;
   Hook(TVLTDiskWrite::PageState, PageNo);
-  FDatabaseFile->WriteBuffer(&PageState, sizeof PageState, Position, 10475);
+  FDatabaseFile->WriteBuffer(&PageState, sizeof PageState, Position, kErrWritePageRegion);
 }
 
 void TVLTDiskPageManager::ReadPageRegion(void* Buffer, TVLTPageNo PageNo, uint16_t Offset,
                                          uint16_t Count) {
   if (int32_t{Offset} + Count > PageSize())
-    throw EVLTException(10476, "Error - invalid page offset = %d, page size = %d",
+    throw EVLTException(kErrInvalidPageOffsetPageInReadPageRegion,
+                        "Error - invalid page offset = %d, page size = %d",
                         {int64_t{Offset} + Count, int64_t{PageSize()}});
-  FDatabaseFile->ReadBuffer(Buffer, Count, PagePosition(PageNo) + Offset, 10474);
+  FDatabaseFile->ReadBuffer(Buffer, Count, PagePosition(PageNo) + Offset, kErrReadPageRegion);
 }
 
 void TVLTDiskPageManager::ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Headers) {
@@ -681,11 +695,12 @@ void TVLTDiskPageManager::ReadPageHeaders(std::vector<TVLTDiskPageHeader>& Heade
 void TVLTDiskPageManager::WritePageRegion(const void* Buffer, TVLTPageNo PageNo, uint16_t Offset,
                                           uint16_t Count) {
   if (int32_t{Offset} + Count > PageSize())
-    throw EVLTException(10477, "Error - invalid page offset = %d, page size = %d",
+    throw EVLTException(kErrInvalidPageOffsetPageInWritePageRegion,
+                        "Error - invalid page offset = %d, page size = %d",
                         {int64_t{Offset} + Count, int64_t{PageSize()}});
   const int64_t Position = PagePosition(PageNo) + Offset;
   Hook(TVLTDiskWrite::PageRegion, PageNo);
-  FDatabaseFile->WriteBuffer(Buffer, Count, Position, 10475);
+  FDatabaseFile->WriteBuffer(Buffer, Count, Position, kErrWritePageRegion);
 }
 
 // ---- page-trust bookkeeping ----
@@ -707,7 +722,7 @@ void TVLTDiskPageManager::SavePageTableState(TVLTSessionID SessionID, TVLTPage* 
 // ---- commit ----
 
 int32_t TVLTDiskPageManager::PageCount() {
-  if (!LockDBHeader()) throw EVLTException(20236, "Database is locked");
+  if (!LockDBHeader()) throw EVLTException(kErrDatabaseLockedInPageCount, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
   RefreshDBHeader();
   return FDBHeader.TotalPageCount;
@@ -719,7 +734,8 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
   // Mistakes of the caller are refused before the file is touched.
   CheckSessionPagesReleased(SessionID);
   CheckDirtyPages(Info);
-  if (!LockDBHeaderWithRetry()) throw EVLTException(20213, "Database is locked");
+  if (!LockDBHeaderWithRetry())
+    throw EVLTException(kErrDatabaseLockedInApplyChanges, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
 
   RefreshDBHeader();
@@ -730,7 +746,7 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
       !J.Active() && RecoverJournal()) {
     TVLTRollbackJournal::Remove(FDatabaseFile->FileName());
     DropCachedPages();
-    throw EVLTException(30542,
+    throw EVLTException(kErrCannotCommitChangesDatabase,
                         "Cannot commit changes. The database was restored after another "
                         "process stopped in the middle of a commit; repeat the transaction");
   }
@@ -773,16 +789,17 @@ void TVLTDiskPageManager::ApplyChanges(TVLTSessionID SessionID) {
 // ---- object ids ----
 
 int32_t TVLTDiskPageManager::GetNextObjectID(int32_t, int32_t) {
-  if (!IsOpened()) throw EVLTException(30399, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedObjectID, kNotOpened);
   if (!RetryLock([this] { return LockLastObjectID(); }))
-    throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
+    throw EVLTException(kErrCannotGetNextObjectIDFile,
+                        "Cannot get NextObjectID. File area is Locked.");
   TVLTScopeExit Unlock([this] { UnlockLastObjectID(); });
   int32_t Value = 0;
-  FDatabaseFile->ReadBuffer(&Value, sizeof Value, FOffsetToLastObjectID, 30400);
+  FDatabaseFile->ReadBuffer(&Value, sizeof Value, FOffsetToLastObjectID, kErrReadLastObjectID);
   Value = static_cast<int32_t>(static_cast<uint32_t>(Value) + 1u);
   if (FDatabaseFile->AccessMode() == amReadWrite) {
     Hook(TVLTDiskWrite::LastObjectID, kNoPage);
-    FDatabaseFile->WriteBuffer(&Value, sizeof Value, FOffsetToLastObjectID, 30404);
+    FDatabaseFile->WriteBuffer(&Value, sizeof Value, FOffsetToLastObjectID, kErrWriteLastObjectID);
   } else {
     Value = static_cast<int32_t>(static_cast<uint32_t>(Value) +
                                  static_cast<uint32_t>(RandomBelow(10000)));
@@ -791,14 +808,15 @@ int32_t TVLTDiskPageManager::GetNextObjectID(int32_t, int32_t) {
 }
 
 void TVLTDiskPageManager::InitObjectID(int32_t, int32_t) {
-  if (!IsOpened()) throw EVLTException(30399, kNotOpened);
+  if (!IsOpened()) throw EVLTException(kErrFileNotOpenedObjectID, kNotOpened);
   if (!RetryLock([this] { return LockLastObjectID(); }))
-    throw EVLTException(30401, "Cannot get NextObjectID. File area is Locked.");
+    throw EVLTException(kErrCannotGetNextObjectIDFile,
+                        "Cannot get NextObjectID. File area is Locked.");
   TVLTScopeExit Unlock([this] { UnlockLastObjectID(); });
   if (FDatabaseFile->AccessMode() != amReadWrite) return;
   int32_t Zero = 0;
   Hook(TVLTDiskWrite::LastObjectID, kNoPage);
-  FDatabaseFile->WriteBuffer(&Zero, sizeof Zero, FOffsetToLastObjectID, 30404);
+  FDatabaseFile->WriteBuffer(&Zero, sizeof Zero, FOffsetToLastObjectID, kErrWriteLastObjectID);
 }
 
 // ---- size ----
@@ -820,7 +838,8 @@ void TVLTDiskPageManager::TruncateFile(int32_t PageCount) {
 }
 
 void TVLTDiskPageManager::TruncateDatabase() {
-  if (!LockDBHeaderWithRetry()) throw EVLTException(20231, "Database is locked");
+  if (!LockDBHeaderWithRetry())
+    throw EVLTException(kErrDatabaseLockedAllocate, "Database is locked");
   TVLTScopeExit Unlock([this] { UnlockDBHeader(); });
   RefreshDBHeader();
   int32_t Tail = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;

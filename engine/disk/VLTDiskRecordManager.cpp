@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/core/VLTFieldManager.h"
 #include "engine/core/VLTPage.h"
@@ -44,7 +45,7 @@ void TVLTDiskRecordManager::Init(int32_t RecordBufferSize, int32_t DiskRecordBuf
   FDiskRecordBufferSize = DiskRecordBufferSize;
   FMaxRecordsOnPage = CalcMaxRecordsOnPage(LPageManager->PageDataSize(), DiskRecordBufferSize);
   if (FMaxRecordsOnPage <= 0)
-    throw EVLTException(20174,
+    throw EVLTException(kErrCannotCreateTableRecord,
                         "Cannot create table. Record is too large to fit in current database "
                         "page. Please increase page size of database file or decrease record "
                         "size");
@@ -67,16 +68,16 @@ void TVLTDiskRecordManager::CheckListedPage(const TVLTPage& Page) const {
   const int64_t No = Page.PageNo();
   const std::string& Table = LTableData->TableName();
   if (H->PageType != ptTableRecord)
-    throw EVLTException(20153,
+    throw EVLTException(kErrInvalidPageTypePossible,
                         "Invalid page type. Possible data corruption. Expecting type %d, but "
                         "found %d (page %d of table '%s')",
                         {int64_t{ptTableRecord}, int64_t{H->PageType}, No, Table});
   if (H->State > kHighestLiveState)
-    throw EVLTException(20153,
+    throw EVLTException(kErrInvalidPageTypePossible,
                         "Invalid page type. Possible data corruption. Expecting a record page, "
                         "but found a freed page (page %d of table '%s')",
                         {No, Table});
-  throw EVLTException(20153,
+  throw EVLTException(kErrInvalidPageTypePossible,
                       "Invalid page type. Possible data corruption. Expecting a record page of "
                       "object %d, but found one of object %d (page %d of table '%s')",
                       {int64_t{LTableData->TableID()}, int64_t{H->ObjectID}, No, Table});
@@ -116,7 +117,7 @@ bool TVLTDiskRecordManager::AddRecord(TVLTSessionID SessionID, const uint8_t* Re
     LFieldManager->MemRecordBufferToDiskRecordBuffer(RecordBuffer, FTempDiskRecordBuffer.data());
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
     if (!View.AddRecord(FTempDiskRecordBuffer.data(), ID))
-      throw EVLTException(20106, "Cannot add data item to page. Page is full");
+      throw EVLTException(kErrCannotAddDataItem, "Cannot add data item to page. Page is full");
     SlotTaken = true;
     Page->SetIsDirty(true);
     FRecordPageIndex->AddRecord(SessionID, Page->PageNo(), 1);
@@ -238,7 +239,8 @@ void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigation
     CheckListedPage(*Page.get());
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
     if (!View.GetFirstRecordID(ID))
-      throw EVLTException(20143, "Record not found. PageNo=%d, PageRecordCount=%d",
+      throw EVLTException(kErrRecordNotFoundPageNo,
+                          "Record not found. PageNo=%d, PageRecordCount=%d",
                           {int64_t{First}, int64_t{View.GetRecordCount()}});
     Found = true;
   } else {
@@ -265,11 +267,12 @@ void TVLTDiskRecordManager::NavigateNext(TVLTSessionID SessionID, TVLTNavigation
     Page.Get(SessionID, Next, ptAny);
     CheckListedPage(*Page.get());
     TVLTSmallRecordPage NextView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-    if (!NextView.GetFirstRecordID(ID)) throw EVLTException(20144, "Record not found");
+    if (!NextView.GetFirstRecordID(ID))
+      throw EVLTException(kErrRecordNotFoundInNavigateNext20144, "Record not found");
   }
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.GetRecordBuffer(ID, FTempDiskRecordBuffer.data()))
-    throw EVLTException(20145, "Record not found");
+    throw EVLTException(kErrRecordNotFoundInNavigateNext20145, "Record not found");
   ReadInto(FTempDiskRecordBuffer.data(), Info);
   Info.RecordID = ID;
   Info.GetRecordResult = grrOK;
@@ -292,7 +295,8 @@ void TVLTDiskRecordManager::NavigatePrior(TVLTSessionID SessionID, TVLTNavigatio
     CheckListedPage(*Page.get());
     TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
     if (!View.GetLastRecordID(ID))
-      throw EVLTException(20143, "Record not found. PageNo=%d, PageRecordCount=%d",
+      throw EVLTException(kErrRecordNotFoundPageNo,
+                          "Record not found. PageNo=%d, PageRecordCount=%d",
                           {int64_t{Last}, int64_t{View.GetRecordCount()}});
   } else {
     const TVLTPageNo Before = Info.RecordID.PageNo;
@@ -317,12 +321,13 @@ void TVLTDiskRecordManager::NavigatePrior(TVLTSessionID SessionID, TVLTNavigatio
       Page.Get(SessionID, Prior, ptAny);
       CheckListedPage(*Page.get());
       TVLTSmallRecordPage PriorView(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
-      if (!PriorView.GetLastRecordID(ID)) throw EVLTException(20146, "Record not found");
+      if (!PriorView.GetLastRecordID(ID))
+        throw EVLTException(kErrRecordNotFoundInNavigatePrior20146, "Record not found");
     }
   }
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   if (!View.GetRecordBuffer(ID, FTempDiskRecordBuffer.data()))
-    throw EVLTException(20147, "Record not found");
+    throw EVLTException(kErrRecordNotFoundInNavigatePrior20147, "Record not found");
   ReadInto(FTempDiskRecordBuffer.data(), Info);
   Info.RecordID = ID;
   Info.GetRecordResult = grrOK;
@@ -387,14 +392,15 @@ TVLTPageItemID TVLTDiskRecordManager::SetRecNo(TVLTSessionID SessionID, int64_t 
   TVLTPageNo PageNo = kNoPage;
   int32_t RecNoOnPage = 0;
   if (RecNo < 1 || RecNo > FRecordCount)
-    throw EVLTException(20113, "Cannot set RecNo greater than RecordCount");
+    throw EVLTException(kErrCannotSetRecNoGreater, "Cannot set RecNo greater than RecordCount");
   FRecordPageIndex->GetRecordByRecNo(SessionID, PageNo, RecNoOnPage, RecNo);
   TVLTPageHandle Page(*LPageManager);
   Page.Get(SessionID, PageNo, ptTableRecord);
   CheckListedPage(*Page.get());
   TVLTSmallRecordPage View(Page.get(), FMaxRecordsOnPage, FDiskRecordBufferSize);
   TVLTPageItemID ID;
-  if (!View.GetRecordID(RecNoOnPage, ID)) throw EVLTException(20148, "Record not found");
+  if (!View.GetRecordID(RecNoOnPage, ID))
+    throw EVLTException(kErrRecordNotFoundInSetRecNo, "Record not found");
   return ID;
 }
 
@@ -412,11 +418,11 @@ int64_t TVLTDiskRecordManager::GetRecNo(TVLTSessionID SessionID, const TVLTPageI
 // ---- stored state ----
 
 void TVLTDiskRecordManager::LoadMetadata(TVLTStream& Stream) {
-  FRecordPageIndex->OpenIndex(VLTReadLE<int32_t>(Stream, 20170));
+  FRecordPageIndex->OpenIndex(VLTReadLE<int32_t>(Stream, kErrReadIndexRoot));
 }
 
 void TVLTDiskRecordManager::SaveMetadata(TVLTStream& Stream) const {
-  VLTWriteLE<int32_t>(Stream, FRecordPageIndex->RootPageNo(), 20171);
+  VLTWriteLE<int32_t>(Stream, FRecordPageIndex->RootPageNo(), kErrWriteIndexRoot);
 }
 
 void TVLTDiskRecordManager::LoadMostUpdated(const uint8_t* Buffer, int32_t& Offset) {
@@ -470,7 +476,8 @@ void TVLTDiskRecordManager::RebuildRecordPageIndex(TVLTSessionID SessionID) {
 void TVLTDiskRecordManager::ValidateRecordPageIndex(TVLTSessionID SessionID) {
   FRecordPageIndex->Validate(SessionID, FRecordCount);
   auto Disagree = [](TVLTPageNo No, const std::string& Why) {
-    throw EVLTException(20292, "Invalid table RecordPageIndex. Page %d: %s", {int64_t{No}, Why});
+    throw EVLTException(kErrInvalidTableRecordPageIndexPage,
+                        "Invalid table RecordPageIndex. Page %d: %s", {int64_t{No}, Why});
   };
   // The entries first: pages are read only once the walk of the index is over. More entries
   // than records would be a cycle or empty entries.

@@ -8,6 +8,8 @@
 //      removed at once, together with its entry.
 //   2. FRecordCount is the sum of the index's counts.
 //   3. FTableState advances by one for every insertion, update and deletion.
+// TVLTDiskTableData::CheckTable verifies 1 and 2 against the file (3 is a property of the
+// operations, not of a state).
 //
 // Physical navigation moves through the pages the index lists and raises 20153 on a listed page
 // that is not one of the table's record pages (damage); it never reads such a page as records

@@ -5,8 +5,10 @@
 #include <functional>
 #include <set>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/core/VLTBTreeRecordIndex.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
@@ -113,7 +115,7 @@ TVLTDiskTableData::TVLTDiskTableData(TVLTDatabaseData* DatabaseData,
     : TVLTTableData(DatabaseData, std::move(TableName)),
       LDiskDatabase(DiskDatabase),
       LDiskPageManager(DiskDatabase ? DiskDatabase->PageManager() : nullptr) {
-  if (!LDiskDatabase || !LDiskPageManager) VLTRaiseNilPointer(20176);
+  if (!LDiskDatabase || !LDiskPageManager) VLTRaiseNilPointer(kErrNilDiskDatabase);
   FPageManager = LDiskPageManager;
 }
 
@@ -175,7 +177,8 @@ int32_t TVLTDiskTableData::MostUpdatedSize() const {
 }
 
 void TVLTDiskTableData::SaveMostUpdated(TVLTSessionID SessionID) {
-  if (!FTableMostUpdatedFile || !FFieldManager || !FRecordManager) VLTRaiseNilPointer(20177);
+  if (!FTableMostUpdatedFile || !FFieldManager || !FRecordManager)
+    VLTRaiseNilPointer(kErrNilTableMostUpdatedFile);
   // A record change has stored its record: the BLOB values it replaced can go now.
   if (FBlobManager && FBlobManager->InRecordChange()) FBlobManager->KeepRecordChange(SessionID);
   TVLTBuffer Buffer(static_cast<size_t>(MostUpdatedSize()));
@@ -188,8 +191,8 @@ void TVLTDiskTableData::SaveMostUpdated(TVLTSessionID SessionID) {
 }
 
 void TVLTDiskTableData::LoadMostUpdated(TVLTSessionID SessionID) {
-  if (!FTableMostUpdatedFile) throw EVLTException(20176, "Pointer is nil");
-  if (!FFieldManager || !FRecordManager) VLTRaiseNilPointer(20178);
+  if (!FTableMostUpdatedFile) throw EVLTException(kErrNilMostUpdatedFileLoad, "Pointer is nil");
+  if (!FFieldManager || !FRecordManager) VLTRaiseNilPointer(kErrNilFieldManagerInLoadMostUpdated);
   auto& Cache = LDiskPageManager->TablePagesCacheManager();
   const bool Loaded = Cache.GetIsMostUpdatedLoaded(SessionID, FTableID);
   const int32_t Expected = MostUpdatedSize();
@@ -197,11 +200,12 @@ void TVLTDiskTableData::LoadMostUpdated(TVLTSessionID SessionID) {
   const int32_t Size = FTableMostUpdatedFile->GetSize(SessionID);
   // A file of another size (or naming another field count) belongs to another layout: reading
   // it would take values from the wrong places.
-  if (Size > Capacity || Size != Expected) throw EVLTException(20164, "Invalid table header data");
+  if (Size > Capacity || Size != Expected)
+    throw EVLTException(kErrInvalidTableHeaderData, "Invalid table header data");
   TVLTBuffer Buffer(static_cast<size_t>(Expected));
   FTableMostUpdatedFile->ReadFile(SessionID, Buffer.data(), Expected, !Loaded);
   if (LoadLE<int32_t>(Buffer.data()) != FFieldManager->FieldCount())
-    throw EVLTException(20164, "Invalid table header data");
+    throw EVLTException(kErrInvalidTableHeaderData, "Invalid table header data");
   int32_t Offset = 4;
   FFieldManager->LoadMostUpdated(Buffer.data(), Offset);
   DiskRecordManager()->LoadMostUpdated(Buffer.data(), Offset);
@@ -212,13 +216,14 @@ void TVLTDiskTableData::LoadMostUpdated(TVLTSessionID SessionID) {
 void TVLTDiskTableData::SaveMetadataFile(TVLTSessionID SessionID) {
   if (!FTableMetadataFile || !FFieldManager || !FIndexManager || !FConstraintManager ||
       !FRecordManager)
-    VLTRaiseNilPointer(20179);
+    VLTRaiseNilPointer(kErrNilInSaveMetadataFile);
   TVLTMemoryStream Stream;
   FFieldManager->SaveMetadata(Stream);
   FIndexManager->SaveMetadata(Stream);
   FConstraintManager->SaveMetadata(Stream);
   DiskRecordManager()->SaveMetadata(Stream);
-  VLTWriteLE<int32_t>(Stream, FBlobManager ? FBlobManager->BlobPageIndexRoot() : kNoPage, 20171);
+  VLTWriteLE<int32_t>(Stream, FBlobManager ? FBlobManager->BlobPageIndexRoot() : kNoPage,
+                      kErrWriteIndexRoot);
   FTableMetadataFile->WriteFile(SessionID, Stream.Memory(), static_cast<int32_t>(Stream.GetSize()),
                                 acaZLIB, kMetadataCompressionMode);
 }
@@ -226,7 +231,7 @@ void TVLTDiskTableData::SaveMetadataFile(TVLTSessionID SessionID) {
 void TVLTDiskTableData::LoadMetadataFile(TVLTSessionID SessionID) {
   if (!FTableMetadataFile || !FFieldManager || !FIndexManager || !FConstraintManager ||
       !FRecordManager)
-    VLTRaiseNilPointer(20180);
+    VLTRaiseNilPointer(kErrNilInLoadMetadataFile);
   const int32_t Size = FTableMetadataFile->GetCheckedSize(SessionID);
   TVLTMemoryStream Stream;
   if (Size > 0) {
@@ -239,7 +244,7 @@ void TVLTDiskTableData::LoadMetadataFile(TVLTSessionID SessionID) {
   FIndexManager->LoadMetadata(Stream);
   FConstraintManager->LoadMetadata(Stream);
   DiskRecordManager()->LoadMetadata(Stream);
-  const TVLTPageNo BlobRoot = VLTReadLE<int32_t>(Stream, 20170);
+  const TVLTPageNo BlobRoot = VLTReadLE<int32_t>(Stream, kErrReadIndexRoot);
   if (FBlobManager) FBlobManager->OpenBlobPageIndex(BlobRoot);
 }
 
@@ -250,7 +255,8 @@ void TVLTDiskTableData::CreateTable(TVLTTableCursor& Cursor, const TVLTFieldDefs
                                     const TVLTIndexDefs& IndexDefs) {
   TVLTTableDataLatch L(*this);
   if (FieldDefs.Count() == 0)
-    throw EVLTException(20128, "Error creating table - no fields were specified");
+    throw EVLTException(kErrCreatingTableNoFields,
+                        "Error creating table - no fields were specified");
   if (!Cursor.FTableName.empty()) FTableName = Cursor.FTableName;
   FDisableTempFiles = Cursor.FDisableTempFiles;
   FreeTableObjects();
@@ -344,7 +350,8 @@ void TVLTDiskTableData::RepairOnOpen(TVLTTableCursor& Cursor) {
   } catch (const EVLTException&) {
   }
   if (DiskRecordManager()->DiskRecordBufferSize() >= LDiskPageManager->PageDataSize())
-    throw EVLTException(10512, "Cannot repair page index for large table. Table name: \"%s\"",
+    throw EVLTException(kErrCannotRepairPageIndex,
+                        "Cannot repair page index for large table. Table name: \"%s\"",
                         {FTableName});
   try {
     DiskRecordManager()->RebuildRecordPageIndex(SessionID);
@@ -388,9 +395,9 @@ void TVLTDiskTableData::OpenTable(TVLTTableCursor& Cursor) {
   const bool Others = std::any_of(FCursorList.begin(), FCursorList.end(),
                                   [&Cursor](TVLTTableCursor* C) { return C != &Cursor; });
   if (Others && Cursor.FExclusive && !FExclusive)
-    throw EVLTException(20242,
-                        "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
-                        {FTableName});
+    throw EVLTException(
+        kErrCannotAccessTableExclusiveInOpenTable20242,
+        "Cannot access table '%s' in exclusive mode. Table is open by other cursors", {FTableName});
   if (InCursorList(Cursor)) return;
   const bool First = FCursorList.empty();
   {
@@ -412,10 +419,12 @@ void TVLTDiskTableData::OpenTable(TVLTTableCursor& Cursor) {
     TVLTTableData::CloseTable(Cursor);
     if (FCursorList.empty()) FreeTableObjects();
     if (Cursor.FExclusive)
-      throw EVLTException(20208,
-                          "Cannot access table '%s' in exclusive mode. Table is open by another user",
-                          {FTableName});
-    throw EVLTException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+      throw EVLTException(
+          kErrCannotAccessTableExclusiveInOpenTable20208,
+          "Cannot access table '%s' in exclusive mode. Table is open by another user",
+          {FTableName});
+    throw EVLTException(kErrCannotOpenTableTable, "Cannot open table '%s'. Table is locked",
+                        {FTableName});
   }
   FCursorLocks[&Cursor] = Type;
 }
@@ -443,20 +452,17 @@ void TVLTDiskTableData::CloseTable(TVLTTableCursor& Cursor) {
 bool TVLTDiskTableData::OpenExclusively(TVLTTableCursor& Cursor) {
   if (InCursorList(Cursor)) {
     if (FCursorList.size() > 1)
-      throw EVLTException(20242,
-                          "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
-                          {FTableName});
+      throw EVLTException(
+          kErrCannotAccessTableExclusiveInOpenTable20242,
+          "Cannot access table '%s' in exclusive mode. Table is open by other cursors",
+          {FTableName});
     return false;
   }
-  const bool Was = Cursor.FExclusive;
-  Cursor.FExclusive = true;
-  try {
+  {
+    TVLTRestore KeepExclusive(Cursor.FExclusive);
+    Cursor.FExclusive = true;
     OpenTable(Cursor);
-  } catch (...) {
-    Cursor.FExclusive = Was;
-    throw;
   }
-  Cursor.FExclusive = Was;
   return true;
 }
 
@@ -626,10 +632,7 @@ bool TVLTDiskTableData::InsertRecord(TVLTTableCursor& Cursor) {
   // Another process may have added or removed records since: the count and state saved after
   // this insert must build on the stored ones.
   if (MultiUser() && FRecordManager) LoadMostUpdated(Cursor.SessionID());
-  struct TInserting {
-    bool& Flag;
-    ~TInserting() { Flag = false; }
-  } Inserting{FInsertingRecord};
+  TVLTScopeExit Inserted([this] { FInsertingRecord = false; });
   FInsertingRecord = true;
   return ChangeWithBlobs(Cursor, [&] { return TVLTTableData::InsertRecord(Cursor); });
 }
@@ -665,7 +668,7 @@ bool TVLTDiskTableData::ChangeWithBlobs(TVLTTableCursor& Cursor,
 
 void TVLTDiskTableData::ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, TVLTStream& Stream) {
   TVLTTableDataLatch L(*this);
-  if (!FBlobManager) VLTRaiseNilPointer(20161);
+  if (!FBlobManager) VLTRaiseNilPointer(kErrNilBlobManagerInReadBLOBField);
   if (!Cursor.FCurrentRecordBuffer) return;
   FBlobManager->ReadValue(Cursor.SessionID(), Cursor.FCurrentRecordBuffer, FieldNo, Stream);
 }
@@ -673,7 +676,8 @@ void TVLTDiskTableData::ReadBLOBField(TVLTTableCursor& Cursor, int32_t FieldNo, 
 void TVLTDiskTableData::WriteBLOBFieldToRecordBuffer(TVLTTableCursor& Cursor, int32_t FieldNo,
                                                      TVLTStream& Stream) {
   TVLTTableDataLatch L(*this);
-  if (!FBlobManager || !Cursor.FCurrentRecordBuffer) VLTRaiseNilPointer(20166);
+  if (!FBlobManager || !Cursor.FCurrentRecordBuffer)
+    VLTRaiseNilPointer(kErrNilBlobManagerInWriteBLOBFieldToRecordBuffer);
   FBlobManager->SetValue(Cursor.FCurrentRecordBuffer, FieldNo, Stream);
 }
 
@@ -709,14 +713,14 @@ TVLTGetRecordResult TVLTDiskTableData::GetRecordBuffer(TVLTTableCursor& Cursor,
 bool TVLTDiskTableData::Locate(TVLTTableCursor& Cursor, const TVLTExpression* SearchExpression) {
   TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
-  if (!Read.OK()) throw EVLTException(20214, "Table is locked");
+  if (!Read.OK()) throw EVLTException(kErrTableLockedInLocate, "Table is locked");
   return TVLTTableData::Locate(Cursor, SearchExpression);
 }
 
 bool TVLTDiskTableData::FindKey(TVLTTableCursor& Cursor, TVLTSearchCondition SearchCondition) {
   TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
-  if (!Read.OK()) throw EVLTException(20215, "Table is locked");
+  if (!Read.OK()) throw EVLTException(kErrTableLockedInFindKey, "Table is locked");
   return TVLTTableData::FindKey(Cursor, SearchCondition);
 }
 
@@ -728,16 +732,16 @@ int32_t TVLTDiskTableData::GetDiskRecordSize() {
 int64_t TVLTDiskTableData::InternalGetRecordCount(TVLTTableCursor& Cursor) {
   TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
-  if (!Read.OK()) throw EVLTException(20218, "Table is locked");
-  return CheckedRecordManager(20181).FRecordCount;
+  if (!Read.OK()) throw EVLTException(kErrTableLockedInInternalGetRecordCount, "Table is locked");
+  return CheckedRecordManager(kErrNilRecordManagerCount).FRecordCount;
 }
 
 void TVLTDiskTableData::InternalSetRecNo(TVLTTableCursor& Cursor, int64_t RecNo) {
   TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
-  if (!Read.OK()) throw EVLTException(20219, "Table is locked");
+  if (!Read.OK()) throw EVLTException(kErrTableLockedInInternalSetRecNo, "Table is locked");
   TVLTDiskRecordManager* RM = DiskRecordManager();
-  if (!RM) VLTRaiseNilPointer(20182);
+  if (!RM) VLTRaiseNilPointer(kErrNilRMInInternalSetRecNo);
   const TVLTPageItemID ID = RM->SetRecNo(Cursor.SessionID(), RecNo);
   Cursor.CurrentRecordID = ID;
   Cursor.FirstPosition = Cursor.LastPosition = false;
@@ -753,16 +757,16 @@ void TVLTDiskTableData::InternalSetRecNo(TVLTTableCursor& Cursor, int64_t RecNo)
 int64_t TVLTDiskTableData::InternalGetRecNo(TVLTTableCursor& Cursor) {
   TVLTTableDataLatch L(*this);
   TSharedRead Read(*this, Cursor);
-  if (!Read.OK()) throw EVLTException(20220, "Table is locked");
+  if (!Read.OK()) throw EVLTException(kErrTableLockedInInternalGetRecNo, "Table is locked");
   TVLTDiskRecordManager* RM = DiskRecordManager();
-  if (!RM) VLTRaiseNilPointer(20183);
+  if (!RM) VLTRaiseNilPointer(kErrNilRMInInternalGetRecNo);
   if (Cursor.FirstPosition || Cursor.LastPosition || RM->FRecordCount == 0) return -1;
   return RM->GetRecNo(Cursor.SessionID(), Cursor.CurrentRecordID);
 }
 
 int64_t TVLTDiskTableData::LastAutoincValue(int32_t FieldNo, TVLTSessionData* Session) {
   TVLTTableDataLatch L(*this);
-  if (!FFieldManager) VLTRaiseNilPointer(20184);
+  if (!FFieldManager) VLTRaiseNilPointer(kErrNilFieldManagerInLastAutoincValue);
   return FFieldManager->GetLastAutoinc(Session, FieldNo);
 }
 
@@ -779,7 +783,7 @@ void TVLTDiskTableData::Rollback(TVLTSessionID SessionID) {
 
 int64_t TVLTDiskTableData::GetRecordBitmapSize() {
   TVLTDiskRecordManager* RM = DiskRecordManager();
-  if (!RM) VLTRaiseNilPointer(20185);
+  if (!RM) VLTRaiseNilPointer(kErrNilRMInGetRecordBitmapSize);
   // The index as the cursors' session sees it (a batch of inserts may not be committed yet).
   const TVLTSessionID SessionID =
       FCursorList.empty() ? kSystemSessionID : FCursorList.front()->SessionID();
@@ -804,7 +808,8 @@ TVLTPageItemID TVLTDiskTableData::BitNoToRecordID(int64_t BitNo) {
 bool TVLTDiskTableData::LockTable(TVLTSessionID SessionID, TVLTLockType LockType, int32_t TryCount,
                                   int32_t DelayMS, bool AllowXIRWAfterSIRW) {
   if (!MultiUser()) return true;
-  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20186);
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager())
+    VLTRaiseNilPointer(kErrNilTableLocksFileInLockTable);
   if (!LDiskDatabase->TableLockManager()->LockTable(SessionID, LockType, *FTableLocksFile, TryCount,
                                                     DelayMS, false, AllowXIRWAfterSIRW))
     return false;
@@ -816,7 +821,8 @@ bool TVLTDiskTableData::LockTable(TVLTSessionID SessionID, TVLTLockType LockType
 
 bool TVLTDiskTableData::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockType) {
   if (!MultiUser()) return true;
-  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20188);
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager())
+    VLTRaiseNilPointer(kErrNilTableLocksFileInUnlockTable);
   const bool OK = LDiskDatabase->TableLockManager()->UnlockTable(SessionID, LockType, *FTableLocksFile);
   auto& Cache = LDiskPageManager->TablePagesCacheManager();
   if (LockType == ltS) Cache.TableIsSUnlocked(SessionID, FTableID);
@@ -827,51 +833,61 @@ bool TVLTDiskTableData::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockTy
 bool TVLTDiskTableData::LockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID,
                                    int32_t TryCount, int32_t DelayMS) {
   if (!MultiUser()) return true;
-  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20190);
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager())
+    VLTRaiseNilPointer(kErrNilTableLocksFileInLockRecord);
   return LDiskDatabase->TableLockManager()->LockRecord(SessionID, *FTableLocksFile, RecordID,
                                                        TryCount, DelayMS);
 }
 
 bool TVLTDiskTableData::UnlockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
   if (!MultiUser()) return true;
-  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20191);
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager())
+    VLTRaiseNilPointer(kErrNilTableLocksFileInUnlockRecord);
   return LDiskDatabase->TableLockManager()->UnlockRecord(SessionID, *FTableLocksFile, RecordID);
 }
 
 bool TVLTDiskTableData::IsRecordLocked(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
   if (!MultiUser()) return false;
-  if (!FTableLocksFile || !LDiskDatabase->TableLockManager()) VLTRaiseNilPointer(20192);
+  if (!FTableLocksFile || !LDiskDatabase->TableLockManager())
+    VLTRaiseNilPointer(kErrNilTableLocksFileInIsRecordLocked);
   return LDiskDatabase->TableLockManager()->IsRecordLocked(SessionID, *FTableLocksFile, RecordID);
 }
 
 // ---- the database object ----
 
-TVLTDiskDatabaseLink::TVLTDiskDatabaseLink(TVLTDiskDatabaseData* DiskDatabase)
+TVLTDiskBackedDatabaseData::TVLTDiskBackedDatabaseData(TVLTDiskDatabaseData* DiskDatabase)
     : TVLTDatabaseData(DiskDatabase ? DiskDatabase->DatabaseName() : std::string(),
                        DiskDatabase ? DiskDatabase->SessionName() : std::string()),
       LDiskDatabase(DiskDatabase) {
-  if (!LDiskDatabase) VLTRaiseNilPointer(20193);
+  if (!LDiskDatabase) VLTRaiseNilPointer(kErrNilBackingDiskDatabase);
   SetMultiUser(LDiskDatabase->MultiUser());
   SetReadOnly(LDiskDatabase->ReadOnly());
 }
 
-TVLTDiskDatabaseLink::~TVLTDiskDatabaseLink() { FTableDataList.clear(); }
+TVLTDiskBackedDatabaseData::~TVLTDiskBackedDatabaseData() {
+  FTableDataList.clear();
+}
 
-std::unique_ptr<TVLTTableData> TVLTDiskDatabaseLink::CreateTableData(TVLTTableCursor& Cursor) {
+std::unique_ptr<TVLTTableData> TVLTDiskBackedDatabaseData::CreateTableData(
+    TVLTTableCursor& Cursor) {
   return std::make_unique<TVLTDiskTableData>(this, LDiskDatabase, Cursor.FTableName);
 }
 
-TVLTObjectID TVLTDiskDatabaseLink::GetNewObjectId() { return LDiskDatabase->GetNewObjectId(); }
+TVLTObjectID TVLTDiskBackedDatabaseData::GetNewObjectId() {
+  return LDiskDatabase->GetNewObjectId();
+}
 
-void TVLTDiskDatabaseLink::Commit(TVLTSessionID SessionID, bool DoFlushBuffers) {
+void TVLTDiskBackedDatabaseData::Commit(TVLTSessionID SessionID, bool DoFlushBuffers) {
   LDiskDatabase->Commit(SessionID, DoFlushBuffers);
 }
 
-void TVLTDiskDatabaseLink::Rollback(TVLTSessionID SessionID) {
+void TVLTDiskBackedDatabaseData::Rollback(TVLTSessionID SessionID) {
   LDiskDatabase->Rollback(SessionID);
   for (const auto& T : FTableDataList) T->Rollback(SessionID);
 }
 
-void TVLTDiskDatabaseLink::FlushBuffers() { LDiskDatabase->FlushBuffers(); }
+void TVLTDiskBackedDatabaseData::FlushBuffers() {
+  LDiskDatabase->FlushBuffers();
+}
 
 }  // namespace vlt

@@ -135,13 +135,14 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
 
   // A consistency check of the open table (read only; Problems receives one line per fault):
   // every record page of the table (page type, object id, marked used) against the record page
-  // index and its counts, the counts against the record count, each B-tree's own integrity, and
+  // index and its counts, the counts against the record count (invariants 1 and 2 of
+  // VLTDiskRecordManager.h), each B-tree's own integrity, and
   // every record present exactly once in every index; the BLOB pages against the BLOB page
-  // index, every stored BLOB value readable and referred to once, no BLOB page left over. The pages of the session slots and table
-  // lock slots, which an encrypted file stores plain, are passed over: they are never record
-  // pages, and reading them through the cipher would report them as damaged.
-  // Headers: the file's page headers (TVLTDiskPageManager::ReadPageHeaders) when the caller
-  // checks several tables of one database; read here when absent.
+  // index, every stored BLOB value readable and referred to once, no BLOB page left over. The pages
+  // of the session slots and table lock slots, which an encrypted file stores plain, are passed
+  // over: they are never record pages, and reading them through the cipher would report them as
+  // damaged. Headers: the file's page headers (TVLTDiskPageManager::ReadPageHeaders) when the
+  // caller checks several tables of one database; read here when absent.
   void CheckTable(TVLTSessionID SessionID, std::vector<std::string>& Problems,
                   const std::vector<TVLTDiskPageHeader>* Headers = nullptr);
 
@@ -201,10 +202,10 @@ class TVLTDiskTableData : public TVLTTableData, public TVLTTableBLOBAccess {
 // The storage-independent database object over an open single-file database: object ids come
 // from the file, commits and rollbacks go to the disk database, and its table data objects are
 // TVLTDiskTableData.
-class TVLTDiskDatabaseLink : public TVLTDatabaseData {
+class TVLTDiskBackedDatabaseData : public TVLTDatabaseData {
  public:
-  explicit TVLTDiskDatabaseLink(TVLTDiskDatabaseData* DiskDatabase);
-  ~TVLTDiskDatabaseLink() override;
+  explicit TVLTDiskBackedDatabaseData(TVLTDiskDatabaseData* DiskDatabase);
+  ~TVLTDiskBackedDatabaseData() override;
 
   std::unique_ptr<TVLTTableData> CreateTableData(TVLTTableCursor& Cursor) override;
   TVLTObjectID GetNewObjectId() override;

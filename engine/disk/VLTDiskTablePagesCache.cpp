@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -22,7 +23,7 @@ TVLTDTPCTableInfo& TVLTDTPCSessionInfo::Table(int32_t TableID) {
 }
 
 TVLTDTPCSessionInfo& TVLTDiskTablePagesCacheManager::Session(TVLTSessionID SessionID) {
-  if (SessionID < kSystemSessionID) throw EVLTException(20186, "Invalid Session ID");
+  if (SessionID < kSystemSessionID) throw EVLTException(kErrInvalidSessionID, "Invalid Session ID");
   size_t I = static_cast<size_t>(SessionID + 2);
   if (I >= FSessionInfo.size()) FSessionInfo.resize(I + 1);
   return FSessionInfo[I];

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <exception>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
 #include "engine/disk/VLTPageMapCheck.h"
@@ -37,7 +38,8 @@ int32_t TVLTDatabaseFreeSpaceManager::AddPagesStep() const {
 
 void TVLTDatabaseFreeSpaceManager::CheckPageNoForSystemPages(TVLTPageNo PageNo) const {
   if (IsSystemPage(PageNo))
-    throw EVLTException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {int64_t{PageNo}});
+    throw EVLTException(kErrCannotDeletePFSEAM, "Cannot delete PFS or EAM page. PageNo=%d",
+                        {int64_t{PageNo}});
 }
 
 void TVLTDatabaseFreeSpaceManager::ReadHeader() {
@@ -99,7 +101,8 @@ class TVLTDatabaseFreeSpaceManager::TBitmapScope {
 TVLTPage* TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo, uint16_t Type,
                                                       int32_t ErrorCode) {
   if (PageNo >= FTotalPageCount)
-    throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+    throw EVLTException(kErrReadingDatabaseFilePage,
+                        "Error reading database file page. Page No: %d, type %d",
                         {int64_t{PageNo}, int64_t{Type}});
   assert(FBitmapScopeDepth > 0);  // else the page would be trusted by the next operation
   TBitmapPage& Slot = FBitmapPages[PageNo];
@@ -110,7 +113,8 @@ TVLTPage* TVLTDatabaseFreeSpaceManager::ReadBitmapPage(int64_t PageNo, uint16_t 
     }
     if (!LPageManager->InternalReadPage(Slot.Page.get())) {
       FBitmapPages.erase(PageNo);
-      throw EVLTException(20299, "Error reading database file page. Page No: %d, type %d",
+      throw EVLTException(kErrReadingDatabaseFilePage,
+                          "Error reading database file page. Page No: %d, type %d",
                           {int64_t{PageNo}, int64_t{Type}});
     }
     Slot.Current = true;
@@ -142,7 +146,7 @@ void TVLTDatabaseFreeSpaceManager::FormatBitmapPage(int64_t PageNo, uint16_t Typ
 // ---- allocation ----
 
 TVLTPageNo TVLTDatabaseFreeSpaceManager::GetPage(TVLTPageNo) {
-  THeaderLock Lock(LPageManager, 20231);
+  THeaderLock Lock(LPageManager, kErrDatabaseLockedAllocate);
   TBitmapScope Scope(this);
   TVLTPageNo Result = kNoPage;
   try {
@@ -172,7 +176,7 @@ bool TVLTDatabaseFreeSpaceManager::FindFreePage(TVLTPageNo& Result) {
 }
 
 bool TVLTDatabaseFreeSpaceManager::SearchEAMPage(int64_t K, TVLTPageNo& Result) {
-  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, 30423);
+  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, kErrBitmapTypeSearch);
   const uint8_t* Data = EAM->PageData();
   const int64_t E = FPageCountInExtent;
   for (int64_t I = 0; I < EAM->PageDataSize(); ++I) {
@@ -185,7 +189,7 @@ bool TVLTDatabaseFreeSpaceManager::SearchEAMPage(int64_t K, TVLTPageNo& Result) 
       while (LastPFS >= FirstPFS && FGeometry.PFSPageNo(LastPFS) >= FTotalPageCount) --LastPFS;
       if (FGeometry.PFSPageNo(FirstPFS) >= FTotalPageCount) return false;
       for (int64_t P = FirstPFS; P <= LastPFS; ++P) {
-        auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(P), ptPFS, 30423);
+        auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(P), ptPFS, kErrBitmapTypeSearch);
         const uint8_t* Bits = PFS->PageData();
         for (int64_t B = 0; B < PFS->PageDataSize(); ++B) {
           if (Bits[B] == 0xFF) continue;
@@ -225,7 +229,8 @@ TVLTPageNo TVLTDatabaseFreeSpaceManager::AppendPages() {
   if (P >= OldTotal + N) N = P - OldTotal + 1;
   while (IsSystemPage(OldTotal + N - 1)) ++N;
   if (OldTotal + N > INT32_MAX)
-    throw EVLTException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
+    throw EVLTException(kErrPageCannotBeAddressed,
+                        "Page: %d cannot be addressed. TotalPageCount=%d",
                         {int64_t{P}, int64_t{OldTotal}});
 
   // The file grows first; the header counts the new pages only once their bitmap pages are
@@ -264,20 +269,21 @@ void TVLTDatabaseFreeSpaceManager::MarkPage(TVLTPageNo PageNo, bool Used, bool T
 
 void TVLTDatabaseFreeSpaceManager::SetPFSBit(TVLTPageNo PageNo, bool Used, bool TolerateSame) {
   if (PageNo < 0 || PageNo >= FTotalPageCount)
-    throw EVLTException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
+    throw EVLTException(kErrPageCannotBeAddressed,
+                        "Page: %d cannot be addressed. TotalPageCount=%d",
                         {int64_t{PageNo}, int64_t{FTotalPageCount}});
   int64_t K = PageNo / FGeometry.PFSPagesAddressed;
-  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30424);
+  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, kErrBitmapTypeSetPFSBit);
   int64_t Local = PageNo - FGeometry.PFSPageNo(K);
   uint8_t& Byte = PFS->PageData()[Local / 8];
   const uint8_t Mask = static_cast<uint8_t>(1u << (Local % 8));
   if (Used && (Byte & Mask)) {
     if (TolerateSame) return;
-    throw EVLTException(30425, "Page: %d already used", {int64_t{PageNo}});
+    throw EVLTException(kErrPageAlreadyUsed, "Page: %d already used", {int64_t{PageNo}});
   }
   if (!Used && !(Byte & Mask)) {
     if (TolerateSame) return;
-    throw EVLTException(30427, "Page: %d already free", {int64_t{PageNo}});
+    throw EVLTException(kErrPageAlreadyFree, "Page: %d already free", {int64_t{PageNo}});
   }
   Byte = static_cast<uint8_t>(Used ? Byte | Mask : Byte & ~Mask);
   WriteBitmapPage(*PFS);
@@ -285,11 +291,12 @@ void TVLTDatabaseFreeSpaceManager::SetPFSBit(TVLTPageNo PageNo, bool Used, bool 
 
 void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
   if (PageNo < 0 || PageNo >= FTotalPageCount)
-    throw EVLTException(30431, "Page: %d cannot be addressed. TotalPageCount=%d",
+    throw EVLTException(kErrPageCannotBeAddressedUpdateEAM,
+                        "Page: %d cannot be addressed. TotalPageCount=%d",
                         {int64_t{PageNo}, int64_t{FTotalPageCount}});
   const int64_t E = FPageCountInExtent;
   int64_t K = PageNo / FGeometry.EAMPagesAddressed;
-  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, 30428);
+  auto EAM = ReadBitmapPage(FGeometry.EAMPageNo(K), ptEAM, kErrBitmapTypeUpdateEAM);
   int64_t Extent = PageNo / E;
   // Counts the extent's pages as GetPageUsageFromPFS sees them, reading each PFS page once.
   bool SomeUsed = false, SomeFree = false;
@@ -300,7 +307,7 @@ void TVLTDatabaseFreeSpaceManager::UpdateEAM(TVLTPageNo PageNo) {
     bool Used = false;
     if (Q < FTotalPageCount && QPFSNo <= FLastUsedPageNo) {
       if (QPFSNo != PFSNo) {
-        PFS = ReadBitmapPage(QPFSNo, ptPFS, 30430);
+        PFS = ReadBitmapPage(QPFSNo, ptPFS, kErrPageCannotBeAddressed);
         PFSNo = QPFSNo;
       }
       Used = (PFS->PageData()[(Q - QPFSNo) / 8] >> ((Q - QPFSNo) % 8)) & 1;
@@ -321,7 +328,7 @@ bool TVLTDatabaseFreeSpaceManager::GetPageUsageFromPFS(TVLTPageNo PageNo) {
   TBitmapScope Scope(this);
   int64_t K = PageNo / FGeometry.PFSPagesAddressed;
   if (FGeometry.PFSPageNo(K) > FLastUsedPageNo) return false;
-  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30430);
+  auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, kErrPageCannotBeAddressed);
   int64_t Local = PageNo - FGeometry.PFSPageNo(K);
   return (PFS->PageData()[Local / 8] >> (Local % 8)) & 1;
 }
@@ -331,7 +338,7 @@ bool TVLTDatabaseFreeSpaceManager::GetPageUsageFromPFS(TVLTPageNo PageNo) {
 TVLTPageNo TVLTDatabaseFreeSpaceManager::FindLastUsedPage() {
   if (FTotalPageCount <= 0) return kNoPage;
   for (int64_t K = (int64_t{FTotalPageCount} - 1) / FGeometry.PFSPagesAddressed; K >= 0; --K) {
-    auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, 30432);
+    auto PFS = ReadBitmapPage(FGeometry.PFSPageNo(K), ptPFS, kErrBitmapTypeFindLastUsed);
     const uint8_t* Bits = PFS->PageData();
     for (int64_t B = PFS->PageDataSize() - 1; B >= 0; --B) {
       if (Bits[B] == 0) continue;
@@ -346,7 +353,7 @@ TVLTPageNo TVLTDatabaseFreeSpaceManager::FindLastUsedPage() {
 }
 
 bool TVLTDatabaseFreeSpaceManager::FixLastUsedPageNo(TVLTPageNo& Was, TVLTPageNo& Now) {
-  THeaderLock Lock(LPageManager, 20232);
+  THeaderLock Lock(LPageManager, kErrDatabaseLockedFree);
   TBitmapScope Scope(this);
   ReadHeader();
   Was = FLastUsedPageNo;
@@ -358,7 +365,7 @@ bool TVLTDatabaseFreeSpaceManager::FixLastUsedPageNo(TVLTPageNo& Was, TVLTPageNo
 }
 
 void TVLTDatabaseFreeSpaceManager::FreePage(TVLTPageNo PageNo) {
-  THeaderLock Lock(LPageManager, 20232);
+  THeaderLock Lock(LPageManager, kErrDatabaseLockedFree);
   TBitmapScope Scope(this);
   try {
     ReadHeader();
@@ -397,7 +404,7 @@ void TVLTDatabaseFreeSpaceManager::CheckInvariants() {
   // The page map check reads the bitmaps and pages from the file: exactly these invariants.
   const TVLTPageMapReport R = CheckPageMap(*LPageManager, false);
   auto Fail = [](const std::string& What) {
-    throw EVLTException(20981, "Free space check failed: %s", {What});
+    throw EVLTException(kErrInvariantCheck, "Free space check failed: %s", {What});
   };
   for (const TVLTPageMapEntry& E : R.Pages)
     if (!E.Problems.empty()) Fail(E.Problems.front());

@@ -5,8 +5,10 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/core/VLTPage.h"
 #include "engine/core/VLTPageHandle.h"
 #include "engine/disk/VLTDiskPageManager.h"
@@ -23,7 +25,7 @@ class TChainGuard {
   explicit TChainGuard(TVLTPageNo Start) { FSeen.insert(Start); }
   void Check(TVLTPageNo StartPageNo, TVLTPageNo Next) {
     if (Next < 0 || !FSeen.insert(Next).second)
-      throw EVLTException(30394,
+      throw EVLTException(kErrInternalFileChainDamaged,
                           "Internal file chain is damaged. StartPageNo=%d. NextPageNo=%d",
                           {int64_t{StartPageNo}, int64_t{Next}});
   }
@@ -77,13 +79,15 @@ TVLTInternalDBTransactedAccessFile::TVLTInternalDBTransactedAccessFile(
 
 void TVLTInternalDBTransactedAccessFile::CheckOpen(const char* Operation) const {
   if (FStartPageNo == kNoPage)
-    throw EVLTException(30389, "Cannot perform this operation (%s) on closed internal file",
+    throw EVLTException(kErrCannotPerformOperationClosedInCheckOpen30389,
+                        "Cannot perform this operation (%s) on closed internal file",
                         {std::string(Operation)});
 }
 
 void TVLTInternalDBTransactedAccessFile::CreateFile(TVLTSessionID SessionID) {
   if (FStartPageNo != kNoPage)
-    throw EVLTException(30383, "Cannot create internal file. File already exists. StartPageNo=%d",
+    throw EVLTException(kErrCannotCreateInternalFileInCreateFile30383,
+                        "Cannot create internal file. File already exists. StartPageNo=%d",
                         {int64_t{FStartPageNo}});
   TVLTPageHandle P(*LPageManager, LPageManager->AddPage(SessionID, FPageTypeID));
   TVLTInternalFileHeader{}.SaveTo(P->PageData());
@@ -139,7 +143,7 @@ int32_t TVLTInternalDBTransactedAccessFile::GetSize(TVLTSessionID SessionID) {
 int32_t TVLTInternalDBTransactedAccessFile::GetCheckedSize(TVLTSessionID SessionID) {
   const int32_t Size = GetSize(SessionID);
   if (Size < 0 || Size > LPageManager->DatabaseFile().GetSize())
-    throw EVLTException(30388,
+    throw EVLTException(kErrCannotReadInternalFileInGetCheckedSize,
                         "Cannot read internal file. Wanted %d bytes, but only %d bytes found",
                         {int64_t{Size}, int64_t{0}});
   return Size;
@@ -165,7 +169,7 @@ void TVLTInternalDBTransactedAccessFile::SetFileSize(TVLTSessionID SessionID, in
       const TVLTPageNo Next = Page->PageHeader()->NextPageNo;
       if (Next == kNoPage) {
         if (I < Before - 1)
-          throw EVLTException(20300,
+          throw EVLTException(kErrGettingThTableFile,
                               "Error getting %d-th table file page. Probably database is "
                               "corrupted and needs repair.",
                               {int64_t{I + 1}});
@@ -193,7 +197,8 @@ void TVLTInternalDBTransactedAccessFile::WriteFile(TVLTSessionID SessionID, cons
                                                    uint8_t CompressionMode) {
   CheckOpen("WriteFile");
   if (Count < 0)
-    throw EVLTException(30391, "Cannot write internal file. WriteSize=%d", {int64_t{Count}});
+    throw EVLTException(kErrCannotWriteInternalFile, "Cannot write internal file. WriteSize=%d",
+                        {int64_t{Count}});
   const uint8_t* Stored = static_cast<const uint8_t*>(Buffer);
   int64_t StoredSize = Count;
   TVLTBuffer Compressed;
@@ -202,7 +207,7 @@ void TVLTInternalDBTransactedAccessFile::WriteFile(TVLTSessionID SessionID, cons
     if (Count == 0 ||
         !VLTCompressBuffer(Algorithm, CompressionMode, Buffer, Count, BlockHeader, Compressed) ||
         Compressed.size() == 0 || Compressed.size() > INT32_MAX)
-      throw EVLTException(20187, "Table file compression error");
+      throw EVLTException(kErrTableFileCompressionError, "Table file compression error");
     Stored = Compressed.data();
     StoredSize = static_cast<int64_t>(Compressed.size());
   }
@@ -232,13 +237,14 @@ void TVLTInternalDBTransactedAccessFile::ReadFile(TVLTSessionID SessionID, void*
              LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, SynchronizeAllowed));
   const auto H = TVLTInternalFileHeader::LoadFrom(P->PageData());
   if (Count < 0 || H.DecompressedSize < Count)
-    throw EVLTException(30387, "Cannot read internal file. FileSize=%d. ReadSize=%d",
+    throw EVLTException(kErrCannotReadInternalFileInReadFile,
+                        "Cannot read internal file. FileSize=%d. ReadSize=%d",
                         {int64_t{H.DecompressedSize}, int64_t{Count}});
   if (Count == 0) return;
   const bool Compressed = H.CompressionAlgorithm != acaNone;
   const int64_t Wanted = Compressed ? H.StoredSize : Count;
   auto ShortRead = [&](int64_t Got) {
-    return EVLTException(30388,
+    return EVLTException(kErrCannotReadInternalFileInGetCheckedSize,
                          "Cannot read internal file. Wanted %d bytes, but only %d bytes found",
                          {Wanted, Got});
   };
@@ -270,8 +276,8 @@ void TVLTInternalDBTransactedAccessFile::ReadFile(TVLTSessionID SessionID, void*
   if (!Compressed) return;
 
   auto Fail = [](const std::string& Why) {
-    return EVLTException(20189, "Table file decompression error. Possible table corruption (%s)",
-                         {Why});
+    return EVLTException(kErrTableFileDecompressionError,
+                         "Table file decompression error. Possible table corruption (%s)", {Why});
   };
   if (H.CompressionAlgorithm > acaPPM)
     throw Fail("unknown compression algorithm " + std::to_string(H.CompressionAlgorithm));
@@ -288,14 +294,10 @@ void TVLTInternalDBTransactedAccessFile::ReadFile(TVLTSessionID SessionID, void*
 }
 
 void TVLTInternalDBTransactedAccessFile::InitFileHeader(TVLTSessionID SessionID) {
-  if (FStartPageNo == kNoPage) throw EVLTException(20301, "Invalid page number");
+  if (FStartPageNo == kNoPage) throw EVLTException(kErrInvalidPageNumber, "Invalid page number");
   const bool OldIgnore = LPageManager->IgnoreCRCErrors();
   LPageManager->SetIgnoreCRCErrors(true);
-  struct TRestore {
-    TVLTDiskPageManager* M;
-    bool V;
-    ~TRestore() { M->SetIgnoreCRCErrors(V); }
-  } Restore{LPageManager, OldIgnore};
+  TVLTScopeExit RestoreIgnore([this, OldIgnore] { LPageManager->SetIgnoreCRCErrors(OldIgnore); });
   TVLTPageHandle P(*LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, ptAny, true));
   auto H = TVLTInternalFileHeader::LoadFrom(P->PageData());
   // The version stamp stays, so other processes still see that the page changed.
@@ -328,22 +330,27 @@ TVLTInternalDBDirectAccessFile::TVLTInternalDBDirectAccessFile(TVLTDiskPageManag
 
 void TVLTInternalDBDirectAccessFile::CheckOpen(const char* Operation) const {
   if (FStartPageNo == kNoPage)
-    throw EVLTException(20156, "Cannot perform this operation (%s) on closed internal file",
+    throw EVLTException(kErrCannotPerformOperationClosedInCheckOpen20156,
+                        "Cannot perform this operation (%s) on closed internal file",
                         {std::string(Operation)});
 }
 
 void TVLTInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   if (FStartPageNo != kNoPage)
-    throw EVLTException(20157, "Cannot create internal file. File already exists. StartPageNo=%d",
+    throw EVLTException(kErrCannotCreateInternalFileInCreateFile20157,
+                        "Cannot create internal file. File already exists. StartPageNo=%d",
                         {int64_t{FStartPageNo}});
-  if (Size < 0) throw EVLTException(30390, "Invalid internal file size: %d", {int64_t{Size}});
+  if (Size < 0)
+    throw EVLTException(kErrInvalidInternalFileSize, "Invalid internal file size: %d",
+                        {int64_t{Size}});
   const uint16_t D = LPageManager->PageDataSize();
   const int32_t Pages = InternalFilePageCount(Size, D);
   TVLTIntegerArray Chain;
   TVLTPageHandle Cur(*LPageManager, LPageManager->AddPage(kSystemSessionID, FPageTypeID));
   Cur->SetEncryptionEnabled(false);
   uint8_t* Data = Cur->PageData();
-  if (!Data) VLTRaiseNilPointer(20380);  // a page just added always has its buffer
+  if (!Data)
+    VLTRaiseNilPointer(kErrNilDataInCreateFile);  // a page just added always has its buffer
   std::memset(Data, 0, kInternalFileHeaderSize);
   Data[0] = kInternalFileHeaderSize;
   StoreLE<int32_t>(Data + 1, Size);
@@ -369,7 +376,9 @@ void TVLTInternalDBDirectAccessFile::OpenFile(TVLTPageNo StartPageNo) {
   uint8_t Header[kInternalFileHeaderSize];
   LPageManager->ReadPageRegion(Header, StartPageNo, kPageDataOffset, sizeof Header);
   const int32_t Size = LoadLE<int32_t>(Header + 1);
-  if (Size < 0) throw EVLTException(30390, "Invalid internal file size: %d", {int64_t{Size}});
+  if (Size < 0)
+    throw EVLTException(kErrInvalidInternalFileSize, "Invalid internal file size: %d",
+                        {int64_t{Size}});
 
   // The pages the lock positions need, and the pages creation made (one more when the last
   // lock position falls on a page boundary).
@@ -384,7 +393,8 @@ void TVLTInternalDBDirectAccessFile::OpenFile(TVLTPageNo StartPageNo) {
     LPageManager->ReadPageRegion(reinterpret_cast<uint8_t*>(&PH) + 1, No, 1,
                                  kPageHeaderSize - 1);
     if (PH.PageType != FPageTypeID)
-      throw EVLTException(20155, "Invalid PageType found: %d but expecting: %d",
+      throw EVLTException(kErrInvalidPageTypeFoundBut,
+                          "Invalid PageType found: %d but expecting: %d",
                           {int64_t{PH.PageType}, int64_t{FPageTypeID}});
     Chain.Append(No);
     if (Chain.ItemCount() >= Created || PH.NextPageNo == kNoPage) break;
@@ -392,7 +402,8 @@ void TVLTInternalDBDirectAccessFile::OpenFile(TVLTPageNo StartPageNo) {
     No = PH.NextPageNo;
   }
   if (Chain.ItemCount() < Needed)
-    throw EVLTException(30394, "Internal file chain is damaged. StartPageNo=%d. NextPageNo=%d",
+    throw EVLTException(kErrInternalFileChainDamaged,
+                        "Internal file chain is damaged. StartPageNo=%d. NextPageNo=%d",
                         {int64_t{StartPageNo}, int64_t{kNoPage}});
   Chain.CopyTo(FFilePages);
   FStartPageNo = StartPageNo;
@@ -425,10 +436,12 @@ int32_t TVLTInternalDBDirectAccessFile::GetSize() const {
 void TVLTInternalDBDirectAccessFile::ReadBuffer(void* Buffer, int32_t Count, int32_t Position) {
   CheckOpen("DirectReadBuffer");
   if (Position < 0 || Position > FFileSize)
-    throw EVLTException(20159, "Seek position bigger than file size. FileSize=%d. Position=%d",
+    throw EVLTException(kErrSeekPositionBiggerFile,
+                        "Seek position bigger than file size. FileSize=%d. Position=%d",
                         {int64_t{FFileSize}, int64_t{Position}});
   if (Count < 0 || int64_t{Position} + Count > FFileSize)
-    throw EVLTException(20249, "Cannot read after end of file. FileSize=%d. Position=%d, Count=%d",
+    throw EVLTException(kErrCannotReadAfterEnd,
+                        "Cannot read after end of file. FileSize=%d. Position=%d, Count=%d",
                         {int64_t{FFileSize}, int64_t{Position}, int64_t{Count}});
   const uint16_t D = LPageManager->PageDataSize();
   auto* Out = static_cast<uint8_t*>(Buffer);
@@ -446,11 +459,13 @@ void TVLTInternalDBDirectAccessFile::WriteBuffer(const void* Buffer, int32_t Cou
                                                  int32_t Position) {
   CheckOpen("DirectWriteBuffer");
   if (Position < 0 || Position > FFileSize)
-    throw EVLTException(20159, "Seek position bigger than file size. FileSize=%d. Position=%d",
+    throw EVLTException(kErrSeekPositionBiggerFile,
+                        "Seek position bigger than file size. FileSize=%d. Position=%d",
                         {int64_t{FFileSize}, int64_t{Position}});
   const int32_t Limit = std::min(FStoredSize, FFileSize);
   if (Count < 0 || int64_t{Position} + Count > Limit)
-    throw EVLTException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+    throw EVLTException(kErrCannotWriteAfterEnd,
+                        "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
                         {int64_t{Limit}, int64_t{Position}, int64_t{Count}});
   const uint16_t D = LPageManager->PageDataSize();
   auto* In = static_cast<const uint8_t*>(Buffer);

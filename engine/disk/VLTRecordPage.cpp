@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPage.h"
 
@@ -24,11 +25,11 @@ TVLTSmallRecordPage::TVLTSmallRecordPage(TVLTPage* Page, int32_t MaxRecordsOnPag
       FRecordBufferSize(RecordBufferSize),
       FMaxRecordsOnPage(MaxRecordsOnPage),
       FRecordDataOffset(RecordPageBitmapSize(MaxRecordsOnPage)) {
-  if (!FData) VLTRaiseNilPointer(20141);
+  if (!FData) VLTRaiseNilPointer(kErrNilRecordPageData);
   if (MaxRecordsOnPage <= 0 || RecordBufferSize <= 0 ||
       int64_t{FRecordDataOffset} + int64_t{MaxRecordsOnPage} * RecordBufferSize >
           Page->PageDataSize())
-    throw EVLTException(20140, "Invalid number of records on page");
+    throw EVLTException(kErrInvalidNumberRecordsPage, "Invalid number of records on page");
 }
 
 bool TVLTSmallRecordPage::IsSlotUsed(int32_t S) const {

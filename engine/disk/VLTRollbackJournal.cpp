@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -12,7 +13,6 @@ namespace {
 constexpr char kMagic[7] = {'V', 'L', 'T', 'J', 'R', 'N', 'L'};
 constexpr size_t kFixedSize = 40;
 constexpr size_t kRecordHeaderSize = 16;
-constexpr int32_t kWriteError = 30540;  // the journal could not be written
 constexpr size_t kQueueLimit = size_t{1} << 20;  // queued bytes that are written at once
 
 struct TFixed {
@@ -122,11 +122,11 @@ bool TVLTRollbackJournal::RollBack(const std::string& DatabaseFileName, TVLTData
     uint32_t CRC = CalcCRC32(0, H, 12);
     CRC = CalcCRC32(CRC, Data.data(), Length);
     if (CRC != LoadLE<uint32_t>(H + 12)) break;
-    Db.WriteBuffer(Data.data(), Length, Where, 10475);
+    Db.WriteBuffer(Data.data(), Length, Where, kErrWritePageRegion);
     ++Records;
     Pos += static_cast<int64_t>(sizeof H) + Length;
   }
-  Db.WriteBuffer(&F.Header, sizeof F.Header, F.OffsetToDBHeader, 10462);
+  Db.WriteBuffer(&F.Header, sizeof F.Header, F.OffsetToDBHeader, kErrWriteDBHeader);
   if (Db.GetSize() != F.FileSize) Db.SetSize(F.FileSize);
   Db.FlushFileBuffers();
   Added = std::move(F.Added);
@@ -165,7 +165,7 @@ void TVLTRollbackJournal::Flush() {
   if (FQueued.empty()) return;
   try {
     if (FWriteHook) FWriteHook();
-    FFile.WriteBuffer(FQueued.data(), FQueued.size(), FEnd, kWriteError);
+    FFile.WriteBuffer(FQueued.data(), FQueued.size(), FEnd, kErrJournalWrite);
   } catch (...) {
     // Nothing of it counts: the pages are saved again by the next Protect, and a fixed part
     // that did not get there is a journal that never began. A torn tail is overwritten by the

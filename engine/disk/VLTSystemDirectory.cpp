@@ -1,5 +1,6 @@
 #include "engine/disk/VLTSystemDirectory.h"
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageHeader.h"
@@ -12,7 +13,7 @@ TVLTSystemDirectory::TVLTSystemDirectory(TVLTDiskPageManager* PageManager)
 void TVLTSystemDirectory::CreateDirectory() {
   FHandle.CreateFile(kSystemSessionID);
   if (FHandle.StartPageNo() != kSystemDirectoryPageNo)
-    throw EVLTException(30392,
+    throw EVLTException(kErrCreatingSystemDirectory,
                         "Error creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
                         {int64_t{kSystemDirectoryPageNo}, int64_t{FHandle.StartPageNo()}});
   FFileList.clear();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
 #include "engine/core/VLTPageHeader.h"
@@ -49,7 +50,7 @@ TVLTPageNo TVLTTableListFile::CreateFile() {
 
 void TVLTTableListFile::OpenFile(TVLTPageNo aStartPageNo) {
   if (FHandle.StartPageNo() != kNoPage)
-    throw EVLTException(30393, "Table list file already opened.");
+    throw EVLTException(kErrTableListFileAlready, "Table list file already opened.");
   FHandle.OpenFile(aStartPageNo);
   FTableList.clear();
 }
@@ -91,7 +92,8 @@ void TVLTTableListFile::AddTable(int32_t TableID, const std::string& TableName,
                                  TVLTPageNo MetadataFilePageNo, TVLTPageNo MostUpdatedFilePageNo,
                                  TVLTPageNo LocksFilePageNo) {
   if (Find(TableName) >= 0)
-    throw EVLTException(30395, "Cannot create table. Table '%s' already exists", {TableName});
+    throw EVLTException(kErrCannotCreateTableTable,
+                        "Cannot create table. Table '%s' already exists", {TableName});
   FTableList.push_back(
       {CutName(TableName), TableID, MetadataFilePageNo, MostUpdatedFilePageNo, LocksFilePageNo});
 }
@@ -101,7 +103,9 @@ void TVLTTableListFile::OpenTable(const std::string& TableName, int32_t& TableID
                                   TVLTPageNo& MostUpdatedFilePageNo,
                                   TVLTPageNo& LocksFilePageNo) const {
   const int32_t I = Find(TableName);
-  if (I < 0) throw EVLTException(30396, "Table '%s' does not exist.", {TableName});
+  if (I < 0)
+    throw EVLTException(kErrTableDoesNotExistInOpenTable, "Table '%s' does not exist.",
+                        {TableName});
   const TVLTTableListItem& Item = FTableList[static_cast<size_t>(I)];
   TableID = Item.TableID;
   MetadataFilePageNo = Item.MetaDataFilePageNo;
@@ -111,18 +115,23 @@ void TVLTTableListFile::OpenTable(const std::string& TableName, int32_t& TableID
 
 void TVLTTableListFile::RemoveTable(const std::string& TableName) {
   const int32_t I = Find(TableName);
-  if (I < 0) throw EVLTException(30405, "Table '%s' does not exist.", {TableName});
+  if (I < 0)
+    throw EVLTException(kErrTableDoesNotExistInRemoveTable, "Table '%s' does not exist.",
+                        {TableName});
   FTableList.erase(FTableList.begin() + I);
 }
 
 void TVLTTableListFile::RenameTable(const std::string& TableName,
                                     const std::string& NewTableName) {
   const int32_t I = Find(TableName);
-  if (I < 0) throw EVLTException(30397, "Table '%s' does not exist.", {TableName});
+  if (I < 0)
+    throw EVLTException(kErrTableDoesNotExistInRenameTable, "Table '%s' does not exist.",
+                        {TableName});
   // Two entries of one name would leave the second unreachable.
   const int32_t Other = Find(NewTableName);
   if (Other >= 0 && Other != I)
-    throw EVLTException(30398, "Cannot rename table. Table '%s' already exists", {NewTableName});
+    throw EVLTException(kErrCannotRenameTableTable,
+                        "Cannot rename table. Table '%s' already exists", {NewTableName});
   FTableList[static_cast<size_t>(I)].TableName = CutName(NewTableName);
 }
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/disk/VLTDiskPageManager.h"
 
@@ -59,7 +60,8 @@ void TVLTTableLockList::RemoveLock(TVLTLockType LockType, TVLTPageNo LocksFilePa
                                    bool& HasPhysicalLock, bool IgnoreCount,
                                    TVLTTableLockEntry* Removed) {
   const int32_t I = Find(LockType, LocksFilePageNo);
-  if (I < 0) throw EVLTException(20202, "Cannot remove table lock. Lock not found");
+  if (I < 0)
+    throw EVLTException(kErrCannotRemoveTableLock, "Cannot remove table lock. Lock not found");
   TVLTTableLockEntry& E = FLockList[static_cast<size_t>(I)];
   HasPhysicalLock = false;
   if (--E.LockCount > 0 && !IgnoreCount) return;
@@ -97,7 +99,37 @@ bool TVLTTableLockList::IsWeakerNonPhysicalLock(int32_t ItemNo, TVLTLockType Loc
 }
 
 void TVLTTableLockList::CheckEmpty() const {
-  if (!FLockList.empty()) throw EVLTException(20201, "Some table locks still exist");
+  if (!FLockList.empty())
+    throw EVLTException(kErrSomeTableLocksStillInDisconnectSession, "Some table locks still exist");
+}
+
+namespace {
+
+[[noreturn]] void FailLockCheck(const std::string& What) {
+  throw EVLTException(kErrInvariantCheck, "Lock manager check failed: %s", {What});
+}
+
+std::string EntryText(const TVLTTableLockEntry& E) {
+  return std::string(LockTypeName(E.LockType)) + " on table " + std::to_string(E.LocksFilePageNo);
+}
+
+}  // namespace
+
+void TVLTTableLockList::CheckInvariants() const {
+  for (size_t I = 0; I < FLockList.size(); ++I) {
+    const TVLTTableLockEntry& E = FLockList[I];
+    if (E.LockCount < 1) FailLockCheck("entry without grants: " + EntryText(E));
+    bool Covered = E.HasPhysicalLock;
+    for (size_t J = 0; J < FLockList.size(); ++J) {
+      if (J == I) continue;
+      const TVLTTableLockEntry& O = FLockList[J];
+      if (O.LocksFilePageNo != E.LocksFilePageNo) continue;
+      if (O.LockType == E.LockType && E.LockType != ltU)
+        FailLockCheck("two entries of " + EntryText(E));
+      if (O.HasPhysicalLock && IsLockAtLeastAsStrong(O.LockType, E.LockType)) Covered = true;
+    }
+    if (!Covered) FailLockCheck("unprotected entry " + EntryText(E));
+  }
 }
 
 // ---- lock manager ----
@@ -113,7 +145,7 @@ TVLTDatabaseTableLockManager::~TVLTDatabaseTableLockManager() = default;
 
 TVLTTableLockList& TVLTDatabaseTableLockManager::ListOf(TVLTSessionID SessionID) {
   if (SessionID < 0 || SessionID >= FMaxSessionCount)
-    throw EVLTException(20200,
+    throw EVLTException(kErrCannotSetTableLockInListOf,
                         "Cannot set table lock. Try to repair the database or increase number of "
                         "allowed connections");
   return *FSessionLockList[static_cast<size_t>(SessionID)];
@@ -135,6 +167,28 @@ bool TVLTDatabaseTableLockManager::HasLocks() const {
 
 void TVLTDatabaseTableLockManager::CheckNoLocks() const {
   for (const auto& L : FSessionLockList) L->CheckEmpty();
+}
+
+void TVLTDatabaseTableLockManager::CheckInvariants() {
+  std::lock_guard Guard(FCSect);
+  for (TVLTSessionID S = 0; S < FMaxSessionCount; ++S) {
+    const TVLTTableLockList& List = *FSessionLockList[static_cast<size_t>(S)];
+    List.CheckInvariants();
+    if (Exclusive()) {
+      if (List.Count() > 0) FailLockCheck("locks noted on an exclusive database");
+      continue;
+    }
+    for (int32_t I = 0; I < List.Count(); ++I) {
+      const TVLTTableLockEntry& E = List.Items(I);
+      if (!E.HasPhysicalLock || E.LockType == ltX) continue;
+      TVLTTableLocksFile File(LPageManager);
+      File.OpenFile(E.LocksFilePageNo);
+      if (S >= File.MaxSessionCount() ||
+          !File.Handle().IsByteLocked(E.LockType * File.MaxSessionCount() + S))
+        FailLockCheck("physical entry without its lock byte: " + EntryText(E) + ", session " +
+                      std::to_string(S));
+    }
+  }
 }
 
 void TVLTDatabaseTableLockManager::Pause(int32_t DelayMS, bool NoThreadLock) {
@@ -175,7 +229,7 @@ bool TVLTDatabaseTableLockManager::LockTable(TVLTSessionID SessionID, TVLTLockTy
       try {
         if (TableLocksFile.IsTableLockAllowed(SessionID, LockType, AllowXIRWAfterSIRW)) {
           if (LockType != ltX && !TableLocksFile.LockTable(SessionID, LockType))
-            throw EVLTException(20203, "Cannot set table lock");
+            throw EVLTException(kErrCannotSetTableLockInLockTable, "Cannot set table lock");
           Taken = true;
         }
       } catch (...) {
@@ -237,7 +291,7 @@ bool TVLTDatabaseTableLockManager::UnlockTable(TVLTSessionID SessionID, TVLTLock
       TableLocksFile.UnlockFile();
       if (!Unlocked) {
         PutBack();
-        throw EVLTException(20204, "Cannot unlock table");
+        throw EVLTException(kErrCannotUnlockTable, "Cannot unlock table");
       }
       Released = true;
     }
@@ -269,7 +323,7 @@ bool TVLTDatabaseTableLockManager::LockRecord(TVLTSessionID SessionID,
       try {
         if (!TableLocksFile.IsRecordLockedByAnyOtherSession(SessionID, RecordID)) {
           if (!TableLocksFile.LockRecord(SessionID, RecordID))
-            throw EVLTException(20205, "Cannot lock record");
+            throw EVLTException(kErrCannotLockRecord, "Cannot lock record");
           Taken = true;
         }
       } catch (...) {
@@ -304,7 +358,7 @@ bool TVLTDatabaseTableLockManager::UnlockRecord(TVLTSessionID SessionID,
       TableLocksFile.UnlockFile();
       if (!Unlocked) {
         List.AddLock(ltU, Table, true, false);
-        throw EVLTException(20206, "Cannot unlock record");
+        throw EVLTException(kErrCannotUnlockRecord, "Cannot unlock record");
       }
       return true;
     }
@@ -358,7 +412,8 @@ bool TVLTDatabaseTableLockManager::AddRWLocksBeforeCommit(TVLTSessionID SessionI
   }
   for (int32_t I = 0; I < List.Count(); ++I)
     if (List.Items(I).LockType == ltRW)
-      throw EVLTException(20234, "Some table locks still exist");
+      throw EVLTException(kErrSomeTableLocksStillInAddRWLocksBeforeCommit,
+                          "Some table locks still exist");
   return false;
 }
 

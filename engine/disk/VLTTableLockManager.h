@@ -17,6 +17,9 @@
 //      meanwhile; the commit-time requests (AddRWLocksBeforeCommit, ClearTransactionLocks)
 //      keep it for their whole run, sleeps included (their inner LockTable calls pass
 //      NoThreadLock because FCSect is held already).
+// CheckInvariants verifies 1 (for the lock bytes; an ltX entry's file lock is not probed), 2 and
+// 3 as a state: every entry without a physical lock has, on the same table, an entry at least as
+// strong that has one.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +59,8 @@ class TVLTTableLockList {
   bool IsWeakerNonPhysicalLock(int32_t ItemNo, TVLTLockType LockType) const;
   // 20201 "Some table locks still exist" when entries remain.
   void CheckEmpty() const;
+  // Invariants 2 and 3 of the list; raises 20981 at the first violation.
+  void CheckInvariants() const;
 
   int32_t Count() const { return static_cast<int32_t>(FLockList.size()); }
   const TVLTTableLockEntry& Items(int32_t I) const { return FLockList[static_cast<size_t>(I)]; }
@@ -97,6 +102,9 @@ class TVLTDatabaseTableLockManager {
   bool HasLocks() const;
   void CheckNoLocks() const;  // 20201 when a session still holds locks
   const TVLTTableLockList& SessionLocks(TVLTSessionID SessionID) const;
+  // Verifies the invariants above for every session, reading the lock bytes of the tables that
+  // hold physical locks; raises 20981 at the first violation. A debug aid for tests and tools.
+  void CheckInvariants();
   int32_t MaxSessionCount() const { return FMaxSessionCount; }
 
   // Release retries (4500 x 20 ms) and the commit-time lock tries (900 x 100 ms); tests shorten

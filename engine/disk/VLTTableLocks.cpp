@@ -1,5 +1,6 @@
 #include "engine/disk/VLTTableLocks.h"
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/core/VLTPageHeader.h"
 
@@ -64,7 +65,7 @@ void TVLTTableLocksFile::DeleteFile() {
 }
 
 TVLTPageNo TVLTTableLocksFile::StartPageNo() const {
-  CheckOpen(10483);
+  CheckOpen(kErrLocksFileClosedStartPageNo);
   return FHandle.StartPageNo();
 }
 
@@ -74,20 +75,20 @@ void TVLTTableLocksFile::CheckOpen(int32_t Code) const {
 
 void TVLTTableLocksFile::CheckSession(TVLTSessionID SessionID) const {
   if (SessionID < 0 || SessionID >= FMaxSessionCount)
-    throw EVLTException(20200,
+    throw EVLTException(kErrCannotSetTableLockInListOf,
                         "Cannot set table lock. Try to repair the database or increase number of "
                         "allowed connections");
 }
 
 bool TVLTTableLocksFile::LockTable(TVLTSessionID SessionID, TVLTLockType LockType) {
-  CheckOpen(10489);
+  CheckOpen(kErrLocksFileClosedLockTable);
   if (LockType == ltX) return false;
   CheckSession(SessionID);
   return FHandle.LockByte(LockType * FMaxSessionCount + SessionID);
 }
 
 bool TVLTTableLocksFile::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockType) {
-  CheckOpen(10494);
+  CheckOpen(kErrLocksFileClosedUnlockTable);
   if (LockType == ltX) return false;
   CheckSession(SessionID);
   return FHandle.UnlockByte(LockType * FMaxSessionCount + SessionID);
@@ -95,7 +96,7 @@ bool TVLTTableLocksFile::UnlockTable(TVLTSessionID SessionID, TVLTLockType LockT
 
 bool TVLTTableLocksFile::IsTableLockedByAnyOtherSession(TVLTSessionID SessionID,
                                                         TVLTLockType LockType) {
-  CheckOpen(10490);
+  CheckOpen(kErrLocksFileClosedIsTableLocked);
   if (LockType == ltX) return false;
   CheckSession(SessionID);
   const int32_t Base = LockType * FMaxSessionCount;
@@ -115,7 +116,7 @@ bool TVLTTableLocksFile::IsTableLockAllowed(TVLTSessionID SessionID, TVLTLockTyp
 }
 
 bool TVLTTableLocksFile::LockRecord(TVLTSessionID SessionID, const TVLTPageItemID& RecordID) {
-  CheckOpen(10491);
+  CheckOpen(kErrLocksFileClosedLockRecord);
   CheckSession(SessionID);
   if (!FHandle.LockByte(ltU * FMaxSessionCount + SessionID)) return false;
   uint8_t Slot[TVLTPageItemID::kStoredSize];
@@ -131,14 +132,14 @@ bool TVLTTableLocksFile::LockRecord(TVLTSessionID SessionID, const TVLTPageItemI
 }
 
 bool TVLTTableLocksFile::UnlockRecord(TVLTSessionID SessionID, const TVLTPageItemID&) {
-  CheckOpen(10492);
+  CheckOpen(kErrLocksFileClosedUnlockRecord);
   CheckSession(SessionID);
   return FHandle.UnlockByte(ltU * FMaxSessionCount + SessionID);
 }
 
 bool TVLTTableLocksFile::IsRecordLockedByAnyOtherSession(TVLTSessionID SessionID,
                                                          const TVLTPageItemID& RecordID) {
-  CheckOpen(10493);
+  CheckOpen(kErrLocksFileClosedIsRecordLocked);
   if (!IsTableLockedByAnyOtherSession(SessionID, ltU)) return false;
   for (int32_t S = 0; S < FMaxSessionCount; ++S) {
     if (S == SessionID || !FHandle.IsByteLocked(ltU * FMaxSessionCount + S)) continue;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -12,27 +13,6 @@ namespace vlt {
 namespace {
 
 constexpr int64_t kHeaderSize = TVLTCompressedStreamBlockHeader::kStoredSize;
-
-constexpr int32_t kErrLoadSeek = 10080;
-constexpr int32_t kErrPlainTooSmall = 10081;
-constexpr int32_t kErrChainTooSmall = 10082;
-constexpr int32_t kErrLoadEndSeek = 10083;
-constexpr int32_t kErrBadHeaderLink = 10084;
-constexpr int32_t kErrCompress = 10085;
-constexpr int32_t kErrBlockRead = 10086;
-constexpr int32_t kErrDecompress = 10087;
-constexpr int32_t kErrBlockSize = 10088;
-constexpr int32_t kErrChecksum = 10089;
-constexpr int32_t kErrReadSize = 10090;
-constexpr int32_t kErrBlockSeek = 10091;
-constexpr int32_t kErrWriteSeek = 10092;
-constexpr int32_t kErrCutSize = 10093;
-constexpr int32_t kErrPlainSeek = 10094;
-constexpr int32_t kErrRewrite = 10095;
-constexpr int32_t kErrExtension = 10098;
-constexpr int32_t kErrHeaderWrite = 10100;
-constexpr int32_t kErrDataWrite = 10101;
-constexpr int32_t kErrCreateSeek = 10103;
 
 }  // namespace
 
@@ -45,8 +25,8 @@ TVLTCompressedBLOBStream::TVLTCompressedBLOBStream(TVLTStream* CompressedStream,
       FCompressionAlgorithm(BLOBDescriptor.CompressionAlgorithm),
       FCompressedStream(CompressedStream),
       FBLOBDescriptor(BLOBDescriptor) {
-  if (!FCompressedStream) VLTRaiseNilPointer(10102);
-  VLTSeekStream(*FCompressedStream, kErrCreateSeek, FStartPosition);
+  if (!FCompressedStream) VLTRaiseNilPointer(kErrNilContainingStream);
+  VLTSeekStream(*FCompressedStream, kErrCompressedCreateSeek, FStartPosition);
   if (FBLOBDescriptor.BlockSize == 0)
     FBLOBDescriptor.BlockSize = DefaultCompressedBlockSize(FCompressionMode);
   FChainBlockSize = FBLOBDescriptor.BlockSize;
@@ -63,12 +43,12 @@ TVLTCompressedBLOBStream::TVLTCompressedBLOBStream(TVLTStream* CompressedStream,
     int64_t Available = FCompressedStream->GetSize() - FStartPosition;
     if (Available < FUncompressedSize) {
       if (!FRepair)
-        throw EVLTException(kErrPlainTooSmall, "Stream size = %d too small. Should be at least = %d",
-                            {int64_t{FCompressedStream->GetSize()},
-                             // a damaged descriptor may hold any size: no overflow
-                             FUncompressedSize > INT64_MAX - FStartPosition
-                                 ? INT64_MAX
-                                 : FStartPosition + FUncompressedSize});
+        throw EVLTException(
+            kErrCompressedPlainTooSmall, "Stream size = %d too small. Should be at least = %d",
+            {int64_t{FCompressedStream->GetSize()},
+             // a damaged descriptor may hold any size: no overflow
+             FUncompressedSize > INT64_MAX - FStartPosition ? INT64_MAX
+                                                            : FStartPosition + FUncompressedSize});
       FUncompressedSize = std::max<int64_t>(Available, 0);
     }
   }
@@ -85,25 +65,27 @@ void TVLTCompressedBLOBStream::LoadChain() {
   for (int64_t I = 0; I < Wanted; ++I) {
     if (StreamSize - Pos < kHeaderSize) {
       if (FRepair) break;
-      throw EVLTException(kErrChainTooSmall, "Stream size = %d too small. Should be at least = %d",
+      throw EVLTException(kErrCompressedChainTooSmall,
+                          "Stream size = %d too small. Should be at least = %d",
                           {int64_t{StreamSize}, int64_t{Pos + kHeaderSize}});
     }
-    VLTSeekStream(*FCompressedStream, kErrLoadSeek, Pos);
-    VLTReadBuffer(*FCompressedStream, Raw, kHeaderSize, kErrChainTooSmall);
+    VLTSeekStream(*FCompressedStream, kErrCompressedLoadSeek, Pos);
+    VLTReadBuffer(*FCompressedStream, Raw, kHeaderSize, kErrCompressedChainTooSmall);
     TVLTCompressedStreamBlockHeader H = TVLTCompressedStreamBlockHeader::LoadFrom(Raw);
     // The chain is walked by OffsetToNextHeader; a value that disagrees with the block's own
     // size cannot have been written by this class and would send the walk anywhere.
     if (H.OffsetToNextHeader != kHeaderSize + static_cast<int64_t>(H.CompressedSize) ||
         H.CompressedSize == 0) {
       if (FRepair) break;
-      throw EVLTException(kErrBadHeaderLink, "Invalid block header. Block = %d, Position = %d",
+      throw EVLTException(kErrCompressedHeaderLink,
+                          "Invalid block header. Block = %d, Position = %d",
                           {int64_t{I}, int64_t{Pos}});
     }
     // A block never holds more than BlockSize bytes; a larger count would make the stream
     // claim a size its blocks cannot deliver.
     if (H.UncompressedSize == 0 || H.UncompressedSize > FChainBlockSize) {
       if (FRepair) break;
-      throw EVLTException(kErrBlockSize,
+      throw EVLTException(kErrCompressedBlockSize,
                           "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                           {int64_t{FChainBlockSize}, int64_t{H.UncompressedSize}});
     }
@@ -111,7 +93,7 @@ void TVLTCompressedBLOBStream::LoadChain() {
     FUncompressedSize += H.UncompressedSize;
     Pos += H.OffsetToNextHeader;
   }
-  VLTSeekStream(*FCompressedStream, kErrLoadEndSeek, FStartPosition);
+  VLTSeekStream(*FCompressedStream, kErrCompressedLoadEndSeek, FStartPosition);
 }
 
 void TVLTCompressedBLOBStream::UpdateTotals() {
@@ -124,6 +106,41 @@ void TVLTCompressedBLOBStream::UpdateTotals() {
                          : 0.0;
   FBLOBDescriptor.NumBlocks = static_cast<int64_t>(FHeaders.size());
   FBLOBDescriptor.UncompressedSize = FUncompressedSize;
+}
+
+void TVLTCompressedBLOBStream::CheckInvariants() const {
+  auto Fail = [](const char* What, int64_t Block) {
+    throw EVLTException(kErrInvariantCheck, "Compressed stream check failed: %s (block %d)",
+                        {std::string(What), Block});
+  };
+  if (!Compressed()) {
+    if (!FHeaders.empty()) Fail("a plain window holds block headers", 0);
+    if (FUncompressedSize < 0) Fail("negative size", 0);
+    return;
+  }
+  // 1: the descriptor's count and the chain's links.
+  if (FBLOBDescriptor.NumBlocks != static_cast<int64_t>(FHeaders.size()))
+    Fail("block count differs from the descriptor's", FBLOBDescriptor.NumBlocks);
+  int64_t Position = FStartPosition;
+  int64_t Total = 0;
+  for (size_t I = 0; I < FHeaders.size(); ++I) {
+    const TVLTCompressedStreamBlockHeaderItem& Item = FHeaders[I];
+    const int64_t Block = static_cast<int64_t>(I);
+    if (Item.Position != Position) Fail("header not where the previous block ends", Block);
+    if (Item.Header.OffsetToNextHeader !=
+        kHeaderSize + static_cast<int64_t>(Item.Header.CompressedSize))
+      Fail("link to the next header disagrees with the block size", Block);
+    // 2: full blocks but the last.
+    const bool Last = I + 1 == FHeaders.size();
+    if (Item.Header.UncompressedSize == 0 || Item.Header.UncompressedSize > FChainBlockSize ||
+        (!Last && Item.Header.UncompressedSize != FChainBlockSize))
+      Fail("block size is not the chain's", Block);
+    Position += Item.Header.OffsetToNextHeader;
+    Total += Item.Header.UncompressedSize;
+  }
+  if (Total != FUncompressedSize) Fail("size is not the sum of the blocks", -1);
+  if (FBLOBDescriptor.UncompressedSize != FUncompressedSize)
+    Fail("size differs from the descriptor's", -1);
 }
 
 int64_t TVLTCompressedBLOBStream::CompressedSize() { return FCompressedStream->GetSize(); }
@@ -143,34 +160,35 @@ const TVLTBuffer& TVLTCompressedBLOBStream::LoadBlock(size_t I) {
                          ? static_cast<int64_t>(FChainBlockSize)
                          : FUncompressedSize - static_cast<int64_t>(I) * FChainBlockSize;
   if (static_cast<int64_t>(H.UncompressedSize) != Expected || Expected <= 0)
-    throw EVLTException(kErrBlockSize,
+    throw EVLTException(kErrCompressedBlockSize,
                         "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                         {int64_t{Expected}, int64_t{H.UncompressedSize}});
   int64_t DataPos = Item.Position + kHeaderSize;
   int64_t StreamSize = FCompressedStream->GetSize();
   if (StreamSize - DataPos < static_cast<int64_t>(H.CompressedSize))
-    throw EVLTException(kErrBlockRead,
+    throw EVLTException(kErrCompressedBlockRead,
                         "Cannot read from stream. Position = %d, Stream size = %d, Block size = "
                         "%d, Bytes Read = %d",
                         {int64_t{DataPos}, int64_t{StreamSize}, int64_t{H.CompressedSize},
                          int64_t{std::max<int64_t>(StreamSize - DataPos, 0)}});
   TVLTBuffer Packed(H.CompressedSize);
-  VLTSeekStream(*FCompressedStream, kErrBlockSeek, DataPos);
-  VLTReadBuffer(*FCompressedStream, Packed.data(), H.CompressedSize, kErrBlockRead);
+  VLTSeekStream(*FCompressedStream, kErrCompressedBlockSeek, DataPos);
+  VLTReadBuffer(*FCompressedStream, Packed.data(), H.CompressedSize, kErrCompressedBlockRead);
   FCachedBlock = -1;
   int64_t OutSize = H.UncompressedSize;
   if (!VLTDecompressBuffer(FCompressionAlgorithm, Packed.data(), H.CompressedSize, OutSize, FCache))
-    throw EVLTException(kErrDecompress,
-                        "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
-                        {int64_t{FCompressionAlgorithm}, int64_t{H.CompressedSize},
-                         int64_t{OutSize}});
+    throw EVLTException(
+        kErrCompressedDecompress,
+        "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
+        {int64_t{FCompressionAlgorithm}, int64_t{H.CompressedSize}, int64_t{OutSize}});
   if (OutSize != static_cast<int64_t>(H.UncompressedSize))
-    throw EVLTException(kErrBlockSize,
+    throw EVLTException(kErrCompressedBlockSize,
                         "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                         {int64_t{OutSize}, int64_t{H.UncompressedSize}});
   uint32_t Crc = CalcCRC32(0, FCache.data(), FCache.size());
   if (Crc != H.Crc32)
-    throw EVLTException(kErrChecksum, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d",
+    throw EVLTException(kErrCompressedChecksum,
+                        "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d",
                         {int64_t{Crc}, int64_t{H.Crc32}});
   FCachedBlock = static_cast<int64_t>(I);
   return FCache;
@@ -180,7 +198,7 @@ int64_t TVLTCompressedBLOBStream::Read(void* Buffer, int64_t Count) {
   if (Count <= 0 || FPosition >= FUncompressedSize) return 0;
   auto* Out = static_cast<uint8_t*>(Buffer);
   if (!Compressed()) {
-    VLTSeekStream(*FCompressedStream, kErrPlainSeek, FStartPosition + FPosition);
+    VLTSeekStream(*FCompressedStream, kErrCompressedPlainSeek, FStartPosition + FPosition);
     int64_t N = FCompressedStream->Read(Out, std::min(Count, FUncompressedSize - FPosition));
     FPosition += std::max<int64_t>(N, 0);
     return std::max<int64_t>(N, 0);
@@ -193,7 +211,8 @@ int64_t TVLTCompressedBLOBStream::Read(void* Buffer, int64_t Count) {
     int64_t Offset = FPosition % FChainBlockSize;
     int64_t N = std::min<int64_t>(Count, static_cast<int64_t>(Data.size()) - Offset);
     if (N <= 0)
-      throw EVLTException(kErrReadSize, "Cannot read from stream. ReadSize = %d", {int64_t{N}});
+      throw EVLTException(kErrCompressedReadSize, "Cannot read from stream. ReadSize = %d",
+                          {int64_t{N}});
     std::memcpy(Out + Done, Data.data() + Offset, static_cast<size_t>(N));
     Done += N;
     Count -= N;
@@ -209,16 +228,16 @@ TVLTCompressedStreamBlockHeader TVLTCompressedBLOBStream::WriteBlock(const uint8
   TVLTCompressedStreamBlockHeader H;
   TVLTBuffer Packed;
   if (!VLTCompressBuffer(FCompressionAlgorithm, FCompressionMode, Data, Size, H, Packed))
-    throw EVLTException(kErrCompress,
+    throw EVLTException(kErrCompressedCompress,
                         "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, "
                         "OutSize = %d",
                         {int64_t{FCompressionAlgorithm}, int64_t{FCompressionMode}, int64_t{Size},
                          int64_t{static_cast<int64_t>(Packed.size())}});
   uint8_t Raw[kHeaderSize];
   H.SaveTo(Raw);
-  VLTSeekStream(*FCompressedStream, kErrWriteSeek, Position);
-  VLTWriteBuffer(*FCompressedStream, Raw, kHeaderSize, kErrHeaderWrite);
-  VLTWriteBuffer(*FCompressedStream, Packed.data(), H.CompressedSize, kErrDataWrite);
+  VLTSeekStream(*FCompressedStream, kErrCompressedWriteSeek, Position);
+  VLTWriteBuffer(*FCompressedStream, Raw, kHeaderSize, kErrCompressedHeaderWrite);
+  VLTWriteBuffer(*FCompressedStream, Packed.data(), H.CompressedSize, kErrCompressedDataWrite);
   return H;
 }
 
@@ -262,7 +281,7 @@ void TVLTCompressedBLOBStream::AppendData(const uint8_t* Data, int64_t Count) {
 int64_t TVLTCompressedBLOBStream::Write(const void* Buffer, int64_t Count) {
   if (Count <= 0 || FPosition < FUncompressedSize) return 0;
   if (!Compressed()) {
-    VLTSeekStream(*FCompressedStream, kErrPlainSeek, FStartPosition + FPosition);
+    VLTSeekStream(*FCompressedStream, kErrCompressedPlainSeek, FStartPosition + FPosition);
     int64_t N = std::max<int64_t>(FCompressedStream->Write(Buffer, Count), 0);
     FPosition += N;
     FUncompressedSize = std::max(FUncompressedSize, FPosition);
@@ -297,7 +316,7 @@ int64_t TVLTCompressedBLOBStream::Seek(int64_t Offset, TVLTSeekOrigin Origin) {
 void TVLTCompressedBLOBStream::Grow(int64_t NewSize) {
   int64_t Extension = NewSize - FUncompressedSize;
   if (Extension <= 0)
-    throw EVLTException(kErrExtension,
+    throw EVLTException(kErrCompressedExtension,
                         "Invalid extension size. NewSize = %d, UncompressedSize = %d, "
                         "ExtensionSize = %d",
                         {int64_t{NewSize}, int64_t{FUncompressedSize}, int64_t{Extension}});
@@ -325,7 +344,7 @@ void TVLTCompressedBLOBStream::Shrink(int64_t NewSize) {
     int64_t Cut = FHeaders[Keep].Position;
     FCompressedStream->SetSize(Cut);
     if (FCompressedStream->GetSize() != Cut)
-      throw EVLTException(kErrCutSize, "Invalid stream size = %d. Should be = %d",
+      throw EVLTException(kErrCompressedCutSize, "Invalid stream size = %d. Should be = %d",
                           {int64_t{FCompressedStream->GetSize()}, int64_t{Cut}});
     FHeaders.resize(Keep);
   }
@@ -335,7 +354,7 @@ void TVLTCompressedBLOBStream::Shrink(int64_t NewSize) {
     try {
       Last.Header = WriteBlock(LastData.data(), LastBytes, Last.Position);
     } catch (const EVLTException&) {
-      throw EVLTException(kErrRewrite, "Error writing to stream");
+      throw EVLTException(kErrCompressedRewrite, "Error writing to stream");
     }
     FCompressedStream->SetSize(Last.Position + Last.Header.OffsetToNextHeader);
   }

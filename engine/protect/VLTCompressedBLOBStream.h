@@ -12,6 +12,7 @@
 //   2. FUncompressedSize is the sum of the blocks' UncompressedSize; all blocks but the last
 //      hold BlockSize bytes.
 //   3. Writes only append; a block is rewritten only when it is the last one.
+// CheckInvariants verifies 1 and 2 (3 is a property of the writing methods).
 //
 // With algorithm 0 the stream is a plain window of the containing stream from StartPosition.
 // The containing stream is not owned.
@@ -58,6 +59,10 @@ class TVLTCompressedBLOBStream : public TVLTStream {
   // The descriptor with the current block count and size.
   const TVLTBLOBDescriptor& BLOBDescriptor() const { return FBLOBDescriptor; }
   const TVLTCompressedStreamBlockHeadersArray& Headers() const { return FHeaders; }
+
+  // Verifies invariants 1 and 2 on the headers held (the containing stream is not read);
+  // raises 20981 at the first violation. A debug aid for tests and tools.
+  void CheckInvariants() const;
 
  private:
   bool Compressed() const { return FCompressionAlgorithm != acaNone; }

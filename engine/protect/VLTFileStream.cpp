@@ -8,23 +8,20 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
 
-namespace {
-constexpr int32_t kErrOpen = 10104;
-constexpr int32_t kErrCreate = 10105;
-constexpr int32_t kErrSetSize = 10106;
-constexpr int32_t kErrTempCreate = 10108;
-}  // namespace
+namespace {}  // namespace
 
 TVLTFileStream::TVLTFileStream(const std::string& FileName, uint16_t Mode)
     : FFileName(FileName), FMode(Mode) {
   if (Mode == fmCreate) {
     FHandle = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (FHandle < 0)
-      throw EVLTException(kErrCreate, "Cannot create file. FileName = %s", {std::string(FileName)});
+      throw EVLTException(kErrFileCreate, "Cannot create file. FileName = %s",
+                          {std::string(FileName)});
     return;
   }
   int Flags = O_CLOEXEC;
@@ -35,7 +32,7 @@ TVLTFileStream::TVLTFileStream(const std::string& FileName, uint16_t Mode)
   }
   FHandle = ::open(FileName.c_str(), Flags);
   if (FHandle < 0)
-    throw EVLTException(kErrOpen, "Cannot open file. FileName = %s, Mode = %d",
+    throw EVLTException(kErrFileOpen, "Cannot open file. FileName = %s, Mode = %d",
                         {std::string(FileName), int64_t{Mode}});
 }
 
@@ -55,7 +52,7 @@ TVLTFileStream* TVLTFileStream::CreateTemporary() {
   Name.push_back('\0');
   int H = ::mkostemp(Name.data(), O_CLOEXEC);
   if (H < 0)
-    throw EVLTException(kErrTempCreate, "Cannot create file. FileName = %s", {Pattern});
+    throw EVLTException(kErrTempFileCreate, "Cannot create file. FileName = %s", {Pattern});
   std::string FileName(Name.data());
   ::unlink(FileName.c_str());
   return new TVLTFileStream(TTemporaryTag{}, H, FileName);
@@ -104,7 +101,7 @@ int64_t TVLTFileStream::GetSize() {
 
 void TVLTFileStream::SetSize(int64_t NewSize) {
   if (NewSize < 0 || ::ftruncate(FHandle, NewSize) != 0)
-    throw EVLTException(kErrSetSize, "Cannot set file size. FileName = %s, Size = %d",
+    throw EVLTException(kErrFileSetSize, "Cannot set file size. FileName = %s, Size = %d",
                         {FFileName, int64_t{NewSize}});
   if (FPosition > NewSize) FPosition = NewSize;
   FModified = true;

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "engine/base/VLTCRC32.h"
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
@@ -65,7 +66,7 @@ void TVLTDatabaseCipher::DecryptPage(uint8_t* Page, size_t PageSize, TVLTPageNo 
   Decrypt(Page[kPageCipherypeOffset], Data, DataSize);
   if (IgnoreCRCErrors) return;
   if (CalcCRC32(0, Data, DataSize) != LoadLE<uint32_t>(Page + kPageCRC32Offset))
-    throw EVLTException(30446, "Decrypt page error. Check CRC failed. PageNo: %d",
+    throw EVLTException(kErrDecryptPageCRC, "Decrypt page error. Check CRC failed. PageNo: %d",
                         {int64_t{PageNo}});
 }
 
@@ -75,7 +76,9 @@ void TVLTDatabaseCipher::NewControlBlock(uint8_t* Block, uint32_t& CRC) {
   std::uniform_int_distribution<int> Byte(0, 254);
   for (size_t I = 0; I < kControlBlockSize; ++I) Block[I] = static_cast<uint8_t>(Byte(Gen));
   CRC = CalcCRC32(0, Block, kControlBlockSize);
-  Encrypt(FPassword.CryptoAlgorithm, Block, kControlBlockSize);
+  // Unlike a page, a block stored unenciphered could never prove the password again.
+  if (!Encrypt(FPassword.CryptoAlgorithm, Block, kControlBlockSize))
+    throw EVLTException(kErrControlBlockEncrypt, "Cannot encrypt the password control block");
 }
 
 bool TVLTDatabaseCipher::CheckControlBlock(uint8_t* Block, uint32_t CRC) {

@@ -43,7 +43,9 @@ class TVLTDatabaseCipher {
   TVLTCryptoAlgorithm Algorithm() const { return FPassword.CryptoAlgorithm; }
 
   // EncryptBuffer / DecryptBuffer with the prepared keys: same bytes, same answers (an algorithm
-  // above 7 leaves the buffer unchanged and answers true).
+  // above 7 leaves the buffer unchanged and answers true). A cipher failure answers false; the
+  // page methods below ignore it by design: a page enciphered wrongly fails its checksum when it
+  // is read (30446), a wrong password fails the control block check.
   bool Encrypt(uint8_t Algorithm, void* Buffer, size_t Size);
   bool Decrypt(uint8_t Algorithm, void* Buffer, size_t Size);
 
@@ -59,7 +61,7 @@ class TVLTDatabaseCipher {
   void DecryptPage(uint8_t* Page, size_t PageSize, TVLTPageNo PageNo, bool IgnoreCRCErrors);
 
   // A new control block: 256 random bytes 0..254; CRC receives their checksum, then Block is
-  // enciphered in place with the database's algorithm.
+  // enciphered in place with the database's algorithm; a cipher failure raises 30440.
   void NewControlBlock(uint8_t* Block, uint32_t& CRC);
   // Deciphers Block (256 bytes, in place) with the database's algorithm and answers whether its
   // checksum equals CRC. An algorithm above 7 answers false: such a block cannot prove a

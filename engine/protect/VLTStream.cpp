@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/protect/VLTFileStream.h"
 
@@ -11,12 +12,6 @@ namespace vlt {
 namespace {
 
 // Native codes of this unit.
-constexpr int32_t kErrBlockSizeZero = 10418;
-constexpr int32_t kErrLoadRead = 10419;
-constexpr int32_t kErrLoadWrite = 10420;
-constexpr int32_t kErrSaveRead = 10422;
-constexpr int32_t kErrSaveWrite = 10423;
-constexpr int32_t kErrLoadSeek = 10425;
 
 int Percent(int64_t Done, int64_t Total) {
   if (Total <= 0) return 100;
@@ -75,7 +70,8 @@ void VLTWriteShortString(TVLTStream& Stream, std::string_view Text, int32_t Code
 
 void VLTCopyStream(TVLTStream& Source, TVLTStream& Dest, int64_t Count, uint32_t ChunkSize,
                    const TVLTProgressEvent& OnProgress, int32_t ReadCode, int32_t WriteCode) {
-  if (ChunkSize == 0) throw EVLTException(kErrBlockSizeZero, "Stream block size = 0 is not allowed");
+  if (ChunkSize == 0)
+    throw EVLTException(kErrStreamBlockSizeZero, "Stream block size = 0 is not allowed");
   std::vector<uint8_t> Chunk(static_cast<size_t>(std::min<int64_t>(ChunkSize, std::max<int64_t>(Count, 1))));
   int64_t Done = 0;
   int LastPercent = -1;
@@ -94,19 +90,23 @@ void VLTCopyStream(TVLTStream& Source, TVLTStream& Dest, int64_t Count, uint32_t
 }
 
 void TVLTStream::LoadFromStream(TVLTStream& Source) {
-  if (FBlockSize == 0) throw EVLTException(kErrBlockSizeZero, "Stream block size = 0 is not allowed");
-  VLTSeekStream(Source, kErrLoadSeek, 0);
+  if (FBlockSize == 0)
+    throw EVLTException(kErrStreamBlockSizeZero, "Stream block size = 0 is not allowed");
+  VLTSeekStream(Source, kErrStreamLoadSeek, 0);
   int64_t Count = Source.GetSize();
   SetSize(0);
-  VLTSeekStream(*this, kErrLoadSeek, 0);
-  VLTCopyStream(Source, *this, Count, FBlockSize, FOnProgress, kErrLoadRead, kErrLoadWrite);
+  VLTSeekStream(*this, kErrStreamLoadSeek, 0);
+  VLTCopyStream(Source, *this, Count, FBlockSize, FOnProgress, kErrStreamLoadRead,
+                kErrStreamLoadWrite);
   FModified = true;
 }
 
 void TVLTStream::SaveToStream(TVLTStream& Dest) {
-  if (FBlockSize == 0) throw EVLTException(kErrBlockSizeZero, "Stream block size = 0 is not allowed");
-  VLTSeekStream(*this, kErrLoadSeek, 0);
-  VLTCopyStream(*this, Dest, GetSize(), FBlockSize, FOnProgress, kErrSaveRead, kErrSaveWrite);
+  if (FBlockSize == 0)
+    throw EVLTException(kErrStreamBlockSizeZero, "Stream block size = 0 is not allowed");
+  VLTSeekStream(*this, kErrStreamLoadSeek, 0);
+  VLTCopyStream(*this, Dest, GetSize(), FBlockSize, FOnProgress, kErrStreamSaveRead,
+                kErrStreamSaveWrite);
 }
 
 void TVLTStream::LoadFromFile(const std::string& FileName) {

@@ -1,13 +1,11 @@
 #include "engine/protect/VLTTemporaryStream.h"
 
+#include "engine/base/VLTErrorCodes.h"
 #include "engine/base/VLTExcept.h"
 
 namespace vlt {
 
-namespace {
-constexpr int32_t kErrSwitchWrite = 10109;
-constexpr int32_t kErrSwitchSeek = 10112;
-}  // namespace
+namespace {}  // namespace
 
 TVLTTemporaryStream::TVLTTemporaryStream(bool DisableTempFiles)
     : FMemoryStream(std::make_unique<TVLTMemoryStream>()), FDisableTempFiles(DisableTempFiles) {
@@ -24,8 +22,8 @@ TVLTStream& TVLTTemporaryStream::Current() {
 void TVLTTemporaryStream::SwitchToFile() {
   std::unique_ptr<TVLTFileStream> F(TVLTFileStream::CreateTemporary());
   int64_t Pos = FMemoryStream->GetPosition();
-  VLTWriteBuffer(*F, FMemoryStream->Memory(), FMemoryStream->GetSize(), kErrSwitchWrite);
-  VLTSeekStream(*F, kErrSwitchSeek, Pos);
+  VLTWriteBuffer(*F, FMemoryStream->Memory(), FMemoryStream->GetSize(), kErrTemporarySwitchWrite);
+  VLTSeekStream(*F, kErrTemporarySwitchSeek, Pos);
   FFileName = F->FileName();
   FFileStream = std::move(F);
   FMemoryStream.reset();

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "engine/base/VLTExcept.h"
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/core/VLTPageHeader.h"

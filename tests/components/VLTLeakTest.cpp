@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 #include "engine/components/VLTLocalSession.h"
 #include "engine/components/VLTTable.h"
 #include "engine/disk/VLTDatabaseFile.h"

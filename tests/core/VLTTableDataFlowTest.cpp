@@ -2,6 +2,7 @@
 // restricted views and temporary indexes, with the in-memory test doubles.
 #include <gtest/gtest.h>
 
+#include "tests/VLTTestUtil.h"
 #include "tests/core/VLTTableTestDoubles.h"
 
 namespace vlt::test {
@@ -85,6 +86,7 @@ TEST(TableFlowTest, FailedIndexInsertLeavesNoTrace) {
   EXPECT_EQ(T.IndexValues("IW").size(), 1u);
   EXPECT_EQ(T.Table->RecordManager()->FRecordCount, 1);
   EXPECT_EQ(T.Cursor.CurrentRecordID, TTestRecordManager::IDOfSlot(0));
+  T.Table->IndexManager()->CheckInvariants();
 }
 
 TEST(TableFlowTest, UpdateOrderAndIndexContents) {
@@ -349,6 +351,7 @@ TEST(TemporaryIndexTest, CreatedFoundAndKeptCurrent) {
   EXPECT_TRUE(Def->FTemporary);
   EXPECT_EQ(Def->FSessionID, T.Session.SessionID);
   EXPECT_EQ(T.IndexValues(Name), (std::vector<int32_t>{1, 3}));
+  T.Table->IndexManager()->CheckInvariants();
   // Found again rather than made twice.
   std::string Again;
   T.Table->FindOrCreateIndex(T.Cursor, {"V"}, Again, Created, {"CASE"}, {"ASC"});
@@ -360,6 +363,12 @@ TEST(TemporaryIndexTest, CreatedFoundAndKeptCurrent) {
   EXPECT_EQ(T.IndexValues(Name), (std::vector<int32_t>{1, 2, 3}));
   EXPECT_EQ(std::count(T.Log.begin(), T.Log.end(), "idx." + Name + ".rebuild"), 0);
   EXPECT_EQ(Def->FTableState, T.Table->RecordManager()->FTableState);
+  T.Table->IndexManager()->CheckInvariants();
+  // A definition taken for a lasting one while its index is open as temporary is caught.
+  TVLTIndexDef* Listed = T.Table->IndexManager()->IndexDefs().GetIndexDefByName(Name);
+  Listed->FTemporary = false;
+  EXPECT_EQ(CodeOf([&] { T.Table->IndexManager()->CheckInvariants(); }), 20981);
+  Listed->FTemporary = true;
 }
 
 TEST(TemporaryIndexTest, RebuiltWhenAnotherWriterChangedTheTable) {
@@ -391,6 +400,7 @@ TEST(TemporaryIndexTest, RebuiltAfterRollback) {
   T.Log.clear();
   T.DB.Rollback(T.Session.SessionID);
   EXPECT_EQ(T.Log, (TLog{"idx." + Name + ".rebuild"}));
+  T.Table->IndexManager()->CheckInvariants();
 }
 
 // ---- table level ----

@@ -64,7 +64,7 @@ class DiskBlob : public test::DiskTest {
     DS = {};
     Db->ConnectSession(DS);
     Session.SessionID = DS.SessionID;
-    Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+    Link = std::make_unique<TVLTDiskBackedDatabaseData>(Db.get());
   }
   void Disconnect() {
     if (Table && Cursor) Table->CloseTable(*Cursor);
@@ -175,7 +175,7 @@ class DiskBlob : public test::DiskTest {
   }
 
   std::unique_ptr<TVLTDiskDatabaseData> Db;
-  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+  std::unique_ptr<TVLTDiskBackedDatabaseData> Link;
   TVLTDatabaseSession DS;
   TVLTSessionData Session;
   uint16_t PageSize = 4096;

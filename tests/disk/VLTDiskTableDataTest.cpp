@@ -85,7 +85,7 @@ class DiskTable : public test::DiskTest {
     Db->ConnectSession(DS);
     Session.SessionID = DS.SessionID;
     Session.MultiUser = DS.MultiUser;
-    Link = std::make_unique<TVLTDiskDatabaseLink>(Db.get());
+    Link = std::make_unique<TVLTDiskBackedDatabaseData>(Db.get());
   }
   void Disconnect() {
     CloseTable();
@@ -205,7 +205,7 @@ class DiskTable : public test::DiskTest {
 
   uint16_t PageSize = 4096;
   std::unique_ptr<TVLTDiskDatabaseData> Db;
-  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+  std::unique_ptr<TVLTDiskBackedDatabaseData> Link;
   TVLTDatabaseSession DS;
   TVLTSessionData Session;
   TVLTFieldDefs Fields;
@@ -430,6 +430,7 @@ TEST_F(DiskTable, IndexesAddedToAndDroppedFromAFilledTable) {
   EXPECT_EQ(Ids("BYAMOUNT"), Expected);
   EXPECT_GT(UsedPages(), Before);
   EXPECT_TRUE(Problems().empty());
+  Table->IndexManager()->CheckInvariants();
 
   Reconnect();
   OpenTable();
@@ -438,6 +439,7 @@ TEST_F(DiskTable, IndexesAddedToAndDroppedFromAFilledTable) {
   const int32_t ID = Table->IndexManager()->IndexDefs().GetIndexDefByName("BYAMOUNT")->FObjectID;
   Table->DeleteIndex(ID, Cursor.get());
   EXPECT_EQ(UsedPages(), Before);
+  Table->IndexManager()->CheckInvariants();
   Reconnect();
   OpenTable();
   EXPECT_EQ(Table->IndexManager()->IndexDefs().GetIndexDefByName("BYAMOUNT"), nullptr);
@@ -719,7 +721,7 @@ TEST_F(DiskTable, MultiUserConnectionsSeeEachOthersRecords) {
     std::unique_ptr<TVLTDiskDatabaseData> Db;
     TVLTDatabaseSession DS;
     TVLTSessionData Session;
-    std::unique_ptr<TVLTDiskDatabaseLink> Link;
+    std::unique_ptr<TVLTDiskBackedDatabaseData> Link;
     std::unique_ptr<TVLTDiskTableData> Table;
     TVLTTableCursor Cursor;
     std::vector<uint8_t> Buffer;
@@ -730,7 +732,7 @@ TEST_F(DiskTable, MultiUserConnectionsSeeEachOthersRecords) {
     C.Db->ConnectSession(C.DS);
     C.Session.SessionID = C.DS.SessionID;
     C.Session.MultiUser = true;
-    C.Link = std::make_unique<TVLTDiskDatabaseLink>(C.Db.get());
+    C.Link = std::make_unique<TVLTDiskBackedDatabaseData>(C.Db.get());
     C.Table = std::make_unique<TVLTDiskTableData>(C.Link.get(), C.Db.get(), "People");
     C.Cursor.FSession = &C.Session;
     C.Cursor.FTableName = "People";

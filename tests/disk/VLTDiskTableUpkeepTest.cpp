@@ -28,7 +28,7 @@ struct TConnection {
   std::unique_ptr<TVLTDiskDatabaseData> Db;
   TVLTDatabaseSession DS;
   TVLTSessionData Session;
-  std::unique_ptr<TVLTDiskDatabaseLink> Link;
+  std::unique_ptr<TVLTDiskBackedDatabaseData> Link;
   std::unique_ptr<TVLTDiskTableData> Table;
   TVLTTableCursor Cursor;
   std::vector<uint8_t> Buffer;
@@ -111,7 +111,7 @@ class DiskTableUpkeep : public test::DiskTest {
     C.Db->ConnectSession(C.DS);
     C.Session.SessionID = C.DS.SessionID;
     C.Session.MultiUser = C.DS.MultiUser;
-    C.Link = std::make_unique<TVLTDiskDatabaseLink>(C.Db.get());
+    C.Link = std::make_unique<TVLTDiskBackedDatabaseData>(C.Db.get());
   }
   void CreateTable(TConnection& C, const std::string& Name) {
     TVLTTableCursor Cursor;

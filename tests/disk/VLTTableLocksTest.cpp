@@ -66,8 +66,16 @@ TEST(LockTypes, ListCountsAndRemoves) {
   L.AddLock(ltS, 9, false, false);
   EXPECT_FALSE(L.IsWeakerNonPhysicalLock(1, ltSIRW));  // SIRW is not as strong as S
   EXPECT_TRUE(L.IsWeakerNonPhysicalLock(1, ltXIRW));
+  // Neither entry is protected by a physical lock.
+  EXPECT_EQ(CodeOf([&] { L.CheckInvariants(); }), 20981);
   L.SetPhysicalLock(0);
   EXPECT_FALSE(L.IsWeakerNonPhysicalLock(0, ltS));
+  L.SetPhysicalLock(1);
+  EXPECT_NO_THROW(L.CheckInvariants());
+  L.AddLock(ltIS, 9, false, false);  // covered by the physical S on the same table
+  EXPECT_NO_THROW(L.CheckInvariants());
+  L.AddLock(ltX, 7, false, false);  // nothing on table 7 is as strong as X
+  EXPECT_EQ(CodeOf([&] { L.CheckInvariants(); }), 20981);
 }
 
 // ---- locks files and the manager ----
@@ -167,11 +175,13 @@ TEST_F(TableLocks, StrongerLockGrantsWeakerWithoutTheFile) {
   EXPECT_TRUE(Lock(0, ltIS, *F1));
   EXPECT_FALSE(ByteLocked(*F1, ltIS, 0));
   EXPECT_FALSE(L->SessionLocks(0).Items(1).HasPhysicalLock);
+  L->CheckInvariants();
   EXPECT_FALSE(Lock(1, ltIS, *F1));  // another session needs the file lock
   F1->UnlockFile();
   // Another table gets its own physical lock.
   ASSERT_TRUE(Lock(0, ltS, *F2));
   EXPECT_TRUE(ByteLocked(*F2, ltS, 0));
+  L->CheckInvariants();
   EXPECT_TRUE(Unlock(0, ltIS, *F1));
   EXPECT_TRUE(Unlock(0, ltS, *F1));
   EXPECT_TRUE(Unlock(0, ltS, *F2));
@@ -230,6 +240,7 @@ TEST_F(TableLocks, OneRecordPerSessionAndTable) {
   EXPECT_FALSE(L->LockRecord(1, *F1, {5, 2}, 3, 1));
   EXPECT_TRUE(L->LockRecord(1, *F1, {5, 3}, 3, 1));
   EXPECT_TRUE(L->LockRecord(0, *F2, {5, 2}, 3, 1));  // another table
+  L->CheckInvariants();
   EXPECT_TRUE(L->UnlockRecord(0, *F1, {5, 2}));
   EXPECT_FALSE(L->IsRecordLocked(1, *F1, {5, 2}));
   EXPECT_FALSE(L->UnlockRecord(0, *F1, {5, 2}));  // nothing left to unlock
@@ -241,6 +252,7 @@ TEST_F(TableLocks, OneRecordPerSessionAndTable) {
   ASSERT_TRUE(Lock(0, ltX, *F1));
   EXPECT_TRUE(L->LockRecord(0, *F1, {9, 9}, 3, 1));
   EXPECT_FALSE(ByteLocked(*F1, ltU, 0));
+  L->CheckInvariants();
   EXPECT_TRUE(L->UnlockRecord(0, *F1, {9, 9}));
   EXPECT_TRUE(Unlock(0, ltX, *F1));
 }
@@ -257,9 +269,11 @@ TEST_F(TableLocks, ReleasingXProtectsTheWeakerLocksFirst) {
   ASSERT_TRUE(Lock(0, ltX, *F1));
   ASSERT_TRUE(Lock(0, ltS, *F1));
   EXPECT_FALSE(ByteLocked(*F1, ltS, 0));
+  L->CheckInvariants();
   EXPECT_TRUE(Unlock(0, ltX, *F1));
   EXPECT_TRUE(ByteLocked(*F1, ltS, 0));
   EXPECT_TRUE(L->SessionLocks(0).Items(0).HasPhysicalLock);
+  L->CheckInvariants();
   ASSERT_TRUE(F1->LockFile());  // the file lock is free again
   F1->UnlockFile();
   EXPECT_FALSE(Lock(1, ltRW, *F1));  // the S still protects the table
@@ -272,7 +286,9 @@ TEST_F(TableLocks, CommitUpgradesAndClearsTransactionLocks) {
   ASSERT_TRUE(L->LockRecord(0, *F2, {3, 1}, 3, 1));
   ASSERT_TRUE(L->AddRWLocksBeforeCommit(0));
   EXPECT_TRUE(ByteLocked(*F1, ltRW, 0));
+  L->CheckInvariants();
   ASSERT_TRUE(L->ClearTransactionLocks(0));
+  L->CheckInvariants();
   EXPECT_FALSE(ByteLocked(*F1, ltRW, 0));
   EXPECT_FALSE(ByteLocked(*F1, ltXIRW, 0));
   // The record lock stays, now with SIRW on its table.
@@ -290,9 +306,19 @@ TEST_F(TableLocks, CommitUpgradesAndClearsTransactionLocks) {
   EXPECT_FALSE(L->AddRWLocksBeforeCommit(0));
   EXPECT_FALSE(L->SessionLocks(0).LockExists(ltRW, T1));
   EXPECT_FALSE(L->SessionLocks(0).LockExists(ltRW, T2));
+  L->CheckInvariants();
   EXPECT_TRUE(L->ClearTransactionLocks(0));
   EXPECT_TRUE(Unlock(1, ltS, *F1));
   EXPECT_FALSE(L->HasLocks());
+}
+
+TEST_F(TableLocks, CheckInvariantsCatchesALockByteReleasedBehindTheManager) {
+  ASSERT_TRUE(Lock(0, ltS, *F1));
+  L->CheckInvariants();
+  ASSERT_TRUE(F1->UnlockTable(0, ltS));  // the entry still says it holds the byte
+  EXPECT_EQ(CodeOf([&] { L->CheckInvariants(); }), 20981);
+  ASSERT_TRUE(F1->LockTable(0, ltS));
+  EXPECT_TRUE(Unlock(0, ltS, *F1));
 }
 
 TEST_F(TableLocks, ExclusiveDatabaseGrantsEverything) {
@@ -309,6 +335,7 @@ TEST_F(TableLocks, ExclusiveDatabaseGrantsEverything) {
   EXPECT_TRUE(X.LockTable(0, ltX, F, 1, 1000));
   EXPECT_TRUE(X.LockTable(1, ltX, F, 1, 1000));
   EXPECT_TRUE(X.LockRecord(0, F, {1, 1}, 1, 1000));
+  X.CheckInvariants();
   EXPECT_TRUE(X.UnlockTable(0, ltX, F));
   EXPECT_TRUE(X.UnlockRecord(0, F, {1, 1}));
   EXPECT_FALSE(X.HasLocks());

@@ -62,6 +62,7 @@ TEST(VLTCompressedBLOBStream, ThreeBlocksAndAppendRewritesOnlyTheLast) {
     EXPECT_EQ(D.NumBlocks, 3);
     EXPECT_EQ(D.UncompressedSize, 250000);
     EXPECT_EQ(S.CompressedSize(), Container.GetSize());
+    S.CheckInvariants();
   }
   int64_t ThirdPos;
   std::vector<uint8_t> Before;
@@ -77,6 +78,7 @@ TEST(VLTCompressedBLOBStream, ThreeBlocksAndAppendRewritesOnlyTheLast) {
     ASSERT_EQ(S.Headers().size(), 3u);
     EXPECT_EQ(S.Headers()[2].Position, ThirdPos);
     EXPECT_EQ(S.Headers()[2].Header.UncompressedSize, 45210u);
+    S.CheckInvariants();
     D = S.BLOBDescriptor();
   }
   EXPECT_EQ(Bytes(Container, 0, ThirdPos), Before);  // first two blocks untouched
@@ -98,9 +100,11 @@ TEST(VLTCompressedBLOBStream, EveryAlgorithmRoundTripsAcrossBlocks) {
       // Small writes: each fills up the last block before new ones start.
       for (size_t I = 0; I < Data.size(); I += 7000)
         VLTWriteBuffer(S, Data.data() + I, std::min<size_t>(7000, Data.size() - I), 1);
+      S.CheckInvariants();
       D = S.BLOBDescriptor();
     }
     TVLTCompressedBLOBStream S(&Container, false, false, D);
+    S.CheckInvariants();
     EXPECT_EQ(ReadAll(S), Data) << int(A);
     // Reading across a block boundary from the middle.
     std::vector<uint8_t> Part(100);
@@ -174,6 +178,7 @@ TEST(VLTCompressedBLOBStream, TruncateKeepsWholeBlocksAndRewritesTheLast) {
   TVLTCompressedBLOBStream S(&Container, false, true, Desc(acaZLIB, 6, 102400));
   VLTWriteBuffer(S, Data.data(), Data.size(), 1);
   S.SetSize(102401);
+  S.CheckInvariants();
   ASSERT_EQ(S.Headers().size(), 2u);
   EXPECT_EQ(S.Headers()[1].Header.UncompressedSize, 1u);
   EXPECT_EQ(Container.GetSize(), S.Headers()[1].Position + 20 + S.Headers()[1].Header.CompressedSize);
@@ -188,8 +193,10 @@ TEST(VLTCompressedBLOBStream, TruncateKeepsWholeBlocksAndRewritesTheLast) {
 
   S.SetSize(102400);  // exactly one full block: nothing to rewrite
   EXPECT_EQ(S.Headers().size(), 1u);
+  S.CheckInvariants();
   S.SetSize(0);
   EXPECT_EQ(S.Headers().size(), 0u);
+  S.CheckInvariants();
   EXPECT_EQ(Container.GetSize(), 0);
 }
 
@@ -200,9 +207,11 @@ TEST(VLTCompressedBLOBStream, GrowingAndWritingBeyondTheEndFillWithZeros) {
   VLTWriteBuffer(S, &X, 1, 1);
   S.SetSize(2500);
   EXPECT_EQ(S.Headers().size(), 3u);
+  S.CheckInvariants();
   S.Seek(3000, soBeginning);
   EXPECT_EQ(S.Write(&X, 1), 1);
   EXPECT_EQ(S.GetSize(), 3001);
+  S.CheckInvariants();
   auto All = ReadAll(S);
   EXPECT_EQ(All[0], 0xAB);
   EXPECT_EQ(All[3000], 0xAB);
@@ -224,7 +233,24 @@ TEST(VLTCompressedBLOBStream, ShortChainRaisesOrIsCutInRepairMode) {
   EXPECT_EQ(CodeOf([&] { TVLTCompressedBLOBStream S(&Container, false, false, D); }), 10082);
   TVLTCompressedBLOBStream R(&Container, true, false, D);
   EXPECT_EQ(R.BLOBDescriptor().NumBlocks, 5);
+  R.CheckInvariants();
   EXPECT_EQ(ReadAll(R), Data);
+}
+
+TEST(VLTCompressedBLOBStream, CheckInvariantsCatchesAChainOfAnotherBlockSize) {
+  TVLTMemoryStream Container;
+  auto Data = Pattern(2500);
+  TVLTBLOBDescriptor D;
+  {
+    TVLTCompressedBLOBStream S(&Container, false, true, Desc(acaZLIB, 6, 1000));
+    VLTWriteBuffer(S, Data.data(), Data.size(), 1);
+    D = S.BLOBDescriptor();
+  }
+  // Blocks of 1000 bytes load under a descriptor that claims 2000 (none is larger), but the
+  // first block is no longer full.
+  D.BlockSize = 2000;
+  TVLTCompressedBLOBStream S(&Container, false, false, D);
+  EXPECT_EQ(CodeOf([&] { S.CheckInvariants(); }), 20981);
 }
 
 TEST(VLTCompressedBLOBStream, PlainWindowChecksContainerSize) {

@@ -1,4 +1,4 @@
-#include "engine/components/VLTDiskDatabaseLink.h"
+#include "engine/components/VLTDiskDatabaseEntry.h"
 
 #include <algorithm>
 
@@ -9,9 +9,11 @@ namespace vlt {
 
 TVLTDiskDatabaseEntry::TVLTDiskDatabaseEntry(const std::string& DatabaseFileName,
                                              const std::string& SessionName)
-    : TVLTDiskDatabaseHolder(DatabaseFileName, SessionName), TVLTDiskDatabaseLink(FDisk.get()) {}
+    : TVLTDiskDatabaseHolder(DatabaseFileName, SessionName),
+      TVLTDiskBackedDatabaseData(FDisk.get()) {}
 
-// Table data go first (the link's destructor), the disk object last (the holder's).
+// Table data go first (the backed database data's destructor), the disk object last (the
+// holder's).
 TVLTDiskDatabaseEntry::~TVLTDiskDatabaseEntry() = default;
 
 void TVLTDiskDatabaseEntry::ConnectSession(TVLTSessionData& Session) {
@@ -56,7 +58,9 @@ void TVLTDiskDatabaseEntry::GetTablesList(std::vector<std::string>& List) {
   FDisk->GetTablesList(List);
 }
 
-void TVLTDiskDatabaseEntry::CreateDatabase() { FDisk->CreateDatabase(); }
+void TVLTDiskDatabaseEntry::CreateDatabase() {
+  FDisk->CreateDatabase();
+}
 
 TVLTDatabaseSession* TVLTDiskDatabaseEntry::MirrorOf(TVLTSessionID SessionID) {
   for (auto& [Session, Mirror] : FMirrors)

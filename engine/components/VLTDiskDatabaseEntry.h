@@ -1,9 +1,9 @@
 // TVLTDiskDatabaseEntry: the engine registry's entry for one database file. It owns the
 // single-file database object (TVLTDiskDatabaseData) and is the storage core's database data
-// over it (TVLTDiskDatabaseLink: table data of the file, object ids, commits), so that engine
-// sessions, cursors and the table data reach every kind of database the same way.
+// over it (TVLTDiskBackedDatabaseData: table data of the file, object ids, commits), so that
+// engine sessions, cursors and the table data reach every kind of database the same way.
 //
-// The disk object keeps its own per-session record (TVLTDatabaseSession); the link keeps one
+// The disk object keeps its own per-session record (TVLTDatabaseSession); the entry keeps one
 // for every connected engine session and copies the session id, mode flags and the transaction
 // flag across on connect, disconnect, commit and rollback.
 #pragma once
@@ -16,14 +16,14 @@
 
 namespace vlt {
 
-// Holds the disk object, so that it is made before and freed after the link over it.
+// Holds the disk object, so that it is made before and freed after the database data over it.
 struct TVLTDiskDatabaseHolder {
   TVLTDiskDatabaseHolder(const std::string& DatabaseFileName, const std::string& SessionName)
       : FDisk(std::make_unique<TVLTDiskDatabaseData>(DatabaseFileName, SessionName)) {}
   std::unique_ptr<TVLTDiskDatabaseData> FDisk;
 };
 
-class TVLTDiskDatabaseEntry : private TVLTDiskDatabaseHolder, public TVLTDiskDatabaseLink {
+class TVLTDiskDatabaseEntry : private TVLTDiskDatabaseHolder, public TVLTDiskBackedDatabaseData {
  public:
   TVLTDiskDatabaseEntry(const std::string& DatabaseFileName, const std::string& SessionName);
   ~TVLTDiskDatabaseEntry() override;
