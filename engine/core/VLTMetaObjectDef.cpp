@@ -51,13 +51,14 @@ void TVLTMetaObjectDef::SetName(std::string_view Name) {
 
 // ---- TVLTMetaObjectDefs ----
 
-size_t TVLTMetaObjectDefs::CheckIndex(int32_t Index) const {
-  if (Index < 0 || static_cast<size_t>(Index) >= FDefsList.size())
-    throw std::out_of_range("definition list index out of range");
-  return static_cast<size_t>(Index);
+void TVLTMetaObjectDefs::RaiseIndexOutOfRange() {
+  throw std::out_of_range("definition list index out of range");
 }
 
-TVLTMetaObjectDef& TVLTMetaObjectDefs::Item(int32_t Index) const { return *FDefsList[CheckIndex(Index)]; }
+size_t TVLTMetaObjectDefs::CheckIndex(int32_t Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= FDefsList.size()) RaiseIndexOutOfRange();
+  return static_cast<size_t>(Index);
+}
 
 TVLTMetaObjectDef& TVLTMetaObjectDefs::Add(std::unique_ptr<TVLTMetaObjectDef> Def) {
   FDefsList.push_back(std::move(Def));

@@ -49,7 +49,11 @@ class TVLTMetaObjectDefs {
   TVLTMetaObjectDefs& operator=(const TVLTMetaObjectDefs&) = delete;
 
   virtual int32_t Count() const { return static_cast<int32_t>(FDefsList.size()); }
-  TVLTMetaObjectDef& Item(int32_t Index) const;
+  // Inline: the field loops of record reads run it for every field of every record.
+  TVLTMetaObjectDef& Item(int32_t Index) const {
+    if (Index < 0 || static_cast<size_t>(Index) >= FDefsList.size()) RaiseIndexOutOfRange();
+    return *FDefsList[static_cast<size_t>(Index)];
+  }
 
   // Appends Def and returns it.
   virtual TVLTMetaObjectDef& Add(std::unique_ptr<TVLTMetaObjectDef> Def);
@@ -88,6 +92,7 @@ class TVLTMetaObjectDefs {
   virtual bool IsStored(const TVLTMetaObjectDef&) const { return true; }
 
   size_t CheckIndex(int32_t Index) const;
+  [[noreturn]] static void RaiseIndexOutOfRange();
 
   std::vector<std::unique_ptr<TVLTMetaObjectDef>> FDefsList;
   int32_t FLoadedItemCount = 0;

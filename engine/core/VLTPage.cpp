@@ -1,6 +1,7 @@
 #include "engine/core/VLTPage.h"
 
 #include <cstring>
+#include <utility>
 
 #include "engine/base/VLTExcept.h"
 #include "engine/base/VLTMemory.h"
@@ -56,6 +57,18 @@ void TVLTPage::SetBorrowedBuffer(uint8_t* Buffer) {
   FreeAndNilPageBuffer();
   FPageBuffer = Buffer;
   FOwnBuffer = false;
+}
+
+void TVLTPage::AdoptOwnedBuffer(uint8_t* Buffer) {
+  FreeAndNilPageBuffer();
+  FPageBuffer = Buffer;
+  FOwnBuffer = true;
+}
+
+uint8_t* TVLTPage::TakeOwnedBuffer() {
+  if (!FOwnBuffer) return nullptr;
+  FOwnBuffer = true;
+  return std::exchange(FPageBuffer, nullptr);
 }
 
 bool TVLTPage::Synchronize() {

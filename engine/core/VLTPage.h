@@ -46,6 +46,11 @@ class TVLTPage {
   void EnlargePageBuffer(size_t NewSize);
   // Hands the page a buffer it does not own (OwnBuffer false), e.g. a caller's scratch area.
   void SetBorrowedBuffer(uint8_t* Buffer);
+  // Hands the page an owned buffer of at least PageSize bytes from the memory manager, contents
+  // as they are (a page about to be read over whole). REQUIRES: no buffer yet.
+  void AdoptOwnedBuffer(uint8_t* Buffer);
+  // Gives up an owned buffer (nullptr for none or a borrowed one); the caller frees it.
+  uint8_t* TakeOwnedBuffer();
 
   // Multi-user disk storage only: compares the State stored in the file with the cached one and
   // rereads the page when they differ. An unreadable State (MaxInt) keeps the cached page.

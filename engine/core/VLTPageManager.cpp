@@ -7,6 +7,7 @@
 #include <set>
 
 #include "engine/base/VLTExcept.h"
+#include "engine/base/VLTMemory.h"
 
 namespace vlt {
 
@@ -30,13 +31,35 @@ void CheckSessionID(TVLTSessionID SessionID) {
 
 }  // namespace
 
-TVLTPageManager::TVLTPageManager() : FCacheCapacity(InitialCacheCapacity()) {}
+TVLTPageManager::TVLTPageManager() : FCacheCapacity(InitialCacheCapacity()) {
+  FSpareBuffers.reserve(kMaxSpareBuffers);  // keeping a buffer never allocates
+}
 
 TVLTPageManager::~TVLTPageManager() {
   for (int32_t I = 0; I < FSharedPages.Count(); ++I) delete FSharedPages.Items(I);
   for (auto& [Id, Info] : FSessions)
     for (int32_t I = 0; I < Info->DirtyPages.Count(); ++I) delete Info->DirtyPages.Items(I);
   for (TVLTPage* P : FDetachedPages) delete P;
+  FreeSpareBuffers();
+}
+
+void TVLTPageManager::FreePage(TVLTPage* Page) {
+  // Every owned page buffer holds at least PageSize bytes (EnlargePageBuffer only grows it).
+  if (Page->OwnBuffer() && Page->PageBuffer() && FSpareBuffers.size() < kMaxSpareBuffers)
+    FSpareBuffers.push_back(Page->TakeOwnedBuffer());
+  delete Page;
+}
+
+uint8_t* TVLTPageManager::TakeSpareBuffer() {
+  if (FSpareBuffers.empty()) return nullptr;
+  uint8_t* Buffer = FSpareBuffers.back();
+  FSpareBuffers.pop_back();
+  return Buffer;
+}
+
+void TVLTPageManager::FreeSpareBuffers() {
+  for (uint8_t* Buffer : FSpareBuffers) TVLTMemoryManager::Instance().FreeMem(Buffer);
+  FSpareBuffers.clear();
 }
 
 void TVLTPageManager::CheckNoUncommittedPages() const {
@@ -45,6 +68,7 @@ void TVLTPageManager::CheckNoUncommittedPages() const {
 }
 
 void TVLTPageManager::SetPageSize(uint16_t PageSize, uint16_t PageHeaderSize) {
+  if (PageSize != FPageSize) FreeSpareBuffers();  // too small, or larger than needed
   FPageSize = PageSize;
   FPageHeaderSize = PageHeaderSize;
   FPageDataSize = static_cast<uint16_t>(PageSize - PageHeaderSize);
@@ -92,7 +116,7 @@ void TVLTPageManager::DisposePage(TVLTPage* Page, bool Dropped) {
     Page->FParentList = nullptr;
     FDetachedPages.insert(Page);
   } else {
-    delete Page;
+    FreePage(Page);
   }
 }
 
@@ -216,7 +240,7 @@ void TVLTPageManager::TrimCache() {
        P = FSharedPages.NextByLRU()) {
     if (P->FUseCount != 0) continue;
     FSharedPages.Delete(P->FPageNo);
-    delete P;
+    FreePage(P);
   }
 }
 
@@ -304,7 +328,7 @@ void TVLTPageManager::CacheCommittedPage(TVLTPage* Page) {
     FSharedPages.Insert(Page);
     Page->FParentList = &FSharedPages;
   } else {
-    delete Page;
+    FreePage(Page);
   }
 }
 

@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/base/VLTIntegerArray.h"
 #include "engine/core/VLTPage.h"
@@ -122,6 +123,10 @@ class TVLTPageManager {
   virtual int32_t InternalReadPageState(TVLTPageNo PageNo);
 
   void SetPageSize(uint16_t PageSize, uint16_t PageHeaderSize);
+  // The buffer of a page freed a moment ago, for a page about to be read over whole (nullptr
+  // when none is kept): a scan through more pages than the cache holds then neither allocates,
+  // zeroes nor frees a buffer for every page it reads.
+  uint8_t* TakeSpareBuffer();
   TVLTSessionPageInfo& SessionEntry(TVLTSessionID SessionID);
   // The page-level commit of ApplyChanges without its checks; subclasses wrap it.
   void DoApplyChanges(TVLTSessionPageInfo& Info);
@@ -146,6 +151,13 @@ class TVLTPageManager {
 
  private:
   std::unordered_set<TVLTPage*> FDetachedPages;  // superseded copies still in use
+  // Owned buffers of freed pages, each at least PageSize bytes (see TakeSpareBuffer).
+  static constexpr size_t kMaxSpareBuffers = 4;
+  std::vector<uint8_t*> FSpareBuffers;
+
+  // Frees a page object nobody uses, keeping its buffer for the next read when there is room.
+  void FreePage(TVLTPage* Page);
+  void FreeSpareBuffers();
 
   // Frees a page object nobody uses, or detaches one still in use (freed at its last PutPage).
   void DisposePage(TVLTPage* Page, bool Dropped = false);

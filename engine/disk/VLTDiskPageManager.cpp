@@ -600,7 +600,13 @@ void TVLTDiskPageManager::InternalRemovePage(TVLTPageNo PageNo) {
 }
 
 bool TVLTDiskPageManager::InternalReadPage(TVLTPage* Page) {
-  if (!Page->PageBuffer()) Page->AllocPageBuffer();
+  // A successful read fills the whole buffer; a failed one leaves a page nobody keeps.
+  if (!Page->PageBuffer()) {
+    if (uint8_t* Spare = TakeSpareBuffer())
+      Page->AdoptOwnedBuffer(Spare);
+    else
+      Page->AllocPageBuffer();
+  }
   const TVLTPageNo PageNo = Page->PageNo();
   bool Read = false;
   if (IsOpened() && PageNo >= 0) {

@@ -528,5 +528,52 @@ TEST_F(DiskPageManager, PageHeadersEndWithTheFile) {
   EXPECT_EQ(static_cast<size_t>(M->PageCount()), Count);  // what the header still says
 }
 
+// A scan through more pages than the cache holds reads each page into the buffer of one
+// evicted a moment ago: every page must come back with its own bytes, also after a read that
+// failed its checks on such a buffer, and after the cache was emptied.
+TEST_F(DiskPageManager, PagesReadThroughAFullCacheKeepTheirOwnBytes) {
+  const TVLTPassword Pw{"pw", craRijndael_128};
+  constexpr int kPages = 12;
+  {
+    auto M = Create(512, Pw);
+    for (int I = 0; I < kPages; ++I) {
+      TVLTPage* P = M->AddPage(kSys, ptTableRecord);
+      std::memset(P->PageData(), 0x10 + I, P->PageDataSize());
+      M->PutPage(P);
+    }
+    M->ApplyChanges(kSys);
+  }
+  auto Check = [&](TVLTDiskPageManager& M, int I) {
+    TVLTPage* P = M.GetPage(kSys, 2 + I, ptTableRecord);
+    const std::vector<uint8_t> Want(P->PageDataSize(), static_cast<uint8_t>(0x10 + I));
+    const bool Same = std::memcmp(P->PageData(), Want.data(), Want.size()) == 0;
+    M.PutPage(P);
+    return Same;
+  };
+  uint8_t Flip = static_cast<uint8_t>(Peek<uint8_t>(PageOffset(2 + 5) + 200) ^ 0x01);
+  Poke(PageOffset(2 + 5) + 200, &Flip, 1);  // page 7 no longer passes its check
+  auto M = Open(Pw);
+  M->SetCacheCapacity(3);
+  for (int Round = 0; Round < 2; ++Round) {
+    for (int I = 0; I < kPages; ++I) {
+      if (I == 5) {
+        EXPECT_EQ(CodeOf([&] { M->GetPage(kSys, 2 + I, ptTableRecord); }), 30446);
+        EXPECT_EQ(M->SharedPages().Find(2 + I), nullptr);
+        continue;
+      }
+      EXPECT_TRUE(Check(*M, I)) << "page " << 2 + I << " in round " << Round;
+    }
+    for (int I = kPages - 1; I >= 0; I -= 3) EXPECT_TRUE(I == 5 || Check(*M, I)) << I;
+    EXPECT_LE(M->SharedPages().Count(), 3);
+    M->CheckInvariants();
+  }
+  EXPECT_EQ(CodeOf([&] { M->GetPage(kSys, 2 + kPages + 50, ptTableRecord); }), 20299);
+  EXPECT_TRUE(Check(*M, 0));
+  M->CloseDatabase();
+  auto Again = Open(Pw);
+  Again->SetCacheCapacity(2);
+  for (int I = kPages - 1; I >= 0; --I) EXPECT_TRUE(I == 5 || Check(*Again, I)) << I;
+}
+
 }  // namespace
 }  // namespace vlt
