@@ -4,7 +4,6 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 
 #include "app/conversion/FileUtil.h"
@@ -17,17 +16,6 @@
 
 namespace vlt::app {
 
-namespace {
-constexpr std::array<TAreaInfo, 5> kAreas = {{
-    {TArea::Contributions, "cont.bkp", "XLQCont.bkp.vlt", "Conversion_Log.txt"},
-    {TArea::Payroll, "jrnl.bkp", "Payroll.vlt", "Conversion_Log_PR.txt"},
-    {TArea::ChkSch, "2ChkSc.bkp", "Schedule.vlt", "Conversion_Log_ChkSch.txt"},
-    {TArea::Loans, "2Loans.bkp", "Loan.vlt", "Conversion_Log_Loan.txt"},
-    {TArea::Ledger, "jrnl.bkp", "", ""},
-}};
-
-}  // namespace
-
 TConverter::TConverter(TConversionUI& UI) : FUI(UI), FReport(std::make_unique<TRunReport>()) {}
 TConverter::~TConverter() = default;
 
@@ -38,48 +26,6 @@ TTargetComponents& TConverter::Targets() {
 
 void TConverter::FormCreate() {
   Targets().RegisterExtendedIndexDefs();
-}
-
-const TAreaInfo& AreaInfo(TArea Area) {
-  return kAreas[static_cast<size_t>(Area)];
-}
-
-int32_t BackupYear(std::string_view BackupDir) {
-  // The four characters before the last eight; fewer when the path is shorter.
-  if (BackupDir.size() <= 8) return -1;
-  size_t End = BackupDir.size() - 8;
-  size_t Start = End >= 4 ? End - 4 : 0;
-  std::string_view Text = BackupDir.substr(Start, End - Start);
-  size_t I = 0;
-  bool Negative = false;
-  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) Negative = Text[I++] == '-';
-  if (I == Text.size()) return -1;
-  int32_t Value = 0;
-  for (; I < Text.size(); ++I) {
-    if (Text[I] < '0' || Text[I] > '9') return -1;
-    Value = Value * 10 + (Text[I] - '0');
-  }
-  return Negative ? -Value : Value;
-}
-
-bool IsAreaFolder(TArea Area, std::string_view Folder) {
-  if (!EndsWith(Folder, AreaInfo(Area).FolderSuffix)) return false;
-  return Area != TArea::Ledger || BackupYear(Folder) >= 1981;
-}
-
-std::string AreaTargetFile(TArea Area, std::string_view Folder) {
-  return Area == TArea::Ledger ? LedgerTargetFile(BackupYear(Folder)) : AreaInfo(Area).TargetFile;
-}
-
-std::string AreaLogFile(TArea Area, std::string_view Folder) {
-  return Area == TArea::Ledger ? LedgerLogFile(BackupYear(Folder)) : AreaInfo(Area).LogFile;
-}
-
-std::string LedgerTargetFile(int32_t Year) {
-  return std::to_string(Year) + "Ledger.vlt";
-}
-std::string LedgerLogFile(int32_t Year) {
-  return std::to_string(Year) + "_Conversion_Log.txt";
 }
 
 void TConverter::GetBkpDirs(const std::string& Directory, std::vector<std::string>& List) {
@@ -195,6 +141,34 @@ void TConverter::Count(TArea Area, const std::function<int32_t()>& Convert) {
   FReport->Areas.back().ConvertSeconds = Seconds;
 }
 
+void TConverter::RunContributions() {
+  const TStopwatch Watch;
+  const TAreaInfo& A = AreaInfo(TArea::Contributions);
+  TakeRecoveryNotes(A.Area);
+  const std::string Target = JoinPath(FBackupDir, A.TargetFile);
+  const bool Existed = FileExists(Target);
+  bool Counted = false;
+  if (RoomFor(A.Area)) {
+    try {
+      Counted = ConvertContributions();
+    } catch (const TConversionCancelled&) {
+      AddLog(kLogCancelled);
+      WriteLog(A.LogFile);
+      FLog.clear();
+      throw;
+    }
+    const double Seconds = Watch.Seconds();
+    if (Counted) ++FConvertedCount;
+    WriteLog(A.LogFile);
+    FReport->Outcomes.push_back(AreaOutcomeAfter(A.Area, FBackupDir, Existed));
+    if (Counted && FVerify && FileExists(Target)) {
+      FReport->Areas.push_back(VerifyContributions(FBackupDir, Target, FLog, FCheckTables));
+      FReport->Areas.back().ConvertSeconds = Seconds;
+    }
+  }
+  FLog.clear();
+}
+
 TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   PrepareContributionsDatabase();
 
@@ -216,11 +190,10 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
     if (!Lock.Held()) {
       FUI.ShowError(kMsgFolderBusy);
       const std::string Dir = ExcludeTrailingPathDelimiter(Folder);
-      for (TArea Area :
-           {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger})
-        if (IsAreaFolder(Area, Dir))
+      for (const TAreaInfo& A : Areas())
+        if (IsAreaFolder(A.Area, Dir))
           FReport->Outcomes.push_back(
-              {Dir, Area, TAreaOutcomeKind::Failed, kMsgFolderBusy, AreaLogFile(Area, Dir)});
+              {Dir, A.Area, TAreaOutcomeKind::Failed, kMsgFolderBusy, AreaLogFile(A.Area, Dir)});
       continue;
     }
     Locks.push_back(std::move(Lock));
@@ -242,38 +215,11 @@ TRunOutcome TConverter::RunFolders(const std::string& FolderText) {
   for (const std::string& Folder : Backups) {
     if (FConversionError > 0) break;
     FBackupDir = ExcludeTrailingPathDelimiter(Folder);
-    const TStopwatch Watch;
-    TakeRecoveryNotes(TArea::Contributions);
-    const std::string ContTarget = JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile);
-    const bool ContExisted = FileExists(ContTarget);
-    bool Counted = false;
-    if (RoomFor(TArea::Contributions)) {
-      try {
-        Counted = ConvertContributions();
-      } catch (const TConversionCancelled&) {
-        AddLog(kLogCancelled);
-        WriteLog(AreaInfo(TArea::Contributions).LogFile);
-        FLog.clear();
-        throw;
-      }
-      const double Seconds = Watch.Seconds();
-      if (Counted) ++FConvertedCount;
-      WriteLog(AreaInfo(TArea::Contributions).LogFile);
-      FReport->Outcomes.push_back(AreaOutcomeAfter(TArea::Contributions, FBackupDir, ContExisted));
-      if (Counted && FVerify &&
-          FileExists(JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile))) {
-        FReport->Areas.push_back(VerifyContributions(
-            FBackupDir, JoinPath(FBackupDir, AreaInfo(TArea::Contributions).TargetFile), FLog,
-            FCheckTables));
-        FReport->Areas.back().ConvertSeconds = Seconds;
-      }
-    }
-    FLog.clear();
-    if (FConversionError == 0) {
-      Count(TArea::Payroll, [&] { return ConvertPayroll(); });
-      Count(TArea::ChkSch, [&] { return ConvertChkSch(); });
-      Count(TArea::Loans, [&] { return ConvertLoans(); });
-      Count(TArea::Ledger, [&] { return ConvertLedger(); });
+    for (const TAreaInfo& A : Areas()) {
+      if (A.Method == TAreaMethod::Contributions)
+        RunContributions();
+      else if (FConversionError == 0)
+        Count(A.Area, [&] { return A.Convert ? (this->*A.Convert)() : ConvertCopyArea(A.Area); });
     }
     CheckCancelled();
   }

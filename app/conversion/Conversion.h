@@ -8,8 +8,9 @@
 //   1     switch the window to converting                    TConversionUI::SetConverting(true)
 //   2     prepare the contributions database component       PrepareContributionsDatabase
 //   3-5   find the backup folders                             GetBkpDirs
-//   6     per folder while ConversionError is 0:              ConvertContributions, WriteLog,
-//         contributions, its log, the four other areas        ConvertPayroll .. ConvertLedger
+//   6     per folder while ConversionError is 0, each area    ConvertContributions, WriteLog,
+//         of the table of areas (Areas.h) in its order:        ConvertPayroll .. ConvertLedger
+//         contributions and its log, then the table copies
 //   7     the final message                                   FinalMessage
 //   8     back to idle                                        TConversionUI::SetConverting(false)
 #pragma once
@@ -18,10 +19,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/conversion/Areas.h"
 #include "app/conversion/ConversionUI.h"
 
 namespace vlt::app {
@@ -29,32 +32,6 @@ namespace vlt::app {
 class TTargetComponents;
 class TContributionsRun;
 struct TRunReport;
-struct TCopyPair;
-
-// The data areas, in the order a run converts them.
-enum class TArea { Contributions, Payroll, ChkSch, Loans, Ledger };
-
-struct TAreaInfo {
-  TArea Area;
-  const char* FolderSuffix;  // the backup folder's path must end with it (case-sensitive)
-  const char* TargetFile;    // database file written in the backup folder ("" = by year)
-  const char* LogFile;       // log file written in the backup folder ("" = by year)
-};
-const TAreaInfo& AreaInfo(TArea Area);
-
-// The year of a backup folder: the four characters right before the eight-character ending
-// ("cont.bkp", "jrnl.bkp") read as a decimal integer, or -1 when they are not one.
-int32_t BackupYear(std::string_view BackupDir);
-
-// The ledger's target and log file names for a year: "2012Ledger.vlt", "2012_Conversion_Log.txt".
-std::string LedgerTargetFile(int32_t Year);
-std::string LedgerLogFile(int32_t Year);
-
-// Whether Folder is Area's business by its name (suffix; for the ledger also a year of 1981 or
-// later), and the names of Area's database and log file in it.
-bool IsAreaFolder(TArea Area, std::string_view Folder);
-std::string AreaTargetFile(TArea Area, std::string_view Folder);
-std::string AreaLogFile(TArea Area, std::string_view Folder);
 
 // The final message texts.
 inline constexpr const char* kMsgNoBackups = "No backups found to convert.";
@@ -92,8 +69,11 @@ class TConverter {
   // new text of the folder edit, or Current unchanged (after an error box for a bad folder).
   std::string SelectFolder(const std::string& Chosen, const std::string& Current);
 
-  // The area conversions. Each returns 1 when it created and filled its target database, else
-  // 0; each reads BackupDir, writes its own log file and empties the log buffer.
+  // The table-copy area conversions. Each returns 1 when it created and filled its target
+  // database, else 0; each reads BackupDir, writes its own log file and empties the log buffer.
+  // ConvertCopyArea does it for any table-copy area from its row of the table of areas; the named
+  // ones are the entry points the driver calls for their areas (ConvertCopyArea of the area).
+  int32_t ConvertCopyArea(TArea Area);
   virtual int32_t ConvertPayroll();
   virtual int32_t ConvertChkSch();
   virtual int32_t ConvertLoans();
@@ -140,8 +120,10 @@ class TConverter {
   friend class TContributionsRun;
 
   TRunOutcome RunFolders(const std::string& FolderText);
-  // Adds an area to the converted count; a table-copy area that converted is verified.
-  // Runs one area's conversion, counts it and verifies what it wrote.
+  // The contributions step of the run for BackupDir: the conversion, its log, its outcome and
+  // its verification.
+  void RunContributions();
+  // Runs one table-copy area's conversion, counts it and verifies what it wrote.
   void Count(TArea Area, const std::function<int32_t()>& Convert);
   // Refuses Area when the backup folder's file system has less room than the area needs while
   // it converts: the message goes to the area's log and the area counts as failed. True when
@@ -157,7 +139,7 @@ class TConverter {
                       int Step, const char* ClosingLine, const std::function<int32_t()>& Body,
                       const std::function<void()>& BeforeLog = {});
   // Copies each pair into its target table, stepping the bar after each table that opened.
-  void CopyPairs(TArea Area, const std::vector<TCopyPair>& Pairs, bool EventsBetweenTables);
+  void CopyPairs(TArea Area, std::span<const TCopyPair> Pairs, bool EventsBetweenTables);
   // One pair with per-record progress (check schedule, loans); a source that cannot be opened
   // ends the area with an error.
   void CopyWithRecordProgress(TArea Area, const TCopyPair& Pair);
@@ -168,8 +150,8 @@ class TConverter {
   // report and, through TakeRecoveryNotes, to the start of the area's log.
   void RecoverFolders(const std::vector<std::string>& Backups);
   void TakeRecoveryNotes(TArea Area);
-  // The payroll database without sources: ten empty tables.
-  void MakeEmptyPayroll(const std::string& TargetFile);
+  // The database of an area without its sources: its tables, empty (nothing logged).
+  void MakeEmptyDatabase(TArea Area, const std::string& TargetFile);
 
   TConversionUI& FUI;
   std::string FBackupDir;

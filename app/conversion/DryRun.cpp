@@ -21,16 +21,9 @@ namespace {
 struct TLayoutRange {
   int First, Last;
 };
-TLayoutRange LayoutsOf(TArea A) {
-  if (A == TArea::Contributions) return {10, 13};
-  if (A == TArea::Ledger) return {0, 7};
-  return {-1, -1};
-}
-
-const char* AreaName(TArea A) {
-  static const char* const kNames[] = {"contributions", "payroll", "check schedule", "loans",
-                                       "ledger"};
-  return kNames[static_cast<size_t>(A)];
+TLayoutRange LayoutsOf(const TAreaInfo& A) {
+  if (!A.Prepare) return {-1, -1};
+  return *A.Prepare == TPrepareMode::Contributions ? TLayoutRange{10, 13} : TLayoutRange{0, 7};
 }
 
 // "  name  N records" or why the table cannot be read; counts the unreadable ones.
@@ -87,12 +80,11 @@ std::string PlanRun(const std::string& FolderText) {
     if (::access(Folder.c_str(), W_OK) != 0)
       Out += Folder + ": not writable: a run could write nothing here (" + std::strerror(errno) +
              ")\n";
-    for (TArea Area :
-         {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
-      const TAreaSources& Set = AreaSourcesOf(Area);
-      if (!IsAreaFolder(Area, Folder)) continue;
-      const std::string Target = AreaTargetFile(Area, Folder);
-      const std::string Head = Folder + ": " + AreaName(Area) + ": ";
+    for (const TAreaInfo& A : Areas()) {
+      const TAreaSources& Set = A.Sources;
+      if (!IsAreaFolder(A.Area, Folder)) continue;
+      const std::string Target = AreaTargetFile(A.Area, Folder);
+      const std::string Head = Folder + ": " + A.Name + ": ";
       if (FileExists(JoinPath(Folder, Target))) {
         Out += Head + "skip, " + Target + " exists\n";
         continue;
@@ -103,18 +95,18 @@ std::string PlanRun(const std::string& FolderText) {
       if (!Missing.empty()) {
         std::string List;
         for (const auto& M : Missing) List += (List.empty() ? "" : ", ") + M;
-        Out += Head + (Area == TArea::Payroll
-                           ? "empty " + Target + " (sources missing: " + List + ")\n"
-                           : "not converted, sources missing: " + List + "\n");
+        Out +=
+            Head + (A.EmptyWithoutSources ? "empty " + Target + " (sources missing: " + List + ")\n"
+                                          : "not converted, sources missing: " + List + "\n");
         continue;
       }
       Out += Head + "convert into " + Target + "\n";
       int Unreadable = 0;
       for (const char* Name : Set.Required)
-        Out += DescribeTable(Folder, Name, LayoutsOf(Area), Unreadable) + "\n";
+        Out += DescribeTable(Folder, Name, LayoutsOf(A), Unreadable) + "\n";
       for (const char* Name : Set.Optional)
         if (!FindFileNoCase(Folder, Name).empty())
-          Out += DescribeTable(Folder, Name, LayoutsOf(Area), Unreadable) + "\n";
+          Out += DescribeTable(Folder, Name, LayoutsOf(A), Unreadable) + "\n";
     }
   }
   return Out;

@@ -86,8 +86,8 @@ void DiscardPartial(const std::string& Partial) {
 
 std::vector<TRecoveryNote> RecoverInterruptedRun(const std::string& Folder) {
   std::vector<TRecoveryNote> Notes;
-  for (TArea Area :
-       {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
+  for (const TAreaInfo& A : Areas()) {
+    const TArea Area = A.Area;
     if (!IsAreaFolder(Area, Folder)) continue;
     const std::string TargetName = AreaTargetFile(Area, Folder);
     if (FileExists(JoinPath(Folder, TargetName))) continue;
@@ -105,13 +105,10 @@ std::vector<TRecoveryNote> RecoverInterruptedRun(const std::string& Folder) {
     }
     // Sources: the safety copies are taken after the upgrade, so they are put back first.
     std::vector<std::string> Lines;
-    if (Area == TArea::Contributions) {
-      Lines = RestoreLeftoverSafetyCopies(Folder);
-      for (std::string& L : RecoverUpgradeLeftovers(Folder, TPrepareMode::Contributions))
+    if (A.Method == TAreaMethod::Contributions) Lines = RestoreLeftoverSafetyCopies(Folder);
+    if (A.Prepare)
+      for (std::string& L : RecoverUpgradeLeftovers(Folder, *A.Prepare))
         Lines.push_back(std::move(L));
-    } else if (Area == TArea::Ledger) {
-      Lines = RecoverUpgradeLeftovers(Folder, TPrepareMode::Ledger);
-    }
     for (std::string& L : Lines) Notes.push_back({Area, std::move(L)});
   }
   return Notes;

@@ -16,25 +16,6 @@
 
 namespace vlt::app {
 
-// A rule applied to a target record after its fields were copied.
-enum class TCopyRule : uint8_t {
-  None,
-  CheckSchedule,  // f keeps its low ten bits (+6144 for bit 10) unless t is above 0
-  Loans,          // Active is set to true
-};
-
-// One source-to-target pair of a table-copy area.
-struct TCopyPair {
-  const char* Component;    // the source component's name ("dexold")
-  const char* SourceTable;  // the source table as the component names it ("DEDTEX.DB")
-  const char* TargetTable;  // catalogue name of the target table
-  // Source fields in order, ";"-separated; field i goes to target field i. "" = the target's
-  // fields by the same names.
-  const char* SourceFields = "";
-  const char* IndexFieldNames = "";  // source record order ("" = primary key order)
-  TCopyRule Rule = TCopyRule::None;
-};
-
 // Commits a database's changes in batches of Size records: one commit per record would write
 // every changed page again for each of them, and a bounded batch keeps memory flat however large
 // the table. Does nothing when the database is already in a transaction. Finish commits the
@@ -55,17 +36,6 @@ class TBatchCommit {
   int32_t FSize, FInBatch = 0;
   bool FOwn;
 };
-
-// Every source-to-target pair of a table-copy area, in copy order (the ledger's Alloc and Report
-// pairs last). Empty for contributions.
-std::vector<TCopyPair> CopyPairsOf(TArea Area);
-
-// The source tables an area needs in the backup folder before it converts (found without regard
-// to case), and those it copies when present.
-struct TAreaSources {
-  std::vector<const char*> Required, Optional;
-};
-const TAreaSources& AreaSourcesOf(TArea Area);
 
 // Whether an error's text is the database file refusing a write (a full disk, an I/O error)
 // rather than a record being refused: then every later write would fail the same way, and an

@@ -49,7 +49,7 @@ class TTargetComponents {
   };
   TAreaComponents& Of(TArea Area) { return FAreas[static_cast<size_t>(Area)]; }
 
-  TAreaComponents FAreas[5];
+  TAreaComponents FAreas[kAreaCount];
 };
 
 // A table component for Table of Database, with the catalogue's fields and component-level

@@ -481,10 +481,10 @@ bool HasSources(TArea Area, const std::string& Folder) {
 
 // The lines of an outcome the database blocks do not already tell: skipped, failed and not
 // converted areas, and converted ones that were not verified.
-std::string FormatOutcomes(const TRunReport& Report, const char* const* Names) {
+std::string FormatOutcomes(const TRunReport& Report) {
   std::string Out;
   for (const TAreaOutcome& O : Report.Outcomes) {
-    const std::string Head = O.Folder + ": " + Names[static_cast<size_t>(O.Area)];
+    const std::string Head = O.Folder + ": " + AreaInfo(O.Area).Name;
     const std::string Target = AreaTargetFile(O.Area, O.Folder);
     switch (O.Kind) {
       case TAreaOutcomeKind::Converted: {
@@ -521,13 +521,10 @@ std::string FormatRecovered(const TRunReport& Report) {
 }  // namespace
 
 std::string FormatRunReport(const TRunReport& Report) {
-  static const char* const kAreaNames[] = {"contributions", "payroll", "check schedule", "loans",
-                                           "ledger"};
   std::string Out;
   char Line[256];
   for (const TAreaCheck& A : Report.Areas) {
-    Out += A.Folder + ": " + kAreaNames[static_cast<size_t>(A.Area)] + " -> " +
-           ExtractFileName(A.Database);
+    Out += A.Folder + ": " + AreaInfo(A.Area).Name + " -> " + ExtractFileName(A.Database);
     if (A.ConvertSeconds >= 0) {
       std::snprintf(Line, sizeof Line, " (converted in %.1f s, verified in %.1f s)",
                     A.ConvertSeconds, A.VerifySeconds);
@@ -552,7 +549,7 @@ std::string FormatRunReport(const TRunReport& Report) {
     }
     for (const std::string& P : A.Problems) Out += "  PROBLEM " + P + "\n";
   }
-  Out += FormatOutcomes(Report, kAreaNames);
+  Out += FormatOutcomes(Report);
   for (const auto& [Folder, C] : Report.Folders)
     for (const std::string& N : C.Unexpected) Out += Folder + ": UNEXPECTED CHANGE " + N + "\n";
   for (const auto& [Folder, C] : Report.Folders)
@@ -577,9 +574,7 @@ TAreaOutcome AreaOutcomeAfter(TArea Area, const std::string& Folder, bool Existe
     const std::vector<std::string> Lines = ReadLogLines(JoinPath(Folder, O.LogFile));
     for (size_t I = 0; I < Lines.size() && O.Error.empty(); ++I) {
       const std::string& L = Lines[I];
-      if (L.empty() || L.rfind("Convert ", 0) == 0 || L.rfind("Convert: ", 0) == 0 ||
-          L == "Conversion Complete" || L == "Conversion Process Finished")
-        continue;
+      if (L.empty() || IsAreaFrameLine(L)) continue;
       O.Error = L;
     }
     if (O.Error.empty()) O.Error = "no database was written";
@@ -1051,8 +1046,6 @@ namespace vlt::app {
 
 namespace {
 
-const char* const kAreaKeys[] = {"contributions", "payroll", "check_schedule", "loans", "ledger"};
-
 // A JSON string of 8-bit (Windows-1252) text.
 // Whether S is well-formed UTF-8 (ASCII included).
 bool IsUtf8(const std::string& S) {
@@ -1156,7 +1149,7 @@ std::string RunReportJson(const TRunReport& R) {
   for (size_t A = 0; A < R.Areas.size(); ++A) {
     const TAreaCheck& C = R.Areas[A];
     Out += std::string(A ? "," : "") + "\n    {\"folder\": " + Json(C.Folder) + ", \"area\": \"" +
-           kAreaKeys[static_cast<size_t>(C.Area)] + "\", \"database\": " + Json(C.Database) +
+           AreaInfo(C.Area).Key + "\", \"database\": " + Json(C.Database) +
            ", \"clean\": " + (C.Clean() ? "true" : "false") + Seconds(C) +
            ", \"problems\": " + JsonList(C.Problems) + ", \"tables\": [";
     for (size_t T = 0; T < C.Tables.size(); ++T) {
@@ -1187,7 +1180,7 @@ std::string RunReportJson(const TRunReport& R) {
   for (size_t I = 0; I < R.Outcomes.size(); ++I) {
     const TAreaOutcome& O = R.Outcomes[I];
     Out += std::string(I ? "," : "") + "\n    {\"folder\": " + Json(O.Folder) + ", \"area\": \"" +
-           kAreaKeys[static_cast<size_t>(O.Area)] + "\", \"outcome\": \"" +
+           AreaInfo(O.Area).Key + "\", \"outcome\": \"" +
            kOutcomeKeys[static_cast<size_t>(O.Kind)] + "\", \"error\": " + Json(O.Error) +
            ", \"log\": " + Json(O.LogFile) + "}";
   }
@@ -1204,8 +1197,8 @@ TRunReport VerifyExisting(const std::string& FolderText) {
   TConverter::GetBkpDirs(SearchDir, Backups);
   for (std::string Folder : Backups) {
     Folder = ExcludeTrailingPathDelimiter(Folder);
-    for (TArea Area :
-         {TArea::Contributions, TArea::Payroll, TArea::ChkSch, TArea::Loans, TArea::Ledger}) {
+    for (const TAreaInfo& A : Areas()) {
+      const TArea Area = A.Area;
       if (!IsAreaFolder(Area, Folder)) continue;
       const std::string File = JoinPath(Folder, AreaTargetFile(Area, Folder));
       if (!FileExists(File)) {
@@ -1217,8 +1210,9 @@ TRunReport VerifyExisting(const std::string& FolderText) {
       }
       const std::vector<std::string> Lines =
           ReadLogLines(JoinPath(Folder, AreaLogFile(Area, Folder)));
-      R.Areas.push_back(Area == TArea::Contributions ? VerifyContributions(Folder, File, Lines)
-                                                     : VerifyCopyArea(Area, Folder, File, Lines));
+      R.Areas.push_back(A.Method == TAreaMethod::Contributions
+                            ? VerifyContributions(Folder, File, Lines)
+                            : VerifyCopyArea(Area, Folder, File, Lines));
     }
   }
   return R;

@@ -125,7 +125,8 @@ constexpr std::chrono::sys_days kDayOne{std::chrono::year{1} / 1 / 1};
 
 int32_t DateToDays(const TParadoxDate& D) {
   using namespace std::chrono;
-  sys_days S{year{D.Year} / month{static_cast<unsigned>(D.Month)} / day{static_cast<unsigned>(D.Day)}};
+  sys_days S{year{D.Year} / month{static_cast<unsigned>(D.Month)} /
+             day{static_cast<unsigned>(D.Day)}};
   return static_cast<int32_t>((S - kDayOne).count() + 1);
 }
 
@@ -138,8 +139,11 @@ TParadoxDate DaysToDate(int32_t Days) {
 
 bool IsValidDate(const TParadoxDate& D) {
   using namespace std::chrono;
-  if (D.Year < 1 || D.Year > 9999 || D.Month < 1 || D.Month > 12 || D.Day < 1 || D.Day > 31) return false;
-  return year_month_day{year{D.Year} / month{static_cast<unsigned>(D.Month)} / day{static_cast<unsigned>(D.Day)}}.ok();
+  if (D.Year < 1 || D.Year > 9999 || D.Month < 1 || D.Month > 12 || D.Day < 1 || D.Day > 31)
+    return false;
+  return year_month_day{year{D.Year} / month{static_cast<unsigned>(D.Month)} /
+                        day{static_cast<unsigned>(D.Day)}}
+      .ok();
 }
 
 }  // namespace vlt::app
