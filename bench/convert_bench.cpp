@@ -33,13 +33,13 @@
 #include <string>
 #include <vector>
 
-#include "app/Conversion.h"
-#include "app/FileUtil.h"
-#include "app/ParadoxTable.h"
-#include "app/ParadoxValue.h"
-#include "app/TableCopy.h"
-#include "app/TargetCatalogue.h"
-#include "app/Verification.h"
+#include "app/conversion/Conversion.h"
+#include "app/conversion/FileUtil.h"
+#include "app/conversion/TableCopy.h"
+#include "app/conversion/TargetCatalogue.h"
+#include "app/conversion/Verification.h"
+#include "app/paradox/ParadoxTable.h"
+#include "app/paradox/ParadoxValue.h"
 #include "tools/BackupGenerator.h"
 
 #if VLT_BENCH_SQLITE

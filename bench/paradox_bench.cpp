@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "app/ParadoxTable.h"
+#include "app/paradox/ParadoxTable.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ConvertUtil.h"
-#include "app/ParadoxError.h"
-#include "app/ParadoxTable.h"
+#include "app/conversion/ConvertUtil.h"
+#include "app/paradox/ParadoxError.h"
+#include "app/paradox/ParadoxTable.h"
 
 namespace vlt::tools {
 

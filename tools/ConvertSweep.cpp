@@ -16,14 +16,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/Conversion.h"
-#include "app/ConvertUtil.h"
-#include "app/FileUtil.h"
-#include "app/Interruption.h"
-#include "app/ParadoxTable.h"
-#include "app/TableCopy.h"
-#include "app/TerminalUI.h"
-#include "app/Verification.h"
+#include "app/conversion/Conversion.h"
+#include "app/conversion/ConvertUtil.h"
+#include "app/conversion/FileUtil.h"
+#include "app/conversion/Interruption.h"
+#include "app/conversion/TableCopy.h"
+#include "app/conversion/Verification.h"
+#include "app/paradox/ParadoxTable.h"
+#include "app/ui/TerminalUI.h"
 #include "engine/base/VLTTypes.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "tools/BackupGenerator.h"

@@ -60,8 +60,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/ParadoxDump.h"
-#include "app/ParadoxValue.h"
+#include "app/paradox/ParadoxDump.h"
+#include "app/paradox/ParadoxValue.h"
 #include "engine/base/VLTCodePage.h"
 #include "engine/base/VLTExcept.h"
 #include "engine/components/VLTDatabase.h"

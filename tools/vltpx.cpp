@@ -7,8 +7,8 @@
 #include <iostream>
 #include <string>
 
-#include "app/ParadoxDump.h"
-#include "app/ParadoxError.h"
+#include "app/paradox/ParadoxDump.h"
+#include "app/paradox/ParadoxError.h"
 
 int main(int Argc, char** Argv) {
   if (Argc != 3 || (std::string(Argv[1]) != "info" && std::string(Argv[1]) != "dump")) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ConversionUI.h"
+#include "app/conversion/ConversionUI.h"
 
 namespace vlt::test {
 

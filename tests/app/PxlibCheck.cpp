@@ -6,9 +6,9 @@
 #include <memory>
 #include <unordered_set>
 
-#include "app/ParadoxError.h"
-#include "app/ParadoxFile.h"
-#include "app/ParadoxIndexFile.h"
+#include "app/paradox/ParadoxError.h"
+#include "app/paradox/ParadoxFile.h"
+#include "app/paradox/ParadoxIndexFile.h"
 
 // Last: pxlib defines its field types as macros named like the project's own. Its header
 // declares C functions without saying so.

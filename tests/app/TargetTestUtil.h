@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/TargetCatalogue.h"
+#include "app/conversion/TargetCatalogue.h"
 #include "engine/components/VLTDatabase.h"
 
 namespace vlt::test {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/ParadoxBlob.h"
-#include "app/ParadoxError.h"
+#include "app/paradox/ParadoxBlob.h"
+#include "app/paradox/ParadoxError.h"
 #include "engine/base/VLTTypes.h"
 
 namespace {

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "app/ParadoxCrypt.h"
-#include "app/ParadoxError.h"
-#include "app/ParadoxFile.h"
-#include "app/ParadoxFilter.h"
-#include "app/ParadoxIndexFile.h"
-#include "app/ParadoxSortOrder.h"
-#include "app/ParadoxValue.h"
+#include "app/paradox/ParadoxCrypt.h"
+#include "app/paradox/ParadoxError.h"
+#include "app/paradox/ParadoxFile.h"
+#include "app/paradox/ParadoxFilter.h"
+#include "app/paradox/ParadoxIndexFile.h"
+#include "app/paradox/ParadoxSortOrder.h"
+#include "app/paradox/ParadoxValue.h"
 #include "engine/base/VLTTypes.h"
 
 namespace {
