@@ -14,6 +14,7 @@
 #include "app/conversion/DryRun.h"
 #include "app/conversion/FileUtil.h"
 #include "app/conversion/Verification.h"
+#include "engine/base/VLTScopeGuard.h"
 #include "engine/disk/VLTDatabaseFile.h"
 #include "tests/app/FakeUI.h"
 #include "tests/app/TestDirs.h"
@@ -236,6 +237,18 @@ class TDiskFull : public TVLTFileFaultInjector {
   std::string FName;
 };
 
+// A whole run over Dir with Faults on every database file write (none when null); the
+// injector is taken off again however the run ends.
+TRunReport ConvertWithFaults(const std::string& Dir, TVLTFileFaultInjector* Faults) {
+  TVLTDatabaseFile::SetFaultInjector(Faults);
+  TVLTScopeExit Off([] { TVLTDatabaseFile::SetFaultInjector(nullptr); });
+  TFakeUI UI;
+  TConverter C(UI);
+  C.FormCreate();
+  C.ConvertData(Dir);
+  return C.Report();
+}
+
 TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
   TTempDir Dir;
   tools::TBackupGenOptions O;
@@ -244,13 +257,8 @@ TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
   const std::string J = Dir / "2012jrnl.bkp";
   {
     TDiskFull Full(40);
-    TVLTDatabaseFile::SetFaultInjector(&Full);
-    TFakeUI UI;
-    TConverter C(UI);
-    C.FormCreate();
-    C.ConvertData(Dir.Path());
-    TVLTDatabaseFile::SetFaultInjector(nullptr);
-    const TAreaOutcome* Ledger = OutcomeOf(C.Report(), TArea::Ledger, J);
+    const TRunReport R = ConvertWithFaults(Dir.Path(), &Full);
+    const TAreaOutcome* Ledger = OutcomeOf(R, TArea::Ledger, J);
     ASSERT_TRUE(Ledger);
     EXPECT_EQ(Ledger->Kind, TAreaOutcomeKind::Failed);
     EXPECT_NE(Ledger->Error.find("No space left on device"), std::string::npos) << Ledger->Error;
@@ -262,12 +270,9 @@ TEST(AreaOutcomes, AFullDiskStopsTheAreaAtItsFirstFailedWriteAndLeavesNothing) {
     EXPECT_EQ(Name.find("Ledger.vlt"), std::string::npos) << Name << " left behind";
   }
   // With room again, the next run converts the area.
-  TFakeUI UI;
-  TConverter C(UI);
-  C.FormCreate();
-  C.ConvertData(Dir.Path());
-  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
-  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+  const TRunReport Again = ConvertWithFaults(Dir.Path(), nullptr);
+  EXPECT_EQ(OutcomeOf(Again, TArea::Ledger, J)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_TRUE(Again.Clean()) << FormatRunReport(Again);
 }
 
 // The contributions area renumbers its sources before it copies them: a disk that fills while
@@ -288,25 +293,15 @@ TEST(AreaOutcomes, AFullDiskFailsTheContributionsAndPutsTheirSourcesBack) {
     TTempDir Copy;
     std::filesystem::copy(F, Copy / "2012cont.bkp");
     TDiskFull Count(-1, "XLQCont.bkp.vlt");
-    TVLTDatabaseFile::SetFaultInjector(&Count);
-    TFakeUI UI;
-    TConverter C(UI);
-    C.FormCreate();
-    C.ConvertData(Copy.Path());
-    TVLTDatabaseFile::SetFaultInjector(nullptr);
+    ConvertWithFaults(Copy.Path(), &Count);
     Total = Count.Writes();
   }
   ASSERT_GT(Total, 20);
   for (const int Allowed : {Total / 20, Total / 2, Total - 2}) {
     SCOPED_TRACE("writes allowed: " + std::to_string(Allowed) + " of " + std::to_string(Total));
     TDiskFull Full(Allowed, "XLQCont.bkp.vlt");
-    TVLTDatabaseFile::SetFaultInjector(&Full);
-    TFakeUI UI;
-    TConverter C(UI);
-    C.FormCreate();
-    C.ConvertData(Dir.Path());
-    TVLTDatabaseFile::SetFaultInjector(nullptr);
-    const TAreaOutcome* Cont = OutcomeOf(C.Report(), TArea::Contributions, F);
+    const TRunReport R = ConvertWithFaults(Dir.Path(), &Full);
+    const TAreaOutcome* Cont = OutcomeOf(R, TArea::Contributions, F);
     ASSERT_TRUE(Cont);
     const std::string Log = test::ReadFile(F + "/" + Cont->LogFile);
     EXPECT_EQ(Cont->Kind, TAreaOutcomeKind::Failed) << Log.substr(0, 3000);
@@ -322,12 +317,9 @@ TEST(AreaOutcomes, AFullDiskFailsTheContributionsAndPutsTheirSourcesBack) {
     EXPECT_EQ(After, Before);
     std::filesystem::remove(F + "/" + Cont->LogFile);
   }
-  TFakeUI UI;
-  TConverter C(UI);
-  C.FormCreate();
-  C.ConvertData(Dir.Path());
-  EXPECT_EQ(OutcomeOf(C.Report(), TArea::Contributions, F)->Kind, TAreaOutcomeKind::Converted);
-  EXPECT_TRUE(C.Report().Clean()) << FormatRunReport(C.Report());
+  const TRunReport Again = ConvertWithFaults(Dir.Path(), nullptr);
+  EXPECT_EQ(OutcomeOf(Again, TArea::Contributions, F)->Kind, TAreaOutcomeKind::Converted);
+  EXPECT_TRUE(Again.Clean()) << FormatRunReport(Again);
 }
 
 TEST(AreaOutcomes, ReportStringsAreUtf8Once) {
